@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs what the panel needs to build, test and run on Debian 12.
+# Does nothing when everything is already there.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config
+  qt6-base-dev qcoro-qt6-dev libftdi1-dev libgtest-dev libgmock-dev
+  clang libclang-rt-14-dev        # the fuzz targets (libFuzzer)
+  xvfb xauth                      # the panel and its screenshots without a display
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo="sudo"
+$sudo apt-get update
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"

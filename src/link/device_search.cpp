@@ -1,0 +1,51 @@
+#include "device_search.h"
+
+#include "event_log.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+namespace valve::link {
+
+namespace {
+// Only the characters before the first NUL of a driver's buffer count.
+QByteArray untilNul(const std::array<char, kDescriptionBufferSize>& buffer) {
+    return {buffer.data(), static_cast<qsizetype>(strnlen(buffer.data(), buffer.size()))};
+}
+} // namespace
+
+DeviceSearch::DeviceSearch(FtdiDriver& driver, DeviceChooser& chooser, EventLog& log)
+    : driver_(driver), chooser_(chooser), log_(log) {}
+
+std::int16_t DeviceSearch::FindDevices() {
+    device_count_ = 0;
+    std::uint32_t attached = 0;
+    if (driver_.createDeviceInfoList(attached) != ft::OK) {
+        return 0;
+    }
+    // The count is a signed 16-bit number; a driver reporting more is not believed.
+    const auto examined = std::min<std::uint32_t>(attached, std::numeric_limits<std::int16_t>::max());
+    device_list_.clear();
+    device_list_.reserve(static_cast<qsizetype>(examined));
+    for (std::uint32_t index = 0; index < examined; ++index) {
+        DeviceInfoDetail detail;
+        if (driver_.getDeviceInfoDetail(index, detail) != ft::OK || (detail.flags & ft::FLAGS_OPENED) != 0) {
+            continue;
+        }
+        device_list_.append(untilNul(detail.description));
+        ++device_count_;
+    }
+    return device_count_;
+}
+
+QCoro::Task<QByteArray> DeviceSearch::PopUp() {
+    if (device_count_ == 1) {
+        co_return device_list_.front();
+    }
+    const QByteArray selected = co_await chooser_.choose(device_list_.first(device_count_));
+    log_.show_msg(QStringLiteral("Selected ") + QString::fromLocal8Bit(selected));
+    co_return selected;
+}
+
+} // namespace valve::link

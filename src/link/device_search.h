@@ -1,0 +1,37 @@
+#pragma once
+
+#include "ftdi_driver.h"
+#include "prompts.h"
+
+#include <QByteArray>
+#include <QList>
+#include <cstdint>
+
+namespace valve::link {
+
+class EventLog;
+
+// Finds the attached adapters that are not open elsewhere and picks the one to
+// open: at once when there is one, through the chooser when there are several.
+class DeviceSearch {
+public:
+    DeviceSearch(FtdiDriver& driver, DeviceChooser& chooser, EventLog& log);
+
+    // Returns how many free devices the driver reported; logs nothing.
+    std::int16_t FindDevices();
+    // The description to open (without the NUL). Logs "Selected ..." when the
+    // chooser was shown. Never called with no device kept.
+    QCoro::Task<QByteArray> PopUp();
+
+    [[nodiscard]] const QList<QByteArray>& device_list() const { return device_list_; }
+    [[nodiscard]] std::int16_t device_count() const { return device_count_; }
+
+private:
+    FtdiDriver& driver_;
+    DeviceChooser& chooser_;
+    EventLog& log_;
+    QList<QByteArray> device_list_;
+    std::int16_t device_count_ = 0;
+};
+
+} // namespace valve::link

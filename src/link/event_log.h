@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QObject>
+#include <QStringList>
+
+namespace valve::link {
+
+// The events log of the main window: one line per message, in order of
+// arrival, bounded so that a long session cannot grow it without end.
+class EventLog : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kMaxLines = 32767;
+
+    using QObject::QObject;
+
+    // Appends one line; at the bound the oldest line is dropped first.
+    void show_msg(const QString& text);
+    void clear();
+    // After shut-down nothing more is logged.
+    void close() { closed_ = true; }
+
+    [[nodiscard]] const QStringList& lines() const { return lines_; }
+
+signals:
+    void lineAppended(const QString& text);
+    void firstLineDropped();
+    void cleared();
+
+private:
+    QStringList lines_;
+    bool closed_ = false;
+};
+
+} // namespace valve::link

@@ -1,0 +1,40 @@
+#include "operation_queue.h"
+
+#include <QTimer>
+
+namespace valve::link {
+
+QCoro::Task<OperationQueue::Turn> OperationQueue::acquire() {
+    if (shut_down_) {
+        co_return Turn{};
+    }
+    const std::uint64_t ticket = next_ticket_++;
+    while (serving_ != ticket && !shut_down_) {
+        co_await advanced_.wait();
+    }
+    if (shut_down_) {
+        co_return Turn{};
+    }
+    co_return Turn{this};
+}
+
+void OperationQueue::finish() {
+    ++serving_;
+    if (shut_down_) {
+        return;
+    }
+    // Wake the next operation from the event loop, not from inside the one that
+    // just ended, so a long queue never nests one operation inside another.
+    QTimer::singleShot(0, &context_, [this, serving = serving_] {
+        if (serving == serving_) {
+            advanced_.notify();
+        }
+    });
+}
+
+void OperationQueue::shut_down() {
+    shut_down_ = true;
+    advanced_.notify();
+}
+
+} // namespace valve::link

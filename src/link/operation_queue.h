@@ -1,0 +1,67 @@
+#pragma once
+
+#include "wake_signal.h"
+
+#include <QObject>
+#include <cstdint>
+#include <qcoro/qcorotask.h>
+#include <utility>
+
+namespace valve::link {
+
+// Runs whole operator operations on the link one at a time, in the order they
+// were started. An operation awaits its turn, holds it while it talks to the
+// unit, and hands it on when the turn object goes out of scope.
+class OperationQueue {
+public:
+    class Turn {
+    public:
+        Turn() = default;
+        Turn(Turn&& other) noexcept : queue_(std::exchange(other.queue_, nullptr)) {}
+        Turn& operator=(Turn&& other) noexcept {
+            if (this != &other) {
+                release();
+                queue_ = std::exchange(other.queue_, nullptr);
+            }
+            return *this;
+        }
+        Turn(const Turn&) = delete;
+        Turn& operator=(const Turn&) = delete;
+        ~Turn() { release(); }
+
+        // False when the program is shutting down: the operation must end quietly.
+        explicit operator bool() const { return queue_ != nullptr; }
+
+    private:
+        friend class OperationQueue;
+        explicit Turn(OperationQueue* queue) : queue_(queue) {}
+        void release() {
+            if (auto* queue = std::exchange(queue_, nullptr)) {
+                queue->finish();
+            }
+        }
+        OperationQueue* queue_ = nullptr;
+    };
+
+    OperationQueue() = default;
+    OperationQueue(const OperationQueue&) = delete;
+    OperationQueue& operator=(const OperationQueue&) = delete;
+
+    QCoro::Task<Turn> acquire();
+    // Refuses every waiting and later operation.
+    void shut_down();
+
+    [[nodiscard]] bool busy() const { return serving_ != next_ticket_; }
+    [[nodiscard]] bool is_shut_down() const { return shut_down_; }
+
+private:
+    void finish();
+
+    WakeSignal advanced_;
+    QObject context_; // owns the posted hand-overs, so none outlives the queue
+    std::uint64_t next_ticket_ = 0;
+    std::uint64_t serving_ = 0;
+    bool shut_down_ = false;
+};
+
+} // namespace valve::link
