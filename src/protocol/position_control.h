@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstdint>
+#include <qcoro/qcorotask.h>
+
+namespace valve::link {
+class EventLog;
+}
+
+namespace valve::protocol {
+
+class Exchange;
+
+// Moving the valve: "P" with the position, then "S" to read where it stands.
+class PositionControl {
+public:
+    PositionControl(Exchange& exchange, link::EventLog& log) : exchange_(exchange), log_(log) {}
+
+    // True when the unit then reports the requested position. Logs exactly one
+    // line in every case. The caller holds the link's operation turn.
+    QCoro::Task<bool> set_position(std::int16_t position);
+
+private:
+    Exchange& exchange_;
+    link::EventLog& log_;
+};
+
+} // namespace valve::protocol
