@@ -1,0 +1,25 @@
+#pragma once
+
+#include "exchange.h"
+#include "position_control.h"
+
+namespace valve::link {
+class EventLog;
+class MessageBoxes;
+class UsbLink;
+} // namespace valve::link
+
+namespace valve::protocol {
+
+// What every operator command works with, owned by the panel for the whole
+// run: the link (and its operation queue), the events log, the message boxes,
+// the exchange with the shared reply buffer, and valve moves.
+struct Session {
+    link::UsbLink& link;
+    link::EventLog& log;
+    link::MessageBoxes& boxes;
+    Exchange& exchange;
+    PositionControl& positions;
+};
+
+} // namespace valve::protocol
