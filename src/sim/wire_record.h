@@ -1,0 +1,54 @@
+#pragma once
+
+#include "sim_time.h"
+
+#include <QByteArray>
+#include <QList>
+#include <vector>
+
+namespace valve::sim {
+
+// Every byte that crossed the serial line between adapter and unit, in the
+// order of its time: host bytes when they have reached the unit, unit bytes
+// when they have become readable at the host.
+class WireRecord {
+public:
+    enum class Direction { HostToUnit, UnitToHost };
+
+    struct Byte {
+        Direction direction;
+        char value;
+        SimTime at;
+    };
+
+    // A request whose first byte reached the unit while the unit still owed
+    // (or was still sending) the reply to an earlier request. The unit cannot
+    // know whether the host had already given up on that reply.
+    struct Overlap {
+        int requestIndex; // index of the new request among hostLines()
+        SimTime at;
+    };
+
+    void addByte(Direction direction, char value, SimTime at);
+    // Marks that the next host byte begins a request while a reply is owed.
+    void addOverlap(SimTime at) { overlaps_.push_back({completedHostLines_, at}); }
+    void clear();
+
+    [[nodiscard]] const std::vector<Byte>& bytes() const { return bytes_; }
+    [[nodiscard]] QByteArray hostBytes() const { return bytesOf(Direction::HostToUnit); }
+    [[nodiscard]] QByteArray unitBytes() const { return bytesOf(Direction::UnitToHost); }
+    // The host bytes split after each CR, the CR kept; an unfinished last
+    // line is included as it stands.
+    [[nodiscard]] QList<QByteArray> hostLines() const;
+    [[nodiscard]] const std::vector<Overlap>& overlaps() const { return overlaps_; }
+    [[nodiscard]] bool interleaved() const { return !overlaps_.empty(); }
+
+private:
+    [[nodiscard]] QByteArray bytesOf(Direction direction) const;
+
+    std::vector<Byte> bytes_;
+    std::vector<Overlap> overlaps_;
+    int completedHostLines_ = 0;
+};
+
+} // namespace valve::sim
