@@ -1,0 +1,24 @@
+# Stand-ins for FTDI's D2XX library, loaded by path through the same loader as
+# the real one: complete, without event notification, and without FT_Purge.
+set(_double_source ${CMAKE_CURRENT_LIST_DIR}/d2xx_double/ftd2xx_double.cpp)
+add_library(ftd2xx_double SHARED ${_double_source})
+add_library(ftd2xx_double_noevents SHARED ${_double_source})
+target_compile_definitions(ftd2xx_double_noevents PRIVATE DOUBLE_WITHOUT_EVENTS)
+add_library(ftd2xx_double_incomplete SHARED ${_double_source})
+target_compile_definitions(ftd2xx_double_incomplete PRIVATE DOUBLE_WITHOUT_PURGE)
+foreach(double ftd2xx_double ftd2xx_double_noevents ftd2xx_double_incomplete)
+  target_link_libraries(${double} PRIVATE Threads::Threads)
+  set_target_properties(${double} PROPERTIES CXX_VISIBILITY_PRESET hidden)
+endforeach()
+
+valve_add_test(test_backends
+  SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/test_d2xx_driver.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/test_libftdi_support.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/test_libftdi_driver.cpp
+  LIBS valve_hardware PkgConfig::LIBFTDI1 ${CMAKE_DL_LIBS} Threads::Threads)
+add_dependencies(test_backends ftd2xx_double ftd2xx_double_noevents ftd2xx_double_incomplete)
+target_compile_definitions(test_backends PRIVATE
+  D2XX_DOUBLE_PATH="$<TARGET_FILE:ftd2xx_double>"
+  D2XX_DOUBLE_NOEVENTS_PATH="$<TARGET_FILE:ftd2xx_double_noevents>"
+  D2XX_DOUBLE_INCOMPLETE_PATH="$<TARGET_FILE:ftd2xx_double_incomplete>")
