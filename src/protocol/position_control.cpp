@@ -13,11 +13,15 @@ QCoro::Task<bool> PositionControl::set_position(std::int16_t position) {
         co_return false;
     }
     const auto target = static_cast<std::uint8_t>(position);
-    if (!co_await exchange_.run(commandLine('P', target), kAcknowledgement)) {
+    // Each await is a statement of its own: GCC 12 miscompiles a co_await inside
+    // a condition once the awaited task has really suspended.
+    const bool acknowledged = co_await exchange_.run(commandLine('P', target), kAcknowledgement);
+    if (!acknowledged) {
         log_.show_msg(QStringLiteral("Error - Could not set position, make sure position is valid."));
         co_return false;
     }
-    if (!co_await exchange_.run(commandLine('S'), kValueReply)) {
+    const bool reported = co_await exchange_.run(commandLine('S'), kValueReply);
+    if (!reported) {
         log_.show_msg(QStringLiteral("Error - Could not recieve the position status."));
         co_return false;
     }

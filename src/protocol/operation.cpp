@@ -1,0 +1,29 @@
+#include "operation.h"
+
+#include "link/event_log.h"
+#include "link/usb_link.h"
+#include "session.h"
+
+namespace valve::protocol {
+
+QCoro::Task<link::OperationQueue::Turn> beginOperation(Session& session, LinkCheck check) {
+    auto turn = co_await session.link.operations().acquire();
+    if (turn && check == LinkCheck::Yes) {
+        co_await session.link.check_usb_connection();
+    }
+    co_return turn;
+}
+
+QCoro::Task<bool> exchangeOrReport(Session& session, QByteArray line, int replyLength, QString failureLine) {
+    const bool complete = co_await session.exchange.run(std::move(line), replyLength);
+    if (complete) {
+        co_return true;
+    }
+    // A read cut short by shut-down is no fault of the unit's.
+    if (!session.link.is_shut_down()) {
+        session.log.show_msg(failureLine);
+    }
+    co_return false;
+}
+
+} // namespace valve::protocol

@@ -1,0 +1,37 @@
+#include "position_commands.h"
+
+#include "operation.h"
+#include "session.h"
+#include "text_field.h"
+
+namespace valve::protocol {
+
+QCoro::Task<> move_valve(Session& session, std::int16_t position, TextField& position_box) {
+    auto turn = co_await beginOperation(session, LinkCheck::Yes);
+    if (!turn) {
+        co_return;
+    }
+    const bool reached = co_await session.positions.set_position(position);
+    if (reached) {
+        position_box.setText(QString::number(position));
+    }
+}
+
+QCoro::Task<> home_valve(Session& session, TextField& position_box) {
+    auto turn = co_await beginOperation(session, LinkCheck::No);
+    if (!turn) {
+        co_return;
+    }
+    const bool acknowledged =
+        co_await exchangeOrReport(session, commandLine('M'), kAcknowledgement, kTalkFailure);
+    if (!acknowledged) {
+        co_return;
+    }
+    const bool reported = co_await exchangeOrReport(session, commandLine('S'), kValueReply, kTalkFailure);
+    if (!reported) {
+        co_return;
+    }
+    position_box.setText(QString::number(session.exchange.reply_buf().value()));
+}
+
+} // namespace valve::protocol

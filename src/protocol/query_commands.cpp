@@ -1,0 +1,134 @@
+#include "query_commands.h"
+
+#include "link/event_log.h"
+#include "link/prompts.h"
+#include "link/usb_link.h"
+#include "operation.h"
+#include "session.h"
+#include "text_field.h"
+
+#include <array>
+
+namespace valve::protocol {
+
+namespace {
+
+constexpr std::uint8_t kClockAddress = 0x20;
+
+// Runs one value query as a whole operation; the reply value, or nothing when
+// the reply did not come (the failure line is logged by then).
+QCoro::Task<std::optional<int>> query(Session& session, LinkCheck check, QByteArray line,
+                                      QString failureLine = kTalkFailure) {
+    auto turn = co_await beginOperation(session, check);
+    if (!turn) {
+        co_return std::nullopt;
+    }
+    const bool complete =
+        co_await exchangeOrReport(session, std::move(line), kValueReply, std::move(failureLine));
+    if (!complete) {
+        co_return std::nullopt;
+    }
+    co_return session.exchange.reply_buf().value();
+}
+
+struct NamedError {
+    int code;
+    const char* line;
+};
+
+constexpr std::array<NamedError, 6> kNamedErrors{{
+    {44, "Last error: code 44 - a Check Sum Error"},
+    {55, "Last error: code 55 - Data Integrity Error"},
+    {66, "Last error: code 66 - a Valve Positioning Error"},
+    {77, "Last error: code 77 - a Configuration or Command Mode Error"},
+    {88, "Last error: code 88 - a Non-Volatile Memory Error"},
+    {99, "Last error: code 99 - a Valve Homing Error"},
+}};
+
+QString decimal(int value) {
+    return QString::number(value);
+}
+
+} // namespace
+
+std::optional<QString> namedErrorLine(int code) {
+    for (const NamedError& error : kNamedErrors) {
+        if (error.code == code) {
+            return QString::fromLatin1(error.line);
+        }
+    }
+    return std::nullopt;
+}
+
+QCoro::Task<> read_status(Session& session, TextField& txt_status) {
+    const auto value = co_await query(session, LinkCheck::Yes, commandLine('S'));
+    if (value) {
+        txt_status.setText(decimal(*value));
+    }
+}
+
+QCoro::Task<> read_error(Session& session, TextField& txt_error) {
+    const auto value = co_await query(session, LinkCheck::Yes, commandLine('E'));
+    if (!value) {
+        co_return;
+    }
+    if (const auto line = namedErrorLine(*value)) {
+        txt_error.setText(decimal(*value));
+        session.log.show_msg(*line);
+    }
+}
+
+QCoro::Task<> read_control_method(Session& session, TextField& txt_control) {
+    const auto value = co_await query(session, LinkCheck::Yes, commandLine('D'),
+                                      QStringLiteral("USB Error - could not read control method."));
+    if (!value) {
+        co_return;
+    }
+    const QString name = commandModeName(*value);
+    txt_control.setText(name);
+    if (name.isEmpty()) {
+        co_await session.boxes.message_box(QStringLiteral("Invalid Command Mode"));
+    }
+}
+
+QCoro::Task<> read_firmware_revision(Session& session, TextField& txt_fw_rev) {
+    const auto value = co_await query(session, LinkCheck::Yes, commandLine('R'));
+    if (value) {
+        // The reply value is the character code of the revision letter.
+        const QChar letter(static_cast<char16_t>(*value));
+        txt_fw_rev.setText(QStringLiteral("Rev.") + letter + QStringLiteral(" Nerra"));
+    }
+}
+
+QCoro::Task<> read_op_mode(Session& session, TextField& txt_op_mode) {
+    const auto value = co_await query(session, LinkCheck::Yes, commandLine('Q'));
+    if (value) {
+        txt_op_mode.setText(decimal(*value));
+    }
+}
+
+QCoro::Task<> read_cmd_mode(Session& session, TextField& txt_cmd_mode) {
+    const auto value = co_await query(session, LinkCheck::No, commandLine('D'));
+    if (value) {
+        const QString name = commandModeName(*value);
+        txt_cmd_mode.setText(name.isEmpty() ? QStringLiteral("Error") : name);
+    }
+}
+
+QCoro::Task<> read_clock(Session& session, TextField& txt_clock) {
+    const auto value = co_await query(session, LinkCheck::No, commandLine('G', kClockAddress));
+    if (value) {
+        txt_clock.setText(QStringLiteral(" %1 MHz").arg(*value));
+    }
+}
+
+QCoro::Task<> read_port_position(Session& session, Port port, TextField& txt_pos) {
+    // Ports A, B and C are read with the codes "1", "2" and "3".
+    const char code = static_cast<char>('1' + (portLetter(port) - 'A'));
+    const auto value = co_await query(session, LinkCheck::No, commandLine(code));
+    if (value) {
+        txt_pos.setText(decimal(*value));
+    }
+}
+
+} // namespace valve::protocol

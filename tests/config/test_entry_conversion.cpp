@@ -1,0 +1,64 @@
+#include "config/entry_conversion.h"
+
+#include <QString>
+#include <gtest/gtest.h>
+
+using valve::config::decimalEntry;
+using valve::config::hexEntry;
+
+namespace {
+
+struct Case {
+    const char* text;
+    std::optional<int> value; // nothing: refused as out of range
+};
+
+std::optional<int> widen(std::optional<std::uint8_t> v) {
+    return v ? std::optional<int>(*v) : std::nullopt;
+}
+
+TEST(DecimalEntry, ReadsTheNumberTheTextBeginsWith) {
+    const Case cases[] = {
+        {"12", 12},       {"", 0},     {"abc", 0},        {"7abc", 7},  {"3.9", 3},    {"1 2", 12},
+        {" \t1\n2 ", 12}, {"+8", 8},   {"-0", 0},         {"-0.0", 0},  {"255", 255},  {"255.99", 255},
+        {"0.05", 0},      {".5", 0},   {"007", 7},        {"1e2", 100}, {"2.5E1", 25}, {"1e", 1},
+        {"1e+", 1},       {"5e-1", 0}, {"1 e 2", 100},    {"1.2.3", 1}, {"+-5", 0},    {"-", 0},
+        {".", 0},         {"e5", 0},   {"0e99999999", 0}, {"12,5", 12}, {"\r5", 0},    {"25 5", 255},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(widen(decimalEntry(QString::fromLatin1(c.text))), c.value) << '"' << c.text << '"';
+    }
+}
+
+TEST(DecimalEntry, NumbersOutsideTheByteAreRefused) {
+    const char* const refused[] = {
+        "256", "-1", "-0.5", "1e3", "2.56e2", "100 0", "1e400", "-1e-400", "99999999999999999999999999999"};
+    for (const char* text : refused) {
+        EXPECT_EQ(decimalEntry(QString::fromLatin1(text)), std::nullopt) << '"' << text << '"';
+    }
+}
+
+TEST(DecimalEntry, LongAndStrangeTextsEndCleanly) {
+    EXPECT_EQ(widen(decimalEntry(QString(100000, u'0') + QStringLiteral("42"))), 42);
+    EXPECT_EQ(widen(decimalEntry(QStringLiteral("0.") + QString(100000, u'9'))), 0);
+    EXPECT_EQ(widen(decimalEntry(QStringLiteral("1e") + QString(1000, u'9'))), std::nullopt);
+    EXPECT_EQ(widen(decimalEntry(QStringLiteral("1e-") + QString(1000, u'9'))), 0);
+    EXPECT_EQ(widen(decimalEntry(QString(5000, u' '))), 0);
+    // Digits of other scripts are not decimal digits here.
+    EXPECT_EQ(widen(decimalEntry(QStringLiteral("\u0663"))), 0);
+    EXPECT_EQ(widen(decimalEntry(QStringLiteral("\uFF11\uFF12"))), 0);
+}
+
+TEST(HexEntry, ReadsTheLeadingHexadecimalDigits) {
+    const Case cases[] = {
+        {"5a", 0x5A}, {"5A", 0x5A},          {"FF", 0xFF},          {"1G", 0x01},       {"", 0},
+        {"G1", 0},    {"f f", 0xFF},         {" 0 7 ", 7},          {"000000ab", 0xAB}, {"-5", 0},
+        {"0x10", 0},  {"100", std::nullopt}, {"fff", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(widen(hexEntry(QString::fromLatin1(c.text))), c.value) << '"' << c.text << '"';
+    }
+    EXPECT_EQ(widen(hexEntry(QString(100000, u'f'))), std::nullopt);
+}
+
+} // namespace

@@ -1,0 +1,100 @@
+#pragma once
+
+#include "coro_test.h"
+#include "link/device_search.h"
+#include "link/event_log.h"
+#include "link/prompts.h"
+#include "link/usb_link.h"
+#include "protocol/exchange.h"
+#include "protocol/position_control.h"
+#include "protocol/session.h"
+#include "sim/simulated_driver.h"
+
+#include <QStringList>
+#include <deque>
+#include <functional>
+#include <memory>
+
+namespace valve::testing {
+
+using namespace std::chrono_literals;
+
+// Message boxes that record what they were asked and give scripted answers
+// (OK when nothing is scripted).
+class ScriptedBoxes : public link::MessageBoxes {
+public:
+    QStringList texts;
+    std::vector<link::BoxButtons> buttons;
+    std::deque<link::BoxAnswer> answers;
+    std::function<void()> onShow;
+
+    QCoro::Task<link::BoxAnswer> message_box(QString text, link::BoxButtons kind, QString) override {
+        texts << text;
+        buttons.push_back(kind);
+        if (onShow) {
+            onShow();
+        }
+        link::BoxAnswer answer = link::BoxAnswer::Ok;
+        if (!answers.empty()) {
+            answer = answers.front();
+            answers.pop_front();
+        }
+        co_return answer;
+    }
+};
+
+class FirstDeviceChooser : public link::DeviceChooser {
+public:
+    QCoro::Task<QByteArray> choose(QList<QByteArray> descriptions) override {
+        co_return descriptions.value(0);
+    }
+};
+
+// A session on one simulated unit, connected, with the log and the wire empty.
+class CommandBench {
+public:
+    explicit CommandBench(sim::UnitTiming unitTiming = sim::UnitTiming::instant(),
+                          std::chrono::milliseconds replyTimeout = 150ms) {
+        driver.addAdapter("NR Valve", unitTiming);
+        link =
+            std::make_unique<link::UsbLink>(driver, search, log, link::LinkTiming{replyTimeout, 10ms, 1ms});
+        exchange = std::make_unique<protocol::Exchange>(*link);
+        positions = std::make_unique<protocol::PositionControl>(*exchange, log);
+        session =
+            std::make_unique<protocol::Session>(protocol::Session{*link, log, boxes, *exchange, *positions});
+        connected = await(link->configure_usb_connection());
+        log.clear();
+        wire().clear();
+        driver.clearCallLog();
+    }
+
+    sim::SimulatedUnit& unit() { return driver.unit(0); }
+    sim::WireRecord& wire() { return driver.wire(0); }
+    QList<QByteArray> sent() { return wire().hostLines(); }
+    QStringList logLines() const { return log.lines(); }
+    // How often the link was probed (the check sends no bytes to the unit).
+    qsizetype probes() const { return driver.callTexts().filter(QStringLiteral("FT_SetFlowControl")).size(); }
+
+    sim::SimulatedDriver driver;
+    FirstDeviceChooser chooser;
+    link::EventLog log;
+    link::DeviceSearch search{driver, chooser, log};
+    ScriptedBoxes boxes;
+    std::unique_ptr<link::UsbLink> link;
+    std::unique_ptr<protocol::Exchange> exchange;
+    std::unique_ptr<protocol::PositionControl> positions;
+    std::unique_ptr<protocol::Session> session;
+    bool connected = false;
+};
+
+// Starts a command without waiting for it; the flag turns true when it ends.
+inline std::shared_ptr<bool> start(QCoro::Task<> task) {
+    auto done = std::make_shared<bool>(false);
+    [](QCoro::Task<> t, std::shared_ptr<bool> flag) -> QCoro::Task<> {
+        co_await std::move(t);
+        *flag = true;
+    }(std::move(task), done);
+    return done;
+}
+
+} // namespace valve::testing
