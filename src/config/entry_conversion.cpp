@@ -1,5 +1,6 @@
 #include "entry_conversion.h"
 
+#include <QLocale>
 #include <QString>
 #include <algorithm>
 
@@ -48,7 +49,7 @@ struct DecimalNumber {
     long pointAt = 0;
 };
 
-DecimalNumber readDecimal(QStringView text) {
+DecimalNumber readDecimal(QStringView text, QChar decimalPoint) {
     Reader in(text);
     DecimalNumber number;
     if (in.peek() == u'+' || in.peek() == u'-') {
@@ -65,7 +66,7 @@ DecimalNumber readDecimal(QStringView text) {
         seenDigit = true;
         in.next();
     }
-    if (in.peek() == u'.') {
+    if (in.peek() == decimalPoint) {
         in.next();
         while (isDigit(in.peek())) {
             if (number.digits.isEmpty() && in.peek() == u'0') {
@@ -97,8 +98,13 @@ DecimalNumber readDecimal(QStringView text) {
 
 } // namespace
 
-std::optional<std::uint8_t> decimalEntry(QStringView text) {
-    const DecimalNumber number = readDecimal(text);
+QChar localeDecimalPoint() {
+    const QString point = QLocale().decimalPoint();
+    return point.size() == 1 ? point.front() : QChar(u'.');
+}
+
+std::optional<std::uint8_t> decimalEntry(QStringView text, QChar decimalPoint) {
+    const DecimalNumber number = readDecimal(text, decimalPoint);
     // Whole part and whether anything nonzero follows the point.
     long whole = 0;
     bool fraction = false;

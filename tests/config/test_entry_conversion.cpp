@@ -1,5 +1,6 @@
 #include "config/entry_conversion.h"
 
+#include <QLocale>
 #include <QString>
 #include <gtest/gtest.h>
 
@@ -47,6 +48,18 @@ TEST(DecimalEntry, LongAndStrangeTextsEndCleanly) {
     // Digits of other scripts are not decimal digits here.
     EXPECT_EQ(widen(decimalEntry(QStringLiteral("\u0663"))), 0);
     EXPECT_EQ(widen(decimalEntry(QStringLiteral("\uFF11\uFF12"))), 0);
+}
+
+TEST(DecimalEntry, FollowsTheUsersDecimalSeparator) {
+    EXPECT_EQ(widen(decimalEntry(QStringLiteral("3,9"), u',')), 3);
+    EXPECT_EQ(widen(decimalEntry(QStringLiteral("2,5e2"), u',')), 250);
+    // With a comma as separator a point ends the number like any other character.
+    EXPECT_EQ(widen(decimalEntry(QStringLiteral("1.5e2"), u',')), 1);
+
+    const QLocale before;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    EXPECT_EQ(widen(decimalEntry(QStringLiteral("2,5e2"))), 250);
+    QLocale::setDefault(before);
 }
 
 TEST(HexEntry, ReadsTheLeadingHexadecimalDigits) {

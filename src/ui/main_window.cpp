@@ -1,0 +1,126 @@
+#include "main_window.h"
+
+#include "artwork.h"
+#include "control_factory.h"
+#include "events_log_view.h"
+#include "link/event_log.h"
+#include "link/prompts.h"
+#include "link/usb_link.h"
+#include "main_window_parts.h"
+#include "twips.h"
+
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QKeySequence>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QTabWidget>
+#include <qcoro/qcorotask.h>
+
+namespace valve::ui {
+
+namespace {
+constexpr int kClientWidth = 8850;
+constexpr int kClientHeight = 4980;
+
+// A fire-and-forget coroutine for a menu handler: it runs until its own end.
+QCoro::Task<> showAbout(link::MessageBoxes& boxes, QString version) {
+    co_await boxes.message_box(QStringLiteral("Corvane Nerra and Pyxa USB Interface. Version ") + version,
+                               link::BoxButtons::Ok, link::kApplicationTitle);
+}
+} // namespace
+
+MainWindow::MainWindow(link::EventLog& log, link::UsbLink& link, link::MessageBoxes& boxes, QWidget* parent)
+    : QMainWindow(parent), log_(log), link_(link), boxes_(boxes) {
+    setObjectName(QStringLiteral("frmUSBMain"));
+    setWindowTitle(QStringLiteral("Corvane Pyxa Valve Control Software"));
+    setWindowIcon(valveIcon());
+    buildMenu();
+    buildClientArea();
+    controls_.LoggerList->follow(log_);
+    // The designed client area below the menu bar; the window stays resizable
+    // and may be made taller to bring frmInternal into view.
+    resize(px(kClientWidth), px(kClientHeight) + menuBar()->sizeHint().height());
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::buildMenu() {
+    controls_.mnuAbout = menuBar()->addAction(QStringLiteral("About"));
+    controls_.mnuAbout->setObjectName(QStringLiteral("mnuAbout"));
+    // The menu bar is not in the tab chain; F1 reaches the About box too.
+    controls_.mnuAbout->setShortcut(QKeySequence::HelpContents);
+    connect(controls_.mnuAbout, &QAction::triggered, this, &MainWindow::mnuAbout_Click);
+}
+
+void MainWindow::buildClientArea() {
+    // Children are placed at fixed places, and frmInternal lies beyond the
+    // initial size: no layout, and no minimum that would force the window taller.
+    auto* client = new QWidget(this);
+    client->setObjectName(QStringLiteral("clientArea"));
+    client->setMinimumSize(0, 0);
+    setCentralWidget(client);
+
+    auto& c = controls_;
+    c.tabNR = new QTabWidget(client);
+    c.tabNR->setObjectName(QStringLiteral("tabNR"));
+    c.tabNR->setGeometry(twipRect(120, 120, 8415, 3375));
+    const auto addPage = [&](const QString& name, const QString& caption) {
+        auto* page = new QWidget;
+        page->setObjectName(name);
+        c.tabNR->addTab(page, caption);
+        return page;
+    };
+    c.positionPage = addPage(QStringLiteral("positionPage"), QStringLiteral("Position Control"));
+    c.configurationPage = addPage(QStringLiteral("configurationPage"), QStringLiteral("Configuration"));
+    c.timedEventsPage = addPage(QStringLiteral("timedEventsPage"), QStringLiteral("Timed Events"));
+    buildPositionTab(c.positionPage, c);
+    buildConfigurationTab(c.configurationPage, c);
+    buildTimedEventsTab(c.timedEventsPage, c);
+    c.tabNR->setCurrentWidget(c.configurationPage);
+
+    c.Frame3 = makeFrame(client, QStringLiteral("Frame3"), QStringLiteral("Events Log"),
+                         twipRect(120, 3600, 8415, 1335));
+    c.LoggerList = new EventsLogView(c.Frame3);
+    c.LoggerList->setGeometry(twipRect(120, 330, 8175, 840));
+
+    buildInternalFrame(client, c);
+}
+
+void MainWindow::fill_control_list() {
+    controls_.lstControl->addItems({QStringLiteral("Level"), QStringLiteral("BCD"),
+                                    QStringLiteral("Inverted BCD"), QStringLiteral("Pulse"),
+                                    QStringLiteral("Dual Pulse")});
+}
+
+void MainWindow::mnuAbout_Click() {
+    showAbout(boxes_, program_version_);
+}
+
+void MainWindow::closeWithMainWindow(QWidget* window) {
+    secondary_windows_.emplace_back(window);
+}
+
+void MainWindow::addShutDownStep(std::function<void()> step) {
+    shut_down_steps_.push_back(std::move(step));
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    // Never refuses: the program ends with this window.
+    if (!shut_down_) {
+        shut_down_ = true;
+        for (const auto& step : shut_down_steps_) {
+            step();
+        }
+        link_.shut_down();
+        for (const auto& window : secondary_windows_) {
+            if (window) {
+                window->close();
+            }
+        }
+        log_.close();
+    }
+    event->accept();
+}
+
+} // namespace valve::ui

@@ -1,0 +1,69 @@
+#include "panel.h"
+
+#include "chooser_window.h"
+#include "command_wiring.h"
+#include "custom_config_wiring.h"
+#include "sequencer_wiring.h"
+#include "link/device_search.h"
+#include "link/event_log.h"
+#include "link/usb_link.h"
+#include "main_window.h"
+#include "message_box_service.h"
+#include "protocol/exchange.h"
+#include "protocol/position_control.h"
+#include "protocol/session.h"
+
+namespace valve::ui {
+
+Panel::Panel(link::FtdiDriver& driver, link::LinkTiming timing, PanelPrompts prompts)
+    : message_boxes_(prompts.messageBoxes), chooser_(prompts.chooser),
+      log_(std::make_unique<link::EventLog>()) {
+    if (message_boxes_ == nullptr) {
+        own_message_boxes_ = std::make_unique<MessageBoxService>();
+        message_boxes_ = own_message_boxes_.get();
+    }
+    if (chooser_ == nullptr) {
+        // No owner: the chooser can come up before the main window is shown.
+        own_chooser_ = std::make_unique<ChooserWindow>();
+        chooser_ = own_chooser_.get();
+    }
+    search_ = std::make_unique<link::DeviceSearch>(driver, *chooser_, *log_);
+    link_ = std::make_unique<link::UsbLink>(driver, *search_, *log_, timing);
+    exchange_ = std::make_unique<protocol::Exchange>(*link_);
+    positions_ = std::make_unique<protocol::PositionControl>(*exchange_, *log_);
+    session_ = std::make_unique<protocol::Session>(
+        protocol::Session{*link_, *log_, *message_boxes_, *exchange_, *positions_});
+    window_ = std::make_unique<MainWindow>(*log_, *link_, *message_boxes_);
+    new CommandWiring(window_->controls(), *session_, window_.get());
+    new SequencerWiring(window_->controls(), *session_, window_.get());
+    wireCustomConfiguration(*window_, *session_);
+
+    if (own_message_boxes_) {
+        own_message_boxes_->setOwner(window_.get());
+        window_->addShutDownStep([boxes = own_message_boxes_.get()] { boxes->setShuttingDown(); });
+    }
+    if (own_chooser_) {
+        window_->addShutDownStep([chooser = own_chooser_.get()] { chooser->close(); });
+    }
+}
+
+Panel::~Panel() {
+    // The window goes first: it refers to the link and the log.
+    window_.reset();
+    link_.reset();
+}
+
+QCoro::Task<> Panel::start() {
+    window_->set_program_version(kProgramVersion);
+    const bool ok = co_await link_->configure_usb_connection();
+    if (link_->is_shut_down()) {
+        co_return; // the window was closed while the chooser was up: the program is ending
+    }
+    if (!ok) {
+        log_->show_msg(QStringLiteral("Could not connect to Nerra using USB"));
+    }
+    window_->fill_control_list();
+    window_->show();
+}
+
+} // namespace valve::ui

@@ -1,0 +1,118 @@
+#include "sequencer_wiring.h"
+
+#include "main_window_controls.h"
+#include "sequencer/event_table.h"
+#include "sequencer/sequencer.h"
+
+#include <QEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QTimer>
+#include <array>
+
+namespace valve::ui {
+
+namespace {
+template <typename Widget> void setBold(Widget* widget, bool bold) {
+    QFont font = widget->font();
+    font.setBold(bold);
+    widget->setFont(font);
+}
+} // namespace
+
+// The tab's widgets as the sequencer's table. Widgets that have gone read as
+// empty and take no change.
+class SequencerWiring::TabView : public sequencer::EventTableView {
+public:
+    explicit TabView(const MainWindowControls& c) : position_(c.position), run_(c.btnRun), stop_(c.btnStop) {
+        for (int row = 0; row < sequencer::kEventRows; ++row) {
+            labels_[row] = c.lblEventNo[row];
+            times_[row] = c.txtTime[row];
+            positions_[row] = c.txtPos[row];
+        }
+    }
+
+    [[nodiscard]] QString timeText(int row) const override {
+        return times_[row] ? times_[row]->text() : QString{};
+    }
+    [[nodiscard]] QString positionText(int row) const override {
+        return positions_[row] ? positions_[row]->text() : QString{};
+    }
+    void setRowLook(int row, sequencer::RowLook look) override {
+        const bool reached = look != sequencer::RowLook::Idle;
+        const bool done = look == sequencer::RowLook::Done;
+        if (labels_[row]) {
+            setBold(labels_[row].data(), reached);
+        }
+        if (times_[row]) {
+            setBold(times_[row].data(), reached);
+            times_[row]->setEnabled(!reached);
+        }
+        if (positions_[row]) {
+            setBold(positions_[row].data(), done);
+            positions_[row]->setEnabled(!done);
+        }
+    }
+    void setRunEnabled(bool enabled) override {
+        if (run_) {
+            run_->setEnabled(enabled);
+        }
+    }
+    void setStopEnabled(bool enabled) override {
+        if (stop_) {
+            stop_->setEnabled(enabled);
+        }
+    }
+    void setCurrentPosition(const QString& text) override {
+        if (position_) {
+            position_->setText(text);
+        }
+    }
+
+private:
+    std::array<QPointer<QLabel>, sequencer::kEventRows> labels_;
+    std::array<QPointer<QLineEdit>, sequencer::kEventRows> times_;
+    std::array<QPointer<QLineEdit>, sequencer::kEventRows> positions_;
+    QPointer<QLineEdit> position_;
+    QPointer<QPushButton> run_;
+    QPointer<QPushButton> stop_;
+};
+
+SequencerWiring::SequencerWiring(const MainWindowControls& controls, protocol::Session& session,
+                                 QObject* parent)
+    : QObject(parent), view_(std::make_unique<TabView>(controls)),
+      sequencer_(std::make_unique<sequencer::Sequencer>(session, *view_)) {
+    // A click only starts the run; it goes on by itself until it ends.
+    connect(controls.btnRun, &QPushButton::clicked, this, [this] { sequencer_->btnRun_Click(); });
+    connect(controls.btnStop, &QPushButton::clicked, this, [this] { sequencer_->btnStop_Click(); });
+    for (int row = 0; row < sequencer::kEventRows; ++row) {
+        controls.txtTime[row]->installEventFilter(this);
+        controls.txtPos[row]->installEventFilter(this);
+    }
+    if (parent != nullptr && parent->isWidgetType()) {
+        parent->installEventFilter(this); // to see the window close
+    }
+}
+
+// The run's state outlives this object; the sequencer ends it quietly here.
+SequencerWiring::~SequencerWiring() {
+    sequencer_.reset();
+}
+
+bool SequencerWiring::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Close && watched == parent()) {
+        sequencer_->shut_down();
+    } else if (event->type() == QEvent::FocusIn) {
+        if (auto* box = qobject_cast<QLineEdit*>(watched)) {
+            // Typing replaces the whole text. A mouse click places the cursor
+            // after the focus arrives, so the selection is made again after it.
+            box->selectAll();
+            QTimer::singleShot(0, box, [box] { box->selectAll(); });
+        }
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+} // namespace valve::ui

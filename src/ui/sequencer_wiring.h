@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QObject>
+#include <memory>
+
+namespace valve::protocol {
+struct Session;
+}
+
+namespace valve::sequencer {
+class Sequencer;
+}
+
+namespace valve::ui {
+
+struct MainWindowControls;
+
+// Wires the "Timed Events" tab: "Run" and "Stop" to the sequencer, the row
+// looks to the table's boxes and labels, and selects a box's whole text when
+// it gets the focus. With the main window as its parent it lives as long as
+// the window, and closing the window ends a run quietly.
+class SequencerWiring : public QObject {
+    Q_OBJECT
+public:
+    SequencerWiring(const MainWindowControls& controls, protocol::Session& session,
+                    QObject* parent = nullptr);
+    ~SequencerWiring() override;
+
+    [[nodiscard]] sequencer::Sequencer& sequencer() { return *sequencer_; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    class TabView;
+    std::unique_ptr<TabView> view_;
+    std::unique_ptr<sequencer::Sequencer> sequencer_;
+};
+
+} // namespace valve::ui
