@@ -1,0 +1,83 @@
+#include "error_stack.h"
+
+#include "link/usb_link.h"
+#include "memory_editor.h"
+#include "protocol/codec.h"
+#include "protocol/exchange.h"
+#include "protocol/session.h"
+#include "protocol/text_field.h"
+
+namespace valve::config {
+
+const QString ErrorStack::kReading = QStringLiteral("Reading error stack...");
+const QString ErrorStack::kClearing = QStringLiteral("Clearing error stack...");
+
+namespace {
+
+bool goesOn(const OperationLifetime::Watch& watch, link::UsbLink& link) {
+    return watch && !link.is_shut_down();
+}
+
+} // namespace
+
+QCoro::Task<> ErrorStack::read(protocol::Session& session, protocol::TextField& stat) {
+    const auto watch = lifetime_.watch();
+    auto turn = co_await session.link.operations().acquire();
+    if (!turn || !watch) {
+        co_return;
+    }
+    stat.setText(kReading);
+    for (int entry = 0; entry < kEntries; ++entry) {
+        protocol::TextField& box = *boxes_.at(static_cast<std::size_t>(entry));
+        box.setText(QString());
+        stat.setText(QString());
+        const bool ok = co_await session.exchange.run(protocol::commandLine('G', addressOf(entry)),
+                                                      protocol::kValueReply);
+        if (!goesOn(watch, session.link)) {
+            co_return;
+        }
+        if (!ok) {
+            stat.setText(MemoryEditor::kCommunicationError);
+            co_return;
+        }
+        box.setText(QString::number(session.exchange.reply_buf().value()));
+    }
+    stat.setText(MemoryEditor::kReadOk);
+}
+
+QCoro::Task<> ErrorStack::clear(protocol::Session& session, protocol::TextField& stat) {
+    const auto watch = lifetime_.watch();
+    auto turn = co_await session.link.operations().acquire();
+    if (!turn || !watch) {
+        co_return;
+    }
+    auto& exchange = session.exchange;
+    stat.setText(kClearing);
+    for (int entry = 0; entry < kEntries; ++entry) {
+        const std::uint8_t address = addressOf(entry);
+        // Select, write 0, read back: each step only when the one before was answered.
+        const std::array<std::pair<QByteArray, int>, 3> steps{{
+            {protocol::commandLine('I', address), protocol::kAcknowledgement},
+            {protocol::commandLine('W', 0), protocol::kAcknowledgement},
+            {protocol::commandLine('G', address), protocol::kValueReply},
+        }};
+        for (const auto& [line, replyLength] : steps) {
+            stat.setText(QString());
+            const bool ok = co_await exchange.run(line, replyLength);
+            if (!goesOn(watch, session.link)) {
+                co_return;
+            }
+            if (!ok) {
+                stat.setText(MemoryEditor::kCommunicationError);
+                co_return;
+            }
+        }
+        if (exchange.reply_buf().digits() != QByteArrayLiteral("00")) {
+            stat.setText(MemoryEditor::kProgrammingError);
+            co_return;
+        }
+    }
+    stat.setText(MemoryEditor::kProgrammingOk);
+}
+
+} // namespace valve::config

@@ -1,0 +1,340 @@
+#include "../protocol/command_bench.h"
+#include "config/memory_editor.h"
+#include "protocol/text_field.h"
+
+#include <QTimer>
+#include <gtest/gtest.h>
+#include <memory>
+
+using namespace std::chrono_literals;
+using valve::config::EditOutcome;
+using valve::config::GridCell;
+using valve::config::MemoryEditor;
+using valve::protocol::StoredText;
+using valve::testing::await;
+using valve::testing::CommandBench;
+using valve::testing::runUntil;
+using valve::testing::start;
+
+namespace {
+
+constexpr int kColumnOf0x12 = 3;
+constexpr int kColumnOf0x1A = 11;
+
+class MemoryEditorTest : public ::testing::Test {
+protected:
+    explicit MemoryEditorTest(valve::sim::UnitTiming timing = valve::sim::UnitTiming::instant())
+        : bench(timing) {}
+    void SetUp() override {
+        ASSERT_TRUE(bench.connected);
+        for (int i = 0; i < 16; ++i) {
+            memory()[0x10 + i] = static_cast<std::uint8_t>(0xB0 + i);
+        }
+    }
+
+    std::array<std::uint8_t, 256>& memory() { return bench.unit().state().memory; }
+    void edit(int column, const QString& text) {
+        editor->openEditor(column);
+        ASSERT_EQ(editor->commitEdit(text), EditOutcome::Stored);
+    }
+    QStringList texts() const {
+        QStringList all;
+        for (int column = 1; column <= 16; ++column) {
+            all << editor->cell(column).text;
+        }
+        return all;
+    }
+    int markedCount() const {
+        int count = 0;
+        for (int column = 1; column <= 16; ++column) {
+            count += editor->cell(column).changed ? 1 : 0;
+        }
+        return count;
+    }
+    // Calls `action` once from the event loop while the cell of `column` is
+    // being talked about with the unit, that is once an operation made it current.
+    void duringCell(int column, std::function<void()> action) {
+        auto fired = std::make_shared<bool>(false);
+        QObject::connect(editor.get(), &MemoryEditor::currentChanged, editor.get(),
+                         [column, action, fired](GridCell cell) {
+                             if (cell.column == column && !std::exchange(*fired, true)) {
+                                 QTimer::singleShot(0, action);
+                             }
+                         });
+    }
+    qsizetype writes() const { return bench.driver.callTexts().filter("FT_Write").size(); }
+
+    CommandBench bench;
+    std::unique_ptr<MemoryEditor> editor = std::make_unique<MemoryEditor>();
+    StoredText stat;
+};
+
+class MemoryEditorTimedTest : public MemoryEditorTest {
+protected:
+    // Real wire timing: every exchange waits in the event loop.
+    MemoryEditorTimedTest() : MemoryEditorTest(valve::sim::UnitTiming{}) {}
+};
+
+TEST(MemoryEditorGrid, HeadingsAddressesAndByteTexts) {
+    EXPECT_EQ(MemoryEditor::headingText({0, 0}), "Addr");
+    EXPECT_EQ(MemoryEditor::headingText({1, 0}), "Data");
+    EXPECT_EQ(MemoryEditor::headingText({0, 1}), "10");
+    EXPECT_EQ(MemoryEditor::headingText({0, 11}), "1A");
+    EXPECT_EQ(MemoryEditor::headingText({0, 16}), "1F");
+    EXPECT_EQ(MemoryEditor::headingText({1, 5}), "");
+    EXPECT_EQ(MemoryEditor::addressOf(1), 0x10);
+    EXPECT_EQ(MemoryEditor::addressOf(16), 0x1F);
+
+    for (const char* good : {"00", "A5", "FF", "9C"}) {
+        EXPECT_TRUE(MemoryEditor::isByteText(QString::fromLatin1(good))) << good;
+    }
+    for (const char* bad : {"", "5", "A5F", "G1", " 5", "5 ", "a5", "0x"}) {
+        EXPECT_FALSE(MemoryEditor::isByteText(QString::fromLatin1(bad))) << bad;
+    }
+}
+
+TEST(MemoryEditorGrid, EditorStoresIntoItsOwnCellOrStaysOpen) {
+    MemoryEditor editor;
+    EXPECT_EQ(editor.current(), (GridCell{0, 0}));
+    EXPECT_EQ(editor.commitEdit("A5"), EditOutcome::NotOpen);
+
+    editor.openEditor(0); // the "Data" heading: nothing to edit
+    EXPECT_FALSE(editor.editorColumn());
+    editor.openEditor(4);
+    EXPECT_EQ(editor.current(), (GridCell{1, 4}));
+    EXPECT_EQ(editor.commitEdit("5"), EditOutcome::Rejected);
+    EXPECT_EQ(editor.editorColumn(), 4);
+    EXPECT_EQ(editor.cell(4).text, "");
+    EXPECT_FALSE(editor.cell(4).changed);
+
+    EXPECT_EQ(editor.commitEdit("A5"), EditOutcome::Stored);
+    EXPECT_EQ(editor.cell(4).text, "A5");
+    EXPECT_TRUE(editor.cell(4).changed);
+    EXPECT_FALSE(editor.editorColumn());
+
+    // Escape keeps the old text and mark.
+    editor.openEditor(4);
+    editor.cancelEdit();
+    EXPECT_FALSE(editor.editorColumn());
+    EXPECT_EQ(editor.cell(4).text, "A5");
+    EXPECT_TRUE(editor.cell(4).changed);
+
+    // Moving the current cell does not move the editor.
+    editor.openEditor(2);
+    editor.setCurrent({1, 9});
+    EXPECT_EQ(editor.commitEdit("3C"), EditOutcome::Stored);
+    EXPECT_EQ(editor.cell(2).text, "3C");
+    EXPECT_EQ(editor.cell(9).text, "");
+}
+
+TEST_F(MemoryEditorTest, ReadFetchesAllSixteenInOrderAndClearsMarks) {
+    edit(2, "11");
+    edit(16, "22");
+    await(editor->read(*bench.session, stat));
+
+    QList<QByteArray> expected;
+    for (const char* a :
+         {"10", "11", "12", "13", "14", "15", "16", "17", "18", "19", "1A", "1B", "1C", "1D", "1E", "1F"}) {
+        expected << QByteArray("G") + a + "\r";
+    }
+    EXPECT_EQ(bench.sent(), expected);
+    EXPECT_EQ(texts().first(), "B0");
+    EXPECT_EQ(texts().last(), "BF");
+    EXPECT_EQ(markedCount(), 0);
+    EXPECT_EQ(stat.text(), "Read OK!");
+    EXPECT_EQ(editor->current(), (GridCell{1, 16}));
+    EXPECT_TRUE(bench.logLines().isEmpty());
+}
+
+TEST_F(MemoryEditorTest, ReadKeepsReplyCharactersAsTheyCame) {
+    bench.unit().scriptReply("a5\r", 'G');
+    bench.unit().scriptReply("?x\r", 'G');
+    await(editor->read(*bench.session, stat));
+    EXPECT_EQ(editor->cell(1).text, "a5");
+    EXPECT_EQ(editor->cell(2).text, "?x");
+    EXPECT_EQ(editor->cell(3).text, "B2");
+}
+
+TEST_F(MemoryEditorTest, ReadStopsAtTheFirstMissingReply) {
+    edit(6, "66");
+    edit(7, "77");
+    for (int i = 0; i < 5; ++i) {
+        bench.unit().scriptReply("C0\r", 'G');
+    }
+    bench.unit().scriptReply("", 'G'); // cell 6 gets no answer
+    await(editor->read(*bench.session, stat));
+
+    EXPECT_EQ(stat.text(), "Communication error");
+    EXPECT_EQ(bench.sent().size(), 6);
+    EXPECT_EQ(texts().mid(0, 5), QStringList(5, "C0"));
+    EXPECT_EQ(editor->cell(6).text, "66"); // old text, mark cleared
+    EXPECT_FALSE(editor->cell(6).changed);
+    EXPECT_EQ(editor->cell(7).text, "77"); // not reached
+    EXPECT_TRUE(editor->cell(7).changed);
+}
+
+TEST_F(MemoryEditorTest, WriteSendsOnlyMarkedCellsWithReadBack) {
+    edit(kColumnOf0x1A, "3C");
+    edit(kColumnOf0x12, "A5");
+    await(editor->write(*bench.session, stat));
+
+    EXPECT_EQ(bench.sent(), (QList<QByteArray>{"I12\r", "WA5\r", "G12\r", "I1A\r", "W3C\r", "G1A\r"}));
+    EXPECT_EQ(memory()[0x12], 0xA5);
+    EXPECT_EQ(memory()[0x1A], 0x3C);
+    EXPECT_EQ(memory()[0x13], 0xB3);
+    EXPECT_EQ(markedCount(), 0);
+    EXPECT_EQ(stat.text(), "Programming OK!");
+    EXPECT_EQ(editor->current(), (GridCell{1, 16}));
+    EXPECT_TRUE(bench.logLines().isEmpty());
+
+    // Nothing marked: nothing sent, success at once.
+    bench.wire().clear();
+    stat.setText("x");
+    await(editor->write(*bench.session, stat));
+    EXPECT_TRUE(bench.sent().isEmpty());
+    EXPECT_EQ(stat.text(), "Programming OK!");
+}
+
+TEST_F(MemoryEditorTest, LowerCaseReadBackIsAProgrammingError) {
+    edit(kColumnOf0x12, "A5");
+    edit(kColumnOf0x1A, "3C");
+    bench.unit().scriptReply("a5\r", 'G');
+    await(editor->write(*bench.session, stat));
+
+    EXPECT_EQ(stat.text(), "Programming error!");
+    EXPECT_EQ(bench.sent(), (QList<QByteArray>{"I12\r", "WA5\r", "G12\r"}));
+    EXPECT_TRUE(editor->cell(kColumnOf0x12).changed);
+    EXPECT_TRUE(editor->cell(kColumnOf0x1A).changed);
+    EXPECT_EQ(memory()[0x1A], 0xB0 + 10);
+}
+
+TEST_F(MemoryEditorTest, WriteWithoutAnswerKeepsTheMarks) {
+    edit(kColumnOf0x12, "A5");
+    edit(kColumnOf0x1A, "3C");
+    bench.unit().scriptReply("", 'W');
+    await(editor->write(*bench.session, stat));
+
+    EXPECT_EQ(stat.text(), "Communication error");
+    EXPECT_EQ(bench.sent(), (QList<QByteArray>{"I12\r", "WA5\r"}));
+    EXPECT_EQ(markedCount(), 2);
+}
+
+TEST_F(MemoryEditorTest, WriteWaitsForTheOperationBeforeIt) {
+    edit(kColumnOf0x12, "A5");
+    auto earlier =
+        std::make_unique<valve::link::OperationQueue::Turn>(await(bench.link->operations().acquire()));
+    ASSERT_TRUE(*earlier);
+
+    const auto done = start(editor->write(*bench.session, stat));
+    runUntil([] { return false; }, 50ms);
+    EXPECT_TRUE(bench.sent().isEmpty());
+    EXPECT_FALSE(*done);
+
+    earlier.reset();
+    ASSERT_TRUE(runUntil([&] { return *done; }));
+    EXPECT_EQ(bench.sent(), (QList<QByteArray>{"I12\r", "WA5\r", "G12\r"}));
+}
+
+TEST_F(MemoryEditorTimedTest, OperationsStartedTogetherRunOneAfterTheOther) {
+    edit(kColumnOf0x12, "A5");
+    edit(kColumnOf0x1A, "3C");
+    const auto written = start(editor->write(*bench.session, stat));
+    StoredText otherStat;
+    MemoryEditor other;
+    const auto read = start(other.read(*bench.session, otherStat));
+    ASSERT_TRUE(runUntil([&] { return *written && *read; }));
+
+    const QList<QByteArray> lines = bench.sent();
+    ASSERT_EQ(lines.size(), 6 + 16);
+    EXPECT_EQ(lines.mid(0, 6), (QList<QByteArray>{"I12\r", "WA5\r", "G12\r", "I1A\r", "W3C\r", "G1A\r"}));
+    EXPECT_EQ(lines.at(6), "G10\r");
+    EXPECT_FALSE(bench.wire().interleaved());
+    EXPECT_EQ(other.cell(kColumnOf0x12).text, "A5");
+}
+
+TEST_F(MemoryEditorTimedTest, EnterDuringReadStoresIntoTheEditedCell) {
+    editor->openEditor(4);
+    duringCell(10, [this] { EXPECT_EQ(editor->commitEdit("77"), EditOutcome::Stored); });
+    await(editor->read(*bench.session, stat));
+
+    EXPECT_EQ(editor->cell(4).text, "77");
+    EXPECT_TRUE(editor->cell(4).changed);
+    EXPECT_EQ(editor->cell(10).text, "B9");
+    EXPECT_FALSE(editor->cell(10).changed);
+    EXPECT_EQ(stat.text(), "Read OK!");
+}
+
+TEST_F(MemoryEditorTimedTest, EditStoredWhileItsCellIsReadIsNotOverwritten) {
+    editor->openEditor(10);
+    duringCell(10, [this] { EXPECT_EQ(editor->commitEdit("77"), EditOutcome::Stored); });
+    await(editor->read(*bench.session, stat));
+
+    EXPECT_EQ(editor->cell(10).text, "77");
+    EXPECT_TRUE(editor->cell(10).changed);
+    EXPECT_EQ(editor->cell(11).text, "BA");
+}
+
+TEST_F(MemoryEditorTest, EnterAfterReadStoresIntoTheEditedCell) {
+    editor->openEditor(4);
+    await(editor->read(*bench.session, stat));
+    ASSERT_EQ(editor->current(), (GridCell{1, 16}));
+
+    EXPECT_EQ(editor->commitEdit("3C"), EditOutcome::Stored);
+    EXPECT_EQ(editor->cell(4).text, "3C");
+    EXPECT_TRUE(editor->cell(4).changed);
+    EXPECT_EQ(editor->cell(16).text, "BF");
+    EXPECT_FALSE(editor->cell(16).changed);
+}
+
+TEST_F(MemoryEditorTimedTest, EditDuringWriteOfItsCellIsNotTakenForWritten) {
+    edit(kColumnOf0x12, "A5");
+    edit(kColumnOf0x1A, "3C");
+    editor->openEditor(kColumnOf0x12);
+    duringCell(kColumnOf0x12, [this] { EXPECT_EQ(editor->commitEdit("5A"), EditOutcome::Stored); });
+    await(editor->write(*bench.session, stat));
+
+    // What was sent is what was verified; the newer edit waits for the next Write.
+    EXPECT_EQ(bench.sent().mid(0, 3), (QList<QByteArray>{"I12\r", "WA5\r", "G12\r"}));
+    EXPECT_EQ(stat.text(), "Programming OK!");
+    EXPECT_EQ(memory()[0x12], 0xA5);
+    EXPECT_EQ(editor->cell(kColumnOf0x12).text, "5A");
+    EXPECT_TRUE(editor->cell(kColumnOf0x12).changed);
+    EXPECT_FALSE(editor->cell(kColumnOf0x1A).changed);
+
+    await(editor->write(*bench.session, stat));
+    EXPECT_EQ(memory()[0x12], 0x5A);
+    EXPECT_EQ(markedCount(), 0);
+}
+
+TEST_F(MemoryEditorTimedTest, ClosedWindowEndsTheReadQuietly) {
+    duringCell(4, [this] { editor->endOperations(); });
+    const auto done = start(editor->read(*bench.session, stat));
+    ASSERT_TRUE(runUntil([&] { return *done; }));
+
+    EXPECT_EQ(bench.sent().size(), 4); // the request under way when it closed is the last
+    EXPECT_EQ(stat.text(), "");
+    EXPECT_EQ(editor->cell(4).text, "");
+    EXPECT_FALSE(bench.link->operations().busy());
+}
+
+TEST_F(MemoryEditorTimedTest, EditorDestroyedDuringWriteEndsItQuietly) {
+    edit(kColumnOf0x12, "A5");
+    edit(kColumnOf0x1A, "3C");
+    duringCell(kColumnOf0x12, [this] { editor.reset(); });
+    const auto done = start(editor->write(*bench.session, stat));
+    ASSERT_TRUE(runUntil([&] { return *done; }));
+
+    EXPECT_EQ(bench.sent(), QList<QByteArray>{"I12\r"});
+    EXPECT_EQ(stat.text(), "");
+}
+
+TEST_F(MemoryEditorTimedTest, ShutDownDuringReadEndsItQuietly) {
+    duringCell(3, [this] { bench.link->shut_down(); });
+    const auto done = start(editor->read(*bench.session, stat));
+    ASSERT_TRUE(runUntil([&] { return *done; }));
+
+    EXPECT_EQ(writes(), 3);     // G10, G11 and G12, which was under way
+    EXPECT_EQ(stat.text(), ""); // not "Communication error"
+}
+
+} // namespace
