@@ -1,0 +1,258 @@
+#include "sequencer.h"
+
+#include "link/event_log.h"
+#include "link/prompts.h"
+#include "link/usb_link.h"
+#include "link/wake_signal.h"
+#include "protocol/session.h"
+
+#include <chrono>
+
+namespace valve::sequencer {
+
+using Clock = std::chrono::steady_clock;
+
+// The state a run shares with the buttons. The run's coroutine holds it too,
+// so that a run resumed while the program closes finds it still there; once
+// `closed` is set, the run touches neither the session nor the table again.
+struct Sequencer::Control {
+    Control(protocol::Session& s, EventTableView& t) : session(s), table(t) {}
+
+    protocol::Session& session;
+    EventTableView& table;
+    link::WakeSignal wake; // ends the wait between steps early: Stop, closing
+    bool eventsRunning = false;
+    bool runUnderWay = false;
+    bool closed = false;
+};
+
+namespace {
+
+using Control = Sequencer::Control;
+
+const QString kTooLate =
+    QStringLiteral("Could not set delay - maximum delay time is 604800.00 seconds (1 week)");
+const QString kNoEvents = QStringLiteral("Please enter a valid time sequence.");
+const QString kUnusable = QStringLiteral("Could not run the routine. Please double check that all fields "
+                                         "have a valid time in seconds or are blank.");
+
+QString earlierThanPrevious(int row) {
+    return QStringLiteral("Could not set delay - Event time %1 can not occur earlier than previous event")
+        .arg(row + 1);
+}
+
+QString stopLine(int row) {
+    return QStringLiteral("Timed Events stopped due to incorrect timing in the event table (at time %1)")
+        .arg(row + 1);
+}
+
+// The program is closing (or has closed the link): the run ends quietly.
+bool gone(const Control& c) {
+    return c.closed || c.session.link.is_shut_down();
+}
+
+void mark_event_row(Control& c, bool flag, int row) {
+    c.table.setRowLook(row, flag ? RowLook::Current : RowLook::Idle);
+}
+
+// Every row idle, Stop enabled; Run only once no run is under way any more,
+// so that a stopped run that still finishes its move never overlaps a new one.
+void reset_event_table(Control& c) {
+    for (int row = 0; row < kEventRows; ++row) {
+        c.table.setRowLook(row, RowLook::Idle);
+    }
+    c.table.setRunEnabled(!c.runUnderWay);
+    c.table.setStopEnabled(true);
+}
+
+// The run is over. After a failed move the table keeps its running look, and
+// Run with it, until Stop.
+void endRun(Control& c) {
+    c.runUnderWay = false;
+    if (!c.eventsRunning) {
+        c.table.setRunEnabled(true);
+    }
+}
+
+// Ends a run that reached its end or was refused: table idle, Run enabled.
+void finishRun(Control& c) {
+    c.eventsRunning = false;
+    reset_event_table(c);
+    endRun(c);
+}
+
+QCoro::Task<> showBox(std::shared_ptr<Control> c, QString text) {
+    co_await c->session.boxes.message_box(text);
+}
+
+QCoro::Task<> runEvents(std::shared_ptr<Control> c) {
+    if (gone(*c) || c->runUnderWay) {
+        co_return;
+    }
+    c->runUnderWay = true;
+    c->eventsRunning = true;
+    c->table.setRunEnabled(false);
+    c->table.setStopEnabled(true);
+    c->session.log.clear();
+
+    {
+        auto turn = co_await c->session.link.operations().acquire();
+        if (gone(*c)) {
+            co_return;
+        }
+        if (turn) {
+            co_await c->session.link.check_usb_connection();
+            if (gone(*c)) {
+                co_return;
+            }
+        }
+    }
+    if (!c->eventsRunning) { // stopped during the link check
+        endRun(*c);
+        co_return;
+    }
+
+    const TableCheck check = checkEventTable(c->table);
+    switch (check.outcome) {
+    case TableCheck::Outcome::Ok:
+        break;
+    case TableCheck::Outcome::TooLate:
+    case TableCheck::Outcome::EarlierThanPrevious: {
+        // Texts are made before the await: temporaries inside a co_await
+        // expression are a known source of compiler faults.
+        const QString text =
+            check.outcome == TableCheck::Outcome::TooLate ? kTooLate : earlierThanPrevious(check.row);
+        co_await showBox(c, text);
+        if (gone(*c)) {
+            co_return;
+        }
+        c->session.log.show_msg(stopLine(check.row));
+        finishRun(*c);
+        co_return;
+    }
+    case TableCheck::Outcome::NoEvents:
+    case TableCheck::Outcome::Unusable: {
+        const QString text = check.outcome == TableCheck::Outcome::NoEvents ? kNoEvents : kUnusable;
+        co_await showBox(c, text);
+        if (!gone(*c)) {
+            finishRun(*c);
+        }
+        co_return;
+    }
+    }
+
+    // Every step is due at its own time from this start, so a late wake-up or
+    // a slow move never shifts the steps after it.
+    const Clock::time_point start = Clock::now();
+    double previous = 0.0;
+    for (int step = 0; step <= check.lastRow && c->eventsRunning; ++step) {
+        mark_event_row(*c, true, step);
+        // The time box of the current row is disabled from here on: the time
+        // read now is the one the step keeps. It may have been edited since
+        // the check, so it is checked again.
+        const auto time = eventTime(c->table.timeText(step));
+        if (!time || *time > kMaxEventTime || *time < previous) {
+            co_await showBox(c, kUnusable);
+            if (!gone(*c)) {
+                finishRun(*c);
+            }
+            co_return;
+        }
+        const Clock::time_point due = start + toMilliseconds(*time);
+        while (c->eventsRunning && !gone(*c)) {
+            // The timer counts whole milliseconds and wakes at or just after
+            // its time; waiting for the whole milliseconds left and going on
+            // below one keeps the step within a millisecond of its time.
+            const auto remaining = std::chrono::floor<std::chrono::milliseconds>(due - Clock::now());
+            if (remaining < std::chrono::milliseconds{1}) {
+                break;
+            }
+            co_await c->wake.wait(remaining);
+        }
+        if (gone(*c)) {
+            co_return;
+        }
+        if (!c->eventsRunning) {
+            break;
+        }
+
+        c->session.log.show_msg(QStringLiteral("Waited %1 seconds").arg(formatSeconds(*time - previous)));
+        previous = *time;
+
+        const QString positionText = c->table.positionText(step);
+        const auto position = eventPosition(positionText);
+        if (!position) {
+            co_await showBox(c, kUnusable);
+            if (!gone(*c)) {
+                finishRun(*c);
+            }
+            co_return;
+        }
+
+        bool moved = false;
+        {
+            // One move is one operation on the link; other commands slot in
+            // between the steps.
+            auto turn = co_await c->session.link.operations().acquire();
+            if (gone(*c)) {
+                co_return;
+            }
+            if (!turn || !c->eventsRunning) {
+                break;
+            }
+            moved = co_await c->session.positions.set_position(*position);
+        }
+        if (gone(*c)) {
+            co_return;
+        }
+        if (!moved) {
+            const QString text = QStringLiteral("Could not achieve Position %1, in step %2")
+                                     .arg(positionText, QString::number(step));
+            co_await showBox(c, text);
+            if (!gone(*c)) {
+                endRun(*c);
+            }
+            co_return;
+        }
+        c->table.setCurrentPosition(QString::number(*position));
+        c->table.setRowLook(step, RowLook::Done);
+    }
+    finishRun(*c);
+}
+
+} // namespace
+
+Sequencer::Sequencer(protocol::Session& session, EventTableView& table)
+    : control_(std::make_shared<Control>(session, table)) {}
+
+Sequencer::~Sequencer() {
+    shut_down();
+}
+
+QCoro::Task<> Sequencer::btnRun_Click() {
+    return runEvents(control_);
+}
+
+void Sequencer::btnStop_Click() {
+    Control& c = *control_;
+    if (c.closed) {
+        return;
+    }
+    c.eventsRunning = false;
+    reset_event_table(c);
+    c.session.log.show_msg(QStringLiteral("User stopped execution"));
+    // A waiting run resumes here and ends; one inside a move ends after it.
+    c.wake.notify();
+}
+
+void Sequencer::shut_down() {
+    control_->closed = true;
+    control_->eventsRunning = false;
+    control_->wake.notify();
+}
+
+bool Sequencer::runUnderWay() const {
+    return control_->runUnderWay;
+}
+
+} // namespace valve::sequencer

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "event_table.h"
+
+#include <memory>
+#include <qcoro/qcorotask.h>
+
+namespace valve::protocol {
+struct Session;
+}
+
+namespace valve::sequencer {
+
+// The timed event run: checks the table, then moves the valve to each row's
+// position at the row's time, counted from the start of the run on the
+// monotonic clock. Waits are coroutine awaits, so the window and every other
+// command stay usable; each move takes the link's operation turn for itself.
+class Sequencer {
+public:
+    Sequencer(protocol::Session& session, EventTableView& table);
+    ~Sequencer();
+    Sequencer(const Sequencer&) = delete;
+    Sequencer& operator=(const Sequencer&) = delete;
+
+    // "Run": ends when the run has ended. A press while a run is still under
+    // way does nothing.
+    QCoro::Task<> btnRun_Click();
+    // "Stop": works at any time, also with no run under way.
+    void btnStop_Click();
+    // The program is closing: a run ends quietly at its next step, and nothing
+    // more is shown or sent.
+    void shut_down();
+
+    // True from "Run" until the run has really ended (its last move included).
+    [[nodiscard]] bool runUnderWay() const;
+
+    struct Control;
+
+private:
+    std::shared_ptr<Control> control_;
+};
+
+} // namespace valve::sequencer

@@ -1,0 +1,260 @@
+#include "sequencer_rig.h"
+
+#include <gtest/gtest.h>
+
+using namespace std::chrono;
+using namespace valve;
+using sequencer::RowLook;
+using valve::testing::runUntil;
+using valve::testing::SequencerRig;
+
+namespace {
+
+const QString kUnusable = QStringLiteral("Could not run the routine. Please double check that all fields "
+                                         "have a valid time in seconds or are blank.");
+
+double msBetween(sim::SimTime from, sim::SimTime to) {
+    return duration<double, std::milli>(to - from).count();
+}
+
+TEST(SequencerRun, ASingleRowAtTimeZeroMovesAtOnceAndReturnsToIdle) {
+    SequencerRig rig;
+    rig.log.show_msg(QStringLiteral("line of an earlier command"));
+    rig.setRows({{"0", "3"}});
+    const auto pressed = sim::SimClock::now();
+    ASSERT_TRUE(rig.run());
+    EXPECT_EQ(rig.moves(), QList<QByteArray>{"P03\r"});
+    EXPECT_LT(msBetween(pressed, rig.moveTimes().at(0)), 100.0);
+    // The log holds only this run's lines.
+    EXPECT_EQ(rig.log.lines(), QStringList({"Waited 0 seconds", "Position set to 3"}));
+    EXPECT_EQ(rig.table.currentPosition(), QStringLiteral("3"));
+    EXPECT_TRUE(rig.allIdle());
+    EXPECT_TRUE(rig.table.runEnabled());
+    EXPECT_TRUE(rig.boxes.texts.isEmpty());
+}
+
+TEST(SequencerRun, StepsFollowTheirAbsoluteTimesAndEqualTimesFollowAtOnce) {
+    SequencerRig rig;
+    rig.setRows({{"0", "2"}, {"0.05", "3"}, {"0.05", "4"}, {"0.1", "5"}});
+    ASSERT_TRUE(rig.run());
+    EXPECT_EQ(rig.log.lines(), QStringList({"Waited 0 seconds", "Position set to 2", "Waited 0.05 seconds",
+                                            "Position set to 3", "Waited 0 seconds", "Position set to 4",
+                                            "Waited 0.05 seconds", "Position set to 5"}));
+    const auto times = rig.moveTimes();
+    ASSERT_EQ(times.size(), 4u);
+    // Generous bounds: the machine running the tests may be busy.
+    EXPECT_NEAR(msBetween(times[0], times[1]), 50.0, 15.0);
+    EXPECT_NEAR(msBetween(times[1], times[2]), 0.0, 15.0);
+    EXPECT_NEAR(msBetween(times[0], times[3]), 100.0, 15.0);
+    EXPECT_EQ(rig.table.currentPosition(), QStringLiteral("5"));
+    EXPECT_TRUE(rig.allIdle());
+}
+
+TEST(SequencerRun, ASlowMoveDelaysOnlyItsNextStepNotTheOnesAfter) {
+    // Each position step of a move takes 50 ms: the move to 3 takes 100 ms.
+    SequencerRig rig({sim::SimDuration{0}, sim::SimDuration{0}, milliseconds{50}});
+    rig.setRows({{"0", "3"}, {"0.05", "4"}, {"0.2", "5"}});
+    ASSERT_TRUE(rig.run());
+    const auto times = rig.moveTimes();
+    ASSERT_EQ(times.size(), 3u);
+    // The second step comes as soon as the first move is done...
+    EXPECT_NEAR(msBetween(times[0], times[1]), 100.0, 20.0);
+    // ...and the third still at 200 ms, not 150 ms after the second.
+    EXPECT_NEAR(msBetween(times[0], times[2]), 200.0, 20.0);
+}
+
+TEST(SequencerRun, TimesFollowTheUsersDecimalSeparator) {
+    const QLocale saved;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    SequencerRig rig;
+    rig.setRows({{"0", "2"}, {"0,02", "3,0"}});
+    const bool ended = rig.run();
+    QLocale::setDefault(saved);
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(rig.moves(), QList<QByteArray>({"P02\r", "P03\r"}));
+    EXPECT_TRUE(rig.log.lines().contains(QStringLiteral("Waited 0,02 seconds")));
+}
+
+struct RefusedTable {
+    std::vector<std::pair<QString, QString>> rows;
+    QString box;
+    QStringList log;
+};
+
+class SequencerRefusal : public ::testing::TestWithParam<RefusedTable> {};
+
+TEST_P(SequencerRefusal, ShowsWhyMovesNothingAndLeavesTheTableIdle) {
+    SequencerRig rig;
+    rig.setRows(GetParam().rows);
+    ASSERT_TRUE(rig.run());
+    EXPECT_EQ(rig.boxes.texts, QStringList{GetParam().box});
+    EXPECT_EQ(rig.log.lines(), GetParam().log);
+    EXPECT_TRUE(rig.moves().isEmpty());
+    EXPECT_TRUE(rig.allIdle());
+    EXPECT_TRUE(rig.table.runEnabled());
+    EXPECT_TRUE(rig.table.stopEnabled());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tables, SequencerRefusal,
+    ::testing::Values(
+        RefusedTable{{{"1", "2"}, {"604800.001", "3"}},
+                     "Could not set delay - maximum delay time is 604800.00 seconds (1 week)",
+                     {"Timed Events stopped due to incorrect timing in the event table (at time 2)"}},
+        RefusedTable{{{"10", "2"}, {"5", "3"}},
+                     "Could not set delay - Event time 2 can not occur earlier than previous event",
+                     {"Timed Events stopped due to incorrect timing in the event table (at time 2)"}},
+        RefusedTable{{{"", "2"}, {"5", ""}}, "Please enter a valid time sequence.", {}},
+        RefusedTable{{{"0", "2"}, {"", ""}, {"1", "3"}}, kUnusable, {}},
+        RefusedTable{{{"0", "2"}, {"1", "three"}}, kUnusable, {}},
+        RefusedTable{{{"0", "2"}, {"later", "3"}}, kUnusable, {}}));
+
+TEST(SequencerRun, OneWeekPassesTheCheckAndATrailingHalfRowIsIgnored) {
+    SequencerRig rig;
+    rig.setRows({{"0", "2"}, {"604800", "3"}, {"1", ""}});
+    rig.startRun();
+    ASSERT_TRUE(runUntil([&] { return rig.table.look(1) == RowLook::Current; }));
+    EXPECT_TRUE(rig.boxes.texts.isEmpty());
+    EXPECT_EQ(rig.moves(), QList<QByteArray>{"P02\r"});
+    rig.sequencer.btnStop_Click();
+    ASSERT_TRUE(runUntil([&] { return rig.runEnded; }));
+}
+
+TEST(SequencerRun, StopDuringALongWaitEndsTheRunAtOnce) {
+    SequencerRig rig;
+    rig.setRows({{"0", "2"}, {"60", "3"}});
+    rig.startRun();
+    ASSERT_TRUE(runUntil([&] { return rig.table.look(1) == RowLook::Current; }));
+    EXPECT_EQ(rig.table.look(0), RowLook::Done);
+    EXPECT_FALSE(rig.table.runEnabled());
+
+    const auto stopped = steady_clock::now();
+    rig.sequencer.btnStop_Click();
+    ASSERT_TRUE(runUntil([&] { return rig.runEnded; }, milliseconds{500}));
+    EXPECT_LT(steady_clock::now() - stopped, milliseconds{100});
+    EXPECT_EQ(rig.log.lines().last(), QStringLiteral("User stopped execution"));
+    EXPECT_EQ(rig.moves(), QList<QByteArray>{"P02\r"});
+    EXPECT_TRUE(rig.allIdle());
+    EXPECT_TRUE(rig.table.runEnabled());
+    EXPECT_FALSE(rig.sequencer.runUnderWay());
+}
+
+TEST(SequencerRun, StopWithNoRunResetsTheTableAndSaysSo) {
+    SequencerRig rig;
+    rig.table.setRowLook(4, RowLook::Done);
+    rig.table.setRunEnabled(false);
+    rig.sequencer.btnStop_Click();
+    EXPECT_TRUE(rig.allIdle());
+    EXPECT_TRUE(rig.table.runEnabled());
+    EXPECT_EQ(rig.log.lines(), QStringList{"User stopped execution"});
+}
+
+TEST(SequencerRun, AFailedMoveNamesItsZeroBasedStepAndKeepsTheRunningLookUntilStop) {
+    SequencerRig rig;
+    // The unit refuses position 13 and does not answer.
+    rig.setRows({{"0", "2"}, {"0.01", "3"}, {"0.02", "13"}, {"0.03", "4"}});
+    ASSERT_TRUE(rig.run());
+    EXPECT_EQ(rig.boxes.texts, QStringList{"Could not achieve Position 13, in step 2"});
+    EXPECT_EQ(rig.log.lines().last(),
+              QStringLiteral("Error - Could not set position, make sure position is valid."));
+    EXPECT_EQ(rig.moves(), QList<QByteArray>({"P02\r", "P03\r", "P0D\r"}));
+    EXPECT_EQ(rig.table.look(0), RowLook::Done);
+    EXPECT_EQ(rig.table.look(1), RowLook::Done);
+    EXPECT_EQ(rig.table.look(2), RowLook::Current);
+    EXPECT_EQ(rig.table.currentPosition(), QStringLiteral("3"));
+    EXPECT_FALSE(rig.table.runEnabled());
+
+    rig.sequencer.btnStop_Click();
+    EXPECT_TRUE(rig.allIdle());
+    EXPECT_TRUE(rig.table.runEnabled());
+}
+
+TEST(SequencerRun, RunStaysDisabledAfterStopUntilTheMoveUnderWayHasEnded) {
+    // The move to 2 takes 100 ms.
+    SequencerRig rig({sim::SimDuration{0}, sim::SimDuration{0}, milliseconds{100}});
+    rig.setRows({{"0", "2"}, {"10", "5"}});
+    rig.startRun();
+    ASSERT_TRUE(runUntil([&] { return rig.moves().size() == 1; }));
+    rig.sequencer.btnStop_Click();
+    EXPECT_FALSE(rig.table.runEnabled());
+    EXPECT_TRUE(rig.sequencer.runUnderWay());
+
+    // A second press now starts nothing: the log is not cleared.
+    bool secondEnded = false;
+    [](SequencerRig& r, bool& ended) -> QCoro::Task<> {
+        co_await r.sequencer.btnRun_Click();
+        ended = true;
+    }(rig, secondEnded);
+    EXPECT_TRUE(secondEnded);
+    EXPECT_TRUE(rig.log.lines().contains(QStringLiteral("User stopped execution")));
+
+    ASSERT_TRUE(runUntil([&] { return rig.runEnded; }, milliseconds{2000}));
+    EXPECT_EQ(rig.log.lines().last(), QStringLiteral("Position set to 2"));
+    EXPECT_TRUE(rig.table.runEnabled());
+    EXPECT_TRUE(rig.allIdle());
+    EXPECT_EQ(rig.moves().size(), 1);
+}
+
+TEST(SequencerRun, ARowEditedIntoSomethingUnusableEndsTheRunWhenReached) {
+    for (const auto& edit :
+         std::vector<std::pair<QString, QString>>{{"0.15", "four"}, {"0.01", "4"}, {"", "4"}}) {
+        SequencerRig rig;
+        rig.setRows({{"0", "2"}, {"0.1", "3"}, {"0.15", "4"}});
+        rig.startRun();
+        ASSERT_TRUE(runUntil([&] { return rig.table.look(1) == RowLook::Current; }));
+        rig.table.setRow(2, edit.first, edit.second);
+        ASSERT_TRUE(runUntil([&] { return rig.runEnded; }));
+        EXPECT_EQ(rig.boxes.texts, QStringList{kUnusable}) << edit.first.toStdString();
+        EXPECT_EQ(rig.moves(), QList<QByteArray>({"P02\r", "P03\r"}));
+        EXPECT_TRUE(rig.allIdle());
+        EXPECT_TRUE(rig.table.runEnabled());
+    }
+}
+
+TEST(SequencerRun, OtherCommandsGetTheLinkWhileARunWaits) {
+    SequencerRig rig;
+    rig.setRows({{"0", "2"}, {"60", "3"}});
+    rig.startRun();
+    ASSERT_TRUE(runUntil([&] { return rig.table.look(1) == RowLook::Current; }));
+
+    bool answered = false;
+    [](SequencerRig& r, bool& done) -> QCoro::Task<> {
+        auto turn = co_await r.link.operations().acquire();
+        done = co_await r.exchange.run("S\r", protocol::kValueReply);
+    }(rig, answered);
+    EXPECT_TRUE(runUntil([&] { return answered; }, milliseconds{500}));
+    EXPECT_FALSE(rig.runEnded);
+    rig.sequencer.btnStop_Click();
+    EXPECT_TRUE(runUntil([&] { return rig.runEnded; }));
+}
+
+TEST(SequencerRun, ClosingDuringAWaitEndsTheRunQuietly) {
+    SequencerRig rig;
+    rig.setRows({{"0", "2"}, {"0.1", "3"}});
+    rig.startRun();
+    ASSERT_TRUE(runUntil([&] { return rig.table.look(1) == RowLook::Current; }));
+    const auto logged = rig.log.lines();
+    rig.sequencer.shut_down();
+    rig.link.shut_down();
+    EXPECT_TRUE(rig.runEnded);
+    runUntil([] { return false; }, milliseconds{200});
+    EXPECT_EQ(rig.moves().size(), 1);
+    EXPECT_EQ(rig.log.lines(), logged);
+    EXPECT_TRUE(rig.boxes.texts.isEmpty());
+}
+
+TEST(SequencerRun, ClosingDuringAMoveEndsTheRunQuietly) {
+    SequencerRig rig({sim::SimDuration{0}, sim::SimDuration{0}, milliseconds{100}});
+    rig.setRows({{"0", "4"}, {"0.01", "5"}});
+    rig.startRun();
+    ASSERT_TRUE(runUntil([&] { return rig.moves().size() == 1; }));
+    rig.sequencer.shut_down();
+    rig.link.shut_down();
+    EXPECT_TRUE(rig.runEnded);
+    const auto sent = rig.driver.wire(0).hostBytes();
+    runUntil([] { return false; }, milliseconds{500});
+    EXPECT_EQ(rig.driver.wire(0).hostBytes(), sent);
+    EXPECT_TRUE(rig.boxes.texts.isEmpty());
+}
+
+} // namespace
