@@ -1,9 +1,6 @@
 #include "../protocol/command_bench.h"
 #include "link/event_log.h"
 #include "link/usb_link.h"
-#include "protocol/exchange.h"
-#include "protocol/position_control.h"
-#include "protocol/session.h"
 #include "sim/simulated_driver.h"
 #include "ui/command_wiring.h"
 #include "ui/main_window.h"
@@ -36,11 +33,8 @@ protected:
         panel = std::make_unique<valve::ui::Panel>(driver, valve::link::LinkTiming{150ms, 10ms, 1ms},
                                                    valve::ui::PanelPrompts{&boxes, &chooser});
         ASSERT_TRUE(valve::testing::await(panel->start()));
-        exchange = std::make_unique<valve::protocol::Exchange>(panel->link());
-        positions = std::make_unique<valve::protocol::PositionControl>(*exchange, panel->log());
-        session = std::make_unique<valve::protocol::Session>(
-            valve::protocol::Session{panel->link(), panel->log(), boxes, *exchange, *positions});
-        wiring = new valve::ui::CommandWiring(c(), *session, &panel->window());
+        wiring = panel->window().findChild<valve::ui::CommandWiring*>();
+        ASSERT_NE(wiring, nullptr);
         panel->log().clear();
         driver.wire(0).clear();
     }
@@ -60,9 +54,6 @@ protected:
     valve::testing::ScriptedBoxes boxes;
     valve::testing::FirstDeviceChooser chooser;
     std::unique_ptr<valve::ui::Panel> panel;
-    std::unique_ptr<valve::protocol::Exchange> exchange;
-    std::unique_ptr<valve::protocol::PositionControl> positions;
-    std::unique_ptr<valve::protocol::Session> session;
     valve::ui::CommandWiring* wiring = nullptr;
 };
 

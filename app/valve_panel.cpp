@@ -1,0 +1,17 @@
+// The valve panel on a real FTDI adapter.
+#include "link/event_log.h"
+#include "link/hardware_driver.h"
+#include "ui/panel.h"
+
+#include <QApplication>
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    auto hardware = valve::link::makeHardwareDriver();
+    valve::ui::Panel panel(*hardware.driver);
+    // What the backend must tell the operator (an adapter the user may not
+    // open, say) goes to the events log.
+    hardware.driver->setDiagnosticSink([&panel](const QString& line) { panel.log().show_msg(line); });
+    panel.start();
+    return QApplication::exec();
+}

@@ -1,0 +1,27 @@
+// The valve panel on the simulated unit, for trying it without hardware.
+// `--units N` attaches N simulated units (with several, the chooser appears).
+#include "sim/simulated_driver.h"
+#include "ui/panel.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("valve-panel-demo"));
+    QCommandLineParser options;
+    options.addHelpOption();
+    const QCommandLineOption units(QStringLiteral("units"), QStringLiteral("Number of simulated units (1 to 9)."),
+                                   QStringLiteral("count"), QStringLiteral("1"));
+    options.addOption(units);
+    options.process(app);
+
+    valve::sim::SimulatedDriver driver;
+    const int count = std::clamp(options.value(units).toInt(), 1, 9);
+    for (int i = 0; i < count; ++i) {
+        driver.addAdapter(QByteArrayLiteral("NR Valve Unit ") + char('A' + i));
+    }
+    valve::ui::Panel panel(driver);
+    panel.start();
+    return QApplication::exec();
+}
