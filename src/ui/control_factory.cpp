@@ -1,6 +1,7 @@
 #include "control_factory.h"
 
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
@@ -14,7 +15,21 @@ QPushButton* makeButton(QWidget* parent, const QString& name, const QString& cap
     button->setObjectName(name);
     button->setGeometry(place);
     button->setAutoDefault(false);
+    fitCaption(button);
     return button;
+}
+
+void fitCaption(QPushButton* button) {
+    // The places are fixed; a caption wider than its button gets a smaller
+    // type rather than losing its ends.
+    constexpr int kFrameAndPadding = 12;
+    constexpr qreal kSmallestPoint = 6.0;
+    QFont font = button->font();
+    while (QFontMetrics(font).horizontalAdvance(button->text()) + kFrameAndPadding > button->width() &&
+           font.pointSizeF() > kSmallestPoint) {
+        font.setPointSizeF(font.pointSizeF() - 0.5);
+    }
+    button->setFont(font);
 }
 
 QLineEdit* makeTextBox(QWidget* parent, const QString& name, const QString& shows, const QRect& place,

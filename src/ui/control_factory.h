@@ -19,6 +19,8 @@ namespace valve::ui {
 // caption, so the builders of the windows read like the window design.
 
 QPushButton* makeButton(QWidget* parent, const QString& name, const QString& caption, const QRect& place);
+// Shrinks the button's type until its caption fits its fixed width.
+void fitCaption(QPushButton* button);
 
 enum class Editing { Editable, ReadOnly };
 QLineEdit* makeTextBox(QWidget* parent, const QString& name, const QString& shows, const QRect& place,

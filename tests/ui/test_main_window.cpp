@@ -7,6 +7,7 @@
 #include "ui/main_window.h"
 #include "ui/message_box_service.h"
 #include "ui/panel.h"
+#include "widget_checks.h"
 
 #include <QComboBox>
 #include <QGroupBox>
@@ -276,6 +277,10 @@ TEST_F(MainWindowTest, EveryControlCanBeFoundByItsNameAndIsDescribed) {
         ++described;
     }
     EXPECT_EQ(static_cast<int>(descriptions.size()), described);
+}
+
+TEST_F(MainWindowTest, EveryCaptionFitsItsButton) {
+    EXPECT_EQ(valve::testing::clippedCaptions(window()), QStringList{});
 }
 
 TEST_F(MainWindowTest, TabOrderFollowsTheReadingOrderOfEachRegion) {

@@ -3,6 +3,7 @@
 #include "ui/custom_config_wiring.h"
 #include "ui/main_window.h"
 #include "ui/main_window_controls.h"
+#include "widget_checks.h"
 
 #include <QApplication>
 #include <QHeaderView>
@@ -132,6 +133,7 @@ TEST_F(CustomConfigWindowTest, OpensOnceWithTheEmptyGrid) {
     ASSERT_NE(form, nullptr);
     main->controls().Command1->click();
     EXPECT_EQ(openForms(), QList<CustomConfigWindow*>{form});
+    EXPECT_EQ(valve::testing::clippedCaptions(*form), QStringList{});
 
     EXPECT_EQ(form->objectName(), "Form2");
     EXPECT_EQ(form->windowTitle(), "Custom Configuration");
