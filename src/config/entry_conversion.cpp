@@ -9,9 +9,9 @@ namespace valve::config {
 namespace {
 
 constexpr int kLargest = 255;
-// An exponent beyond this puts any nonzero number far outside 0..255 (or far
-// below 1); clamping it keeps the arithmetic small whatever is typed.
-constexpr long kExponentClamp = 100000;
+// An exponent beyond this outweighs the digits of any text that fits in
+// memory, so clamping it changes no result and keeps the arithmetic in range.
+constexpr long kExponentClamp = 1'000'000'000'000;
 
 bool ignored(QChar c) {
     return c == u' ' || c == u'\t' || c == u'\n';

@@ -42,6 +42,9 @@ TEST(DecimalEntry, NumbersOutsideTheByteAreRefused) {
 TEST(DecimalEntry, LongAndStrangeTextsEndCleanly) {
     EXPECT_EQ(widen(decimalEntry(QString(100000, u'0') + QStringLiteral("42"))), 42);
     EXPECT_EQ(widen(decimalEntry(QStringLiteral("0.") + QString(100000, u'9'))), 0);
+    // An exponent larger than any short clamp still has to outweigh the digits.
+    EXPECT_EQ(decimalEntry(QStringLiteral("0.") + QString(150000, u'0') + QStringLiteral("1e200000")), std::nullopt);
+    EXPECT_EQ(widen(decimalEntry(QStringLiteral("1") + QString(150000, u'0') + QStringLiteral("e-200000"))), 0);
     EXPECT_EQ(widen(decimalEntry(QStringLiteral("1e") + QString(1000, u'9'))), std::nullopt);
     EXPECT_EQ(widen(decimalEntry(QStringLiteral("1e-") + QString(1000, u'9'))), 0);
     EXPECT_EQ(widen(decimalEntry(QString(5000, u' '))), 0);
