@@ -3,52 +3,19 @@
 #include "coro_test.h"
 #include "link/device_search.h"
 #include "link/event_log.h"
-#include "link/prompts.h"
 #include "link/usb_link.h"
+#include "prompt_doubles.h"
 #include "protocol/exchange.h"
 #include "protocol/position_control.h"
 #include "protocol/session.h"
 #include "sim/simulated_driver.h"
 
 #include <QStringList>
-#include <deque>
-#include <functional>
 #include <memory>
 
 namespace valve::testing {
 
 using namespace std::chrono_literals;
-
-// Message boxes that record what they were asked and give scripted answers
-// (OK when nothing is scripted).
-class ScriptedBoxes : public link::MessageBoxes {
-public:
-    QStringList texts;
-    std::vector<link::BoxButtons> buttons;
-    std::deque<link::BoxAnswer> answers;
-    std::function<void()> onShow;
-
-    QCoro::Task<link::BoxAnswer> message_box(QString text, link::BoxButtons kind, QString) override {
-        texts << text;
-        buttons.push_back(kind);
-        if (onShow) {
-            onShow();
-        }
-        link::BoxAnswer answer = link::BoxAnswer::Ok;
-        if (!answers.empty()) {
-            answer = answers.front();
-            answers.pop_front();
-        }
-        co_return answer;
-    }
-};
-
-class FirstDeviceChooser : public link::DeviceChooser {
-public:
-    QCoro::Task<QByteArray> choose(QList<QByteArray> descriptions) override {
-        co_return descriptions.value(0);
-    }
-};
 
 // A session on one simulated unit, connected, with the log and the wire empty.
 class CommandBench {
@@ -76,7 +43,7 @@ public:
     qsizetype probes() const { return driver.callTexts().filter(QStringLiteral("FT_SetFlowControl")).size(); }
 
     sim::SimulatedDriver driver;
-    FirstDeviceChooser chooser;
+    PickingChooser chooser;
     link::EventLog log;
     link::DeviceSearch search{driver, chooser, log};
     ScriptedBoxes boxes;
