@@ -112,13 +112,15 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         for (const auto& step : shut_down_steps_) {
             step();
         }
+        // The log closes first: operations that the shut-down wakes end
+        // without a line.
+        log_.close();
         link_.shut_down();
         for (const auto& window : secondary_windows_) {
             if (window) {
                 window->close();
             }
         }
-        log_.close();
     }
     event->accept();
 }

@@ -109,22 +109,12 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedTable{{{"0", "2"}, {"1", "three"}}, kUnusable, {}},
         RefusedTable{{{"0", "2"}, {"later", "3"}}, kUnusable, {}}));
 
-TEST(SequencerRun, OneWeekPassesTheCheckAndATrailingHalfRowIsIgnored) {
+TEST(SequencerRun, OneWeekAndATrailingTimeOnlyRowPassAndStopEndsTheLongWaitAtOnce) {
     SequencerRig rig;
     rig.setRows({{"0", "2"}, {"604800", "3"}, {"1", ""}});
     rig.startRun();
     ASSERT_TRUE(runUntil([&] { return rig.table.look(1) == RowLook::Current; }));
     EXPECT_TRUE(rig.boxes.texts.isEmpty());
-    EXPECT_EQ(rig.moves(), QList<QByteArray>{"P02\r"});
-    rig.sequencer.btnStop_Click();
-    ASSERT_TRUE(runUntil([&] { return rig.runEnded; }));
-}
-
-TEST(SequencerRun, StopDuringALongWaitEndsTheRunAtOnce) {
-    SequencerRig rig;
-    rig.setRows({{"0", "2"}, {"60", "3"}});
-    rig.startRun();
-    ASSERT_TRUE(runUntil([&] { return rig.table.look(1) == RowLook::Current; }));
     EXPECT_EQ(rig.table.look(0), RowLook::Done);
     EXPECT_FALSE(rig.table.runEnabled());
 
@@ -228,33 +218,28 @@ TEST(SequencerRun, OtherCommandsGetTheLinkWhileARunWaits) {
     EXPECT_TRUE(runUntil([&] { return rig.runEnded; }));
 }
 
-TEST(SequencerRun, ClosingDuringAWaitEndsTheRunQuietly) {
-    SequencerRig rig;
-    rig.setRows({{"0", "2"}, {"0.1", "3"}});
-    rig.startRun();
-    ASSERT_TRUE(runUntil([&] { return rig.table.look(1) == RowLook::Current; }));
-    const auto logged = rig.log.lines();
-    rig.sequencer.shut_down();
-    rig.link.shut_down();
-    EXPECT_TRUE(rig.runEnded);
-    runUntil([] { return false; }, milliseconds{200});
-    EXPECT_EQ(rig.moves().size(), 1);
-    EXPECT_EQ(rig.log.lines(), logged);
-    EXPECT_TRUE(rig.boxes.texts.isEmpty());
-}
-
-TEST(SequencerRun, ClosingDuringAMoveEndsTheRunQuietly) {
-    SequencerRig rig({sim::SimDuration{0}, sim::SimDuration{0}, milliseconds{100}});
-    rig.setRows({{"0", "4"}, {"0.01", "5"}});
-    rig.startRun();
-    ASSERT_TRUE(runUntil([&] { return rig.moves().size() == 1; }));
-    rig.sequencer.shut_down();
-    rig.link.shut_down();
-    EXPECT_TRUE(rig.runEnded);
-    const auto sent = rig.driver.wire(0).hostBytes();
-    runUntil([] { return false; }, milliseconds{500});
-    EXPECT_EQ(rig.driver.wire(0).hostBytes(), sent);
-    EXPECT_TRUE(rig.boxes.texts.isEmpty());
+TEST(SequencerRun, ClosingDuringAWaitOrAMoveEndsTheRunQuietly) {
+    for (const bool duringMove : {false, true}) {
+        SCOPED_TRACE(duringMove ? "during a move" : "during a wait");
+        // With a move of 100 ms, the second row is due while the first move is under way.
+        SequencerRig rig(
+            {sim::SimDuration{0}, sim::SimDuration{0}, duringMove ? milliseconds{100} : milliseconds{0}});
+        rig.setRows({{"0", "4"}, {duringMove ? "0.01" : "0.1", "5"}});
+        rig.startRun();
+        ASSERT_TRUE(runUntil(
+            [&] { return duringMove ? rig.moves().size() == 1 : rig.table.look(1) == RowLook::Current; }));
+        const auto logged = rig.log.lines();
+        const auto sent = rig.driver.wire(0).hostBytes();
+        // In the order the main window closes: the log, then the link.
+        rig.sequencer.shut_down();
+        rig.log.close();
+        rig.link.shut_down();
+        EXPECT_TRUE(rig.runEnded);
+        runUntil([] { return false; }, milliseconds{300});
+        EXPECT_EQ(rig.driver.wire(0).hostBytes(), sent);
+        EXPECT_EQ(rig.log.lines(), logged);
+        EXPECT_TRUE(rig.boxes.texts.isEmpty());
+    }
 }
 
 } // namespace
