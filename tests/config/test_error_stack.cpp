@@ -47,20 +47,14 @@ protected:
 };
 
 TEST_F(ErrorStackTest, ReadShowsTheFiveEntriesInDecimal) {
+    bench.unit().scriptReply("2c\r", 'G'); // lower case decodes too
+    bench.unit().scriptReply("?5\r", 'G'); // other characters count as zero
     await(stack.read(*bench.session, stat));
 
     EXPECT_EQ(bench.sent(), (QList<QByteArray>{"G07\r", "G08\r", "G09\r", "G0A\r", "G0B\r"}));
-    EXPECT_EQ(bench.wire().unitBytes().size(), 15);
-    EXPECT_EQ(shown(), (QStringList{"44", "0", "255", "3", "66"}));
+    EXPECT_EQ(shown(), (QStringList{"44", "5", "255", "3", "66"}));
     EXPECT_EQ(stat.text(), "Read OK!");
     EXPECT_TRUE(bench.logLines().isEmpty());
-}
-
-TEST_F(ErrorStackTest, ReadDecodesLowerCaseAndCountsOtherCharactersAsZero) {
-    bench.unit().scriptReply("2c\r", 'G');
-    bench.unit().scriptReply("?5\r", 'G');
-    await(stack.read(*bench.session, stat));
-    EXPECT_EQ(shown().mid(0, 2), (QStringList{"44", "5"}));
 }
 
 TEST_F(ErrorStackTest, ReadWithTheUnitOffStopsAtTheFirstEntry) {
@@ -88,57 +82,52 @@ TEST_F(ErrorStackTest, ClearZeroesEveryEntryAndLeavesTheBoxes) {
     EXPECT_EQ(shown(), QStringList(5, "0"));
 }
 
-TEST_F(ErrorStackTest, ClearStopsAtAnEntryThatDoesNotReadBackAsZero) {
-    bench.unit().scriptReply("00\r", 'G');
-    bench.unit().scriptReply("00\r", 'G');
-    bench.unit().scriptReply("01\r", 'G');
-    await(stack.clear(*bench.session, stat));
-
-    EXPECT_EQ(stat.text(), "Programming error!");
-    EXPECT_EQ(bench.sent(), kFullClear.mid(0, 9));
-    EXPECT_EQ(memory()[0x07], 0);
-    EXPECT_EQ(memory()[0x08], 0);
-    EXPECT_EQ(memory()[0x0A], 3);
+TEST_F(ErrorStackTest, ClearStopsAtTheFirstEntryThatFails) {
+    const struct {
+        std::vector<std::pair<const char*, char>> replies;
+        const char* stat;
+        int requests;
+    } cases[] = {
+        {{{"00\r", 'G'}, {"00\r", 'G'}, {"01\r", 'G'}}, "Programming error!", 9}, // entry 2 stays 1
+        {{{"0\r\r", 'G'}}, "Programming error!", 3}, // value 0, but not the text "00"
+        {{{"", 'I'}}, "Communication error", 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.requests);
+        bench.wire().clear();
+        for (const auto& [reply, to] : c.replies) {
+            bench.unit().scriptReply(reply, to);
+        }
+        await(stack.clear(*bench.session, stat));
+        EXPECT_EQ(stat.text(), c.stat);
+        EXPECT_EQ(bench.sent(), kFullClear.mid(0, c.requests));
+    }
+    EXPECT_EQ(memory()[0x0A], 3) << "entries after the failure are left alone";
     EXPECT_EQ(memory()[0x0B], 66);
 }
 
-TEST_F(ErrorStackTest, ClearComparesTheCharactersNotTheValue) {
-    bench.unit().scriptReply("0\r\r", 'G'); // value 0, but not the text "00"
-    await(stack.clear(*bench.session, stat));
-    EXPECT_EQ(stat.text(), "Programming error!");
-    EXPECT_EQ(bench.sent().size(), 3);
-}
+TEST(ErrorStackEnding, ClosingOrShutDownEndsTheOperationQuietly) {
+    for (const bool clearing : {true, false}) {
+        SCOPED_TRACE(clearing ? "window closed during clear" : "shut down during read");
+        CommandBench slow{valve::sim::UnitTiming{}};
+        ASSERT_TRUE(slow.connected);
+        std::array<StoredText, 5> boxes;
+        ErrorStack stack{{&boxes[0], &boxes[1], &boxes[2], &boxes[3], &boxes[4]}};
+        StoredText stat;
+        const auto done =
+            start(clearing ? stack.clear(*slow.session, stat) : stack.read(*slow.session, stat));
+        ASSERT_TRUE(runUntil([&] { return slow.sent().size() == 2; }));
+        if (clearing) {
+            stack.endOperations();
+        } else {
+            slow.link->shut_down();
+        }
+        ASSERT_TRUE(runUntil([&] { return *done; }));
 
-TEST_F(ErrorStackTest, ClearWithoutAcknowledgementIsACommunicationError) {
-    bench.unit().scriptReply("", 'I');
-    await(stack.clear(*bench.session, stat));
-    EXPECT_EQ(stat.text(), "Communication error");
-    EXPECT_EQ(bench.sent(), QList<QByteArray>{"I07\r"});
-}
-
-TEST_F(ErrorStackTest, ClosedWindowEndsTheClearQuietly) {
-    valve::testing::CommandBench slow{valve::sim::UnitTiming{}};
-    ASSERT_TRUE(slow.connected);
-    const auto done = start(stack.clear(*slow.session, stat));
-    ASSERT_TRUE(runUntil([&] { return slow.sent().size() == 2; }));
-    stack.endOperations();
-    ASSERT_TRUE(runUntil([&] { return *done; }));
-
-    EXPECT_EQ(slow.sent(), kFullClear.mid(0, 2));
-    EXPECT_EQ(stat.text(), "");
-    EXPECT_FALSE(slow.link->operations().busy());
-}
-
-TEST_F(ErrorStackTest, ShutDownDuringReadEndsItQuietly) {
-    valve::testing::CommandBench slow{valve::sim::UnitTiming{}};
-    ASSERT_TRUE(slow.connected);
-    const auto done = start(stack.read(*slow.session, stat));
-    ASSERT_TRUE(runUntil([&] { return slow.sent().size() == 2; }));
-    slow.link->shut_down();
-    ASSERT_TRUE(runUntil([&] { return *done; }));
-
-    EXPECT_EQ(slow.sent().size(), 2);
-    EXPECT_EQ(stat.text(), "");
+        EXPECT_EQ(slow.sent().size(), 2);
+        EXPECT_EQ(stat.text(), "");
+        EXPECT_FALSE(slow.link->operations().busy());
+    }
 }
 
 } // namespace

@@ -78,13 +78,8 @@ protected:
 TEST(MemoryEditorGrid, HeadingsAddressesAndByteTexts) {
     EXPECT_EQ(MemoryEditor::headingText({0, 0}), "Addr");
     EXPECT_EQ(MemoryEditor::headingText({1, 0}), "Data");
-    EXPECT_EQ(MemoryEditor::headingText({0, 1}), "10");
     EXPECT_EQ(MemoryEditor::headingText({0, 11}), "1A");
-    EXPECT_EQ(MemoryEditor::headingText({0, 16}), "1F");
-    EXPECT_EQ(MemoryEditor::headingText({1, 5}), "");
-    EXPECT_EQ(MemoryEditor::addressOf(1), 0x10);
     EXPECT_EQ(MemoryEditor::addressOf(16), 0x1F);
-
     for (const char* good : {"00", "A5", "FF", "9C"}) {
         EXPECT_TRUE(MemoryEditor::isByteText(QString::fromLatin1(good))) << good;
     }
@@ -195,44 +190,28 @@ TEST_F(MemoryEditorTest, WriteSendsOnlyMarkedCellsWithReadBack) {
     EXPECT_EQ(stat.text(), "Programming OK!");
 }
 
-TEST_F(MemoryEditorTest, LowerCaseReadBackIsAProgrammingError) {
+TEST_F(MemoryEditorTest, WriteStopsAtTheFirstFailureAndKeepsTheMarks) {
     edit(kColumnOf0x12, "A5");
     edit(kColumnOf0x1A, "3C");
-    bench.unit().scriptReply("a5\r", 'G');
-    await(editor->write(*bench.session, stat));
-
-    EXPECT_EQ(stat.text(), "Programming error!");
-    EXPECT_EQ(bench.sent(), (QList<QByteArray>{"I12\r", "WA5\r", "G12\r"}));
-    EXPECT_TRUE(editor->cell(kColumnOf0x12).changed);
-    EXPECT_TRUE(editor->cell(kColumnOf0x1A).changed);
-    EXPECT_EQ(memory()[0x1A], 0xB0 + 10);
-}
-
-TEST_F(MemoryEditorTest, WriteWithoutAnswerKeepsTheMarks) {
-    edit(kColumnOf0x12, "A5");
-    edit(kColumnOf0x1A, "3C");
-    bench.unit().scriptReply("", 'W');
-    await(editor->write(*bench.session, stat));
-
-    EXPECT_EQ(stat.text(), "Communication error");
-    EXPECT_EQ(bench.sent(), (QList<QByteArray>{"I12\r", "WA5\r"}));
-    EXPECT_EQ(markedCount(), 2);
-}
-
-TEST_F(MemoryEditorTest, WriteWaitsForTheOperationBeforeIt) {
-    edit(kColumnOf0x12, "A5");
-    auto earlier =
-        std::make_unique<valve::link::OperationQueue::Turn>(await(bench.link->operations().acquire()));
-    ASSERT_TRUE(*earlier);
-
-    const auto done = start(editor->write(*bench.session, stat));
-    runUntil([] { return false; }, 50ms);
-    EXPECT_TRUE(bench.sent().isEmpty());
-    EXPECT_FALSE(*done);
-
-    earlier.reset();
-    ASSERT_TRUE(runUntil([&] { return *done; }));
-    EXPECT_EQ(bench.sent(), (QList<QByteArray>{"I12\r", "WA5\r", "G12\r"}));
+    const struct {
+        const char* reply; // scripted for the next request of its kind
+        char to;
+        const char* stat;
+        QList<QByteArray> sent;
+    } cases[] = {
+        {"a5\r", 'G', "Programming error!", {"I12\r", "WA5\r", "G12\r"}}, // lower case does not match
+        {"", 'W', "Communication error", {"I12\r", "WA5\r"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stat);
+        bench.wire().clear();
+        bench.unit().scriptReply(c.reply, c.to);
+        await(editor->write(*bench.session, stat));
+        EXPECT_EQ(stat.text(), c.stat);
+        EXPECT_EQ(bench.sent(), c.sent);
+        EXPECT_EQ(markedCount(), 2);
+        EXPECT_EQ(memory()[0x1A], 0xB0 + 10) << "the second cell is not reached";
+    }
 }
 
 TEST_F(MemoryEditorTimedTest, OperationsStartedTogetherRunOneAfterTheOther) {
@@ -252,38 +231,19 @@ TEST_F(MemoryEditorTimedTest, OperationsStartedTogetherRunOneAfterTheOther) {
     EXPECT_EQ(other.cell(kColumnOf0x12).text, "A5");
 }
 
-TEST_F(MemoryEditorTimedTest, EnterDuringReadStoresIntoTheEditedCell) {
-    editor->openEditor(4);
-    duringCell(10, [this] { EXPECT_EQ(editor->commitEdit("77"), EditOutcome::Stored); });
-    await(editor->read(*bench.session, stat));
-
-    EXPECT_EQ(editor->cell(4).text, "77");
-    EXPECT_TRUE(editor->cell(4).changed);
-    EXPECT_EQ(editor->cell(10).text, "B9");
-    EXPECT_FALSE(editor->cell(10).changed);
-    EXPECT_EQ(stat.text(), "Read OK!");
-}
-
-TEST_F(MemoryEditorTimedTest, EditStoredWhileItsCellIsReadIsNotOverwritten) {
-    editor->openEditor(10);
-    duringCell(10, [this] { EXPECT_EQ(editor->commitEdit("77"), EditOutcome::Stored); });
-    await(editor->read(*bench.session, stat));
-
-    EXPECT_EQ(editor->cell(10).text, "77");
-    EXPECT_TRUE(editor->cell(10).changed);
-    EXPECT_EQ(editor->cell(11).text, "BA");
-}
-
-TEST_F(MemoryEditorTest, EnterAfterReadStoresIntoTheEditedCell) {
-    editor->openEditor(4);
-    await(editor->read(*bench.session, stat));
-    ASSERT_EQ(editor->current(), (GridCell{1, 16}));
-
-    EXPECT_EQ(editor->commitEdit("3C"), EditOutcome::Stored);
-    EXPECT_EQ(editor->cell(4).text, "3C");
-    EXPECT_TRUE(editor->cell(4).changed);
-    EXPECT_EQ(editor->cell(16).text, "BF");
-    EXPECT_FALSE(editor->cell(16).changed);
+TEST_F(MemoryEditorTimedTest, EnterDuringReadStoresIntoTheEditedCellAndIsNotOverwritten) {
+    // The editor open on another cell, and on the very cell being read when Enter comes.
+    for (const int edited : {4, 10}) {
+        SCOPED_TRACE(edited);
+        editor->openEditor(edited);
+        duringCell(10, [this] { EXPECT_EQ(editor->commitEdit("77"), EditOutcome::Stored); });
+        await(editor->read(*bench.session, stat));
+        EXPECT_EQ(stat.text(), "Read OK!");
+        EXPECT_EQ(editor->cell(edited).text, "77");
+        EXPECT_TRUE(editor->cell(edited).changed);
+        EXPECT_EQ(editor->cell(edited + 1).text, QString::number(0xB0 + edited, 16).toUpper());
+        EXPECT_FALSE(editor->cell(edited + 1).changed);
+    }
 }
 
 TEST_F(MemoryEditorTimedTest, EditDuringWriteOfItsCellIsNotTakenForWritten) {
@@ -306,35 +266,38 @@ TEST_F(MemoryEditorTimedTest, EditDuringWriteOfItsCellIsNotTakenForWritten) {
     EXPECT_EQ(markedCount(), 0);
 }
 
-TEST_F(MemoryEditorTimedTest, ClosedWindowEndsTheReadQuietly) {
-    duringCell(4, [this] { editor->endOperations(); });
-    const auto done = start(editor->read(*bench.session, stat));
+struct Ending {
+    const char* what;
+    bool write;
+    int atColumn; // ended while this cell is talked about
+    void (*end)(std::unique_ptr<MemoryEditor>&, CommandBench&);
+    int writesSent; // the request under way when it ended is the last
+};
+
+class MemoryEditorEnding : public MemoryEditorTimedTest, public ::testing::WithParamInterface<Ending> {};
+
+TEST_P(MemoryEditorEnding, EndsTheOperationQuietly) {
+    SCOPED_TRACE(GetParam().what);
+    edit(kColumnOf0x12, "A5");
+    edit(kColumnOf0x1A, "3C");
+    duringCell(GetParam().atColumn, [this] { GetParam().end(editor, bench); });
+    const auto done =
+        start(GetParam().write ? editor->write(*bench.session, stat) : editor->read(*bench.session, stat));
     ASSERT_TRUE(runUntil([&] { return *done; }));
 
-    EXPECT_EQ(bench.sent().size(), 4); // the request under way when it closed is the last
-    EXPECT_EQ(stat.text(), "");
-    EXPECT_EQ(editor->cell(4).text, "");
+    EXPECT_EQ(writes(), GetParam().writesSent);
+    EXPECT_EQ(stat.text(), ""); // not "Communication error"
     EXPECT_FALSE(bench.link->operations().busy());
 }
 
-TEST_F(MemoryEditorTimedTest, EditorDestroyedDuringWriteEndsItQuietly) {
-    edit(kColumnOf0x12, "A5");
-    edit(kColumnOf0x1A, "3C");
-    duringCell(kColumnOf0x12, [this] { editor.reset(); });
-    const auto done = start(editor->write(*bench.session, stat));
-    ASSERT_TRUE(runUntil([&] { return *done; }));
-
-    EXPECT_EQ(bench.sent(), QList<QByteArray>{"I12\r"});
-    EXPECT_EQ(stat.text(), "");
-}
-
-TEST_F(MemoryEditorTimedTest, ShutDownDuringReadEndsItQuietly) {
-    duringCell(3, [this] { bench.link->shut_down(); });
-    const auto done = start(editor->read(*bench.session, stat));
-    ASSERT_TRUE(runUntil([&] { return *done; }));
-
-    EXPECT_EQ(writes(), 3);     // G10, G11 and G12, which was under way
-    EXPECT_EQ(stat.text(), ""); // not "Communication error"
-}
+INSTANTIATE_TEST_SUITE_P(
+    ClosingOrShutDown, MemoryEditorEnding,
+    ::testing::Values(Ending{"window closed during read", false, 4,
+                             [](std::unique_ptr<MemoryEditor>& e, CommandBench&) { e->endOperations(); }, 4},
+                      Ending{"editor destroyed during write", true, kColumnOf0x12,
+                             [](std::unique_ptr<MemoryEditor>& e, CommandBench&) { e.reset(); }, 1},
+                      Ending{"link shut down during read", false, 3,
+                             [](std::unique_ptr<MemoryEditor>&, CommandBench& b) { b.link->shut_down(); },
+                             3}));
 
 } // namespace

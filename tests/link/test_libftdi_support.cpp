@@ -12,45 +12,44 @@ namespace {
 
 namespace fs = std::filesystem;
 
-TEST(LibftdiErrors, LibusbCodesMapToD2xxStatusNumbers) {
-    EXPECT_EQ(statusFromLibusb(LIBUSB_SUCCESS), ft::OK);
-    EXPECT_EQ(statusFromLibusb(LIBUSB_ERROR_IO), ft::IO_ERROR);
-    EXPECT_EQ(statusFromLibusb(LIBUSB_ERROR_NO_DEVICE), ft::DEVICE_NOT_FOUND);
-    EXPECT_EQ(statusFromLibusb(LIBUSB_ERROR_BUSY), ft::DEVICE_NOT_OPENED);
-    EXPECT_EQ(statusFromLibusb(LIBUSB_ERROR_ACCESS), ft::DEVICE_NOT_OPENED);
-    EXPECT_EQ(statusFromLibusb(LIBUSB_ERROR_TIMEOUT), ft::IO_ERROR);
-    EXPECT_EQ(statusFromLibusb(LIBUSB_ERROR_NO_MEM), ft::INSUFFICIENT_RESOURCES);
-    EXPECT_EQ(statusFromLibusb(LIBUSB_ERROR_OTHER), ft::OTHER_ERROR);
-    EXPECT_EQ(statusFromLibusb(-1234), ft::OTHER_ERROR);
-}
-
-TEST(LibftdiErrors, OnlyUnplugAndIoErrorsMeanTheAdapterIsGone) {
-    EXPECT_TRUE(meansAdapterLost(LIBUSB_ERROR_NO_DEVICE));
-    EXPECT_TRUE(meansAdapterLost(LIBUSB_ERROR_IO));
-    EXPECT_FALSE(meansAdapterLost(LIBUSB_ERROR_TIMEOUT)); // a quiet line is not a lost adapter
-    EXPECT_FALSE(meansAdapterLost(LIBUSB_ERROR_BUSY));
-    EXPECT_FALSE(meansAdapterLost(LIBUSB_SUCCESS));
-}
-
-TEST(LibftdiErrors, OpenResultsMapToD2xxStatusNumbers) {
-    EXPECT_EQ(statusFromOpenResult(0), ft::OK);
-    EXPECT_EQ(statusFromOpenResult(-5), ft::DEVICE_NOT_OPENED); // claim failed: in use
-    EXPECT_EQ(statusFromOpenResult(-8), ft::DEVICE_NOT_OPENED); // no permission
-    EXPECT_EQ(statusFromOpenResult(-4), ft::DEVICE_NOT_OPENED);
-    EXPECT_EQ(statusFromOpenResult(-7), ft::IO_ERROR);
-    EXPECT_EQ(statusFromOpenResult(-666), ft::OTHER_ERROR);
+TEST(LibftdiErrors, LibusbAndOpenResultsMapToD2xxStatusNumbers) {
+    const std::pair<int, FtStatus> libusb[] = {
+        {LIBUSB_SUCCESS, ft::OK},
+        {LIBUSB_ERROR_IO, ft::IO_ERROR},
+        {LIBUSB_ERROR_NO_DEVICE, ft::DEVICE_NOT_FOUND},
+        {LIBUSB_ERROR_BUSY, ft::DEVICE_NOT_OPENED},
+        {LIBUSB_ERROR_ACCESS, ft::DEVICE_NOT_OPENED},
+        {LIBUSB_ERROR_TIMEOUT, ft::IO_ERROR},
+        {LIBUSB_ERROR_NO_MEM, ft::INSUFFICIENT_RESOURCES},
+        {-1234, ft::OTHER_ERROR},
+    };
+    for (const auto& [code, status] : libusb) {
+        EXPECT_EQ(statusFromLibusb(code), status) << code;
+    }
+    // Only an unplug or an I/O error means the adapter is gone; a quiet line does not.
+    for (const int code :
+         {LIBUSB_ERROR_NO_DEVICE, LIBUSB_ERROR_IO, LIBUSB_ERROR_TIMEOUT, LIBUSB_ERROR_BUSY}) {
+        EXPECT_EQ(meansAdapterLost(code), code == LIBUSB_ERROR_NO_DEVICE || code == LIBUSB_ERROR_IO) << code;
+    }
+    // Claim failed (in use), no permission and no device cannot be opened.
+    const std::pair<int, FtStatus> open[] = {{0, ft::OK},
+                                             {-5, ft::DEVICE_NOT_OPENED},
+                                             {-8, ft::DEVICE_NOT_OPENED},
+                                             {-4, ft::DEVICE_NOT_OPENED},
+                                             {-7, ft::IO_ERROR},
+                                             {-666, ft::OTHER_ERROR}};
+    for (const auto& [result, status] : open) {
+        EXPECT_EQ(statusFromOpenResult(result), status) << result;
+    }
 }
 
 TEST(LibftdiParameters, LinePropertyAcceptsOnlyD2xxCodes) {
-    const auto eightNone = lineProperty(8, 0, 0);
-    ASSERT_TRUE(eightNone);
-    EXPECT_EQ(eightNone->bits, 8);
-    EXPECT_EQ(eightNone->stopBits, 0);
-    EXPECT_EQ(eightNone->parity, 0);
     const auto sevenEvenTwo = lineProperty(7, 2, 2);
     ASSERT_TRUE(sevenEvenTwo);
+    EXPECT_EQ(sevenEvenTwo->bits, 7);
     EXPECT_EQ(sevenEvenTwo->stopBits, 2);
     EXPECT_EQ(sevenEvenTwo->parity, 2);
+    EXPECT_TRUE(lineProperty(8, 0, 0));
     EXPECT_FALSE(lineProperty(9, 0, 0));
     EXPECT_FALSE(lineProperty(8, 1, 0)); // 1.5 stop bits has no D2XX code
     EXPECT_FALSE(lineProperty(8, 0, 5));
@@ -154,11 +153,10 @@ TEST(LibftdiOpenElsewhere, NeverTakesAnAdapterSomeoneIsUsing) {
 
 TEST(LibftdiDiagnostics, PermissionLineNamesTheAdapterAndTheFix) {
     const QString line = permissionDiagnostic(QStringLiteral("FT232R USB UART"));
-    EXPECT_TRUE(line.contains(QStringLiteral("FT232R USB UART")));
-    EXPECT_TRUE(line.contains(QStringLiteral("packaging/60-valve-panel-ftdi.rules")));
-    EXPECT_TRUE(line.contains(QStringLiteral("/etc/udev/rules.d")));
-    EXPECT_TRUE(line.contains(QStringLiteral("sudo udevadm control --reload-rules && sudo udevadm trigger")));
-    EXPECT_TRUE(line.contains(QStringLiteral("replug")));
+    for (const char* part : {"FT232R USB UART", "packaging/60-valve-panel-ftdi.rules", "/etc/udev/rules.d",
+                             "sudo udevadm control --reload-rules && sudo udevadm trigger", "replug"}) {
+        EXPECT_TRUE(line.contains(QString::fromLatin1(part))) << part;
+    }
 }
 
 } // namespace

@@ -3,11 +3,12 @@
 #include "link/device_search.h"
 #include "link/event_log.h"
 #include "link/usb_link.h"
+#include "prompt_doubles.h"
 
 #include <QElapsedTimer>
 #include <QTimer>
-#include <qcoro/qcorosignal.h>
 #include <gtest/gtest.h>
+#include <qcoro/qcorosignal.h>
 
 using namespace std::chrono_literals;
 using valve::link::BoxAnswer;
@@ -17,22 +18,10 @@ using valve::testing::FakeDriver;
 
 namespace {
 
-class ScriptedChooser : public valve::link::DeviceChooser {
-public:
-    int pick = 0;
-    QList<QByteArray> shown;
-    int shows = 0;
-    QCoro::Task<QByteArray> choose(QList<QByteArray> descriptions) override {
-        ++shows;
-        shown = descriptions;
-        co_return descriptions.value(pick);
-    }
-};
-
 class UsbLinkTest : public ::testing::Test {
 protected:
     FakeDriver driver;
-    ScriptedChooser chooser;
+    valve::testing::PickingChooser chooser;
     valve::link::EventLog log;
     valve::link::DeviceSearch search{driver, chooser, log};
     valve::link::UsbLink link{driver, search, log, {50ms, 80ms, 1ms}};
@@ -45,7 +34,7 @@ TEST_F(UsbLinkTest, NoFreeDeviceIsReportedWithoutChooserOrFoundLine) {
     driver.adapters = {{"Busy unit", true}};
     EXPECT_FALSE(configure());
     EXPECT_EQ(log.lines(), QStringList{"Error - Could not find any Nerra Devices through USB"});
-    EXPECT_EQ(chooser.shows, 0);
+    EXPECT_TRUE(chooser.offered.empty());
     EXPECT_TRUE(driver.callsNamed("OpenEx").isEmpty());
 }
 
@@ -53,9 +42,10 @@ TEST_F(UsbLinkTest, OneDeviceIsOpenedAndConfiguredWithoutChooser) {
     driver.adapters = {{"NR Valve", false}};
     EXPECT_TRUE(configure());
     EXPECT_EQ(log.lines(), QStringList{"Found 1 Nerra unit through USB"});
-    EXPECT_EQ(chooser.shows, 0);
-    const QStringList expected{"OpenEx(NR Valve,2)",         "SetBaudRate(19200)",  "SetDataCharacteristics(8,0,0)",
-                               "SetFlowControl(65:0,0,0)", "SetTimeouts(3000,0)", "Purge(3)"};
+    EXPECT_TRUE(chooser.offered.empty());
+    const QStringList expected{
+        "OpenEx(NR Valve,2)",       "SetBaudRate(19200)",  "SetDataCharacteristics(8,0,0)",
+        "SetFlowControl(65:0,0,0)", "SetTimeouts(3000,0)", "Purge(3)"};
     EXPECT_EQ(driver.calls.mid(driver.calls.indexOf("OpenEx(NR Valve,2)")), expected);
 }
 
@@ -64,7 +54,7 @@ TEST_F(UsbLinkTest, SeveralDevicesAskTheChooserForTheFreeOnesInDriverOrder) {
     chooser.pick = 1;
     EXPECT_EQ(search.FindDevices(), 2);
     EXPECT_TRUE(configure());
-    EXPECT_EQ(chooser.shown, (QList<QByteArray>{"Unit one", "Unit three"}));
+    EXPECT_EQ(chooser.offered, (std::vector<QList<QByteArray>>{{"Unit one", "Unit three"}}));
     EXPECT_EQ(log.lines(), (QStringList{"Found 2 Nerra unit through USB", "Selected Unit three"}));
     EXPECT_EQ(driver.callsNamed("OpenEx"), QStringList{"OpenEx(Unit three,2)"});
 }
@@ -114,7 +104,8 @@ TEST_F(UsbLinkTest, OpenAndCloseFailuresHaveTheirOwnLinesAndPurgeFailureIsIgnore
     driver.failing = {{"SetBaudRate", IO_ERROR}, {"Close", IO_ERROR}};
     log.clear();
     EXPECT_FALSE(configure());
-    EXPECT_EQ(log.lines().mid(1), (QStringList{"Could not set the Baud Rate through USB", "USB Close Failed"}));
+    EXPECT_EQ(log.lines().mid(1),
+              (QStringList{"Could not set the Baud Rate through USB", "USB Close Failed"}));
 
     driver.failing = {{"Purge", IO_ERROR}};
     log.clear();
@@ -175,18 +166,16 @@ TEST_F(UsbLinkTest, ByteArrivingDuringTheWaitIsTakenUp) {
     }
 }
 
-TEST_F(UsbLinkTest, FailedWriteIsLogged) {
-    driver.failing["Write"] = IO_ERROR;
-    link.write_str("S\r");
-    EXPECT_EQ(log.lines(), QStringList{"USB Error - could not write to device"});
-}
-
-TEST_F(UsbLinkTest, SendCommandDiscardsStaleInputFirst) {
+TEST_F(UsbLinkTest, SendCommandDiscardsStaleInputAndAFailedWriteIsLogged) {
     driver.arrive("late reply");
     link.send_command("S\r");
     EXPECT_TRUE(driver.received.empty());
     EXPECT_EQ(driver.written, "S\r");
     EXPECT_TRUE(log.lines().isEmpty());
+
+    driver.failing["Write"] = IO_ERROR;
+    link.write_str("S\r");
+    EXPECT_EQ(log.lines(), QStringList{"USB Error - could not write to device"});
 }
 
 TEST_F(UsbLinkTest, LiveProbeDoesNothingMore) {

@@ -3,8 +3,8 @@
 #include "coro_test.h"
 #include "link/device_search.h"
 #include "link/event_log.h"
-#include "link/prompts.h"
 #include "link/usb_link.h"
+#include "prompt_doubles.h"
 #include "protocol/exchange.h"
 #include "protocol/position_control.h"
 #include "protocol/session.h"
@@ -17,23 +17,6 @@
 #include <vector>
 
 namespace valve::testing {
-
-// Message boxes that note their texts and are answered OK at once.
-class RecordingBoxes : public link::MessageBoxes {
-public:
-    QStringList texts;
-    QCoro::Task<link::BoxAnswer> message_box(QString text, link::BoxButtons, QString) override {
-        texts.append(text);
-        co_return link::BoxAnswer::Ok;
-    }
-};
-
-class FirstAdapterChooser : public link::DeviceChooser {
-public:
-    QCoro::Task<QByteArray> choose(QList<QByteArray> descriptions) override {
-        co_return descriptions.value(0);
-    }
-};
 
 // A sequencer over a stored table, driving a simulated unit through the link.
 struct SequencerRig {
@@ -105,13 +88,13 @@ struct SequencerRig {
     }
 
     sim::SimulatedDriver driver;
-    FirstAdapterChooser chooser;
+    PickingChooser chooser;
     link::EventLog log;
     link::DeviceSearch search{driver, chooser, log};
     link::UsbLink link{driver, search, log, shortLimits()};
     protocol::Exchange exchange{link};
     protocol::PositionControl positions{exchange, log};
-    RecordingBoxes boxes;
+    ScriptedBoxes boxes;
     protocol::Session session{link, log, boxes, exchange, positions};
     sequencer::StoredEventTable table;
     sequencer::Sequencer sequencer{session, table};

@@ -26,18 +26,18 @@ TEST(EventTimes, RoundToTheNearestMillisecondWithTiesToEven) {
     EXPECT_EQ(toMilliseconds(kMaxEventTime).count(), 604800000);
 }
 
-TEST(EventTimes, FollowTheUsersDecimalSeparator) {
-    EXPECT_EQ(eventTime(QStringLiteral("2.5"), kEnglish), 2.5);
-    EXPECT_EQ(eventTime(QStringLiteral("2,5"), kGerman), 2.5);
-    EXPECT_EQ(eventTime(QStringLiteral(" 7 "), kEnglish), 7.0);
-    EXPECT_FALSE(eventTime(QStringLiteral("2.5s"), kEnglish));
-    EXPECT_FALSE(eventTime(QStringLiteral(""), kEnglish));
-    EXPECT_FALSE(eventTime(QStringLiteral("nan"), kEnglish));
-    EXPECT_FALSE(eventTime(QStringLiteral("inf"), kEnglish));
-}
-
-TEST(EventTimes, AreWrittenInTheShortestGeneralForm) {
-    EXPECT_EQ(formatSeconds(2.5, kEnglish), QStringLiteral("2.5"));
+TEST(EventTimes, ReadAndWrittenWithTheUsersDecimalSeparator) {
+    const struct {
+        const char* text;
+        const QLocale& locale;
+        std::optional<double> seconds;
+    } cases[] = {
+        {"2.5", kEnglish, 2.5}, {"2,5", kGerman, 2.5}, {" 7 ", kEnglish, 7.0}, {"2.5s", kEnglish, {}},
+        {"", kEnglish, {}},     {"nan", kEnglish, {}}, {"inf", kEnglish, {}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(eventTime(QString::fromLatin1(c.text), c.locale), c.seconds) << c.text;
+    }
     EXPECT_EQ(formatSeconds(3.0, kEnglish), QStringLiteral("3"));
     EXPECT_EQ(formatSeconds(0.3 - 0.1, kEnglish), QStringLiteral("0.2"));
     EXPECT_EQ(formatSeconds(604800.0, kEnglish), QStringLiteral("604800"));
@@ -45,16 +45,19 @@ TEST(EventTimes, AreWrittenInTheShortestGeneralForm) {
 }
 
 TEST(EventPositions, RoundTiesToEvenAndMustFitOneByte) {
-    EXPECT_EQ(eventPosition(QStringLiteral("3"), kEnglish), 3);
-    EXPECT_EQ(eventPosition(QStringLiteral("2.5"), kEnglish), 2);
-    EXPECT_EQ(eventPosition(QStringLiteral("3.5"), kEnglish), 4);
-    EXPECT_EQ(eventPosition(QStringLiteral("3,5"), kGerman), 4);
-    EXPECT_EQ(eventPosition(QStringLiteral("255.4"), kEnglish), 255);
-    EXPECT_EQ(eventPosition(QStringLiteral("0"), kEnglish), 0);
-    EXPECT_FALSE(eventPosition(QStringLiteral("255.5"), kEnglish));
-    EXPECT_FALSE(eventPosition(QStringLiteral("-1"), kEnglish));
-    EXPECT_FALSE(eventPosition(QStringLiteral("70000"), kEnglish));
-    EXPECT_FALSE(eventPosition(QStringLiteral("two"), kEnglish));
+    const struct {
+        const char* text;
+        const QLocale& locale;
+        std::optional<int> position;
+    } cases[] = {
+        {"3", kEnglish, 3},       {"2.5", kEnglish, 2},  {"3.5", kEnglish, 4},    {"3,5", kGerman, 4},
+        {"255.4", kEnglish, 255}, {"0", kEnglish, 0},    {"255.5", kEnglish, {}}, {"-1", kEnglish, {}},
+        {"70000", kEnglish, {}},  {"two", kEnglish, {}},
+    };
+    for (const auto& c : cases) {
+        const auto position = eventPosition(QString::fromLatin1(c.text), c.locale);
+        EXPECT_EQ(position ? std::optional<int>(*position) : std::nullopt, c.position) << c.text;
+    }
 }
 
 TEST(TableCheck, AcceptsEqualTimesAndEndsAtTheLastCompleteRow) {
@@ -63,23 +66,29 @@ TEST(TableCheck, AcceptsEqualTimesAndEndsAtTheLastCompleteRow) {
     EXPECT_EQ(result.lastRow, 3);
 }
 
-TEST(TableCheck, RefusesRowsThatCannotBeRun) {
-    EXPECT_EQ(check({{"soon", "1"}}).outcome, Outcome::Unusable);
-    EXPECT_EQ(check({{"1", "1"}, {"2", "256"}}).outcome, Outcome::Unusable);
-    EXPECT_EQ(check({{"1", "x"}}).outcome, Outcome::Unusable);
-    // Gaps before the last complete row, the first row included.
-    EXPECT_EQ(check({{"", ""}, {"1", "1"}}).outcome, Outcome::Unusable);
-    EXPECT_EQ(check({{"1", "1"}, {"2", ""}, {"3", "3"}}).outcome, Outcome::Unusable);
-}
-
-TEST(TableCheck, ATimingFaultOfARowComesBeforeItsOtherFaults) {
-    const auto result = check({{"10", "1"}, {"5", "999"}});
-    EXPECT_EQ(result.outcome, Outcome::EarlierThanPrevious);
-    EXPECT_EQ(result.row, 1);
-    // A negative first time is earlier than the start.
-    const auto negative = check({{"-1", "x"}});
-    EXPECT_EQ(negative.outcome, Outcome::EarlierThanPrevious);
-    EXPECT_EQ(negative.row, 0);
+TEST(TableCheck, RefusesRowsThatCannotBeRunTimingFaultsFirst) {
+    const struct {
+        std::vector<std::pair<QString, QString>> rows;
+        Outcome outcome;
+    } cases[] = {
+        {{{"soon", "1"}}, Outcome::Unusable},
+        {{{"1", "1"}, {"2", "256"}}, Outcome::Unusable},
+        {{{"1", "x"}}, Outcome::Unusable},
+        // Gaps before the last complete row, the first row included.
+        {{{"", ""}, {"1", "1"}}, Outcome::Unusable},
+        {{{"1", "1"}, {"2", ""}, {"3", "3"}}, Outcome::Unusable},
+        // A timing fault of a row comes before its other faults; a negative first time is early.
+        {{{"10", "1"}, {"5", "999"}}, Outcome::EarlierThanPrevious},
+        {{{"-1", "x"}}, Outcome::EarlierThanPrevious},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.rows.front().first.toStdString());
+        const auto result = check(c.rows);
+        EXPECT_EQ(result.outcome, c.outcome);
+        if (c.outcome == Outcome::EarlierThanPrevious) {
+            EXPECT_EQ(result.row, static_cast<int>(c.rows.size()) - 1);
+        }
+    }
 }
 
 } // namespace

@@ -8,27 +8,24 @@ using valve::sim::parseCommandLine;
 using valve::sim::ParsedCommand;
 using Kind = ParsedCommand::Kind;
 
-TEST(CommandLine, ReadsCodeAndArgument) {
+TEST(CommandLine, ReadsCodeAndArgumentAndRejectsMalformedLines) {
     const ParsedCommand move = parseCommandLine("P0A");
     EXPECT_EQ(move.kind, Kind::Valid);
     EXPECT_EQ(move.code, 'P');
     EXPECT_TRUE(move.hasArgument);
     EXPECT_EQ(move.argument, 10);
-
     EXPECT_EQ(parseCommandLine("GFF").argument, 255);
-    const ParsedCommand status = parseCommandLine("S");
-    EXPECT_EQ(status.kind, Kind::Valid);
-    EXPECT_FALSE(status.hasArgument);
-    EXPECT_EQ(parseCommandLine("3").kind, Kind::Valid);
-}
+    EXPECT_FALSE(parseCommandLine("S").hasArgument);
 
-TEST(CommandLine, RejectsMalformedLines) {
-    EXPECT_EQ(parseCommandLine("").kind, Kind::Empty);
-    EXPECT_EQ(parseCommandLine("Z").kind, Kind::Unknown);
-    EXPECT_EQ(parseCommandLine("s").kind, Kind::Unknown);
-    EXPECT_EQ(parseCommandLine("4").kind, Kind::Unknown);
-    for (const char* bad : {"P", "P1", "P0A0", "Pa5", "P 5", "WG1", "S1", "M00", "W"}) {
-        EXPECT_EQ(parseCommandLine(bad).kind, Kind::BadArgument) << bad;
+    const std::pair<const char*, Kind> kinds[] = {
+        {"S", Kind::Valid},         {"3", Kind::Valid},         {"", Kind::Empty},
+        {"Z", Kind::Unknown},       {"s", Kind::Unknown},       {"4", Kind::Unknown},
+        {"P", Kind::BadArgument},   {"P1", Kind::BadArgument},  {"P0A0", Kind::BadArgument},
+        {"Pa5", Kind::BadArgument}, {"P 5", Kind::BadArgument}, {"WG1", Kind::BadArgument},
+        {"S1", Kind::BadArgument},  {"M00", Kind::BadArgument}, {"W", Kind::BadArgument},
+    };
+    for (const auto& [line, kind] : kinds) {
+        EXPECT_EQ(parseCommandLine(line).kind, kind) << '"' << line << '"';
     }
 }
 

@@ -7,6 +7,7 @@
 #include <QEventLoop>
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <qcoro/qcorotask.h>
 
 namespace valve::testing {
@@ -48,6 +49,11 @@ inline bool await(QCoro::Task<> task, std::chrono::milliseconds limit = std::chr
     };
     wrapper();
     return runUntil([&] { return finished; }, limit);
+}
+
+// Starts a coroutine and puts its result in `out` when it ends.
+template <typename T> QCoro::Task<> into(QCoro::Task<T> task, std::optional<T>& out) {
+    out = co_await std::move(task);
 }
 
 } // namespace valve::testing

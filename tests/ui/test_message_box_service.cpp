@@ -1,9 +1,9 @@
 #include "coro_test.h"
-#include "fakes.h"
 #include "ui/message_box_service.h"
 
 #include <QMessageBox>
 #include <QPushButton>
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace valve::ui {
@@ -11,68 +11,52 @@ namespace {
 
 using link::BoxAnswer;
 using link::BoxButtons;
+using valve::testing::into;
 using valve::testing::runUntil;
-using valve::ui::testing::into;
 
-class MessageBoxServiceTest : public ::testing::Test {
-protected:
-    // The one box on screen (fails the test when there is not exactly one).
-    QMessageBox* onlyBox() {
-        const auto boxes = service.openBoxes();
-        EXPECT_EQ(boxes.size(), 1U);
-        return boxes.empty() ? nullptr : boxes.front();
+TEST(MessageBoxService, BoxLooksAndAnswersByHowItWasClosed) {
+    const struct {
+        const char* how;
+        BoxButtons buttons;
+        std::function<void(QMessageBox*)> close;
+        BoxAnswer answer;
+    } cases[] = {
+        {"OK of a plain box", BoxButtons::Ok, [](QMessageBox* b) { b->button(QMessageBox::Ok)->click(); },
+         BoxAnswer::Ok},
+        {"by the window", BoxButtons::Ok, [](QMessageBox* b) { b->close(); }, BoxAnswer::Cancel},
+        {"OK of a confirmation", BoxButtons::OkCancel,
+         [](QMessageBox* b) { b->button(QMessageBox::Ok)->click(); }, BoxAnswer::Ok},
+        {"Cancel of a confirmation", BoxButtons::OkCancel,
+         [](QMessageBox* b) { b->button(QMessageBox::Cancel)->click(); }, BoxAnswer::Cancel},
+    };
+    MessageBoxService service;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.how);
+        std::optional<BoxAnswer> answer;
+        auto run = into(service.message_box(QStringLiteral("Invalid Command Mode"), c.buttons,
+                                            QStringLiteral("Data Error")),
+                        answer);
+        ASSERT_EQ(service.openBoxes().size(), 1U);
+        QMessageBox* box = service.openBoxes().front();
+        EXPECT_EQ(box->text(), QStringLiteral("Invalid Command Mode"));
+        EXPECT_EQ(box->windowTitle(), QStringLiteral("Data Error"));
+        EXPECT_EQ(box->icon(), QMessageBox::NoIcon);
+        EXPECT_EQ(box->standardButtons(), c.buttons == BoxButtons::Ok
+                                              ? QMessageBox::StandardButtons(QMessageBox::Ok)
+                                              : QMessageBox::Ok | QMessageBox::Cancel);
+        EXPECT_EQ(box->windowModality(), Qt::ApplicationModal);
+        EXPECT_FALSE(answer.has_value()) << "the caller waits for the operator";
+
+        c.close(box);
+        ASSERT_TRUE(runUntil([&] { return answer.has_value(); }));
+        EXPECT_EQ(*answer, c.answer);
+        EXPECT_TRUE(service.openBoxes().empty());
     }
+}
+
+TEST(MessageBoxService, ShuttingDownClosesOpenBoxesAndRefusesNewOnes) {
     MessageBoxService service;
     std::optional<BoxAnswer> answer;
-};
-
-TEST_F(MessageBoxServiceTest, PlainOkBoxAnswersOkWhenOkIsPressed) {
-    auto run = into(service.message_box(QStringLiteral("Invalid Command Mode")), answer);
-    QMessageBox* box = onlyBox();
-    ASSERT_NE(box, nullptr);
-    EXPECT_EQ(box->text(), QStringLiteral("Invalid Command Mode"));
-    EXPECT_EQ(box->windowTitle(), QStringLiteral("Orlix"));
-    EXPECT_EQ(box->icon(), QMessageBox::NoIcon);
-    EXPECT_EQ(box->standardButtons(), QMessageBox::StandardButtons(QMessageBox::Ok));
-    EXPECT_EQ(box->windowModality(), Qt::ApplicationModal);
-    EXPECT_FALSE(answer.has_value()) << "the caller waits for the operator";
-
-    box->button(QMessageBox::Ok)->click();
-    ASSERT_TRUE(runUntil([&] { return answer.has_value(); }));
-    EXPECT_EQ(*answer, BoxAnswer::Ok);
-    EXPECT_TRUE(service.openBoxes().empty());
-}
-
-TEST_F(MessageBoxServiceTest, ClosingTheBoxByTheWindowCountsAsCancel) {
-    auto run = into(service.message_box(QStringLiteral("text"), BoxButtons::Ok, QStringLiteral("Data Error")),
-                    answer);
-    QMessageBox* box = onlyBox();
-    ASSERT_NE(box, nullptr);
-    EXPECT_EQ(box->windowTitle(), QStringLiteral("Data Error"));
-    box->close();
-    ASSERT_TRUE(runUntil([&] { return answer.has_value(); }));
-    EXPECT_EQ(*answer, BoxAnswer::Cancel);
-}
-
-TEST_F(MessageBoxServiceTest, ConfirmationAnswersWithThePressedButton) {
-    auto ok = into(service.message_box(QStringLiteral("Sure?"), BoxButtons::OkCancel), answer);
-    QMessageBox* box = onlyBox();
-    ASSERT_NE(box, nullptr);
-    EXPECT_EQ(box->standardButtons(), QMessageBox::Ok | QMessageBox::Cancel);
-    box->button(QMessageBox::Ok)->click();
-    ASSERT_TRUE(runUntil([&] { return answer.has_value(); }));
-    EXPECT_EQ(*answer, BoxAnswer::Ok);
-
-    answer.reset();
-    auto cancel = into(service.message_box(QStringLiteral("Sure?"), BoxButtons::OkCancel), answer);
-    box = onlyBox();
-    ASSERT_NE(box, nullptr);
-    box->button(QMessageBox::Cancel)->click();
-    ASSERT_TRUE(runUntil([&] { return answer.has_value(); }));
-    EXPECT_EQ(*answer, BoxAnswer::Cancel);
-}
-
-TEST_F(MessageBoxServiceTest, ShuttingDownClosesOpenBoxesAndRefusesNewOnes) {
     auto open = into(service.message_box(QStringLiteral("Sure?"), BoxButtons::OkCancel), answer);
     ASSERT_EQ(service.openBoxes().size(), 1U);
 

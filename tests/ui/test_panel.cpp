@@ -1,9 +1,5 @@
-#include "coro_test.h"
-#include "fakes.h"
-#include "link/event_log.h"
+#include "panel_rig.h"
 #include "ui/events_log_view.h"
-#include "ui/main_window.h"
-#include "ui/panel.h"
 
 #include <QEvent>
 #include <QListWidget>
@@ -12,10 +8,7 @@
 namespace valve::ui {
 namespace {
 
-using namespace std::chrono_literals;
-using valve::ui::testing::FakeDriver;
-using valve::ui::testing::PickingChooser;
-using valve::ui::testing::RecordingMessageBoxes;
+using valve::testing::PanelRig;
 
 // Records how many log lines the window shows at the moment it is first shown.
 class ShowWatcher : public QObject {
@@ -30,55 +23,51 @@ public:
     }
 };
 
-class PanelTest : public ::testing::Test {
-protected:
-    PanelTest() : panel(driver, link::LinkTiming{50ms, 20ms, 1ms}, {&boxes, &chooser}) {
-        watcher.log = panel.window().controls().LoggerList;
-        panel.window().installEventFilter(&watcher);
+// The panel on these adapters, watching what the log holds when the window appears.
+struct WatchedStart {
+    explicit WatchedStart(const QList<QByteArray>& adapters) : rig(adapters) {
+        watcher.log = rig.c().LoggerList;
+        rig.window().installEventFilter(&watcher);
     }
-    QStringList lines() { return panel.log().lines(); }
-
-    FakeDriver driver;
-    RecordingMessageBoxes boxes;
-    PickingChooser chooser;
-    Panel panel;
+    bool run() { return valve::testing::await(rig.panel->start()); }
+    PanelRig rig;
     ShowWatcher watcher;
 };
 
-TEST_F(PanelTest, WithoutAUnitTheWindowOpensWithBothFailureLines) {
-    ASSERT_TRUE(valve::testing::await(panel.start()));
-    EXPECT_EQ(lines(), QStringList({QStringLiteral("Error - Could not find any Nerra Devices through USB"),
-                                    QStringLiteral("Could not connect to Nerra using USB")}));
-    EXPECT_TRUE(panel.window().isVisible());
-    EXPECT_EQ(watcher.linesWhenShown, 2) << "the lines are in the log before the window appears";
-    EXPECT_EQ(panel.window().program_version(), QStringLiteral("E"));
-    EXPECT_TRUE(chooser.offered.empty());
+TEST(PanelStart, WithoutAUnitTheWindowOpensWithBothFailureLines) {
+    WatchedStart start({});
+    ASSERT_TRUE(start.run());
+    EXPECT_EQ(start.rig.log(), QStringList({"Error - Could not find any Nerra Devices through USB",
+                                            "Could not connect to Nerra using USB"}));
+    EXPECT_TRUE(start.rig.window().isVisible());
+    EXPECT_EQ(start.watcher.linesWhenShown, 2) << "the lines are in the log before the window appears";
+    EXPECT_EQ(start.rig.window().program_version(), QStringLiteral("E"));
+    EXPECT_TRUE(start.rig.chooser.offered.empty());
 }
 
-TEST_F(PanelTest, TwoUnitsAskTheOperatorBeforeTheWindowAppears) {
-    driver.adapters = {{"Unit A"}, {"Unit busy", true}, {"Unit B"}};
-    chooser.pick = 1;
-    ASSERT_TRUE(valve::testing::await(panel.start()));
-    ASSERT_EQ(chooser.offered.size(), 1U);
-    EXPECT_EQ(chooser.offered[0], QList<QByteArray>({"Unit A", "Unit B"}));
-    ASSERT_EQ(driver.opened.size(), 1U);
-    EXPECT_EQ(driver.opened[0], QByteArray("Unit B"));
-    EXPECT_TRUE(lines().contains(QStringLiteral("Selected Unit B")));
-    EXPECT_FALSE(lines().contains(QStringLiteral("Could not connect to Nerra using USB")));
-    EXPECT_EQ(watcher.linesWhenShown, lines().size());
+TEST(PanelStart, TwoFreeUnitsAskTheOperatorBeforeTheWindowAppears) {
+    WatchedStart start({"Unit A", "Unit busy", "Unit B"});
+    start.rig.driver.setOpenElsewhere(1, true);
+    start.rig.chooser.pick = 1;
+    ASSERT_TRUE(start.run());
+    ASSERT_EQ(start.rig.chooser.offered.size(), 1U);
+    EXPECT_EQ(start.rig.chooser.offered[0], QList<QByteArray>({"Unit A", "Unit B"}));
+    EXPECT_TRUE(start.rig.driver.openHere(2));
+    EXPECT_TRUE(start.rig.log().contains(QStringLiteral("Selected Unit B")));
+    EXPECT_FALSE(start.rig.log().contains(QStringLiteral("Could not connect to Nerra using USB")));
+    EXPECT_EQ(start.watcher.linesWhenShown, start.rig.log().size());
 }
 
-TEST_F(PanelTest, CommandModeListIsFilledInItsDisplayOrder) {
-    ASSERT_TRUE(valve::testing::await(panel.start()));
-    const QListWidget* list = panel.window().controls().lstControl;
+TEST(PanelStart, CommandModeListIsFilledInItsDisplayOrderWithNothingPicked) {
+    PanelRig rig;
+    ASSERT_TRUE(rig.startClean());
+    const QListWidget* list = rig.c().lstControl;
     QStringList names;
     for (int i = 0; i < list->count(); ++i) {
         names << list->item(i)->text();
     }
-    EXPECT_EQ(names,
-              QStringList({QStringLiteral("Level"), QStringLiteral("BCD"), QStringLiteral("Inverted BCD"),
-                           QStringLiteral("Pulse"), QStringLiteral("Dual Pulse")}));
-    EXPECT_EQ(list->currentRow(), -1) << "nothing picked for the operator";
+    EXPECT_EQ(names, QStringList({"Level", "BCD", "Inverted BCD", "Pulse", "Dual Pulse"}));
+    EXPECT_EQ(list->currentRow(), -1);
 }
 
 } // namespace

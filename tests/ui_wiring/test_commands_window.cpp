@@ -1,17 +1,10 @@
-#include "../protocol/command_bench.h"
-#include "link/event_log.h"
-#include "link/usb_link.h"
-#include "sim/simulated_driver.h"
+#include "panel_rig.h"
 #include "ui/command_wiring.h"
-#include "ui/main_window.h"
-#include "ui/panel.h"
 
 #include <QComboBox>
-#include <QCoreApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QPushButton>
 #include <gtest/gtest.h>
 
 using namespace std::chrono_literals;
@@ -19,52 +12,26 @@ using valve::testing::runUntil;
 
 namespace {
 
-// The operator steps to the next entry of a drop-down list with the arrow key.
-void pressDown(QWidget* list) {
-    QKeyEvent press(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier);
-    QCoreApplication::sendEvent(list, &press);
-}
-
-// The main window on a simulated unit, with the command handlers wired.
+// The main window on a simulated unit, with the command handlers wired. What
+// each command does is tested in tests/protocol and tests/config; here only
+// that each control reaches its command and shows its result.
 class CommandWindowTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        driver.addAdapter("NR Valve", valve::sim::UnitTiming::instant());
-        panel = std::make_unique<valve::ui::Panel>(driver, valve::link::LinkTiming{150ms, 10ms, 1ms},
-                                                   valve::ui::PanelPrompts{&boxes, &chooser});
-        ASSERT_TRUE(valve::testing::await(panel->start()));
-        wiring = panel->window().findChild<valve::ui::CommandWiring*>();
-        ASSERT_NE(wiring, nullptr);
-        panel->log().clear();
-        driver.wire(0).clear();
-    }
+    void SetUp() override { ASSERT_TRUE(rig.startClean()); }
+    const valve::ui::MainWindowControls& c() { return rig.c(); }
+    QList<QByteArray> sent() { return rig.sent(); }
 
-    const valve::ui::MainWindowControls& c() { return panel->window().controls(); }
-    QList<QByteArray> sent() { return driver.wire(0).hostLines(); }
-    QStringList log() { return panel->log().lines(); }
-    valve::sim::UnitState& unit() { return driver.unit(0).state(); }
-    // Clicks and lets the command run until `lines` requests have gone out
-    // and the link is free again.
-    void click(QPushButton* button, qsizetype lines) {
-        button->click();
-        ASSERT_TRUE(runUntil([&] { return sent().size() >= lines && !panel->link().operations().busy(); }));
-    }
-
-    valve::sim::SimulatedDriver driver;
-    valve::testing::ScriptedBoxes boxes;
-    valve::testing::FirstDeviceChooser chooser;
-    std::unique_ptr<valve::ui::Panel> panel;
-    valve::ui::CommandWiring* wiring = nullptr;
+    valve::testing::PanelRig rig;
 };
 
 TEST_F(CommandWindowTest, ReadButtonsFillTheirBoxes) {
-    unit().position = 12;
-    unit().revision = 'A';
-    click(c().cmd_status, 1);
-    click(c().cmd_fw_rev, 2);
-    click(c().cmd_clock, 3);
-    unit().portPositions = {7, 8, 9};
-    click(c().cmd_pos_b, 4);
+    rig.unit().position = 12;
+    rig.unit().revision = 'A';
+    rig.unit().portPositions = {7, 8, 9};
+    ASSERT_TRUE(rig.click(c().cmd_status, 1));
+    ASSERT_TRUE(rig.click(c().cmd_fw_rev, 2));
+    ASSERT_TRUE(rig.click(c().cmd_clock, 3));
+    ASSERT_TRUE(rig.click(c().cmd_pos_b, 4));
     EXPECT_EQ(c().txt_status->text(), "12");
     EXPECT_EQ(c().txt_fw_rev->text(), "Rev.A Nerra");
     EXPECT_EQ(c().txt_clock->text(), " 20 MHz");
@@ -73,74 +40,55 @@ TEST_F(CommandWindowTest, ReadButtonsFillTheirBoxes) {
 }
 
 TEST_F(CommandWindowTest, PositionButtonIsTheIndexPlusOne) {
-    click(c().pos[6], 2);
+    ASSERT_TRUE(rig.click(c().pos[6], 2));
     EXPECT_EQ(c().position->text(), "7");
-    EXPECT_EQ(log(), QStringList{"Position set to 7"});
-    click(c().homing, 4);
+    EXPECT_EQ(rig.log(), QStringList{"Position set to 7"});
+    ASSERT_TRUE(rig.click(c().homing, 4));
     EXPECT_EQ(c().position->text(), "1");
     EXPECT_EQ(sent(), (QList<QByteArray>{"P07\r", "S\r", "M\r", "S\r"}));
 }
 
 TEST_F(CommandWindowTest, ListPicksAreHeldUntilTheSetButton) {
-    c().set_clock->click();
-    ASSERT_TRUE(runUntil([&] { return !boxes.texts.isEmpty(); }));
-    EXPECT_TRUE(sent().isEmpty()) << "nothing picked yet";
-
-    pressDown(c().Combo_Clock);
-    pressDown(c().Combo_Clock); // "20 MHz"
-    EXPECT_EQ(wiring->clock_val(), std::optional<std::uint8_t>{20});
+    // The operator steps to "20 MHz" with the arrow key.
+    for (int i = 0; i < 2; ++i) {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier);
+        QCoreApplication::sendEvent(c().Combo_Clock, &press);
+    }
     EXPECT_TRUE(sent().isEmpty());
-    click(c().set_clock, 3);
-    EXPECT_EQ(sent(), (QList<QByteArray>{"I20\r", "W14\r", "G20\r"}));
-
+    ASSERT_TRUE(rig.click(c().set_clock, 3));
     c().Combo_Baud_Rate->activated(3); // "57600"
-    click(c().set_baud, 4);
-    pressDown(c().Combo_Cmd_Mode); // "Level"
-    click(c().set_cmd_mode, 5);
-    EXPECT_EQ(sent().mid(3), (QList<QByteArray>{"X04\r", "F01\r"}));
-    EXPECT_EQ(log(), (QStringList{"Clock speed changed!", "Baud rate changed", "Command mode changed to 1"}));
+    ASSERT_TRUE(rig.click(c().set_baud, 4));
+    c().Combo_Cmd_Mode->activated(0); // "Level"
+    ASSERT_TRUE(rig.click(c().set_cmd_mode, 5));
+    EXPECT_EQ(sent(), (QList<QByteArray>{"I20\r", "W14\r", "G20\r", "X04\r", "F01\r"}));
 }
 
-TEST_F(CommandWindowTest, SetCommandModeUsesTheSelectedName) {
+TEST_F(CommandWindowTest, EntriesAndTheListSelectionAreSentAsTyped) {
+    c().txt_set_pos_a->setText("12");
+    ASSERT_TRUE(rig.click(c().set_pos_a, 1));
+    c().txt_set_i2c_address->setText("5a");
+    ASSERT_TRUE(rig.click(c().set_i2c_address, 2));
+    c().txt_set_op_mode->setText("7");
+    ASSERT_TRUE(rig.click(c().set_op_mode, 3));
     c().lstControl->setCurrentRow(1); // "BCD", the second entry
-    click(c().set_command, 1);
-    EXPECT_EQ(sent(), QList<QByteArray>{"F03\r"});
-    EXPECT_EQ(log(), QStringList{"Control method changed to BCD. Cycle power to complete change."});
+    ASSERT_TRUE(rig.click(c().set_command, 4));
+    EXPECT_EQ(sent(), (QList<QByteArray>{"A0C\r", "N5A\r", "O07\r", "F03\r"}));
+    EXPECT_EQ(rig.log().first(), "Port A changed");
 
     c().lstControl->clearSelection();
     c().set_command->click();
-    ASSERT_TRUE(runUntil([&] { return !boxes.texts.isEmpty(); }));
-    EXPECT_EQ(boxes.texts, QStringList{"Invalid Command Mode"});
-    EXPECT_EQ(sent().size(), 1);
-}
-
-TEST_F(CommandWindowTest, EntriesAreSentAndLoggedAsTyped) {
-    c().txt_set_pos_a->setText("12");
-    click(c().set_pos_a, 1);
-    c().txt_set_i2c_address->setText("5a");
-    click(c().set_i2c_address, 2);
-    c().txt_set_op_mode->setText("7");
-    boxes.answers = {valve::link::BoxAnswer::Ok};
-    click(c().set_op_mode, 3);
-    EXPECT_EQ(sent(), (QList<QByteArray>{"A0C\r", "N5A\r", "O07\r"}));
-    EXPECT_EQ(log(), (QStringList{"Port A changed", "I2C address changed to 5a",
-                                  "Op Mode changed to 7. Cycle power to complete configuration change."}));
-
-    c().txt_set_pos_c->setText("300");
-    c().set_pos_c->click();
-    ASSERT_TRUE(runUntil([&] { return boxes.texts.size() == 2; }));
-    EXPECT_EQ(boxes.texts.last(), "Please enter a whole number from 0 to 255.");
-    EXPECT_EQ(sent().size(), 3);
+    ASSERT_TRUE(runUntil([&] { return rig.boxes.texts.size() == 2; })); // the op-mode warning, then this
+    EXPECT_EQ(rig.boxes.texts.last(), "Invalid Command Mode");
 }
 
 TEST_F(CommandWindowTest, ClicksDuringAWaitQueueBehindIt) {
-    driver.unit(0).delayReplies(60ms, 1);
+    rig.driver.unit(0).delayReplies(60ms, 1);
     c().cmd_status->click();
     c().cmd_op_mode->click();
     c().pos[2]->click();
-    ASSERT_TRUE(runUntil([&] { return sent().size() == 4 && !panel->link().operations().busy(); }));
+    ASSERT_TRUE(runUntil([&] { return sent().size() == 4 && rig.idle(); }));
     EXPECT_EQ(sent(), (QList<QByteArray>{"S\r", "Q\r", "P03\r", "S\r"}));
-    EXPECT_FALSE(driver.wire(0).interleaved());
+    EXPECT_FALSE(rig.driver.wire(0).interleaved());
     EXPECT_EQ(c().txt_status->text(), "1");
     EXPECT_EQ(c().position->text(), "3");
 }
