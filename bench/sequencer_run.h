@@ -1,0 +1,178 @@
+#pragma once
+
+// The timed event run on the simulated unit: twenty events half a second
+// apart, from 0.5 s to 10 s. For each step, how far its move command left the
+// host from its time counted from the press of "Run"; against a model of the
+// same table run with relative delays on a timer that ticks every 15.6 ms.
+#include "bench_support.h"
+#include "link/device_search.h"
+#include "link/event_log.h"
+#include "link/usb_link.h"
+#include "protocol/exchange.h"
+#include "protocol/position_control.h"
+#include "protocol/session.h"
+#include "sequencer/sequencer.h"
+#include "sequencer/stored_event_table.h"
+#include "sim/simulated_driver.h"
+
+#include <cmath>
+
+namespace valve::bench {
+
+class SequencerRun {
+public:
+    static constexpr int kEvents = 20;
+    static constexpr double kInterval = 0.5; // seconds
+    static constexpr double kCoarseTickMs = 15.6;
+
+    SequencerRun() {
+        driver.addAdapter("NR Valve Unit");
+        runToEnd([this]() -> QCoro::Task<> { co_await link.configure_usb_connection(); });
+        for (int step = 0; step < kEvents; ++step) {
+            // Between positions 2 and 3: every move is one step of the valve.
+            table.setRow(step, QString::number(eventTime(step)), QString::number(2 + step % 2));
+        }
+    }
+
+    // Runs the table once and adds its figures; false (with a note on stderr)
+    // when the run did not complete.
+    bool report(Report& report) {
+        using namespace std::chrono;
+        driver.wire(0).clear();
+        // When each move ended; and how long the thread had been kept from a
+        // processor by then and when each step woke ("Waited" is logged just
+        // before the move goes out).
+        std::vector<sim::SimTime> moveEnds;
+        std::vector<std::chrono::nanoseconds> queuedAtEnd{runQueueWait()};
+        std::vector<std::chrono::nanoseconds> queuedAtWake;
+        const auto connection =
+            QObject::connect(&log, &link::EventLog::lineAppended, [&](const QString& line) {
+                if (line.startsWith(QStringLiteral("Position set to")) ||
+                    line.startsWith(QStringLiteral("Position was"))) {
+                    moveEnds.push_back(sim::SimClock::now());
+                    queuedAtEnd.push_back(runQueueWait());
+                } else if (line.startsWith(QStringLiteral("Waited"))) {
+                    queuedAtWake.push_back(runQueueWait());
+                }
+            });
+
+        const auto cpuBefore = cpuTime();
+        const auto pressed = sim::SimClock::now();
+        runToEnd([this] { return sequencer.btnRun_Click(); });
+        const auto wall = sim::SimClock::now() - pressed;
+        const auto cpu = cpuTime() - cpuBefore;
+        QObject::disconnect(connection);
+
+        const auto writes = moveWrites();
+        if (writes.size() != static_cast<std::size_t>(kEvents) || moveEnds.size() != writes.size() ||
+            queuedAtWake.size() != writes.size() || boxes.shown != 0) {
+            std::fprintf(stderr, "run incomplete: %zu moves sent, %zu ended, %d boxes\n", writes.size(),
+                         moveEnds.size(), boxes.shown);
+            return false;
+        }
+        std::vector<double> ours;
+        std::vector<double> oursLessQueued;
+        std::vector<double> queuedMs;
+        std::vector<double> moveMs;
+        for (int step = 0; step < kEvents; ++step) {
+            const double sentMs = duration<double, std::milli>(writes[step] - pressed).count();
+            ours.push_back(sentMs - eventTime(step) * 1000.0);
+            // What other processes added to this step's wake-up.
+            queuedMs.push_back(duration<double, std::milli>(queuedAtWake[step] - queuedAtEnd[step]).count());
+            oursLessQueued.push_back(ours.back() - queuedMs.back());
+            moveMs.push_back(duration<double, std::milli>(moveEnds[step] - writes[step]).count());
+        }
+        const auto model = coarseModelMs(moveMs);
+        std::vector<double> reference;
+        for (int step = 0; step < kEvents; ++step) {
+            reference.push_back(model[step] - eventTime(step) * 1000.0);
+        }
+
+        const Deviations a = deviationsOf(ours);
+        const Deviations b = deviationsOf(reference);
+        report.add("sequencer_deviation_median_ms", a.medianMs, "ms, |move sent - due|, 20 steps");
+        report.add("sequencer_deviation_largest_ms", a.largestMs, "ms");
+        report.add("sequencer_deviation_last_step_ms", a.lastMs, "ms, signed");
+        report.add("sequencer_wake_run_queue_largest_ms", *std::max_element(queuedMs.begin(), queuedMs.end()),
+                   "ms, largest wait for a processor at a step's wake-up");
+        report.add("sequencer_deviation_largest_less_run_queue_ms", deviationsOf(oursLessQueued).largestMs,
+                   "ms, each step less that wait");
+        report.add("sequencer_run_cpu_percent",
+                   100.0 * duration<double>(cpu).count() / duration<double>(wall).count(),
+                   "% of one core over the run");
+        report.add("sequencer_move_time_median_ms", median(moveMs), "ms, move sent to position confirmed");
+        report.add("coarse_relative_deviation_median_ms", b.medianMs,
+                   "ms, model: relative delays, 15.6 ms tick");
+        report.add("coarse_relative_deviation_largest_ms", b.largestMs, "ms");
+        report.add("coarse_relative_deviation_last_step_ms", b.lastMs, "ms, signed");
+        return true;
+    }
+
+private:
+    struct Deviations {
+        double medianMs;
+        double largestMs;
+        double lastMs;
+    };
+
+    static double eventTime(int step) { return kInterval * (step + 1); }
+
+    // When each move command's first byte was written: the wire records it on
+    // reaching the unit, one byte time later (the line is idle before a move).
+    std::vector<sim::SimTime> moveWrites() {
+        std::vector<sim::SimTime> times;
+        bool lineStart = true;
+        for (const auto& byte : driver.wire(0).bytes()) {
+            if (byte.direction != sim::WireRecord::Direction::HostToUnit) {
+                continue;
+            }
+            if (lineStart && byte.value == 'P') {
+                times.push_back(byte.at - sim::kByteTime19200);
+            }
+            lineStart = byte.value == '\r';
+        }
+        return times;
+    }
+
+    // The relative-delay reference: each delay (rounded to the millisecond) is
+    // started when the previous step woke, fires on the first coarse tick after
+    // it has run out, and the step cannot begin before the previous move ended.
+    static std::vector<double> coarseModelMs(const std::vector<double>& moveMs) {
+        std::vector<double> starts;
+        double woke = 0.0;
+        double previousTime = 0.0;
+        for (int step = 0; step < kEvents; ++step) {
+            const double delay = std::nearbyint((eventTime(step) - previousTime) * 1000.0);
+            double fires = std::ceil((woke + delay) / kCoarseTickMs) * kCoarseTickMs;
+            if (step > 0) {
+                fires = std::max(fires, woke + moveMs[step - 1]);
+            }
+            starts.push_back(fires);
+            woke = fires;
+            previousTime = eventTime(step);
+        }
+        return starts;
+    }
+
+    static Deviations deviationsOf(const std::vector<double>& deviationsMs) {
+        std::vector<double> absolute;
+        for (double d : deviationsMs) {
+            absolute.push_back(std::abs(d));
+        }
+        return {median(absolute), *std::max_element(absolute.begin(), absolute.end()), deviationsMs.back()};
+    }
+
+    sim::SimulatedDriver driver;
+    FirstDeviceChooser chooser;
+    link::EventLog log;
+    link::DeviceSearch search{driver, chooser, log};
+    link::UsbLink link{driver, search, log};
+    protocol::Exchange exchange{link};
+    protocol::PositionControl positions{exchange, log};
+    SilentBoxes boxes;
+    protocol::Session session{link, log, boxes, exchange, positions};
+    sequencer::StoredEventTable table;
+    sequencer::Sequencer sequencer{session, table};
+};
+
+} // namespace valve::bench
