@@ -17,6 +17,7 @@ int main(int argc, char** argv) {
     options.process(app);
 
     valve::sim::SimulatedDriver driver;
+    driver.setCallLogEnabled(false); // only tests read it; a long demo would keep growing it
     const int count = std::clamp(options.value(units).toInt(), 1, 9);
     for (int i = 0; i < count; ++i) {
         driver.addAdapter(QByteArrayLiteral("NR Valve Unit ") + char('A' + i));
