@@ -34,10 +34,10 @@ void PreciseWakeup::armIn(SimDuration delay) {
     }
     // An all-zero expiry would disarm the timerfd, so "now" is one nanosecond.
     const auto ns = std::max<std::int64_t>(delay.count(), 1);
-    itimerspec spec{};
-    spec.it_value.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
-    spec.it_value.tv_nsec = static_cast<long>(ns % 1'000'000'000);
-    ::timerfd_settime(fd_, 0, &spec, nullptr);
+    itimerspec setting{};
+    setting.it_value.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
+    setting.it_value.tv_nsec = static_cast<long>(ns % 1'000'000'000);
+    ::timerfd_settime(fd_, 0, &setting, nullptr);
 }
 
 void PreciseWakeup::disarm() {
@@ -46,8 +46,8 @@ void PreciseWakeup::disarm() {
         fallback_.stop();
         return;
     }
-    const itimerspec spec{};
-    ::timerfd_settime(fd_, 0, &spec, nullptr);
+    const itimerspec setting{};
+    ::timerfd_settime(fd_, 0, &setting, nullptr);
 }
 
 void PreciseWakeup::fire() {
