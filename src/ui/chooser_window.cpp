@@ -1,12 +1,12 @@
 #include "chooser_window.h"
 
 #include "artwork.h"
+#include "dialog_wait.h"
 #include "twips.h"
 
 #include <QComboBox>
 #include <QPointer>
 #include <QPushButton>
-#include <qcoro/qcorosignal.h>
 
 namespace valve::ui {
 
@@ -50,7 +50,7 @@ QCoro::Task<QByteArray> ChooserWindow::choose(QList<QByteArray> descriptions) {
     raise();
     activateWindow();
     QPointer<ChooserWindow> self = this;
-    co_await qCoro(this, &QDialog::finished);
+    co_await untilFinished(this);
     if (!self || ComboPort_->currentIndex() < 0) {
         co_return QByteArray{};
     }

@@ -109,13 +109,14 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     // Never refuses: the program ends with this window.
     if (!shut_down_) {
         shut_down_ = true;
+        // The log and the link close first: operations that the shut-down
+        // wakes, here or when their boxes and windows close below, end
+        // without a line and send nothing.
+        log_.close();
+        link_.shut_down();
         for (const auto& step : shut_down_steps_) {
             step();
         }
-        // The log closes first: operations that the shut-down wakes end
-        // without a line.
-        log_.close();
-        link_.shut_down();
         for (const auto& window : secondary_windows_) {
             if (window) {
                 window->close();

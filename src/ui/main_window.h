@@ -36,7 +36,7 @@ public:
 
     // A secondary window (the Custom Configuration window) that closes with this one.
     void closeWithMainWindow(QWidget* window);
-    // Runs first when the window closes, before the link goes down: for the
+    // Runs when the window closes, once the log and the link are down: for the
     // services that must refuse to show anything from then on.
     void addShutDownStep(std::function<void()> step);
 

@@ -1,13 +1,15 @@
 #include "message_box_service.h"
 
+#include "dialog_wait.h"
+
 #include <QMessageBox>
 #include <QPushButton>
 #include <algorithm>
-#include <qcoro/qcorosignal.h>
 
 namespace valve::ui {
 
 MessageBoxService::~MessageBoxService() {
+    shutting_down_ = true; // an operation woken by a deleted box asks for no new one
     for (const auto& box : open_) {
         delete box.data();
     }
@@ -42,7 +44,7 @@ QCoro::Task<link::BoxAnswer> MessageBoxService::message_box(QString text, link::
 
     open_.emplace_back(box);
     box->show();
-    co_await qCoro(box.data(), &QDialog::finished);
+    co_await untilFinished(box.data());
 
     std::erase_if(open_, [&](const QPointer<QMessageBox>& open) { return open.isNull() || open == box; });
     if (box) {

@@ -8,7 +8,6 @@
 #include <QElapsedTimer>
 #include <QTimer>
 #include <gtest/gtest.h>
-#include <qcoro/qcorosignal.h>
 
 using namespace std::chrono_literals;
 using valve::link::BoxAnswer;
@@ -231,10 +230,8 @@ TEST(OperationQueueTest, OperationsRunOneAtATimeInOrderAndShutDownRefusesTheRest
             co_return;
         }
         trace << name + " start";
-        QTimer timer;
-        timer.setSingleShot(true);
-        timer.start(hold);
-        co_await qCoro(&timer, &QTimer::timeout);
+        valve::link::WakeSignal never;
+        co_await never.wait(hold);
         trace << name + " end";
     };
     operation("a", 30ms);
