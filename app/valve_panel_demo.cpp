@@ -11,7 +11,8 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("valve-panel-demo"));
     QCommandLineParser options;
     options.addHelpOption();
-    const QCommandLineOption units(QStringLiteral("units"), QStringLiteral("Number of simulated units (1 to 9)."),
+    const QCommandLineOption units(QStringLiteral("units"),
+                                   QStringLiteral("Number of simulated units (1 to 9)."),
                                    QStringLiteral("count"), QStringLiteral("1"));
     options.addOption(units);
     options.process(app);

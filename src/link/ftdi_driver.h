@@ -1,9 +1,9 @@
 #pragma once
 
+#include <QString>
 #include <array>
 #include <cstdint>
 #include <functional>
-#include <QString>
 
 namespace valve::link {
 
@@ -75,10 +75,12 @@ public:
                                             std::uint8_t parity) = 0;
     virtual FtStatus setFlowControl(FtHandle handle, std::uint16_t flowControl, std::uint8_t xon,
                                     std::uint8_t xoff) = 0;
-    virtual FtStatus setTimeouts(FtHandle handle, std::uint32_t readTimeoutMs, std::uint32_t writeTimeoutMs) = 0;
+    virtual FtStatus setTimeouts(FtHandle handle, std::uint32_t readTimeoutMs,
+                                 std::uint32_t writeTimeoutMs) = 0;
     virtual FtStatus purge(FtHandle handle, std::uint32_t mask) = 0;
     virtual FtStatus getQueueStatus(FtHandle handle, std::uint32_t& rxBytes) = 0;
-    virtual FtStatus read(FtHandle handle, void* buffer, std::uint32_t bytesToRead, std::uint32_t& bytesRead) = 0;
+    virtual FtStatus read(FtHandle handle, void* buffer, std::uint32_t bytesToRead,
+                          std::uint32_t& bytesRead) = 0;
     virtual FtStatus write(FtHandle handle, const void* buffer, std::uint32_t bytesToWrite,
                            std::uint32_t& bytesWritten) = 0;
     virtual FtStatus close(FtHandle handle) = 0;

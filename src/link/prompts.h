@@ -19,7 +19,7 @@ class MessageBoxes {
 public:
     virtual ~MessageBoxes() = default;
     virtual QCoro::Task<BoxAnswer> message_box(QString text, BoxButtons buttons = BoxButtons::Ok,
-                                                QString caption = kApplicationTitle) = 0;
+                                               QString caption = kApplicationTitle) = 0;
 };
 
 // The modal "Choose USB Serial Port" window: shows the descriptions with the

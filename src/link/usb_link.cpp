@@ -23,7 +23,8 @@ UsbLink::UsbLink(FtdiDriver& driver, DeviceSearch& search, EventLog& log, LinkTi
     // A backend may call from its reader thread; the wake-up is handed to the
     // logic thread through the event queue.
     notifies_ = driver_.setReceiveNotifier([this] {
-        QMetaObject::invokeMethod(&context_, [this] { received_.notify(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            &context_, [this] { received_.notify(); }, Qt::QueuedConnection);
     });
 }
 
@@ -55,7 +56,8 @@ QCoro::Task<bool> UsbLink::configure_usb_connection() {
     }
     // The description goes to the driver NUL-terminated; the rest is blanks.
     device_description_.fill(' ');
-    const auto length = std::min<std::size_t>(static_cast<std::size_t>(chosen.size()), device_description_.size() - 1);
+    const auto length =
+        std::min<std::size_t>(static_cast<std::size_t>(chosen.size()), device_description_.size() - 1);
     std::copy_n(chosen.constData(), length, device_description_.begin());
     device_description_[length] = '\0';
 
@@ -76,8 +78,8 @@ bool UsbLink::configure_channel() {
                                "Could not set the Baud Rate through USB"};
         },
         +[](UsbLink& self) {
-            return SettingStep{self.driver_.setDataCharacteristics(self.usb_handle_, ft::BITS_8, ft::STOP_BITS_1,
-                                                                   ft::PARITY_NONE),
+            return SettingStep{self.driver_.setDataCharacteristics(self.usb_handle_, ft::BITS_8,
+                                                                   ft::STOP_BITS_1, ft::PARITY_NONE),
                                "Could not configure USB connection"};
         },
         +[](UsbLink& self) {

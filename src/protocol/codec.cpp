@@ -13,7 +13,8 @@ QByteArray byte2hex(std::uint8_t value) {
 }
 
 QByteArray word2hex(std::uint16_t value) {
-    return byte2hex(static_cast<std::uint8_t>(value / 256U)) + byte2hex(static_cast<std::uint8_t>(value % 256U));
+    return byte2hex(static_cast<std::uint8_t>(value / 256U)) +
+           byte2hex(static_cast<std::uint8_t>(value % 256U));
 }
 
 int hexDigitValue(char c) {

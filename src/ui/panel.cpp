@@ -3,7 +3,6 @@
 #include "chooser_window.h"
 #include "command_wiring.h"
 #include "custom_config_wiring.h"
-#include "sequencer_wiring.h"
 #include "link/device_search.h"
 #include "link/event_log.h"
 #include "link/usb_link.h"
@@ -12,6 +11,7 @@
 #include "protocol/exchange.h"
 #include "protocol/position_control.h"
 #include "protocol/session.h"
+#include "sequencer_wiring.h"
 
 namespace valve::ui {
 

@@ -274,6 +274,10 @@ struct Ending {
     int writesSent; // the request under way when it ended is the last
 };
 
+void PrintTo(const Ending& ending, std::ostream* os) {
+    *os << ending.what;
+}
+
 class MemoryEditorEnding : public MemoryEditorTimedTest, public ::testing::WithParamInterface<Ending> {};
 
 TEST_P(MemoryEditorEnding, EndsTheOperationQuietly) {

@@ -5,9 +5,9 @@
 #include <QByteArray>
 #include <QRegularExpression>
 #include <QStringList>
-#include <functional>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -44,7 +44,8 @@ public:
         return result("GetDeviceInfoDetail", QString::number(index));
     }
     link::FtStatus openEx(const char* description, std::uint32_t flags, link::FtHandle& handle) override {
-        const auto status = result("OpenEx", QStringLiteral("%1,%2").arg(QString::fromLatin1(description)).arg(flags));
+        const auto status =
+            result("OpenEx", QStringLiteral("%1,%2").arg(QString::fromLatin1(description)).arg(flags));
         if (status == link::ft::OK) {
             handle = ++lastHandle;
         }
@@ -59,7 +60,8 @@ public:
     }
     link::FtStatus setFlowControl(link::FtHandle handle, std::uint16_t flow, std::uint8_t xon,
                                   std::uint8_t xoff) override {
-        return result("SetFlowControl", QStringLiteral("%1:%2,%3,%4").arg(handle).arg(flow).arg(xon).arg(xoff));
+        return result("SetFlowControl",
+                      QStringLiteral("%1:%2,%3,%4").arg(handle).arg(flow).arg(xon).arg(xoff));
     }
     link::FtStatus setTimeouts(link::FtHandle, std::uint32_t readMs, std::uint32_t writeMs) override {
         return result("SetTimeouts", QStringLiteral("%1,%2").arg(readMs).arg(writeMs));
@@ -80,7 +82,8 @@ public:
         }
         return readStatus;
     }
-    link::FtStatus write(link::FtHandle, const void* buffer, std::uint32_t size, std::uint32_t& done) override {
+    link::FtStatus write(link::FtHandle, const void* buffer, std::uint32_t size,
+                         std::uint32_t& done) override {
         const QByteArray bytes(static_cast<const char*>(buffer), static_cast<qsizetype>(size));
         const auto status = result("Write", QString::fromLatin1(bytes));
         done = status == link::ft::OK ? size : 0;
@@ -104,7 +107,9 @@ public:
         }
     }
 
-    QStringList callsNamed(const QString& prefix) const { return calls.filter(QRegularExpression("^" + prefix)); }
+    QStringList callsNamed(const QString& prefix) const {
+        return calls.filter(QRegularExpression("^" + prefix));
+    }
 
     link::FtHandle lastHandle = 0x40;
 

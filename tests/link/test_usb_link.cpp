@@ -74,6 +74,10 @@ struct FailingStep {
     int callsAfterOpen; // setting calls made, the failing one included
 };
 
+void PrintTo(const FailingStep& step, std::ostream* os) {
+    *os << step.call;
+}
+
 class ConfigurationStepFails : public UsbLinkTest, public ::testing::WithParamInterface<FailingStep> {};
 
 TEST_P(ConfigurationStepFails, LogsItsLineClosesAndStops) {

@@ -81,6 +81,11 @@ struct Command {
     std::function<Outcome(const Effect&)> expect;
 };
 
+// CTest lists each command by its control's name.
+void PrintTo(const Command& command, std::ostream* os) {
+    *os << command.name.toStdString();
+}
+
 QString sentinel(const QString& box) {
     return QStringLiteral("was ") + box;
 }

@@ -81,6 +81,10 @@ struct RefusedTable {
     QStringList log;
 };
 
+void PrintTo(const RefusedTable& table, std::ostream* os) {
+    *os << table.box.left(40).toStdString();
+}
+
 class SequencerRefusal : public ::testing::TestWithParam<RefusedTable> {};
 
 TEST_P(SequencerRefusal, ShowsWhyMovesNothingAndLeavesTheTableIdle) {
