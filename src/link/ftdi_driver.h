@@ -88,14 +88,14 @@ public:
     // Asks the backend to call `notify` whenever received bytes may have become
     // waiting. The call may come from a backend thread. Returns false when the
     // backend cannot tell; the link then polls the queue on a short timer.
-    virtual bool setReceiveNotifier(std::function<void()> notify) {
-        (void)notify;
-        return false;
-    }
+    // Taken by value: the backends that can notify keep it.
+    // NOLINTNEXTLINE(performance-unnecessary-value-param)
+    virtual bool setReceiveNotifier(std::function<void()> /*notify*/) { return false; }
 
     // Where a backend reports what the operator must know and no status number
     // can say (an adapter the user has no permission to open, say).
-    virtual void setDiagnosticSink(std::function<void(const QString&)> sink) { (void)sink; }
+    // NOLINTNEXTLINE(performance-unnecessary-value-param)
+    virtual void setDiagnosticSink(std::function<void(const QString&)> /*sink*/) {}
 };
 
 } // namespace valve::link

@@ -58,11 +58,8 @@ public:
         beforeWrite = nullptr;
         afterWrite = nullptr;
     }
-    [[nodiscard]] bool allFired() const {
-        return std::all_of(faults.begin(), faults.end(), [](const CallFault& f) { return f.fired; });
-    }
-    [[nodiscard]] bool noneFired() const {
-        return std::none_of(faults.begin(), faults.end(), [](const CallFault& f) { return f.fired; });
+    [[nodiscard]] std::size_t fired() const {
+        return std::count_if(faults.begin(), faults.end(), [](const CallFault& f) { return f.fired; });
     }
 
     link::FtStatus write(link::FtHandle handle, const void* buffer, std::uint32_t bytesToWrite,
@@ -72,13 +69,10 @@ public:
         if (beforeWrite) {
             beforeWrite(index);
         }
-        link::FtStatus status = link::ft::OK;
-        if (const auto injected = take(sim::DriverCall::Write, index, 0, false)) {
-            bytesWritten = 0;
-            status = *injected;
-        } else {
-            status = SimulatedDriver::write(handle, buffer, bytesToWrite, bytesWritten);
-        }
+        const auto injected = take(sim::DriverCall::Write, index, 0, false);
+        bytesWritten = 0;
+        const link::FtStatus status =
+            injected ? *injected : SimulatedDriver::write(handle, buffer, bytesToWrite, bytesWritten);
         if (afterWrite) {
             afterWrite(index);
         }
@@ -102,72 +96,47 @@ public:
     }
 
     link::FtStatus getQueueStatus(link::FtHandle handle, std::uint32_t& rxBytes) override {
-        if (const auto injected = take(sim::DriverCall::GetQueueStatus, writes_ - 1, reads_, false)) {
-            return *injected;
-        }
-        return SimulatedDriver::getQueueStatus(handle, rxBytes);
+        const auto injected = take(sim::DriverCall::GetQueueStatus, writes_ - 1, reads_, false);
+        return injected ? *injected : SimulatedDriver::getQueueStatus(handle, rxBytes);
     }
 
+    // The calls below fail at the first of their kind after arming.
     link::FtStatus setFlowControl(link::FtHandle handle, std::uint16_t flowControl, std::uint8_t xon,
                                   std::uint8_t xoff) override {
-        if (const auto injected = takeFirst(sim::DriverCall::SetFlowControl)) {
-            return *injected;
-        }
-        return SimulatedDriver::setFlowControl(handle, flowControl, xon, xoff);
+        return orFirst(sim::DriverCall::SetFlowControl,
+                       [&] { return SimulatedDriver::setFlowControl(handle, flowControl, xon, xoff); });
     }
-
     link::FtStatus createDeviceInfoList(std::uint32_t& count) override {
-        if (const auto injected = takeFirst(sim::DriverCall::CreateDeviceInfoList)) {
-            return *injected;
-        }
-        return SimulatedDriver::createDeviceInfoList(count);
+        return orFirst(sim::DriverCall::CreateDeviceInfoList,
+                       [&] { return SimulatedDriver::createDeviceInfoList(count); });
     }
-
     link::FtStatus setBaudRate(link::FtHandle handle, std::uint32_t baudRate) override {
-        if (const auto injected = takeFirst(sim::DriverCall::SetBaudRate)) {
-            return *injected;
-        }
-        return SimulatedDriver::setBaudRate(handle, baudRate);
+        return orFirst(sim::DriverCall::SetBaudRate,
+                       [&] { return SimulatedDriver::setBaudRate(handle, baudRate); });
     }
-
     link::FtStatus setDataCharacteristics(link::FtHandle handle, std::uint8_t wordLength,
                                           std::uint8_t stopBits, std::uint8_t parity) override {
-        if (const auto injected = takeFirst(sim::DriverCall::SetDataCharacteristics)) {
-            return *injected;
-        }
-        return SimulatedDriver::setDataCharacteristics(handle, wordLength, stopBits, parity);
+        return orFirst(sim::DriverCall::SetDataCharacteristics, [&] {
+            return SimulatedDriver::setDataCharacteristics(handle, wordLength, stopBits, parity);
+        });
     }
-
     link::FtStatus setTimeouts(link::FtHandle handle, std::uint32_t readTimeoutMs,
                                std::uint32_t writeTimeoutMs) override {
-        if (const auto injected = takeFirst(sim::DriverCall::SetTimeouts)) {
-            return *injected;
-        }
-        return SimulatedDriver::setTimeouts(handle, readTimeoutMs, writeTimeoutMs);
+        return orFirst(sim::DriverCall::SetTimeouts,
+                       [&] { return SimulatedDriver::setTimeouts(handle, readTimeoutMs, writeTimeoutMs); });
     }
-
     // A failing close leaves the adapter open.
     link::FtStatus close(link::FtHandle handle) override {
-        if (const auto injected = takeFirst(sim::DriverCall::Close)) {
-            return *injected;
-        }
-        return SimulatedDriver::close(handle);
+        return orFirst(sim::DriverCall::Close, [&] { return SimulatedDriver::close(handle); });
     }
-
     link::FtStatus openEx(const char* description, std::uint32_t flags, link::FtHandle& handle) override {
-        if (const auto injected = takeFirst(sim::DriverCall::OpenEx)) {
-            return *injected;
-        }
-        return SimulatedDriver::openEx(description, flags, handle);
+        return orFirst(sim::DriverCall::OpenEx,
+                       [&] { return SimulatedDriver::openEx(description, flags, handle); });
     }
-
+    // The purge is carried out either way; only its status is bad.
     link::FtStatus purge(link::FtHandle handle, std::uint32_t mask) override {
-        if (const auto injected = takeFirst(sim::DriverCall::Purge)) {
-            // The purge is still carried out; only its status is bad.
-            (void)SimulatedDriver::purge(handle, mask);
-            return *injected;
-        }
-        return SimulatedDriver::purge(handle, mask);
+        const link::FtStatus status = SimulatedDriver::purge(handle, mask);
+        return takeFirst(sim::DriverCall::Purge).value_or(status);
     }
 
 private:
@@ -180,6 +149,10 @@ private:
             }
         }
         return std::nullopt;
+    }
+    template <typename Call> link::FtStatus orFirst(sim::DriverCall call, Call real) {
+        const auto injected = takeFirst(call);
+        return injected ? *injected : real();
     }
     std::optional<link::FtStatus> takeFirst(sim::DriverCall call) {
         for (CallFault& fault : faults) {
@@ -269,9 +242,12 @@ public:
             QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         }
     }
-    void pressInForm(const char* button) {
-        if (auto* f = form()) {
-            f->findChild<QPushButton*>(QString::fromLatin1(button))->click();
+    // Clicks a button of either window by its control name.
+    void press(const QString& name) {
+        if (auto* button = panel->window().findChild<QPushButton*>(name)) {
+            button->click();
+        } else if (form() != nullptr) {
+            form()->findChild<QPushButton*>(name)->click();
         }
     }
     QTableWidget* grid() {

@@ -14,6 +14,10 @@
 #include <gtest/gtest.h>
 #include <map>
 
+// Commands, outcomes and faults are built with designated initializers; the
+// members left out keep their defaults on purpose.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -76,8 +80,7 @@ struct Command {
     std::vector<Step> steps;
     std::vector<int> aimedAt; // the exchanges that the per-exchange faults aim at
     std::vector<QString> boxNames;
-    std::function<void(Rig&)> prepare; // before the fault is armed
-    std::function<void(Rig&)> trigger;
+    std::function<void(Rig&)> prepare; // before the fault is armed; the command's button is then pressed
     std::function<Outcome(const Effect&)> expect;
 };
 
@@ -101,6 +104,7 @@ QStringList failureLog(const Effect& effect, const QString& line) {
 
 // --- the commands -------------------------------------------------------------
 
+// A value read with one request into one box.
 Command valueQuery(QString name, bool checksLink, QByteArray line, QString box, QString success,
                    QString garbage, QString failure = kTalkFailure) {
     Command command;
@@ -109,7 +113,6 @@ Command valueQuery(QString name, bool checksLink, QByteArray line, QString box, 
     command.steps = {{line, 3}};
     command.aimedAt = {0};
     command.boxNames = {box};
-    command.trigger = [name](Rig& rig) { rig.panel->window().findChild<QPushButton*>(name)->click(); };
     command.expect = [=](const Effect& effect) {
         Outcome outcome;
         outcome.boxes[box] = sentinel(box);
@@ -141,14 +144,10 @@ std::vector<Command> readCommands() {
     // A named error code goes into the box and its line into the log; the
     // garbled reply reads as code 0, which changes nothing.
     Command error = valueQuery("cmd_error", true, "E\r", "txt_error", "66", sentinel("txt_error"));
-    error.expect = [](const Effect& effect) {
-        Outcome outcome;
-        outcome.boxes["txt_error"] = sentinel("txt_error");
+    error.expect = [plain = error.expect](const Effect& effect) {
+        Outcome outcome = plain(effect);
         if (effect.completes()) {
-            outcome.boxes["txt_error"] = "66";
             outcome.log = {"Last error: code 66 - a Valve Positioning Error"};
-        } else if (effect.fails()) {
-            outcome.log = failureLog(effect, kTalkFailure);
         }
         return outcome;
     };
@@ -157,8 +156,7 @@ std::vector<Command> readCommands() {
     // Its own failure line; mode 0 empties the box and says so in a box.
     Command control = valueQuery("btnReadControl", true, "D\r", "txt_control", "Inverted BCD", "",
                                  "USB Error - could not read control method.");
-    const auto plain = control.expect;
-    control.expect = [plain](const Effect& effect) {
+    control.expect = [plain = control.expect](const Effect& effect) {
         Outcome outcome = plain(effect);
         if (effect.kind == Effect::Kind::GarbageAt) {
             outcome.messageBoxes = {"Invalid Command Mode"};
@@ -190,82 +188,68 @@ Outcome moveOutcome(const Effect& effect, int target) {
 
 std::vector<Command> positionCommands() {
     std::vector<Command> commands;
-    for (int index = 0; index < 12; ++index) {
-        const int target = index + 1;
-        Command command;
-        command.name = QStringLiteral("pos_%1").arg(index);
-        command.checksLink = true;
-        command.steps = {{"P" + hexByte(target).toLatin1() + "\r", 1}, {"S\r", 3}};
-        command.aimedAt = {0, 1};
-        command.boxNames = {"position"};
-        command.trigger = [index](Rig& rig) { rig.c().pos[static_cast<std::size_t>(index)]->click(); };
-        command.expect = [target](const Effect& effect) { return moveOutcome(effect, target); };
-        commands.push_back(command);
+    for (int target = 1; target <= 12; ++target) {
+        commands.push_back(
+            {.name = QStringLiteral("pos_%1").arg(target - 1),
+             .checksLink = true,
+             .steps = {{"P" + hexByte(target).toLatin1() + "\r", 1}, {"S\r", 3}},
+             .aimedAt = {0, 1},
+             .boxNames = {"position"},
+             .expect = [target](const Effect& effect) { return moveOutcome(effect, target); }});
     }
-
-    Command homing;
-    homing.name = "homing";
-    homing.steps = {{"M\r", 1}, {"S\r", 3}};
-    homing.aimedAt = {0, 1};
-    homing.boxNames = {"position"};
-    homing.trigger = [](Rig& rig) { rig.c().homing->click(); };
-    homing.expect = [](const Effect& effect) {
-        Outcome outcome;
-        outcome.boxes["position"] = sentinel("position");
-        if (effect.fails()) {
-            outcome.log = failureLog(effect, kTalkFailure);
-        } else if (effect.garbageAt(1)) {
-            outcome.boxes["position"] = "0";
-        } else {
-            outcome.boxes["position"] = "1"; // homing goes to position 1
-        }
-        return outcome;
-    };
-    commands.push_back(homing);
-
+    commands.push_back({.name = "homing",
+                        .steps = {{"M\r", 1}, {"S\r", 3}},
+                        .aimedAt = {0, 1},
+                        .boxNames = {"position"},
+                        .expect = [](const Effect& effect) {
+                            Outcome outcome;
+                            outcome.boxes["position"] = sentinel("position");
+                            if (effect.fails()) {
+                                outcome.log = failureLog(effect, kTalkFailure);
+                            } else {
+                                outcome.boxes["position"] =
+                                    effect.garbageAt(1) ? "0" : "1"; // homing goes to 1
+                            }
+                            return outcome;
+                        }});
     // A timed run of one step: position 4 at once.
-    Command run;
-    run.name = "btnRun";
-    run.checksLink = true;
-    run.steps = {{"P04\r", 1}, {"S\r", 3}};
-    run.aimedAt = {0, 1};
-    run.boxNames = {"position"};
-    run.prepare = [](Rig& rig) {
-        rig.c().txtTime[0]->setText("0");
-        rig.c().txtPos[0]->setText("4");
-    };
-    run.trigger = [](Rig& rig) { rig.c().btnRun->click(); };
-    run.expect = [](const Effect& effect) {
-        Outcome outcome = moveOutcome(effect, 4);
-        outcome.log.prepend("Waited 0 seconds");
-        const bool moved = outcome.boxes["position"] == "4";
-        // After a failed move the table keeps its running look until Stop.
-        outcome.runEnabled = moved;
-        if (!moved) {
-            outcome.messageBoxes = {"Could not achieve Position 4, in step 0"};
-        }
-        return outcome;
-    };
-    commands.push_back(run);
+    commands.push_back({.name = "btnRun",
+                        .checksLink = true,
+                        .steps = {{"P04\r", 1}, {"S\r", 3}},
+                        .aimedAt = {0, 1},
+                        .boxNames = {"position"},
+                        .prepare =
+                            [](Rig& rig) {
+                                rig.c().txtTime[0]->setText("0");
+                                rig.c().txtPos[0]->setText("4");
+                            },
+                        .expect =
+                            [](const Effect& effect) {
+                                Outcome outcome = moveOutcome(effect, 4);
+                                outcome.log.prepend("Waited 0 seconds");
+                                const bool moved = outcome.boxes["position"] == "4";
+                                // After a failed move the table keeps its running look until Stop.
+                                outcome.runEnabled = moved;
+                                if (!moved) {
+                                    outcome.messageBoxes = {"Could not achieve Position 4, in step 0"};
+                                }
+                                return outcome;
+                            }});
     return commands;
 }
 
 // A setting sent with one acknowledged request.
 Command setting(QString name, bool checksLink, QByteArray line, QString successLine,
                 std::function<void(Rig&)> prepare) {
-    Command command;
-    command.name = name;
-    command.checksLink = checksLink;
-    command.steps = {{line, 1}};
-    command.aimedAt = {0};
-    command.prepare = std::move(prepare);
-    command.trigger = [name](Rig& rig) { rig.panel->window().findChild<QPushButton*>(name)->click(); };
-    command.expect = [successLine](const Effect& effect) {
-        Outcome outcome;
-        outcome.log = effect.fails() ? failureLog(effect, kTalkFailure) : QStringList{successLine};
-        return outcome;
-    };
-    return command;
+    return {.name = name,
+            .checksLink = checksLink,
+            .steps = {{line, 1}},
+            .aimedAt = {0},
+            .prepare = std::move(prepare),
+            .expect = [successLine](const Effect& effect) {
+                return Outcome{.log = effect.fails() ? failureLog(effect, kTalkFailure)
+                                                     : QStringList{successLine}};
+            }};
 }
 
 void pick(QComboBox* list, const QString& entry) {
@@ -302,8 +286,7 @@ std::vector<Command> settingCommands() {
     Command opMode = setting("set_op_mode", true, "O07\r",
                              "Op Mode changed to 7. Cycle power to complete configuration change.",
                              typeInto(&C::txt_set_op_mode, "7"));
-    const auto plain = opMode.expect;
-    opMode.expect = [plain](const Effect& effect) {
+    opMode.expect = [plain = opMode.expect](const Effect& effect) {
         Outcome outcome = plain(effect);
         outcome.messageBoxes = {
             "Warning - Changing the Operational Mode to an invalid number can cause your unit to stop "
@@ -313,109 +296,94 @@ std::vector<Command> settingCommands() {
     commands.push_back(opMode);
 
     // Select 0x20, write the clock, read it back.
-    Command clock;
-    clock.name = "set_clock";
-    clock.steps = {{"I20\r", 1}, {"W14\r", 1}, {"G20\r", 3}};
-    clock.aimedAt = {0, 1, 2};
-    clock.prepare = [](Rig& rig) { pick(rig.c().Combo_Clock, "20 MHz"); };
-    clock.trigger = [](Rig& rig) { rig.c().set_clock->click(); };
-    clock.expect = [](const Effect& effect) {
-        Outcome outcome;
-        if (effect.fails()) {
-            outcome.log = failureLog(effect, kTalkFailure);
-        } else if (effect.garbageAt(2)) {
-            outcome.log = {"Programming error!"};
-        } else {
-            outcome.log = {"Clock speed changed!"};
-        }
-        return outcome;
-    };
-    commands.push_back(clock);
+    commands.push_back({.name = "set_clock",
+                        .steps = {{"I20\r", 1}, {"W14\r", 1}, {"G20\r", 3}},
+                        .aimedAt = {0, 1, 2},
+                        .prepare = [](Rig& rig) { pick(rig.c().Combo_Clock, "20 MHz"); },
+                        .expect =
+                            [](const Effect& effect) {
+                                Outcome outcome{.log = {"Clock speed changed!"}};
+                                if (effect.fails()) {
+                                    outcome.log = failureLog(effect, kTalkFailure);
+                                } else if (effect.garbageAt(2)) {
+                                    outcome.log = {"Programming error!"};
+                                }
+                                return outcome;
+                            }});
     return commands;
 }
 
 // --- the Custom Configuration window ---------------------------------------------
 
-QString valueText(int value) {
-    return QString::number(value);
+// Outcome of a form command: the link's lines only, "Communication error" on failure.
+Outcome formOutcome(const Effect& effect, const QString& success) {
+    return {.log = effect.linesAtFailure, .stat = effect.fails() ? kCommunicationError : success};
 }
 
 std::vector<Command> customWindowCommands() {
     std::vector<Command> commands;
+    const auto openForm = [](Rig& rig) { rig.openForm(); };
 
     // Read: the cells first hold C0..CF from an earlier read; the unit now holds D0..DF.
-    Command read;
-    read.name = "data_read";
+    Command read{.name = "data_read", .aimedAt = {0, 7, 15}};
     for (int column = 1; column <= 16; ++column) {
         read.steps.push_back({"G" + hexByte(0x0F + column).toLatin1() + "\r", 3});
         read.boxNames.push_back(QStringLiteral("cell_%1").arg(column));
     }
-    read.aimedAt = {0, 7, 15};
     read.prepare = [](Rig& rig) {
         rig.openForm();
-        rig.pressInForm("data_read");
+        rig.press("data_read");
         runUntil([&] { return rig.idle() && rig.textBox("stat")->text() == "Read OK!"; });
         for (int i = 0; i < 16; ++i) {
             rig.unit().state().memory[static_cast<std::size_t>(0x10 + i)] =
                 static_cast<std::uint8_t>(0xD0 + i);
         }
     };
-    read.trigger = [](Rig& rig) { rig.pressInForm("data_read"); };
     read.expect = [](const Effect& effect) {
-        Outcome outcome;
-        outcome.log = effect.linesAtFailure;
-        for (int column = 1; column <= 16; ++column) {
-            const int k = column - 1;
+        Outcome outcome = formOutcome(effect, "Read OK!");
+        for (int k = 0; k < 16; ++k) {
             const bool reached = !effect.fails() || k < effect.exchange;
-            outcome.boxes[QStringLiteral("cell_%1").arg(column)] =
+            outcome.boxes[QStringLiteral("cell_%1").arg(k + 1)] =
                 effect.garbageAt(k) ? QStringLiteral("ZZ") : hexByte((reached ? 0xD0 : 0xC0) + k);
         }
-        outcome.stat = effect.fails() ? kCommunicationError : QStringLiteral("Read OK!");
         return outcome;
     };
     commands.push_back(read);
 
     // Write with one edited cell: 0xA5 for address 0x12.
-    Command write;
-    write.name = "data_write";
-    write.steps = {{"I12\r", 1}, {"WA5\r", 1}, {"G12\r", 3}};
-    write.aimedAt = {0, 1, 2};
-    write.boxNames = {"cell_3", "mark_3"};
-    write.prepare = [](Rig& rig) {
-        rig.openForm();
-        rig.editCell(3, "a5");
-    };
-    write.trigger = [](Rig& rig) { rig.pressInForm("data_write"); };
-    write.expect = [](const Effect& effect) {
-        Outcome outcome;
-        outcome.log = effect.linesAtFailure;
-        outcome.boxes["cell_3"] = "A5";
-        outcome.boxes["mark_3"] = "marked";
-        if (effect.fails()) {
-            outcome.stat = kCommunicationError;
-        } else if (effect.garbageAt(2)) {
-            outcome.stat = "Programming error!";
-        } else {
-            outcome.stat = "Programming OK!";
-            outcome.boxes["mark_3"] = "clear";
-        }
-        return outcome;
-    };
-    commands.push_back(write);
+    commands.push_back({.name = "data_write",
+                        .steps = {{"I12\r", 1}, {"WA5\r", 1}, {"G12\r", 3}},
+                        .aimedAt = {0, 1, 2},
+                        .boxNames = {"cell_3", "mark_3"},
+                        .prepare =
+                            [](Rig& rig) {
+                                rig.openForm();
+                                rig.editCell(3, "a5");
+                            },
+                        .expect =
+                            [](const Effect& effect) {
+                                const bool ok = !effect.fails() && !effect.garbageAt(2);
+                                Outcome outcome =
+                                    formOutcome(effect, ok ? "Programming OK!" : "Programming error!");
+                                outcome.boxes["cell_3"] = "A5";
+                                outcome.boxes["mark_3"] = ok ? "clear" : "marked";
+                                return outcome;
+                            }});
 
-    const std::array<int, 5> stack{0x2C, 0x37, 0x42, 0x4D, 0x58};
-    Command readStack;
-    readStack.name = "read_err_stack";
+    Command readStack{.name = "read_err_stack", .aimedAt = {0, 2, 4}, .prepare = openForm};
+    Command clearStack{
+        .name = "clear_err_stack", .aimedAt = {0, 1, 2, 6, 7, 8, 12, 13, 14}, .prepare = openForm};
     for (int entry = 0; entry < 5; ++entry) {
-        readStack.steps.push_back({"G" + hexByte(7 + entry).toLatin1() + "\r", 3});
+        const QByteArray address = hexByte(7 + entry).toLatin1();
+        readStack.steps.push_back({"G" + address + "\r", 3});
+        clearStack.steps.insert(clearStack.steps.end(),
+                                {{"I" + address + "\r", 1}, {"W00\r", 1}, {"G" + address + "\r", 3}});
         readStack.boxNames.push_back(QStringLiteral("err_stack_%1").arg(entry));
     }
-    readStack.aimedAt = {0, 2, 4};
-    readStack.prepare = [](Rig& rig) { rig.openForm(); };
-    readStack.trigger = [](Rig& rig) { rig.pressInForm("read_err_stack"); };
-    readStack.expect = [stack](const Effect& effect) {
-        Outcome outcome;
-        outcome.log = effect.linesAtFailure;
+    clearStack.boxNames = readStack.boxNames;
+    readStack.expect = [](const Effect& effect) {
+        const std::array<int, 5> stack{0x2C, 0x37, 0x42, 0x4D, 0x58};
+        Outcome outcome = formOutcome(effect, "Read OK!");
         for (int entry = 0; entry < 5; ++entry) {
             const QString box = QStringLiteral("err_stack_%1").arg(entry);
             if (effect.fails() && entry == effect.exchange) {
@@ -423,43 +391,26 @@ std::vector<Command> customWindowCommands() {
             } else if (effect.fails() && entry > effect.exchange) {
                 outcome.boxes[box] = sentinel(box);
             } else {
-                outcome.boxes[box] = effect.garbageAt(entry) ? QStringLiteral("0") : valueText(stack[entry]);
+                outcome.boxes[box] =
+                    effect.garbageAt(entry) ? QStringLiteral("0") : QString::number(stack[entry]);
             }
         }
-        outcome.stat = effect.fails() ? kCommunicationError : QStringLiteral("Read OK!");
         return outcome;
     };
-    commands.push_back(readStack);
-
-    Command clearStack;
-    clearStack.name = "clear_err_stack";
-    for (int entry = 0; entry < 5; ++entry) {
-        const QByteArray address = hexByte(7 + entry).toLatin1();
-        clearStack.steps.push_back({"I" + address + "\r", 1});
-        clearStack.steps.push_back({"W00\r", 1});
-        clearStack.steps.push_back({"G" + address + "\r", 3});
-        clearStack.boxNames.push_back(QStringLiteral("err_stack_%1").arg(entry));
-    }
-    clearStack.aimedAt = {0, 1, 2, 6, 7, 8, 12, 13, 14};
-    clearStack.prepare = [](Rig& rig) { rig.openForm(); };
-    clearStack.trigger = [](Rig& rig) { rig.pressInForm("clear_err_stack"); };
     clearStack.expect = [](const Effect& effect) {
-        Outcome outcome;
-        outcome.log = effect.linesAtFailure;
+        // A read-back other than "00" stops the clear.
+        const bool readBackBad = effect.kind == Effect::Kind::GarbageAt && effect.exchange % 3 == 2;
+        Outcome outcome = formOutcome(effect, readBackBad ? "Programming error!" : "Programming OK!");
+        if (readBackBad) {
+            outcome.sent = effect.exchange + 1;
+        }
         for (int entry = 0; entry < 5; ++entry) {
             const QString box = QStringLiteral("err_stack_%1").arg(entry);
             outcome.boxes[box] = sentinel(box); // clearing never touches the boxes
         }
-        if (effect.fails()) {
-            outcome.stat = kCommunicationError;
-        } else if (effect.kind == Effect::Kind::GarbageAt && effect.exchange % 3 == 2) {
-            outcome.stat = "Programming error!"; // a read-back other than "00" stops the clear
-            outcome.sent = effect.exchange + 1;
-        } else {
-            outcome.stat = "Programming OK!";
-        }
         return outcome;
     };
+    commands.push_back(readStack);
     commands.push_back(clearStack);
     return commands;
 }
@@ -482,158 +433,124 @@ struct Fault {
     std::function<bool(Rig&)> tookPlace; // the fault met the command where it was aimed
 };
 
-QString statusName(valve::link::FtStatus status) {
-    switch (status) {
-    case ft::INVALID_HANDLE:
-        return "FT_INVALID_HANDLE";
-    case ft::DEVICE_NOT_FOUND:
-        return "FT_DEVICE_NOT_FOUND";
-    case ft::IO_ERROR:
-        return "FT_IO_ERROR";
-    default:
-        return QString::number(status);
-    }
-}
+const std::pair<valve::link::FtStatus, QString> kStatuses[] = {{ft::IO_ERROR, "FT_IO_ERROR"},
+                                                               {ft::INVALID_HANDLE, "FT_INVALID_HANDLE"}};
 
 Effect failsAt(int exchange, QStringList lines = {}, bool requestLost = false) {
     return {Effect::Kind::FailsAt, exchange, std::move(lines), requestLost};
 }
 
-std::function<bool(Rig&)> callFaultsFired() {
-    return [](Rig& rig) { return rig.driver.allFired(); };
-}
-
 // A fault set up just before the request of one exchange goes out.
 Fault beforeRequest(QString name, int exchange, Effect effect, std::function<void(Rig&)> setUp) {
     auto reached = std::make_shared<bool>(false);
-    Fault fault;
-    fault.name = std::move(name);
-    fault.effect = std::move(effect);
-    fault.arm = [exchange, setUp, reached](Rig& rig) {
-        *reached = false;
-        rig.driver.beforeWrite = [exchange, setUp, reached, &rig](int index) {
-            if (index == exchange) {
-                *reached = true;
-                setUp(rig);
-            }
-        };
-    };
-    fault.tookPlace = [reached](Rig&) { return *reached; };
-    return fault;
+    return {std::move(name),
+            [exchange, setUp, reached](Rig& rig) {
+                *reached = false;
+                rig.driver.beforeWrite = [exchange, setUp, reached, &rig](int index) {
+                    if (index == exchange) {
+                        *reached = true;
+                        setUp(rig);
+                    }
+                };
+            },
+            std::move(effect),
+            {},
+            [reached](Rig&) { return *reached; }};
 }
 
 Fault callFault(QString name, std::vector<CallFault> faults, Effect effect) {
-    Fault fault;
-    fault.name = std::move(name);
-    fault.effect = std::move(effect);
-    fault.arm = [faults](Rig& rig) { rig.driver.faults = faults; };
-    fault.tookPlace = callFaultsFired();
-    return fault;
+    return {std::move(name),
+            [faults](Rig& rig) { rig.driver.faults = faults; },
+            std::move(effect),
+            {},
+            [count = faults.size()](Rig& rig) { return rig.driver.fired() == count; }};
 }
 
 // The faults that meet the command before its first request: the adapter
 // gone or replaced, the link probe failing.
 std::vector<Fault> linkFaults(const Command& command) {
-    std::vector<Fault> faults;
     const bool checks = command.checksLink;
+    const Effect writeFails = failsAt(0, {kWriteFailure}, true);
+    std::vector<Fault> faults;
 
-    Fault unplugged;
-    unplugged.name = "adapter unplugged before the command";
-    unplugged.arm = [](Rig& rig) { rig.driver.unplug(0); };
-    unplugged.effect = failsAt(0, {kWriteFailure}, true);
+    Fault unplugged{"adapter unplugged before the command", [](Rig& rig) { rig.driver.unplug(0); },
+                    writeFails};
+    Fault replaced{"adapter unplugged and plugged in again before the command", [](Rig& rig) {
+                       rig.driver.unplug(0);
+                       rig.driver.replug(0);
+                   }};
     if (checks) {
         unplugged.checkLines = {kCloseFailed, kNoDevices, kNotReestablished};
-    }
-    faults.push_back(unplugged);
-
-    Fault replaced;
-    replaced.name = "adapter unplugged and plugged in again before the command";
-    replaced.arm = [](Rig& rig) {
-        rig.driver.unplug(0);
-        rig.driver.replug(0);
-    };
-    if (checks) {
         replaced.checkLines = {kCloseFailed, kFoundOne};
     } else {
-        replaced.effect = failsAt(0, {kWriteFailure}, true);
+        replaced.effect = writeFails;
     }
+    faults.push_back(unplugged);
     faults.push_back(replaced);
 
-    // The probe fails on a live handle: the link is closed and opened anew.
-    for (const auto status : {ft::IO_ERROR, ft::INVALID_HANDLE}) {
-        Fault probe = callFault("FT_SetFlowControl probe returns " + statusName(status),
-                                {{DriverCall::SetFlowControl, status}}, {});
-        if (checks) {
-            probe.checkLines = {kFoundOne};
-        } else {
-            probe.tookPlace = [](Rig& rig) { return rig.driver.noneFired(); };
-        }
-        faults.push_back(probe);
-    }
-
-    Fault reopenFails = callFault(
-        "probe fails and FT_OpenEx returns FT_DEVICE_NOT_FOUND",
-        {{DriverCall::SetFlowControl, ft::IO_ERROR}, {DriverCall::OpenEx, ft::DEVICE_NOT_FOUND}}, {});
-    if (checks) {
-        reopenFails.checkLines = {kFoundOne, "Could not open USB Device", kNotReestablished};
-        reopenFails.effect = failsAt(0, {kWriteFailure}, true);
-    } else {
-        reopenFails.tookPlace = [](Rig& rig) { return rig.driver.noneFired(); };
-    }
-    faults.push_back(reopenFails);
-
-    // A step of the reopening fails: the link stays closed, the command still
-    // goes out and fails at once.
-    struct ReopenStep {
-        DriverCall call;
-        valve::link::FtStatus status;
-        QString line;
+    // The probe fails on a live handle: the link is closed and opened anew. A
+    // command that does not check the link never meets these faults.
+    const CallFault probe{DriverCall::SetFlowControl, ft::IO_ERROR};
+    const QString failed = QStringLiteral("probe fails and ");
+    const struct {
+        QString name;
+        std::vector<CallFault> calls;
+        QStringList checkLines;
+        bool commandFails;
+    } probeFaults[] = {
+        {"FT_SetFlowControl probe returns FT_IO_ERROR", {probe}, {kFoundOne}, false},
+        {"FT_SetFlowControl probe returns FT_INVALID_HANDLE",
+         {{DriverCall::SetFlowControl, ft::INVALID_HANDLE}},
+         {kFoundOne},
+         false},
+        {failed + "FT_OpenEx returns FT_DEVICE_NOT_FOUND",
+         {probe, {DriverCall::OpenEx, ft::DEVICE_NOT_FOUND}},
+         {kFoundOne, "Could not open USB Device", kNotReestablished},
+         true},
+        // A step of the reopening fails: the link stays closed, the command
+        // still goes out and fails at once.
+        {failed + "FT_CreateDeviceInfoList of the reopening returns FT_IO_ERROR",
+         {probe, {DriverCall::CreateDeviceInfoList, ft::IO_ERROR}},
+         {kNoDevices, kNotReestablished},
+         true},
+        {failed + "FT_SetBaudRate of the reopening returns FT_IO_ERROR",
+         {probe, {DriverCall::SetBaudRate, ft::IO_ERROR}},
+         {kFoundOne, "Could not set the Baud Rate through USB", kNotReestablished},
+         true},
+        {failed + "FT_SetDataCharacteristics of the reopening returns FT_INVALID_HANDLE",
+         {probe, {DriverCall::SetDataCharacteristics, ft::INVALID_HANDLE}},
+         {kFoundOne, "Could not configure USB connection", kNotReestablished},
+         true},
+        {failed + "FT_SetFlowControl of the reopening returns FT_IO_ERROR",
+         {probe, {DriverCall::SetFlowControl, ft::IO_ERROR}},
+         {kFoundOne, "Could not set flow control", kNotReestablished},
+         true},
+        {failed + "FT_SetTimeouts of the reopening returns FT_IO_ERROR",
+         {probe, {DriverCall::SetTimeouts, ft::IO_ERROR}},
+         {kFoundOne, "Could not set the time-outs of the USB connection", kNotReestablished},
+         true},
+        // The close fails and leaves the adapter open here: the search finds
+        // no free unit, but the old handle still works.
+        {failed + "FT_Close returns FT_IO_ERROR",
+         {probe, {DriverCall::Close, ft::IO_ERROR}},
+         {kCloseFailed, kNoDevices, kNotReestablished},
+         false},
+        // The purge status is not looked at: the reopened link is good.
+        {failed + "FT_Purge of the reopened link returns FT_IO_ERROR",
+         {probe, {DriverCall::Purge, ft::IO_ERROR}},
+         {kFoundOne},
+         false},
     };
-    const std::array<ReopenStep, 5> reopenSteps{{
-        {DriverCall::CreateDeviceInfoList, ft::IO_ERROR, kNoDevices},
-        {DriverCall::SetBaudRate, ft::IO_ERROR, "Could not set the Baud Rate through USB"},
-        {DriverCall::SetDataCharacteristics, ft::INVALID_HANDLE, "Could not configure USB connection"},
-        {DriverCall::SetFlowControl, ft::IO_ERROR, "Could not set flow control"},
-        {DriverCall::SetTimeouts, ft::IO_ERROR, "Could not set the time-outs of the USB connection"},
-    }};
-    for (const ReopenStep& step : reopenSteps) {
-        Fault stepFails =
-            callFault("probe fails and " + valve::sim::driverCallName(step.call) +
-                          " of the reopening returns " + statusName(step.status),
-                      {{DriverCall::SetFlowControl, ft::IO_ERROR}, {step.call, step.status}}, {});
-        if (checks) {
-            stepFails.checkLines = step.call == DriverCall::CreateDeviceInfoList
-                                       ? QStringList{kNoDevices, kNotReestablished}
-                                       : QStringList{kFoundOne, step.line, kNotReestablished};
-            stepFails.effect = failsAt(0, {kWriteFailure}, true);
+    for (const auto& entry : probeFaults) {
+        Fault fault = callFault(entry.name, entry.calls, {});
+        if (!checks) {
+            fault.tookPlace = [](Rig& rig) { return rig.driver.fired() == 0; };
         } else {
-            stepFails.tookPlace = [](Rig& rig) { return rig.driver.noneFired(); };
+            fault.checkLines = entry.checkLines;
+            fault.effect = entry.commandFails ? writeFails : Effect{};
         }
-        faults.push_back(stepFails);
+        faults.push_back(fault);
     }
-
-    // The close after a failed probe fails and leaves the adapter open here:
-    // the search finds no free unit, but the old handle still works.
-    Fault closeFails =
-        callFault("probe fails and FT_Close returns FT_IO_ERROR",
-                  {{DriverCall::SetFlowControl, ft::IO_ERROR}, {DriverCall::Close, ft::IO_ERROR}}, {});
-    if (checks) {
-        closeFails.checkLines = {kCloseFailed, kNoDevices, kNotReestablished};
-    } else {
-        closeFails.tookPlace = [](Rig& rig) { return rig.driver.noneFired(); };
-    }
-    faults.push_back(closeFails);
-
-    // The purge status is not looked at: the reopened link is good.
-    Fault purgeFails =
-        callFault("probe fails and FT_Purge of the reopened link returns FT_IO_ERROR",
-                  {{DriverCall::SetFlowControl, ft::IO_ERROR}, {DriverCall::Purge, ft::IO_ERROR}}, {});
-    if (checks) {
-        purgeFails.checkLines = {kFoundOne};
-    } else {
-        purgeFails.tookPlace = [](Rig& rig) { return rig.driver.noneFired(); };
-    }
-    faults.push_back(purgeFails);
     return faults;
 }
 
@@ -645,23 +562,31 @@ std::vector<Fault> exchangeFaults(int k, const Step& step) {
         QStringLiteral(" (request %1, %2)").arg(k).arg(QString::fromLatin1(step.line.trimmed()));
     const int length = step.replyLength;
 
-    for (const auto status : {ft::IO_ERROR, ft::INVALID_HANDLE}) {
-        faults.push_back(callFault("FT_Write returns " + statusName(status) + at,
-                                   {{DriverCall::Write, status, k}}, failsAt(k, {kWriteFailure}, true)));
+    for (const auto& [status, name] : kStatuses) {
+        faults.push_back(callFault("FT_Write returns " + name + at, {{DriverCall::Write, status, k}},
+                                   failsAt(k, {kWriteFailure}, true)));
     }
     for (int character = 0; character < length; ++character) {
         const QString where = QStringLiteral(" at reply character %1").arg(character) + at;
-        for (const auto status : {ft::IO_ERROR, ft::INVALID_HANDLE}) {
-            faults.push_back(callFault("FT_GetQueueStatus returns " + statusName(status) + where,
-                                       {{DriverCall::GetQueueStatus, status, k, character}}, failsAt(k)));
-        }
         // Status 4 counts as success only together with a byte.
-        faults.push_back(callFault("FT_Read returns FT_IO_ERROR without a byte" + where,
-                                   {{DriverCall::Read, ft::IO_ERROR, k, character}}, failsAt(k)));
-        faults.push_back(callFault("FT_Read returns FT_INVALID_HANDLE" + where,
-                                   {{DriverCall::Read, ft::INVALID_HANDLE, k, character}}, failsAt(k)));
-        faults.push_back(callFault("FT_Read returns FT_IO_ERROR with the byte" + where,
-                                   {{DriverCall::Read, ft::IO_ERROR, k, character, true}}, {}));
+        const struct {
+            QString name;
+            DriverCall call;
+            valve::link::FtStatus status;
+            bool keepByte;
+        } readFaults[] = {
+            {"FT_GetQueueStatus returns FT_IO_ERROR", DriverCall::GetQueueStatus, ft::IO_ERROR, false},
+            {"FT_GetQueueStatus returns FT_INVALID_HANDLE", DriverCall::GetQueueStatus, ft::INVALID_HANDLE,
+             false},
+            {"FT_Read returns FT_IO_ERROR without a byte", DriverCall::Read, ft::IO_ERROR, false},
+            {"FT_Read returns FT_INVALID_HANDLE", DriverCall::Read, ft::INVALID_HANDLE, false},
+            {"FT_Read returns FT_IO_ERROR with the byte", DriverCall::Read, ft::IO_ERROR, true},
+        };
+        for (const auto& read : readFaults) {
+            faults.push_back(callFault(read.name + where,
+                                       {{read.call, read.status, k, character, read.keepByte}},
+                                       read.keepByte ? Effect{} : failsAt(k)));
+        }
     }
 
     faults.push_back(beforeRequest("unit switched off" + at, k, failsAt(k),
@@ -675,35 +600,32 @@ std::vector<Fault> exchangeFaults(int k, const Step& step) {
                                    [](Rig& rig) { rig.unit().scriptReply(kGarbage); }));
 
     // The reply is held back; the adapter goes while the command waits for it.
-    Fault unplugDuring;
-    unplugDuring.name = "adapter unplugged while waiting for the reply" + at;
-    unplugDuring.effect = failsAt(k);
     auto unplugged = std::make_shared<bool>(false);
-    unplugDuring.arm = [k, unplugged](Rig& rig) {
-        *unplugged = false;
-        rig.driver.beforeWrite = [k, &rig](int index) {
-            if (index == k) {
-                rig.unit().delayReplies(40ms, 1);
-            }
-        };
-        rig.driver.afterWrite = [k, unplugged, &rig](int index) {
-            if (index == k) {
-                QTimer::singleShot(5ms, &rig.timers, [unplugged, &rig] {
-                    rig.driver.unplug(0);
-                    *unplugged = true;
-                });
-            }
-        };
-    };
-    unplugDuring.tookPlace = [unplugged](Rig&) { return *unplugged; };
-    faults.push_back(unplugDuring);
+    faults.push_back({"adapter unplugged while waiting for the reply" + at,
+                      [k, unplugged](Rig& rig) {
+                          *unplugged = false;
+                          rig.driver.beforeWrite = [k, &rig](int index) {
+                              if (index == k) {
+                                  rig.unit().delayReplies(40ms, 1);
+                              }
+                          };
+                          rig.driver.afterWrite = [k, unplugged, &rig](int index) {
+                              if (index == k) {
+                                  QTimer::singleShot(5ms, &rig.timers, [unplugged, &rig] {
+                                      rig.driver.unplug(0);
+                                      *unplugged = true;
+                                  });
+                              }
+                          };
+                      },
+                      failsAt(k),
+                      {},
+                      [unplugged](Rig&) { return *unplugged; }});
     return faults;
 }
 
 std::vector<Fault> faultsFor(const Command& command) {
-    Fault none;
-    none.name = "no fault";
-    std::vector<Fault> faults{none};
+    std::vector<Fault> faults{{.name = "no fault"}};
     for (const Fault& fault : linkFaults(command)) {
         faults.push_back(fault);
     }
@@ -745,8 +667,6 @@ QString lines(const QList<QByteArray>& list) {
     return "[" + texts.join(", ") + "]";
 }
 
-// Runs one command under one fault; false when the command never ended (the
-// rig is then no longer usable).
 // Nothing may reach the unit or the log after a case has been checked.
 void expectQuietSince(Rig& rig, const std::string& previousCase) {
     if (previousCase.empty()) {
@@ -758,6 +678,8 @@ void expectQuietSince(Rig& rig, const std::string& previousCase) {
         << previousCase << ": a line was logged after the command ended";
 }
 
+// Runs one command under one fault; false when the command never ended (the
+// rig is then no longer usable).
 bool runCase(Rig& rig, const Command& command, const Fault& fault) {
     const std::string label = (command.name + " / " + fault.name).toStdString();
     expectQuietSince(rig, rig.lastCase);
@@ -780,17 +702,18 @@ bool runCase(Rig& rig, const Command& command, const Fault& fault) {
         fault.arm(rig);
     }
 
-    command.trigger(rig);
+    rig.press(command.name);
     const bool ended = runUntil([&] { return rig.idle(); }, 3000ms);
     EXPECT_TRUE(ended) << label << ": the command did not end";
     QCoreApplication::processEvents(); // whatever a finished command would still do
+    // Before disarming, which forgets the driver faults and whether they fired.
+    if (ended && fault.tookPlace) {
+        EXPECT_TRUE(fault.tookPlace(rig))
+            << label << ": the fault did not meet the command where it was aimed";
+    }
     rig.driver.disarm();
     if (!ended) {
         return false;
-    }
-    if (fault.tookPlace) {
-        EXPECT_TRUE(fault.tookPlace(rig))
-            << label << ": the fault did not meet the command where it was aimed";
     }
 
     const Outcome outcome = command.expect(fault.effect);

@@ -39,12 +39,14 @@
 #include <QThread>
 #include <QTimer>
 #include <array>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <functional>
 #include <gtest/gtest.h>
 #include <random>
+#include <tuple>
 #include <unistd.h>
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -130,16 +132,11 @@ StormOptions readOptions() {
     StormOptions options;
     for (const QString& argument : QCoreApplication::arguments()) {
         bool ok = false;
-        if (argument.startsWith(QStringLiteral("--storm-seed="))) {
-            const auto value = argument.section(QLatin1Char('='), 1).toUInt(&ok);
-            if (ok) {
-                options.seed = value;
-            }
-        } else if (argument.startsWith(QStringLiteral("--storm-actions="))) {
-            const auto value = argument.section(QLatin1Char('='), 1).toInt(&ok);
-            if (ok && value >= 0) {
-                options.actions = value;
-            }
+        const auto value = argument.section(QLatin1Char('='), 1).toUInt(&ok);
+        if (ok && argument.startsWith(QStringLiteral("--storm-seed="))) {
+            options.seed = value;
+        } else if (ok && argument.startsWith(QStringLiteral("--storm-actions=")) && value <= INT_MAX) {
+            options.actions = static_cast<int>(value);
         }
     }
     return options;
@@ -290,19 +287,15 @@ private:
         return text;
     }
     QString foreign(int length) {
-        static const QStringList pieces = {QString::fromUtf8("\xc3\x84"),
-                                           QString::fromUtf8("\xc3\x9f"),
-                                           QString::fromUtf8("\xd0\x96"),
-                                           QString::fromUtf8("\xe6\xbc\xa2"),
-                                           QString::fromUtf8("\xd9\xa3"),
-                                           QString::fromUtf8("\xef\xbc\x94"),
-                                           QString::fromUtf8("\xef\xbd\x81"),
-                                           QString::fromUtf8("\xc2\xa0"),
-                                           QString::fromUtf8("\xe2\x80\xae"),
-                                           QString::fromUtf8("\xf0\x9f\x98\x80"),
-                                           QString::fromUtf8("\xe2\x80\x8b"),
-                                           QString::fromUtf8("\xc4\xb1"),
-                                           QString(QChar(0xD800)) /* a lone surrogate */};
+        // Umlaut, sharp s, Cyrillic, Han, Arabic-Indic and full-width digits,
+        // no-break space, right-to-left override, emoji, zero-width space,
+        // dotless i, and a lone surrogate.
+        static const QStringList pieces =
+            QString::fromUtf8(
+                "\xc3\x84|\xc3\x9f|\xd0\x96|\xe6\xbc\xa2|\xd9\xa3|\xef\xbc\x94|\xef\xbd\x81|\xc2\xa0|"
+                "\xe2\x80\xae|\xf0\x9f\x98\x80|\xe2\x80\x8b|\xc4\xb1")
+                .split(QLatin1Char('|'))
+            << QString(QChar(0xD800));
         QString text;
         for (int i = 0; i < length; ++i) {
             text += pieces.at(pick(static_cast<int>(pieces.size())));
@@ -595,9 +588,14 @@ private:
         });
 
         // The Custom Configuration window.
-        add(QStringLiteral("form Read"), 3.0, [this] { return formButton("data_read"); });
-        add(QStringLiteral("form Write"), 3.5, [this] { return formButton("data_write"); });
-        add(QStringLiteral("form Read Error Stack"), 1.5, [this] { return formButton("read_err_stack"); });
+        const std::tuple<const char*, double, const char*> formButtons[] = {
+            {"Read", 3.0, "data_read"},
+            {"Write", 3.5, "data_write"},
+            {"Read Error Stack", 1.5, "read_err_stack"}};
+        for (const auto& [name, weight, button] : formButtons) {
+            add(QStringLiteral("form ") + QLatin1String(name), weight,
+                [this, button = button] { return formButton(button); });
+        }
         add(QStringLiteral("form Clear Error Stack"), 1.5, [this] {
             for (int i = 0; i < sim::UnitState::kErrorStackSize; ++i) {
                 memory_->allow(static_cast<std::uint8_t>(sim::UnitState::kErrorStackFirst + i), 0);
@@ -677,35 +675,20 @@ private:
         double time = text_.pick(3) == 0 ? 0.0 : text_.pick(100) / 1000.0;
         QStringList rows;
         for (int row = first; row < std::min(20, first + count); ++row) {
-            QString timeText;
-            QString posText;
-            switch (text_.pick(10)) {
-            case 0:
-                timeText = text_.any();
-                break;
-            case 1:
-                timeText = QString();
-                break;
-            case 2:
-                timeText = QStringLiteral("604800.5");
-                break;
-            case 3:
-                timeText = QString::number(time - 0.05);
-                break;
-            default:
+            // Now and then junk, nothing, past a week, or back in time.
+            const int timeKind = text_.pick(10);
+            if (timeKind > 3) {
                 time += text_.pick(80) / 1000.0;
-                timeText = QString::number(time);
             }
-            switch (text_.pick(8)) {
-            case 0:
-                posText = text_.any();
-                break;
-            case 1:
-                posText = QString::number(text_.pick(2) == 0 ? 0 : 13 + text_.pick(243));
-                break;
-            default:
-                posText = QString::number(1 + text_.pick(12));
-            }
+            const QString timeText = timeKind == 0   ? text_.any()
+                                     : timeKind == 1 ? QString()
+                                     : timeKind == 2 ? QStringLiteral("604800.5")
+                                                     : QString::number(timeKind == 3 ? time - 0.05 : time);
+            const int posKind = text_.pick(8);
+            const QString posText = posKind == 0 ? text_.any()
+                                    : posKind == 1
+                                        ? QString::number(text_.pick(2) == 0 ? 0 : 13 + text_.pick(243))
+                                        : QString::number(1 + text_.pick(12));
             // What the operator cannot reach stays as it is.
             if (c().txtTime[static_cast<std::size_t>(row)]->isEnabled()) {
                 c().txtTime[static_cast<std::size_t>(row)]->setText(timeText);
@@ -882,16 +865,15 @@ private:
         if (writesAfterClose_ > 0) {
             return QStringLiteral("%1 driver writes after the main window closed").arg(writesAfterClose_);
         }
-        if (panel_->log().lines() != logAtClose_) {
-            const QStringList& now = panel_->log().lines();
-            return QStringLiteral(
-                       "the events log changed after the main window closed: %1 lines before, %2 after, "
-                       "last before: %3; last after: %4")
+        if (const QStringList& now = panel_->log().lines(); now != logAtClose_) {
+            const auto lastThree = [](const QStringList& lines) {
+                return lines.mid(std::max<qsizetype>(0, lines.size() - 3)).join(QStringLiteral(" | "));
+            };
+            return QStringLiteral("the events log changed after the main window closed: %1 lines before, %2 "
+                                  "after, last before: %3; last after: %4")
                 .arg(logAtClose_.size())
                 .arg(now.size())
-                .arg(logAtClose_.mid(std::max<qsizetype>(0, logAtClose_.size() - 3))
-                         .join(QStringLiteral(" | ")),
-                     now.mid(std::max<qsizetype>(0, now.size() - 3)).join(QStringLiteral(" | ")));
+                .arg(lastThree(logAtClose_), lastThree(now));
         }
         if (boxes_.askedAfterShutDown != boxesAtClose_) {
             return QStringLiteral("a message box was asked for after the main window closed: ") +
