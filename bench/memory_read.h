@@ -4,22 +4,15 @@
 // wire speed, against what the line itself needs: per cell four request bytes
 // and three reply bytes at the unit's byte time, plus the unit's own time to
 // answer.
-#include "bench_support.h"
 #include "config/memory_editor.h"
-#include "link/device_search.h"
-#include "link/event_log.h"
-#include "link/usb_link.h"
-#include "protocol/exchange.h"
-#include "protocol/position_control.h"
-#include "protocol/session.h"
 #include "protocol/text_field.h"
-#include "sim/simulated_driver.h"
+#include "sim_session.h"
 
 #include <optional>
 
 namespace valve::bench {
 
-class MemoryReadBench {
+class MemoryReadBench : public SimSession {
 public:
     static constexpr int kReads = 31;
     // A read is disturbed when one cell of it was kept waiting for a processor
@@ -28,12 +21,6 @@ public:
     static constexpr std::chrono::milliseconds kHeldUp{1};
     static constexpr int kRequestBytes = 4; // "G", two hex digits, CR
     static constexpr int kReplyBytes = 3;
-
-    MemoryReadBench() {
-        driver.addAdapter("NR Valve Unit", timing_);
-        driver.setCallLogEnabled(false);
-        runToEnd([this]() -> QCoro::Task<> { co_await link.configure_usb_connection(); });
-    }
 
     // The line's share alone: nothing can be faster than this.
     [[nodiscard]] double lowerBoundMs() const {
@@ -134,16 +121,6 @@ private:
         }
     }
 
-    sim::UnitTiming timing_{}; // 19200 baud, 200 us to answer
-    sim::SimulatedDriver driver;
-    FirstDeviceChooser chooser;
-    link::EventLog log;
-    link::DeviceSearch search{driver, chooser, log};
-    link::UsbLink link{driver, search, log};
-    protocol::Exchange exchange{link};
-    protocol::PositionControl positions{exchange, log};
-    SilentBoxes boxes;
-    protocol::Session session{link, log, boxes, exchange, positions};
     config::MemoryEditor editor;
 };
 

@@ -4,30 +4,21 @@
 // apart, from 0.5 s to 10 s. For each step, how far its move command left the
 // host from its time counted from the press of "Run"; against a model of the
 // same table run with relative delays on a timer that ticks every 15.6 ms.
-#include "bench_support.h"
-#include "link/device_search.h"
-#include "link/event_log.h"
-#include "link/usb_link.h"
-#include "protocol/exchange.h"
-#include "protocol/position_control.h"
-#include "protocol/session.h"
 #include "sequencer/sequencer.h"
 #include "sequencer/stored_event_table.h"
-#include "sim/simulated_driver.h"
+#include "sim_session.h"
 
 #include <cmath>
 
 namespace valve::bench {
 
-class SequencerRun {
+class SequencerRun : public SimSession {
 public:
     static constexpr int kEvents = 20;
     static constexpr double kInterval = 0.5; // seconds
     static constexpr double kCoarseTickMs = 15.6;
 
     SequencerRun() {
-        driver.addAdapter("NR Valve Unit");
-        runToEnd([this]() -> QCoro::Task<> { co_await link.configure_usb_connection(); });
         for (int step = 0; step < kEvents; ++step) {
             // Between positions 2 and 3: every move is one step of the valve.
             table.setRow(step, QString::number(eventTime(step)), QString::number(2 + step % 2));
@@ -162,15 +153,6 @@ private:
         return {median(absolute), *std::max_element(absolute.begin(), absolute.end()), deviationsMs.back()};
     }
 
-    sim::SimulatedDriver driver;
-    FirstDeviceChooser chooser;
-    link::EventLog log;
-    link::DeviceSearch search{driver, chooser, log};
-    link::UsbLink link{driver, search, log};
-    protocol::Exchange exchange{link};
-    protocol::PositionControl positions{exchange, log};
-    SilentBoxes boxes;
-    protocol::Session session{link, log, boxes, exchange, positions};
     sequencer::StoredEventTable table;
     sequencer::Sequencer sequencer{session, table};
 };
