@@ -171,6 +171,9 @@ void UsbLink::discard_input() {
         std::uint32_t bytesRead = 0;
         const FtStatus status = driver_.read(usb_handle_, receive_buffer_.data(), chunk, bytesRead);
         if ((status != ft::OK && status != ft::IO_ERROR) || bytesRead == 0) {
+            // What cannot be read away is purged, so it is not taken for the
+            // next reply.
+            (void)driver_.purge(usb_handle_, ft::PURGE_RX);
             return;
         }
         queued -= std::min(queued, bytesRead);

@@ -201,6 +201,18 @@ TEST_F(UsbLinkTest, SendCommandDiscardsStaleInputAndAFailedWriteIsLogged) {
     EXPECT_EQ(driver.wire(0).hostLines().last(), "M\r");
     EXPECT_TRUE(log.lines().mid(1).isEmpty());
 
+    // Stale input that cannot be read away is purged instead.
+    driver.unit(0).state().position = 7;
+    link.write_str("S\r");
+    driver.failCall(DriverCall::Read, valve::link::ft::OTHER_ERROR);
+    link.send_command("S\r");
+    EXPECT_EQ(readChar().ch, '0');
+    EXPECT_EQ(readChar().ch, '7');
+    EXPECT_EQ(readChar().ch, '\r');
+    uint32_t left = 0;
+    driver.getQueueStatus(link.usb_handle(), left);
+    EXPECT_EQ(left, 0U);
+
     driver.failCall(DriverCall::Write, IO_ERROR);
     link.write_str("S\r");
     EXPECT_EQ(log.lines().last(), "USB Error - could not write to device");
