@@ -30,13 +30,8 @@ UsbLink::UsbLink(FtdiDriver& driver, DeviceSearch& search, EventLog& log, LinkTi
 
 UsbLink::~UsbLink() {
     driver_.setReceiveNotifier({});
-    if (!shut_down_) {
-        // Let waiting operations end before the members they use go away.
-        shut_down_ = true;
-        operations_.shut_down();
-        received_.notify();
-        shutting_down_.notify();
-    }
+    // Let waiting operations end before the members they use go away.
+    end_waits();
 }
 
 QCoro::Task<bool> UsbLink::configure_usb_connection() {
@@ -208,8 +203,12 @@ void UsbLink::shut_down() {
     if (shut_down_) {
         return;
     }
-    shut_down_ = true;
     (void)driver_.close(usb_handle_); // a failing close at shut-down is of no consequence
+    end_waits();
+}
+
+void UsbLink::end_waits() {
+    shut_down_ = true;
     operations_.shut_down();
     received_.notify();
     shutting_down_.notify();

@@ -64,6 +64,8 @@ public:
 
 private:
     bool configure_channel();
+    // From here on nothing is sent; every waiting operation resumes and ends.
+    void end_waits();
     void wake_readers() { received_.notify(); }
 
     FtdiDriver& driver_;
