@@ -135,7 +135,10 @@ bool SimulatedUnit::replyOwed() const {
 }
 
 void SimulatedUnit::receiveHostByte(const TimedByte& byte) {
-    if (lineBuffer_.isEmpty() && !lineOverlong_ && replyOwed()) {
+    // A reply byte that reached the host after this byte had left it was
+    // still owed when the host began the request, even if it is out by now.
+    const bool sentBeforeLastReply = lastReplyByteAt_ > byte.at - timing_.byteTime;
+    if (lineBuffer_.isEmpty() && !lineOverlong_ && (replyOwed() || sentBeforeLastReply)) {
         wire_.addOverlap(byte.at);
     }
     wire_.addByte(Direction::HostToUnit, byte.value, byte.at);
@@ -197,6 +200,7 @@ QByteArray SimulatedUnit::applyReplyFaults(char code, QByteArray reply) {
 void SimulatedUnit::deliverReplyByte(const TimedByte& byte) {
     wire_.addByte(Direction::UnitToHost, byte.value, byte.at);
     hostQueue_.append(byte.value);
+    lastReplyByteAt_ = byte.at;
     ++deliveredTotal_;
 }
 

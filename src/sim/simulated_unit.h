@@ -134,6 +134,7 @@ private:
     SimTime unitTxFreeAt_{};
     SimTime busyUntil_{};
     std::uint64_t deliveredTotal_ = 0;
+    SimTime lastReplyByteAt_ = SimTime::min();
 
     std::size_t truncateKeep_ = 0;
     FaultCount truncate_;

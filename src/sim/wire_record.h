@@ -21,9 +21,11 @@ public:
         SimTime at;
     };
 
-    // A request whose first byte reached the unit while the unit still owed
-    // (or was still sending) the reply to an earlier request. The unit cannot
-    // know whether the host had already given up on that reply.
+    // A request that the host began sending while the unit still owed (or was
+    // still sending) the reply to an earlier request: a reply byte was owed
+    // when its first byte reached the unit, or arrived at the host after that
+    // byte had left it. The unit cannot know whether the host had already
+    // given up on that reply.
     struct Overlap {
         int requestIndex; // index of the new request among hostLines()
         SimTime at;

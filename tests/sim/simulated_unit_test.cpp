@@ -96,6 +96,30 @@ TEST_F(SimulatedUnitTest, InterleaveCheckerSeesOnlyRealOverlaps) {
     EXPECT_EQ(unit.wire().hostLines().at(unit.wire().overlaps()[0].requestIndex), "Q\r");
 }
 
+// The host began "E" before the last byte of the reply to "S" had reached
+// it; that byte is out before "E" arrives, yet the host could not have read
+// it first.
+TEST_F(SimulatedUnitTest, RequestStartedBeforeTheLastReplyByteOverlaps) {
+    const SimTime start = clock.now();
+    unit.hostWrite("S\r");
+    const SimTime lastReplyByte = start + 2 * kByte + kProcessing + 3 * kByte;
+    at(lastReplyByte, -kByte / 2);
+    unit.hostWrite("E\r");
+    clock.advance(10ms);
+    ASSERT_EQ(unit.wire().overlaps().size(), 1u);
+    EXPECT_EQ(unit.wire().overlaps()[0].requestIndex, 1);
+
+    // Sent the moment the reply was complete: no overlap.
+    unit.wire().clear();
+    unit.takeReadable(10);
+    unit.hostWrite("S\r");
+    at(clock.now(), 2 * kByte + kProcessing + 3 * kByte);
+    EXPECT_EQ(unit.takeReadable(3), "01\r");
+    unit.hostWrite("E\r");
+    clock.advance(10ms);
+    EXPECT_FALSE(unit.wire().interleaved());
+}
+
 TEST_F(SimulatedUnitTest, PurgesDropQueuedBytesOnly) {
     const SimTime start = clock.now();
     unit.hostWrite("S\r");
