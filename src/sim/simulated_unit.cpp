@@ -21,10 +21,15 @@ SimulatedUnit::SimulatedUnit(UnitTiming timing, ClockFn clock) : timing_(timing)
 
 void SimulatedUnit::hostWrite(QByteArrayView bytes) {
     advance();
+    // A reply still on its way, or out but not yet read, when the host begins
+    // the write makes it an overlap even if the reply is complete by the time
+    // the first byte reaches the unit.
+    bool owed = replyOwed() || !hostQueue_.isEmpty();
     SimTime at = std::max(clock_(), hostTxFreeAt_);
     for (const char c : bytes) {
         at += timing_.byteTime;
-        toUnit_.push_back({at, c});
+        toUnit_.push_back({at, c, owed});
+        owed = false;
     }
     hostTxFreeAt_ = at;
     advance();
@@ -135,10 +140,7 @@ bool SimulatedUnit::replyOwed() const {
 }
 
 void SimulatedUnit::receiveHostByte(const TimedByte& byte) {
-    // A reply byte that reached the host after this byte had left it was
-    // still owed when the host began the request, even if it is out by now.
-    const bool sentBeforeLastReply = lastReplyByteAt_ > byte.at - timing_.byteTime;
-    if (lineBuffer_.isEmpty() && !lineOverlong_ && (replyOwed() || sentBeforeLastReply)) {
+    if (lineBuffer_.isEmpty() && !lineOverlong_ && (replyOwed() || byte.sentWhileOwed)) {
         wire_.addOverlap(byte.at);
     }
     wire_.addByte(Direction::HostToUnit, byte.value, byte.at);
@@ -200,7 +202,6 @@ QByteArray SimulatedUnit::applyReplyFaults(char code, QByteArray reply) {
 void SimulatedUnit::deliverReplyByte(const TimedByte& byte) {
     wire_.addByte(Direction::UnitToHost, byte.value, byte.at);
     hostQueue_.append(byte.value);
-    lastReplyByteAt_ = byte.at;
     ++deliveredTotal_;
 }
 

@@ -101,6 +101,8 @@ private:
     struct TimedByte {
         SimTime at;
         char value;
+        // The host began this write while a reply was still owed to it.
+        bool sentWhileOwed = false;
     };
     struct PendingLine {
         QByteArray text;
@@ -134,7 +136,6 @@ private:
     SimTime unitTxFreeAt_{};
     SimTime busyUntil_{};
     std::uint64_t deliveredTotal_ = 0;
-    SimTime lastReplyByteAt_ = SimTime::min();
 
     std::size_t truncateKeep_ = 0;
     FaultCount truncate_;

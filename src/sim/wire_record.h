@@ -21,11 +21,10 @@ public:
         SimTime at;
     };
 
-    // A request that the host began sending while the unit still owed (or was
-    // still sending) the reply to an earlier request: a reply byte was owed
-    // when its first byte reached the unit, or arrived at the host after that
-    // byte had left it. The unit cannot know whether the host had already
-    // given up on that reply.
+    // A request that began while the reply to an earlier request was still
+    // owed: not yet sent or still on the line when its first byte reached the
+    // unit, or not yet read by the host when the host began to send it. The
+    // unit cannot know whether the host had already given up on that reply.
     struct Overlap {
         int requestIndex; // index of the new request among hostLines()
         SimTime at;

@@ -96,20 +96,23 @@ TEST_F(SimulatedUnitTest, InterleaveCheckerSeesOnlyRealOverlaps) {
     EXPECT_EQ(unit.wire().hostLines().at(unit.wire().overlaps()[0].requestIndex), "Q\r");
 }
 
-// The host began "E" before the last byte of the reply to "S" had reached
-// it; that byte is out before "E" arrives, yet the host could not have read
-// it first.
-TEST_F(SimulatedUnitTest, RequestStartedBeforeTheLastReplyByteOverlaps) {
+// A request begun before the host had the whole reply to the one before is
+// an overlap, even when the reply is out by the time the request arrives.
+TEST_F(SimulatedUnitTest, RequestBegunBeforeTheReplyWasReadOverlaps) {
     const SimTime start = clock.now();
     unit.hostWrite("S\r");
     const SimTime lastReplyByte = start + 2 * kByte + kProcessing + 3 * kByte;
     at(lastReplyByte, -kByte / 2);
-    unit.hostWrite("E\r");
+    unit.hostWrite("E\r"); // the last byte of "01\r" is still on the line
     clock.advance(10ms);
     ASSERT_EQ(unit.wire().overlaps().size(), 1u);
     EXPECT_EQ(unit.wire().overlaps()[0].requestIndex, 1);
 
-    // Sent the moment the reply was complete: no overlap.
+    unit.hostWrite("S\r"); // the reply to "E" is out but unread
+    clock.advance(10ms);
+    EXPECT_EQ(unit.wire().overlaps().size(), 2u);
+
+    // Read first, then sent: no overlap.
     unit.wire().clear();
     unit.takeReadable(10);
     unit.hostWrite("S\r");
