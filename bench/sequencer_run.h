@@ -111,16 +111,9 @@ private:
     // When each move command's first byte was written: the wire records it on
     // reaching the unit, one byte time later (the line is idle before a move).
     std::vector<sim::SimTime> moveWrites() {
-        std::vector<sim::SimTime> times;
-        bool lineStart = true;
-        for (const auto& byte : driver.wire(0).bytes()) {
-            if (byte.direction != sim::WireRecord::Direction::HostToUnit) {
-                continue;
-            }
-            if (lineStart && byte.value == 'P') {
-                times.push_back(byte.at - sim::kByteTime19200);
-            }
-            lineStart = byte.value == '\r';
+        std::vector<sim::SimTime> times = driver.wire(0).hostLineStarts('P');
+        for (auto& at : times) {
+            at -= sim::kByteTime19200;
         }
         return times;
     }

@@ -41,4 +41,19 @@ QList<QByteArray> WireRecord::hostLines() const {
     return lines;
 }
 
+std::vector<SimTime> WireRecord::hostLineStarts(char code) const {
+    std::vector<SimTime> times;
+    bool lineStart = true;
+    for (const Byte& byte : bytes_) {
+        if (byte.direction != Direction::HostToUnit) {
+            continue;
+        }
+        if (lineStart && byte.value == code) {
+            times.push_back(byte.at);
+        }
+        lineStart = byte.value == '\r';
+    }
+    return times;
+}
+
 } // namespace valve::sim

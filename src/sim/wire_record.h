@@ -41,6 +41,8 @@ public:
     // The host bytes split after each CR, the CR kept; an unfinished last
     // line is included as it stands.
     [[nodiscard]] QList<QByteArray> hostLines() const;
+    // When the first byte of each host line that begins with `code` reached the unit.
+    [[nodiscard]] std::vector<SimTime> hostLineStarts(char code) const;
     [[nodiscard]] const std::vector<Overlap>& overlaps() const { return overlaps_; }
     [[nodiscard]] bool interleaved() const { return !overlaps_.empty(); }
 
