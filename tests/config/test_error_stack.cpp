@@ -1,4 +1,4 @@
-#include "../protocol/command_bench.h"
+#include "command_bench.h"
 #include "config/error_stack.h"
 #include "protocol/text_field.h"
 

@@ -1,4 +1,4 @@
-#include "../protocol/command_bench.h"
+#include "command_bench.h"
 #include "config/settings_commands.h"
 #include "protocol/query_commands.h"
 #include "protocol/text_field.h"

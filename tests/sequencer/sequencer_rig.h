@@ -1,16 +1,8 @@
 #pragma once
 
-#include "coro_test.h"
-#include "link/device_search.h"
-#include "link/event_log.h"
-#include "link/usb_link.h"
-#include "prompt_doubles.h"
-#include "protocol/exchange.h"
-#include "protocol/position_control.h"
-#include "protocol/session.h"
+#include "command_bench.h"
 #include "sequencer/sequencer.h"
 #include "sequencer/stored_event_table.h"
-#include "sim/simulated_driver.h"
 
 #include <QStringList>
 #include <chrono>
@@ -19,20 +11,9 @@
 namespace valve::testing {
 
 // A sequencer over a stored table, driving a simulated unit through the link.
-struct SequencerRig {
-    static link::LinkTiming shortLimits() {
-        link::LinkTiming timing;
-        timing.replyTimeout = std::chrono::milliseconds{150};
-        timing.reconnectPause = std::chrono::milliseconds{20};
-        return timing;
-    }
-
-    explicit SequencerRig(sim::UnitTiming unitTiming = sim::UnitTiming::instant()) {
-        driver.addAdapter("NR Valve Unit", unitTiming);
-        await(link.configure_usb_connection());
-        driver.wire(0).clear();
-        log.clear();
-    }
+struct SequencerRig : CommandBench {
+    explicit SequencerRig(sim::UnitTiming unitTiming = sim::UnitTiming::instant())
+        : CommandBench(unitTiming) {}
 
     // Starts "Run" without waiting for its end.
     void startRun() {
@@ -63,20 +44,7 @@ struct SequencerRig {
         }
         return result;
     }
-    [[nodiscard]] std::vector<sim::SimTime> moveTimes() {
-        std::vector<sim::SimTime> times;
-        bool lineStart = true;
-        for (const auto& byte : driver.wire(0).bytes()) {
-            if (byte.direction != sim::WireRecord::Direction::HostToUnit) {
-                continue;
-            }
-            if (lineStart && byte.value == 'P') {
-                times.push_back(byte.at);
-            }
-            lineStart = byte.value == '\r';
-        }
-        return times;
-    }
+    [[nodiscard]] std::vector<sim::SimTime> moveTimes() { return driver.wire(0).hostLineStarts('P'); }
 
     [[nodiscard]] bool allIdle() const {
         for (int row = 0; row < sequencer::kEventRows; ++row) {
@@ -87,17 +55,8 @@ struct SequencerRig {
         return true;
     }
 
-    sim::SimulatedDriver driver;
-    PickingChooser chooser;
-    link::EventLog log;
-    link::DeviceSearch search{driver, chooser, log};
-    link::UsbLink link{driver, search, log, shortLimits()};
-    protocol::Exchange exchange{link};
-    protocol::PositionControl positions{exchange, log};
-    ScriptedBoxes boxes;
-    protocol::Session session{link, log, boxes, exchange, positions};
     sequencer::StoredEventTable table;
-    sequencer::Sequencer sequencer{session, table};
+    sequencer::Sequencer sequencer{*session, table};
     bool runEnded = true;
 };
 

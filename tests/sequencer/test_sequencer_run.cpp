@@ -208,8 +208,8 @@ TEST(SequencerRun, OtherCommandsGetTheLinkWhileARunWaits) {
 
     bool answered = false;
     [](SequencerRig& r, bool& done) -> QCoro::Task<> {
-        auto turn = co_await r.link.operations().acquire();
-        done = co_await r.exchange.run("S\r", protocol::kValueReply);
+        auto turn = co_await r.link->operations().acquire();
+        done = co_await r.exchange->run("S\r", protocol::kValueReply);
     }(rig, answered);
     EXPECT_TRUE(runUntil([&] { return answered; }, milliseconds{500}));
     EXPECT_FALSE(rig.runEnded);
@@ -232,7 +232,7 @@ TEST(SequencerRun, ClosingDuringAWaitOrAMoveEndsTheRunQuietly) {
         // In the order the main window closes: the log, then the link.
         rig.sequencer.shut_down();
         rig.log.close();
-        rig.link.shut_down();
+        rig.link->shut_down();
         EXPECT_TRUE(rig.runEnded);
         runUntil([] { return false; }, milliseconds{300});
         EXPECT_EQ(rig.driver.wire(0).hostBytes(), sent);
