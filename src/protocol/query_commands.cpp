@@ -45,8 +45,12 @@ constexpr std::array<NamedError, 6> kNamedErrors{{
     {99, "Last error: code 99 - a Valve Homing Error"},
 }};
 
-QString decimal(int value) {
-    return QString::number(value);
+// A query whose reply value the box shows as a decimal number.
+QCoro::Task<> showValue(Session& session, LinkCheck check, char code, TextField& box) {
+    const auto value = co_await query(session, check, commandLine(code));
+    if (value) {
+        box.setText(QString::number(*value));
+    }
 }
 
 } // namespace
@@ -61,10 +65,7 @@ std::optional<QString> namedErrorLine(int code) {
 }
 
 QCoro::Task<> read_status(Session& session, TextField& txt_status) {
-    const auto value = co_await query(session, LinkCheck::Yes, commandLine('S'));
-    if (value) {
-        txt_status.setText(decimal(*value));
-    }
+    return showValue(session, LinkCheck::Yes, 'S', txt_status);
 }
 
 QCoro::Task<> read_error(Session& session, TextField& txt_error) {
@@ -73,7 +74,7 @@ QCoro::Task<> read_error(Session& session, TextField& txt_error) {
         co_return;
     }
     if (const auto line = namedErrorLine(*value)) {
-        txt_error.setText(decimal(*value));
+        txt_error.setText(QString::number(*value));
         session.log.show_msg(*line);
     }
 }
@@ -101,10 +102,7 @@ QCoro::Task<> read_firmware_revision(Session& session, TextField& txt_fw_rev) {
 }
 
 QCoro::Task<> read_op_mode(Session& session, TextField& txt_op_mode) {
-    const auto value = co_await query(session, LinkCheck::Yes, commandLine('Q'));
-    if (value) {
-        txt_op_mode.setText(decimal(*value));
-    }
+    return showValue(session, LinkCheck::Yes, 'Q', txt_op_mode);
 }
 
 QCoro::Task<> read_cmd_mode(Session& session, TextField& txt_cmd_mode) {
@@ -125,10 +123,7 @@ QCoro::Task<> read_clock(Session& session, TextField& txt_clock) {
 QCoro::Task<> read_port_position(Session& session, Port port, TextField& txt_pos) {
     // Ports A, B and C are read with the codes "1", "2" and "3".
     const char code = static_cast<char>('1' + (portLetter(port) - 'A'));
-    const auto value = co_await query(session, LinkCheck::No, commandLine(code));
-    if (value) {
-        txt_pos.setText(decimal(*value));
-    }
+    return showValue(session, LinkCheck::No, code, txt_pos);
 }
 
 } // namespace valve::protocol
