@@ -12,14 +12,6 @@ namespace valve::config {
 const QString ErrorStack::kReading = QStringLiteral("Reading error stack...");
 const QString ErrorStack::kClearing = QStringLiteral("Clearing error stack...");
 
-namespace {
-
-bool goesOn(const OperationLifetime::Watch& watch, link::UsbLink& link) {
-    return watch && !link.is_shut_down();
-}
-
-} // namespace
-
 QCoro::Task<> ErrorStack::read(protocol::Session& session, protocol::TextField& stat) {
     const auto watch = lifetime_.watch();
     auto turn = co_await session.link.operations().acquire();

@@ -19,13 +19,6 @@ const QString MemoryEditor::kDataErrorCaption = QStringLiteral("Data Error");
 
 namespace {
 
-// An operation goes on after a wait only while its window is open and the
-// program is not shutting down; the link is looked at only while the window,
-// and so the session it works for, is still there.
-bool goesOn(const OperationLifetime::Watch& watch, link::UsbLink& link) {
-    return watch && !link.is_shut_down();
-}
-
 QByteArray writeLine(const QString& text) {
     return QByteArray("W") + text.toLatin1() + protocol::kCarriageReturn;
 }

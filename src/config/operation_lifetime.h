@@ -2,6 +2,10 @@
 
 #include <memory>
 
+namespace valve::link {
+class UsbLink;
+}
+
 namespace valve::config {
 
 // Whether the window an operation reports to is still open. An operation keeps
@@ -32,5 +36,10 @@ public:
 private:
     std::shared_ptr<bool> open_ = std::make_shared<bool>(true);
 };
+
+// An operation goes on after a wait only while its window is open and the
+// program is not shutting down; the link is looked at only while the window,
+// and so the session it works for, is still there.
+bool goesOn(const OperationLifetime::Watch& watch, const link::UsbLink& link);
 
 } // namespace valve::config
