@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <cstdint>
+#include <vector>
+
+namespace valve::sequencer {
+
+// A routine file: up to twenty steps, one "seconds,position" per line, the
+// seconds counted from the start of the run (fractional seconds allowed, with
+// a point as decimal separator). "#" starts a comment; blank lines are allowed.
+//
+//     # flush, then sample
+//     0,1
+//     2.5,4
+//     60,1
+
+inline constexpr qint64 kMaxRoutineFileBytes = 1024 * 1024;
+
+struct RoutineStep {
+    QString time;     // as written in the file
+    QString position; // as written in the file
+    double seconds = 0.0;
+    std::int16_t target = 0; // the position, rounded as the sequencer rounds it
+};
+
+// What reading a routine found: the steps, or why the file is refused. The
+// file is checked completely before any step is returned; `error` names the
+// file and, for a bad line, the line.
+struct RoutineRead {
+    std::vector<RoutineStep> steps;
+    QString error;
+    [[nodiscard]] bool ok() const { return error.isEmpty(); }
+};
+
+// Checks `content` as the routine file `name`.
+RoutineRead parseRoutine(const QByteArray& content, const QString& name);
+// Reads and checks the file at `path`; a missing file, a directory, a file
+// that cannot be read or one above kMaxRoutineFileBytes is refused unread.
+RoutineRead readRoutineFile(const QString& path);
+// The file text of `steps`, one "time,position" line each, texts as they are.
+QByteArray formatRoutine(const std::vector<RoutineStep>& steps);
+
+} // namespace valve::sequencer
