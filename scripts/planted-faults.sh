@@ -1,0 +1,131 @@
+#!/usr/bin/env bash
+# Measures how well the test suite finds faults: plants each fault listed in
+# tests/planted/faults.txt into a copy of the tree, one at a time, rebuilds,
+# runs the suite until its first failure, and restores the file.
+#
+#   scripts/planted-faults.sh                every fault
+#   scripts/planted-faults.sh ID...          only the named faults
+#   scripts/planted-faults.sh --list         the faults, with what each stands for
+#   scripts/planted-faults.sh --dir DIR      work in DIR (default: build-planted)
+#
+# The working tree is never touched: the copy lives in DIR/tree, its build in
+# DIR/build. The report goes to standard output and DIR/report.txt. Exit code 0
+# when the suite caught every fault, 1 when one went unnoticed, 2 when a fault
+# no longer applies (its file or expression is stale) or the suite fails
+# without any fault.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+faults_file=$root/tests/planted/faults.txt
+
+usage() { sed -n '2,16s/^# \{0,1\}//p' "$0"; }
+
+dir=$root/build-planted
+list=false
+selected=()
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --list) list=true ;;
+    --dir)
+      [ $# -ge 2 ] || { echo "planted-faults.sh: --dir needs a folder" >&2; exit 2; }
+      dir=$(realpath -m "$2"); shift ;;
+    -h|--help) usage; exit 0 ;;
+    -*) echo "planted-faults.sh: unknown option $1" >&2; usage >&2; exit 2 ;;
+    *) selected+=("$1") ;;
+  esac
+  shift
+done
+
+# The faults file holds blocks of four lines:
+#   fault ID
+#     why   one sentence: the real mistake the fault stands for
+#     file  path/in/the/tree
+#     sed   a sed expression that changes exactly one line
+ids=() whys=() files=() seds=()
+while IFS= read -r line; do
+  case "$line" in
+    fault\ *) ids+=("${line#fault }") ;;
+    "  why "*) whys+=("$(sed 's/^  why *//' <<<"$line")") ;;
+    "  file "*) files+=("$(sed 's/^  file *//' <<<"$line")") ;;
+    "  sed "*) seds+=("$(sed 's/^  sed *//' <<<"$line")") ;;
+    ""|\#*) ;;
+    *) echo "planted-faults.sh: cannot read this line of $faults_file: $line" >&2; exit 2 ;;
+  esac
+done <"$faults_file"
+count=${#ids[@]}
+if [ ${#whys[@]} -ne "$count" ] || [ ${#files[@]} -ne "$count" ] || [ ${#seds[@]} -ne "$count" ]; then
+  echo "planted-faults.sh: every fault needs a why, a file and a sed line" >&2
+  exit 2
+fi
+
+if $list; then
+  for ((i = 0; i < count; i++)); do printf '%-28s %s\n' "${ids[$i]}" "${whys[$i]}"; done
+  exit 0
+fi
+
+chosen=()
+for ((i = 0; i < count; i++)); do
+  if [ ${#selected[@]} -eq 0 ] || printf '%s\n' "${selected[@]}" | grep -qxF "${ids[$i]}"; then chosen+=("$i"); fi
+done
+[ ${#chosen[@]} -gt 0 ] || { echo "planted-faults.sh: no such fault: ${selected[*]}" >&2; exit 2; }
+
+scripts/install-deps.sh
+export QT_QPA_PLATFORM=offscreen
+jobs=$(nproc)
+tree=$dir/tree
+build=$dir/build
+mkdir -p "$tree"
+
+# A fresh copy of the tracked and untracked (not ignored) files.
+echo "== copying the tree to $tree"
+find "$tree" -mindepth 1 -maxdepth 1 -exec rm -rf {} +
+git ls-files -z --cached --others --exclude-standard | tar --null -T - -cf - | tar -xf - -C "$tree"
+
+launcher=()
+command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+echo "== building the copy in $build"
+cmake -S "$tree" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" >/dev/null
+cmake --build "$build" -j"$jobs" >/dev/null
+
+run_suite() { # log file; exit 0 when every test passed
+  ctest --test-dir "$build" -j"$jobs" --stop-on-failure --timeout 300 >"$1" 2>&1
+}
+
+echo "== the suite without any fault"
+if ! run_suite "$dir/clean.log"; then
+  echo "planted-faults.sh: the suite fails without any fault; see $dir/clean.log" >&2
+  exit 2
+fi
+
+report=$dir/report.txt
+: >"$report"
+caught=0 missed=0 stale=0
+for i in "${chosen[@]}"; do
+  id=${ids[$i]} file=$tree/${files[$i]}
+  if [ ! -f "$file" ]; then
+    outcome="STALE (no file ${files[$i]})"; stale=$((stale + 1))
+  else
+    cp -p "$file" "$dir/original"
+    sed -i -e "${seds[$i]}" "$file"
+    if cmp -s "$file" "$dir/original"; then
+      outcome="STALE (the expression changes nothing)"; stale=$((stale + 1))
+    elif [ "$(diff "$dir/original" "$file" | grep -c '^[<>]')" -ne 2 ]; then
+      outcome="STALE (the expression changes more than one line)"; stale=$((stale + 1))
+    elif ! cmake --build "$build" -j"$jobs" >"$dir/$id.build.log" 2>&1; then
+      outcome="STALE (does not compile; see $dir/$id.build.log)"; stale=$((stale + 1))
+    elif run_suite "$dir/$id.log"; then
+      outcome="MISSED"; missed=$((missed + 1))
+    else
+      first=$(sed -n '/The following tests FAILED:/{n;s/^[[:space:]]*[0-9]* - //;s/ .*//;p;q}' "$dir/$id.log")
+      outcome="caught by ${first:-a failing test}"; caught=$((caught + 1))
+    fi
+    cp -p "$dir/original" "$file"
+    touch "$file" # the next build compiles the restored file again
+  fi
+  printf '%-28s %s\n' "$id" "$outcome" | tee -a "$report"
+done
+
+summary="${#chosen[@]} planted faults: $caught caught, $missed missed, $stale stale"
+echo "$summary" | tee -a "$report"
+[ "$stale" -eq 0 ] || exit 2
+[ "$missed" -eq 0 ] || exit 1
