@@ -6,6 +6,7 @@
 #   scripts/planted-faults.sh                every fault
 #   scripts/planted-faults.sh ID...          only the named faults
 #   scripts/planted-faults.sh --list         the faults, with what each stands for
+#   scripts/planted-faults.sh --check        only whether each fault still applies
 #   scripts/planted-faults.sh --dir DIR      work in DIR (default: build-planted)
 #
 # The working tree is never touched: the copy lives in DIR/tree, its build in
@@ -18,14 +19,16 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 faults_file=$root/tests/planted/faults.txt
 
-usage() { sed -n '2,16s/^# \{0,1\}//p' "$0"; }
+usage() { sed -n '2,17s/^# \{0,1\}//p' "$0"; }
 
 dir=$root/build-planted
 list=false
+check=false
 selected=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --list) list=true ;;
+    --check) check=true ;;
     --dir)
       [ $# -ge 2 ] || { echo "planted-faults.sh: --dir needs a folder" >&2; exit 2; }
       dir=$(realpath -m "$2"); shift ;;
@@ -69,6 +72,39 @@ for ((i = 0; i < count; i++)); do
 done
 [ ${#chosen[@]} -gt 0 ] || { echo "planted-faults.sh: no such fault: ${selected[*]}" >&2; exit 2; }
 
+# plant I FILE: applies fault I to FILE; prints why it is stale, if it is.
+plant() {
+  local before
+  before=$(mktemp)
+  cp "$2" "$before"
+  if ! sed -i -e "${seds[$1]}" "$2" 2>/dev/null; then
+    echo "STALE (the sed expression is not valid)"
+  elif cmp -s "$2" "$before"; then
+    echo "STALE (the expression changes nothing)"
+  elif [ "$(diff "$before" "$2" | grep -c '^[<>]')" -ne 2 ]; then
+    echo "STALE (the expression changes more than one line)"
+  fi
+  rm -f "$before"
+}
+
+if $check; then
+  stale=0
+  for i in "${chosen[@]}"; do
+    if [ ! -f "${files[$i]}" ]; then
+      outcome="STALE (no file ${files[$i]})"
+    else
+      scratch=$(mktemp)
+      cp "${files[$i]}" "$scratch"
+      outcome=$(plant "$i" "$scratch")
+      rm -f "$scratch"
+    fi
+    [ -z "$outcome" ] || stale=$((stale + 1))
+    printf '%-28s %s\n' "${ids[$i]}" "${outcome:-applies}"
+  done
+  [ "$stale" -eq 0 ] || exit 2
+  exit 0
+fi
+
 scripts/install-deps.sh
 export QT_QPA_PLATFORM=offscreen
 jobs=$(nproc)
@@ -106,11 +142,9 @@ for i in "${chosen[@]}"; do
     outcome="STALE (no file ${files[$i]})"; stale=$((stale + 1))
   else
     cp -p "$file" "$dir/original"
-    sed -i -e "${seds[$i]}" "$file"
-    if cmp -s "$file" "$dir/original"; then
-      outcome="STALE (the expression changes nothing)"; stale=$((stale + 1))
-    elif [ "$(diff "$dir/original" "$file" | grep -c '^[<>]')" -ne 2 ]; then
-      outcome="STALE (the expression changes more than one line)"; stale=$((stale + 1))
+    outcome=$(plant "$i" "$file")
+    if [ -n "$outcome" ]; then
+      stale=$((stale + 1))
     elif ! cmake --build "$build" -j"$jobs" >"$dir/$id.build.log" 2>&1; then
       outcome="STALE (does not compile; see $dir/$id.build.log)"; stale=$((stale + 1))
     elif run_suite "$dir/$id.log"; then
