@@ -222,6 +222,13 @@ QString latencyTimerDiagnostic(const QString& description, int milliseconds) {
         .arg(milliseconds);
 }
 
+QString serialDriverFallbackDiagnostic(const QString& description) {
+    return QStringLiteral("FTDI's D2XX library cannot open the USB adapter \"%1\" while the kernel's serial "
+                          "driver ftdi_sio holds it, so the panel uses libftdi1 for it. To use D2XX, run "
+                          "sudo rmmod ftdi_sio usbserial (or blacklist ftdi_sio) and restart the panel.")
+        .arg(description);
+}
+
 QString permissionDiagnostic(const QString& description) {
     return QStringLiteral(
                "No permission to open the USB adapter \"%1\". Install the udev rule "

@@ -133,5 +133,7 @@ struct SystemView {
 QString permissionDiagnostic(const QString& description);
 QString takenFromKernelDriverDiagnostic(const QString& description, const QString& ttyNodes);
 QString latencyTimerDiagnostic(const QString& description, int milliseconds);
+// One that D2XX cannot open while ftdi_sio holds it, and libftdi1 opens instead.
+QString serialDriverFallbackDiagnostic(const QString& description);
 
 } // namespace valve::link::libftdi
