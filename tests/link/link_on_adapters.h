@@ -31,6 +31,12 @@ public:
     virtual QList<QByteArray> hostLines(std::size_t adapter) = 0;
 };
 
+// Sends `line` and returns the reply characters that came.
+inline QByteArray ask(protocol::Exchange& exchange, const char* line, int replyLength = 3) {
+    await(exchange.run(line, replyLength));
+    return QByteArray(exchange.reply_buf().slot.data(), replyLength);
+}
+
 struct RigMaker {
     const char* name;
     std::function<std::unique_ptr<AdapterRig>()> make;
@@ -40,10 +46,8 @@ struct RigMaker {
 class LinkOnAdapters : public ::testing::TestWithParam<RigMaker> {
 protected:
     bool configure() { return await(link.configure_usb_connection()); }
-    // Sends `line` and returns the reply characters that came.
     QByteArray ask(const char* line, int replyLength = 3) {
-        await(exchange.run(line, replyLength));
-        return QByteArray(exchange.reply_buf().slot.data(), replyLength);
+        return testing::ask(exchange, line, replyLength);
     }
 
     std::unique_ptr<AdapterRig> rig = GetParam().make();
