@@ -1,8 +1,8 @@
 # The emulated USB bus with its FTDI chips, built as a stand-in
 # libusb-1.0.so.0 in a folder of its own: programs linked to it find it there
 # first (their run path, or LD_LIBRARY_PATH), and libftdi1 then runs on it.
+set(EMULATED_USB_DIR ${CMAKE_BINARY_DIR}/emulated_usb)
 if(NOT TARGET emulated_libusb)
-  set(EMULATED_USB_DIR ${CMAKE_BINARY_DIR}/emulated_usb)
   add_library(emulated_libusb SHARED
     ${CMAKE_CURRENT_LIST_DIR}/emulated_usb.h
     ${CMAKE_CURRENT_LIST_DIR}/ftdi_chip.cpp
