@@ -74,7 +74,6 @@ struct Chip {
     // What the host told it since it was plugged in, and what it holds.
     LineSettings line;
     int latencyMs = 16;
-    int resets = 0;
     int detaches = 0; // times its kernel driver was taken off interface 0
     std::string rx;   // received from the line, not yet sent to the host
     bool overrun = false;

@@ -69,7 +69,6 @@ int Chip::control(std::uint8_t requestType, std::uint8_t request, std::uint16_t 
             rx.clear();
             overrun = false;
         }
-        resets += value == kResetPort ? 1 : 0;
         return 0;
     case kFlowControl:
         line.flowControl = index >> 8;

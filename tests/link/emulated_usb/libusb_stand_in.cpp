@@ -126,18 +126,13 @@ void Bus::detach(ChipId id) {
 }
 
 std::vector<libusb_device*> Bus::devices() const {
-    std::vector<const Chip*> plugged;
+    std::vector<libusb_device*> list;
     for (const Chip& chip : chips_) {
         if (chip.device != nullptr) {
-            plugged.push_back(&chip);
+            list.push_back(chip.device);
         }
     }
-    std::sort(plugged.begin(), plugged.end(),
-              [](const Chip* a, const Chip* b) { return a->address > b->address; });
-    std::vector<libusb_device*> list;
-    for (const Chip* chip : plugged) {
-        list.push_back(chip->device);
-    }
+    std::sort(list.begin(), list.end(), [](auto* a, auto* b) { return a->address > b->address; });
     return list;
 }
 
@@ -147,7 +142,6 @@ void Bus::describe(ChipId id) {
     const Chip& chip = chips_.at(id);
     const fs::path devices = sysRoot_ / "bus/usb/devices";
     const std::string name = deviceName(chip);
-    const std::string tty = "ttyUSB" + std::to_string(2 * id);
     fs::remove_all(devices / name);
     fs::remove_all(devices / (name + ":1.0"));
     fs::remove_all(devices / (name + ":1.1"));
@@ -171,7 +165,7 @@ void Bus::describe(ChipId id) {
     if (chip.ttyOpenElsewhere && chip.kernelDriver[0]) {
         const fs::path fd = procRoot_ / std::to_string(kOtherProcess + id) / "fd";
         fs::create_directories(fd);
-        fs::create_symlink("/dev/" + tty, fd / "3");
+        fs::create_symlink("/dev/ttyUSB" + std::to_string(2 * id), fd / "3");
     }
 }
 
@@ -184,8 +178,15 @@ using usbchip::Chip;
 
 namespace {
 
-Chip& chipOf(libusb_device_handle* handle) {
-    return Bus::get().chip(handle->device->chip);
+// Runs `call` on the chip behind an open handle with the bus locked; a device
+// that has vanished fails as libusb fails for one.
+template <typename Call> int withChip(libusb_device_handle* handle, Call call) {
+    auto lock = Bus::get().lock();
+    return handle->device->gone ? LIBUSB_ERROR_NO_DEVICE : call(Bus::get().chip(handle->device->chip), lock);
+}
+
+bool validInterface(const Chip& chip, int number) {
+    return number >= 0 && number < chip.interfaces();
 }
 
 struct ConfigBlock { // one allocation for the whole configuration descriptor
@@ -243,21 +244,24 @@ void libusb_unref_device(libusb_device* device) {
 int libusb_get_device_descriptor(libusb_device* device, libusb_device_descriptor* descriptor) {
     auto lock = Bus::get().lock();
     const bool h = Bus::get().chip(device->chip).type == usbchip::ChipType::FT2232H;
-    *descriptor = {};
-    descriptor->bLength = LIBUSB_DT_DEVICE_SIZE;
-    descriptor->bDescriptorType = LIBUSB_DT_DEVICE;
-    descriptor->bcdUSB = 0x0200;
-    descriptor->bMaxPacketSize0 = h ? 64 : 8;
-    descriptor->idVendor = usbchip::kFtdiVendor;
-    descriptor->idProduct = h ? 0x6010 : 0x6001;
-    descriptor->bcdDevice = h ? 0x0700 : 0x0600;
-    descriptor->iManufacturer = 1;
-    descriptor->iProduct = 2;
-    descriptor->iSerialNumber = 3;
-    descriptor->bNumConfigurations = 1;
+    *descriptor = {LIBUSB_DT_DEVICE_SIZE,
+                   LIBUSB_DT_DEVICE,
+                   0x0200,
+                   0,
+                   0,
+                   0,
+                   static_cast<uint8_t>(h ? 64 : 8),
+                   usbchip::kFtdiVendor,
+                   static_cast<uint16_t>(h ? 0x6010 : 0x6001),
+                   static_cast<uint16_t>(h ? 0x0700 : 0x0600),
+                   1,
+                   2,
+                   3,
+                   1};
     return LIBUSB_SUCCESS;
 }
 
+// One configuration; per interface a bulk IN (0x81, 0x83) and OUT (0x02, 0x04) endpoint.
 int libusb_get_config_descriptor(libusb_device* device, uint8_t index, libusb_config_descriptor** config) {
     if (index != 0) {
         return LIBUSB_ERROR_NOT_FOUND;
@@ -265,25 +269,35 @@ int libusb_get_config_descriptor(libusb_device* device, uint8_t index, libusb_co
     auto lock = Bus::get().lock();
     const Chip& chip = Bus::get().chip(device->chip);
     auto* block = new ConfigBlock;
-    block->config.bLength = LIBUSB_DT_CONFIG_SIZE;
-    block->config.bDescriptorType = LIBUSB_DT_CONFIG;
-    block->config.bNumInterfaces = static_cast<uint8_t>(chip.interfaces());
-    block->config.bConfigurationValue = 1;
-    block->config.interface = block->interfaces;
+    block->config = {
+        LIBUSB_DT_CONFIG_SIZE, LIBUSB_DT_CONFIG, 0, static_cast<uint8_t>(chip.interfaces()), 1, 0, 0x80, 45,
+        block->interfaces,     nullptr,          0};
     for (int i = 0; i < chip.interfaces(); ++i) {
-        libusb_interface_descriptor& setting = block->settings[i];
-        setting.bInterfaceNumber = static_cast<uint8_t>(i);
-        setting.bNumEndpoints = 2;
-        setting.bInterfaceClass = LIBUSB_CLASS_VENDOR_SPEC;
-        setting.endpoint = block->endpoints[i];
-        for (int e = 0; e < 2; ++e) { // IN 0x81/0x83 first, then OUT 0x02/0x04
-            block->endpoints[i][e].bEndpointAddress =
-                static_cast<uint8_t>(e == 0 ? 0x81 + 2 * i : 0x02 + 2 * i);
-            block->endpoints[i][e].bmAttributes = LIBUSB_TRANSFER_TYPE_BULK;
-            block->endpoints[i][e].wMaxPacketSize = static_cast<uint16_t>(chip.packetSize());
+        for (int e = 0; e < 2; ++e) {
+            block->endpoints[i][e] = {LIBUSB_DT_ENDPOINT_SIZE,
+                                      LIBUSB_DT_ENDPOINT,
+                                      static_cast<uint8_t>(e == 0 ? 0x81 + 2 * i : 0x02 + 2 * i),
+                                      LIBUSB_TRANSFER_TYPE_BULK,
+                                      static_cast<uint16_t>(chip.packetSize()),
+                                      0,
+                                      0,
+                                      0,
+                                      nullptr,
+                                      0};
         }
-        block->interfaces[i].altsetting = &setting;
-        block->interfaces[i].num_altsetting = 1;
+        block->settings[i] = {LIBUSB_DT_INTERFACE_SIZE,
+                              LIBUSB_DT_INTERFACE,
+                              static_cast<uint8_t>(i),
+                              0,
+                              2,
+                              LIBUSB_CLASS_VENDOR_SPEC,
+                              LIBUSB_CLASS_VENDOR_SPEC,
+                              LIBUSB_CLASS_VENDOR_SPEC,
+                              2,
+                              block->endpoints[i],
+                              nullptr,
+                              0};
+        block->interfaces[i] = {&block->settings[i], 1};
     }
     *config = &block->config;
     return LIBUSB_SUCCESS;
@@ -313,100 +327,81 @@ int libusb_get_port_numbers(libusb_device* device, uint8_t* numbers, int length)
 
 int libusb_open(libusb_device* device, libusb_device_handle** handle) {
     auto lock = Bus::get().lock();
-    if (device->gone) {
-        return LIBUSB_ERROR_NO_DEVICE;
-    }
-    if (Bus::get().chip(device->chip).noPermission) {
-        return LIBUSB_ERROR_ACCESS;
+    if (device->gone || Bus::get().chip(device->chip).noPermission) {
+        return device->gone ? LIBUSB_ERROR_NO_DEVICE : LIBUSB_ERROR_ACCESS;
     }
     *handle = new libusb_device_handle{libusb_ref_device(device)};
     return LIBUSB_SUCCESS;
 }
 
+// With auto-detach, the kernel driver that the claim took off comes back.
 int libusb_release_interface(libusb_device_handle* handle, int number) {
     auto lock = Bus::get().lock();
-    Chip& chip = chipOf(handle);
-    const auto i = static_cast<std::size_t>(number);
-    if (number < 0 || number >= chip.interfaces() || chip.claimedBy[i] != handle) {
+    Chip& chip = Bus::get().chip(handle->device->chip);
+    if (!validInterface(chip, number) || chip.claimedBy[static_cast<std::size_t>(number)] != handle) {
         return LIBUSB_ERROR_NOT_FOUND;
     }
-    chip.claimedBy[i] = nullptr;
+    chip.claimedBy[static_cast<std::size_t>(number)] = nullptr;
     if (handle->device->gone) {
         return LIBUSB_ERROR_NO_DEVICE;
     }
-    if (std::exchange(handle->detachedHere[i], false)) { // auto-detach gives it back
-        chip.kernelDriver[i] = true;
+    if (std::exchange(handle->detachedHere[static_cast<std::size_t>(number)], false)) {
+        chip.kernelDriver[static_cast<std::size_t>(number)] = true;
         Bus::get().describe(handle->device->chip);
     }
     return LIBUSB_SUCCESS;
 }
 
 void libusb_close(libusb_device_handle* handle) {
-    for (int number = 0; number < 2; ++number) {
-        libusb_release_interface(handle, number);
-    }
-    {
-        auto lock = Bus::get().lock();
-        libusb_unref_device(handle->device);
-    }
+    libusb_release_interface(handle, 0);
+    libusb_release_interface(handle, 1);
+    auto lock = Bus::get().lock();
+    libusb_unref_device(handle->device);
     delete handle;
 }
 
 int libusb_get_string_descriptor_ascii(libusb_device_handle* handle, uint8_t index, unsigned char* data,
                                        int length) {
-    auto lock = Bus::get().lock();
-    if (handle->device->gone) {
-        return LIBUSB_ERROR_NO_DEVICE;
-    }
-    const Chip& chip = chipOf(handle);
-    const std::string texts[] = {"FTDI", chip.product, chip.serial};
-    if (index < 1 || index > 3 || length < 1) {
-        return LIBUSB_ERROR_PIPE;
-    }
-    const std::string& text = texts[index - 1];
-    const auto n = std::min<std::size_t>(text.size(), static_cast<std::size_t>(length - 1));
-    std::memcpy(data, text.data(), n);
-    data[n] = '\0';
-    return static_cast<int>(n);
+    return withChip(handle, [&](Chip& chip, auto&) -> int {
+        const std::string texts[] = {"FTDI", chip.product, chip.serial};
+        if (index < 1 || index > 3 || length < 1) {
+            return LIBUSB_ERROR_PIPE;
+        }
+        const auto n = std::min(texts[index - 1].size(), static_cast<std::size_t>(length - 1));
+        std::memcpy(data, texts[index - 1].data(), n);
+        data[n] = '\0';
+        return static_cast<int>(n);
+    });
 }
 
 int libusb_kernel_driver_active(libusb_device_handle* handle, int number) {
-    auto lock = Bus::get().lock();
-    if (handle->device->gone) {
-        return LIBUSB_ERROR_NO_DEVICE;
-    }
-    return number < chipOf(handle).interfaces() &&
-           chipOf(handle).kernelDriver[static_cast<std::size_t>(number)];
+    return withChip(handle, [&](Chip& chip, auto&) -> int {
+        return validInterface(chip, number) && chip.kernelDriver[static_cast<std::size_t>(number)] ? 1 : 0;
+    });
 }
 
 int libusb_detach_kernel_driver(libusb_device_handle* handle, int number) {
-    auto lock = Bus::get().lock();
-    if (handle->device->gone) {
-        return LIBUSB_ERROR_NO_DEVICE;
-    }
-    Chip& chip = chipOf(handle);
-    if (number >= chip.interfaces() || !chip.kernelDriver[static_cast<std::size_t>(number)]) {
-        return LIBUSB_ERROR_NOT_FOUND;
-    }
-    chip.kernelDriver[static_cast<std::size_t>(number)] = false;
-    chip.detaches += number == 0 ? 1 : 0;
-    Bus::get().describe(handle->device->chip);
-    return LIBUSB_SUCCESS;
+    return withChip(handle, [&](Chip& chip, auto&) -> int {
+        if (!validInterface(chip, number) || !chip.kernelDriver[static_cast<std::size_t>(number)]) {
+            return LIBUSB_ERROR_NOT_FOUND;
+        }
+        chip.kernelDriver[static_cast<std::size_t>(number)] = false;
+        chip.detaches += number == 0 ? 1 : 0;
+        Bus::get().describe(handle->device->chip);
+        return LIBUSB_SUCCESS;
+    });
 }
 
 int libusb_attach_kernel_driver(libusb_device_handle* handle, int number) {
-    auto lock = Bus::get().lock();
-    if (handle->device->gone) {
-        return LIBUSB_ERROR_NO_DEVICE;
-    }
-    Chip& chip = chipOf(handle);
-    const auto i = static_cast<std::size_t>(number);
-    if (number >= chip.interfaces() || chip.claimedBy[i] != nullptr || chip.kernelDriver[i]) {
-        return LIBUSB_ERROR_BUSY;
-    }
-    chip.kernelDriver[i] = true;
-    Bus::get().describe(handle->device->chip);
-    return LIBUSB_SUCCESS;
+    return withChip(handle, [&](Chip& chip, auto&) -> int {
+        const auto i = static_cast<std::size_t>(number);
+        if (!validInterface(chip, number) || chip.claimedBy[i] != nullptr || chip.kernelDriver[i]) {
+            return LIBUSB_ERROR_BUSY;
+        }
+        chip.kernelDriver[i] = true;
+        Bus::get().describe(handle->device->chip);
+        return LIBUSB_SUCCESS;
+    });
 }
 
 int libusb_set_auto_detach_kernel_driver(libusb_device_handle* handle, int enable) {
@@ -415,95 +410,83 @@ int libusb_set_auto_detach_kernel_driver(libusb_device_handle* handle, int enabl
 }
 
 int libusb_get_configuration(libusb_device_handle* handle, int* configuration) {
-    auto lock = Bus::get().lock();
     *configuration = 1;
-    return handle->device->gone ? LIBUSB_ERROR_NO_DEVICE : LIBUSB_SUCCESS;
+    return withChip(handle, [](Chip&, auto&) { return 0; });
 }
 
 int libusb_set_configuration(libusb_device_handle* handle, int /*configuration*/) {
-    auto lock = Bus::get().lock();
-    return handle->device->gone ? LIBUSB_ERROR_NO_DEVICE : LIBUSB_SUCCESS;
+    return withChip(handle, [](Chip&, auto&) { return 0; });
 }
 
+// Busy when another handle or program holds it, or the kernel driver does
+// and the handle may not take it off.
 int libusb_claim_interface(libusb_device_handle* handle, int number) {
-    auto lock = Bus::get().lock();
-    if (handle->device->gone) {
-        return LIBUSB_ERROR_NO_DEVICE;
-    }
-    Chip& chip = chipOf(handle);
-    const auto i = static_cast<std::size_t>(number);
-    if (number < 0 || number >= chip.interfaces()) {
-        return LIBUSB_ERROR_NOT_FOUND;
-    }
-    if ((chip.claimedBy[i] != nullptr && chip.claimedBy[i] != handle) || (i == 0 && chip.claimedElsewhere)) {
-        return LIBUSB_ERROR_BUSY;
-    }
-    if (chip.kernelDriver[i]) {
-        if (!handle->autoDetach) {
+    return withChip(handle, [&](Chip& chip, auto&) -> int {
+        const auto i = static_cast<std::size_t>(number);
+        if (!validInterface(chip, number)) {
+            return LIBUSB_ERROR_NOT_FOUND;
+        }
+        if ((chip.claimedBy[i] != nullptr && chip.claimedBy[i] != handle) ||
+            (i == 0 && chip.claimedElsewhere) || (chip.kernelDriver[i] && !handle->autoDetach)) {
             return LIBUSB_ERROR_BUSY;
         }
-        chip.kernelDriver[i] = false;
-        handle->detachedHere[i] = true;
-        chip.detaches += i == 0 ? 1 : 0;
-        Bus::get().describe(handle->device->chip);
-    }
-    chip.claimedBy[i] = handle;
-    return LIBUSB_SUCCESS;
+        if (chip.kernelDriver[i]) {
+            chip.kernelDriver[i] = false;
+            handle->detachedHere[i] = true;
+            chip.detaches += i == 0 ? 1 : 0;
+            Bus::get().describe(handle->device->chip);
+        }
+        chip.claimedBy[i] = handle;
+        return LIBUSB_SUCCESS;
+    });
 }
 
 int libusb_clear_halt(libusb_device_handle* handle, unsigned char /*endpoint*/) {
-    auto lock = Bus::get().lock();
-    if (handle->device->gone) {
-        return LIBUSB_ERROR_NO_DEVICE;
-    }
-    Chip& chip = chipOf(handle);
-    chip.faults.inHalted = chip.faults.haltSticks;
-    return LIBUSB_SUCCESS;
+    return withChip(handle, [](Chip& chip, auto&) -> int {
+        chip.faults.inHalted = chip.faults.haltSticks;
+        return LIBUSB_SUCCESS;
+    });
 }
 
 int libusb_control_transfer(libusb_device_handle* handle, uint8_t requestType, uint8_t request,
                             uint16_t value, uint16_t index, unsigned char* data, uint16_t length,
                             unsigned int /*timeout*/) {
-    auto lock = Bus::get().lock();
-    if (handle->device->gone) {
-        return LIBUSB_ERROR_NO_DEVICE;
-    }
-    const int result = chipOf(handle).control(requestType, request, value, index, data, length);
-    Bus::get().changed.notify_all(); // a new latency period, say
-    return result;
+    return withChip(handle, [&](Chip& chip, auto&) -> int {
+        Bus::get().changed.notify_all(); // a new latency period, say
+        return chip.control(requestType, request, value, index, data, length);
+    });
 }
 
-// IN transfers wait for the chip's next packet, with the bus unlocked.
+// An IN transfer waits for the chip's next packet, with the bus unlocked.
 int libusb_bulk_transfer(libusb_device_handle* handle, unsigned char endpoint, unsigned char* data,
                          int length, int* transferred, unsigned int timeout) {
-    auto lock = Bus::get().lock();
     *transferred = 0;
-    if ((endpoint & LIBUSB_ENDPOINT_IN) == 0) {
-        return handle->device->gone ? LIBUSB_ERROR_NO_DEVICE
-                                    : chipOf(handle).bulkOut(data, length, transferred);
-    }
     const auto deadline =
         usbchip::Clock::now() + std::chrono::milliseconds(timeout == 0 ? 86'400'000 : timeout);
-    for (;;) {
-        if (handle->device->gone) {
-            return LIBUSB_ERROR_NO_DEVICE;
+    return withChip(handle, [&](Chip& chip, std::unique_lock<std::mutex>& lock) -> int {
+        if ((endpoint & LIBUSB_ENDPOINT_IN) == 0) {
+            return chip.bulkOut(data, length, transferred);
         }
-        Chip& chip = chipOf(handle);
-        if (const int fault = chip.inFault()) {
-            return fault;
+        for (;;) {
+            if (handle->device->gone) {
+                return LIBUSB_ERROR_NO_DEVICE;
+            }
+            if (const int fault = chip.inFault()) {
+                return fault;
+            }
+            const auto due = chip.inDue();
+            if (usbchip::Clock::now() >= due) {
+                return chip.bulkIn(data, length, transferred);
+            }
+            if (usbchip::Clock::now() >= deadline) {
+                return LIBUSB_ERROR_TIMEOUT;
+            }
+            Bus::get().changed.wait_until(lock, std::min(due, deadline));
         }
-        const auto due = chip.inDue();
-        if (usbchip::Clock::now() >= due) {
-            return chip.bulkIn(data, length, transferred);
-        }
-        if (usbchip::Clock::now() >= deadline) {
-            return LIBUSB_ERROR_TIMEOUT;
-        }
-        Bus::get().changed.wait_until(lock, std::min(due, deadline));
-    }
+    });
 }
 
-// libftdi1's streaming and asynchronous reads and writes; the backend uses none.
+// libftdi1's streaming and asynchronous transfers; the backend uses none.
 libusb_transfer* libusb_alloc_transfer(int /*isoPackets*/) {
     return nullptr;
 }
