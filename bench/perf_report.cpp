@@ -1,8 +1,9 @@
 // The panel's performance figures in one run, each beside its reference:
-// the link's reply wait, the timed event run, start-up and peak memory, and a
-// full memory-editor read. Prints a table, or one JSON object with --json.
-// Exit code 0 when every figure meets its target, 2 when one misses, 1 when a
-// measurement could not be completed.
+// the link's reply wait, the timed event run, start-up and peak memory, a
+// full memory-editor read, and the hardware backends' idle cost. Prints a table, or one JSON object with
+// --json. Exit code 0 when every figure meets its target, 2 when one misses, 1 when a measurement could not
+// be completed.
+#include "backend_idle.h"
 #include "link_wait.h"
 #include "memory_read.h"
 #include "sequencer_run.h"
@@ -33,6 +34,10 @@ constexpr Target kTargets[] = {
     {"startup_to_shown_ms", true, 300.0},
     {"startup_peak_memory_mb", true, 60.0},
     {"memory_read_to_bound_ratio", true, 1.10, "memory_read_undisturbed_to_bound_ratio"},
+    {"libftdi_idle_wakeups_per_s", true, 5.0},
+    {"libftdi_pickup_median_ms", true, 1.0 + 2.0}, // plus one latency period of the chip
+    {"d2xx_idle_wakeups_per_s", true, 2.0},
+    {"d2xx_pickup_median_ms", true, 1.0},
 };
 
 bool meets(const Target& target, double value) {
@@ -83,6 +88,10 @@ int main(int argc, char** argv) {
     report.add("machine_load_1min", load, "runnable processes, at the start");
 
     bool complete = true;
+    {
+        BackendIdleBench idle;
+        complete = idle.report(report) && complete;
+    }
     {
         LinkWaitBench bench;
         bench.report(report);

@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qcoro-qt6-dev libftdi1-dev libgtest-dev libgmock-dev
+  libusb-1.0-0-dev                # the emulated FTDI chip's stand-in libusb
   clang libclang-rt-14-dev        # the fuzz targets (libFuzzer)
   xvfb xauth                      # the panel and its screenshots without a display
 )

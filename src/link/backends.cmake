@@ -2,6 +2,7 @@
 # run time, and libftdi1 for systems without it.
 add_library(valve_hardware STATIC
   ${CMAKE_CURRENT_LIST_DIR}/d2xx_driver.cpp ${CMAKE_CURRENT_LIST_DIR}/d2xx_driver.h
+  ${CMAKE_CURRENT_LIST_DIR}/fallback_driver.cpp ${CMAKE_CURRENT_LIST_DIR}/fallback_driver.h
   ${CMAKE_CURRENT_LIST_DIR}/hardware_driver.cpp ${CMAKE_CURRENT_LIST_DIR}/hardware_driver.h
   ${CMAKE_CURRENT_LIST_DIR}/libftdi_driver.cpp ${CMAKE_CURRENT_LIST_DIR}/libftdi_driver.h
   ${CMAKE_CURRENT_LIST_DIR}/libftdi_port.cpp ${CMAKE_CURRENT_LIST_DIR}/libftdi_port.h

@@ -1,5 +1,7 @@
 #include "d2xx_driver.h"
 
+#include "libftdi_support.h"
+
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -83,13 +85,11 @@ struct Api {
     Api(const Api&) = delete;
     Api& operator=(const Api&) = delete;
     ~Api() {
-        if (library != nullptr) {
 #if defined(_WIN32)
+        if (library != nullptr) {
             FreeLibrary(library);
-#else
-            dlclose(library);
-#endif
         }
+#endif
     }
 
     template <typename Fn> bool resolve(Fn& fn, const char* name) {
@@ -104,56 +104,87 @@ struct Api {
 
 #if !defined(_WIN32)
 // Waits for the library's "characters received" event on one handle and
-// passes it on. A timed wait with a queue check covers a signal that came
-// while the thread was not waiting (or an event registration that failed).
+// passes it on. It holds the event's mutex except while it waits, so the
+// library (which signals with the mutex held) cannot signal between two waits,
+// and it passes each wake-up on without letting go. It makes no library call
+// of its own: the link looks at the queue when woken. While bytes are wanted
+// a time-out of half a second on the monotonic clock wakes the link all the
+// same, as a safety net; while they are not, it waits for the event alone.
+// When the library refuses the event, the waiter checks the queue every
+// 20 ms instead.
 class RxWaiter {
 public:
     RxWaiter(const Api& api, FT_HANDLE handle, std::function<void()> notify)
         : api_(api), handle_(handle), notify_(std::move(notify)) {
+        pthread_condattr_t attributes;
+        pthread_condattr_init(&attributes);
+        pthread_condattr_setclock(&attributes, CLOCK_MONOTONIC);
+        pthread_cond_init(&event_.eCondVar, &attributes);
+        pthread_condattr_destroy(&attributes);
         pthread_mutex_init(&event_.eMutex, nullptr);
-        pthread_cond_init(&event_.eCondVar, nullptr);
-        event_.iVar = 0;
-        api_.setEventNotification(handle_, kEventRxChar, &event_);
+        polling_ = api_.setEventNotification(handle_, kEventRxChar, &event_) != 0;
         thread_ = std::thread([this] { run(); });
     }
     RxWaiter(const RxWaiter&) = delete;
     RxWaiter& operator=(const RxWaiter&) = delete;
+    // The event goes last, after the handle has been closed.
     ~RxWaiter() {
+        stop();
+        pthread_cond_destroy(&event_.eCondVar);
+        pthread_mutex_destroy(&event_.eMutex);
+    }
+
+    void setWanted(bool wanted) {
+        pthread_mutex_lock(&event_.eMutex);
+        wanted_ = wanted;
+        pthread_cond_signal(&event_.eCondVar);
+        pthread_mutex_unlock(&event_.eMutex);
+    }
+
+    // Notification off, then the thread stopped and joined.
+    void stop() {
+        if (!thread_.joinable()) {
+            return;
+        }
+        if (!polling_) {
+            api_.setEventNotification(handle_, 0, &event_);
+        }
         pthread_mutex_lock(&event_.eMutex);
         stop_ = true;
         pthread_cond_signal(&event_.eCondVar);
         pthread_mutex_unlock(&event_.eMutex);
         thread_.join();
-        // Stop the library from signalling an event that is about to go away.
-        api_.setEventNotification(handle_, 0, &event_);
-        pthread_cond_destroy(&event_.eCondVar);
-        pthread_mutex_destroy(&event_.eMutex);
     }
 
 private:
-    static constexpr long kRecheckNs = 20'000'000;
+    static constexpr long kSafetyNetNs = 500'000'000;
+    static constexpr long kPollNs = 20'000'000;
 
     void run() {
         pthread_mutex_lock(&event_.eMutex);
         while (!stop_) {
-            timespec deadline{};
-            clock_gettime(CLOCK_REALTIME, &deadline);
-            deadline.tv_nsec += kRecheckNs;
-            if (deadline.tv_nsec >= 1'000'000'000) {
-                deadline.tv_sec += 1;
-                deadline.tv_nsec -= 1'000'000'000;
-            }
-            const int waited = pthread_cond_timedwait(&event_.eCondVar, &event_.eMutex, &deadline);
+            const bool signalled = waitOnce();
             if (stop_) {
                 break;
             }
-            pthread_mutex_unlock(&event_.eMutex);
-            if (waited == 0 || bytesWaiting()) {
+            if (polling_ ? bytesWaiting() : signalled || wanted_) {
                 notify_();
             }
-            pthread_mutex_lock(&event_.eMutex);
         }
         pthread_mutex_unlock(&event_.eMutex);
+    }
+
+    // True when the event was signalled, false when the time ran out.
+    bool waitOnce() {
+        if (!polling_ && !wanted_) {
+            return pthread_cond_wait(&event_.eCondVar, &event_.eMutex) == 0;
+        }
+        timespec deadline{};
+        clock_gettime(CLOCK_MONOTONIC, &deadline);
+        deadline.tv_nsec += polling_ ? kPollNs : kSafetyNetNs;
+        deadline.tv_sec += deadline.tv_nsec / 1'000'000'000;
+        deadline.tv_nsec %= 1'000'000'000;
+        return pthread_cond_timedwait(&event_.eCondVar, &event_.eMutex, &deadline) == 0;
     }
 
     bool bytesWaiting() const {
@@ -165,11 +196,17 @@ private:
     FT_HANDLE handle_;
     std::function<void()> notify_;
     EventHandle event_{};
-    bool stop_ = false; // guarded by event_.eMutex
+    bool polling_ = false; // the library refused the event
+    bool wanted_ = true;   // guarded by event_.eMutex, as is stop_
+    bool stop_ = false;
     std::thread thread_;
 };
 #else
-class RxWaiter {};
+class RxWaiter {
+public:
+    void setWanted(bool) {}
+    void stop() {}
+};
 #endif
 
 } // namespace d2xx
@@ -189,7 +226,9 @@ std::unique_ptr<D2xxDriver> D2xxDriver::load(const char* libraryName) {
 #if defined(_WIN32)
     api->library = LoadLibraryA(libraryName);
 #else
-    api->library = dlopen(libraryName, RTLD_NOW | RTLD_LOCAL);
+    // Never unloaded: the library runs threads of its own, which must not
+    // lose their code under them at exit.
+    api->library = dlopen(libraryName, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
 #endif
     if (api->library == nullptr) {
         return nullptr;
@@ -214,8 +253,7 @@ std::unique_ptr<D2xxDriver> D2xxDriver::load(const char* libraryName) {
 D2xxDriver::D2xxDriver(std::unique_ptr<d2xx::Api> api) : api_(std::move(api)) {}
 
 D2xxDriver::~D2xxDriver() {
-    // The waiter threads must be gone before the library is unloaded.
-    waiters_.clear();
+    waiters_.clear(); // their threads end first
 }
 
 FtStatus D2xxDriver::createDeviceInfoList(std::uint32_t& count) {
@@ -247,9 +285,10 @@ FtStatus D2xxDriver::openEx(const char* description, std::uint32_t flags, FtHand
     handle = fromNative(native);
     open_.insert(handle);
     // Replies are one to three bytes: without this the adapter holds them back
-    // for its default 16 ms. A failure here only costs latency.
-    if (api_->setLatencyTimer != nullptr) {
-        api_->setLatencyTimer(native, kLatencyTimerMs);
+    // for its default 16 ms. A failure only costs latency, but is told.
+    if (api_->setLatencyTimer != nullptr && api_->setLatencyTimer(native, kLatencyTimerMs) != ft::OK &&
+        diagnostics_) {
+        diagnostics_(libftdi::latencyTimerDiagnostic(QString::fromLocal8Bit(description), kLatencyTimerMs));
     }
     if (notify_) {
         startWaiter(handle);
@@ -257,45 +296,67 @@ FtStatus D2xxDriver::openEx(const char* description, std::uint32_t flags, FtHand
     return status;
 }
 
+// A handle we do not hold open never reaches the library: it may have freed it.
+template <typename Call> FtStatus D2xxDriver::onOpen(FtHandle handle, Call call) {
+    return open_.contains(handle) ? call(toNative(handle)) : ft::INVALID_HANDLE;
+}
+
 FtStatus D2xxDriver::setBaudRate(FtHandle handle, std::uint32_t baudRate) {
-    return api_->setBaudRate(toNative(handle), baudRate);
+    return onOpen(handle, [&](d2xx::FT_HANDLE native) { return api_->setBaudRate(native, baudRate); });
 }
 
 FtStatus D2xxDriver::setDataCharacteristics(FtHandle handle, std::uint8_t wordLength, std::uint8_t stopBits,
                                             std::uint8_t parity) {
-    return api_->setDataCharacteristics(toNative(handle), wordLength, stopBits, parity);
+    return onOpen(handle, [&](d2xx::FT_HANDLE native) {
+        return api_->setDataCharacteristics(native, wordLength, stopBits, parity);
+    });
 }
 
 FtStatus D2xxDriver::setFlowControl(FtHandle handle, std::uint16_t flowControl, std::uint8_t xon,
                                     std::uint8_t xoff) {
-    return api_->setFlowControl(toNative(handle), flowControl, xon, xoff);
+    return onOpen(
+        handle, [&](d2xx::FT_HANDLE native) { return api_->setFlowControl(native, flowControl, xon, xoff); });
 }
 
 FtStatus D2xxDriver::setTimeouts(FtHandle handle, std::uint32_t readTimeoutMs, std::uint32_t writeTimeoutMs) {
-    return api_->setTimeouts(toNative(handle), readTimeoutMs, writeTimeoutMs);
+    return onOpen(handle, [&](d2xx::FT_HANDLE native) {
+        return api_->setTimeouts(native, readTimeoutMs, writeTimeoutMs);
+    });
 }
 
 FtStatus D2xxDriver::purge(FtHandle handle, std::uint32_t mask) {
-    return api_->purge(toNative(handle), mask);
+    return onOpen(handle, [&](d2xx::FT_HANDLE native) { return api_->purge(native, mask); });
 }
 
 FtStatus D2xxDriver::getQueueStatus(FtHandle handle, std::uint32_t& rxBytes) {
-    return api_->getQueueStatus(toNative(handle), &rxBytes);
+    return onOpen(handle, [&](d2xx::FT_HANDLE native) { return api_->getQueueStatus(native, &rxBytes); });
 }
 
 FtStatus D2xxDriver::read(FtHandle handle, void* buffer, std::uint32_t bytesToRead,
                           std::uint32_t& bytesRead) {
-    return api_->read(toNative(handle), buffer, bytesToRead, &bytesRead);
+    bytesRead = 0;
+    return onOpen(
+        handle, [&](d2xx::FT_HANDLE native) { return api_->read(native, buffer, bytesToRead, &bytesRead); });
 }
 
 FtStatus D2xxDriver::write(FtHandle handle, const void* buffer, std::uint32_t bytesToWrite,
                            std::uint32_t& bytesWritten) {
+    bytesWritten = 0;
     // The library's prototype is not const-correct; it does not write to the buffer.
-    return api_->write(toNative(handle), const_cast<void*>(buffer), bytesToWrite, &bytesWritten);
+    return onOpen(handle, [&](d2xx::FT_HANDLE native) {
+        return api_->write(native, const_cast<void*>(buffer), bytesToWrite, &bytesWritten);
+    });
 }
 
+// Notification off and the waiter gone first, the event only after the handle.
 FtStatus D2xxDriver::close(FtHandle handle) {
-    stopWaiter(handle);
+    if (!open_.contains(handle)) {
+        return ft::INVALID_HANDLE;
+    }
+    auto waiter = waiters_.extract(handle);
+    if (!waiter.empty()) {
+        waiter.mapped()->stop();
+    }
     open_.erase(handle);
     return api_->close(toNative(handle));
 }
@@ -319,17 +380,23 @@ bool D2xxDriver::setReceiveNotifier(std::function<void()> notify) {
 #endif
 }
 
+void D2xxDriver::setReceiveWanted(FtHandle handle, bool wanted) {
+    if (const auto waiter = waiters_.find(handle); waiter != waiters_.end()) {
+        waiter->second->setWanted(wanted);
+    }
+}
+
+void D2xxDriver::setDiagnosticSink(std::function<void(const QString&)> sink) {
+    diagnostics_ = std::move(sink);
+}
+
 void D2xxDriver::startWaiter(FtHandle handle) {
 #if !defined(_WIN32)
-    stopWaiter(handle);
+    waiters_.erase(handle);
     waiters_[handle] = std::make_unique<d2xx::RxWaiter>(*api_, toNative(handle), notify_);
 #else
     (void)handle;
 #endif
-}
-
-void D2xxDriver::stopWaiter(FtHandle handle) {
-    waiters_.erase(handle);
 }
 
 } // namespace valve::link

@@ -14,9 +14,10 @@ struct Api;
 class RxWaiter;
 } // namespace d2xx
 
-// FTDI's D2XX library, loaded at run time through the system loader. The
-// twelve operations are passed through unchanged; the only step of our own is
-// the 2 ms latency timer set right after a successful open.
+// FTDI's D2XX library, loaded at run time through the system loader and never
+// unloaded. The twelve operations are passed through unchanged for the
+// handles it has opened (any other handle gets INVALID_HANDLE); the only step
+// of our own is the 2 ms latency timer set right after a successful open.
 class D2xxDriver final : public FtdiDriver {
 public:
 #if defined(_WIN32)
@@ -53,14 +54,18 @@ public:
     // Works only when the library offers event notification (Linux and macOS
     // builds of D2XX); a waiter thread per open handle then calls `notify`.
     bool setReceiveNotifier(std::function<void()> notify) override;
+    // While bytes are not wanted, the waiter sleeps until the library signals.
+    void setReceiveWanted(FtHandle handle, bool wanted) override;
+    void setDiagnosticSink(std::function<void(const QString&)> sink) override;
 
 private:
     explicit D2xxDriver(std::unique_ptr<d2xx::Api> api);
     void startWaiter(FtHandle handle);
-    void stopWaiter(FtHandle handle);
+    template <typename Call> FtStatus onOpen(FtHandle handle, Call call);
 
     std::unique_ptr<d2xx::Api> api_;
     std::function<void()> notify_;
+    std::function<void(const QString&)> diagnostics_;
     std::set<FtHandle> open_;
     std::map<FtHandle, std::unique_ptr<d2xx::RxWaiter>> waiters_;
 };

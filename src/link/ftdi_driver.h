@@ -92,6 +92,15 @@ public:
     // NOLINTNEXTLINE(performance-unnecessary-value-param)
     virtual bool setReceiveNotifier(std::function<void()> /*notify*/) { return false; }
 
+    // Whether the link waits for received bytes on `handle`: from a command
+    // line's write until its reply has been taken, and a short grace after.
+    // A backend that reads from the adapter only then lets the processor sleep
+    // while the adapter is idle (the chip keeps what comes meanwhile); when
+    // switched on again it first fetches what the chip kept, so the queue
+    // status is complete once the call returns. Before the first call the
+    // backend reads all the time. Backends that always read ignore it.
+    virtual void setReceiveWanted(FtHandle /*handle*/, bool /*wanted*/) {}
+
     // Where a backend reports what the operator must know and no status number
     // can say (an adapter the user has no permission to open, say).
     // NOLINTNEXTLINE(performance-unnecessary-value-param)

@@ -12,7 +12,8 @@ struct HardwareDriver {
     QString name; // "D2XX" or "libftdi1", for the log and the About box
 };
 
-// FTDI's D2XX library when the system has it, libftdi1 otherwise.
+// FTDI's D2XX library when the system has it (with libftdi1 for adapters the
+// kernel's ftdi_sio holds), libftdi1 otherwise.
 HardwareDriver makeHardwareDriver();
 
 } // namespace valve::link

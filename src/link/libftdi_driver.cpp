@@ -2,6 +2,7 @@
 
 #include "libftdi_port.h"
 
+#include <QStringList>
 #include <algorithm>
 #include <cstring>
 #include <ftdi.h>
@@ -94,8 +95,7 @@ void copyText(const std::string& text, std::array<char, kDescriptionBufferSize>&
 
 } // namespace
 
-LibftdiDriver::LibftdiDriver(std::filesystem::path sysRoot, std::filesystem::path procRoot)
-    : sysRoot_(std::move(sysRoot)), procRoot_(std::move(procRoot)) {
+LibftdiDriver::LibftdiDriver(libftdi::SystemView system) : system_(std::move(system)) {
     usbInitResult_ = libusb_init(&usb_);
     if (usbInitResult_ != LIBUSB_SUCCESS) {
         usb_ = nullptr;
@@ -138,14 +138,15 @@ LibftdiDriver::Adapter LibftdiDriver::inspect(libusb_device* device) const {
     }
     // sysfs has the strings even when the device node is closed to us.
     if (adapter.description.empty()) {
-        adapter.description = libftdi::usbAttribute(sysRoot_, name, "product");
+        adapter.description = libftdi::usbAttribute(system_.sysRoot, name, "product");
     }
     if (adapter.serialNumber.empty()) {
-        adapter.serialNumber = libftdi::usbAttribute(sysRoot_, name, "serial");
+        adapter.serialNumber = libftdi::usbAttribute(system_.sysRoot, name, "serial");
     }
     bool serialDeviceInUse = false;
-    for (const std::string& node : libftdi::ttyNodesOfInterface(sysRoot_, name, kInterface)) {
-        serialDeviceInUse = serialDeviceInUse || libftdi::openByAnotherProcess(procRoot_, node, ::getpid());
+    for (const std::string& node : libftdi::ttyNodesOfInterface(system_.sysRoot, name, kInterface)) {
+        serialDeviceInUse =
+            serialDeviceInUse || libftdi::openByAnotherProcess(system_.procRoot, node, ::getpid());
     }
     adapter.openElsewhere = libftdi::countsAsOpenElsewhere(adapter.probe, serialDeviceInUse, ours);
     return adapter;
@@ -246,11 +247,17 @@ FtStatus LibftdiDriver::openEx(const char* description, std::uint32_t flags, FtH
     if (chosen == adapters.end()) {
         return ft::DEVICE_NOT_OPENED;
     }
+    const QString name = QString::fromStdString(chosen->description);
     if (chosen->probe == InterfaceProbe::NoAccess) {
-        report(libftdi::permissionDiagnostic(QString::fromStdString(chosen->description)));
+        report(libftdi::permissionDiagnostic(name));
         return ft::DEVICE_NOT_OPENED;
     }
 
+    QStringList ttyNodes;
+    for (const std::string& node : libftdi::ttyNodesOfInterface(
+             system_.sysRoot, libftdi::sysfsDeviceName(chosen->location), kInterface)) {
+        ttyNodes << QString::fromStdString(node);
+    }
     ftdi_context* context = ftdi_new();
     if (context == nullptr) {
         return ft::INSUFFICIENT_RESOURCES;
@@ -261,7 +268,7 @@ FtStatus LibftdiDriver::openEx(const char* description, std::uint32_t flags, FtH
     if (opened < 0) {
         ftdi_free(context);
         if (opened == -8 || (opened == -4 && accessDenied(chosen->device))) {
-            report(libftdi::permissionDiagnostic(QString::fromStdString(chosen->description)));
+            report(libftdi::permissionDiagnostic(name));
         }
         return libftdi::statusFromOpenResult(opened);
     }
@@ -269,9 +276,16 @@ FtStatus LibftdiDriver::openEx(const char* description, std::uint32_t flags, FtH
     auto open = std::make_unique<OpenPort>();
     open->port = std::make_unique<libftdi::Port>(context, chosen->probe == InterfaceProbe::KernelDriver);
     open->location = chosen->location;
+    // Without root we cannot see whether another user's program had the
+    // serial device open, so the operator is told that it was taken.
+    if (chosen->probe == InterfaceProbe::KernelDriver && !system_.seesEveryProcess) {
+        report(libftdi::takenFromKernelDriverDiagnostic(name, ttyNodes.join(QStringLiteral(", "))));
+    }
     // Replies are one to three bytes: without this the chip holds them back
-    // for its default 16 ms. A failure here only costs latency.
-    open->port->setLatencyTimer(kLatencyTimerMs);
+    // for its default 16 ms. A failure only costs latency, but is told.
+    if (open->port->setLatencyTimer(kLatencyTimerMs) != ft::OK) {
+        report(libftdi::latencyTimerDiagnostic(name, kLatencyTimerMs));
+    }
     open->port->setReceiveNotifier(notify_);
     handle = nextHandle_++;
     ports_.emplace(handle, std::move(open));
@@ -347,6 +361,12 @@ bool LibftdiDriver::setReceiveNotifier(std::function<void()> notify) {
         entry.second->port->setReceiveNotifier(notify_);
     }
     return true;
+}
+
+void LibftdiDriver::setReceiveWanted(FtHandle handle, bool wanted) {
+    if (auto* port = portOf(handle)) {
+        port->setReceiveWanted(wanted);
+    }
 }
 
 void LibftdiDriver::setDiagnosticSink(std::function<void(const QString&)> sink) {

@@ -28,6 +28,9 @@ class Port;
 // it ourselves. An adapter merely bound to ftdi_sio is detached from it when
 // opened and handed back to it when closed.
 //
+// The reader of an open adapter reads only while the link wants bytes
+// (setReceiveWanted), so an idle adapter costs no wake-ups.
+//
 // Status numbers: see libftdi_support.h for the mapping of libusb and libftdi
 // results. A lost adapter makes every later call on its handle fail with
 // IO_ERROR, so the link's FT_SetFlowControl probe notices it.
@@ -35,7 +38,7 @@ class LibftdiDriver final : public FtdiDriver {
 public:
     static constexpr std::uint8_t kLatencyTimerMs = 2;
 
-    explicit LibftdiDriver(std::filesystem::path sysRoot = "/sys", std::filesystem::path procRoot = "/proc");
+    explicit LibftdiDriver(libftdi::SystemView system = {});
     ~LibftdiDriver() override;
 
     FtStatus createDeviceInfoList(std::uint32_t& count) override;
@@ -58,6 +61,7 @@ public:
 
     // The reader threads call `notify` when bytes arrive.
     bool setReceiveNotifier(std::function<void()> notify) override;
+    void setReceiveWanted(FtHandle handle, bool wanted) override;
     void setDiagnosticSink(std::function<void(const QString&)> sink) override;
 
 private:
@@ -70,8 +74,7 @@ private:
     libftdi::Port* portOf(FtHandle handle) const;
     void report(const QString& line) const;
 
-    std::filesystem::path sysRoot_;
-    std::filesystem::path procRoot_;
+    libftdi::SystemView system_;
     libusb_context* usb_ = nullptr;
     int usbInitResult_ = 0;
     std::vector<DeviceInfoDetail> snapshot_;

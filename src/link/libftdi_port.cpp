@@ -10,22 +10,15 @@ namespace valve::link::libftdi {
 namespace {
 // A bulk read returns at the latest after one latency period of the chip; the
 // limit only matters when the adapter stops answering, and bounds close().
-constexpr int kBulkReadTimeoutMs = 200;
-constexpr int kReadChunk = 512;
+constexpr int kBulkReadTimeoutMs = 100;
+// Bulk reads that fail in a row (other than by a silent chip) before the
+// adapter counts as lost, and the pause after each.
+constexpr int kFailuresBeforeLost = 5;
+constexpr auto kPauseAfterFailure = std::chrono::milliseconds(10);
 } // namespace
 
-Port::ContextLock::ContextLock(Port& port) : port_(port) {
-    ++port_.callsWaiting_;
-    port_.contextMutex_.lock();
-    --port_.callsWaiting_;
-}
-
-Port::ContextLock::~ContextLock() {
-    port_.contextMutex_.unlock();
-}
-
 Port::Port(ftdi_context* context, bool reattachKernelDriver)
-    : context_(context), reattachKernelDriver_(reattachKernelDriver) {
+    : context_(context), reattachKernelDriver_(reattachKernelDriver), chunk_(context->readbuffer_chunksize) {
     context_->usb_read_timeout = kBulkReadTimeoutMs;
     reader_ = std::thread([this] { readLoop(); });
 }
@@ -50,31 +43,76 @@ void Port::notifyReceived() {
     }
 }
 
+void Port::setReceiveWanted(bool wanted) {
+    if (context_ == nullptr || wanted == wanted_) {
+        return;
+    }
+    if (wanted && !lost()) {
+        std::lock_guard read(readMutex_);
+        while (fetch() > 0 && !lost()) {
+        }
+    }
+    {
+        std::lock_guard lock(stateMutex_);
+        wanted_ = wanted;
+    }
+    stateChanged_.notify_all();
+}
+
+int Port::fetch() {
+    // One byte first, so that the call returns with the first transfer that
+    // brings any; the rest of that transfer waits in libftdi's own buffer.
+    int result = ftdi_read_data(context_, chunk_.data(), 1);
+    if (result == 1 && context_->readbuffer_remaining > 0) {
+        result +=
+            ftdi_read_data(context_, chunk_.data() + 1, static_cast<int>(context_->readbuffer_remaining));
+    }
+    if (result >= 0) {
+        failures_ = 0;
+    }
+    if (result > 0) {
+        receive_.append(chunk_.data(), static_cast<std::size_t>(result));
+        notifyReceived();
+    } else if (result < 0) {
+        noteFailure(result);
+    }
+    return result;
+}
+
+void Port::noteFailure(int libusbCode) {
+    if (libusbCode == LIBUSB_ERROR_TIMEOUT) {
+        return; // a chip that stays silent shows up as the link's own read time-out
+    }
+    if (meansAdapterLost(libusbCode) || ++failures_ >= kFailuresBeforeLost) {
+        receive_.markLost();
+        notifyReceived();
+    } else if (libusbCode == LIBUSB_ERROR_PIPE && failures_ == 1) {
+        libusb_clear_halt(context_->usb_dev, static_cast<unsigned char>(context_->out_ep)); // the IN endpoint
+    }
+}
+
 void Port::readLoop() {
-    std::uint8_t chunk[kReadChunk];
-    while (!stop_) {
-        while (callsWaiting_ > 0 && !stop_) {
-            std::this_thread::yield();
+    bool moreMayWait = true; // the last read brought bytes: read on, wanted or not
+    for (;;) {
+        {
+            std::unique_lock lock(stateMutex_);
+            stateChanged_.wait(lock, [&] { return stop_ || wanted_ || moreMayWait; });
+            if (stop_) {
+                return;
+            }
         }
         int result = 0;
         {
-            std::lock_guard lock(contextMutex_);
-            result = ftdi_read_data(context_, chunk, kReadChunk);
-            // Appended under the context lock, so a purge cannot fall between
-            // the read and the append and leave stale bytes behind.
-            if (result > 0) {
-                receive_.append(chunk, static_cast<std::size_t>(result));
-            }
+            std::lock_guard read(readMutex_);
+            result = fetch();
         }
-        if (result > 0) {
-            notifyReceived();
-        } else if (result < 0 && meansAdapterLost(result)) {
-            receive_.markLost();
-            notifyReceived();
+        if (lost()) {
             return;
-        } else if (result < 0) {
-            // A passing error (time-out, stall): try again without spinning.
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        moreMayWait = result > 0;
+        if (result < 0) {
+            std::unique_lock lock(stateMutex_);
+            stateChanged_.wait_for(lock, kPauseAfterFailure, [&] { return stop_; });
         }
     }
 }
@@ -83,7 +121,6 @@ template <typename Call> FtStatus Port::control(Call call) {
     if (context_ == nullptr || lost()) {
         return ft::IO_ERROR;
     }
-    ContextLock lock(*this);
     return call() < 0 ? ft::IO_ERROR : ft::OK;
 }
 
@@ -91,7 +128,6 @@ FtStatus Port::setBaudRate(std::uint32_t baudRate) {
     if (context_ == nullptr || lost()) {
         return ft::IO_ERROR;
     }
-    ContextLock lock(*this);
     const int result = ftdi_set_baudrate(context_, static_cast<int>(baudRate));
     if (result == -1) {
         return ft::INVALID_BAUD_RATE;
@@ -131,7 +167,6 @@ FtStatus Port::setTimeouts(std::uint32_t readTimeoutMs, std::uint32_t writeTimeo
     if (context_ == nullptr || lost()) {
         return ft::IO_ERROR;
     }
-    ContextLock lock(*this);
     readTimeout_ = std::chrono::milliseconds(readTimeoutMs);
     // 0 leaves libftdi's own write limit in place rather than waiting forever.
     if (writeTimeoutMs > 0) {
@@ -147,6 +182,11 @@ FtStatus Port::setLatencyTimer(std::uint8_t milliseconds) {
 FtStatus Port::purge(std::uint32_t mask) {
     const bool rx = (mask & ft::PURGE_RX) != 0;
     const bool tx = (mask & ft::PURGE_TX) != 0;
+    // The read in flight ends first, so nothing from before the purge follows it.
+    std::unique_lock read(readMutex_, std::defer_lock);
+    if (rx) {
+        read.lock();
+    }
     return control([&] {
         if (rx) {
             receive_.clear();
@@ -191,7 +231,6 @@ FtStatus Port::write(const void* buffer, std::uint32_t bytesToWrite, std::uint32
     if (context_ == nullptr || lost()) {
         return ft::IO_ERROR;
     }
-    ContextLock lock(*this);
     const int result =
         ftdi_write_data(context_, static_cast<const unsigned char*>(buffer), static_cast<int>(bytesToWrite));
     if (result < 0) {
@@ -205,25 +244,30 @@ FtStatus Port::close() {
     if (context_ == nullptr) {
         return ft::INVALID_HANDLE;
     }
-    stop_ = true;
+    {
+        std::lock_guard lock(stateMutex_);
+        stop_ = true;
+    }
+    stateChanged_.notify_all();
     if (reader_.joinable()) {
         reader_.join();
     }
+    bool gone = lost();
     libusb_device_handle* usb = context_->usb_dev;
     if (usb != nullptr) {
         const int interfaceNumber = context_->interface;
         // libftdi opened in "detach and reattach" mode, so libusb gives the
         // interface back to the kernel driver on release; the explicit attach
         // covers a libusb that did not.
-        libusb_release_interface(usb, interfaceNumber);
-        if (reattachKernelDriver_ && libusb_kernel_driver_active(usb, interfaceNumber) == 0) {
+        gone = libusb_release_interface(usb, interfaceNumber) == LIBUSB_ERROR_NO_DEVICE || gone;
+        if (!gone && reattachKernelDriver_ && libusb_kernel_driver_active(usb, interfaceNumber) == 0) {
             libusb_attach_kernel_driver(usb, interfaceNumber);
         }
     }
     ftdi_free(context_); // closes the USB handle
     context_ = nullptr;
     receive_.markLost();
-    return ft::OK;
+    return gone ? ft::IO_ERROR : ft::OK;
 }
 
 } // namespace valve::link::libftdi

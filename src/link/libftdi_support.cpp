@@ -6,6 +6,7 @@
 #include <fstream>
 #include <libusb.h>
 #include <system_error>
+#include <unistd.h>
 
 namespace valve::link::libftdi {
 
@@ -44,7 +45,7 @@ FtStatus statusFromLibusb(int libusbCode) {
 }
 
 bool meansAdapterLost(int libusbCode) {
-    return libusbCode == LIBUSB_ERROR_NO_DEVICE || libusbCode == LIBUSB_ERROR_IO;
+    return libusbCode == LIBUSB_ERROR_NO_DEVICE;
 }
 
 FtStatus statusFromOpenResult(int ftdiResult) {
@@ -182,6 +183,50 @@ bool countsAsOpenElsewhere(InterfaceProbe probe, bool serialDeviceInUse, bool op
     }
     // NoAccess and Unknown stay free: opening them is what tells the operator why not.
     return probe == InterfaceProbe::ClaimedByProgram;
+}
+
+bool heldBySerialDriver(const fs::path& sysRoot, const std::string& description) {
+    std::error_code ec;
+    for (fs::directory_iterator it(sysRoot / "bus/usb/devices", ec), end; !ec && it != end;
+         it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.find(':') != std::string::npos || usbAttribute(sysRoot, name, "idVendor") != "0403" ||
+            usbAttribute(sysRoot, name, "product") != description) {
+            continue;
+        }
+        std::error_code linkError;
+        const fs::path driver =
+            fs::read_symlink(it->path().parent_path() / (name + ":1.0") / "driver", linkError);
+        if (!linkError && driver.filename() == "ftdi_sio") {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool seesEveryProcess() {
+    return ::geteuid() == 0;
+}
+
+QString takenFromKernelDriverDiagnostic(const QString& description, const QString& ttyNodes) {
+    return QStringLiteral("The USB adapter \"%1\" was taken from the kernel's serial driver (ftdi_sio): "
+                          "%2 is gone until the panel closes the adapter, then it comes back. A program of "
+                          "another user that had it open cannot be seen and has lost it.")
+        .arg(description, ttyNodes.isEmpty() ? QStringLiteral("its serial device") : ttyNodes);
+}
+
+QString latencyTimerDiagnostic(const QString& description, int milliseconds) {
+    return QStringLiteral("The latency timer of the USB adapter \"%1\" could not be set to %2 ms: every "
+                          "reply may reach the panel up to 16 ms late.")
+        .arg(description)
+        .arg(milliseconds);
+}
+
+QString serialDriverFallbackDiagnostic(const QString& description) {
+    return QStringLiteral("FTDI's D2XX library cannot open the USB adapter \"%1\" while the kernel's serial "
+                          "driver ftdi_sio holds it, so the panel uses libftdi1 for it. To use D2XX, run "
+                          "sudo rmmod ftdi_sio usbserial (or blacklist ftdi_sio) and restart the panel.")
+        .arg(description);
 }
 
 QString permissionDiagnostic(const QString& description) {

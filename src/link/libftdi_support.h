@@ -23,7 +23,7 @@ bool isSupportedAdapter(std::uint16_t vendor, std::uint16_t product);
 // | libusb code              | status                  | adapter lost |
 // |--------------------------|-------------------------|--------------|
 // | 0 (success)              | OK                      | no           |
-// | ERROR_IO (-1)            | IO_ERROR                | yes          |
+// | ERROR_IO (-1)            | IO_ERROR                | no           |
 // | ERROR_INVALID_PARAM (-2) | INVALID_PARAMETER       | no           |
 // | ERROR_ACCESS (-3)        | DEVICE_NOT_OPENED       | no           |
 // | ERROR_NO_DEVICE (-4)     | DEVICE_NOT_FOUND        | yes          |
@@ -37,9 +37,10 @@ bool isSupportedAdapter(std::uint16_t vendor, std::uint16_t product);
 // | ERROR_NOT_SUPPORTED (-12)| NOT_SUPPORTED           | no           |
 // | anything else            | OTHER_ERROR             | no           |
 FtStatus statusFromLibusb(int libusbCode);
-// An adapter that reported this is gone (unplugged, or its USB link broke):
-// every later call on its handle fails with IO_ERROR, the liveness probe
-// (FT_SetFlowControl) included.
+// An adapter that reported this is gone (unplugged): every later call on its
+// handle fails with IO_ERROR, the liveness probe (FT_SetFlowControl) included.
+// An I/O error (a glitch on the bus, a cancelled transfer) is not enough; only
+// bulk reads that keep failing make the backend give the adapter up.
 bool meansAdapterLost(int libusbCode);
 
 // Status numbers for the results of ftdi_usb_open_dev():
@@ -112,7 +113,27 @@ enum class InterfaceProbe {
 // the driver, which would pull the port from under that process.
 bool countsAsOpenElsewhere(InterfaceProbe probe, bool serialDeviceInUse, bool openedByUs);
 
-// The operator's line for an adapter we may not open, with the fix.
+// Whether the kernel's serial driver ftdi_sio is bound to the first interface
+// of an FTDI adapter with this product string, looked up under `sysRoot`.
+bool heldBySerialDriver(const std::filesystem::path& sysRoot, const std::string& description);
+
+// Whether this process can see every other process's open files (it runs as root).
+bool seesEveryProcess();
+
+// Where the backend looks at the system: the sysfs and /proc trees, and
+// whether it sees every process's open files there.
+struct SystemView {
+    std::filesystem::path sysRoot = "/sys";
+    std::filesystem::path procRoot = "/proc";
+    bool seesEveryProcess = libftdi::seesEveryProcess();
+};
+
+// The operator's lines: an adapter we may not open, with the fix; one taken
+// from the kernel's serial driver; one whose latency timer could not be set.
 QString permissionDiagnostic(const QString& description);
+QString takenFromKernelDriverDiagnostic(const QString& description, const QString& ttyNodes);
+QString latencyTimerDiagnostic(const QString& description, int milliseconds);
+// One that D2XX cannot open while ftdi_sio holds it, and libftdi1 opens instead.
+QString serialDriverFallbackDiagnostic(const QString& description);
 
 } // namespace valve::link::libftdi

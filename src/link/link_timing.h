@@ -9,6 +9,9 @@ struct LinkTiming {
     std::chrono::milliseconds replyTimeout{3000};   // one reply character
     std::chrono::milliseconds reconnectPause{1000}; // after a failed reconnection
     std::chrono::milliseconds pollInterval{1};      // only for backends that cannot notify
+    // How long after a reply the adapter is still read (backends that read on
+    // demand); negative: for good.
+    std::chrono::milliseconds receiveGrace{100};
 };
 
 } // namespace valve::link

@@ -26,6 +26,13 @@ UsbLink::UsbLink(FtdiDriver& driver, DeviceSearch& search, EventLog& log, LinkTi
         QMetaObject::invokeMethod(
             &context_, [this] { received_.notify(); }, Qt::QueuedConnection);
     });
+    receive_grace_.setSingleShot(true);
+    QObject::connect(&receive_grace_, &QTimer::timeout, &context_, [this] {
+        if (reads_waiting_ == 0 && !shut_down_) {
+            driver_.setReceiveWanted(usb_handle_, false);
+            receive_wanted_ = false;
+        }
+    });
 }
 
 UsbLink::~UsbLink() {
@@ -97,20 +104,41 @@ bool UsbLink::configure_channel() {
         }
     }
     (void)driver_.purge(usb_handle_, kPurgeBoth); // its status is of no consequence
+    receive_wanted_ = true;
+    settle_input();
     return true;
+}
+
+void UsbLink::want_input() {
+    receive_grace_.stop();
+    if (!receive_wanted_) {
+        driver_.setReceiveWanted(usb_handle_, true);
+        receive_wanted_ = true;
+    }
+}
+
+void UsbLink::settle_input() {
+    if (timing_.receiveGrace.count() >= 0 && reads_waiting_ == 0) {
+        receive_grace_.start(timing_.receiveGrace);
+    }
 }
 
 void UsbLink::write_str(const QByteArray& s) {
     if (shut_down_) {
         return;
     }
+    want_input(); // for the reply
     std::uint32_t written = 0;
     if (driver_.write(usb_handle_, s.constData(), static_cast<std::uint32_t>(s.size()), written) != ft::OK) {
         log_.show_msg(QStringLiteral("USB Error - could not write to device"));
     }
+    settle_input();
 }
 
 void UsbLink::send_command(const QByteArray& line) {
+    if (!shut_down_) {
+        want_input(); // so that what the adapter kept is there to discard
+    }
     discard_input();
     write_str(line);
 }
@@ -120,6 +148,20 @@ QCoro::Task<ReadResult> UsbLink::read_char() {
     if (shut_down_) {
         co_return result;
     }
+    // The adapter is read while this waits, and for the grace after.
+    struct Waiting {
+        UsbLink& link;
+        explicit Waiting(UsbLink& l) : link(l) {
+            ++link.reads_waiting_;
+            link.want_input();
+        }
+        Waiting(const Waiting&) = delete;
+        Waiting& operator=(const Waiting&) = delete;
+        ~Waiting() {
+            --link.reads_waiting_;
+            link.settle_input();
+        }
+    } waiting{*this};
     const auto deadline = Clock::now() + timing_.replyTimeout;
     for (;;) {
         if (driver_.getQueueStatus(usb_handle_, rx_queue_count_) != ft::OK) {

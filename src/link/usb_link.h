@@ -7,6 +7,7 @@
 
 #include <QByteArray>
 #include <QObject>
+#include <QTimer>
 #include <array>
 #include <cstdint>
 #include <qcoro/qcorotask.h>
@@ -67,6 +68,10 @@ private:
     // From here on nothing is sent; every waiting operation resumes and ends.
     void end_waits();
     void wake_readers() { received_.notify(); }
+    // Tells the backend that received bytes are wanted from now on ...
+    void want_input();
+    // ... and, once the grace has passed without a read, that they are not.
+    void settle_input();
 
     FtdiDriver& driver_;
     DeviceSearch& search_;
@@ -83,6 +88,9 @@ private:
     WakeSignal received_;
     WakeSignal shutting_down_;
     QObject context_; // receives wake-ups posted from a backend's reader thread
+    QTimer receive_grace_;
+    int reads_waiting_ = 0;
+    bool receive_wanted_ = true; // as the backend was last told; it reads after an open
     bool shut_down_ = false;
 };
 

@@ -1,15 +1,4 @@
-# Stand-ins for FTDI's D2XX library, loaded by path through the same loader as
-# the real one: complete, without event notification, and without FT_Purge.
-set(_double_source ${CMAKE_CURRENT_LIST_DIR}/d2xx_double/ftd2xx_double.cpp)
-add_library(ftd2xx_double SHARED ${_double_source})
-add_library(ftd2xx_double_noevents SHARED ${_double_source})
-target_compile_definitions(ftd2xx_double_noevents PRIVATE DOUBLE_WITHOUT_EVENTS)
-add_library(ftd2xx_double_incomplete SHARED ${_double_source})
-target_compile_definitions(ftd2xx_double_incomplete PRIVATE DOUBLE_WITHOUT_PURGE)
-foreach(double ftd2xx_double ftd2xx_double_noevents ftd2xx_double_incomplete)
-  target_link_libraries(${double} PRIVATE Threads::Threads)
-  set_target_properties(${double} PROPERTIES CXX_VISIBILITY_PRESET hidden)
-endforeach()
+include(${CMAKE_CURRENT_LIST_DIR}/d2xx_double/d2xx_double.cmake)
 
 valve_add_test(test_backends
   SOURCES
@@ -22,3 +11,12 @@ target_compile_definitions(test_backends PRIVATE
   D2XX_DOUBLE_PATH="$<TARGET_FILE:ftd2xx_double>"
   D2XX_DOUBLE_NOEVENTS_PATH="$<TARGET_FILE:ftd2xx_double_noevents>"
   D2XX_DOUBLE_INCOMPLETE_PATH="$<TARGET_FILE:ftd2xx_double_incomplete>")
+
+# The libftdi1 backend under the real libftdi1, on emulated chips.
+include(${CMAKE_CURRENT_LIST_DIR}/emulated_usb/emulated_usb.cmake)
+valve_add_test(test_libftdi_on_chip
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_libftdi_on_chip.cpp ${CMAKE_CURRENT_LIST_DIR}/link_on_adapters.h
+  LIBS emulated_libusb valve_hardware valve_protocol valve_sim ${CMAKE_DL_LIBS}
+  ENVIRONMENT LD_LIBRARY_PATH=${EMULATED_USB_DIR})
+add_dependencies(test_libftdi_on_chip ftd2xx_double)
+target_compile_definitions(test_libftdi_on_chip PRIVATE D2XX_DOUBLE_PATH="$<TARGET_FILE:ftd2xx_double>")

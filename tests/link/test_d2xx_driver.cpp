@@ -1,5 +1,7 @@
+#include "d2xx_double/double_control.h"
 #include "link/d2xx_driver.h"
 
+#include <QStringList>
 #include <atomic>
 #include <chrono>
 #include <dlfcn.h>
@@ -12,38 +14,7 @@ namespace valve::link {
 namespace {
 
 using namespace std::chrono_literals;
-
-// The control functions of the stand-in library (tests/link/d2xx_double).
-class DoubleControl {
-public:
-    explicit DoubleControl(const char* path) : library_(dlopen(path, RTLD_NOW | RTLD_LOCAL)) { reset(); }
-    ~DoubleControl() { dlclose(library_); }
-    DoubleControl(const DoubleControl&) = delete;
-    DoubleControl& operator=(const DoubleControl&) = delete;
-
-    void reset() const { fn<void()>("dbl_reset")(); }
-    void addDevice(const char* description, const char* serial = "FT001", std::uint32_t flags = 0) const {
-        fn<void(const char*, const char*, std::uint32_t)>("dbl_add_device")(description, serial, flags);
-    }
-    void setStatus(const char* call, std::uint32_t status) const {
-        fn<void(const char*, std::uint32_t)>("dbl_set_status")(call, status);
-    }
-    void push(const char* bytes) const { fn<void(const char*)>("dbl_push_rx")(bytes); }
-    [[nodiscard]] std::string log() const { return fn<const char*()>("dbl_log")(); }
-    [[nodiscard]] bool eventRegistered() const { return fn<int()>("dbl_event_registered")() != 0; }
-
-private:
-    template <typename Signature> Signature* fn(const char* name) const {
-        auto* function = reinterpret_cast<Signature*>(dlsym(library_, name));
-        if (function == nullptr) {
-            ADD_FAILURE() << "the double lacks " << name;
-            std::abort();
-        }
-        return function;
-    }
-
-    void* library_;
-};
+using valve::testing::DoubleControl;
 
 bool waitFor(const std::function<bool()>& done) {
     const auto deadline = std::chrono::steady_clock::now() + 3s;
@@ -119,13 +90,20 @@ TEST_F(D2xxDriverTest, OpenSetsLatencyTimerAndHandleRoundTripsUntilClose) {
     EXPECT_EQ(detail.flags & ft::FLAGS_OPENED, ft::FLAGS_OPENED);
 
     EXPECT_EQ(driver->close(handle), ft::OK);
+    // A closed handle never reaches the library again.
+    const std::string closed = control.log();
     EXPECT_EQ(driver->setFlowControl(handle, ft::FLOW_NONE, 0, 0), ft::INVALID_HANDLE);
     EXPECT_EQ(driver->close(handle), ft::INVALID_HANDLE);
+    EXPECT_EQ(control.log(), closed);
 }
 
-TEST_F(D2xxDriverTest, LatencyTimerFailureDoesNotFailOpenAndOpenFailureSkipsIt) {
+TEST_F(D2xxDriverTest, LatencyTimerFailureIsToldButDoesNotFailOpenAndOpenFailureSkipsIt) {
+    QStringList told;
+    driver->setDiagnosticSink([&](const QString& line) { told << line; });
     control.setStatus("FT_SetLatencyTimer", ft::IO_ERROR);
     EXPECT_NE(openValve(), 0u);
+    ASSERT_EQ(told.size(), 1);
+    EXPECT_TRUE(told[0].contains("latency timer of the USB adapter \"Valve A\" could not be set to 2 ms"));
 
     control.reset();
     control.setStatus("FT_OpenEx", ft::DEVICE_NOT_OPENED);
@@ -193,29 +171,50 @@ TEST_F(D2xxDriverTest, ReadsQueuedBytesOneAtATimeAndPurgeEmptiesTheQueue) {
     EXPECT_EQ(queued, 0u);
 }
 
+// The waiter passes each signal on with the event's mutex held (so none can
+// fall between two waits), calls nothing in the library itself, and at close
+// switches notification off before the handle goes and the event after it.
 TEST_F(D2xxDriverTest, ReceiveNotifierFiresOnArrivalUntilCloseWhenSetBeforeOrAfterOpen) {
     for (const bool beforeOpen : {true, false}) {
         SCOPED_TRACE(beforeOpen ? "set before open" : "set after open");
         std::atomic<int> calls{0};
-        const auto notifier = [&] { ++calls; };
+        std::atomic<bool> heldWhileNotifying{true};
+        const auto notifier = [&] {
+            heldWhileNotifying = heldWhileNotifying && control.eventLocked();
+            ++calls;
+        };
         ASSERT_TRUE(!beforeOpen || driver->setReceiveNotifier(notifier));
         const FtHandle handle = openValve();
         ASSERT_TRUE(beforeOpen || driver->setReceiveNotifier(notifier));
         ASSERT_TRUE(control.eventRegistered());
 
         control.push("A");
-        EXPECT_TRUE(waitFor([&] { return calls > 0; }));
+        control.push("B");
+        EXPECT_TRUE(waitFor([&] { return calls >= 2; }));
+        EXPECT_TRUE(heldWhileNotifying);
+        EXPECT_EQ(control.calls("FT_GetQueueStatus"), 0);
 
         ASSERT_EQ(driver->close(handle), ft::OK);
-        EXPECT_FALSE(control.eventRegistered()) << "the event must be withdrawn before it goes away";
+        EXPECT_TRUE(control.log().ends_with("FT_SetEventNotification(0)\nFT_Close()\n"));
         const int afterClose = calls;
-        control.push("B");
+        control.push("C");
         std::this_thread::sleep_for(60ms);
         EXPECT_EQ(calls, afterClose);
         driver->setReceiveNotifier([] {});
         control.reset();
         control.addDevice("Valve A");
     }
+}
+
+TEST_F(D2xxDriverTest, RefusedEventRegistrationFallsBackToCheckingTheQueue) {
+    control.setStatus("FT_SetEventNotification", ft::IO_ERROR);
+    std::atomic<int> calls{0};
+    ASSERT_TRUE(driver->setReceiveNotifier([&] { ++calls; }));
+    const FtHandle handle = openValve();
+    control.push("A");
+    EXPECT_TRUE(waitFor([&] { return calls > 0; }));
+    EXPECT_GT(control.calls("FT_GetQueueStatus"), 0);
+    EXPECT_EQ(driver->close(handle), ft::OK);
 }
 
 } // namespace

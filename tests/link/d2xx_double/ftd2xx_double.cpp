@@ -1,6 +1,9 @@
 // A stand-in for FTDI's D2XX library, driven through the dbl_* functions: a
-// device list, a receive queue, scripted statuses and a call log. Built in
-// variants that leave out FT_Purge or FT_SetEventNotification.
+// device list, a receive queue, scripted statuses, a call log and call counts.
+// Built in variants that leave out FT_Purge or FT_SetEventNotification. Like
+// the real library it signals a registered event with the event's mutex held,
+// and may still do so until the handle is closed.
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <deque>
@@ -8,6 +11,7 @@
 #include <mutex>
 #include <pthread.h>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -34,16 +38,24 @@ struct Device {
     std::string serial;
     DWORD flags = 0;
     bool open = false;
+    EventHandle* lastEvent = nullptr; // registered at some time since the open
 };
 
 struct State {
     std::mutex mutex;
     std::vector<Device> devices;
     std::map<std::string, FT_STATUS> overrides;
+    std::map<std::string, int> calls;
     std::string log;
     std::deque<char> rx;
-    EventHandle* event = nullptr;
+    std::atomic<EventHandle*> event = nullptr;
 } state;
+
+void signal(EventHandle* event) {
+    pthread_mutex_lock(&event->eMutex);
+    pthread_cond_signal(&event->eCondVar);
+    pthread_mutex_unlock(&event->eMutex);
+}
 
 // Handles are the addresses of these tokens, one per device slot.
 char handleTokens[kMaxDevices];
@@ -74,6 +86,7 @@ template <typename... Values> std::string joined(Values... values) {
 // Every call is logged with its arguments and answers a scripted status first.
 #define DOUBLE_CALL(name, arguments)                                                                         \
     std::lock_guard lock(state.mutex);                                                                       \
+    ++state.calls[name];                                                                                     \
     state.log += std::string(name) + "(" + (arguments) + ")\n";                                              \
     if (const auto scripted = state.overrides.find(name); scripted != state.overrides.end()) {               \
         return scripted->second;                                                                             \
@@ -165,6 +178,7 @@ DOUBLE_EXPORT FT_STATUS FT_SetLatencyTimer(FT_HANDLE handle, unsigned char ms) {
 // Not logged: the driver's waiter thread polls it.
 DOUBLE_EXPORT FT_STATUS FT_GetQueueStatus(FT_HANDLE handle, DWORD* count) {
     std::lock_guard lock(state.mutex);
+    ++state.calls["FT_GetQueueStatus"];
     if (const auto scripted = state.overrides.find("FT_GetQueueStatus"); scripted != state.overrides.end()) {
         return scripted->second;
     }
@@ -193,10 +207,15 @@ DOUBLE_EXPORT FT_STATUS FT_Write(FT_HANDLE handle, void* buffer, DWORD size, DWO
     return kOk;
 }
 
-// Leaves a registered event alone: the driver must withdraw it itself.
+// Leaves a registered event alone: the driver must withdraw it itself. A
+// thread of the library that still runs signals it one last time.
 DOUBLE_EXPORT FT_STATUS FT_Close(FT_HANDLE handle) {
     DOUBLE_HANDLE_CALL("FT_Close", "")
-    deviceOf(handle)->open = false;
+    Device* device = deviceOf(handle);
+    if (device->lastEvent != nullptr) {
+        signal(std::exchange(device->lastEvent, nullptr));
+    }
+    device->open = false;
     return kOk;
 }
 
@@ -204,6 +223,7 @@ DOUBLE_EXPORT FT_STATUS FT_Close(FT_HANDLE handle) {
 DOUBLE_EXPORT FT_STATUS FT_SetEventNotification(FT_HANDLE handle, DWORD mask, void* param) {
     DOUBLE_HANDLE_CALL("FT_SetEventNotification", joined(mask))
     state.event = (mask & 1) == 0 ? nullptr : static_cast<EventHandle*>(param);
+    deviceOf(handle)->lastEvent = static_cast<EventHandle*>(param);
     return kOk;
 }
 #endif
@@ -214,6 +234,7 @@ DOUBLE_EXPORT void dbl_reset() {
     std::lock_guard lock(state.mutex);
     state.devices.clear();
     state.overrides.clear();
+    state.calls.clear();
     state.log.clear();
     state.rx.clear();
     state.event = nullptr;
@@ -233,13 +254,28 @@ DOUBLE_EXPORT void dbl_set_status(const char* function, FT_STATUS status) {
 
 // Queues received bytes and signals the registered event, as the adapter would.
 DOUBLE_EXPORT void dbl_push_rx(const char* data) {
-    std::lock_guard lock(state.mutex);
-    state.rx.insert(state.rx.end(), data, data + std::strlen(data));
-    if (state.event != nullptr) {
-        pthread_mutex_lock(&state.event->eMutex);
-        pthread_cond_signal(&state.event->eCondVar);
-        pthread_mutex_unlock(&state.event->eMutex);
+    {
+        std::lock_guard lock(state.mutex);
+        state.rx.insert(state.rx.end(), data, data + std::strlen(data));
     }
+    if (EventHandle* event = state.event) {
+        signal(event);
+    }
+}
+
+DOUBLE_EXPORT int dbl_calls(const char* function) {
+    std::lock_guard lock(state.mutex);
+    return state.calls[function];
+}
+
+// Whether some thread holds the registered event's mutex right now.
+DOUBLE_EXPORT int dbl_event_locked() {
+    EventHandle* event = state.event;
+    if (event == nullptr || pthread_mutex_trylock(&event->eMutex) != 0) {
+        return event != nullptr ? 1 : 0;
+    }
+    pthread_mutex_unlock(&event->eMutex);
+    return 0;
 }
 
 // The call log, one call a line; valid until the next dbl_log.

@@ -1,0 +1,172 @@
+// One hardware backend with an adapter open, as perf_report's child process:
+// how often the process wakes while nothing happens (voluntary context
+// switches of all its threads over 10 s), then how soon a waiting read picks
+// up a reply. Prints one JSON object.
+//
+//   backend_idle_probe libftdi ours|reference
+//     libftdi1 on an emulated FT232R (the stand-in libusb the program is linked
+//     to) with a simulated unit at 19200 baud; the reference reads the chip
+//     all the time, as the backend did before it read only on demand.
+//   backend_idle_probe d2xx ours|reference <path of the D2XX double>
+//     The D2XX backend on the project's test double, which signals the event
+//     as FTDI's library does; the reference has the event refused, so the
+//     waiter checks the queue every 20 ms, as it did before with or without it.
+#include "bench_support.h"
+#include "emulated_usb/unit_on_line.h"
+#include "link/d2xx_driver.h"
+#include "link/device_search.h"
+#include "link/event_log.h"
+#include "link/libftdi_driver.h"
+#include "link/usb_link.h"
+#include "protocol/exchange.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTimer>
+#include <dlfcn.h>
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+using namespace valve;
+using Clock = std::chrono::steady_clock;
+
+constexpr auto kIdle = 10s;
+constexpr int kSamples = 100;
+
+// Voluntary context switches of every thread of this process so far.
+long wakeUps() {
+    long total = 0;
+    for (const QString& task :
+         QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile status(QStringLiteral("/proc/self/task/%1/status").arg(task));
+        if (!status.open(QIODevice::ReadOnly | QIODevice::Text)) {
+            continue;
+        }
+        for (QByteArray line = status.readLine(); !line.isEmpty(); line = status.readLine()) {
+            if (line.startsWith("voluntary_ctxt_switches:")) {
+                total += line.mid(24).trimmed().toLong();
+            }
+        }
+    }
+    return total;
+}
+
+void pause(std::chrono::milliseconds duration) {
+    bench::runToEnd([duration]() -> QCoro::Task<> {
+        link::WakeSignal never;
+        co_await never.wait(duration);
+    });
+}
+
+double millisecondsBetween(Clock::time_point from, Clock::time_point to) {
+    return std::chrono::duration<double, std::milli>(to - from).count();
+}
+
+// The D2XX double's controls.
+struct DoubleControls {
+    explicit DoubleControls(const char* path) : library(dlopen(path, RTLD_NOW | RTLD_LOCAL)) {}
+    template <typename Signature> Signature* fn(const char* name) const {
+        return reinterpret_cast<Signature*>(dlsym(library, name));
+    }
+    void* library;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const QString backend = argc > 1 ? QString::fromLatin1(argv[1]) : QString();
+    const bool reference = argc > 2 && QByteArray(argv[2]) == "reference";
+    link::LinkTiming timing;
+    std::unique_ptr<link::FtdiDriver> driver;
+    std::shared_ptr<usbchip::UnitOnLine> unit;
+    std::unique_ptr<DoubleControls> d2xx;
+    if (backend == QStringLiteral("libftdi")) {
+        usbchip::Chip chip;
+        chip.product = "NR Valve Unit";
+        chip.serial = "FT1";
+        chip.ports = {1, 1};
+        chip.kernelDriver = {false, false};
+        chip.peer = unit = std::make_shared<usbchip::UnitOnLine>();
+        usbchip::Bus::get().plug(chip);
+        driver = std::make_unique<link::LibftdiDriver>(
+            link::libftdi::SystemView{usbchip::Bus::get().sysRoot(), usbchip::Bus::get().procRoot(), true});
+        if (reference) {
+            timing.receiveGrace = -1ms; // read for good
+        }
+    } else if (backend == QStringLiteral("d2xx") && argc > 3) {
+        d2xx = std::make_unique<DoubleControls>(argv[3]);
+        d2xx->fn<void()>("dbl_reset")();
+        d2xx->fn<void(const char*, const char*, std::uint32_t)>("dbl_add_device")("NR Valve Unit", "FT1", 0);
+        if (reference) {
+            d2xx->fn<void(const char*, std::uint32_t)>("dbl_set_status")("FT_SetEventNotification", 4);
+        }
+        driver = link::D2xxDriver::load(argv[3]);
+    }
+    if (!driver) {
+        std::fprintf(stderr, "usage: %s libftdi|d2xx ours|reference [D2XX double]\n", argv[0]);
+        return 1;
+    }
+    bench::FirstDeviceChooser chooser;
+    link::EventLog log;
+    link::DeviceSearch search{*driver, chooser, log};
+    link::UsbLink link{*driver, search, log, timing};
+    protocol::Exchange exchange{link};
+    bool connected = false;
+    bench::runToEnd([&]() -> QCoro::Task<> { connected = co_await link.configure_usb_connection(); });
+    if (!connected) {
+        std::fprintf(stderr, "%s: could not open the adapter\n", argv[1]);
+        return 1;
+    }
+
+    pause(500ms); // past the link's grace
+    const long before = wakeUps();
+    pause(kIdle);
+    const double perSecond =
+        static_cast<double>(wakeUps() - before) / std::chrono::duration<double>(kIdle).count();
+
+    // Pick-up: from a reply byte reaching the chip (or the D2XX double's
+    // queue) to the end of the read that waited for it.
+    std::vector<double> pickUps;
+    for (int i = 0; i < kSamples; ++i) {
+        Clock::time_point arrived{};
+        std::thread pusher;
+        if (unit) {
+            auto lock = usbchip::Bus::get().lock();
+            unit->unit.wire().clear();
+        } else {
+            pusher = std::thread([&, delay = std::chrono::microseconds(2000 + 37 * i)] {
+                std::this_thread::sleep_for(delay);
+                arrived = Clock::now();
+                d2xx->fn<void(const char*)>("dbl_push_rx")("0");
+            });
+        }
+        Clock::time_point ended{};
+        bench::runToEnd([&]() -> QCoro::Task<> {
+            co_await exchange.run("S\r", 1);
+            ended = Clock::now();
+        });
+        if (pusher.joinable()) {
+            pusher.join();
+        } else {
+            auto lock = usbchip::Bus::get().lock();
+            for (const auto& byte : unit->unit.wire().bytes()) {
+                if (byte.direction == sim::WireRecord::Direction::UnitToHost) {
+                    arrived = byte.at;
+                    break;
+                }
+            }
+        }
+        pickUps.push_back(millisecondsBetween(arrived, ended));
+        pause(std::chrono::milliseconds(3 + i % 7));
+    }
+    link.shut_down();
+    const QJsonObject out{{QStringLiteral("wakeups_per_s"), perSecond},
+                          {QStringLiteral("pickup_median_ms"), bench::median(pickUps)}};
+    std::printf("%s\n", QJsonDocument(out).toJson(QJsonDocument::Compact).constData());
+    return 0;
+}

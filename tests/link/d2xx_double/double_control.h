@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdlib>
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <string>
+
+namespace valve::testing {
+
+// The control functions of the stand-in library (tests/link/d2xx_double).
+class DoubleControl {
+public:
+    explicit DoubleControl(const char* path) : library_(dlopen(path, RTLD_NOW | RTLD_LOCAL)) { reset(); }
+    ~DoubleControl() { dlclose(library_); }
+    DoubleControl(const DoubleControl&) = delete;
+    DoubleControl& operator=(const DoubleControl&) = delete;
+
+    void reset() const { fn<void()>("dbl_reset")(); }
+    void addDevice(const char* description, const char* serial = "FT001", std::uint32_t flags = 0) const {
+        fn<void(const char*, const char*, std::uint32_t)>("dbl_add_device")(description, serial, flags);
+    }
+    void setStatus(const char* call, std::uint32_t status) const {
+        fn<void(const char*, std::uint32_t)>("dbl_set_status")(call, status);
+    }
+    void push(const char* bytes) const { fn<void(const char*)>("dbl_push_rx")(bytes); }
+    [[nodiscard]] std::string log() const { return fn<const char*()>("dbl_log")(); }
+    [[nodiscard]] bool eventRegistered() const { return fn<int()>("dbl_event_registered")() != 0; }
+    [[nodiscard]] bool eventLocked() const { return fn<int()>("dbl_event_locked")() != 0; }
+    [[nodiscard]] int calls(const char* function) const {
+        return fn<int(const char*)>("dbl_calls")(function);
+    }
+
+private:
+    template <typename Signature> Signature* fn(const char* name) const {
+        auto* function = reinterpret_cast<Signature*>(dlsym(library_, name));
+        if (function == nullptr) {
+            ADD_FAILURE() << "the double lacks " << name;
+            std::abort();
+        }
+        return function;
+    }
+
+    void* library_;
+};
+
+} // namespace valve::testing

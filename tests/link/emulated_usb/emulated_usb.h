@@ -1,0 +1,141 @@
+#pragma once
+
+// An emulated USB bus with FTDI chips on it, served to the real libftdi1 by a
+// stand-in libusb-1.0.so.0 (libusb_stand_in.cpp). Tests plug chips in, put a
+// peer (a simulated valve unit) on each chip's serial line, inject faults and
+// look at what the chips were told. The bus also keeps the kernel's view of
+// its devices as a sysfs tree and a /proc tree of their serial devices' users.
+#include <array>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct libusb_device;
+
+namespace usbchip {
+
+using Clock = std::chrono::steady_clock;
+
+enum class ChipType { FT232R, FT2232H }; // 0403:6001, 0403:6010
+
+// The serial line as the host has set it up.
+struct LineSettings {
+    unsigned baud = 9600;
+    int dataBits = 8;
+    int parity = 0;   // 0 none .. 4 space
+    int stopBits = 0; // 0: one, 2: two
+    int flowControl = 0;
+};
+
+// The far end of a chip's serial line. Called with the bus locked, from the
+// thread that makes the USB call.
+class SerialPeer {
+public:
+    virtual ~SerialPeer() = default;
+    // Bytes the host wrote; they go out on the line from now on.
+    virtual void fromHost(std::string_view bytes, const LineSettings& line) = 0;
+    // Bytes that have come in on the line by now.
+    virtual std::string toHost() = 0;
+    // The chip's transmit buffer is purged: what has not gone out is lost.
+    virtual void dropUnsent() = 0;
+};
+
+// Faults a chip shows until a test clears them.
+struct Faults {
+    int failingRequest = -1; // this vendor request fails (LIBUSB_ERROR_PIPE)
+    bool silent = false;     // bulk IN requests are never answered
+    bool writeTimesOut = false;
+    bool inHalted = false;   // the IN endpoint stalls until its halt is cleared ...
+    bool haltSticks = false; // ... or for good
+    int ioErrors = 0;        // the next bulk IN transfers fail with LIBUSB_ERROR_IO
+    int shortPackets = 0;    // the next IN packets are one byte long
+};
+
+struct Chip {
+    // What the adapter is and where it sits (bus 1).
+    ChipType type = ChipType::FT232R;
+    std::string product;
+    std::string serial;
+    std::vector<std::uint8_t> ports;
+    std::shared_ptr<SerialPeer> peer;
+    // The system around it.
+    std::array<bool, 2> kernelDriver{true, true}; // ftdi_sio bound to the interface
+    bool claimedElsewhere = false;                // another program's libusb holds interface 0
+    bool ttyOpenElsewhere = false;                // another process has its /dev/ttyUSB open
+    bool noPermission = false;                    // the device node is closed to us
+    Faults faults;
+    // What the host told it since it was plugged in, and what it holds.
+    LineSettings line;
+    int latencyMs = 16;
+    int detaches = 0; // times its kernel driver was taken off interface 0
+    std::string rx;   // received from the line, not yet sent to the host
+    bool overrun = false;
+    Clock::time_point lastPacketAt{};
+    std::array<const void*, 2> claimedBy{}; // handle that claimed the interface
+    libusb_device* device = nullptr;        // while plugged in
+    std::uint8_t address = 0;
+
+    // --- the chip's behaviour (ftdi_chip.cpp) ---
+    [[nodiscard]] int interfaces() const { return type == ChipType::FT2232H ? 2 : 1; }
+    [[nodiscard]] int packetSize() const { return type == ChipType::FT2232H ? 512 : 64; }
+    [[nodiscard]] std::size_t rxCapacity() const { return type == ChipType::FT2232H ? 4096 : 256; }
+    // A vendor request on the control endpoint: bytes sent back, or a libusb error.
+    int control(std::uint8_t requestType, std::uint8_t request, std::uint16_t value, std::uint16_t index,
+                unsigned char* data, std::uint16_t length);
+    int bulkOut(const unsigned char* data, int length, int* transferred);
+    // An error the IN endpoint answers at once, or 0.
+    int inFault();
+    // When a pending IN request is answered; Clock::time_point::max() never.
+    [[nodiscard]] Clock::time_point inDue() const;
+    // Answers it: packets of at most packetSize(), each led by two status bytes.
+    int bulkIn(unsigned char* data, int length, int* transferred);
+    void fetchFromLine();
+};
+
+using ChipId = std::size_t;
+
+class Bus {
+public:
+    static Bus& get();
+
+    ChipId plug(Chip chip);
+    void unplug(ChipId id);
+    // Plugged in again: a new device with a new address, freshly powered.
+    void replug(ChipId id);
+    // Changes a chip's surroundings or faults.
+    void change(ChipId id, const std::function<void(Chip&)>& edit);
+    [[nodiscard]] Chip look(ChipId id);
+    // Unplugs every chip (they stay known, so old handles keep failing).
+    void unplugAll();
+    [[nodiscard]] std::unique_lock<std::mutex> lock() { return std::unique_lock(mutex_); }
+    [[nodiscard]] const std::filesystem::path& sysRoot() const { return sysRoot_; }
+    [[nodiscard]] const std::filesystem::path& procRoot() const { return procRoot_; }
+
+    // --- for the stand-in libusb, with the bus locked ---
+    Chip& chip(ChipId id) { return chips_.at(id); }
+    [[nodiscard]] std::vector<libusb_device*> devices() const; // newest first, as libusb lists them
+    void describe(ChipId id); // rewrites the chip's part of the sysfs and /proc trees
+    std::condition_variable changed;
+
+private:
+    Bus();
+    ~Bus();
+    void attach(ChipId id);
+    void detach(ChipId id);
+
+    std::mutex mutex_;
+    std::vector<Chip> chips_;
+    std::uint8_t nextAddress_ = 2;
+    std::filesystem::path root_;
+    std::filesystem::path sysRoot_;
+    std::filesystem::path procRoot_;
+};
+
+} // namespace usbchip

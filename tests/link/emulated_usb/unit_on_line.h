@@ -1,0 +1,30 @@
+#pragma once
+
+#include "emulated_usb.h"
+#include "sim/simulated_unit.h"
+
+#include <limits>
+
+namespace usbchip {
+
+// A simulated valve unit at the far end of a chip's serial line. It hears
+// only what is sent in its own format, 19200 baud 8N1; anything else is
+// noise to it. Use it with the bus locked, like the chip does.
+class UnitOnLine : public SerialPeer {
+public:
+    explicit UnitOnLine(valve::sim::UnitTiming timing = {}) : unit(timing) {}
+
+    void fromHost(std::string_view bytes, const LineSettings& line) override {
+        if (line.baud == 19200 && line.dataBits == 8 && line.parity == 0 && line.stopBits == 0) {
+            unit.hostWrite(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
+        }
+    }
+    std::string toHost() override {
+        return unit.takeReadable(std::numeric_limits<std::size_t>::max()).toStdString();
+    }
+    void dropUnsent() override { unit.purgeHostTransmit(); }
+
+    valve::sim::SimulatedUnit unit;
+};
+
+} // namespace usbchip

@@ -1,0 +1,109 @@
+#pragma once
+
+// The link on adapters that come and go, as one test body for every rig that
+// puts simulated units behind a driver: the simulated driver itself, and
+// emulated FTDI chips under the real libftdi1.
+#include "coro_test.h"
+#include "link/device_search.h"
+#include "link/event_log.h"
+#include "link/usb_link.h"
+#include "prompt_doubles.h"
+#include "protocol/exchange.h"
+
+#include <functional>
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace valve::testing {
+
+using namespace std::chrono_literals;
+
+// Adapters with a simulated unit behind each.
+class AdapterRig {
+public:
+    virtual ~AdapterRig() = default;
+    virtual link::FtdiDriver& driver() = 0;
+    // Plugs in an adapter with this description; returns its number.
+    virtual std::size_t plug(const char* description) = 0;
+    virtual void unplug(std::size_t adapter) = 0;
+    virtual void replug(std::size_t adapter) = 0;
+    // The command lines its unit has received.
+    virtual QList<QByteArray> hostLines(std::size_t adapter) = 0;
+};
+
+// Sends `line` and returns the reply characters that came.
+inline QByteArray ask(protocol::Exchange& exchange, const char* line, int replyLength = 3) {
+    await(exchange.run(line, replyLength));
+    return QByteArray(exchange.reply_buf().slot.data(), replyLength);
+}
+
+struct RigMaker {
+    const char* name;
+    std::function<std::unique_ptr<AdapterRig>()> make;
+    friend void PrintTo(const RigMaker& maker, std::ostream* out) { *out << maker.name; }
+};
+
+class LinkOnAdapters : public ::testing::TestWithParam<RigMaker> {
+protected:
+    bool configure() { return await(link.configure_usb_connection()); }
+    QByteArray ask(const char* line, int replyLength = 3) {
+        return testing::ask(exchange, line, replyLength);
+    }
+
+    std::unique_ptr<AdapterRig> rig = GetParam().make();
+    PickingChooser chooser;
+    link::EventLog log;
+    link::DeviceSearch search{rig->driver(), chooser, log};
+    link::UsbLink link{rig->driver(), search, log, {100ms, 50ms, 1ms}};
+    protocol::Exchange exchange{link};
+};
+
+TEST_P(LinkOnAdapters, UnpluggedAdapterIsReconnectedByTheNextCheck) {
+    const auto unit = rig->plug("NR Valve");
+    ASSERT_TRUE(configure());
+    rig->unplug(unit);
+    EXPECT_TRUE(await(link.check_usb_connection()));
+    EXPECT_EQ(log.lines(), (QStringList{"Trying to close USB Port - Failed",
+                                        "Error - Could not find any Nerra Devices through USB",
+                                        "Could not reestablish connection"}));
+    // A command sent on the dead handle fails at its write and its read.
+    link.send_command("S\r");
+    EXPECT_EQ(log.lines().last(), "USB Error - could not write to device");
+    EXPECT_NE(await(link.read_char()).code, 0);
+
+    rig->replug(unit);
+    EXPECT_TRUE(await(link.check_usb_connection()));
+    // The handle from before the unplug stays dead, so its close fails again.
+    EXPECT_EQ(log.lines(),
+              (QStringList{"Trying to close USB Port - Failed", "Found 1 Nerra unit through USB"}));
+    EXPECT_EQ(ask("S\r"), "01\r");
+    EXPECT_EQ(rig->hostLines(unit).last(), "S\r");
+}
+
+TEST_P(LinkOnAdapters, StartWithoutUnitThenPluggedInConnectsOnTheFirstCheck) {
+    EXPECT_FALSE(configure());
+    rig->plug("NR Valve");
+    EXPECT_TRUE(await(link.check_usb_connection()));
+    // Handle 0 is rejected by the driver, so the failed close leads the log.
+    EXPECT_EQ(log.lines(),
+              (QStringList{"Trying to close USB Port - Failed", "Found 1 Nerra unit through USB"}));
+    EXPECT_EQ(ask("S\r"), "01\r");
+}
+
+TEST_P(LinkOnAdapters, RepliesKeepTheirOrderAndStaleOnesAreDropped) {
+    const auto unit = rig->plug("NR Valve");
+    ASSERT_TRUE(configure());
+    EXPECT_EQ(ask("P05\r", 1), "\r");
+    EXPECT_EQ(ask("S\r"), "05\r");
+    // A reply nobody read, fetched while the link still reads and after it
+    // has gone quiet, is never taken for the next one.
+    for (const auto quiet : {20ms, 250ms}) {
+        link.write_str("R\r");
+        runUntil([] { return false; }, quiet);
+        EXPECT_EQ(ask("S\r"), "05\r") << quiet.count() << " ms";
+    }
+    EXPECT_EQ(rig->hostLines(unit).size(), 6);
+    EXPECT_TRUE(log.lines().mid(1).isEmpty());
+}
+
+} // namespace valve::testing
