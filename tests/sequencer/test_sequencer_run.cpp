@@ -1,3 +1,5 @@
+#include "link/wake_signal.h"
+#include "sequencer/run_clock.h"
 #include "sequencer_rig.h"
 
 #include <gtest/gtest.h>
@@ -64,6 +66,54 @@ TEST(SequencerRun, ASlowMoveDelaysOnlyItsNextStepNotTheOnesAfter) {
     EXPECT_NEAR(msBetween(times[0], times[1]), 100.0, 20.0);
     // ...and the third still at 200 ms, not 150 ms after the second.
     EXPECT_NEAR(msBetween(times[0], times[2]), 200.0, 20.0);
+}
+
+// The computer's clock, put to sleep by moving it on at once.
+class SleepingClock final : public sequencer::RunClock {
+public:
+    [[nodiscard]] Duration now() const override { return real_.now() + slept_; }
+    [[nodiscard]] Duration asleep() const override { return real_.asleep() + slept_; }
+    QCoro::Task<> sleepUntil(Duration due, link::WakeSignal& wake) override {
+        waiting_ = &wake;
+        co_await real_.sleepUntil(due - slept_, wake);
+        waiting_ = nullptr;
+    }
+    void sleep(Duration span) {
+        slept_ += span;
+        if (waiting_ != nullptr) {
+            waiting_->notify(); // as the real clock's timer goes off on resume
+        }
+    }
+
+private:
+    sequencer::BootTimeClock real_;
+    Duration slept_{0};
+    link::WakeSignal* waiting_ = nullptr;
+};
+
+TEST(SequencerRun, AfterASleepOverdueStepsGoAtOnceInOrderAndLaterOnesKeepTheirTimes) {
+    SleepingClock clock;
+    SequencerRig rig(sim::UnitTiming::instant(), {.clock = &clock});
+    rig.setRows({{"0", "2"}, {"1", "3"}, {"2", "4"}, {"60.3", "5"}});
+    rig.startRun();
+    ASSERT_TRUE(runUntil([&] { return rig.table.look(1) == RowLook::Current; }));
+    const auto woke = sim::SimClock::now();
+    clock.sleep(60s); // rows 1 and 2 fall due meanwhile
+    ASSERT_TRUE(runUntil([&] { return rig.table.look(3) == RowLook::Current; }));
+    clock.sleep(100ms); // ends before row 3 is due: it holds nothing up
+    ASSERT_TRUE(runUntil([&] { return rig.runEnded; }));
+
+    EXPECT_EQ(rig.moves(), QList<QByteArray>({"P02\r", "P03\r", "P04\r", "P05\r"}));
+    const auto times = rig.moveTimes();
+    ASSERT_EQ(times.size(), 4u);
+    EXPECT_LT(msBetween(woke, times[2]), 15.0);
+    // 60.3 s on the clock: 0.2 s of real time, with 60.1 s asleep.
+    EXPECT_NEAR(msBetween(times[0], times[3]), 200.0, 15.0);
+    EXPECT_EQ(rig.log.lines(),
+              QStringList({"Waited 0 seconds", "Position set to 2",
+                           "The run was held up for 59 seconds while the computer was asleep",
+                           "Waited 1 seconds", "Position set to 3", "Waited 1 seconds", "Position set to 4",
+                           "Waited 58.3 seconds", "Position set to 5"}));
 }
 
 TEST(SequencerRun, TimesFollowTheUsersDecimalSeparator) {
