@@ -36,7 +36,9 @@ private:
         call << QStringLiteral("sleep") << (who.isEmpty() ? QStringLiteral("valve-panel") : who)
              << QStringLiteral("A timed routine of valve moves is running") << QStringLiteral("block");
         const QDBusPendingCall pending = bus.asyncCall(call);
-        const QDBusMessage reply = co_await qCoro(pending).waitForFinished();
+        // Awaited directly: a call that failed at once (no bus) is finished
+        // already, and waitForFinished() would wait for it for ever.
+        const QDBusMessage reply = co_await pending;
         if (!self) {
             co_return; // the run is over: the descriptor closes with the reply
         }

@@ -82,7 +82,7 @@ public slots:
     }
 };
 
-enum class Logind { Grants, Refuses, Absent, VanishesDuringRun };
+enum class Logind { Grants, Refuses, Absent, VanishesDuringRun, NoBus };
 
 class RunSleepLock : public ::testing::TestWithParam<Logind> {};
 
@@ -93,12 +93,16 @@ TEST_P(RunSleepLock, IsHeldWhileTheRunLastsAndAFailureIsOneLineWhileTheRunGoesOn
     standIn.refuse = logind == Logind::Refuses;
     QDBusConnection server = bus.connect(QStringLiteral("stand-in"));
     ASSERT_TRUE(server.isConnected()) << "dbus-daemon did not start";
-    if (logind != Logind::Absent) {
+    const bool listens = logind != Logind::Absent && logind != Logind::NoBus;
+    if (listens) {
         ASSERT_TRUE(server.registerService(kLogind));
         ASSERT_TRUE(server.registerObject(QStringLiteral("/org/freedesktop/login1"), &standIn,
                                           QDBusConnection::ExportAllSlots));
     }
-    sequencer::LogindSleepInhibitor inhibitor(bus.connect(QStringLiteral("panel")));
+    sequencer::LogindSleepInhibitor inhibitor(
+        logind == Logind::NoBus
+            ? QDBusConnection::connectToBus(QStringLiteral("unix:path=/nonexistent"), "none")
+            : bus.connect(QStringLiteral("panel")));
     SequencerRig rig(sim::UnitTiming::instant(), {.inhibitor = &inhibitor});
     rig.setRows({{"0", "2"}, {"0.3", "3"}});
     rig.startRun();
@@ -117,20 +121,20 @@ TEST_P(RunSleepLock, IsHeldWhileTheRunLastsAndAFailureIsOneLineWhileTheRunGoesOn
     EXPECT_EQ(rig.moves(), QList<QByteArray>({"P02\r", "P03\r"}));
     EXPECT_EQ(rig.log.lines().count(QStringLiteral("The run cannot keep the computer from going to sleep")),
               logind == Logind::Grants ? 0 : 1);
-    EXPECT_EQ(standIn.asked, logind == Logind::Absent ? QStringList{} : QStringList{"sleep/block"});
+    EXPECT_EQ(standIn.asked, listens ? QStringList{"sleep/block"} : QStringList{});
     if (granted) {
         EXPECT_TRUE(runUntil([&] { return !standIn.held(); }));
     }
 }
 
 std::string nameOf(const ::testing::TestParamInfo<Logind>& info) {
-    constexpr const char* kNames[] = {"Grants", "Refuses", "Absent", "Vanishes"};
+    constexpr const char* kNames[] = {"Grants", "Refuses", "Absent", "Vanishes", "NoBus"};
     return kNames[static_cast<int>(info.param)];
 }
 
 INSTANTIATE_TEST_SUITE_P(Logind, RunSleepLock,
                          ::testing::Values(Logind::Grants, Logind::Refuses, Logind::Absent,
-                                           Logind::VanishesDuringRun),
+                                           Logind::VanishesDuringRun, Logind::NoBus),
                          nameOf);
 
 } // namespace
