@@ -52,7 +52,8 @@ RunClock::Duration BootTimeClock::asleep() const {
 
 QCoro::Task<> BootTimeClock::sleepUntil(Duration due, link::WakeSignal& wake) {
     if (fd_ < 0) {
-        co_await wake.wait(std::chrono::ceil<std::chrono::milliseconds>(due - now()));
+        using std::chrono::milliseconds;
+        co_await wake.wait(std::max(milliseconds{1}, std::chrono::ceil<milliseconds>(due - now())));
         co_return;
     }
     arm(due);

@@ -46,7 +46,9 @@ public:
 private:
     void arm(Duration due);
 
-    int fd_ = -1; // a timerfd; where none can be made, waits re-check the clock each millisecond step
+    // A timerfd; where none can be made, a millisecond timer on the monotonic
+    // clock, which a sleep holds up.
+    int fd_ = -1;
     std::unique_ptr<QSocketNotifier> notifier_;
     link::WakeSignal* waiting_ = nullptr;
 };
