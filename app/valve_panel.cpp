@@ -1,6 +1,7 @@
 // The valve panel on a real FTDI adapter.
 #include "link/event_log.h"
 #include "link/hardware_driver.h"
+#include "sequencer/logind_sleep_inhibitor.h"
 #include "ui/panel.h"
 
 #include <QApplication>
@@ -8,7 +9,8 @@
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     auto hardware = valve::link::makeHardwareDriver();
-    valve::ui::Panel panel(*hardware.driver);
+    valve::sequencer::LogindSleepInhibitor keepAwake;
+    valve::ui::Panel panel(*hardware.driver, {}, {}, {.inhibitor = &keepAwake});
     // What the backend must tell the operator (an adapter the user may not
     // open, say) goes to the events log.
     hardware.driver->setDiagnosticSink([&panel](const QString& line) { panel.log().show_msg(line); });

@@ -1,5 +1,6 @@
 // The valve panel on the simulated unit, for trying it without hardware.
 // `--units N` attaches N simulated units (with several, the chooser appears).
+#include "sequencer/logind_sleep_inhibitor.h"
 #include "sim/simulated_driver.h"
 #include "ui/panel.h"
 
@@ -23,7 +24,8 @@ int main(int argc, char** argv) {
     for (int i = 0; i < count; ++i) {
         driver.addAdapter(QByteArrayLiteral("NR Valve Unit ") + char('A' + i));
     }
-    valve::ui::Panel panel(driver);
+    valve::sequencer::LogindSleepInhibitor keepAwake;
+    valve::ui::Panel panel(driver, {}, {}, {.inhibitor = &keepAwake});
     panel.start();
     return QApplication::exec();
 }

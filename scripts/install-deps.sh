@@ -9,6 +9,7 @@ packages=(
   libusb-1.0-0-dev                # the emulated FTDI chip's stand-in libusb
   clang libclang-rt-14-dev        # the fuzz targets (libFuzzer)
   xvfb xauth                      # the panel and its screenshots without a display
+  dbus-daemon                     # a private message bus for the sleep-lock tests
 )
 
 missing=()

@@ -5,21 +5,30 @@
 #include "link/usb_link.h"
 #include "link/wake_signal.h"
 #include "protocol/session.h"
+#include "run_clock.h"
+#include "sleep_inhibitor.h"
 
 #include <chrono>
 
 namespace valve::sequencer {
 
-using Clock = std::chrono::steady_clock;
-
 // The state a run shares with the buttons. The run's coroutine holds it too,
 // so that a run resumed while the program closes finds it still there; once
 // `closed` is set, the run touches neither the session nor the table again.
 struct Sequencer::Control {
-    Control(protocol::Session& s, EventTableView& t) : session(s), table(t) {}
+    Control(protocol::Session& s, EventTableView& t, RunSupport support)
+        : session(s), table(t), inhibitor(support.inhibitor), clock(support.clock) {
+        if (clock == nullptr) {
+            ownClock = std::make_unique<BootTimeClock>();
+            clock = ownClock.get();
+        }
+    }
 
     protocol::Session& session;
     EventTableView& table;
+    SleepInhibitor* inhibitor;
+    std::unique_ptr<RunClock> ownClock;
+    RunClock* clock;
     link::WakeSignal wake; // ends the wait between steps early: Stop, closing
     bool eventsRunning = false;
     bool runUnderWay = false;
@@ -35,6 +44,7 @@ const QString kTooLate =
 const QString kNoEvents = QStringLiteral("Please enter a valid time sequence.");
 const QString kUnusable = QStringLiteral("Could not run the routine. Please double check that all fields "
                                          "have a valid time in seconds or are blank.");
+const QString kCannotKeepAwake = QStringLiteral("The run cannot keep the computer from going to sleep");
 
 QString earlierThanPrevious(int row) {
     return QStringLiteral("Could not set delay - Event time %1 can not occur earlier than previous event")
@@ -85,6 +95,111 @@ QCoro::Task<> showBox(std::shared_ptr<Control> c, QString text) {
     co_await c->session.boxes.message_box(text);
 }
 
+// Shows why the run cannot go on, then brings the table back to idle.
+QCoro::Task<> refuse(std::shared_ptr<Control> c, QString text) {
+    co_await showBox(c, text);
+    if (!gone(*c)) {
+        finishRun(*c);
+    }
+}
+
+// Keeps the computer awake while the steps go on; one line in the log when it cannot.
+std::unique_ptr<SleepHold> keepAwake(const std::shared_ptr<Control>& c) {
+    if (c->inhibitor == nullptr) {
+        return nullptr;
+    }
+    return c->inhibitor->hold([weak = std::weak_ptr<Control>(c)] {
+        if (const auto control = weak.lock(); control && !gone(*control)) {
+            control->session.log.show_msg(kCannotKeepAwake);
+        }
+    });
+}
+
+// A step is held up by the time it goes after its due time because the
+// computer slept: no longer than the computer slept since the last step went
+// (`asleepSeen`, brought up to date here), rounded to whole seconds.
+void reportHeldUp(Control& c, RunClock::Duration due, RunClock::Duration& asleepSeen) {
+    const RunClock::Duration asleep = c.clock->asleep();
+    const auto heldUp =
+        std::chrono::round<std::chrono::seconds>(std::min(asleep - asleepSeen, c.clock->now() - due));
+    asleepSeen = asleep;
+    if (heldUp.count() > 0) {
+        c.session.log.show_msg(
+            QStringLiteral("The run was held up for %1 seconds while the computer was asleep")
+                .arg(heldUp.count()));
+    }
+}
+
+// How the steps of a run ended.
+struct StepsEnd {
+    enum class Kind { Finished, Gone, Unusable, MoveFailed };
+    Kind kind = Kind::Finished;
+    QString box; // the failed move's message
+};
+
+QCoro::Task<StepsEnd> runSteps(std::shared_ptr<Control> c, int lastRow) {
+    using Kind = StepsEnd::Kind;
+    RunClock& clock = *c->clock;
+    // Every step is due at its own time from this start, so a late wake-up, a
+    // slow move or a sleep of the computer never shifts the steps after it.
+    const RunClock::Duration start = clock.now();
+    RunClock::Duration asleepSeen = clock.asleep();
+    double previous = 0.0;
+    for (int step = 0; step <= lastRow && c->eventsRunning; ++step) {
+        mark_event_row(*c, true, step);
+        // The time box of the current row is disabled from here on: the time
+        // read now is the one the step keeps. It may have been edited since
+        // the check, so it is checked again.
+        const auto time = eventTime(c->table.timeText(step));
+        if (!time || *time > kMaxEventTime || *time < previous) {
+            co_return StepsEnd{Kind::Unusable, {}};
+        }
+        const RunClock::Duration due = start + toMilliseconds(*time);
+        while (c->eventsRunning && !gone(*c) && clock.now() < due) {
+            co_await clock.sleepUntil(due, c->wake);
+        }
+        if (gone(*c)) {
+            co_return StepsEnd{Kind::Gone, {}};
+        }
+        if (!c->eventsRunning) {
+            break;
+        }
+        reportHeldUp(*c, due, asleepSeen);
+        c->session.log.show_msg(QStringLiteral("Waited %1 seconds").arg(formatSeconds(*time - previous)));
+        previous = *time;
+
+        const QString positionText = c->table.positionText(step);
+        const auto position = eventPosition(positionText);
+        if (!position) {
+            co_return StepsEnd{Kind::Unusable, {}};
+        }
+
+        bool moved = false;
+        {
+            // One move is one operation on the link; other commands slot in
+            // between the steps.
+            auto turn = co_await c->session.link.operations().acquire();
+            if (gone(*c)) {
+                co_return StepsEnd{Kind::Gone, {}};
+            }
+            if (!turn || !c->eventsRunning) {
+                break;
+            }
+            moved = co_await c->session.positions.set_position(*position);
+        }
+        if (gone(*c)) {
+            co_return StepsEnd{Kind::Gone, {}};
+        }
+        if (!moved) {
+            co_return StepsEnd{Kind::MoveFailed, QStringLiteral("Could not achieve Position %1, in step %2")
+                                                     .arg(positionText, QString::number(step))};
+        }
+        c->table.setCurrentPosition(QString::number(*position));
+        c->table.setRowLook(step, RowLook::Done);
+    }
+    co_return StepsEnd{};
+}
+
 QCoro::Task<> runEvents(std::shared_ptr<Control> c) {
     if (gone(*c) || c->runUnderWay) {
         co_return;
@@ -133,97 +248,38 @@ QCoro::Task<> runEvents(std::shared_ptr<Control> c) {
     case TableCheck::Outcome::NoEvents:
     case TableCheck::Outcome::Unusable: {
         const QString text = check.outcome == TableCheck::Outcome::NoEvents ? kNoEvents : kUnusable;
-        co_await showBox(c, text);
-        if (!gone(*c)) {
-            finishRun(*c);
-        }
+        co_await refuse(c, text);
         co_return;
     }
     }
 
-    // Every step is due at its own time from this start, so a late wake-up or
-    // a slow move never shifts the steps after it.
-    const Clock::time_point start = Clock::now();
-    double previous = 0.0;
-    for (int step = 0; step <= check.lastRow && c->eventsRunning; ++step) {
-        mark_event_row(*c, true, step);
-        // The time box of the current row is disabled from here on: the time
-        // read now is the one the step keeps. It may have been edited since
-        // the check, so it is checked again.
-        const auto time = eventTime(c->table.timeText(step));
-        if (!time || *time > kMaxEventTime || *time < previous) {
-            co_await showBox(c, kUnusable);
-            if (!gone(*c)) {
-                finishRun(*c);
-            }
-            co_return;
-        }
-        const Clock::time_point due = start + toMilliseconds(*time);
-        while (c->eventsRunning && !gone(*c)) {
-            // The timer counts whole milliseconds and wakes at or just after
-            // its time; waiting for the whole milliseconds left and going on
-            // below one keeps the step within a millisecond of its time.
-            const auto remaining = std::chrono::floor<std::chrono::milliseconds>(due - Clock::now());
-            if (remaining < std::chrono::milliseconds{1}) {
-                break;
-            }
-            co_await c->wake.wait(remaining);
-        }
-        if (gone(*c)) {
-            co_return;
-        }
-        if (!c->eventsRunning) {
-            break;
-        }
-
-        c->session.log.show_msg(QStringLiteral("Waited %1 seconds").arg(formatSeconds(*time - previous)));
-        previous = *time;
-
-        const QString positionText = c->table.positionText(step);
-        const auto position = eventPosition(positionText);
-        if (!position) {
-            co_await showBox(c, kUnusable);
-            if (!gone(*c)) {
-                finishRun(*c);
-            }
-            co_return;
-        }
-
-        bool moved = false;
-        {
-            // One move is one operation on the link; other commands slot in
-            // between the steps.
-            auto turn = co_await c->session.link.operations().acquire();
-            if (gone(*c)) {
-                co_return;
-            }
-            if (!turn || !c->eventsRunning) {
-                break;
-            }
-            moved = co_await c->session.positions.set_position(*position);
-        }
-        if (gone(*c)) {
-            co_return;
-        }
-        if (!moved) {
-            const QString text = QStringLiteral("Could not achieve Position %1, in step %2")
-                                     .arg(positionText, QString::number(step));
-            co_await showBox(c, text);
-            if (!gone(*c)) {
-                endRun(*c);
-            }
-            co_return;
-        }
-        c->table.setCurrentPosition(QString::number(*position));
-        c->table.setRowLook(step, RowLook::Done);
+    StepsEnd end;
+    {
+        const auto hold = keepAwake(c);
+        end = co_await runSteps(c, check.lastRow);
     }
-    finishRun(*c);
+    switch (end.kind) {
+    case StepsEnd::Kind::Finished:
+        finishRun(*c);
+        break;
+    case StepsEnd::Kind::Gone:
+        break;
+    case StepsEnd::Kind::Unusable:
+        co_await refuse(c, kUnusable);
+        break;
+    case StepsEnd::Kind::MoveFailed:
+        co_await showBox(c, end.box);
+        if (!gone(*c)) {
+            endRun(*c); // the table keeps its running look until Stop
+        }
+        break;
+    }
 }
 
 } // namespace
 
-Sequencer::Sequencer(protocol::Session& session, EventTableView& table)
-    : control_(std::make_shared<Control>(session, table)) {}
+Sequencer::Sequencer(protocol::Session& session, EventTableView& table, RunSupport support)
+    : control_(std::make_shared<Control>(session, table, support)) {}
 
 Sequencer::~Sequencer() {
     shut_down();

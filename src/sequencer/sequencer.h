@@ -11,13 +11,26 @@ struct Session;
 
 namespace valve::sequencer {
 
+class RunClock;
+class SleepInhibitor;
+
+// What the owner of a sequencer lends it for its runs; it must outlive the
+// sequencer.
+struct RunSupport {
+    // Held while a run's steps go on; none: runs do not keep the computer awake.
+    SleepInhibitor* inhibitor = nullptr;
+    // The schedule's clock; none: the computer's boot-time clock.
+    RunClock* clock = nullptr;
+};
+
 // The timed event run: checks the table, then moves the valve to each row's
-// position at the row's time, counted from the start of the run on the
-// monotonic clock. Waits are coroutine awaits, so the window and every other
-// command stay usable; each move takes the link's operation turn for itself.
+// position at the row's time, counted from the start of the run on a clock
+// that goes on while the computer sleeps. Waits are coroutine awaits, so the
+// window and every other command stay usable; each move takes the link's
+// operation turn for itself.
 class Sequencer {
 public:
-    Sequencer(protocol::Session& session, EventTableView& table);
+    Sequencer(protocol::Session& session, EventTableView& table, RunSupport support = {});
     ~Sequencer();
     Sequencer(const Sequencer&) = delete;
     Sequencer& operator=(const Sequencer&) = delete;

@@ -15,7 +15,8 @@
 
 namespace valve::ui {
 
-Panel::Panel(link::FtdiDriver& driver, link::LinkTiming timing, PanelPrompts prompts)
+Panel::Panel(link::FtdiDriver& driver, link::LinkTiming timing, PanelPrompts prompts,
+             sequencer::RunSupport runSupport)
     : message_boxes_(prompts.messageBoxes), chooser_(prompts.chooser),
       log_(std::make_unique<link::EventLog>()) {
     if (message_boxes_ == nullptr) {
@@ -35,7 +36,7 @@ Panel::Panel(link::FtdiDriver& driver, link::LinkTiming timing, PanelPrompts pro
         protocol::Session{*link_, *log_, *message_boxes_, *exchange_, *positions_});
     window_ = std::make_unique<MainWindow>(*log_, *link_, *message_boxes_);
     new CommandWiring(window_->controls(), *session_, window_.get());
-    new SequencerWiring(window_->controls(), *session_, window_.get());
+    new SequencerWiring(window_->controls(), *session_, window_.get(), runSupport);
     wireCustomConfiguration(*window_, *session_);
 
     if (own_message_boxes_) {

@@ -2,6 +2,7 @@
 
 #include "link/link_timing.h"
 #include "link/prompts.h"
+#include "sequencer/sequencer.h"
 
 #include <QString>
 #include <memory>
@@ -38,7 +39,9 @@ class Panel {
 public:
     static inline const QString kProgramVersion = QStringLiteral("E");
 
-    explicit Panel(link::FtdiDriver& driver, link::LinkTiming timing = {}, PanelPrompts prompts = {});
+    // `runSupport`: what timed runs may use to keep the computer awake.
+    explicit Panel(link::FtdiDriver& driver, link::LinkTiming timing = {}, PanelPrompts prompts = {},
+                   sequencer::RunSupport runSupport = {});
     ~Panel();
     Panel(const Panel&) = delete;
     Panel& operator=(const Panel&) = delete;

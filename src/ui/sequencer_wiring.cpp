@@ -81,9 +81,9 @@ private:
 };
 
 SequencerWiring::SequencerWiring(const MainWindowControls& controls, protocol::Session& session,
-                                 QObject* parent)
+                                 QObject* parent, sequencer::RunSupport runSupport)
     : QObject(parent), view_(std::make_unique<TabView>(controls)),
-      sequencer_(std::make_unique<sequencer::Sequencer>(session, *view_)) {
+      sequencer_(std::make_unique<sequencer::Sequencer>(session, *view_, runSupport)) {
     // A click only starts the run; it goes on by itself until it ends.
     connect(controls.btnRun, &QPushButton::clicked, this, [this] { sequencer_->btnRun_Click(); });
     connect(controls.btnStop, &QPushButton::clicked, this, [this] { sequencer_->btnStop_Click(); });

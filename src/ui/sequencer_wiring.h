@@ -1,14 +1,12 @@
 #pragma once
 
+#include "sequencer/sequencer.h"
+
 #include <QObject>
 #include <memory>
 
 namespace valve::protocol {
 struct Session;
-}
-
-namespace valve::sequencer {
-class Sequencer;
 }
 
 namespace valve::ui {
@@ -22,8 +20,8 @@ struct MainWindowControls;
 class SequencerWiring : public QObject {
     Q_OBJECT
 public:
-    SequencerWiring(const MainWindowControls& controls, protocol::Session& session,
-                    QObject* parent = nullptr);
+    SequencerWiring(const MainWindowControls& controls, protocol::Session& session, QObject* parent = nullptr,
+                    sequencer::RunSupport runSupport = {});
     ~SequencerWiring() override;
 
     [[nodiscard]] sequencer::Sequencer& sequencer() { return *sequencer_; }

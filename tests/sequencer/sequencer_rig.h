@@ -12,8 +12,9 @@ namespace valve::testing {
 
 // A sequencer over a stored table, driving a simulated unit through the link.
 struct SequencerRig : CommandBench {
-    explicit SequencerRig(sim::UnitTiming unitTiming = sim::UnitTiming::instant())
-        : CommandBench(unitTiming) {}
+    explicit SequencerRig(sim::UnitTiming unitTiming = sim::UnitTiming::instant(),
+                          sequencer::RunSupport support = {})
+        : CommandBench(unitTiming), sequencer(*session, table, support) {}
 
     // Starts "Run" without waiting for its end.
     void startRun() {
@@ -56,7 +57,7 @@ struct SequencerRig : CommandBench {
     }
 
     sequencer::StoredEventTable table;
-    sequencer::Sequencer sequencer{*session, table};
+    sequencer::Sequencer sequencer;
     bool runEnded = true;
 };
 

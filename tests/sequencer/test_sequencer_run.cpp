@@ -1,3 +1,5 @@
+#include "link/wake_signal.h"
+#include "sequencer/run_clock.h"
 #include "sequencer_rig.h"
 
 #include <gtest/gtest.h>
@@ -64,6 +66,47 @@ TEST(SequencerRun, ASlowMoveDelaysOnlyItsNextStepNotTheOnesAfter) {
     EXPECT_NEAR(msBetween(times[0], times[1]), 100.0, 20.0);
     // ...and the third still at 200 ms, not 150 ms after the second.
     EXPECT_NEAR(msBetween(times[0], times[2]), 200.0, 20.0);
+}
+
+// The computer's clock, put to sleep by moving it on at once.
+struct SleepingClock final : sequencer::RunClock {
+    [[nodiscard]] Duration now() const override { return real.now() + slept; }
+    [[nodiscard]] Duration asleep() const override { return real.asleep() + slept; }
+    QCoro::Task<> sleepUntil(Duration due, link::WakeSignal& wake) override {
+        waiting = &wake;
+        return real.sleepUntil(due - slept, wake);
+    }
+    void sleep(Duration span) {
+        slept += span;
+        waiting->notify(); // as the real clock's timer goes off on resume
+    }
+
+    sequencer::BootTimeClock real;
+    Duration slept{0};
+    link::WakeSignal* waiting = nullptr;
+};
+
+TEST(SequencerRun, AfterASleepOverdueStepsGoAtOnceInOrderAndLaterOnesKeepTheirTimes) {
+    SleepingClock clock;
+    SequencerRig rig(sim::UnitTiming::instant(), {.clock = &clock});
+    rig.setRows({{"0", "2"}, {"1", "3"}, {"2", "4"}, {"60.3", "5"}});
+    rig.startRun();
+    ASSERT_TRUE(runUntil([&] { return rig.table.look(1) == RowLook::Current; }));
+    clock.sleep(60s); // rows 1 and 2 fall due meanwhile
+    ASSERT_TRUE(runUntil([&] { return rig.table.look(3) == RowLook::Current; }));
+    clock.sleep(100ms); // ends before row 3 is due: it holds nothing up
+    ASSERT_TRUE(runUntil([&] { return rig.runEnded; }));
+
+    EXPECT_EQ(rig.log.lines(),
+              QStringList({"Waited 0 seconds", "Position set to 2",
+                           "The run was held up for 59 seconds while the computer was asleep",
+                           "Waited 1 seconds", "Position set to 3", "Waited 1 seconds", "Position set to 4",
+                           "Waited 58.3 seconds", "Position set to 5"}));
+    const auto times = rig.moveTimes();
+    ASSERT_EQ(times.size(), 4u);
+    EXPECT_LT(msBetween(times[0], times[2]), 50.0);
+    // 60.3 s on the clock: 0.2 s of real time, with 60.1 s asleep.
+    EXPECT_NEAR(msBetween(times[0], times[3]), 200.0, 15.0);
 }
 
 TEST(SequencerRun, TimesFollowTheUsersDecimalSeparator) {

@@ -1,0 +1,103 @@
+#include "sequencer/logind_sleep_inhibitor.h"
+#include "sequencer_rig.h"
+
+#include <QDBusContext>
+#include <QDBusUnixFileDescriptor>
+#include <QProcess>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <unistd.h>
+
+using namespace valve;
+using valve::testing::runUntil;
+
+namespace {
+
+// The login manager's Inhibit: it hands out the write end of a pipe, and the
+// lock lasts until every copy of that end is closed.
+class LogindStandIn : public QObject, protected QDBusContext {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.login1.Manager")
+public:
+    ~LogindStandIn() override { ::close(lockEnd); }
+    [[nodiscard]] bool held() const {
+        pollfd end{lockEnd, POLLIN, 0};
+        return lockEnd >= 0 && ::poll(&end, 1, 0) == 0;
+    }
+
+    bool refuse = false;
+    QStringList asked;
+    int lockEnd = -1;
+
+public slots:
+    QDBusUnixFileDescriptor Inhibit(const QString& what, const QString&, const QString&,
+                                    const QString& mode) {
+        asked << what + '/' + mode;
+        int ends[2];
+        if (refuse || ::pipe2(ends, O_CLOEXEC) != 0) {
+            sendErrorReply(QDBusError::AccessDenied, QStringLiteral("not allowed"));
+            return {};
+        }
+        lockEnd = ends[0];
+        const QDBusUnixFileDescriptor handed(ends[1]);
+        ::close(ends[1]);
+        return handed;
+    }
+};
+
+enum class Logind { Grants, Refuses, Absent, Vanishes, NoBus };
+
+class RunSleepLock : public ::testing::TestWithParam<Logind> {};
+
+TEST_P(RunSleepLock, IsHeldWhileTheRunLastsAndAFailureIsOneLineWhileTheRunGoesOn) {
+    const Logind logind = GetParam();
+    QProcess bus; // a private one, ended with the test
+    bus.start(QStringLiteral("dbus-daemon"), {"--session", "--nofork", "--print-address=1"});
+    ASSERT_TRUE(bus.waitForReadyRead(5000)) << "dbus-daemon did not start";
+    const QString address = QString::fromUtf8(bus.readLine()).trimmed();
+    const QString tag = QString::number(static_cast<int>(logind));
+    QDBusConnection server = QDBusConnection::connectToBus(address, "stand-in" + tag);
+    LogindStandIn standIn;
+    standIn.refuse = logind == Logind::Refuses;
+    const bool listens = logind != Logind::Absent && logind != Logind::NoBus;
+    if (listens) {
+        ASSERT_TRUE(server.registerService(QStringLiteral("org.freedesktop.login1")));
+        ASSERT_TRUE(server.registerObject(QStringLiteral("/org/freedesktop/login1"), &standIn,
+                                          QDBusConnection::ExportAllSlots));
+    }
+    sequencer::LogindSleepInhibitor inhibitor(QDBusConnection::connectToBus(
+        logind == Logind::NoBus ? QStringLiteral("unix:path=/nonexistent") : address, "panel" + tag));
+    valve::testing::SequencerRig rig(sim::UnitTiming::instant(), {.inhibitor = &inhibitor});
+    rig.setRows({{"0", "2"}, {"0.3", "3"}});
+    rig.startRun();
+
+    const bool granted = logind == Logind::Grants || logind == Logind::Vanishes;
+    ASSERT_TRUE(runUntil([&] { return rig.table.look(1) == sequencer::RowLook::Current; }));
+    ASSERT_TRUE(runUntil([&] { return !granted || standIn.lockEnd >= 0; }));
+    EXPECT_EQ(standIn.held(), granted);
+    if (logind == Logind::Vanishes) {
+        server.unregisterService(QStringLiteral("org.freedesktop.login1"));
+    }
+    ASSERT_TRUE(runUntil([&] { return rig.runEnded; }));
+
+    EXPECT_EQ(rig.moves(), QList<QByteArray>({"P02\r", "P03\r"}));
+    EXPECT_EQ(rig.log.lines().count(QStringLiteral("The run cannot keep the computer from going to sleep")),
+              logind == Logind::Grants ? 0 : 1);
+    EXPECT_EQ(standIn.asked, listens ? QStringList{"sleep/block"} : QStringList{});
+    EXPECT_TRUE(runUntil([&] { return !standIn.held(); })); // released
+}
+
+std::string nameOf(const ::testing::TestParamInfo<Logind>& info) {
+    constexpr const char* kNames[] = {"Grants", "Refuses", "Absent", "Vanishes", "NoBus"};
+    return kNames[static_cast<int>(info.param)];
+}
+
+INSTANTIATE_TEST_SUITE_P(Logind, RunSleepLock,
+                         ::testing::Values(Logind::Grants, Logind::Refuses, Logind::Absent, Logind::Vanishes,
+                                           Logind::NoBus),
+                         nameOf);
+
+} // namespace
+
+#include "test_sleep_lock.moc"
