@@ -159,6 +159,7 @@ QCoro::Task<> runEvents(std::shared_ptr<Control> c) {
             co_return;
         }
         const Clock::time_point due = start + toMilliseconds(*time);
+        c->table.reportStep({StepReport::Phase::Waiting, step, due - start, Clock::now() - start});
         while (c->eventsRunning && !gone(*c)) {
             // The timer counts whole milliseconds and wakes at or just after
             // its time; waiting for the whole milliseconds left and going on
@@ -190,6 +191,7 @@ QCoro::Task<> runEvents(std::shared_ptr<Control> c) {
         }
 
         bool moved = false;
+        Clock::time_point moveBegan;
         {
             // One move is one operation on the link; other commands slot in
             // between the steps.
@@ -200,11 +202,14 @@ QCoro::Task<> runEvents(std::shared_ptr<Control> c) {
             if (!turn || !c->eventsRunning) {
                 break;
             }
+            moveBegan = Clock::now();
             moved = co_await c->session.positions.set_position(*position);
         }
         if (gone(*c)) {
             co_return;
         }
+        c->table.reportStep(
+            {StepReport::Phase::Moved, step, due - start, moveBegan - start, *position, moved});
         if (!moved) {
             const QString text = QStringLiteral("Could not achieve Position %1, in step %2")
                                      .arg(positionText, QString::number(step));
