@@ -245,7 +245,7 @@ void Sequencer::btnStop_Click() {
     }
     c.eventsRunning = false;
     reset_event_table(c);
-    c.session.log.show_msg(QStringLiteral("User stopped execution"));
+    c.session.log.show_msg(kUserStopped);
     // A waiting run resumes here and ends; one inside a move ends after it.
     c.wake.notify();
 }

@@ -2,6 +2,7 @@
 
 #include "event_table.h"
 
+#include <QString>
 #include <memory>
 #include <qcoro/qcorotask.h>
 
@@ -10,6 +11,9 @@ struct Session;
 }
 
 namespace valve::sequencer {
+
+// The line "Stop" writes to the events log.
+inline const QString kUserStopped = QStringLiteral("User stopped execution");
 
 // The timed event run: checks the table, then moves the valve to each row's
 // position at the row's time, counted from the start of the run on the
