@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <cstdio>
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -24,6 +25,10 @@ int main(int argc, char** argv) {
         driver.addAdapter(QByteArrayLiteral("NR Valve Unit ") + char('A' + i));
     }
     valve::ui::Panel panel(driver);
+    // valvectl reaches the panel through a local socket; without it the panel works on.
+    if (QString error; !panel.acceptValvectl({}, &error)) {
+        std::fprintf(stderr, "valvectl cannot reach this panel: %s\n", qPrintable(error));
+    }
     panel.start();
     return QApplication::exec();
 }
