@@ -247,27 +247,28 @@ QCoro::Task<> PanelServer::serve(QPointer<Client> client, cli::Command command, 
 
 void PanelServer::startRun(Client& client, const cli::Command& command) {
     const bool free = !run_;
+    QMetaObject::Connection announce;
     if (free) {
         // Set before "Run" is pressed: the run reports from the press on.
         run_.emplace(Run{&client, cli::RunTally(static_cast<int>(command.steps.size())), {}, {}});
+        run_->logging = connect(&panel_.log, &link::EventLog::lineAppended, this,
+                                [this](const QString& line) { run_->log << line; });
+        // "Run" empties the log; then the run's first line says where it came from.
+        announce = connect(&panel_.log, &link::EventLog::cleared, this,
+                           [this, line = logLine(command.words)] { panel_.log.show_msg(line); });
     }
-    if (!free || !routines_.startRoutine(command.steps)) {
+    const bool started = free && routines_.startRoutine(command.steps);
+    disconnect(announce); // "Run" has cleared the log by now, if it ran at all
+    if (!started) {
         if (free) {
+            disconnect(run_->logging);
             run_.reset();
         }
         client.send(outcomeMessage(
             cli::Outcome::failed(cli::kUnitFailed, QStringLiteral("the panel's Timed Events are in use")),
             command.name()));
         client.setBusy(false);
-        return;
     }
-    if (!run_) {
-        return; // ended at once: the panel is closing
-    }
-    // "Run" has emptied the log; the run's own lines come after this one.
-    panel_.log.show_msg(logLine(command.words));
-    run_->logging = connect(&panel_.log, &link::EventLog::lineAppended, this,
-                            [this](const QString& line) { run_->log << line; });
 }
 
 void PanelServer::stepReported(const sequencer::StepReport& report) {
