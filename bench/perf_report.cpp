@@ -7,6 +7,7 @@
 #include "memory_read.h"
 #include "sequencer_run.h"
 #include "startup_probe.h"
+#include "valvectl_status.h"
 
 #include <cstdlib>
 #include <thread>
@@ -33,6 +34,7 @@ constexpr Target kTargets[] = {
     {"startup_to_shown_ms", true, 300.0},
     {"startup_peak_memory_mb", true, 60.0},
     {"memory_read_to_bound_ratio", true, 1.10, "memory_read_undisturbed_to_bound_ratio"},
+    {"valvectl_sim_status_ms", true, 100.0},
 };
 
 bool meets(const Target& target, double value) {
@@ -98,6 +100,10 @@ int main(int argc, char** argv) {
     {
         MemoryReadBench read;
         complete = read.report(report) && complete;
+    }
+    {
+        ValvectlStatusBench valvectl;
+        complete = valvectl.report(report) && complete;
     }
     report.print(wantsJson(argc, argv));
     if (!complete) {
