@@ -32,12 +32,12 @@ public:
     Record(const Record&) = delete;
     Record& operator=(const Record&) = delete;
 
-    // Success: the values, and the command's log lines (its own report, in the
-    // panel's words) followed by `shown` on standard output.
+    // Success: the values, and on standard output `shown` followed by the
+    // command's log lines (its own report, in the panel's words).
     Outcome succeeded(QJsonObject values, const QStringList& shown = {}) const {
         Outcome outcome;
         outcome.values = std::move(values);
-        outcome.out = lines_ + shown;
+        outcome.out = shown + lines_;
         outcome.log = lines_;
         return outcome;
     }

@@ -16,7 +16,7 @@ const QString kOutput = QStringLiteral("output");
 
 QStringList strings(const QJsonValue& value) {
     QStringList list;
-    for (const QJsonValue& each : value.toArray()) {
+    for (const auto& each : value.toArray()) {
         list << each.toString();
     }
     return list;

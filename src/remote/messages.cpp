@@ -1,8 +1,10 @@
 #include "messages.h"
 
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QLocalSocket>
 #include <QStandardPaths>
+#include <unistd.h>
 
 namespace valve::remote {
 

@@ -23,7 +23,7 @@ namespace valve::remote {
 inline constexpr int kProtocolVersion = 1;
 // A longer message is refused unread: commands are short and a routine holds
 // twenty lines.
-inline constexpr qsizetype kMaxMessageBytes = 64 * 1024;
+inline constexpr qsizetype kMaxMessageBytes = qsizetype{64} * 1024;
 
 namespace type {
 inline const QString kHello = QStringLiteral("hello");

@@ -31,7 +31,7 @@ std::optional<QStringList> wordsOf(const QJsonValue& value) {
         return std::nullopt;
     }
     QStringList words;
-    for (const QJsonValue& word : array) {
+    for (const auto& word : array) {
         if (!word.isString()) {
             return std::nullopt;
         }

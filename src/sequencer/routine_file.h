@@ -17,7 +17,7 @@ namespace valve::sequencer {
 //     2.5,4
 //     60,1
 
-inline constexpr qint64 kMaxRoutineFileBytes = 1024 * 1024;
+inline constexpr qint64 kMaxRoutineFileBytes = qint64{1024} * 1024;
 
 struct RoutineStep {
     QString time;     // as written in the file
