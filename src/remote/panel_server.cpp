@@ -59,16 +59,20 @@ QString logLine(const QStringList& words) {
 // stays silent too long or breaks the framing.
 class PanelServer::Client : public QObject {
 public:
-    Client(PanelServer& server, QLocalSocket* socket) : QObject(&server), socket_(socket) {
+    Client(PanelServer& server, QLocalSocket* socket) : QObject(&server), server_(server), socket_(socket) {
+        server_.clients_.push_back(this);
         socket_->setParent(this);
         socket_->setReadBufferSize(kMaxMessageBytes + 1);
         idle_.setSingleShot(true);
         idle_.setInterval(kIdleLimit);
         connect(&idle_, &QTimer::timeout, this, [this] { drop(QStringLiteral("no request in time")); });
-        connect(socket_, &QLocalSocket::readyRead, this, [this, &server] { readLines(server); });
+        connect(socket_, &QLocalSocket::readyRead, this, &Client::readLines);
         connect(socket_, &QLocalSocket::disconnected, this, &QObject::deleteLater);
         idle_.start();
     }
+    ~Client() override { std::erase(server_.clients_, this); }
+    Client(const Client&) = delete;
+    Client& operator=(const Client&) = delete;
 
     void send(const QByteArray& message) {
         if (closing_) {
@@ -97,12 +101,12 @@ public:
     [[nodiscard]] bool busy() const { return busy_; }
 
 private:
-    void readLines(PanelServer& server) {
+    void readLines() {
         QByteArray line;
         while (!closing_) {
             switch (takeLine(*socket_, line)) {
             case LineState::Complete:
-                server.take(*this, line);
+                server_.take(*this, line);
                 break;
             case LineState::TooLong:
                 // The rest of the stream cannot be framed again: nothing more is read.
@@ -115,6 +119,7 @@ private:
         }
     }
 
+    PanelServer& server_;
     QLocalSocket* socket_;
     QTimer idle_;
     bool busy_ = false;
@@ -163,7 +168,7 @@ void PanelServer::close() {
         server_.close();
     }
     lock_.reset();
-    for (Client* client : findChildren<Client*>(QString(), Qt::FindDirectChildrenOnly)) {
+    for (Client* client : std::vector<Client*>(clients_)) {
         delete client;
     }
 }
@@ -173,7 +178,7 @@ void PanelServer::accept() {
         auto* client = new Client(*this, socket);
         if (peerUser(socket->socketDescriptor()) != allowed_user_) {
             client->drop(QStringLiteral("refused: the panel serves its own user only"));
-        } else if (findChildren<Client*>(QString(), Qt::FindDirectChildrenOnly).size() > kMaxClients) {
+        } else if (clients_.size() > static_cast<std::size_t>(kMaxClients)) {
             client->drop(QStringLiteral("too many clients; try again"));
         }
     }
@@ -214,9 +219,9 @@ void PanelServer::command(Client& client, const QJsonObject& body) {
         client.send(errorMessage(QStringLiteral("a command needs \"words\": a short list of strings")));
         return;
     }
-    const QJsonValue routine = body.value(QStringLiteral("routine"));
-    const cli::ParsedCommand parsed = cli::parseCommand(
-        *words, routine.isString() ? std::optional(routine.toString().toUtf8()) : std::nullopt);
+    // A routine comes as text: the panel reads no file a client names.
+    const cli::ParsedCommand parsed =
+        cli::parseCommand(*words, body.value(QStringLiteral("routine")).toString().toUtf8());
     if (!parsed.command || parsed.command->kind == cli::Command::Kind::List) {
         const QString error =
             parsed.command ? QStringLiteral("list: not a command for the panel") : parsed.error;

@@ -10,6 +10,7 @@
 #include <optional>
 #include <qcoro/qcorotask.h>
 #include <sys/types.h>
+#include <vector>
 
 namespace valve::protocol {
 struct Session;
@@ -68,6 +69,7 @@ private:
     std::unique_ptr<QLockFile> lock_;
     uid_t allowed_user_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    std::vector<Client*> clients_; // each is a child of this server
 
     // The routine this socket started in the panel's table, while it runs.
     struct Run {
