@@ -11,6 +11,7 @@
 #include "windowless_session.h"
 
 #include <QJsonArray>
+#include <algorithm>
 
 namespace valve::cli {
 
@@ -65,57 +66,50 @@ QString hex(std::uint8_t byte) {
     return QStringLiteral("%1").arg(byte, 2, 16, QLatin1Char('0')).toUpper();
 }
 
+// A read command, and under which name its value goes into the outcome: the
+// reply value, or the box's text where that is what the panel shows.
+struct Query {
+    Kind kind;
+    QCoro::Task<std::optional<int>> (*read)(protocol::Session&, protocol::TextField&);
+    const char* key;
+    bool valueIsText;
+};
+
+constexpr Query kQueries[] = {
+    {Kind::Status, protocol::read_status, "position", false},
+    {Kind::CommandMode, protocol::read_control_method, "command_mode", true},
+    {Kind::Firmware, protocol::read_firmware_revision, "firmware", true},
+    {Kind::OpMode, protocol::read_op_mode, "op_mode", false},
+    {Kind::Clock, protocol::read_clock, "clock_mhz", false},
+};
+
 QCoro::Task<Outcome> query(protocol::Session& session, QuietBoxes& boxes, Kind kind) {
     const Record record(session, boxes);
     StoredText box;
-    std::optional<int> value;
-    switch (kind) {
-    case Kind::Status:
-        value = co_await protocol::read_status(session, box);
-        if (value) {
-            co_return record.succeeded({{QStringLiteral("position"), *value}}, {box.text()});
+    if (kind == Kind::Error) {
+        const auto code = co_await protocol::read_error(session, box);
+        if (!code) {
+            co_return record.failed();
         }
-        break;
-    case Kind::Error:
-        value = co_await protocol::read_error(session, box);
-        if (value) {
-            // A named code has its line in the log already.
-            const QJsonValue line = protocol::namedErrorLine(*value).value_or(QString());
-            co_return record.succeeded(
-                {{QStringLiteral("error_code"), *value}, {QStringLiteral("error_line"), line}},
-                {QString::number(*value)});
-        }
-        break;
-    case Kind::CommandMode:
-        value = co_await protocol::read_control_method(session, box);
-        if (value && !box.text().isEmpty()) {
-            co_return record.succeeded(
-                {{QStringLiteral("command_mode"), box.text()}, {QStringLiteral("command_mode_code"), *value}},
-                {box.text()});
-        }
-        break;
-    case Kind::Firmware:
-        value = co_await protocol::read_firmware_revision(session, box);
-        if (value) {
-            co_return record.succeeded({{QStringLiteral("firmware"), box.text()}}, {box.text()});
-        }
-        break;
-    case Kind::OpMode:
-        value = co_await protocol::read_op_mode(session, box);
-        if (value) {
-            co_return record.succeeded({{QStringLiteral("op_mode"), *value}}, {box.text()});
-        }
-        break;
-    case Kind::Clock:
-        value = co_await protocol::read_clock(session, box);
-        if (value) {
-            co_return record.succeeded({{QStringLiteral("clock_mhz"), *value}}, {box.text().trimmed()});
-        }
-        break;
-    default:
-        break;
+        // A named code has its line in the log already.
+        const QJsonValue line = protocol::namedErrorLine(*code).value_or(QString());
+        co_return record.succeeded(
+            {{QStringLiteral("error_code"), *code}, {QStringLiteral("error_line"), line}},
+            {QString::number(*code)});
     }
-    co_return record.failed();
+    const auto* read = std::find_if(std::begin(kQueries), std::end(kQueries),
+                                    [kind](const Query& each) { return each.kind == kind; });
+    if (read == std::end(kQueries)) {
+        co_return Outcome::failed(kBadUsage, QStringLiteral("not a read command"));
+    }
+    const auto value = co_await read->read(session, box);
+    // The clock's box begins with a blank; an unknown command mode empties its box.
+    const QString shown = box.text().trimmed();
+    if (!value || shown.isEmpty()) {
+        co_return record.failed();
+    }
+    const QJsonValue result = read->valueIsText ? QJsonValue(shown) : QJsonValue(*value);
+    co_return record.succeeded({{QLatin1String(read->key), result}}, {shown});
 }
 
 QCoro::Task<Outcome> readPorts(protocol::Session& session, QuietBoxes& boxes) {
