@@ -5,6 +5,7 @@
 #include "ui/panel.h"
 
 #include <QApplication>
+#include <cstdio>
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -14,6 +15,10 @@ int main(int argc, char** argv) {
     // What the backend must tell the operator (an adapter the user may not
     // open, say) goes to the events log.
     hardware.driver->setDiagnosticSink([&panel](const QString& line) { panel.log().show_msg(line); });
+    // valvectl reaches the panel through a local socket; without it the panel works on.
+    if (QString error; !panel.acceptValvectl({}, &error)) {
+        std::fprintf(stderr, "valvectl cannot reach this panel: %s\n", qPrintable(error));
+    }
     panel.start();
     return QApplication::exec();
 }

@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <cstdio>
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -26,6 +27,10 @@ int main(int argc, char** argv) {
     }
     valve::sequencer::LogindSleepInhibitor keepAwake;
     valve::ui::Panel panel(driver, {}, {}, {.inhibitor = &keepAwake});
+    // valvectl reaches the panel through a local socket; without it the panel works on.
+    if (QString error; !panel.acceptValvectl({}, &error)) {
+        std::fprintf(stderr, "valvectl cannot reach this panel: %s\n", qPrintable(error));
+    }
     panel.start();
     return QApplication::exec();
 }

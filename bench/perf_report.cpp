@@ -8,6 +8,7 @@
 #include "memory_read.h"
 #include "sequencer_run.h"
 #include "startup_probe.h"
+#include "valvectl_status.h"
 
 #include <cstdlib>
 #include <thread>
@@ -38,6 +39,7 @@ constexpr Target kTargets[] = {
     {"libftdi_pickup_median_ms", true, 1.0 + 2.0}, // plus one latency period of the chip
     {"d2xx_idle_wakeups_per_s", true, 2.0},
     {"d2xx_pickup_median_ms", true, 1.0},
+    {"valvectl_sim_status_ms", true, 100.0},
 };
 
 bool meets(const Target& target, double value) {
@@ -107,6 +109,10 @@ int main(int argc, char** argv) {
     {
         MemoryReadBench read;
         complete = read.report(report) && complete;
+    }
+    {
+        ValvectlStatusBench valvectl;
+        complete = valvectl.report(report) && complete;
     }
     report.print(wantsJson(argc, argv));
     if (!complete) {

@@ -29,144 +29,156 @@ const QString kOpModeWarning =
 
 // The exchange of most settings: the line, one acknowledgement, and on
 // success the line for the log. The caller holds the turn.
-QCoro::Task<> sendSetting(Session& session, char code, std::uint8_t argument, QString successLine) {
+QCoro::Task<bool> sendSetting(Session& session, char code, std::uint8_t argument, QString successLine) {
     const bool acknowledged =
         co_await exchangeOrReport(session, commandLine(code, argument), kAcknowledgement, kTalkFailure);
     if (acknowledged) {
         session.log.show_msg(successLine);
     }
+    co_return acknowledged;
 }
 
 // A whole operation that sends one setting, without a link check.
-QCoro::Task<> runSetting(Session& session, char code, std::uint8_t argument, QString successLine) {
+QCoro::Task<bool> runSetting(Session& session, char code, std::uint8_t argument, QString successLine) {
     auto turn = co_await beginOperation(session, LinkCheck::No);
-    if (turn) {
-        co_await sendSetting(session, code, argument, std::move(successLine));
+    if (!turn) {
+        co_return false;
     }
+    const bool took = co_await sendSetting(session, code, argument, std::move(successLine));
+    co_return took;
 }
 
 } // namespace
 
-QCoro::Task<> set_clock(Session& session, std::optional<std::uint8_t> clock_val) {
+QCoro::Task<bool> set_clock(Session& session, std::optional<std::uint8_t> clock_val) {
     if (!clock_val) {
         co_await session.boxes.message_box(kPickClockFirst);
-        co_return;
+        co_return false;
     }
     // Select the clock byte, write it and read it back, in one turn so that no
     // other command can come between the three.
     auto turn = co_await beginOperation(session, LinkCheck::No);
     if (!turn) {
-        co_return;
+        co_return false;
     }
     const bool selected =
         co_await exchangeOrReport(session, commandLine('I', kClockAddress), kAcknowledgement, kTalkFailure);
     if (!selected) {
-        co_return;
+        co_return false;
     }
     const bool written =
         co_await exchangeOrReport(session, commandLine('W', *clock_val), kAcknowledgement, kTalkFailure);
     if (!written) {
-        co_return;
+        co_return false;
     }
     const bool readBack =
         co_await exchangeOrReport(session, commandLine('G', kClockAddress), kValueReply, kTalkFailure);
     if (!readBack) {
-        co_return;
+        co_return false;
     }
     const bool stored = session.exchange.reply_buf().value() == *clock_val;
     session.log.show_msg(stored ? QStringLiteral("Clock speed changed!")
                                 : QStringLiteral("Programming error!"));
+    co_return stored;
 }
 
-QCoro::Task<> set_baud_rate(Session& session, std::optional<std::uint8_t> baud_val) {
+QCoro::Task<bool> set_baud_rate(Session& session, std::optional<std::uint8_t> baud_val) {
     if (!baud_val) {
         co_await session.boxes.message_box(kPickBaudRateFirst);
-        co_return;
+        co_return false;
     }
-    co_await runSetting(session, 'X', *baud_val, QStringLiteral("Baud rate changed"));
+    const bool took = co_await runSetting(session, 'X', *baud_val, QStringLiteral("Baud rate changed"));
+    co_return took;
 }
 
-QCoro::Task<> set_cmd_mode(Session& session, std::optional<std::uint8_t> cmd_mode_val) {
+QCoro::Task<bool> set_cmd_mode(Session& session, std::optional<std::uint8_t> cmd_mode_val) {
     if (!cmd_mode_val) {
         co_await session.boxes.message_box(kPickCmdModeFirst);
-        co_return;
+        co_return false;
     }
-    co_await runSetting(session, 'F', *cmd_mode_val,
-                        QStringLiteral("Command mode changed to %1").arg(*cmd_mode_val));
+    const bool took = co_await runSetting(session, 'F', *cmd_mode_val,
+                                          QStringLiteral("Command mode changed to %1").arg(*cmd_mode_val));
+    co_return took;
 }
 
-QCoro::Task<> set_command_mode_by_name(Session& session, const ListSelection& lstControl) {
+QCoro::Task<bool> set_command_mode_by_name(Session& session, const ListSelection& lstControl) {
     auto turn = co_await beginOperation(session, LinkCheck::Yes);
     if (!turn) {
-        co_return;
+        co_return false;
     }
     const QString name = lstControl.selectedText();
     const auto code = protocol::commandModeCode(name);
     if (!code) {
         turn = {}; // the box does not hold up other commands
         co_await session.boxes.message_box(QStringLiteral("Invalid Command Mode"));
-        co_return;
+        co_return false;
     }
-    co_await sendSetting(session, 'F', *code,
-                         QStringLiteral("Control method changed to ") + name +
-                             QStringLiteral(". Cycle power to complete change."));
+    const bool took = co_await sendSetting(session, 'F', *code,
+                                           QStringLiteral("Control method changed to ") + name +
+                                               QStringLiteral(". Cycle power to complete change."));
+    co_return took;
 }
 
-QCoro::Task<> set_port_position(Session& session, protocol::Port port, const protocol::TextField& entry) {
+QCoro::Task<bool> set_port_position(Session& session, protocol::Port port, const protocol::TextField& entry) {
     const QString text = entry.text();
     const auto value = decimalEntry(text);
     if (!value) {
         co_await session.boxes.message_box(kDecimalRange);
-        co_return;
+        co_return false;
     }
     const char letter = protocol::portLetter(port);
-    co_await runSetting(session, letter, *value,
-                        QStringLiteral("Port %1 changed").arg(QChar::fromLatin1(letter)));
+    const bool took = co_await runSetting(session, letter, *value,
+                                          QStringLiteral("Port %1 changed").arg(QChar::fromLatin1(letter)));
+    co_return took;
 }
 
-QCoro::Task<> set_op_mode(Session& session, const protocol::TextField& txt_set_op_mode) {
+QCoro::Task<bool> set_op_mode(Session& session, const protocol::TextField& txt_set_op_mode) {
     {
         // The link is checked before the operator is asked; the question itself
         // does not hold up other commands.
         auto turn = co_await beginOperation(session, LinkCheck::Yes);
         if (!turn) {
-            co_return;
+            co_return false;
         }
     }
     const link::BoxAnswer answer =
         co_await session.boxes.message_box(kOpModeWarning, link::BoxButtons::OkCancel);
     if (answer != link::BoxAnswer::Ok) {
         co_await session.boxes.message_box(QStringLiteral("Operational Mode will NOT be changed."));
-        co_return;
+        co_return false;
     }
     const QString text = txt_set_op_mode.text();
     if (text.isEmpty()) {
         session.log.show_msg(QStringLiteral("Op Mode not changed - Select Valid Configuration"));
-        co_return;
+        co_return false;
     }
     const auto value = decimalEntry(text);
     if (!value) {
         co_await session.boxes.message_box(kDecimalRange);
-        co_return;
+        co_return false;
     }
-    co_await runSetting(session, 'O', *value,
-                        QStringLiteral("Op Mode changed to ") + text +
-                            QStringLiteral(". Cycle power to complete configuration change."));
+    const bool took =
+        co_await runSetting(session, 'O', *value,
+                            QStringLiteral("Op Mode changed to ") + text +
+                                QStringLiteral(". Cycle power to complete configuration change."));
+    co_return took;
 }
 
-QCoro::Task<> set_i2c_address(Session& session, const protocol::TextField& txt_set_i2c_address) {
+QCoro::Task<bool> set_i2c_address(Session& session, const protocol::TextField& txt_set_i2c_address) {
     auto turn = co_await beginOperation(session, LinkCheck::Yes);
     if (!turn) {
-        co_return;
+        co_return false;
     }
     const QString text = txt_set_i2c_address.text();
     const auto value = hexEntry(text);
     if (!value) {
         turn = {};
         co_await session.boxes.message_box(kHexRange);
-        co_return;
+        co_return false;
     }
-    co_await sendSetting(session, 'N', *value, QStringLiteral("I2C address changed to ") + text);
+    const bool took =
+        co_await sendSetting(session, 'N', *value, QStringLiteral("I2C address changed to ") + text);
+    co_return took;
 }
 
 } // namespace valve::config

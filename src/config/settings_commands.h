@@ -34,23 +34,24 @@ inline const QString kHexRange = QStringLiteral("Please enter a hexadecimal numb
 // logs "USB Error - could not talk to the device". A held value of nothing
 // means the operator has not picked an entry in its list: the command asks
 // for one and sends nothing. An entry outside the byte range is refused with
-// a message box and nothing is sent.
+// a message box and nothing is sent. Each returns true when the unit took the
+// setting (acknowledged it, and for the clock read it back unchanged).
 
 // "I20", "W" with the clock speed in MHz, then "G20" to read it back.
-QCoro::Task<> set_clock(protocol::Session& session, std::optional<std::uint8_t> clock_val);
+QCoro::Task<bool> set_clock(protocol::Session& session, std::optional<std::uint8_t> clock_val);
 // "X" with the baud-rate code 1..4; the panel's own link speed stays.
-QCoro::Task<> set_baud_rate(protocol::Session& session, std::optional<std::uint8_t> baud_val);
+QCoro::Task<bool> set_baud_rate(protocol::Session& session, std::optional<std::uint8_t> baud_val);
 // "F" with the command-mode code picked in the "Cmd Mode" list.
-QCoro::Task<> set_cmd_mode(protocol::Session& session, std::optional<std::uint8_t> cmd_mode_val);
+QCoro::Task<bool> set_cmd_mode(protocol::Session& session, std::optional<std::uint8_t> cmd_mode_val);
 // "F" with the code of the name selected in lstControl, after a link check;
 // a name that is not a command mode shows "Invalid Command Mode".
-QCoro::Task<> set_command_mode_by_name(protocol::Session& session, const ListSelection& lstControl);
+QCoro::Task<bool> set_command_mode_by_name(protocol::Session& session, const ListSelection& lstControl);
 // "A", "B" or "C" with the decimal entry.
-QCoro::Task<> set_port_position(protocol::Session& session, protocol::Port port,
-                                const protocol::TextField& entry);
+QCoro::Task<bool> set_port_position(protocol::Session& session, protocol::Port port,
+                                    const protocol::TextField& entry);
 // "O" with the decimal entry, after a link check and the operator's OK.
-QCoro::Task<> set_op_mode(protocol::Session& session, const protocol::TextField& txt_set_op_mode);
+QCoro::Task<bool> set_op_mode(protocol::Session& session, const protocol::TextField& txt_set_op_mode);
 // "N" with the hexadecimal entry, after a link check.
-QCoro::Task<> set_i2c_address(protocol::Session& session, const protocol::TextField& txt_set_i2c_address);
+QCoro::Task<bool> set_i2c_address(protocol::Session& session, const protocol::TextField& txt_set_i2c_address);
 
 } // namespace valve::config

@@ -15,6 +15,22 @@ QByteArray untilNul(const std::array<char, kDescriptionBufferSize>& buffer) {
 }
 } // namespace
 
+QList<AdapterInfo> listAdapters(FtdiDriver& driver) {
+    QList<AdapterInfo> adapters;
+    std::uint32_t attached = 0;
+    if (driver.createDeviceInfoList(attached) != ft::OK) {
+        return adapters;
+    }
+    for (std::uint32_t index = 0; index < std::min<std::uint32_t>(attached, 1024); ++index) {
+        DeviceInfoDetail detail;
+        if (driver.getDeviceInfoDetail(index, detail) == ft::OK) {
+            adapters.append({untilNul(detail.description), untilNul(detail.serialNumber),
+                             (detail.flags & ft::FLAGS_OPENED) != 0});
+        }
+    }
+    return adapters;
+}
+
 DeviceSearch::DeviceSearch(FtdiDriver& driver, DeviceChooser& chooser, EventLog& log)
     : driver_(driver), chooser_(chooser), log_(log) {}
 

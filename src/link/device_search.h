@@ -11,6 +11,17 @@ namespace valve::link {
 
 class EventLog;
 
+// One attached adapter as the driver reports it.
+struct AdapterInfo {
+    QByteArray description;
+    QByteArray serialNumber;
+    bool openElsewhere = false; // open in some process, this one included
+};
+
+// Every adapter the driver reports, free or not, in the driver's order; an
+// adapter whose details cannot be read is left out.
+QList<AdapterInfo> listAdapters(FtdiDriver& driver);
+
 // Finds the attached adapters that are not open elsewhere and picks the one to
 // open: at once when there is one, through the chooser when there are several.
 class DeviceSearch {

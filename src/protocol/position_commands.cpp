@@ -6,32 +6,34 @@
 
 namespace valve::protocol {
 
-QCoro::Task<> move_valve(Session& session, std::int16_t position, TextField& position_box) {
+QCoro::Task<bool> move_valve(Session& session, std::int16_t position, TextField& position_box) {
     auto turn = co_await beginOperation(session, LinkCheck::Yes);
     if (!turn) {
-        co_return;
+        co_return false;
     }
     const bool reached = co_await session.positions.set_position(position);
     if (reached) {
         position_box.setText(QString::number(position));
     }
+    co_return reached;
 }
 
-QCoro::Task<> home_valve(Session& session, TextField& position_box) {
+QCoro::Task<bool> home_valve(Session& session, TextField& position_box) {
     auto turn = co_await beginOperation(session, LinkCheck::No);
     if (!turn) {
-        co_return;
+        co_return false;
     }
     const bool acknowledged =
         co_await exchangeOrReport(session, commandLine('M'), kAcknowledgement, kTalkFailure);
     if (!acknowledged) {
-        co_return;
+        co_return false;
     }
     const bool reported = co_await exchangeOrReport(session, commandLine('S'), kValueReply, kTalkFailure);
     if (!reported) {
-        co_return;
+        co_return false;
     }
     position_box.setText(QString::number(session.exchange.reply_buf().value()));
+    co_return true;
 }
 
 } // namespace valve::protocol

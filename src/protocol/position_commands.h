@@ -9,11 +9,12 @@ struct Session;
 class TextField;
 
 // A position button: checks the link, moves the valve and, when the unit then
-// reports the requested position, shows it in the position box.
-QCoro::Task<> move_valve(Session& session, std::int16_t position, TextField& position_box);
+// reports the requested position, shows it in the position box. True when it did.
+QCoro::Task<bool> move_valve(Session& session, std::int16_t position, TextField& position_box);
 
 // "Home the Valve": "M", then "S"; shows the reported position. Logs
 // "USB Error - could not talk to the device" when either reply does not come.
-QCoro::Task<> home_valve(Session& session, TextField& position_box);
+// True when the position was reported.
+QCoro::Task<bool> home_valve(Session& session, TextField& position_box);
 
 } // namespace valve::protocol

@@ -46,11 +46,12 @@ constexpr std::array<NamedError, 6> kNamedErrors{{
 }};
 
 // A query whose reply value the box shows as a decimal number.
-QCoro::Task<> showValue(Session& session, LinkCheck check, char code, TextField& box) {
+QCoro::Task<std::optional<int>> showValue(Session& session, LinkCheck check, char code, TextField& box) {
     const auto value = co_await query(session, check, commandLine(code));
     if (value) {
         box.setText(QString::number(*value));
     }
+    co_return value;
 }
 
 } // namespace
@@ -64,63 +65,68 @@ std::optional<QString> namedErrorLine(int code) {
     return std::nullopt;
 }
 
-QCoro::Task<> read_status(Session& session, TextField& txt_status) {
+QCoro::Task<std::optional<int>> read_status(Session& session, TextField& txt_status) {
     return showValue(session, LinkCheck::Yes, 'S', txt_status);
 }
 
-QCoro::Task<> read_error(Session& session, TextField& txt_error) {
+QCoro::Task<std::optional<int>> read_error(Session& session, TextField& txt_error) {
     const auto value = co_await query(session, LinkCheck::Yes, commandLine('E'));
     if (!value) {
-        co_return;
+        co_return value;
     }
     if (const auto line = namedErrorLine(*value)) {
         txt_error.setText(QString::number(*value));
         session.log.show_msg(*line);
     }
+    co_return value;
 }
 
-QCoro::Task<> read_control_method(Session& session, TextField& txt_control) {
+QCoro::Task<std::optional<int>> read_control_method(Session& session, TextField& txt_control) {
     const auto value = co_await query(session, LinkCheck::Yes, commandLine('D'),
                                       QStringLiteral("USB Error - could not read control method."));
     if (!value) {
-        co_return;
+        co_return value;
     }
     const QString name = commandModeName(*value);
     txt_control.setText(name);
     if (name.isEmpty()) {
         co_await session.boxes.message_box(QStringLiteral("Invalid Command Mode"));
     }
+    co_return value;
 }
 
-QCoro::Task<> read_firmware_revision(Session& session, TextField& txt_fw_rev) {
+QCoro::Task<std::optional<int>> read_firmware_revision(Session& session, TextField& txt_fw_rev) {
     const auto value = co_await query(session, LinkCheck::Yes, commandLine('R'));
     if (value) {
         // The reply value is the character code of the revision letter.
         const QChar letter(static_cast<char16_t>(*value));
         txt_fw_rev.setText(QStringLiteral("Rev.") + letter + QStringLiteral(" Nerra"));
     }
+    co_return value;
 }
 
-QCoro::Task<> read_op_mode(Session& session, TextField& txt_op_mode) {
+QCoro::Task<std::optional<int>> read_op_mode(Session& session, TextField& txt_op_mode) {
     return showValue(session, LinkCheck::Yes, 'Q', txt_op_mode);
 }
 
-QCoro::Task<> read_cmd_mode(Session& session, TextField& txt_cmd_mode) {
+QCoro::Task<std::optional<int>> read_cmd_mode(Session& session, TextField& txt_cmd_mode) {
     const auto value = co_await query(session, LinkCheck::No, commandLine('D'));
     if (value) {
         const QString name = commandModeName(*value);
         txt_cmd_mode.setText(name.isEmpty() ? QStringLiteral("Error") : name);
     }
+    co_return value;
 }
 
-QCoro::Task<> read_clock(Session& session, TextField& txt_clock) {
+QCoro::Task<std::optional<int>> read_clock(Session& session, TextField& txt_clock) {
     const auto value = co_await query(session, LinkCheck::No, commandLine('G', kClockAddress));
     if (value) {
         txt_clock.setText(QStringLiteral(" %1 MHz").arg(*value));
     }
+    co_return value;
 }
 
-QCoro::Task<> read_port_position(Session& session, Port port, TextField& txt_pos) {
+QCoro::Task<std::optional<int>> read_port_position(Session& session, Port port, TextField& txt_pos) {
     // Ports A, B and C are read with the codes "1", "2" and "3".
     const char code = static_cast<char>('1' + (portLetter(port) - 'A'));
     return showValue(session, LinkCheck::No, code, txt_pos);

@@ -19,6 +19,22 @@ enum class RowLook {
     Done,    // its move succeeded: everything bold, both boxes disabled
 };
 
+// What a run tells of a step as it goes, for those who follow the run from
+// elsewhere (a progress line, a remote caller). Times count from the start of
+// the run.
+struct StepReport {
+    enum class Phase {
+        Waiting, // the step's wait has begun
+        Moved,   // its move has ended; `reached` tells how
+    };
+    Phase phase = Phase::Waiting;
+    int row = 0;
+    std::chrono::nanoseconds due{0}; // when the step is due
+    std::chrono::nanoseconds at{0};  // when its wait, or its move, began
+    std::int16_t position = 0;       // Moved only
+    bool reached = false;            // Moved only
+};
+
 // The "Timed Events" tab as the sequencer sees it. The boxes are the only
 // storage of the table: the sequencer reads a text when it needs it.
 class EventTableView {
@@ -32,6 +48,8 @@ public:
     virtual void setStopEnabled(bool enabled) = 0;
     // The "Current Position" box.
     virtual void setCurrentPosition(const QString& text) = 0;
+    // Each step's progress; the tab itself shows it through the row looks.
+    virtual void reportStep(const StepReport& /*report*/) {}
 };
 
 // Texts typed into the boxes, converted with the user's decimal separator.

@@ -15,29 +15,36 @@ RoutineRead refused(const QString& message) {
     return {{}, message};
 }
 
+// A text from the file as a message quotes it: a long one is cut short, so
+// that a runaway line does not become a runaway message.
+QString quoted(const QString& text) {
+    constexpr qsizetype kLongest = 40;
+    return text.size() <= kLongest ? text : text.left(kLongest) + QStringLiteral("...");
+}
+
 // One line's step, or the reason it is refused (without the file and line).
 QString parseStep(const QString& line, double previous, RoutineStep& step) {
     const QStringList fields = line.split(QLatin1Char(','));
     if (fields.size() != 2) {
-        return QStringLiteral("expected \"seconds,position\", found \"%1\"").arg(line);
+        return QStringLiteral("expected \"seconds,position\", found \"%1\"").arg(quoted(line));
     }
     step.time = fields[0].trimmed();
     step.position = fields[1].trimmed();
     const QLocale file = QLocale::c();
     const auto seconds = eventTime(step.time, file);
     if (!seconds) {
-        return QStringLiteral("the time \"%1\" is not a number of seconds").arg(step.time);
+        return QStringLiteral("the time \"%1\" is not a number of seconds").arg(quoted(step.time));
     }
     if (*seconds > kMaxEventTime) {
-        return QStringLiteral("the time %1 is above 604800 seconds (one week)").arg(step.time);
+        return QStringLiteral("the time %1 is above 604800 seconds (one week)").arg(quoted(step.time));
     }
     if (*seconds < previous) {
         return QStringLiteral("the time %1 is earlier than the step before it (%2)")
-            .arg(step.time, formatSeconds(previous, file));
+            .arg(quoted(step.time), formatSeconds(previous, file));
     }
     const auto target = eventPosition(step.position, file);
     if (!target) {
-        return QStringLiteral("the position \"%1\" is not a number from 0 to 255").arg(step.position);
+        return QStringLiteral("the position \"%1\" is not a number from 0 to 255").arg(quoted(step.position));
     }
     step.seconds = *seconds;
     step.target = *target;
@@ -108,6 +115,10 @@ QByteArray formatRoutine(const std::vector<RoutineStep>& steps) {
         text += step.time.toUtf8() + ',' + step.position.toUtf8() + '\n';
     }
     return text;
+}
+
+TableRow tableRow(const RoutineStep& step, const QLocale& locale) {
+    return {formatSeconds(step.seconds, locale), QString::number(step.target)};
 }
 
 } // namespace valve::sequencer

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QLocale>
 #include <QString>
 #include <cstdint>
 #include <vector>
@@ -16,7 +17,7 @@ namespace valve::sequencer {
 //     2.5,4
 //     60,1
 
-inline constexpr qint64 kMaxRoutineFileBytes = 1024 * 1024;
+inline constexpr qint64 kMaxRoutineFileBytes = qint64{1024} * 1024;
 
 struct RoutineStep {
     QString time;     // as written in the file
@@ -41,5 +42,14 @@ RoutineRead parseRoutine(const QByteArray& content, const QString& name);
 RoutineRead readRoutineFile(const QString& path);
 // The file text of `steps`, one "time,position" line each, texts as they are.
 QByteArray formatRoutine(const std::vector<RoutineStep>& steps);
+
+// A step as the event table's boxes hold it: the time written with `locale`'s
+// decimal separator (the boxes read numbers in the user's format), the
+// position as the whole number the run will move to.
+struct TableRow {
+    QString time;
+    QString position;
+};
+TableRow tableRow(const RoutineStep& step, const QLocale& locale = QLocale());
 
 } // namespace valve::sequencer

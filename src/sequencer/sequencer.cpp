@@ -155,6 +155,7 @@ QCoro::Task<StepsEnd> runSteps(std::shared_ptr<Control> c, int lastRow) {
             co_return StepsEnd{Kind::Unusable, {}};
         }
         const RunClock::Duration due = start + toMilliseconds(*time);
+        c->table.reportStep({StepReport::Phase::Waiting, step, due - start, clock.now() - start});
         while (c->eventsRunning && !gone(*c) && clock.now() < due) {
             co_await clock.sleepUntil(due, c->wake);
         }
@@ -175,6 +176,7 @@ QCoro::Task<StepsEnd> runSteps(std::shared_ptr<Control> c, int lastRow) {
         }
 
         bool moved = false;
+        RunClock::Duration moveBegan{};
         {
             // One move is one operation on the link; other commands slot in
             // between the steps.
@@ -185,11 +187,14 @@ QCoro::Task<StepsEnd> runSteps(std::shared_ptr<Control> c, int lastRow) {
             if (!turn || !c->eventsRunning) {
                 break;
             }
+            moveBegan = clock.now();
             moved = co_await c->session.positions.set_position(*position);
         }
         if (gone(*c)) {
             co_return StepsEnd{Kind::Gone, {}};
         }
+        c->table.reportStep(
+            {StepReport::Phase::Moved, step, due - start, moveBegan - start, *position, moved});
         if (!moved) {
             co_return StepsEnd{Kind::MoveFailed, QStringLiteral("Could not achieve Position %1, in step %2")
                                                      .arg(positionText, QString::number(step))};
@@ -296,7 +301,7 @@ void Sequencer::btnStop_Click() {
     }
     c.eventsRunning = false;
     reset_event_table(c);
-    c.session.log.show_msg(QStringLiteral("User stopped execution"));
+    c.session.log.show_msg(kUserStopped);
     // A waiting run resumes here and ends; one inside a move ends after it.
     c.wake.notify();
 }

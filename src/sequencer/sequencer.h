@@ -2,6 +2,7 @@
 
 #include "event_table.h"
 
+#include <QString>
 #include <memory>
 #include <qcoro/qcorotask.h>
 
@@ -22,6 +23,9 @@ struct RunSupport {
     // The schedule's clock; none: the computer's boot-time clock.
     RunClock* clock = nullptr;
 };
+
+// The line "Stop" writes to the events log.
+inline const QString kUserStopped = QStringLiteral("User stopped execution");
 
 // The timed event run: checks the table, then moves the valve to each row's
 // position at the row's time, counted from the start of the run on a clock

@@ -72,7 +72,7 @@ void CommandWiring::wireQueries(const MainWindowControls& c) {
         adapters_.push_back(std::move(adapter));
         return ref;
     };
-    using Query = QCoro::Task<> (*)(protocol::Session&, protocol::TextField&);
+    using Query = QCoro::Task<std::optional<int>> (*)(protocol::Session&, protocol::TextField&);
     const auto wire = [this](QPushButton* button, Query query, protocol::TextField& box) {
         connect(button, &QPushButton::clicked, this, [this, query, &box] { query(session_, box); });
     };

@@ -8,9 +8,12 @@
 #include "link/usb_link.h"
 #include "main_window.h"
 #include "message_box_service.h"
+#include "panel_remote.h"
 #include "protocol/exchange.h"
 #include "protocol/position_control.h"
 #include "protocol/session.h"
+#include "remote/messages.h"
+#include "remote/panel_server.h"
 #include "sequencer_wiring.h"
 
 namespace valve::ui {
@@ -36,7 +39,7 @@ Panel::Panel(link::FtdiDriver& driver, link::LinkTiming timing, PanelPrompts pro
         protocol::Session{*link_, *log_, *message_boxes_, *exchange_, *positions_});
     window_ = std::make_unique<MainWindow>(*log_, *link_, *message_boxes_);
     new CommandWiring(window_->controls(), *session_, window_.get());
-    new SequencerWiring(window_->controls(), *session_, window_.get(), runSupport);
+    sequencer_wiring_ = new SequencerWiring(window_->controls(), *session_, window_.get(), runSupport);
     wireCustomConfiguration(*window_, *session_);
 
     if (own_message_boxes_) {
@@ -49,9 +52,21 @@ Panel::Panel(link::FtdiDriver& driver, link::LinkTiming timing, PanelPrompts pro
 }
 
 Panel::~Panel() {
-    // The window goes first: it refers to the link and the log.
+    // The window goes first: it refers to the link and the log. Closing the
+    // link ends the commands that valvectl sent through the socket as well.
     window_.reset();
     link_.reset();
+    remote_.reset();
+}
+
+bool Panel::acceptValvectl(const QString& path, QString* error) {
+    remote_ = std::make_unique<PanelRemote>(*session_, window_->controls(), *sequencer_wiring_);
+    if (!remote_->listen(path.isEmpty() ? remote::defaultSocketPath() : path, error)) {
+        remote_.reset();
+        return false;
+    }
+    window_->addShutDownStep([remote = remote_.get()] { remote->server().close(); });
+    return true;
 }
 
 QCoro::Task<> Panel::start() {

@@ -26,6 +26,8 @@ namespace valve::ui {
 class ChooserWindow;
 class MainWindow;
 class MessageBoxService;
+class PanelRemote;
+class SequencerWiring;
 
 // Stand-ins for the windows that ask the operator; null means the real ones.
 struct PanelPrompts {
@@ -58,6 +60,12 @@ public:
     [[nodiscard]] link::DeviceChooser& chooser() { return *chooser_; }
     [[nodiscard]] protocol::Session& session() { return *session_; }
 
+    // Lets valvectl reach this panel through a local socket at `path` (by
+    // default in the user's runtime directory). False, with the reason in
+    // `error`, when it cannot listen there.
+    bool acceptValvectl(const QString& path = {}, QString* error = nullptr);
+    [[nodiscard]] PanelRemote* remote() { return remote_.get(); }
+
 private:
     // The real prompt windows, made only when no stand-in is given.
     std::unique_ptr<MessageBoxService> own_message_boxes_;
@@ -73,6 +81,8 @@ private:
     std::unique_ptr<protocol::PositionControl> positions_;
     std::unique_ptr<protocol::Session> session_;
     std::unique_ptr<MainWindow> window_;
+    SequencerWiring* sequencer_wiring_ = nullptr; // the window owns it
+    std::unique_ptr<PanelRemote> remote_;         // goes first: its commands use all of the above
 };
 
 } // namespace valve::ui

@@ -26,7 +26,8 @@ template <typename Widget> void setBold(Widget* widget, bool bold) {
 // empty and take no change.
 class SequencerWiring::TabView : public sequencer::EventTableView {
 public:
-    explicit TabView(const MainWindowControls& c) : position_(c.position), run_(c.btnRun), stop_(c.btnStop) {
+    TabView(const MainWindowControls& c, SequencerWiring& wiring)
+        : wiring_(wiring), position_(c.position), run_(c.btnRun), stop_(c.btnStop) {
         for (int row = 0; row < sequencer::kEventRows; ++row) {
             labels_[row] = c.lblEventNo[row];
             times_[row] = c.txtTime[row];
@@ -70,8 +71,10 @@ public:
             position_->setText(text);
         }
     }
+    void reportStep(const sequencer::StepReport& report) override { emit wiring_.stepReported(report); }
 
 private:
+    SequencerWiring& wiring_;
     std::array<QPointer<QLabel>, sequencer::kEventRows> labels_;
     std::array<QPointer<QLineEdit>, sequencer::kEventRows> times_;
     std::array<QPointer<QLineEdit>, sequencer::kEventRows> positions_;
@@ -82,10 +85,10 @@ private:
 
 SequencerWiring::SequencerWiring(const MainWindowControls& controls, protocol::Session& session,
                                  QObject* parent, sequencer::RunSupport runSupport)
-    : QObject(parent), view_(std::make_unique<TabView>(controls)),
+    : QObject(parent), view_(std::make_unique<TabView>(controls, *this)),
       sequencer_(std::make_unique<sequencer::Sequencer>(session, *view_, runSupport)) {
     // A click only starts the run; it goes on by itself until it ends.
-    connect(controls.btnRun, &QPushButton::clicked, this, [this] { sequencer_->btnRun_Click(); });
+    connect(controls.btnRun, &QPushButton::clicked, this, [this] { run(); });
     connect(controls.btnStop, &QPushButton::clicked, this, [this] { sequencer_->btnStop_Click(); });
     for (int row = 0; row < sequencer::kEventRows; ++row) {
         controls.txtTime[row]->installEventFilter(this);
@@ -98,7 +101,16 @@ SequencerWiring::SequencerWiring(const MainWindowControls& controls, protocol::S
 
 // The run's state outlives this object; the sequencer ends it quietly here.
 SequencerWiring::~SequencerWiring() {
+    *alive_ = false;
     sequencer_.reset();
+}
+
+QCoro::Task<> SequencerWiring::run() {
+    const std::shared_ptr<bool> alive = alive_;
+    co_await sequencer_->btnRun_Click();
+    if (*alive) {
+        emit runEnded();
+    }
 }
 
 bool SequencerWiring::eventFilter(QObject* watched, QEvent* event) {

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "sequencer/sequencer.h"
+#include "sequencer/event_table.h"
 
 #include <QObject>
 #include <memory>
+#include <qcoro/qcorotask.h>
 
 namespace valve::protocol {
 struct Session;
@@ -26,13 +28,21 @@ public:
 
     [[nodiscard]] sequencer::Sequencer& sequencer() { return *sequencer_; }
 
+signals:
+    // Each step of a run as it goes, and the end of the run.
+    void stepReported(const valve::sequencer::StepReport& report);
+    void runEnded();
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    QCoro::Task<> run();
+
     class TabView;
     std::unique_ptr<TabView> view_;
     std::unique_ptr<sequencer::Sequencer> sequencer_;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 } // namespace valve::ui

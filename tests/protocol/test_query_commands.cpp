@@ -28,7 +28,7 @@ protected:
     StoredText box;
 };
 
-using Read = std::function<QCoro::Task<>(Session&, TextField&)>;
+using Read = std::function<QCoro::Task<std::optional<int>>(Session&, TextField&)>;
 
 TEST_F(QueryCommandsTest, EachReadShowsItsReplyInItsOwnForm) {
     const struct {

@@ -1,3 +1,4 @@
+#include "sequencer/event_table.h"
 #include "sequencer/routine_file.h"
 
 #include <QDir>
@@ -30,6 +31,16 @@ TEST(RoutineFile, KeepsTheTextsAsWrittenAndRoundsPositionsAsTheTableDoes) {
     EXPECT_EQ(parseRoutine(formatRoutine(read.steps), QStringLiteral("r.txt")).steps.size(), 3U);
 }
 
+TEST(RoutineFile, FillsTableRowsInTheUsersNumberFormat) {
+    const QLocale german(QLocale::German);
+    const RoutineRead read = parseRoutine("0.0625,4.5\n1234.5,7\n", QStringLiteral("r.txt"));
+    ASSERT_TRUE(read.ok());
+    const TableRow row = tableRow(read.steps[1], german);
+    EXPECT_EQ(row.time, QStringLiteral("1234,5")); // no group separator
+    EXPECT_EQ(tableRow(read.steps[0], german).position, QStringLiteral("4"));
+    EXPECT_EQ(eventTime(row.time, german), 1234.5);
+}
+
 TEST(RoutineFile, RefusesABadFileNamingItAndTheLine) {
     const struct {
         const char* what;
@@ -53,6 +64,9 @@ TEST(RoutineFile, RefusesABadFileNamingItAndTheLine) {
         {"position negative", "0,-1\n", "r.txt, line 1: the position \"-1\" is not a number from 0 to 255"},
         {"position missing", "0,\n", "r.txt, line 1: the position \"\" is not a number from 0 to 255"},
         {"21 steps", twentyOneSteps(), "r.txt, line 21: more than 20 steps"},
+        {"long line", QByteArray(5000, 'x'),
+         "r.txt, line 1: expected \"seconds,position\", found "
+         "\"xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx...\""},
     };
     for (const auto& c : cases) {
         const RoutineRead read = parseRoutine(c.content, QStringLiteral("r.txt"));

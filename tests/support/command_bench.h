@@ -55,9 +55,9 @@ public:
 };
 
 // Starts a command without waiting for it; the flag turns true when it ends.
-inline std::shared_ptr<bool> start(QCoro::Task<> task) {
+template <typename T> std::shared_ptr<bool> start(QCoro::Task<T> task) {
     auto done = std::make_shared<bool>(false);
-    [](QCoro::Task<> t, std::shared_ptr<bool> flag) -> QCoro::Task<> {
+    [](QCoro::Task<T> t, std::shared_ptr<bool> flag) -> QCoro::Task<> {
         co_await std::move(t);
         *flag = true;
     }(std::move(task), done);

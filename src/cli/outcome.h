@@ -1,0 +1,44 @@
+#pragma once
+
+#include "command.h"
+
+#include <QJsonObject>
+#include <QStringList>
+#include <cstdio>
+
+namespace valve::cli {
+
+// How a command ended, whichever way it went (valvectl's own link or the
+// panel's), in a form that prints as text or as JSON and travels over the
+// panel's socket.
+struct Outcome {
+    int exitCode = kSucceeded;
+    QJsonObject values; // the command's results, by name
+    QStringList out;    // what the text output shows on standard output
+    QStringList err;    // what it shows on standard error: the failure, in the panel's words
+    QStringList log;    // every events-log line the command wrote
+
+    [[nodiscard]] static Outcome failed(int exitCode, const QString& message) {
+        Outcome outcome;
+        outcome.exitCode = exitCode;
+        outcome.err << message;
+        return outcome;
+    }
+};
+
+// Which way a command went.
+enum class Route { Direct, Panel };
+
+// The one JSON object valvectl prints for a command: its name, the route,
+// the exit code, the values, the events-log lines and the failure, if any.
+QJsonObject toJson(const Outcome& outcome, const QString& command, Route route);
+// Back from what toJson made (what the panel's socket sends).
+Outcome outcomeFromJson(const QJsonObject& json);
+
+// Prints one JSON object on one line.
+void printJson(std::FILE* stream, const QJsonObject& json);
+// Prints the outcome: text lines to standard output and failures to standard
+// error, or one JSON object to standard output.
+void printOutcome(const Outcome& outcome, const QString& command, Route route, bool json);
+
+} // namespace valve::cli

@@ -1,0 +1,320 @@
+#include "valvectl.h"
+
+#include "adapter_choice.h"
+#include "execute.h"
+#include "link/hardware_driver.h"
+#include "local_unit.h"
+#include "options.h"
+#include "remote/panel_client.h"
+#include "routine_run.h"
+#include "run_progress.h"
+#include "signal_watch.h"
+#include "sim/simulated_driver.h"
+
+#include <QCoreApplication>
+#include <QJsonArray>
+#include <QTimer>
+#include <csignal>
+#include <cstdio>
+#include <memory>
+#include <unistd.h>
+
+namespace valve::cli {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr auto kUnplugAfter = 20ms;
+
+// The way to the unit valvectl was given: the driver, and for the simulated
+// unit the driver itself, for its faults.
+struct Driver {
+    std::unique_ptr<link::FtdiDriver> driver;
+    sim::SimulatedDriver* sim = nullptr;
+};
+
+Driver makeDriver(const Options& options) {
+    if (!options.sim) {
+        link::HardwareDriver hardware = link::makeHardwareDriver();
+        // What the backend must tell (an adapter the user may not open, say).
+        hardware.driver->setDiagnosticSink(
+            [](const QString& line) { std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData()); });
+        return {std::move(hardware.driver), nullptr};
+    }
+    auto sim = std::make_unique<sim::SimulatedDriver>();
+    sim->setCallLogEnabled(false);
+    sim->addAdapter(QByteArrayLiteral("NR Valve Unit A"));
+    if (options.simFault == QLatin1String("silent")) {
+        sim->unit(0).setPowered(false);
+    }
+    sim::SimulatedDriver* raw = sim.get();
+    return {std::move(sim), raw};
+}
+
+class Tool {
+public:
+    Tool(Options options, Command command) : options_(std::move(options)), command_(std::move(command)) {}
+
+    QCoro::Task<int> run() {
+        if (command_.kind == Command::Kind::List) {
+            const int code = co_await list();
+            co_return code;
+        }
+        if (options_.panel) {
+            const int code = co_await forcedPanel();
+            co_return code;
+        }
+        driver_ = makeDriver(options_);
+        std::optional<QString> panelAdapter;
+        if (!options_.sim) {
+            panelAdapter = co_await askPanel();
+        }
+        const AdapterChoice choice = chooseAdapter(link::listAdapters(*driver_.driver), options_.device,
+                                                   options_.serial, panelAdapter);
+        switch (choice.way) {
+        case AdapterChoice::Way::Refused:
+            co_return finish(Outcome::failed(choice.exitCode, choice.message), Route::Direct);
+        case AdapterChoice::Way::Panel:
+            break;
+        case AdapterChoice::Way::Direct: {
+            const int code = co_await direct(choice.description);
+            co_return code;
+        }
+        }
+        const int code = co_await throughPanel(*panelAdapter);
+        co_return code;
+    }
+
+private:
+    // Prints the outcome; a command cut short by a signal exits as the shell
+    // expects of one, with 128 + the signal's number.
+    int finish(const Outcome& outcome, Route route) const {
+        printOutcome(outcome, command_.name(), route, options_.json);
+        return signal_ != 0 ? 128 + signal_ : outcome.exitCode;
+    }
+
+    [[nodiscard]] link::LinkTiming timing() const {
+        link::LinkTiming timing;
+        if (options_.sim && options_.simReplyLimitMs > 0) {
+            timing.replyTimeout = std::chrono::milliseconds{options_.simReplyLimitMs};
+            timing.reconnectPause = std::min(timing.reconnectPause, timing.replyTimeout);
+        }
+        return timing;
+    }
+
+    QCoro::Task<int> list() {
+        driver_ = makeDriver(options_);
+        std::optional<QString> panelAdapter;
+        if (!options_.sim) {
+            panelAdapter = co_await askPanel();
+        }
+        Outcome outcome;
+        QJsonArray adapters;
+        for (const link::AdapterInfo& adapter : link::listAdapters(*driver_.driver)) {
+            const QString description = QString::fromLocal8Bit(adapter.description);
+            const bool panel = adapter.openElsewhere && panelAdapter == description;
+            adapters.append(
+                QJsonObject{{QStringLiteral("description"), description},
+                            {QStringLiteral("serial"), QString::fromLocal8Bit(adapter.serialNumber)},
+                            {QStringLiteral("open_elsewhere"), adapter.openElsewhere},
+                            {QStringLiteral("held_by_panel"), panel}});
+            outcome.out << QStringLiteral("%1\tserial %2\t%3")
+                               .arg(description, QString::fromLocal8Bit(adapter.serialNumber),
+                                    panel ? QStringLiteral("held by the running panel")
+                                          : (adapter.openElsewhere ? QStringLiteral("open elsewhere")
+                                                                   : QStringLiteral("free")));
+        }
+        outcome.values.insert(QStringLiteral("adapters"), adapters);
+        co_return finish(outcome, Route::Direct);
+    }
+
+    // What the running panel holds, keeping the connection for the command;
+    // nothing when no panel answers.
+    QCoro::Task<std::optional<QString>> askPanel() {
+        client_ = std::make_unique<remote::PanelClient>();
+        const bool connected = co_await client_->connectTo(remote::defaultSocketPath());
+        if (!connected) {
+            co_return std::nullopt;
+        }
+        const auto adapter = co_await client_->hello();
+        co_return adapter;
+    }
+
+    QCoro::Task<int> forcedPanel() {
+        const auto adapter = co_await askPanel();
+        if (!adapter) {
+            co_return finish(Outcome::failed(kUnitFailed, QStringLiteral("no running panel answers at %1")
+                                                              .arg(remote::defaultSocketPath())),
+                             Route::Panel);
+        }
+        if (!options_.device.isEmpty() && options_.device != *adapter) {
+            co_return finish(
+                Outcome::failed(kUnitFailed, QStringLiteral("the running panel holds \"%1\", not \"%2\"")
+                                                 .arg(*adapter, quoted(options_.device))),
+                Route::Panel);
+        }
+        if (!options_.serial.isEmpty()) {
+            co_return finish(
+                Outcome::failed(kBadUsage, QStringLiteral("--serial: the panel names its adapter by "
+                                                          "description; use --device with --panel")),
+                Route::Panel);
+        }
+        const int code = co_await throughPanel(*adapter);
+        co_return code;
+    }
+
+    QCoro::Task<int> direct(QByteArray description) {
+        LocalUnit unit(*driver_.driver, std::move(description), timing(), options_.yes);
+        std::unique_ptr<RoutineRun> routine;
+        // The first signal ends the command gently (a run after its current
+        // step), a second one at once; the adapter is closed either way.
+        SignalWatch watch([this, &unit, &routine](int signal) {
+            if (signal_ == 0) {
+                signal_ = signal;
+                if (routine) {
+                    routine->stop();
+                }
+            } else {
+                unit.close();
+            }
+        });
+        const bool opened = co_await unit.open();
+        if (!opened) {
+            co_return finish(Outcome::failed(kUnitFailed, unit.log().lines().join(QLatin1Char('\n'))),
+                             Route::Direct);
+        }
+        if (signal_ != 0) {
+            co_return finish(
+                Outcome::failed(kUnitFailed, QStringLiteral("interrupted before the command began")),
+                Route::Direct);
+        }
+        QObject context; // ends the simulated unplug with this command
+        if (driver_.sim != nullptr && options_.simFault == QLatin1String("unplug")) {
+            QTimer::singleShot(kUnplugAfter, &context, [sim = driver_.sim] { sim->unplug(0); });
+        }
+        Outcome outcome;
+        if (command_.kind == Command::Kind::Run) {
+            RunProgress progress(static_cast<int>(command_.steps.size()), options_.json,
+                                 isatty(STDOUT_FILENO) != 0);
+            routine = std::make_unique<RoutineRun>(unit.session(), unit.boxes(), command_);
+            outcome = co_await routine->run(
+                [&progress](const sequencer::StepReport& report) { progress.report(report); });
+            routine.reset();
+        } else {
+            outcome = co_await execute(unit.session(), unit.boxes(), command_);
+        }
+        unit.close();
+        co_return finish(outcome, Route::Direct);
+    }
+
+    QCoro::Task<int> throughPanel(QString adapter) {
+        if (!options_.json) {
+            std::fprintf(stderr, "valvectl: through the running panel, which holds %s\n",
+                         adapter.toLocal8Bit().constData());
+        }
+        const bool isRun = command_.kind == Command::Kind::Run;
+        QJsonObject request{{QStringLiteral("words"), QJsonArray::fromStringList(command_.words)},
+                            {QStringLiteral("confirmed"), options_.yes}};
+        if (isRun) {
+            request.insert(QStringLiteral("routine"),
+                           QString::fromUtf8(sequencer::formatRoutine(command_.steps)));
+        }
+        remote::PanelClient& client = *client_;
+        client.send(remote::encode(remote::type::kCommand, request));
+        // The first signal stops a run after its current step; anything else,
+        // or a second signal, leaves the panel to finish on its own.
+        SignalWatch watch([this, isRun, &client](int signal) {
+            const bool first = signal_ == 0;
+            signal_ = first ? signal : signal_;
+            if (first && isRun) {
+                client.send(remote::encode(remote::type::kStop));
+            } else {
+                client.abort();
+            }
+        });
+        RunProgress progress(static_cast<int>(command_.steps.size()), options_.json,
+                             isatty(STDOUT_FILENO) != 0);
+        for (;;) {
+            const auto message = co_await client.next();
+            if (!message) {
+                co_return finish(
+                    Outcome::failed(kUnitFailed, QStringLiteral("the panel closed the connection "
+                                                                "before the command ended")),
+                    Route::Panel);
+            }
+            if (message->type == remote::type::kStep) {
+                if (const auto report = stepFromJson(message->body)) {
+                    progress.report(*report);
+                }
+            } else if (message->type == remote::type::kOutcome) {
+                co_return finish(outcomeFromJson(message->body), Route::Panel);
+            } else {
+                co_return finish(
+                    Outcome::failed(kUnitFailed,
+                                    QStringLiteral("the panel refused the request: ") +
+                                        message->body.value(QStringLiteral("message")).toString()),
+                    Route::Panel);
+            }
+        }
+    }
+
+    Options options_;
+    Command command_;
+    Driver driver_;
+    std::unique_ptr<remote::PanelClient> client_;
+    int signal_ = 0;
+};
+
+QCoro::Task<> runTool(Options options, Command command, int& exitCode) {
+    Tool tool(std::move(options), std::move(command));
+    exitCode = co_await tool.run();
+    // Ends the loop from the loop itself, also when the tool never had to wait.
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [] { QCoreApplication::exit(); }, Qt::QueuedConnection);
+}
+
+} // namespace
+
+int valvectlMain(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("valvectl"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VALVE_VERSION));
+    // A closed output pipe is an error to notice, not a reason to die with the adapter open.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    const ParsedOptions parsed = parseOptions(QCoreApplication::arguments());
+    Options options;
+    QString refusal = parsed.text;
+    int exitCode = parsed.exitCode;
+    std::optional<Command> command;
+    if (parsed.options) {
+        options = *parsed.options;
+        const ParsedCommand checked = parseCommand(options.words);
+        command = checked.command;
+        refusal = checked.error;
+        exitCode = kBadUsage;
+        if (command && command->kind == Command::Kind::SetOpMode && !options.yes) {
+            refusal =
+                QStringLiteral("set op-mode: an invalid operational mode can stop the unit from operating; "
+                               "add --yes to go ahead");
+            command.reset();
+        }
+    }
+    if (!command) {
+        if (exitCode == kSucceeded) {
+            std::printf("%s\n", refusal.toLocal8Bit().constData());
+        } else if (options.json) {
+            printJson(stdout,
+                      toJson(Outcome::failed(exitCode, refusal), options.words.value(0), Route::Direct));
+        } else {
+            std::fprintf(stderr, "valvectl: %s\n", refusal.toLocal8Bit().constData());
+        }
+        return exitCode;
+    }
+    runTool(options, *command, exitCode);
+    QCoreApplication::exec();
+    return exitCode;
+}
+
+} // namespace valve::cli

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "link/prompts.h"
+#include "protocol/session.h"
+
+#include <QStringList>
+
+namespace valve::protocol {
+class Exchange;
+class PositionControl;
+} // namespace valve::protocol
+
+namespace valve::cli {
+
+// Message boxes that never show a window: each text is kept for the caller
+// to report, and a question (OK or Cancel) gets the answer the caller decided
+// on beforehand (valvectl's --yes).
+class QuietBoxes : public link::MessageBoxes {
+public:
+    explicit QuietBoxes(bool confirm = false) : confirm_(confirm) {}
+
+    QCoro::Task<link::BoxAnswer> message_box(QString text, link::BoxButtons buttons,
+                                             QString caption) override;
+
+    // The texts of the boxes that were not questions, in order.
+    [[nodiscard]] const QStringList& texts() const { return texts_; }
+
+private:
+    bool confirm_;
+    QStringList texts_;
+};
+
+// A session for commands that do not come from the panel's window: valvectl's
+// own, or valvectl's through the panel's socket. Every such session is made
+// here.
+protocol::Session windowlessSession(link::UsbLink& link, link::EventLog& log, QuietBoxes& boxes,
+                                    protocol::Exchange& exchange, protocol::PositionControl& positions);
+
+} // namespace valve::cli

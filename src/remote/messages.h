@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QString>
+
+class QLocalSocket;
+
+namespace valve::remote {
+
+// The panel's socket speaks small JSON objects, one per line, each carrying
+// the protocol version "v" and its "type".
+//
+// valvectl sends:
+//   hello                                     which adapter does the panel hold?
+//   command  words, confirmed, [routine]      a subcommand with its arguments
+//   stop                                      stop the run this connection began
+// The panel answers:
+//   hello    adapter                          the description of its adapter
+//   step     (a run's progress, see cli::stepJson)
+//   outcome  (see cli::toJson)                how a command ended
+//   error    message                          the message could not be taken
+inline constexpr int kProtocolVersion = 1;
+// A longer message is refused unread: commands are short and a routine holds
+// twenty lines.
+inline constexpr qsizetype kMaxMessageBytes = qsizetype{64} * 1024;
+
+namespace type {
+inline const QString kHello = QStringLiteral("hello");
+inline const QString kCommand = QStringLiteral("command");
+inline const QString kStop = QStringLiteral("stop");
+inline const QString kStep = QStringLiteral("step");
+inline const QString kOutcome = QStringLiteral("outcome");
+inline const QString kError = QStringLiteral("error");
+} // namespace type
+
+// The socket's path: "valve-panel.socket" in the user's runtime directory.
+QString defaultSocketPath();
+
+// `body` with the version and the type, as one line.
+QByteArray encode(const QString& messageType, QJsonObject body = {});
+QByteArray errorMessage(const QString& text);
+
+// One received line as a message, or why it is not one.
+struct Message {
+    QString type;
+    QJsonObject body;
+    QString error; // not empty: the line was not a message of this version
+};
+Message decode(const QByteArray& line);
+
+// What a socket has for the reader now: a complete line, nothing yet, or a
+// line longer than kMaxMessageBytes (the stream cannot be trusted after it).
+enum class LineState { Complete, Incomplete, TooLong };
+LineState takeLine(QLocalSocket& socket, QByteArray& line);
+
+} // namespace valve::remote

@@ -1,0 +1,78 @@
+#include "panel_client.h"
+
+namespace valve::remote {
+
+namespace {
+constexpr std::chrono::milliseconds kAnswerLimit{2000};
+} // namespace
+
+PanelClient::PanelClient() {
+    const auto wake = [this] { activity_.notify(); };
+    QObject::connect(&socket_, &QLocalSocket::readyRead, wake);
+    QObject::connect(&socket_, &QLocalSocket::connected, wake);
+    QObject::connect(&socket_, &QLocalSocket::disconnected, wake);
+    QObject::connect(&socket_, &QLocalSocket::errorOccurred, wake);
+}
+
+QCoro::Task<bool> PanelClient::connectTo(const QString& path) {
+    socket_.setReadBufferSize(kMaxMessageBytes + 1);
+    socket_.connectToServer(path);
+    if (socket_.state() == QLocalSocket::ConnectingState) {
+        co_await activity_.wait(kAnswerLimit);
+    }
+    co_return socket_.state() == QLocalSocket::ConnectedState;
+}
+
+QCoro::Task<std::optional<QString>> PanelClient::hello() {
+    send(encode(type::kHello));
+    const auto reply = co_await next(kAnswerLimit);
+    if (!reply || reply->type != type::kHello) {
+        co_return std::nullopt;
+    }
+    co_return reply->body.value(QStringLiteral("adapter")).toString();
+}
+
+void PanelClient::send(const QByteArray& message) {
+    if (socket_.state() == QLocalSocket::ConnectedState) {
+        socket_.write(message);
+        socket_.flush();
+    }
+}
+
+QCoro::Task<std::optional<Message>> PanelClient::next(std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        QByteArray line;
+        switch (takeLine(socket_, line)) {
+        case LineState::Complete: {
+            Message message = decode(line);
+            if (!message.error.isEmpty()) {
+                co_return std::nullopt;
+            }
+            co_return message;
+        }
+        case LineState::TooLong:
+            co_return std::nullopt;
+        case LineState::Incomplete:
+            break;
+        }
+        if (socket_.state() != QLocalSocket::ConnectedState) {
+            co_return std::nullopt;
+        }
+        auto wait = std::chrono::milliseconds{-1};
+        if (limit.count() >= 0) {
+            wait = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            if (wait.count() <= 0) {
+                co_return std::nullopt;
+            }
+        }
+        co_await activity_.wait(wait);
+    }
+}
+
+void PanelClient::abort() {
+    socket_.abort();
+    activity_.notify();
+}
+
+} // namespace valve::remote

@@ -1,0 +1,302 @@
+#include "panel_server.h"
+
+#include "cli/command.h"
+#include "cli/execute.h"
+#include "cli/run_progress.h"
+#include "cli/windowless_session.h"
+#include "link/event_log.h"
+#include "link/usb_link.h"
+#include "messages.h"
+#include "peer_user.h"
+#include "protocol/session.h"
+#include "routine_host.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QLocalSocket>
+#include <QTimer>
+#include <cstring>
+#include <unistd.h>
+
+namespace valve::remote {
+
+namespace {
+
+// A command's words are few and short; anything longer is not valvectl's.
+constexpr qsizetype kMostWords = 40;
+
+std::optional<QStringList> wordsOf(const QJsonValue& value) {
+    const QJsonArray array = value.toArray();
+    if (!value.isArray() || array.isEmpty() || array.size() > kMostWords) {
+        return std::nullopt;
+    }
+    QStringList words;
+    for (const auto& word : array) {
+        if (!word.isString()) {
+            return std::nullopt;
+        }
+        words << word.toString();
+    }
+    return words;
+}
+
+QByteArray outcomeMessage(const cli::Outcome& outcome, const QString& command) {
+    return encode(type::kOutcome, cli::toJson(outcome, command, cli::Route::Panel));
+}
+
+// How a remote command shows in the panel's events log.
+QString logLine(const QStringList& words) {
+    QStringList shown;
+    for (const QString& word : words) {
+        shown << cli::quoted(word);
+    }
+    return QStringLiteral("valvectl: ") + shown.join(QLatin1Char(' '));
+}
+
+} // namespace
+
+// One connection: reads whole lines, answers in order, and is dropped when it
+// stays silent too long or breaks the framing.
+class PanelServer::Client : public QObject {
+public:
+    Client(PanelServer& server, QLocalSocket* socket) : QObject(&server), server_(server), socket_(socket) {
+        server_.clients_.push_back(this);
+        socket_->setParent(this);
+        socket_->setReadBufferSize(kMaxMessageBytes + 1);
+        idle_.setSingleShot(true);
+        idle_.setInterval(kIdleLimit);
+        connect(&idle_, &QTimer::timeout, this, [this] { drop(QStringLiteral("no request in time")); });
+        connect(socket_, &QLocalSocket::readyRead, this, &Client::readLines);
+        connect(socket_, &QLocalSocket::disconnected, this, &QObject::deleteLater);
+        idle_.start();
+    }
+    ~Client() override { std::erase(server_.clients_, this); }
+    Client(const Client&) = delete;
+    Client& operator=(const Client&) = delete;
+
+    void send(const QByteArray& message) {
+        if (closing_) {
+            return;
+        }
+        if (socket_->state() == QLocalSocket::ConnectedState) {
+            socket_->write(message);
+        }
+    }
+    // Answers `message` and closes the connection once it has gone out.
+    void drop(const QString& message) {
+        idle_.stop();
+        send(errorMessage(message));
+        closing_ = true;
+        socket_->disconnectFromServer();
+    }
+    // A request is under way (no idle limit) or has been answered.
+    void setBusy(bool busy) {
+        busy_ = busy;
+        if (busy) {
+            idle_.stop();
+        } else {
+            idle_.start();
+        }
+    }
+    [[nodiscard]] bool busy() const { return busy_; }
+
+private:
+    void readLines() {
+        QByteArray line;
+        while (!closing_) {
+            switch (takeLine(*socket_, line)) {
+            case LineState::Complete:
+                server_.take(*this, line);
+                break;
+            case LineState::TooLong:
+                // The rest of the stream cannot be framed again: nothing more is read.
+                socket_->readAll();
+                drop(QStringLiteral("message longer than %1 bytes").arg(kMaxMessageBytes));
+                return;
+            case LineState::Incomplete:
+                return;
+            }
+        }
+    }
+
+    PanelServer& server_;
+    QLocalSocket* socket_;
+    QTimer idle_;
+    bool busy_ = false;
+    bool closing_ = false; // refused or dropped: nothing more is read or sent
+};
+
+PanelServer::PanelServer(protocol::Session& panel, RoutineHost& routines, QObject* parent)
+    : QObject(parent), panel_(panel), routines_(routines), allowed_user_(getuid()) {
+    connect(&server_, &QLocalServer::newConnection, this, &PanelServer::accept);
+    connect(&routines_, &RoutineHost::stepReported, this, &PanelServer::stepReported);
+    connect(&routines_, &RoutineHost::routineEnded, this, &PanelServer::routineEnded);
+}
+
+PanelServer::~PanelServer() {
+    *alive_ = false;
+    close();
+}
+
+bool PanelServer::listen(const QString& path, QString* error) {
+    const auto fail = [error](const QString& why) {
+        if (error != nullptr) {
+            *error = why;
+        }
+        return false;
+    };
+    // The lock tells a live panel from the socket file a crashed one left.
+    lock_ = std::make_unique<QLockFile>(path + QStringLiteral(".lock"));
+    lock_->setStaleLockTime(0);
+    if (!lock_->tryLock(0)) {
+        lock_.reset();
+        return fail(QStringLiteral("another panel listens at %1").arg(path));
+    }
+    QLocalServer::removeServer(path);
+    server_.setSocketOptions(QLocalServer::UserAccessOption);
+    server_.setMaxPendingConnections(kMaxClients);
+    if (!server_.listen(path)) {
+        lock_.reset();
+        return fail(server_.errorString());
+    }
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+    return true;
+}
+
+void PanelServer::close() {
+    if (server_.isListening()) {
+        server_.close();
+    }
+    lock_.reset();
+    for (Client* client : std::vector<Client*>(clients_)) {
+        delete client;
+    }
+}
+
+void PanelServer::accept() {
+    while (QLocalSocket* socket = server_.nextPendingConnection()) {
+        auto* client = new Client(*this, socket);
+        if (peerUser(socket->socketDescriptor()) != allowed_user_) {
+            client->drop(QStringLiteral("refused: the panel serves its own user only"));
+        } else if (clients_.size() > static_cast<std::size_t>(kMaxClients)) {
+            client->drop(QStringLiteral("too many clients; try again"));
+        }
+    }
+}
+
+void PanelServer::take(Client& client, const QByteArray& line) {
+    const Message message = decode(line);
+    if (!message.error.isEmpty()) {
+        client.send(errorMessage(message.error));
+    } else if (message.type == type::kHello) {
+        const auto& description = panel_.link.device_description();
+        client.send(encode(
+            type::kHello,
+            {{QStringLiteral("adapter"),
+              QString::fromLocal8Bit(description.data(), static_cast<qsizetype>(strnlen(
+                                                             description.data(), description.size())))}}));
+    } else if (message.type == type::kStop) {
+        if (run_ && run_->owner == &client) {
+            routines_.stopRoutine();
+        } else {
+            client.send(errorMessage(QStringLiteral("no run of this connection is under way")));
+        }
+    } else if (message.type == type::kCommand) {
+        command(client, message.body);
+    } else {
+        client.send(
+            errorMessage(QStringLiteral("unknown message type \"%1\"").arg(cli::quoted(message.type))));
+    }
+}
+
+void PanelServer::command(Client& client, const QJsonObject& body) {
+    if (client.busy()) {
+        client.send(errorMessage(QStringLiteral("one request at a time: the last one is still under way")));
+        return;
+    }
+    const auto words = wordsOf(body.value(QStringLiteral("words")));
+    if (!words) {
+        client.send(errorMessage(QStringLiteral("a command needs \"words\": a short list of strings")));
+        return;
+    }
+    // A routine comes as text: the panel reads no file a client names.
+    const cli::ParsedCommand parsed =
+        cli::parseCommand(*words, body.value(QStringLiteral("routine")).toString().toUtf8());
+    if (!parsed.command || parsed.command->kind == cli::Command::Kind::List) {
+        const QString error =
+            parsed.command ? QStringLiteral("list: not a command for the panel") : parsed.error;
+        client.send(outcomeMessage(cli::Outcome::failed(cli::kBadUsage, error), words->value(0)));
+        return;
+    }
+    client.setBusy(true);
+    if (parsed.command->kind == cli::Command::Kind::Run) {
+        startRun(client, *parsed.command);
+        return;
+    }
+    panel_.log.show_msg(logLine(*words));
+    serve(&client, *parsed.command, body.value(QStringLiteral("confirmed")).toBool());
+}
+
+QCoro::Task<> PanelServer::serve(QPointer<Client> client, cli::Command command, bool confirmed) {
+    const std::shared_ptr<bool> alive = alive_;
+    cli::QuietBoxes boxes(confirmed);
+    protocol::Session session =
+        cli::windowlessSession(panel_.link, panel_.log, boxes, panel_.exchange, panel_.positions);
+    const cli::Outcome outcome = co_await cli::execute(session, boxes, command);
+    // The client may have gone, and the panel with it, while the command ran.
+    if (*alive && client) {
+        client->send(outcomeMessage(outcome, command.name()));
+        client->setBusy(false);
+    }
+}
+
+void PanelServer::startRun(Client& client, const cli::Command& command) {
+    const bool free = !run_;
+    QMetaObject::Connection announce;
+    if (free) {
+        // Set before "Run" is pressed: the run reports from the press on.
+        run_.emplace(Run{&client, cli::RunTally(static_cast<int>(command.steps.size())), {}, {}});
+        run_->logging = connect(&panel_.log, &link::EventLog::lineAppended, this,
+                                [this](const QString& line) { run_->log << line; });
+        // "Run" empties the log; then the run's first line says where it came from.
+        announce = connect(&panel_.log, &link::EventLog::cleared, this,
+                           [this, line = logLine(command.words)] { panel_.log.show_msg(line); });
+    }
+    const bool started = free && routines_.startRoutine(command.steps);
+    disconnect(announce); // "Run" has cleared the log by now, if it ran at all
+    if (!started) {
+        if (free) {
+            disconnect(run_->logging);
+            run_.reset();
+        }
+        client.send(outcomeMessage(
+            cli::Outcome::failed(cli::kUnitFailed, QStringLiteral("the panel's Timed Events are in use")),
+            command.name()));
+        client.setBusy(false);
+    }
+}
+
+void PanelServer::stepReported(const sequencer::StepReport& report) {
+    if (!run_) {
+        return; // the operator's own run
+    }
+    run_->tally.add(report);
+    if (run_->owner) {
+        run_->owner->send(encode(type::kStep, cli::stepJson(report, run_->tally.steps())));
+    }
+}
+
+void PanelServer::routineEnded() {
+    if (!run_) {
+        return;
+    }
+    disconnect(run_->logging);
+    const Run run = std::move(*run_);
+    run_.reset();
+    if (run.owner) {
+        run.owner->send(outcomeMessage(run.tally.outcome(run.log, {}), QStringLiteral("run")));
+        run.owner->setBusy(false);
+    }
+}
+
+} // namespace valve::remote

@@ -1,0 +1,84 @@
+#pragma once
+
+#include "cli/routine_run.h"
+
+#include <QLocalServer>
+#include <QLockFile>
+#include <QPointer>
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <qcoro/qcorotask.h>
+#include <sys/types.h>
+#include <vector>
+
+namespace valve::protocol {
+struct Session;
+}
+
+namespace valve::cli {
+struct Command;
+}
+
+namespace valve::remote {
+
+class RoutineHost;
+
+// The panel's local socket. valvectl's commands, from the panel's own user
+// only, run in the panel's operation queue like clicks, one request at a time
+// per connection, and show in its events log; they never show a box. A
+// routine runs in the panel's own Timed Events table. Bad clients (silent,
+// garbled, oversized, too many, another user's) get an error reply at most.
+class PanelServer : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kMaxClients = 32;
+    static constexpr std::chrono::seconds kIdleLimit{10};
+
+    // `panel` is the panel window's own session: its link, events log,
+    // exchange and valve moves serve valvectl too.
+    PanelServer(protocol::Session& panel, RoutineHost& routines, QObject* parent = nullptr);
+    ~PanelServer() override;
+    PanelServer(const PanelServer&) = delete;
+    PanelServer& operator=(const PanelServer&) = delete;
+
+    // Listens at `path`, open to this user only (mode 0600). False, with the
+    // reason in `error`, when another panel listens there or it cannot.
+    bool listen(const QString& path, QString* error = nullptr);
+    // Stops listening and drops every client.
+    void close();
+    [[nodiscard]] QString path() const { return server_.fullServerName(); }
+
+    // Clients of any other user are refused (tests name someone else).
+    void setAllowedUser(uid_t user) { allowed_user_ = user; }
+
+private:
+    class Client;
+
+    void accept();
+    void take(Client& client, const QByteArray& line);
+    void command(Client& client, const QJsonObject& body);
+    QCoro::Task<> serve(QPointer<Client> client, cli::Command command, bool confirmed);
+    void startRun(Client& client, const cli::Command& command);
+    void stepReported(const sequencer::StepReport& report);
+    void routineEnded();
+
+    protocol::Session& panel_;
+    RoutineHost& routines_;
+    QLocalServer server_;
+    std::unique_ptr<QLockFile> lock_;
+    uid_t allowed_user_;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    std::vector<Client*> clients_; // each is a child of this server
+
+    // The routine this socket started in the panel's table, while it runs.
+    struct Run {
+        QPointer<Client> owner;
+        cli::RunTally tally;
+        QStringList log;
+        QMetaObject::Connection logging;
+    };
+    std::optional<Run> run_;
+};
+
+} // namespace valve::remote

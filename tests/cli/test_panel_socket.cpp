@@ -1,0 +1,177 @@
+// valvectl through a running panel (on the simulated unit, offscreen), and
+// clients of the panel's socket that misbehave.
+#include "panel_rig.h"
+#include "remote/messages.h"
+#include "remote/panel_server.h"
+#include "ui/main_window_controls.h"
+#include "ui/panel_remote.h"
+#include "valvectl_process.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QLineEdit>
+#include <QLocalSocket>
+#include <QPushButton>
+#include <csignal>
+#include <gtest/gtest.h>
+#include <list>
+#include <unistd.h>
+
+using valve::testing::PanelRig;
+using valve::testing::runUntil;
+using valve::testing::Valvectl;
+
+namespace {
+
+// A client that writes what it is told and collects the lines it gets back.
+class RawClient {
+public:
+    explicit RawClient(const QString& path) {
+        QObject::connect(&socket, &QLocalSocket::readyRead, [this] {
+            while (socket.canReadLine()) {
+                replies << QString::fromUtf8(socket.readLine()).trimmed();
+            }
+        });
+        socket.connectToServer(path);
+    }
+    void send(const QByteArray& bytes) { socket.write(bytes); }
+    bool await(int count) {
+        return runUntil([&] { return replies.size() >= count; });
+    }
+
+    QLocalSocket socket;
+    QStringList replies;
+};
+
+class PanelSocketTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(rig.startClean());
+        QString error;
+        ASSERT_TRUE(rig.panel->acceptValvectl(valvectl.socketPath(), &error)) << error.toStdString();
+    }
+    QString routine(const QByteArray& content) {
+        const QString path = valvectl.runtime.filePath(QStringLiteral("r.txt"));
+        QFile out(path);
+        out.open(QIODevice::WriteOnly);
+        out.write(content);
+        return path;
+    }
+
+    Valvectl valvectl; // its directory holds the socket: it goes after the panel
+    PanelRig rig;
+};
+
+TEST_F(PanelSocketTest, ACommandRunsInThePanelAndShowsInItsEventsLog) {
+    EXPECT_EQ(QFile::permissions(valvectl.socketPath()) & ~(QFile::ReadUser | QFile::WriteUser),
+              QFile::ReadOwner | QFile::WriteOwner);
+    const auto finished = valvectl.run({"--panel", "--json", "move", "5"});
+    EXPECT_EQ(finished.exitCode, 0) << finished.err.toStdString();
+    EXPECT_EQ(finished.json().value("route"), "panel");
+    EXPECT_EQ(finished.json().value("position"), 5);
+    EXPECT_EQ(rig.log(), (QStringList{"valvectl: move 5", "Position set to 5"}));
+    EXPECT_EQ(rig.sent(), (QList<QByteArray>{"P05\r", "S\r"}));
+    EXPECT_TRUE(rig.boxes.texts.isEmpty());
+}
+
+TEST_F(PanelSocketTest, ARoutineFillsThePanelsTableInTheUsersFormatAndPressesRun) {
+    QLocale::setDefault(QLocale(QLocale::German));
+    const QString path = routine("0,3\n0.5,4.5\n");
+    const auto finished = valvectl.run({"--panel", "run", path});
+    QLocale::setDefault(QLocale::c());
+    EXPECT_EQ(finished.exitCode, 0) << finished.err.toStdString();
+    EXPECT_TRUE(finished.out.startsWith("step 1/2  due 0.000 s")) << finished.out.toStdString();
+    EXPECT_TRUE(finished.out.contains("step 2/2  due 0.500 s"));
+    EXPECT_EQ(rig.c().txtTime[1]->text(), "0,5");
+    EXPECT_EQ(rig.c().txtPos[1]->text(), "4");
+    EXPECT_EQ(rig.log().first(), "valvectl: run " + path);
+    EXPECT_TRUE(rig.c().btnRun->isEnabled());
+}
+
+TEST_F(PanelSocketTest, CtrlCStopsTheRunInThePanelWhichLendsItsTableToOneRunAtATime) {
+    valvectl.start({"--panel", "run", routine("0,2\n600,3\n")});
+    ASSERT_TRUE(runUntil([&] { return valvectl.process.canReadLine(); }));
+    Valvectl second;
+    const auto refused = second.run({"--panel", "status"});
+    EXPECT_EQ(refused.exitCode, 1); // another runtime directory: no panel there
+    auto environment = second.process.processEnvironment();
+    environment.insert("XDG_RUNTIME_DIR", valvectl.runtime.path());
+    second.process.setProcessEnvironment(environment);
+    const auto busy = second.run({"--panel", "run", valvectl.runtime.filePath("r.txt")});
+    EXPECT_EQ(busy.exitCode, 1);
+    EXPECT_TRUE(busy.err.contains("the panel's Timed Events are in use"));
+
+    ::kill(static_cast<pid_t>(valvectl.process.processId()), SIGINT);
+    const auto stopped = valvectl.finish(std::chrono::seconds{5});
+    EXPECT_EQ(stopped.exitCode, 128 + SIGINT);
+    EXPECT_TRUE(stopped.err.contains("the run was stopped after 1 of 2 steps"));
+    EXPECT_TRUE(rig.log().contains("User stopped execution"));
+    EXPECT_TRUE(rig.c().btnRun->isEnabled());
+}
+
+TEST_F(PanelSocketTest, BadClientsGetAnErrorAtMostAndThePanelLosesNothing) {
+    namespace remote = valve::remote;
+    const QString path = valvectl.socketPath();
+    RawClient silent(path);
+    const struct {
+        QByteArray sent;
+        QString reply;
+    } garbled[] = {
+        {"hello there\n", "not a JSON object"},
+        {R"({"v":2,"type":"hello"})"
+         "\n",
+         "unsupported protocol version"},
+        {R"({"v":1,"type":"dance"})"
+         "\n",
+         "unknown message type"},
+        {R"({"v":1,"type":"command","words":"status"})"
+         "\n",
+         "a command needs"},
+        {R"({"v":1,"type":"command","words":["move","0"]})"
+         "\n",
+         "move: \\\"0\\\" is not a position"},
+    };
+    RawClient garbage(path);
+    for (const auto& c : garbled) {
+        garbage.send(c.sent);
+    }
+    ASSERT_TRUE(garbage.await(std::size(garbled)));
+    for (qsizetype i = 0; i < garbage.replies.size(); ++i) {
+        EXPECT_TRUE(garbage.replies[i].contains(garbled[i].reply)) << garbage.replies[i].toStdString();
+    }
+
+    RawClient huge(path);
+    huge.send(QByteArray(100 * 1024 * 1024, 'x'));
+    ASSERT_TRUE(runUntil([&] { return huge.socket.state() == QLocalSocket::UnconnectedState; }));
+
+    // Gone mid-command: the move still happens, whole.
+    RawClient leaving(path);
+    leaving.send(remote::encode(remote::type::kCommand, {{"words", QJsonArray{"move", "9"}}}));
+    ASSERT_TRUE(runUntil([&] { return !rig.sent().isEmpty(); }));
+    leaving.socket.abort();
+
+    std::list<RawClient> many;
+    for (int i = 0; i < 20; ++i) {
+        many.emplace_back(path).send(
+            remote::encode(remote::type::kCommand, {{"words", QJsonArray{"status"}}}));
+    }
+    for (RawClient& client : many) {
+        ASSERT_TRUE(client.await(1));
+        EXPECT_TRUE(client.replies[0].contains(R"("position":9)")) << client.replies[0].toStdString();
+    }
+
+    rig.panel->remote()->server().setAllowedUser(getuid() + 1);
+    RawClient stranger(path);
+    stranger.send(remote::encode(remote::type::kCommand, {{"words", QJsonArray{"home"}}}));
+    ASSERT_TRUE(stranger.await(1));
+    EXPECT_TRUE(stranger.replies[0].contains("refused"));
+    rig.panel->remote()->server().setAllowedUser(getuid());
+
+    EXPECT_EQ(valvectl.run({"--panel", "status"}).out, "9\n");
+    EXPECT_EQ(rig.log().filter("Position set to 9").size(), 1);
+    EXPECT_EQ(rig.log().filter("valvectl: home").size(), 0);
+    EXPECT_EQ(rig.log().filter("valvectl: status").size(), 21);
+    EXPECT_TRUE(rig.boxes.texts.isEmpty());
+}
+
+} // namespace

@@ -1,0 +1,174 @@
+// valvectl as a script runs it, on its own simulated unit: output, JSON and
+// exit codes of every group of subcommands, bad input, unit failures, a
+// routine run and Ctrl-C during one.
+#include "valvectl_process.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <csignal>
+#include <gtest/gtest.h>
+
+using valve::testing::runUntil;
+using valve::testing::Valvectl;
+
+namespace {
+
+class ValvectlTest : public ::testing::Test {
+protected:
+    QString file(const QString& name, const QByteArray& content) {
+        const QString path = valvectl.runtime.filePath(name);
+        QFile out(path);
+        out.open(QIODevice::WriteOnly);
+        out.write(content);
+        return path;
+    }
+    Valvectl valvectl;
+};
+
+TEST_F(ValvectlTest, EachGroupOfSubcommandsReportsAsThePanelDoes) {
+    const struct {
+        const char* arguments;
+        const char* shown; // the first line on standard output
+        const char* key;   // a value in the JSON output
+        QJsonValue value;
+    } cases[] = {
+        {"status", "1", "position", 1},
+        {"error", "0", "error_code", 0},
+        {"command-mode", "Level", "command_mode", "Level"},
+        {"firmware", "Rev.C Nerra", "firmware", "Rev.C Nerra"},
+        {"op-mode", "1", "op_mode", 1},
+        {"ports", "A 1", "port_c", 3},
+        {"clock", "20 MHz", "clock_mhz", 20},
+        {"move 7", "Position set to 7", "position", 7},
+        {"home", "Homed: position 1", "position", 1},
+        {"set clock 4", "Clock speed changed!", "clock_mhz", 4},
+        {"set baud 57600", "Baud rate changed", "baud", 57600},
+        {"set command-mode dual-pulse",
+         "Control method changed to Dual Pulse. Cycle power to complete change.", "command_mode",
+         "Dual Pulse"},
+        {"set ports 3 - 12.9", "Port A changed", "port_c", 12},
+        {"set op-mode 7 --yes", "Op Mode changed to 7. Cycle power to complete configuration change.",
+         "op_mode", 7},
+        {"set i2c 0x5a", "I2C address changed to 5A", "i2c_address", "5A"},
+        {"memory read 1F 10", "1F 00", "memory", QJsonObject{{"1F", "00"}, {"10", "00"}}},
+        {"memory write 13=a5 1f=00", "Programming OK!", "log", QJsonArray{}},
+        {"errors read", "07 0", "error_stack", QJsonArray{0, 0, 0, 0, 0}},
+        {"errors clear", "Programming OK!", "exit_code", 0},
+        {"list", "NR Valve Unit A\tserial NRV0000\tfree", "adapters",
+         QJsonArray{QJsonObject{{"description", "NR Valve Unit A"},
+                                {"serial", "NRV0000"},
+                                {"open_elsewhere", false},
+                                {"held_by_panel", false}}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        const QStringList arguments = QString::fromLatin1(c.arguments).split(QLatin1Char(' '));
+        const auto finished = valvectl.run(QStringList{"--sim", "--json"} + arguments);
+        EXPECT_EQ(finished.exitCode, 0) << finished.err.toStdString();
+        const QJsonObject json = finished.json();
+        EXPECT_EQ(json.value("exit_code"), 0);
+        EXPECT_EQ(json.value("route"), "direct");
+        // What the text output shows, line by line.
+        EXPECT_EQ(json.value("output").toArray().first(), QString::fromUtf8(c.shown));
+        EXPECT_EQ(json.value(QLatin1String(c.key)), c.value);
+    }
+}
+
+TEST_F(ValvectlTest, BadInputIsRefusedNamingItBeforeTheUnitIsTouched) {
+    QByteArray huge(2 * 1024 * 1024, '#');
+    QByteArray twentyOne;
+    for (int step = 0; step < 21; ++step) {
+        twentyOne += QByteArray::number(step) + ",1\n";
+    }
+    QDir(valvectl.runtime.path()).mkdir(QStringLiteral("folder"));
+    const QString longArgument(100'000, QLatin1Char('7'));
+    const struct {
+        QStringList arguments;
+        QString message;
+    } cases[] = {
+        {{}, "no subcommand given"},
+        {{"fly"}, "unknown subcommand \"fly\""},
+        {{"--fly", "status"}, "Unknown option 'fly'"},
+        {{"status", "now"}, "status: unexpected argument \"now\""},
+        {{"move"}, "move: missing argument (usage: valvectl move N)"},
+        {{"move", "13"}, "move: \"13\" is not a position from 1 to 12"},
+        {{"move", "x"}, "move: \"x\" is not a position from 1 to 12"},
+        {{"move", longArgument}, "move: \"" + longArgument.left(40) + "...\" is not a position"},
+        {{"set", "speed", "4"},
+         "set: expected one of clock, baud, command-mode, ports, op-mode, i2c, found \"speed\""},
+        {{"set", "clock", "5"}, "set clock: \"5\" is not 4 or 20"},
+        {{"set", "ports", "1", "256", "-"}, "set ports: port B: \"256\" is not a number from 0 to 255"},
+        {{"set", "ports", "7abc", "1", "1"}, "set ports: port A: \"7abc\" is not a number from 0 to 255"},
+        {{"set", "op-mode", "3"}, "add --yes to go ahead"},
+        {{"set", "i2c", "1G"}, "set i2c: \"1G\" is not a hexadecimal number from 00 to FF"},
+        {{"memory", "read", "20"}, "memory read: \"20\" is not a memory address from 10 to 1F"},
+        {{"memory", "write", "13=5"}, "memory write: \"13=5\": the value must be two hexadecimal digits"},
+        {{"memory", "write", "13=05", "13=06"}, "memory write: address 13 is given twice"},
+        {{"--panel", "status"}, "--sim and --panel exclude each other"},
+        {{"run", valvectl.runtime.filePath("missing.txt")}, "missing.txt: no such file"},
+        {{"run", valvectl.runtime.filePath("folder")}, "folder: a folder, not a routine file"},
+        {{"run", file("binary.txt", QByteArray("0,1\n\0\x01", 6))}, "binary.txt: not a text file"},
+        {{"run", file("empty.txt", "")}, "empty.txt: holds no steps"},
+        {{"run", file("huge.txt", huge)}, "huge.txt: too large for a routine file"},
+        {{"run", file("late.txt", "0,1\n604801,2\n")}, "late.txt, line 2: the time 604801 is above 604800"},
+        {{"run", file("many.txt", twentyOne)}, "many.txt, line 21: more than 20 steps"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message.toStdString());
+        // A silent unit with a long limit: had anything been sent, the command would wait for it.
+        const auto finished = valvectl.run(
+            QStringList{"--sim", "--sim-fault", "silent", "--sim-reply-limit", "20000"} + c.arguments);
+        EXPECT_EQ(finished.exitCode, 2);
+        EXPECT_TRUE(finished.err.contains(c.message)) << finished.err.toStdString();
+        EXPECT_LT(finished.err.size(), 400);
+        EXPECT_TRUE(finished.out.isEmpty());
+    }
+    const auto json = valvectl.run({"--sim", "--json", "move", "0"}).json();
+    EXPECT_EQ(json.value("exit_code"), 2);
+    EXPECT_EQ(json.value("error"), "move: \"0\" is not a position from 1 to 12");
+}
+
+TEST_F(ValvectlTest, AUnitThatFailsGivesThePanelsLineAndExitCodeOne) {
+    const auto silent = valvectl.run({"--sim", "--sim-fault", "silent", "--sim-reply-limit", "50", "status"});
+    EXPECT_EQ(silent.exitCode, 1);
+    EXPECT_EQ(silent.err, "USB Error - could not talk to the device\n");
+    // The adapter goes away 20 ms into a read of sixteen cells (each takes 4 ms on the line).
+    const auto unplugged =
+        valvectl.run({"--sim", "--json", "--sim-fault", "unplug", "memory", "read"}).json();
+    EXPECT_EQ(unplugged.value("exit_code"), 1);
+    EXPECT_TRUE(unplugged.value("error").toString().startsWith("Communication error (at address 1"));
+}
+
+TEST_F(ValvectlTest, ARoutineRunsOnScheduleOneLinePerStep) {
+    const QString routine = file("r.txt", "# two moves\n0,3\n0.25,6.5 # rounds to 6\n");
+    const auto finished = valvectl.run({"--sim", "--json", "run", routine});
+    ASSERT_EQ(finished.exitCode, 0) << finished.err.toStdString();
+    const QStringList lines = finished.out.trimmed().split(QLatin1Char('\n'));
+    ASSERT_EQ(lines.size(), 3);
+    const double dues[] = {0.0, 0.25};
+    for (int step = 0; step < 2; ++step) {
+        const QJsonObject line = QJsonDocument::fromJson(lines[step].toUtf8()).object();
+        EXPECT_EQ(line.value("step"), step + 1);
+        EXPECT_EQ(line.value("due_s"), dues[step]);
+        EXPECT_EQ(line.value("reached"), true);
+        // Within the millisecond the wait is counted in, then late by the time it takes to wake up.
+        EXPECT_GT(line.value("deviation_ms").toDouble(), -1.0);
+        EXPECT_LT(line.value("deviation_ms").toDouble(), 50.0);
+    }
+    EXPECT_EQ(QJsonDocument::fromJson(lines[1].toUtf8()).object().value("position"), 6);
+    EXPECT_EQ(QJsonDocument::fromJson(lines[2].toUtf8()).object().value("outcome"), "done");
+}
+
+TEST_F(ValvectlTest, CtrlCStopsARunAfterItsCurrentStepAndExitsCleanly) {
+    valvectl.start({"--sim", "run", file("long.txt", "0,2\n600,3\n")});
+    ASSERT_TRUE(runUntil([&] { return valvectl.process.canReadLine(); }));
+    EXPECT_TRUE(valvectl.process.readLine().startsWith("step 1/2"));
+    ::kill(static_cast<pid_t>(valvectl.process.processId()), SIGINT);
+    const auto finished = valvectl.finish(std::chrono::seconds{5});
+    EXPECT_EQ(finished.exitCode, 128 + SIGINT);
+    EXPECT_TRUE(finished.out.isEmpty());
+    EXPECT_EQ(finished.err, "the run was stopped after 1 of 2 steps\n");
+}
+
+} // namespace
