@@ -2,6 +2,7 @@
 
 #include "link/event_log.h"
 #include "protocol/session.h"
+#include "sequencer/logind_sleep_inhibitor.h"
 #include "sequencer/sequencer.h"
 #include "sequencer/stored_event_table.h"
 #include "windowless_session.h"
@@ -52,10 +53,12 @@ public:
 };
 
 struct RoutineRun::Parts {
-    Parts(protocol::Session& s, QuietBoxes& b) : session(s), boxes(b), sequencer(s, table) {}
+    Parts(protocol::Session& s, QuietBoxes& b)
+        : session(s), boxes(b), sequencer(s, table, {.inhibitor = &keepAwake}) {}
     protocol::Session& session;
     QuietBoxes& boxes;
     Table table;
+    sequencer::LogindSleepInhibitor keepAwake; // a week-long run keeps the computer from sleeping
     sequencer::Sequencer sequencer;
     int steps = 0;
 };
