@@ -38,8 +38,9 @@ QCoro::Task<> sendSetting(Session& session, char code, std::uint8_t argument, QS
 }
 
 // A whole operation that sends one setting, without a link check.
-QCoro::Task<> runSetting(Session& session, char code, std::uint8_t argument, QString successLine) {
-    auto turn = co_await beginOperation(session, LinkCheck::No);
+QCoro::Task<> runSetting(Session& session, QString label, char code, std::uint8_t argument,
+                         QString successLine) {
+    auto turn = co_await beginOperation(session, LinkCheck::No, std::move(label));
     if (turn) {
         co_await sendSetting(session, code, argument, std::move(successLine));
     }
@@ -54,7 +55,7 @@ QCoro::Task<> set_clock(Session& session, std::optional<std::uint8_t> clock_val)
     }
     // Select the clock byte, write it and read it back, in one turn so that no
     // other command can come between the three.
-    auto turn = co_await beginOperation(session, LinkCheck::No);
+    auto turn = co_await beginOperation(session, LinkCheck::No, QStringLiteral("Set Clock"));
     if (!turn) {
         co_return;
     }
@@ -83,7 +84,8 @@ QCoro::Task<> set_baud_rate(Session& session, std::optional<std::uint8_t> baud_v
         co_await session.boxes.message_box(kPickBaudRateFirst);
         co_return;
     }
-    co_await runSetting(session, 'X', *baud_val, QStringLiteral("Baud rate changed"));
+    co_await runSetting(session, QStringLiteral("Set baud rate"), 'X', *baud_val,
+                        QStringLiteral("Baud rate changed"));
 }
 
 QCoro::Task<> set_cmd_mode(Session& session, std::optional<std::uint8_t> cmd_mode_val) {
@@ -91,12 +93,12 @@ QCoro::Task<> set_cmd_mode(Session& session, std::optional<std::uint8_t> cmd_mod
         co_await session.boxes.message_box(kPickCmdModeFirst);
         co_return;
     }
-    co_await runSetting(session, 'F', *cmd_mode_val,
+    co_await runSetting(session, QStringLiteral("Set Cmd Mode"), 'F', *cmd_mode_val,
                         QStringLiteral("Command mode changed to %1").arg(*cmd_mode_val));
 }
 
 QCoro::Task<> set_command_mode_by_name(Session& session, const ListSelection& lstControl) {
-    auto turn = co_await beginOperation(session, LinkCheck::Yes);
+    auto turn = co_await beginOperation(session, LinkCheck::Yes, QStringLiteral("Set Command Mode"));
     if (!turn) {
         co_return;
     }
@@ -120,15 +122,16 @@ QCoro::Task<> set_port_position(Session& session, protocol::Port port, const pro
         co_return;
     }
     const char letter = protocol::portLetter(port);
-    co_await runSetting(session, letter, *value,
-                        QStringLiteral("Port %1 changed").arg(QChar::fromLatin1(letter)));
+    co_await runSetting(session, QStringLiteral("Set Pos %1 Port").arg(QChar::fromLatin1(letter)), letter,
+                        *value, QStringLiteral("Port %1 changed").arg(QChar::fromLatin1(letter)));
 }
 
 QCoro::Task<> set_op_mode(Session& session, const protocol::TextField& txt_set_op_mode) {
     {
         // The link is checked before the operator is asked; the question itself
         // does not hold up other commands.
-        auto turn = co_await beginOperation(session, LinkCheck::Yes);
+        auto turn =
+            co_await beginOperation(session, LinkCheck::Yes, QStringLiteral("Set Op Mode (link check)"));
         if (!turn) {
             co_return;
         }
@@ -149,13 +152,13 @@ QCoro::Task<> set_op_mode(Session& session, const protocol::TextField& txt_set_o
         co_await session.boxes.message_box(kDecimalRange);
         co_return;
     }
-    co_await runSetting(session, 'O', *value,
+    co_await runSetting(session, QStringLiteral("Set Op Mode"), 'O', *value,
                         QStringLiteral("Op Mode changed to ") + text +
                             QStringLiteral(". Cycle power to complete configuration change."));
 }
 
 QCoro::Task<> set_i2c_address(Session& session, const protocol::TextField& txt_set_i2c_address) {
-    auto turn = co_await beginOperation(session, LinkCheck::Yes);
+    auto turn = co_await beginOperation(session, LinkCheck::Yes, QStringLiteral("Set HEX I2C address"));
     if (!turn) {
         co_return;
     }

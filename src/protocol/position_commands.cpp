@@ -7,7 +7,8 @@
 namespace valve::protocol {
 
 QCoro::Task<> move_valve(Session& session, std::int16_t position, TextField& position_box) {
-    auto turn = co_await beginOperation(session, LinkCheck::Yes);
+    auto turn =
+        co_await beginOperation(session, LinkCheck::Yes, QStringLiteral("Change Position %1").arg(position));
     if (!turn) {
         co_return;
     }
@@ -18,7 +19,7 @@ QCoro::Task<> move_valve(Session& session, std::int16_t position, TextField& pos
 }
 
 QCoro::Task<> home_valve(Session& session, TextField& position_box) {
-    auto turn = co_await beginOperation(session, LinkCheck::No);
+    auto turn = co_await beginOperation(session, LinkCheck::No, QStringLiteral("Home the Valve"));
     if (!turn) {
         co_return;
     }

@@ -4,6 +4,7 @@
 #include "link/prompts.h"
 #include "link/usb_link.h"
 #include "link/wake_signal.h"
+#include "protocol/operation.h"
 #include "protocol/session.h"
 
 #include <chrono>
@@ -96,7 +97,7 @@ QCoro::Task<> runEvents(std::shared_ptr<Control> c) {
     c->session.log.clear();
 
     {
-        auto turn = co_await c->session.link.operations().acquire();
+        auto turn = co_await protocol::takeTurn(c->session, QStringLiteral("Run (link check)"));
         if (gone(*c)) {
             co_return;
         }
@@ -193,7 +194,8 @@ QCoro::Task<> runEvents(std::shared_ptr<Control> c) {
         {
             // One move is one operation on the link; other commands slot in
             // between the steps.
-            auto turn = co_await c->session.link.operations().acquire();
+            auto turn = co_await protocol::takeTurn(
+                c->session, QStringLiteral("Run, row %1: Position %2").arg(step + 1).arg(*position));
             if (gone(*c)) {
                 co_return;
             }
