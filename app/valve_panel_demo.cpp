@@ -1,6 +1,8 @@
 // The valve panel on the simulated unit, for trying it without hardware.
-// `--units N` attaches N simulated units (with several, the chooser appears).
+// `--units N` attaches N simulated units (with several, the chooser appears);
+// `--log-file PATH` keeps the events log in a file.
 #include "sim/simulated_driver.h"
+#include "ui/log_file_option.h"
 #include "ui/panel.h"
 
 #include <QApplication>
@@ -15,6 +17,7 @@ int main(int argc, char** argv) {
                                    QStringLiteral("Number of simulated units (1 to 9)."),
                                    QStringLiteral("count"), QStringLiteral("1"));
     options.addOption(units);
+    options.addOption(valve::ui::logFileOption());
     options.process(app);
 
     valve::sim::SimulatedDriver driver;
@@ -24,6 +27,7 @@ int main(int argc, char** argv) {
         driver.addAdapter(QByteArrayLiteral("NR Valve Unit ") + char('A' + i));
     }
     valve::ui::Panel panel(driver);
+    valve::ui::keepLogFileIfAsked(options, panel.log());
     panel.start();
     return QApplication::exec();
 }
