@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev qcoro-qt6-dev libftdi1-dev libgtest-dev libgmock-dev
   clang libclang-rt-14-dev        # the fuzz targets (libFuzzer)
   xvfb xauth                      # the panel and its screenshots without a display
+  fonts-symbola                   # control pictures (CR as ␍) in the Traffic window
 )
 
 missing=()

@@ -12,6 +12,7 @@
 #include "protocol/position_control.h"
 #include "protocol/session.h"
 #include "sequencer_wiring.h"
+#include "view_menu.h"
 
 namespace valve::ui {
 
@@ -37,6 +38,7 @@ Panel::Panel(link::FtdiDriver& driver, link::LinkTiming timing, PanelPrompts pro
     new CommandWiring(window_->controls(), *session_, window_.get());
     new SequencerWiring(window_->controls(), *session_, window_.get());
     wireCustomConfiguration(*window_, *session_);
+    new ViewMenu(*window_, *link_, *log_, *message_boxes_);
 
     if (own_message_boxes_) {
         own_message_boxes_->setOwner(window_.get());
