@@ -7,6 +7,7 @@
 #include "memory_read.h"
 #include "sequencer_run.h"
 #include "startup_probe.h"
+#include "traffic_cost.h"
 
 #include <cstdlib>
 #include <thread>
@@ -98,6 +99,10 @@ int main(int argc, char** argv) {
     {
         MemoryReadBench read;
         complete = read.report(report) && complete;
+    }
+    {
+        TrafficCostBench traffic;
+        traffic.report(report);
     }
     report.print(wantsJson(argc, argv));
     if (!complete) {
