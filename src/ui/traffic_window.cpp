@@ -1,9 +1,7 @@
 #include "traffic_window.h"
 
-#include "link/prompts.h"
-#include "link/saved_file.h"
 #include "link/traffic_text.h"
-#include "save_path_dialog.h"
+#include "save_dialog.h"
 #include "traffic_model.h"
 
 #include <QAction>
@@ -16,7 +14,6 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPointer>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTableView>
@@ -88,7 +85,7 @@ TrafficWindow::TrafficWindow(link::TrafficRecord& record, link::MessageBoxes& bo
     table_->addAction(copyKey);
     connect(copyKey, &QAction::triggered, this, &TrafficWindow::copySelection);
     connect(copy, &QPushButton::clicked, this, &TrafficWindow::copySelection);
-    connect(save, &QPushButton::clicked, this, [this] { this->save(); });
+    connect(save, &QPushButton::clicked, this, &TrafficWindow::save);
     connect(operation_, &QLineEdit::textChanged, this, &TrafficWindow::applyFilter);
     connect(directions_, &QComboBox::currentIndexChanged, this, &TrafficWindow::applyFilter);
     connect(fold_, &QCheckBox::toggled, model_, &TrafficModel::setFolded);
@@ -130,21 +127,11 @@ void TrafficWindow::copySelection() {
     }
 }
 
-QCoro::Task<> TrafficWindow::save() {
-    const QPointer<TrafficWindow> self(this);
-    const QString path =
-        co_await askSavePath(this, QStringLiteral("Save traffic"), QStringLiteral("traffic.csv"),
-                             QStringLiteral("CSV files (*.csv);;All files (*)"));
-    if (self && !path.isEmpty()) {
-        co_await saveTo(path);
-    }
-}
-
-QCoro::Task<> TrafficWindow::saveTo(QString path) {
-    const QString reason = link::saveTrafficCsv(record_, path);
-    if (!reason.isEmpty()) {
-        co_await boxes_.message_box(link::saveFailureMessage(path, reason));
-    }
+void TrafficWindow::save() {
+    askAndSave(
+        this, QStringLiteral("Save traffic"), QStringLiteral("traffic.csv"),
+        QStringLiteral("CSV files (*.csv);;All files (*)"),
+        [&record = record_](const QString& path) { return link::saveTrafficCsv(record, path); }, boxes_);
 }
 
 } // namespace valve::ui

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QWidget>
-#include <qcoro/qcorotask.h>
 
 class QCheckBox;
 class QComboBox;
@@ -32,11 +31,10 @@ public:
 
     // The selected rows, one line each with tabs between the cells.
     void copySelection();
-    // Saves the whole record to `path`; a failure is told in a message box.
-    QCoro::Task<> saveTo(QString path);
 
 private:
-    QCoro::Task<> save();
+    // Asks where, then saves the whole record there as CSV.
+    void save();
     void applyFilter();
     void keepScrollPlace();
 

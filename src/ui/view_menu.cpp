@@ -1,11 +1,9 @@
 #include "view_menu.h"
 
 #include "link/event_log_file.h"
-#include "link/prompts.h"
-#include "link/saved_file.h"
 #include "link/usb_link.h"
 #include "main_window.h"
-#include "save_path_dialog.h"
+#include "save_dialog.h"
 #include "traffic_window.h"
 
 #include <QMenuBar>
@@ -20,7 +18,7 @@ ViewMenu::ViewMenu(MainWindow& window, link::UsbLink& link, link::EventLog& log,
     QAction* traffic = menu->addAction(QStringLiteral("Traffic"), this, &ViewMenu::openTraffic);
     traffic->setObjectName(QStringLiteral("mnuTraffic"));
     traffic->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
-    QAction* saveLog = menu->addAction(QStringLiteral("Save events log…"), this, [this] { saveEventsLog(); });
+    QAction* saveLog = menu->addAction(QStringLiteral("Save events log…"), this, &ViewMenu::saveEventsLog);
     saveLog->setObjectName(QStringLiteral("mnuSaveEventsLog"));
 }
 
@@ -46,21 +44,11 @@ void ViewMenu::openTraffic() {
     traffic_->show();
 }
 
-QCoro::Task<> ViewMenu::saveEventsLog() {
-    const QPointer<ViewMenu> self(this);
-    const QString path =
-        co_await askSavePath(&window_, QStringLiteral("Save events log"), QStringLiteral("events-log.txt"),
-                             QStringLiteral("Text files (*.txt *.log);;All files (*)"));
-    if (self && !path.isEmpty()) {
-        co_await saveEventsLogTo(path);
-    }
-}
-
-QCoro::Task<> ViewMenu::saveEventsLogTo(QString path) {
-    const QString reason = link::saveEventsLog(log_, path);
-    if (!reason.isEmpty()) {
-        co_await boxes_.message_box(link::saveFailureMessage(path, reason));
-    }
+void ViewMenu::saveEventsLog() {
+    askAndSave(
+        &window_, QStringLiteral("Save events log"), QStringLiteral("events-log.txt"),
+        QStringLiteral("Text files (*.txt *.log);;All files (*)"),
+        [&log = log_](const QString& path) { return link::saveEventsLog(log, path); }, boxes_);
 }
 
 } // namespace valve::ui

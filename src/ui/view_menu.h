@@ -2,7 +2,6 @@
 
 #include <QObject>
 #include <QPointer>
-#include <qcoro/qcorotask.h>
 
 namespace valve::link {
 class EventLog;
@@ -27,11 +26,10 @@ public:
 
     void openTraffic();
     [[nodiscard]] TrafficWindow* trafficWindow() const;
-    // Saves the events log to `path`; a failure is told in a message box.
-    QCoro::Task<> saveEventsLogTo(QString path);
 
 private:
-    QCoro::Task<> saveEventsLog();
+    // Asks where, then saves the events log there with the time of each line.
+    void saveEventsLog();
 
     MainWindow& window_;
     link::UsbLink& link_;

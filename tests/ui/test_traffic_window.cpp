@@ -3,6 +3,7 @@
 #include "link/event_log_file.h"
 #include "link/traffic_text.h"
 #include "panel_rig.h"
+#include "ui/save_dialog.h"
 #include "ui/traffic_model.h"
 #include "ui/traffic_window.h"
 #include "ui/view_menu.h"
@@ -128,7 +129,7 @@ TEST(KeptFiles, SavesRoundTripAndFailedSavesLeaveEarlierFilesIntact) {
         << rows[2].toStdString();
 
     testing::ScriptedBoxes boxes;
-    TrafficWindow window(record, boxes);
+    const FileSaver saveTraffic = [&](const QString& path) { return link::saveTrafficCsv(record, path); };
     const FailedSave failures[] = {
         {"missing folder", dir.filePath("missing/traffic.csv"), RLIM_INFINITY},
         {"full disk", csvPath, 64},
@@ -141,7 +142,7 @@ TEST(KeptFiles, SavesRoundTripAndFailedSavesLeaveEarlierFilesIntact) {
         rlimit limited = before;
         limited.rlim_cur = failure.fileSizeLimit;
         setrlimit(RLIMIT_FSIZE, &limited);
-        testing::await(window.saveTo(failure.path));
+        testing::await(saveOrTell(failure.path, saveTraffic, boxes));
         setrlimit(RLIMIT_FSIZE, &before);
         ASSERT_FALSE(boxes.texts.isEmpty());
         EXPECT_TRUE(boxes.texts.takeLast().startsWith("Could not save " + failure.path + ": "));
