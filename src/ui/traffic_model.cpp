@@ -88,6 +88,9 @@ void TrafficModel::setFolded(bool folded) {
 
 void TrafficModel::setFilter(const QString& operation, Directions directions) {
     operationFilter_ = operation.trimmed();
+    if (operationFilter_.startsWith(QLatin1Char('#'))) {
+        operationFilter_.remove(0, 1); // "#12", as the table shows it
+    }
     directions_ = directions;
     rebuild();
 }
@@ -186,6 +189,9 @@ void TrafficModel::rebuild() {
 }
 
 QString TrafficModel::cell(const Row& row, int column) const {
+    if (row.first < record_.firstSeq()) {
+        return {}; // dropped by the record since the last batch; the row goes with the next
+    }
     if (row.exchange) {
         return exchangeCell(row, column);
     }
