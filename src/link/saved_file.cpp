@@ -15,7 +15,7 @@ QString saveWholeFile(const QString& path, const QByteArray& contents) {
     // Qt does not keep the cause of a short write; the system's does.
     errno = 0;
     if (file.write(contents) != contents.size() || !file.flush()) {
-        const QString reason = errno != 0 ? qt_error_string(errno) : file.errorString();
+        QString reason = errno != 0 ? qt_error_string(errno) : file.errorString();
         file.cancelWriting();
         return reason;
     }
