@@ -2,13 +2,20 @@
 #include "link/event_log.h"
 #include "link/hardware_driver.h"
 #include "sequencer/logind_sleep_inhibitor.h"
+#include "ui/log_file_option.h"
 #include "ui/panel.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <cstdio>
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    QCommandLineParser options;
+    options.addHelpOption();
+    options.addOption(valve::ui::logFileOption());
+    options.process(app);
+
     auto hardware = valve::link::makeHardwareDriver();
     valve::sequencer::LogindSleepInhibitor keepAwake;
     valve::ui::Panel panel(*hardware.driver, {}, {}, {.inhibitor = &keepAwake});
@@ -19,6 +26,7 @@ int main(int argc, char** argv) {
     if (QString error; !panel.acceptValvectl({}, &error)) {
         std::fprintf(stderr, "valvectl cannot reach this panel: %s\n", qPrintable(error));
     }
+    valve::ui::keepLogFileIfAsked(options, panel.log());
     panel.start();
     return QApplication::exec();
 }

@@ -1,7 +1,9 @@
 // The valve panel on the simulated unit, for trying it without hardware.
-// `--units N` attaches N simulated units (with several, the chooser appears).
+// `--units N` attaches N simulated units (with several, the chooser appears);
+// `--log-file PATH` keeps the events log in a file.
 #include "sequencer/logind_sleep_inhibitor.h"
 #include "sim/simulated_driver.h"
+#include "ui/log_file_option.h"
 #include "ui/panel.h"
 
 #include <QApplication>
@@ -17,6 +19,7 @@ int main(int argc, char** argv) {
                                    QStringLiteral("Number of simulated units (1 to 9)."),
                                    QStringLiteral("count"), QStringLiteral("1"));
     options.addOption(units);
+    options.addOption(valve::ui::logFileOption());
     options.process(app);
 
     valve::sim::SimulatedDriver driver;
@@ -31,6 +34,7 @@ int main(int argc, char** argv) {
     if (QString error; !panel.acceptValvectl({}, &error)) {
         std::fprintf(stderr, "valvectl cannot reach this panel: %s\n", qPrintable(error));
     }
+    valve::ui::keepLogFileIfAsked(options, panel.log());
     panel.start();
     return QApplication::exec();
 }

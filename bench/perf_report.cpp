@@ -8,6 +8,7 @@
 #include "memory_read.h"
 #include "sequencer_run.h"
 #include "startup_probe.h"
+#include "traffic_cost.h"
 #include "valvectl_status.h"
 
 #include <cstdlib>
@@ -113,6 +114,10 @@ int main(int argc, char** argv) {
     {
         ValvectlStatusBench valvectl;
         complete = valvectl.report(report) && complete;
+    }
+    {
+        TrafficCostBench traffic;
+        traffic.report(report);
     }
     report.print(wantsJson(argc, argv));
     if (!complete) {

@@ -10,6 +10,7 @@ packages=(
   clang libclang-rt-14-dev        # the fuzz targets (libFuzzer)
   xvfb xauth                      # the panel and its screenshots without a display
   dbus-daemon                     # a private message bus for the sleep-lock tests
+  fonts-symbola                   # control pictures (CR as ␍) in the Traffic window
 )
 
 missing=()

@@ -4,6 +4,7 @@
 #include "memory_editor.h"
 #include "protocol/codec.h"
 #include "protocol/exchange.h"
+#include "protocol/operation.h"
 #include "protocol/session.h"
 #include "protocol/text_field.h"
 
@@ -14,7 +15,7 @@ const QString ErrorStack::kClearing = QStringLiteral("Clearing error stack...");
 
 QCoro::Task<> ErrorStack::read(protocol::Session& session, protocol::TextField& stat) {
     const auto watch = lifetime_.watch();
-    auto turn = co_await session.link.operations().acquire();
+    auto turn = co_await protocol::takeTurn(session, QStringLiteral("Read Error Stack"));
     if (!turn || !watch) {
         co_return;
     }
@@ -39,7 +40,7 @@ QCoro::Task<> ErrorStack::read(protocol::Session& session, protocol::TextField& 
 
 QCoro::Task<> ErrorStack::clear(protocol::Session& session, protocol::TextField& stat) {
     const auto watch = lifetime_.watch();
-    auto turn = co_await session.link.operations().acquire();
+    auto turn = co_await protocol::takeTurn(session, QStringLiteral("Clear Error Stack"));
     if (!turn || !watch) {
         co_return;
     }

@@ -3,6 +3,7 @@
 #include "link/usb_link.h"
 #include "protocol/codec.h"
 #include "protocol/exchange.h"
+#include "protocol/operation.h"
 #include "protocol/session.h"
 #include "protocol/text_field.h"
 
@@ -123,7 +124,7 @@ EditOutcome MemoryEditor::commitEdit(const QString& text) {
 
 QCoro::Task<> MemoryEditor::read(protocol::Session& session, protocol::TextField& stat) {
     const auto watch = lifetime_.watch();
-    auto turn = co_await session.link.operations().acquire();
+    auto turn = co_await protocol::takeTurn(session, QStringLiteral("Memory Read"));
     if (!turn || !watch) {
         co_return;
     }
@@ -152,7 +153,7 @@ QCoro::Task<> MemoryEditor::read(protocol::Session& session, protocol::TextField
 
 QCoro::Task<> MemoryEditor::write(protocol::Session& session, protocol::TextField& stat) {
     const auto watch = lifetime_.watch();
-    auto turn = co_await session.link.operations().acquire();
+    auto turn = co_await protocol::takeTurn(session, QStringLiteral("Memory Write"));
     if (!turn || !watch) {
         co_return;
     }

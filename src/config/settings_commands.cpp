@@ -39,8 +39,9 @@ QCoro::Task<bool> sendSetting(Session& session, char code, std::uint8_t argument
 }
 
 // A whole operation that sends one setting, without a link check.
-QCoro::Task<bool> runSetting(Session& session, char code, std::uint8_t argument, QString successLine) {
-    auto turn = co_await beginOperation(session, LinkCheck::No);
+QCoro::Task<bool> runSetting(Session& session, QString label, char code, std::uint8_t argument,
+                             QString successLine) {
+    auto turn = co_await beginOperation(session, LinkCheck::No, std::move(label));
     if (!turn) {
         co_return false;
     }
@@ -57,7 +58,7 @@ QCoro::Task<bool> set_clock(Session& session, std::optional<std::uint8_t> clock_
     }
     // Select the clock byte, write it and read it back, in one turn so that no
     // other command can come between the three.
-    auto turn = co_await beginOperation(session, LinkCheck::No);
+    auto turn = co_await beginOperation(session, LinkCheck::No, QStringLiteral("Set Clock"));
     if (!turn) {
         co_return false;
     }
@@ -87,7 +88,8 @@ QCoro::Task<bool> set_baud_rate(Session& session, std::optional<std::uint8_t> ba
         co_await session.boxes.message_box(kPickBaudRateFirst);
         co_return false;
     }
-    const bool took = co_await runSetting(session, 'X', *baud_val, QStringLiteral("Baud rate changed"));
+    const bool took = co_await runSetting(session, QStringLiteral("Set baud rate"), 'X', *baud_val,
+                                          QStringLiteral("Baud rate changed"));
     co_return took;
 }
 
@@ -96,13 +98,13 @@ QCoro::Task<bool> set_cmd_mode(Session& session, std::optional<std::uint8_t> cmd
         co_await session.boxes.message_box(kPickCmdModeFirst);
         co_return false;
     }
-    const bool took = co_await runSetting(session, 'F', *cmd_mode_val,
+    const bool took = co_await runSetting(session, QStringLiteral("Set Cmd Mode"), 'F', *cmd_mode_val,
                                           QStringLiteral("Command mode changed to %1").arg(*cmd_mode_val));
     co_return took;
 }
 
 QCoro::Task<bool> set_command_mode_by_name(Session& session, const ListSelection& lstControl) {
-    auto turn = co_await beginOperation(session, LinkCheck::Yes);
+    auto turn = co_await beginOperation(session, LinkCheck::Yes, QStringLiteral("Set Command Mode"));
     if (!turn) {
         co_return false;
     }
@@ -127,8 +129,9 @@ QCoro::Task<bool> set_port_position(Session& session, protocol::Port port, const
         co_return false;
     }
     const char letter = protocol::portLetter(port);
-    const bool took = co_await runSetting(session, letter, *value,
-                                          QStringLiteral("Port %1 changed").arg(QChar::fromLatin1(letter)));
+    const bool took =
+        co_await runSetting(session, QStringLiteral("Set Pos %1 Port").arg(QChar::fromLatin1(letter)), letter,
+                            *value, QStringLiteral("Port %1 changed").arg(QChar::fromLatin1(letter)));
     co_return took;
 }
 
@@ -136,7 +139,8 @@ QCoro::Task<bool> set_op_mode(Session& session, const protocol::TextField& txt_s
     {
         // The link is checked before the operator is asked; the question itself
         // does not hold up other commands.
-        auto turn = co_await beginOperation(session, LinkCheck::Yes);
+        auto turn =
+            co_await beginOperation(session, LinkCheck::Yes, QStringLiteral("Set Op Mode (link check)"));
         if (!turn) {
             co_return false;
         }
@@ -158,14 +162,14 @@ QCoro::Task<bool> set_op_mode(Session& session, const protocol::TextField& txt_s
         co_return false;
     }
     const bool took =
-        co_await runSetting(session, 'O', *value,
+        co_await runSetting(session, QStringLiteral("Set Op Mode"), 'O', *value,
                             QStringLiteral("Op Mode changed to ") + text +
                                 QStringLiteral(". Cycle power to complete configuration change."));
     co_return took;
 }
 
 QCoro::Task<bool> set_i2c_address(Session& session, const protocol::TextField& txt_set_i2c_address) {
-    auto turn = co_await beginOperation(session, LinkCheck::Yes);
+    auto turn = co_await beginOperation(session, LinkCheck::Yes, QStringLiteral("Set HEX I2C address"));
     if (!turn) {
         co_return false;
     }

@@ -8,9 +8,11 @@ void EventLog::show_msg(const QString& text) {
     }
     if (lines_.size() >= kMaxLines) {
         lines_.removeFirst();
+        times_.removeFirst();
         emit firstLineDropped();
     }
     lines_.append(text);
+    times_.append(QDateTime::currentDateTime());
     emit lineAppended(text);
 }
 
@@ -19,6 +21,7 @@ void EventLog::clear() {
         return;
     }
     lines_.clear();
+    times_.clear();
     emit cleared();
 }
 

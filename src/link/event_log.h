@@ -1,12 +1,15 @@
 #pragma once
 
+#include <QDateTime>
+#include <QList>
 #include <QObject>
 #include <QStringList>
 
 namespace valve::link {
 
 // The events log of the main window: one line per message, in order of
-// arrival, bounded so that a long session cannot grow it without end.
+// arrival, bounded so that a long session cannot grow it without end. The
+// wall-clock time of each line is kept beside it; the lines stay bare.
 class EventLog : public QObject {
     Q_OBJECT
 public:
@@ -21,6 +24,8 @@ public:
     void close() { closed_ = true; }
 
     [[nodiscard]] const QStringList& lines() const { return lines_; }
+    // When each line was shown, index for index with lines().
+    [[nodiscard]] const QList<QDateTime>& times() const { return times_; }
 
 signals:
     void lineAppended(const QString& text);
@@ -29,6 +34,7 @@ signals:
 
 private:
     QStringList lines_;
+    QList<QDateTime> times_;
     bool closed_ = false;
 };
 

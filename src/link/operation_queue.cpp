@@ -1,10 +1,12 @@
 #include "operation_queue.h"
 
+#include "traffic_record.h"
+
 #include <QTimer>
 
 namespace valve::link {
 
-QCoro::Task<OperationQueue::Turn> OperationQueue::acquire() {
+QCoro::Task<OperationQueue::Turn> OperationQueue::acquire(QString label) {
     if (shut_down_) {
         co_return Turn{};
     }
@@ -15,11 +17,17 @@ QCoro::Task<OperationQueue::Turn> OperationQueue::acquire() {
     if (shut_down_) {
         co_return Turn{};
     }
+    if (traffic_ != nullptr) {
+        traffic_->beginOperation(label);
+    }
     co_return Turn{this};
 }
 
 void OperationQueue::finish() {
     ++serving_;
+    if (traffic_ != nullptr) {
+        traffic_->endOperation();
+    }
     if (shut_down_) {
         return;
     }

@@ -3,15 +3,20 @@
 #include "wake_signal.h"
 
 #include <QObject>
+#include <QString>
 #include <cstdint>
 #include <qcoro/qcorotask.h>
 #include <utility>
 
 namespace valve::link {
 
+class TrafficRecord;
+
 // Runs whole operator operations on the link one at a time, in the order they
 // were started. An operation awaits its turn, holds it while it talks to the
-// unit, and hands it on when the turn object goes out of scope.
+// unit, and hands it on when the turn object goes out of scope. Each turn
+// opens a numbered operation in the traffic record, under the label of what
+// started it (a button, or a command of another front end).
 class OperationQueue {
 public:
     class Turn {
@@ -43,11 +48,11 @@ public:
         OperationQueue* queue_ = nullptr;
     };
 
-    OperationQueue() = default;
+    explicit OperationQueue(TrafficRecord* traffic = nullptr) : traffic_(traffic) {}
     OperationQueue(const OperationQueue&) = delete;
     OperationQueue& operator=(const OperationQueue&) = delete;
 
-    QCoro::Task<Turn> acquire();
+    QCoro::Task<Turn> acquire(QString label);
     // Refuses every waiting and later operation.
     void shut_down();
 
@@ -57,6 +62,7 @@ public:
 private:
     void finish();
 
+    TrafficRecord* traffic_;
     WakeSignal advanced_;
     QObject context_; // owns the posted hand-overs, so none outlives the queue
     std::uint64_t next_ticket_ = 0;

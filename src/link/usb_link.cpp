@@ -104,6 +104,7 @@ bool UsbLink::configure_channel() {
         }
     }
     (void)driver_.purge(usb_handle_, kPurgeBoth); // its status is of no consequence
+    traffic_.add(TrafficKind::Purged, nullptr, 0, static_cast<std::uint8_t>(kPurgeBoth));
     receive_wanted_ = true;
     settle_input();
     return true;
@@ -129,8 +130,12 @@ void UsbLink::write_str(const QByteArray& s) {
     }
     want_input(); // for the reply
     std::uint32_t written = 0;
-    if (driver_.write(usb_handle_, s.constData(), static_cast<std::uint32_t>(s.size()), written) != ft::OK) {
+    const auto length = static_cast<std::uint32_t>(s.size());
+    if (driver_.write(usb_handle_, s.constData(), length, written) != ft::OK) {
+        traffic_.add(TrafficKind::WriteFailed, s.constData(), length);
         log_.show_msg(QStringLiteral("USB Error - could not write to device"));
+    } else {
+        traffic_.add(TrafficKind::Sent, s.constData(), length);
     }
     settle_input();
 }
@@ -166,11 +171,16 @@ QCoro::Task<ReadResult> UsbLink::read_char() {
     for (;;) {
         if (driver_.getQueueStatus(usb_handle_, rx_queue_count_) != ft::OK) {
             result.code = 4;
+            traffic_.add(TrafficKind::ReadFailed, nullptr, 0, result.code);
             co_return result;
         }
         // The limit is checked after the poll: a byte seen after it stays queued.
         const auto now = Clock::now();
-        if (shut_down_ || now >= deadline) {
+        if (shut_down_) {
+            co_return result;
+        }
+        if (now >= deadline) {
+            traffic_.add(TrafficKind::TimedOut);
             co_return result;
         }
         if (rx_queue_count_ >= 1) {
@@ -191,7 +201,10 @@ QCoro::Task<ReadResult> UsbLink::read_char() {
     } else {
         result.code = 0;
         result.ch = receive_buffer_[0];
+        traffic_.add(TrafficKind::Received, &result.ch, 1);
+        co_return result;
     }
+    traffic_.add(TrafficKind::ReadFailed, nullptr, 0, result.code);
     co_return result;
 }
 
@@ -211,8 +224,10 @@ void UsbLink::discard_input() {
             // What cannot be read away is purged, so it is not taken for the
             // next reply.
             (void)driver_.purge(usb_handle_, ft::PURGE_RX);
+            traffic_.add(TrafficKind::Purged, nullptr, 0, static_cast<std::uint8_t>(ft::PURGE_RX));
             return;
         }
+        traffic_.add(TrafficKind::Discarded, receive_buffer_.data(), std::min(bytesRead, chunk));
         queued -= std::min(queued, bytesRead);
     }
 }

@@ -3,6 +3,7 @@
 #include "ftdi_driver.h"
 #include "link_timing.h"
 #include "operation_queue.h"
+#include "traffic_record.h"
 #include "wake_signal.h"
 
 #include <QByteArray>
@@ -59,6 +60,8 @@ public:
     [[nodiscard]] bool is_shut_down() const { return shut_down_; }
 
     [[nodiscard]] OperationQueue& operations() { return operations_; }
+    // Every byte written and read, with the operation it belongs to.
+    [[nodiscard]] TrafficRecord& traffic() { return traffic_; }
     [[nodiscard]] const LinkTiming& timing() const { return timing_; }
     [[nodiscard]] FtHandle usb_handle() const { return usb_handle_; }
     [[nodiscard]] const std::array<char, 256>& device_description() const { return device_description_; }
@@ -84,7 +87,8 @@ private:
     std::array<char, 256> receive_buffer_{};
     std::uint32_t rx_queue_count_ = 0;
 
-    OperationQueue operations_;
+    TrafficRecord traffic_; // before operations_, which notes each turn in it
+    OperationQueue operations_{&traffic_};
     WakeSignal received_;
     WakeSignal shutting_down_;
     QObject context_; // receives wake-ups posted from a backend's reader thread

@@ -6,8 +6,15 @@
 
 namespace valve::protocol {
 
-QCoro::Task<link::OperationQueue::Turn> beginOperation(Session& session, LinkCheck check) {
-    auto turn = co_await session.link.operations().acquire();
+QCoro::Task<link::OperationQueue::Turn> takeTurn(Session& session, QString label) {
+    if (!session.origin.isEmpty()) {
+        label = session.origin + QStringLiteral(": ") + label;
+    }
+    co_return co_await session.link.operations().acquire(std::move(label));
+}
+
+QCoro::Task<link::OperationQueue::Turn> beginOperation(Session& session, LinkCheck check, QString label) {
+    auto turn = co_await takeTurn(session, std::move(label));
     if (turn && check == LinkCheck::Yes) {
         co_await session.link.check_usb_connection();
     }

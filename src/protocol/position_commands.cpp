@@ -7,7 +7,8 @@
 namespace valve::protocol {
 
 QCoro::Task<bool> move_valve(Session& session, std::int16_t position, TextField& position_box) {
-    auto turn = co_await beginOperation(session, LinkCheck::Yes);
+    auto turn =
+        co_await beginOperation(session, LinkCheck::Yes, QStringLiteral("Change Position %1").arg(position));
     if (!turn) {
         co_return false;
     }
@@ -19,7 +20,7 @@ QCoro::Task<bool> move_valve(Session& session, std::int16_t position, TextField&
 }
 
 QCoro::Task<bool> home_valve(Session& session, TextField& position_box) {
-    auto turn = co_await beginOperation(session, LinkCheck::No);
+    auto turn = co_await beginOperation(session, LinkCheck::No, QStringLiteral("Home the Valve"));
     if (!turn) {
         co_return false;
     }

@@ -17,9 +17,9 @@ constexpr std::uint8_t kClockAddress = 0x20;
 
 // Runs one value query as a whole operation; the reply value, or nothing when
 // the reply did not come (the failure line is logged by then).
-QCoro::Task<std::optional<int>> query(Session& session, LinkCheck check, QByteArray line,
+QCoro::Task<std::optional<int>> query(Session& session, LinkCheck check, QString label, QByteArray line,
                                       QString failureLine = kTalkFailure) {
-    auto turn = co_await beginOperation(session, check);
+    auto turn = co_await beginOperation(session, check, std::move(label));
     if (!turn) {
         co_return std::nullopt;
     }
@@ -46,8 +46,9 @@ constexpr std::array<NamedError, 6> kNamedErrors{{
 }};
 
 // A query whose reply value the box shows as a decimal number.
-QCoro::Task<std::optional<int>> showValue(Session& session, LinkCheck check, char code, TextField& box) {
-    const auto value = co_await query(session, check, commandLine(code));
+QCoro::Task<std::optional<int>> showValue(Session& session, LinkCheck check, QString label, char code,
+                                          TextField& box) {
+    const auto value = co_await query(session, check, std::move(label), commandLine(code));
     if (value) {
         box.setText(QString::number(*value));
     }
@@ -66,11 +67,12 @@ std::optional<QString> namedErrorLine(int code) {
 }
 
 QCoro::Task<std::optional<int>> read_status(Session& session, TextField& txt_status) {
-    return showValue(session, LinkCheck::Yes, 'S', txt_status);
+    return showValue(session, LinkCheck::Yes, QStringLiteral("Read Status"), 'S', txt_status);
 }
 
 QCoro::Task<std::optional<int>> read_error(Session& session, TextField& txt_error) {
-    const auto value = co_await query(session, LinkCheck::Yes, commandLine('E'));
+    const auto value =
+        co_await query(session, LinkCheck::Yes, QStringLiteral("Read Error"), commandLine('E'));
     if (!value) {
         co_return value;
     }
@@ -82,8 +84,9 @@ QCoro::Task<std::optional<int>> read_error(Session& session, TextField& txt_erro
 }
 
 QCoro::Task<std::optional<int>> read_control_method(Session& session, TextField& txt_control) {
-    const auto value = co_await query(session, LinkCheck::Yes, commandLine('D'),
-                                      QStringLiteral("USB Error - could not read control method."));
+    const auto value =
+        co_await query(session, LinkCheck::Yes, QStringLiteral("Read Command Mode"), commandLine('D'),
+                       QStringLiteral("USB Error - could not read control method."));
     if (!value) {
         co_return value;
     }
@@ -96,7 +99,8 @@ QCoro::Task<std::optional<int>> read_control_method(Session& session, TextField&
 }
 
 QCoro::Task<std::optional<int>> read_firmware_revision(Session& session, TextField& txt_fw_rev) {
-    const auto value = co_await query(session, LinkCheck::Yes, commandLine('R'));
+    const auto value =
+        co_await query(session, LinkCheck::Yes, QStringLiteral("Read Firmware Revision"), commandLine('R'));
     if (value) {
         // The reply value is the character code of the revision letter.
         const QChar letter(static_cast<char16_t>(*value));
@@ -106,11 +110,12 @@ QCoro::Task<std::optional<int>> read_firmware_revision(Session& session, TextFie
 }
 
 QCoro::Task<std::optional<int>> read_op_mode(Session& session, TextField& txt_op_mode) {
-    return showValue(session, LinkCheck::Yes, 'Q', txt_op_mode);
+    return showValue(session, LinkCheck::Yes, QStringLiteral("Read Op Mode"), 'Q', txt_op_mode);
 }
 
 QCoro::Task<std::optional<int>> read_cmd_mode(Session& session, TextField& txt_cmd_mode) {
-    const auto value = co_await query(session, LinkCheck::No, commandLine('D'));
+    const auto value =
+        co_await query(session, LinkCheck::No, QStringLiteral("Read Cmd Mode"), commandLine('D'));
     if (value) {
         const QString name = commandModeName(*value);
         txt_cmd_mode.setText(name.isEmpty() ? QStringLiteral("Error") : name);
@@ -119,7 +124,8 @@ QCoro::Task<std::optional<int>> read_cmd_mode(Session& session, TextField& txt_c
 }
 
 QCoro::Task<std::optional<int>> read_clock(Session& session, TextField& txt_clock) {
-    const auto value = co_await query(session, LinkCheck::No, commandLine('G', kClockAddress));
+    const auto value =
+        co_await query(session, LinkCheck::No, QStringLiteral("Read Clock"), commandLine('G', kClockAddress));
     if (value) {
         txt_clock.setText(QStringLiteral(" %1 MHz").arg(*value));
     }
@@ -129,7 +135,9 @@ QCoro::Task<std::optional<int>> read_clock(Session& session, TextField& txt_cloc
 QCoro::Task<std::optional<int>> read_port_position(Session& session, Port port, TextField& txt_pos) {
     // Ports A, B and C are read with the codes "1", "2" and "3".
     const char code = static_cast<char>('1' + (portLetter(port) - 'A'));
-    return showValue(session, LinkCheck::No, code, txt_pos);
+    return showValue(session, LinkCheck::No,
+                     QStringLiteral("Read Pos %1 Port").arg(QChar::fromLatin1(portLetter(port))), code,
+                     txt_pos);
 }
 
 } // namespace valve::protocol

@@ -3,6 +3,8 @@
 #include "exchange.h"
 #include "position_control.h"
 
+#include <QString>
+
 namespace valve::link {
 class EventLog;
 class MessageBoxes;
@@ -20,6 +22,9 @@ struct Session {
     link::MessageBoxes& boxes;
     Exchange& exchange;
     PositionControl& positions;
+    // Which front end the commands come from, named in the label of each
+    // operation in the traffic record; empty for the panel's own window.
+    QString origin = {};
 };
 
 } // namespace valve::protocol

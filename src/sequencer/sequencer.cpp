@@ -4,6 +4,7 @@
 #include "link/prompts.h"
 #include "link/usb_link.h"
 #include "link/wake_signal.h"
+#include "protocol/operation.h"
 #include "protocol/session.h"
 #include "run_clock.h"
 #include "sleep_inhibitor.h"
@@ -180,7 +181,8 @@ QCoro::Task<StepsEnd> runSteps(std::shared_ptr<Control> c, int lastRow) {
         {
             // One move is one operation on the link; other commands slot in
             // between the steps.
-            auto turn = co_await c->session.link.operations().acquire();
+            auto turn = co_await protocol::takeTurn(
+                c->session, QStringLiteral("Run, row %1: Position %2").arg(step + 1).arg(*position));
             if (gone(*c)) {
                 co_return StepsEnd{Kind::Gone, {}};
             }
@@ -216,7 +218,7 @@ QCoro::Task<> runEvents(std::shared_ptr<Control> c) {
     c->session.log.clear();
 
     {
-        auto turn = co_await c->session.link.operations().acquire();
+        auto turn = co_await protocol::takeTurn(c->session, QStringLiteral("Run (link check)"));
         if (gone(*c)) {
             co_return;
         }

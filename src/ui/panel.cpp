@@ -15,6 +15,7 @@
 #include "remote/messages.h"
 #include "remote/panel_server.h"
 #include "sequencer_wiring.h"
+#include "view_menu.h"
 
 namespace valve::ui {
 
@@ -41,6 +42,7 @@ Panel::Panel(link::FtdiDriver& driver, link::LinkTiming timing, PanelPrompts pro
     new CommandWiring(window_->controls(), *session_, window_.get());
     sequencer_wiring_ = new SequencerWiring(window_->controls(), *session_, window_.get(), runSupport);
     wireCustomConfiguration(*window_, *session_);
+    new ViewMenu(*window_, *link_, *log_, *message_boxes_);
 
     if (own_message_boxes_) {
         own_message_boxes_->setOwner(window_.get());

@@ -262,7 +262,7 @@ TEST(OperationQueueTest, OperationsRunOneAtATimeInOrderAndShutDownRefusesTheRest
     valve::link::OperationQueue queue;
     QStringList trace;
     auto operation = [&](QString name, std::chrono::milliseconds hold) -> QCoro::Task<> {
-        auto turn = co_await queue.acquire();
+        auto turn = co_await queue.acquire(name);
         if (!turn) {
             trace << name + " refused";
             co_return;

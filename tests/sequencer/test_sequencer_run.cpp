@@ -251,7 +251,7 @@ TEST(SequencerRun, OtherCommandsGetTheLinkWhileARunWaits) {
 
     bool answered = false;
     [](SequencerRig& r, bool& done) -> QCoro::Task<> {
-        auto turn = co_await r.link->operations().acquire();
+        auto turn = co_await r.link->operations().acquire("Read Status");
         done = co_await r.exchange->run("S\r", protocol::kValueReply);
     }(rig, answered);
     EXPECT_TRUE(runUntil([&] { return answered; }, milliseconds{500}));

@@ -47,8 +47,13 @@ TEST_F(MainWindowTest, FrameMenuTabsAndThePlacesOfRegionsAndArrays) {
     EXPECT_EQ(window().windowTitle(), QStringLiteral("Corvane Pyxa Valve Control Software"));
     EXPECT_EQ(window().centralWidget()->size(), QSize(590, 332));
     EXPECT_FALSE(window().windowIcon().isNull());
-    EXPECT_EQ(window().menuBar()->actions(), QList<QAction*>{c().mnuAbout});
+    // "About" stays first; the "View" menu stands beside it.
+    const QList<QAction*> menus = window().menuBar()->actions();
+    ASSERT_EQ(menus.size(), 2);
+    EXPECT_EQ(menus[0], c().mnuAbout);
     EXPECT_EQ(c().mnuAbout->menu(), nullptr);
+    EXPECT_EQ(menus[1]->text(), "View");
+    EXPECT_EQ(menus[1]->menu()->actions().value(1)->text(), "Save events log…");
     ASSERT_EQ(c().tabNR->count(), 3);
     EXPECT_EQ(c().tabNR->tabText(2), QStringLiteral("Timed Events"));
     EXPECT_EQ(c().tabNR->currentWidget(), c().configurationPage);

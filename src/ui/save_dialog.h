@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QString>
+#include <functional>
+#include <qcoro/qcorotask.h>
+
+class QWidget;
+
+namespace valve::link {
+class MessageBoxes;
+}
+
+namespace valve::ui {
+
+// Writes a file to the path it is given; empty on success, otherwise why not.
+using FileSaver = std::function<QString(const QString& path)>;
+
+// Saves to `path` and tells a failure in a message box.
+QCoro::Task<> saveOrTell(QString path, FileSaver save, link::MessageBoxes& boxes);
+
+// Asks where to save, in a file dialog over `parent` that does not block (the
+// caller's coroutine waits for it), then saves there. Nothing is saved when
+// the operator cancels or the parent goes away meanwhile.
+QCoro::Task<> askAndSave(QWidget* parent, QString caption, QString suggestedName, QString filter,
+                         FileSaver save, link::MessageBoxes& boxes);
+
+} // namespace valve::ui

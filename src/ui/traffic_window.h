@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QWidget>
+
+class QCheckBox;
+class QComboBox;
+class QLineEdit;
+class QTableView;
+
+namespace valve::link {
+class MessageBoxes;
+class TrafficRecord;
+} // namespace valve::link
+
+namespace valve::ui {
+
+class TrafficModel;
+
+// "Traffic": what went over the wire, as a table that follows new traffic
+// while it is scrolled to the bottom and stays put when scrolled up. A filter
+// by operation and direction, folding of each request with its reply, "Copy"
+// of the selected rows and "Save…" of the whole record as CSV. Modeless; it
+// deletes itself when closed.
+class TrafficWindow : public QWidget {
+    Q_OBJECT
+public:
+    TrafficWindow(link::TrafficRecord& record, link::MessageBoxes& boxes, QWidget* parent = nullptr);
+
+    [[nodiscard]] TrafficModel& model() { return *model_; }
+    [[nodiscard]] QTableView& table() { return *table_; }
+
+    // The selected rows, one line each with tabs between the cells.
+    void copySelection();
+
+private:
+    // Asks where, then saves the whole record there as CSV.
+    void save();
+    void applyFilter();
+    void keepScrollPlace();
+
+    link::TrafficRecord& record_;
+    link::MessageBoxes& boxes_;
+    TrafficModel* model_;
+    QTableView* table_;
+    QLineEdit* operation_;
+    QComboBox* directions_;
+    QCheckBox* fold_;
+    bool atBottom_ = true;
+};
+
+} // namespace valve::ui

@@ -1,0 +1,54 @@
+#include "view_menu.h"
+
+#include "link/event_log_file.h"
+#include "link/usb_link.h"
+#include "main_window.h"
+#include "save_dialog.h"
+#include "traffic_window.h"
+
+#include <QMenuBar>
+
+namespace valve::ui {
+
+ViewMenu::ViewMenu(MainWindow& window, link::UsbLink& link, link::EventLog& log, link::MessageBoxes& boxes)
+    : QObject(&window), window_(window), link_(link), log_(log), boxes_(boxes) {
+    // Added after "About", so that it stays first where it always was.
+    QMenu* menu = window_.menuBar()->addMenu(QStringLiteral("View"));
+    menu->setObjectName(QStringLiteral("mnuView"));
+    QAction* traffic = menu->addAction(QStringLiteral("Traffic"), this, &ViewMenu::openTraffic);
+    traffic->setObjectName(QStringLiteral("mnuTraffic"));
+    traffic->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
+    QAction* saveLog = menu->addAction(QStringLiteral("Save events log…"), this, &ViewMenu::saveEventsLog);
+    saveLog->setObjectName(QStringLiteral("mnuSaveEventsLog"));
+}
+
+ViewMenu::~ViewMenu() {
+    delete traffic_.data();
+}
+
+TrafficWindow* ViewMenu::trafficWindow() const {
+    return traffic_;
+}
+
+void ViewMenu::openTraffic() {
+    if (traffic_) {
+        if (traffic_->isMinimized()) {
+            traffic_->showNormal();
+        }
+        traffic_->raise();
+        traffic_->activateWindow();
+        return;
+    }
+    traffic_ = new TrafficWindow(link_.traffic(), boxes_);
+    window_.closeWithMainWindow(traffic_);
+    traffic_->show();
+}
+
+void ViewMenu::saveEventsLog() {
+    askAndSave(
+        &window_, QStringLiteral("Save events log"), QStringLiteral("events-log.txt"),
+        QStringLiteral("Text files (*.txt *.log);;All files (*)"),
+        [&log = log_](const QString& path) { return link::saveEventsLog(log, path); }, boxes_);
+}
+
+} // namespace valve::ui

@@ -1,0 +1,183 @@
+// The Traffic window's model, the "View" menu, and the files the panel keeps.
+#include "link/event_log.h"
+#include "link/event_log_file.h"
+#include "link/traffic_text.h"
+#include "panel_rig.h"
+#include "ui/save_dialog.h"
+#include "ui/traffic_model.h"
+#include "ui/traffic_window.h"
+#include "ui/view_menu.h"
+
+#include <QAction>
+#include <QFile>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <csignal>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+namespace valve::ui {
+namespace {
+
+using link::TrafficKind;
+
+void exchange(link::TrafficRecord& record, const QString& label, QByteArray request, QByteArray reply,
+              bool timesOut = false) {
+    record.beginOperation(label);
+    record.add(TrafficKind::Sent, request.constData(), request.size());
+    for (const char c : reply) {
+        record.add(TrafficKind::Received, &c, 1);
+    }
+    if (timesOut) {
+        record.add(TrafficKind::TimedOut);
+    }
+    record.endOperation();
+}
+
+QStringList column(const TrafficModel& model, int column) {
+    QStringList cells;
+    for (int row = 0; row < model.rowCount(); ++row) {
+        cells << model.index(row, column).data().toString();
+    }
+    return cells;
+}
+
+TEST(TrafficModel, RowsFoldingFilterAndBatches) {
+    link::TrafficRecord record;
+    exchange(record, "Read Status", "S\r", "01\r");
+    exchange(record, "Read Clock", "G20\r", "1", true);
+    TrafficModel model(record);
+    EXPECT_EQ(column(model, TrafficModel::Direction),
+              (QStringList{"→ sent", "← received", "← received", "← received", "→ sent", "← received",
+                           "← timed out"}));
+    EXPECT_EQ(model.rowText(0).section('\t', 1), "→ sent\tS␍\t53 0D\t#1 Read Status\t");
+
+    model.setFolded(true);
+    const QStringList folded = column(model, TrafficModel::Text);
+    ASSERT_EQ(folded.size(), 2);
+    EXPECT_TRUE(QRegularExpression("^S␍ → 01␍ in \\d+\\.\\d ms$").match(folded[0]).hasMatch())
+        << folded[0].toStdString();
+    EXPECT_TRUE(folded[1].startsWith("G20␍ → 1 … timed out after ")) << folded[1].toStdString();
+    EXPECT_EQ(column(model, TrafficModel::Hex)[1], "47 32 30 0D → 31");
+
+    model.setFilter("clock", TrafficModel::Directions::Both);
+    EXPECT_EQ(column(model, TrafficModel::Operation), QStringList{"#2 Read Clock"});
+    model.setFolded(false);
+    model.setFilter("", TrafficModel::Directions::Received);
+    EXPECT_EQ(model.rowCount(), 5);
+
+    // New traffic comes in as one insertion per batch, never as a reset; a
+    // folded exchange that gains its reply changes in place.
+    model.setFilter("", TrafficModel::Directions::Both);
+    model.setFolded(true);
+    QList<int> inserted;
+    int changed = 0;
+    int resets = 0;
+    QObject::connect(&model, &QAbstractItemModel::rowsInserted,
+                     [&](const QModelIndex&, int first, int last) { inserted << last - first + 1; });
+    QObject::connect(&model, &QAbstractItemModel::dataChanged, [&] { ++changed; });
+    QObject::connect(&model, &QAbstractItemModel::modelReset, [&] { ++resets; });
+    exchange(record, "Read Error", "E\r", "");
+    exchange(record, "Read Op Mode", "Q\r", "00\r");
+    model.update();
+    record.beginOperation("Home the Valve");
+    record.add(TrafficKind::Sent, "M\r", 2);
+    model.update();
+    record.add(TrafficKind::Received, "\r", 1);
+    model.update();
+    EXPECT_EQ(inserted, (QList<int>{2, 1}));
+    EXPECT_EQ(changed, 1);
+    EXPECT_EQ(resets, 0);
+    EXPECT_EQ(column(model, TrafficModel::Text).at(2), "E␍ → …");
+}
+
+QStringList fileLines(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts)
+                                          : QStringList{"(cannot be read)"};
+}
+
+TEST(KeptFiles, SavesRoundTripAndFailedSavesLeaveEarlierFilesIntact) {
+    QTemporaryDir dir;
+    link::EventLog log;
+    log.show_msg("Found 1 Nerra unit through USB");
+    log.show_msg("Read, then, \"quoted\"");
+    const QString logPath = dir.filePath("events.txt");
+    ASSERT_EQ(link::saveEventsLog(log, logPath), QString());
+    const QStringList lines = fileLines(logPath);
+    ASSERT_EQ(lines.size(), 2);
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(lines[i].section('\t', 1), log.lines()[i]);
+        EXPECT_EQ(QDateTime::fromString(lines[i].section('\t', 0, 0), Qt::ISODateWithMs), log.times()[i]);
+    }
+
+    link::TrafficRecord record;
+    exchange(record, "Set Pos A Port, \"valvectl\"", "A05\r", "\r");
+    const QString csvPath = dir.filePath("traffic.csv");
+    ASSERT_EQ(link::saveTrafficCsv(record, csvPath), QString());
+    const QStringList rows = fileLines(csvPath);
+    ASSERT_EQ(rows.size(), 3);
+    EXPECT_EQ(rows[1].section(',', 1), "→ sent,1,\"Set Pos A Port, \"\"valvectl\"\"\",A05␍,41 30 35 0D,");
+    EXPECT_TRUE(QRegularExpression(",← received,1,.*,␍,0D,\\d+\\.\\d{3}$").match(rows[2]).hasMatch());
+
+    // Saves that cannot complete: a missing folder, and a full disk (a file
+    // size limit stands in for it). The earlier file stays as it was.
+    testing::ScriptedBoxes boxes;
+    const FileSaver saveTraffic = [&](const QString& path) { return link::saveTrafficCsv(record, path); };
+    const std::pair<QString, rlim_t> failures[] = {{dir.filePath("missing/traffic.csv"), RLIM_INFINITY},
+                                                   {csvPath, 64}};
+    std::signal(SIGXFSZ, SIG_IGN);
+    for (const auto& [path, fileSizeLimit] : failures) {
+        rlimit before{};
+        getrlimit(RLIMIT_FSIZE, &before);
+        rlimit limited = before;
+        limited.rlim_cur = fileSizeLimit;
+        setrlimit(RLIMIT_FSIZE, &limited);
+        testing::await(saveOrTell(path, saveTraffic, boxes));
+        setrlimit(RLIMIT_FSIZE, &before);
+        EXPECT_TRUE(boxes.texts.value(0).startsWith("Could not save " + path + ": ")) << path.toStdString();
+        boxes.texts.clear();
+    }
+    EXPECT_EQ(fileLines(csvPath), rows);
+}
+
+TEST(KeptFiles, TheLogFileTakesEveryLineAndAFailureIsToldOnce) {
+    QTemporaryDir dir;
+    const std::pair<QString, int> cases[] = {
+        {dir.filePath("week.log"), 0}, {dir.filePath("missing/week.log"), 1}, {"/dev/full", 1}};
+    for (const auto& [path, failureLines] : cases) {
+        link::EventLog log;
+        new link::EventLogFile(log, path);
+        log.show_msg("Found 1 Nerra unit through USB");
+        log.show_msg("Waited 0.5 seconds");
+        EXPECT_EQ(log.lines().filter("Could not write the log file " + path).size(), failureLines);
+        if (failureLines == 0) {
+            EXPECT_EQ(fileLines(path).join('\n') + '\n', link::keptLine(log.times()[0], log.lines()[0]) +
+                                                             link::keptLine(log.times()[1], log.lines()[1]));
+        }
+    }
+}
+
+TEST(ViewMenu, CtrlTOpensOneTrafficWindowThatShowsTheCommands) {
+    testing::PanelRig rig;
+    ASSERT_TRUE(rig.startClean());
+    auto* menu = rig.window().findChild<ViewMenu*>();
+    auto* traffic = rig.window().findChild<QAction*>("mnuTraffic");
+    ASSERT_NE(traffic, nullptr);
+    EXPECT_EQ(traffic->shortcut(), QKeySequence("Ctrl+T"));
+    traffic->trigger();
+    TrafficWindow* opened = menu->trafficWindow();
+    traffic->trigger();
+    EXPECT_EQ(menu->trafficWindow(), opened);
+
+    ASSERT_TRUE(rig.click(rig.c().cmd_status, 1));
+    ASSERT_TRUE(testing::runUntil([&] { return opened->model().rowCount() >= 4; }));
+    EXPECT_EQ(opened->model().rowText(opened->model().rowCount() - 1).section('\t', 1, 4),
+              "← received\t␍\t0D\t#1 Read Status");
+    rig.window().close();
+    EXPECT_TRUE(testing::runUntil([&] { return menu->trafficWindow() == nullptr; }));
+}
+
+} // namespace
+} // namespace valve::ui
