@@ -12,9 +12,8 @@ QCoro::Task<link::BoxAnswer> QuietBoxes::message_box(QString text, link::BoxButt
 }
 
 protocol::Session windowlessSession(link::UsbLink& link, link::EventLog& log, QuietBoxes& boxes,
-                                    protocol::Exchange& exchange, protocol::PositionControl& positions,
-                                    const QString& origin) {
-    return protocol::Session{link, log, boxes, exchange, positions, origin};
+                                    protocol::Exchange& exchange, protocol::PositionControl& positions) {
+    return protocol::Session{link, log, boxes, exchange, positions, QStringLiteral("valvectl")};
 }
 
 } // namespace valve::cli

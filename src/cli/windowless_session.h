@@ -30,15 +30,10 @@ private:
     QStringList texts_;
 };
 
-// Where a windowless session's commands come from, as the traffic record names it.
-inline const QString kValvectlOrigin = QStringLiteral("valvectl");
-inline const QString kValvectlThroughPanelOrigin = QStringLiteral("valvectl through the panel");
-
 // A session for commands that do not come from the panel's window: valvectl's
 // own, or valvectl's through the panel's socket. Every such session is made
-// here.
+// here; the traffic record names its operations "valvectl: ...".
 protocol::Session windowlessSession(link::UsbLink& link, link::EventLog& log, QuietBoxes& boxes,
-                                    protocol::Exchange& exchange, protocol::PositionControl& positions,
-                                    const QString& origin);
+                                    protocol::Exchange& exchange, protocol::PositionControl& positions);
 
 } // namespace valve::cli

@@ -240,8 +240,8 @@ void PanelServer::command(Client& client, const QJsonObject& body) {
 QCoro::Task<> PanelServer::serve(QPointer<Client> client, cli::Command command, bool confirmed) {
     const std::shared_ptr<bool> alive = alive_;
     cli::QuietBoxes boxes(confirmed);
-    protocol::Session session = cli::windowlessSession(panel_.link, panel_.log, boxes, panel_.exchange,
-                                                       panel_.positions, cli::kValvectlThroughPanelOrigin);
+    protocol::Session session =
+        cli::windowlessSession(panel_.link, panel_.log, boxes, panel_.exchange, panel_.positions);
     const cli::Outcome outcome = co_await cli::execute(session, boxes, command);
     // The client may have gone, and the panel with it, while the command ran.
     if (*alive && client) {

@@ -26,7 +26,7 @@ namespace valve::ui {
 
 namespace {
 // Column widths in characters of the table's font.
-constexpr std::array<int, TrafficModel::ColumnCount> kColumnChars{10, 23, 30, 30, 28, 19};
+constexpr std::array<int, TrafficModel::ColumnCount> kColumnChars{15, 19, 22, 24, 40, 19};
 } // namespace
 
 TrafficWindow::TrafficWindow(link::TrafficRecord& record, link::MessageBoxes& boxes, QWidget* parent)
