@@ -120,11 +120,13 @@ git ls-files -z --cached --others --exclude-standard | tar --null -T - -cf - | t
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 echo "== building the copy in $build"
-cmake -S "$tree" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" >/dev/null
+cmake -S "$tree" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" >/dev/null 2>"$dir/configure.log"
 cmake --build "$build" -j"$jobs" >/dev/null
 
+# A test that fails once and passes on its second try counts as passed, so
+# that a timing test upset by a busy machine is not taken for a caught fault.
 run_suite() { # log file; exit 0 when every test passed
-  ctest --test-dir "$build" -j"$jobs" --stop-on-failure --timeout 300 >"$1" 2>&1
+  ctest --test-dir "$build" -j"$jobs" --stop-on-failure --repeat until-pass:2 --timeout 300 >"$1" 2>&1
 }
 
 echo "== the suite without any fault"
