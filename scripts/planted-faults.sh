@@ -115,7 +115,7 @@ mkdir -p "$tree"
 # A fresh copy of the tracked and untracked (not ignored) files.
 echo "== copying the tree to $tree"
 find "$tree" -mindepth 1 -maxdepth 1 -exec rm -rf {} +
-git ls-files -z --cached --others --exclude-standard | tar --null -T - -cf - | tar -xf - -C "$tree"
+git ls-files -z --cached --others --exclude-standard | tar --null -T - -cf - | tar -xmf - -C "$tree" # new times: the build must not trust objects of an earlier copy
 
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
