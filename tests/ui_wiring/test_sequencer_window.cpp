@@ -6,11 +6,13 @@
 #include <QAction>
 #include <QApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 using namespace std::chrono_literals;
 using valve::testing::await;
@@ -119,7 +121,9 @@ TEST_F(SequencerWindowTest, ARoutineFileIsTakenWholeOrNotAtAllAndSavedWholeOrNot
     setRow(0, "0", "3");
     setRow(1, "2.5", "4");
     await(files->save(saved));
-    await(files->save(saved + "/under-a-file.routine"));
+    const QString fifo = dir.filePath("pipe.routine");
+    ASSERT_EQ(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
+    await(files->save(fifo)); // refused, not replaced by a regular file
     setRow(1, "60", "5");
     await(files->load(bad));
     c().btnRun->click();
@@ -134,7 +138,10 @@ TEST_F(SequencerWindowTest, ARoutineFileIsTakenWholeOrNotAtAllAndSavedWholeOrNot
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), "0,3\n2.5,4\n");
     ASSERT_EQ(rig.boxes.texts.size(), 4);
-    EXPECT_TRUE(rig.boxes.texts[0].startsWith("Could not save " + saved + "/under-a-file.routine: "));
+    EXPECT_EQ(rig.boxes.texts[0],
+              "Could not save " + fifo +
+                  ": not a regular file. An earlier file of that name is left as it was.");
+    EXPECT_EQ(QFileInfo(fifo).isFile(), false);
     EXPECT_EQ(rig.boxes.texts[1], "Could not load the routine: " + bad +
                                       ", line 2: the position \"9x\" is not a number from 0 to 255. "
                                       "The table is left as it was.");
