@@ -141,7 +141,7 @@ TEST_F(SequencerWindowTest, ARoutineFileIsTakenWholeOrNotAtAllAndSavedWholeOrNot
     EXPECT_EQ(rig.boxes.texts[0],
               "Could not save " + fifo +
                   ": not a regular file. An earlier file of that name is left as it was.");
-    EXPECT_EQ(QFileInfo(fifo).isFile(), false);
+    EXPECT_FALSE(QFileInfo(fifo).isFile());
     EXPECT_EQ(rig.boxes.texts[1], "Could not load the routine: " + bad +
                                       ", line 2: the position \"9x\" is not a number from 0 to 255. "
                                       "The table is left as it was.");
