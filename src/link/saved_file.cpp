@@ -1,11 +1,17 @@
 #include "saved_file.h"
 
+#include <QFileInfo>
 #include <QSaveFile>
 #include <cerrno>
 
 namespace valve::link {
 
 QString saveWholeFile(const QString& path, const QByteArray& contents) {
+    // QSaveFile would rename its new file over a device or a pipe of that
+    // name (over /dev/null, for root), not write into it.
+    if (const QFileInfo existing(path); existing.exists() && !existing.isFile() && !existing.isDir()) {
+        return QStringLiteral("not a regular file");
+    }
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
         return file.errorString();

@@ -22,16 +22,10 @@ QString quoted(const QString& text) {
     return text.size() <= kLongest ? text : text.left(kLongest) + QStringLiteral("...");
 }
 
-// One line's step, or the reason it is refused (without the file and line).
-QString parseStep(const QString& line, double previous, RoutineStep& step) {
-    const QStringList fields = line.split(QLatin1Char(','));
-    if (fields.size() != 2) {
-        return QStringLiteral("expected \"seconds,position\", found \"%1\"").arg(quoted(line));
-    }
-    step.time = fields[0].trimmed();
-    step.position = fields[1].trimmed();
-    const QLocale file = QLocale::c();
-    const auto seconds = eventTime(step.time, file);
+// Whether a step's texts, read in `locale`, make a step: the reason they do
+// not (without the file and line), or empty with its seconds and target set.
+QString checkStep(RoutineStep& step, double previous, const QLocale& locale) {
+    const auto seconds = eventTime(step.time, locale);
     if (!seconds) {
         return QStringLiteral("the time \"%1\" is not a number of seconds").arg(quoted(step.time));
     }
@@ -40,15 +34,44 @@ QString parseStep(const QString& line, double previous, RoutineStep& step) {
     }
     if (*seconds < previous) {
         return QStringLiteral("the time %1 is earlier than the step before it (%2)")
-            .arg(quoted(step.time), formatSeconds(previous, file));
+            .arg(quoted(step.time), formatSeconds(previous, locale));
     }
-    const auto target = eventPosition(step.position, file);
+    const auto target = eventPosition(step.position, locale);
     if (!target) {
         return QStringLiteral("the position \"%1\" is not a number from 0 to 255").arg(quoted(step.position));
     }
     step.seconds = *seconds;
     step.target = *target;
     return {};
+}
+
+// One line's step, or the reason it is refused (without the file and line).
+QString parseStep(const QString& line, double previous, RoutineStep& step) {
+    const QStringList fields = line.split(QLatin1Char(','));
+    if (fields.size() != 2) {
+        return QStringLiteral("expected \"seconds,position\", found \"%1\"").arg(quoted(line));
+    }
+    step.time = fields[0].trimmed();
+    step.position = fields[1].trimmed();
+    return checkStep(step, previous, QLocale::c());
+}
+
+// A number typed in the format `from`, written in the format `to`.
+QString renumbered(const QString& text, const QLocale& from, const QLocale& to) {
+    bool ok = false;
+    const double value = from.toDouble(text, &ok);
+    if (!ok) {
+        return text;
+    }
+    QString same = text;
+    same.replace(from.decimalPoint(), to.decimalPoint());
+    bool sameOk = false;
+    if (to.toDouble(same, &sameOk) == value && sameOk && !same.contains(to.groupSeparator())) {
+        return same;
+    }
+    QLocale plain = to;
+    plain.setNumberOptions(QLocale::OmitGroupSeparator);
+    return plain.toString(value, 'g', QLocale::FloatingPointShortest);
 }
 
 } // namespace
@@ -118,7 +141,38 @@ QByteArray formatRoutine(const std::vector<RoutineStep>& steps) {
 }
 
 TableRow tableRow(const RoutineStep& step, const QLocale& locale) {
-    return {formatSeconds(step.seconds, locale), QString::number(step.target)};
+    const QLocale file = QLocale::c();
+    return {renumbered(step.time, file, locale), renumbered(step.position, file, locale)};
+}
+
+RoutineRead routineFromTable(const std::vector<TableRow>& rows, const QLocale& locale) {
+    const auto blank = [](const TableRow& row) {
+        return row.time.trimmed().isEmpty() && row.position.trimmed().isEmpty();
+    };
+    std::size_t used = rows.size();
+    while (used > 0 && blank(rows[used - 1])) {
+        --used;
+    }
+    RoutineRead read;
+    const QLocale file = QLocale::c();
+    for (std::size_t index = 0; index < used; ++index) {
+        const QString where = QStringLiteral("event %1: ").arg(index + 1);
+        RoutineStep step{rows[index].time.trimmed(), rows[index].position.trimmed()};
+        if (step.time.isEmpty() || step.position.isEmpty()) {
+            return refused(where + QStringLiteral("a time and a position are both needed"));
+        }
+        const double previous = read.steps.empty() ? 0.0 : read.steps.back().seconds;
+        if (const QString fault = checkStep(step, previous, locale); !fault.isEmpty()) {
+            return refused(where + fault);
+        }
+        step.time = renumbered(step.time, locale, file);
+        step.position = renumbered(step.position, locale, file);
+        read.steps.push_back(step);
+    }
+    if (read.steps.empty()) {
+        return refused(QStringLiteral("the table holds no events"));
+    }
+    return read;
 }
 
 } // namespace valve::sequencer

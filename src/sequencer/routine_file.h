@@ -43,13 +43,21 @@ RoutineRead readRoutineFile(const QString& path);
 // The file text of `steps`, one "time,position" line each, texts as they are.
 QByteArray formatRoutine(const std::vector<RoutineStep>& steps);
 
-// A step as the event table's boxes hold it: the time written with `locale`'s
-// decimal separator (the boxes read numbers in the user's format), the
-// position as the whole number the run will move to.
+// A step as the event table's boxes hold it, and the boxes as a file holds
+// them: each text as written, with the point of the file and `locale`'s
+// decimal separator (the boxes read numbers in the user's format) changed for
+// each other. Where the same characters would not read as the same number in
+// the other format (group separators, digits of another script), the number
+// is written in the shortest form that reads back exactly.
 struct TableRow {
     QString time;
     QString position;
 };
 TableRow tableRow(const RoutineStep& step, const QLocale& locale = QLocale());
+
+// The routine that the table's rows hold, checked as a file's lines are:
+// every row up to the last one with any text must be a step. `error` names
+// the row ("event 3: ...") that keeps the table from being saved.
+RoutineRead routineFromTable(const std::vector<TableRow>& rows, const QLocale& locale = QLocale());
 
 } // namespace valve::sequencer

@@ -14,6 +14,7 @@
 #include "protocol/session.h"
 #include "remote/messages.h"
 #include "remote/panel_server.h"
+#include "routine_files.h"
 #include "sequencer_wiring.h"
 #include "view_menu.h"
 
@@ -43,6 +44,7 @@ Panel::Panel(link::FtdiDriver& driver, link::LinkTiming timing, PanelPrompts pro
     sequencer_wiring_ = new SequencerWiring(window_->controls(), *session_, window_.get(), runSupport);
     wireCustomConfiguration(*window_, *session_);
     new ViewMenu(*window_, *link_, *log_, *message_boxes_);
+    new RoutineFiles(*window_, window_->controls(), *sequencer_wiring_, *message_boxes_);
 
     if (own_message_boxes_) {
         own_message_boxes_->setOwner(window_.get());

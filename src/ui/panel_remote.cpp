@@ -3,7 +3,6 @@
 #include "main_window_controls.h"
 #include "remote/panel_server.h"
 #include "routine_table.h"
-#include "sequencer/sequencer.h"
 #include "sequencer_wiring.h"
 
 #include <QPushButton>
@@ -26,9 +25,7 @@ bool PanelRemote::listen(const QString& path, QString* error) {
 }
 
 bool PanelRemote::startRoutine(const std::vector<sequencer::RoutineStep>& steps) {
-    // "Run" is disabled while a run is under way, and after a failed move
-    // until "Stop": the table is the operator's then.
-    if (!controls_.btnRun->isEnabled() || sequencer_.sequencer().runUnderWay()) {
+    if (sequencer_.tableInUse()) {
         return false;
     }
     controls_.tabNR->setCurrentWidget(controls_.timedEventsPage);

@@ -16,4 +16,12 @@ void fillEventTable(const MainWindowControls& controls, const std::vector<sequen
     }
 }
 
+std::vector<sequencer::TableRow> eventTableRows(const MainWindowControls& controls) {
+    std::vector<sequencer::TableRow> rows;
+    for (std::size_t row = 0; row < controls.txtTime.size(); ++row) {
+        rows.push_back({controls.txtTime[row]->text(), controls.txtPos[row]->text()});
+    }
+    return rows;
+}
+
 } // namespace valve::ui

@@ -14,5 +14,7 @@ struct MainWindowControls;
 // number format, the one the table's boxes read.
 void fillEventTable(const MainWindowControls& controls, const std::vector<sequencer::RoutineStep>& steps,
                     const QLocale& locale = QLocale());
+// The texts of the table's rows, first to last.
+std::vector<sequencer::TableRow> eventTableRows(const MainWindowControls& controls);
 
 } // namespace valve::ui

@@ -5,7 +5,6 @@
 #include "link/saved_file.h"
 
 #include <QDir>
-#include <QFileDialog>
 #include <QPointer>
 
 namespace valve::ui {
@@ -17,19 +16,27 @@ QCoro::Task<> saveOrTell(QString path, FileSaver save, link::MessageBoxes& boxes
     }
 }
 
-QCoro::Task<> askAndSave(QWidget* parent, QString caption, QString suggestedName, QString filter,
-                         FileSaver save, link::MessageBoxes& boxes) {
-    QPointer<QFileDialog> dialog =
-        new QFileDialog(parent, caption, QDir::home().filePath(suggestedName), filter);
-    dialog->setAcceptMode(QFileDialog::AcceptSave);
+QCoro::Task<QString> askForFile(QWidget* parent, QString caption, QString path, QString filter,
+                                QFileDialog::AcceptMode mode) {
+    QPointer<QFileDialog> dialog = new QFileDialog(parent, caption, path, filter);
+    dialog->setAcceptMode(mode);
+    dialog->setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
     dialog->setWindowModality(Qt::WindowModal);
     dialog->open();
     co_await untilFinished(dialog);
     if (!dialog) {
-        co_return; // its parent has gone
+        co_return QString(); // its parent has gone
     }
-    const QString path = dialog->result() == QDialog::Accepted ? dialog->selectedFiles().value(0) : QString();
+    const QString chosen =
+        dialog->result() == QDialog::Accepted ? dialog->selectedFiles().value(0) : QString();
     dialog->deleteLater();
+    co_return chosen;
+}
+
+QCoro::Task<> askAndSave(QWidget* parent, QString caption, QString suggestedName, QString filter,
+                         FileSaver save, link::MessageBoxes& boxes) {
+    const QString path = co_await askForFile(parent, caption, QDir::home().filePath(suggestedName), filter,
+                                             QFileDialog::AcceptSave);
     if (!path.isEmpty()) {
         co_await saveOrTell(path, std::move(save), boxes);
     }

@@ -1,10 +1,9 @@
 #pragma once
 
+#include <QFileDialog>
 #include <QString>
 #include <functional>
 #include <qcoro/qcorotask.h>
-
-class QWidget;
 
 namespace valve::link {
 class MessageBoxes;
@@ -17,6 +16,13 @@ using FileSaver = std::function<QString(const QString& path)>;
 
 // Saves to `path` and tells a failure in a message box.
 QCoro::Task<> saveOrTell(QString path, FileSaver save, link::MessageBoxes& boxes);
+
+// Asks for a file in a dialog over `parent` that does not block (the
+// caller's coroutine waits for it), starting at `path`: an existing file to
+// open, or any name to save under, as `mode` says. Empty when the operator
+// cancels or the parent goes away meanwhile.
+QCoro::Task<QString> askForFile(QWidget* parent, QString caption, QString path, QString filter,
+                                QFileDialog::AcceptMode mode);
 
 // Asks where to save, in a file dialog over `parent` that does not block (the
 // caller's coroutine waits for it), then saves there. Nothing is saved when

@@ -56,6 +56,7 @@ public:
             positions_[row]->setEnabled(!done);
         }
     }
+    [[nodiscard]] bool runEnabled() const { return run_ && run_->isEnabled(); }
     void setRunEnabled(bool enabled) override {
         if (run_) {
             run_->setEnabled(enabled);
@@ -103,6 +104,10 @@ SequencerWiring::SequencerWiring(const MainWindowControls& controls, protocol::S
 SequencerWiring::~SequencerWiring() {
     *alive_ = false;
     sequencer_.reset();
+}
+
+bool SequencerWiring::tableInUse() const {
+    return sequencer_->runUnderWay() || !view_->runEnabled();
 }
 
 QCoro::Task<> SequencerWiring::run() {

@@ -27,6 +27,9 @@ public:
     ~SequencerWiring() override;
 
     [[nodiscard]] sequencer::Sequencer& sequencer() { return *sequencer_; }
+    // True while the table is a run's: one under way, or one ended by a
+    // failed move and not reset by "Stop" yet ("Run" stays disabled then).
+    [[nodiscard]] bool tableInUse() const;
 
 signals:
     // Each step of a run as it goes, and the end of the run.

@@ -31,14 +31,23 @@ TEST(RoutineFile, KeepsTheTextsAsWrittenAndRoundsPositionsAsTheTableDoes) {
     EXPECT_EQ(parseRoutine(formatRoutine(read.steps), QStringLiteral("r.txt")).steps.size(), 3U);
 }
 
-TEST(RoutineFile, FillsTableRowsInTheUsersNumberFormat) {
+TEST(RoutineFile, TableAndFileHoldTheSameTextsEachWithItsOwnDecimalSeparator) {
     const QLocale german(QLocale::German);
-    const RoutineRead read = parseRoutine("0.0625,4.5\n1234.5,7\n", QStringLiteral("r.txt"));
-    ASSERT_TRUE(read.ok());
-    const TableRow row = tableRow(read.steps[1], german);
-    EXPECT_EQ(row.time, QStringLiteral("1234,5")); // no group separator
-    EXPECT_EQ(tableRow(read.steps[0], german).position, QStringLiteral("4"));
-    EXPECT_EQ(eventTime(row.time, german), 1234.5);
+    const std::vector<TableRow> table{{"0", "1"}, {"2,50", "4,5"}, {"1.234,5", "7"}, {"604800", " 255 "}};
+    const RoutineRead saved = routineFromTable(table, german);
+    ASSERT_TRUE(saved.ok()) << saved.error.toStdString();
+    const QByteArray file = formatRoutine(saved.steps);
+    EXPECT_EQ(file, "0,1\n2.50,4.5\n1234.5,7\n604800,255\n"); // group separators are dropped
+    const RoutineRead loaded = parseRoutine(file, QStringLiteral("r.txt"));
+    ASSERT_EQ(loaded.steps.size(), 4U);
+    for (const int row : {0, 1, 2, 3}) {
+        const TableRow back = tableRow(loaded.steps[row], german);
+        EXPECT_EQ(back.time, row == 2 ? "1234,5" : table[row].time) << row;
+        EXPECT_EQ(back.position, table[row].position.trimmed()) << row;
+    }
+    EXPECT_EQ(routineFromTable({{"0", "1"}, {"5", ""}}, german).error,
+              "event 2: a time and a position are both needed");
+    EXPECT_EQ(routineFromTable(std::vector<TableRow>(20), german).error, "the table holds no events");
 }
 
 TEST(RoutineFile, RefusesABadFileNamingItAndTheLine) {

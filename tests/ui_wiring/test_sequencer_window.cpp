@@ -1,14 +1,21 @@
 #include "panel_rig.h"
 #include "sequencer/sequencer.h"
+#include "ui/routine_files.h"
 #include "ui/sequencer_wiring.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 using namespace std::chrono_literals;
+using valve::testing::await;
 using valve::testing::runUntil;
 
 namespace {
@@ -101,6 +108,49 @@ TEST_F(SequencerWindowTest, ClosingTheWindowDuringARunEndsItQuietly) {
     EXPECT_EQ(rig.driver.wire(0).hostBytes(), sent);
     EXPECT_TRUE(rig.boxes.texts.isEmpty());
     rig.panel.reset();
+}
+
+TEST_F(SequencerWindowTest, ARoutineFileIsTakenWholeOrNotAtAllAndSavedWholeOrNotAtAll) {
+    auto* files = rig.window().findChild<valve::ui::RoutineFiles*>();
+    QTemporaryDir dir;
+    const QString saved = dir.filePath("week.routine");
+    const QString bad = dir.filePath("bad.routine");
+    QFile out(bad);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly) && out.write("0,1\n5,9x\n") > 0);
+    out.close();
+    setRow(0, "0", "3");
+    setRow(1, "2.5", "4");
+    await(files->save(saved));
+    const QString fifo = dir.filePath("pipe.routine");
+    ASSERT_EQ(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
+    await(files->save(fifo)); // refused, not replaced by a regular file
+    setRow(1, "60", "5");
+    await(files->load(bad));
+    c().btnRun->click();
+    await(files->load(saved)); // the run holds the table
+    c().btnStop->click();
+    EXPECT_EQ(c().txtTime[1]->text(), "60"); // both loads left the table as it was
+    ASSERT_TRUE(runUntil([&] { return !wiring->sequencer().runUnderWay(); }));
+    c().txtTime[1]->clear();
+    rig.window().findChild<QAction*>("mnuSaveRoutine")->trigger(); // refused before a name is asked for
+
+    QFile file(saved);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), "0,3\n2.5,4\n");
+    ASSERT_EQ(rig.boxes.texts.size(), 4);
+    EXPECT_EQ(rig.boxes.texts[0],
+              "Could not save " + fifo +
+                  ": not a regular file. An earlier file of that name is left as it was.");
+    EXPECT_FALSE(QFileInfo(fifo).isFile());
+    EXPECT_EQ(rig.boxes.texts[1], "Could not load the routine: " + bad +
+                                      ", line 2: the position \"9x\" is not a number from 0 to 255. "
+                                      "The table is left as it was.");
+    EXPECT_TRUE(rig.boxes.texts[2].startsWith("Could not load a routine while a run holds"));
+    EXPECT_EQ(rig.boxes.texts[3], "Could not save the table as a routine: event 2: a time and a position "
+                                  "are both needed.");
+    await(files->load(saved));
+    EXPECT_EQ(c().txtTime[1]->text(), "2.5");
+    EXPECT_EQ(c().txtPos[1]->text(), "4");
 }
 
 } // namespace
