@@ -13,31 +13,37 @@
 
 namespace valve::testing {
 
-// The whole panel on simulated adapters (instant units), with prompts that
-// answer at once. startClean() runs the start-up and then empties the log,
-// the wire and the driver's call log.
-class PanelRig {
+// The whole panel on simulated adapters (instant units unless told), with
+// prompts that answer at once unless others are given. startClean() runs the
+// start-up and then empties the records: the log, the wire, the driver's call
+// log and the message boxes asked for.
+template <typename Driver = sim::SimulatedDriver> class BasicPanelRig {
 public:
-    explicit PanelRig(const QList<QByteArray>& adapters = {"NR Valve"},
-                      sim::UnitTiming timing = sim::UnitTiming::instant()) {
+    explicit BasicPanelRig(const QList<QByteArray>& adapters = {"NR Valve"},
+                           sim::UnitTiming timing = sim::UnitTiming::instant(),
+                           link::LinkTiming linkTiming = {std::chrono::milliseconds{150},
+                                                          std::chrono::milliseconds{10},
+                                                          std::chrono::milliseconds{1}},
+                           link::MessageBoxes* messageBoxes = nullptr) {
         for (const QByteArray& description : adapters) {
             driver.addAdapter(description, timing);
         }
-        panel = std::make_unique<ui::Panel>(driver,
-                                            link::LinkTiming{std::chrono::milliseconds{150},
-                                                             std::chrono::milliseconds{10},
-                                                             std::chrono::milliseconds{1}},
-                                            ui::PanelPrompts{&boxes, &chooser});
+        panel = std::make_unique<ui::Panel>(driver, linkTiming,
+                                            ui::PanelPrompts{messageBoxes ? messageBoxes : &boxes, &chooser});
     }
 
     bool startClean() {
         if (!await(panel->start())) {
             return false;
         }
+        clearRecords();
+        return true;
+    }
+    void clearRecords() {
         panel->log().clear();
         driver.wire(0).clear();
         driver.clearCallLog();
-        return true;
+        boxes.texts.clear();
     }
 
     ui::MainWindow& window() { return panel->window(); }
@@ -54,10 +60,12 @@ public:
         return runUntil([&] { return sent().size() >= lines && idle(); });
     }
 
-    sim::SimulatedDriver driver;
+    Driver driver;
     ScriptedBoxes boxes;
     PickingChooser chooser;
     std::unique_ptr<ui::Panel> panel;
 };
+
+using PanelRig = BasicPanelRig<>;
 
 } // namespace valve::testing
