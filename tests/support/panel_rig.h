@@ -3,6 +3,7 @@
 #include "coro_test.h"
 #include "link/event_log.h"
 #include "link/usb_link.h"
+#include "operator_hands.h"
 #include "prompt_doubles.h"
 #include "sim/simulated_driver.h"
 #include "ui/main_window.h"
@@ -47,6 +48,12 @@ public:
     }
 
     ui::MainWindow& window() { return panel->window(); }
+    // A control of the main window or of an open Custom Configuration window by its name.
+    template <typename T> T* child(const QString& name) {
+        T* found = window().template findChild<T*>(name);
+        const auto forms = openForms();
+        return found == nullptr && !forms.isEmpty() ? forms.first()->template findChild<T*>(name) : found;
+    }
     const ui::MainWindowControls& c() { return panel->window().controls(); }
     QStringList log() { return panel->log().lines(); }
     QList<QByteArray> sent() { return driver.wire(0).hostLines(); }
