@@ -213,22 +213,28 @@ Shows expect(const Command& command, const Effect& e) {
 Command row(QString name, bool checks, std::vector<Step> steps, Shows done, Shows garbled,
             QStringList failLines, Adjust adjust = {}, std::function<void(Rig&)> prepare = {},
             std::vector<int> aimedAt = {}) {
-    return {name, checks, steps, done, garbled, failLines, adjust, prepare, aimedAt};
+    return {std::move(name),    checks,
+            std::move(steps),   std::move(done),
+            std::move(garbled), std::move(failLines),
+            std::move(adjust),  std::move(prepare),
+            std::move(aimedAt)};
 }
 // A value read with one request into one box.
 Command query(QString name, bool checks, QByteArray request, QString box, QString value, QString garbled,
               QString failure = kTalkFailure) {
-    return row(name, checks, {{request, 3}}, {{box, value}}, {{box, garbled}}, {failure});
+    return row(std::move(name), checks, {{request, 3}}, {{box, value}}, {{box, garbled}},
+               {std::move(failure)});
 }
 // A setting sent with one acknowledged request.
 Command setting(QString name, bool checks, QByteArray request, QString done,
                 std::function<void(Rig&)> prepare) {
-    return row(name, checks, {{request, 1}}, {{"log", done}}, {}, {kTalkFailure}, {}, std::move(prepare));
+    return row(std::move(name), checks, {{request, 1}}, {{"log", done}}, {}, {kTalkFailure}, {},
+               std::move(prepare));
 }
 // set_position: "P" acknowledged, then "S" must report the position.
 Command moveTo(QString name, int target) {
     return row(
-        name, true, {{line('P', target), 1}, {"S\r", 3}},
+        std::move(name), true, {{line('P', target), 1}, {"S\r", 3}},
         {{"position", QString::number(target)}, {"log", QStringLiteral("Position set to %1").arg(target)}},
         {{"position", sentinel("position")}, {"log", "Position was not achieved"}},
         {"Error - Could not set position, make sure position is valid.",
@@ -239,7 +245,7 @@ void pick(QComboBox* list, const QString& entry) {
     list->setCurrentIndex(list->findText(entry));
     emit list->activated(list->currentIndex());
 }
-std::function<void(Rig&)> typeInto(QString box, QString text) {
+std::function<void(Rig&)> typeInto(const QString& box, const QString& text) {
     return [box, text](Rig& rig) { rig.child<QLineEdit>(box)->setText(text); };
 }
 void openForm(Rig& rig) {
@@ -295,6 +301,7 @@ void runOfOneMove(const Effect& /*e*/, Shows& s) {
 
 std::vector<Command> allCommands() {
     std::vector<Step> cellReads;
+    cellReads.reserve(16);
     std::vector<Step> stackReads;
     std::vector<Step> stackClears;
     for (int i = 0; i < 16; ++i) {
@@ -421,11 +428,11 @@ Fault probeFault(std::vector<Planted> calls, bool checks, Effect effect, QString
     };
     return {calls.size() == 1 ? nameOf(calls[0]) + " at the probe"
                               : "the probe fails and " + nameOf(calls[1]),
-            arm, checks ? effect : Effect{}, checks ? checkLines : QStringList{}, met};
+            arm, checks ? effect : Effect{}, checks ? std::move(checkLines) : QStringList{}, met};
 }
 
 // A fault set up just before the request of one exchange goes out.
-Fault beforeRequest(QString name, int exchange, Effect effect, std::function<void(Rig&)> setUp) {
+Fault beforeRequest(QString name, int exchange, Effect effect, const std::function<void(Rig&)>& setUp) {
     auto reached = std::make_shared<bool>(false);
     const auto arm = [=](Rig& rig) {
         *reached = false;
@@ -481,7 +488,7 @@ const ReopenFault kReopenFaults[] = {
 std::vector<Fault> faultsFor(const Command& command) {
     const bool checks = command.checksLink;
     const Effect writeFails = failsAt(0, true);
-    const auto ifChecks = [checks](QStringList lines) { return checks ? lines : QStringList{}; };
+    const auto ifChecks = [checks](const QStringList& lines) { return checks ? lines : QStringList{}; };
     // Before the command: the adapter gone, or gone and back; the link probe failing.
     std::vector<Fault> faults{
         {"no fault"},

@@ -223,7 +223,7 @@ public:
         memory[UnitState::kClockAddress] = 20;
         // A cleared entry reads 0; the unit itself pushes its error codes.
         for (int i = 0; i < UnitState::kErrorStackSize; ++i) {
-            memory.at(static_cast<std::size_t>(UnitState::kErrorStackFirst + i)) =
+            memory.at(UnitState::kErrorStackFirst + static_cast<std::size_t>(i)) =
                 static_cast<std::uint8_t>(0x31 + i);
             for (const int value :
                  {0x31, 0x32, 0x33, 0x34, 0x35, +UnitState::kPositioningError, +UnitState::kCommandError}) {
@@ -752,7 +752,7 @@ private:
         runUntil([this] { return boxes_.open == 0; }, 2000ms);
         checkDriverCalls();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        const auto rule = [](bool holds, QString broken) {
+        const auto rule = [](bool holds, const QString& broken) {
             return [=] { return holds ? QString() : broken; };
         };
         return {
