@@ -147,8 +147,8 @@ public:
                 }
                 return QStringLiteral("request %1 %2 began while the unit still owed a reply; before it: %3")
                     .arg(index)
-                    .arg(QString::fromLatin1(lines[index].text.toPercentEncoding()),
-                         QString::fromLatin1(before.toPercentEncoding()));
+                    .arg(QString::fromLatin1(lines[index].text).replace('\r', "\\r"),
+                         QString::fromLatin1(before).replace('\r', "\\r "));
             }
             excused_.insert(index);
         }
@@ -266,7 +266,7 @@ public:
         for (step_ = 0; broken.isEmpty() && step_ < std::min(options_.actions, closeAt); ++step_) {
             const Action& action = actions_[choose(random_)];
             const int waitMs = pick(13);
-            note(QStringLiteral("%1 %2; wait %3 ms").arg(action.name, action.act()).arg(waitMs));
+            note(QStringLiteral("%1 %2; wait %3 ms").arg(action.name, action.act(), QString::number(waitMs)));
             spin(waitMs);
             broken = firstBroken(afterEachAction());
         }
@@ -331,10 +331,8 @@ private:
             if (const QString broken = audit(); !broken.isEmpty()) {
                 printTrail();
                 return QStringLiteral("%1\nafter action #%2, --storm-seed=%3 --storm-actions=%4")
-                    .arg(broken)
-                    .arg(step_)
-                    .arg(options_.seed)
-                    .arg(options_.actions);
+                    .arg(broken, QString::number(step_), QString::number(options_.seed),
+                         QString::number(options_.actions));
             }
         }
         return {};
@@ -408,9 +406,16 @@ private:
         }
         return text;
     }
+    // At most 24 characters of a text, control characters escaped.
     static QString shortened(const QString& text) {
-        return "\"" + QString::fromLatin1(text.left(24).toUtf8().toPercentEncoding(" ")) +
-               (text.size() > 24 ? QStringLiteral("...(%1 chars)").arg(text.size()) : "") + "\"";
+        QString shown;
+        for (const QChar c : text.left(24)) {
+            shown += c.unicode() < 0x20 || c.unicode() == 0x7F
+                         ? QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QChar('0'))
+                         : QString(c);
+        }
+        return "\"" + shown + (text.size() > 24 ? QStringLiteral("...(%1 chars)").arg(text.size()) : "") +
+               "\"";
     }
     // Short texts are typed key by key; long ones arrive as a paste would.
     // Where the operator cannot type, nothing happens.
