@@ -3,6 +3,7 @@
 #include "coro_test.h"
 #include "link/event_log.h"
 #include "link/usb_link.h"
+#include "operator_hands.h"
 #include "prompt_doubles.h"
 #include "sim/simulated_driver.h"
 #include "ui/main_window.h"
@@ -13,34 +14,46 @@
 
 namespace valve::testing {
 
-// The whole panel on simulated adapters (instant units), with prompts that
-// answer at once. startClean() runs the start-up and then empties the log,
-// the wire and the driver's call log.
-class PanelRig {
+// The whole panel on simulated adapters (instant units unless told), with
+// prompts that answer at once unless others are given. startClean() runs the
+// start-up and then empties the records: the log, the wire, the driver's call
+// log and the message boxes asked for.
+template <typename Driver = sim::SimulatedDriver> class BasicPanelRig {
 public:
-    explicit PanelRig(const QList<QByteArray>& adapters = {"NR Valve"},
-                      sim::UnitTiming timing = sim::UnitTiming::instant()) {
+    explicit BasicPanelRig(const QList<QByteArray>& adapters = {"NR Valve"},
+                           sim::UnitTiming timing = sim::UnitTiming::instant(),
+                           link::LinkTiming linkTiming = {std::chrono::milliseconds{150},
+                                                          std::chrono::milliseconds{10},
+                                                          std::chrono::milliseconds{1}},
+                           link::MessageBoxes* messageBoxes = nullptr) {
         for (const QByteArray& description : adapters) {
             driver.addAdapter(description, timing);
         }
-        panel = std::make_unique<ui::Panel>(driver,
-                                            link::LinkTiming{std::chrono::milliseconds{150},
-                                                             std::chrono::milliseconds{10},
-                                                             std::chrono::milliseconds{1}},
-                                            ui::PanelPrompts{&boxes, &chooser});
+        panel = std::make_unique<ui::Panel>(driver, linkTiming,
+                                            ui::PanelPrompts{messageBoxes ? messageBoxes : &boxes, &chooser});
     }
 
     bool startClean() {
         if (!await(panel->start())) {
             return false;
         }
+        clearRecords();
+        return true;
+    }
+    void clearRecords() {
         panel->log().clear();
         driver.wire(0).clear();
         driver.clearCallLog();
-        return true;
+        boxes.texts.clear();
     }
 
     ui::MainWindow& window() { return panel->window(); }
+    // A control of the main window or of an open Custom Configuration window by its name.
+    template <typename T> T* child(const QString& name) {
+        T* found = window().template findChild<T*>(name);
+        const auto forms = openForms();
+        return found == nullptr && !forms.isEmpty() ? forms.first()->template findChild<T*>(name) : found;
+    }
     const ui::MainWindowControls& c() { return panel->window().controls(); }
     QStringList log() { return panel->log().lines(); }
     QList<QByteArray> sent() { return driver.wire(0).hostLines(); }
@@ -54,10 +67,12 @@ public:
         return runUntil([&] { return sent().size() >= lines && idle(); });
     }
 
-    sim::SimulatedDriver driver;
+    Driver driver;
     ScriptedBoxes boxes;
     PickingChooser chooser;
     std::unique_ptr<ui::Panel> panel;
 };
+
+using PanelRig = BasicPanelRig<>;
 
 } // namespace valve::testing

@@ -1,33 +1,19 @@
+#include "operator_hands.h"
 #include "panel_rig.h"
-#include "ui/custom_config_window.h"
 #include "widget_checks.h"
 
-#include <QApplication>
-#include <QKeyEvent>
-#include <QMouseEvent>
 #include <QScrollBar>
-#include <QTableWidget>
 #include <gtest/gtest.h>
 
 using namespace std::chrono_literals;
+using valve::testing::openForms;
+using valve::testing::pressKey;
 using valve::testing::runUntil;
+using valve::testing::typeKeys;
 using valve::ui::CellEditor;
 using valve::ui::CustomConfigWindow;
 
 namespace {
-
-void pressKey(QWidget* widget, int key, const QString& text = {}) {
-    for (const auto type : {QEvent::KeyPress, QEvent::KeyRelease}) {
-        QKeyEvent event(type, key, Qt::NoModifier, text);
-        QApplication::sendEvent(widget, &event);
-    }
-}
-
-void typeInto(QWidget* widget, const QString& text) {
-    for (const QChar c : text) {
-        pressKey(widget, c.toUpper().unicode(), QString(c));
-    }
-}
 
 // The "Custom Configuration" window opened from the main window of a panel on
 // one simulated unit. What Read, Write and the error stack do is tested in
@@ -44,15 +30,6 @@ protected:
         }
     }
 
-    QList<CustomConfigWindow*> openForms() const {
-        QList<CustomConfigWindow*> forms;
-        for (QWidget* widget : QApplication::topLevelWidgets()) {
-            if (auto* form = qobject_cast<CustomConfigWindow*>(widget); form && form->isVisible()) {
-                forms << form;
-            }
-        }
-        return forms;
-    }
     CustomConfigWindow* open() {
         rig.c().Command1->click();
         const auto forms = openForms();
@@ -72,17 +49,10 @@ protected:
     static QString stat(QWidget* form) { return child(form, "stat")->text(); }
     static QString cellText(QWidget* form, int column) { return grid(form)->item(1, column)->text(); }
     static void clickCell(QWidget* form, int row, int column) {
-        QWidget* viewport = grid(form)->viewport();
-        const QPoint at = grid(form)->visualItemRect(grid(form)->item(row, column)).center();
-        for (const auto type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
-            QMouseEvent event(type, QPointF(at), QPointF(viewport->mapToGlobal(at)), Qt::LeftButton,
-                              type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton,
-                              Qt::NoModifier);
-            QApplication::sendEvent(viewport, &event);
-        }
+        valve::testing::clickCell(grid(form), row, column);
     }
     static void enter(QWidget* form, const QString& text) {
-        typeInto(text1(form), text);
+        typeKeys(text1(form), text);
         pressKey(text1(form), Qt::Key_Return);
     }
     static void press(QWidget* form, const char* button) { child<QPushButton>(form, button)->click(); }
@@ -152,7 +122,7 @@ TEST_F(CustomConfigWindowTest, CellEditorOpensOnItsCellAndStoresOrComplains) {
 
     clickCell(form, 1, 4);
     EXPECT_EQ(text1(form)->text(), "A5");
-    typeInto(text1(form), "7");
+    typeKeys(text1(form), "7");
     pressKey(text1(form), Qt::Key_Escape);
     EXPECT_FALSE(text1(form)->isVisible());
     EXPECT_EQ(cellText(form, 4), "A5");
@@ -187,7 +157,7 @@ TEST_F(CustomConfigWindowTest, EnterAfterReadStoresIntoTheCellBeingEdited) {
     CustomConfigWindow* form = open();
     ASSERT_NE(form, nullptr);
     clickCell(form, 1, 4);
-    typeInto(text1(form), "3c");
+    typeKeys(text1(form), "3c");
 
     press(form, "data_read");
     ASSERT_TRUE(waitForStat(form, "Read OK!"));
