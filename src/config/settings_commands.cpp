@@ -147,6 +147,9 @@ QCoro::Task<bool> set_op_mode(Session& session, const protocol::TextField& txt_s
     }
     const link::BoxAnswer answer =
         co_await session.boxes.message_box(kOpModeWarning, link::BoxButtons::OkCancel);
+    if (session.link.is_shut_down()) {
+        co_return false; // the program closed while the question was up: the command ends quietly
+    }
     if (answer != link::BoxAnswer::Ok) {
         co_await session.boxes.message_box(QStringLiteral("Operational Mode will NOT be changed."));
         co_return false;
