@@ -5,6 +5,7 @@
 #include "protocol/text_field.h"
 
 #include <gtest/gtest.h>
+#include <thread>
 
 namespace valve::link {
 namespace {
@@ -16,8 +17,7 @@ using testing::CommandBench;
 QString entriesFrom(const TrafficRecord& record, std::uint64_t first) {
     QStringList texts;
     for (auto seq = first; seq < record.endSeq(); ++seq) {
-        const TrafficEntry& entry = record.at(seq);
-        texts << (kindText(entry) + QLatin1Char(' ') + visibleText(entry.data())).trimmed();
+        texts << (kindText(record.at(seq)) + QLatin1Char(' ') + visibleText(record.at(seq).data())).trimmed();
     }
     return texts.join(QStringLiteral(", "));
 }
@@ -27,58 +27,36 @@ void readStatus(CommandBench& bench) {
     testing::await(protocol::read_status(*bench.session, box));
 }
 
-TEST(TrafficRecordOnSim, ACommandIsRecordedAsTheWireSawItUnderItsLabel) {
-    CommandBench bench(sim::UnitTiming{});
-    bench.session->origin = QStringLiteral("valvectl");
-    TrafficRecord& record = bench.link->traffic();
-    const auto first = record.endSeq();
-    readStatus(bench);
-
-    EXPECT_EQ(entriesFrom(record, first), "→ sent S␍, ← received 0, ← received 1, ← received ␍");
-    EXPECT_EQ(record.at(first).operation, 1u);
-    EXPECT_EQ(record.operationLabel(1), "valvectl: Read Status");
-    QByteArray sent;
-    QByteArray received;
-    for (auto seq = first; seq < record.endSeq(); ++seq) {
-        (record.at(seq).kind == TrafficKind::Sent ? sent : received) += record.at(seq).data();
-    }
-    EXPECT_EQ(sent, bench.wire().hostBytes());
-    EXPECT_EQ(received, bench.wire().unitBytes());
-    // A reply byte is taken no earlier than the wire made it readable,
-    // counted from the write (one byte time before the unit had the first byte).
-    const auto& bytes = bench.wire().bytes();
-    const auto onWire = bytes.back().at - (bytes.front().at - sim::kByteTime19200);
-    const auto taken = std::chrono::microseconds{record.at(record.endSeq() - 1).sinceRequestUs};
-    EXPECT_GE(taken + 1us, onWire);
-    EXPECT_LT(taken, onWire + 500ms);
-}
-
-struct Fault {
-    const char* name;
-    std::function<void(CommandBench&)> make;
-    const char* lastOperation; // its entries
-};
-
-TEST(TrafficRecordOnSim, TimeOutLateReplyPurgeAndUnplugAreRecordedAsSuch) {
+// A command's traffic as the wire saw it, under the command's label, with or
+// without each fault.
+TEST(TrafficRecordOnSim, ACommandAndEachFaultAreRecordedAsSuch) {
     // Leaves the reply to a first command to come after its limit, and waits for it.
     const auto lateReply = [](CommandBench& bench) {
         bench.unit().delayReplies(200ms, 1);
         readStatus(bench);
         ASSERT_TRUE(testing::runUntil([&] { return bench.wire().unitBytes().size() == 3; }));
+        bench.unit().state().position = 7; // the next reply differs from the stale one
     };
-    const Fault faults[] = {
+    const struct {
+        const char* name;
+        std::function<void(CommandBench&)> make;
+        const char* lastOperation; // its entries
+    } faults[] = {
+        {"valvectl's command",
+         [](CommandBench& bench) { bench.session->origin = QStringLiteral("valvectl"); },
+         "→ sent S␍, ← received 0, ← received 1, ← received ␍"},
         {"time-out", [](CommandBench& bench) { bench.unit().setPowered(false); }, "→ sent S␍, ← timed out"},
-        {"late reply", lateReply, "← discarded 01␍, → sent S␍, ← received 0, ← received 1, ← received ␍"},
-        {"purge",
+        {"late reply", lateReply, "← discarded 01␍, → sent S␍, ← received 0, ← received 7, ← received ␍"},
+        {"stale reply that cannot be read away",
          [&](CommandBench& bench) {
              lateReply(bench);
              bench.driver.failCall(sim::DriverCall::Read, ft::OTHER_ERROR);
          },
-         "purged (mask 1), → sent S␍, ← received 0, ← received 1, ← received ␍"},
+         "purged (mask 1), → sent S␍, ← received 0, ← received 7, ← received ␍"},
         {"unplug", [](CommandBench& bench) { bench.driver.unplug(0); },
          "→ write failed S␍, ← read failed (code 4)"},
     };
-    for (const Fault& fault : faults) {
+    for (const auto& fault : faults) {
         SCOPED_TRACE(fault.name);
         CommandBench bench(sim::UnitTiming{});
         TrafficRecord& record = bench.link->traffic();
@@ -86,22 +64,35 @@ TEST(TrafficRecordOnSim, TimeOutLateReplyPurgeAndUnplugAreRecordedAsSuch) {
         const auto first = record.endSeq();
         readStatus(bench);
         EXPECT_EQ(entriesFrom(record, first), QString::fromUtf8(fault.lastOperation));
-        EXPECT_EQ(record.operationLabel(record.at(first).operation), "Read Status");
+        EXPECT_EQ(record.operationLabel(record.at(first).operation),
+                  bench.session->origin.isEmpty() ? "Read Status" : "valvectl: Read Status");
     }
 }
 
-TEST(TrafficRecord, KeepsTheLatestEntriesAndShowsEveryByteValue) {
+TEST(TrafficRecord, TimesEachReplyFromItsRequestKeepsTheLatestEntriesAndShowsEveryByteValue) {
     TrafficRecord record;
+    record.beginOperation(QStringLiteral("two requests in one turn")); // a memory write, say
+    const auto replyTime = [&](const char* request) {
+        record.add(TrafficKind::Sent, request, 4);
+        std::this_thread::sleep_for(request[0] == 'I' ? 50ms : 0ms);
+        record.add(TrafficKind::Received, "\r", 1);
+        return std::chrono::microseconds{record.at(record.endSeq() - 1).sinceRequestUs};
+    };
+    EXPECT_GE(replyTime("I20\r"), 50ms);
+    EXPECT_LT(replyTime("W14\r"), 50ms) << "counted from its own request";
+    record.endOperation();
+
     QByteArray everyByte;
     for (int value = 0; value < 256; ++value) {
         everyByte += static_cast<char>(value);
     }
+    const auto first = record.endSeq();
     record.beginOperation(QStringLiteral("first"));
     record.add(TrafficKind::Discarded, everyByte.constData(), everyByte.size());
-    EXPECT_EQ(record.endSeq(), 20u); // 13 bytes an entry
+    EXPECT_EQ(record.endSeq() - first, 20u); // 13 bytes an entry
     QString text;
     QString hex;
-    for (auto seq = record.firstSeq(); seq < record.endSeq(); ++seq) {
+    for (auto seq = first; seq < record.endSeq(); ++seq) {
         text += visibleText(record.at(seq).data());
         hex += hexText(record.at(seq).data()) + QLatin1Char(' ');
     }
@@ -114,10 +105,10 @@ TEST(TrafficRecord, KeepsTheLatestEntriesAndShowsEveryByteValue) {
     for (std::size_t i = 0; i < TrafficRecord::kCapacity; ++i) {
         record.add(TrafficKind::Received, "x", 1);
     }
-    EXPECT_EQ(record.firstSeq(), 20u);
-    EXPECT_EQ(record.at(record.firstSeq()).operation, 2u);
-    EXPECT_EQ(record.operationLabel(1), QString());
-    EXPECT_EQ(record.operationLabel(2), "second");
+    EXPECT_EQ(record.firstSeq(), first + 20);
+    EXPECT_EQ(record.at(record.firstSeq()).operation, 3u);
+    EXPECT_EQ(record.operationLabel(2), QString());
+    EXPECT_EQ(record.operationLabel(3), "second");
 }
 
 } // namespace

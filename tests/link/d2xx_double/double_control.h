@@ -25,11 +25,8 @@ public:
     }
     void push(const char* bytes) const { fn<void(const char*)>("dbl_push_rx")(bytes); }
     [[nodiscard]] std::string log() const { return fn<const char*()>("dbl_log")(); }
-    [[nodiscard]] bool eventRegistered() const { return fn<int()>("dbl_event_registered")() != 0; }
-    [[nodiscard]] bool eventLocked() const { return fn<int()>("dbl_event_locked")() != 0; }
-    [[nodiscard]] int calls(const char* function) const {
-        return fn<int(const char*)>("dbl_calls")(function);
-    }
+    // 0: no event registered; 1: one is; 2: and some thread holds its mutex now.
+    [[nodiscard]] int event() const { return fn<int()>("dbl_event")(); }
 
 private:
     template <typename Signature> Signature* fn(const char* name) const {

@@ -1,5 +1,5 @@
 // A stand-in for FTDI's D2XX library, driven through the dbl_* functions: a
-// device list, a receive queue, scripted statuses, a call log and call counts.
+// device list, a receive queue, scripted statuses and a log of every call.
 // Built in variants that leave out FT_Purge or FT_SetEventNotification. Like
 // the real library it signals a registered event with the event's mutex held,
 // and may still do so until the handle is closed.
@@ -12,19 +12,18 @@
 #include <pthread.h>
 #include <string>
 #include <utility>
-#include <vector>
 
 namespace {
 
 using DWORD = std::uint32_t;
 using FT_STATUS = std::uint32_t;
 using FT_HANDLE = void*;
+using UCHAR = unsigned char;
 
 constexpr FT_STATUS kOk = 0;
 constexpr FT_STATUS kInvalidHandle = 1;
 constexpr FT_STATUS kDeviceNotFound = 2;
 constexpr DWORD kFlagOpened = 1;
-constexpr std::size_t kMaxDevices = 8;
 
 // The event object the library signals on Linux.
 struct EventHandle {
@@ -43,9 +42,8 @@ struct Device {
 
 struct State {
     std::mutex mutex;
-    std::vector<Device> devices;
-    std::map<std::string, FT_STATUS> overrides;
-    std::map<std::string, int> calls;
+    std::deque<Device> devices; // a device's address is its handle
+    std::map<std::string, FT_STATUS, std::less<>> overrides;
     std::string log;
     std::deque<char> rx;
     std::atomic<EventHandle*> event = nullptr;
@@ -57,14 +55,11 @@ void signal(EventHandle* event) {
     pthread_mutex_unlock(&event->eMutex);
 }
 
-// Handles are the addresses of these tokens, one per device slot.
-char handleTokens[kMaxDevices];
-
 // The open device a handle stands for, or null.
 Device* deviceOf(FT_HANDLE handle) {
-    for (std::size_t i = 0; i < state.devices.size(); ++i) {
-        if (handle == &handleTokens[i] && state.devices[i].open) {
-            return &state.devices[i];
+    for (Device& device : state.devices) {
+        if (handle == &device && device.open) {
+            return &device;
         }
     }
     return nullptr;
@@ -73,20 +68,16 @@ Device* deviceOf(FT_HANDLE handle) {
 template <typename... Values> std::string joined(Values... values) {
     std::string text;
     ((text += std::to_string(values) + ","), ...);
-    if (!text.empty()) {
-        text.pop_back();
-    }
-    return text;
+    return text.substr(0, text.empty() ? 0 : text.size() - 1);
 }
 
 } // namespace
 
 #define DOUBLE_EXPORT extern "C" __attribute__((visibility("default")))
 
-// Every call is logged with its arguments and answers a scripted status first.
+// Every call is logged with its arguments and answers a scripted status first ...
 #define DOUBLE_CALL(name, arguments)                                                                         \
     std::lock_guard lock(state.mutex);                                                                       \
-    ++state.calls[name];                                                                                     \
     state.log += std::string(name) + "(" + (arguments) + ")\n";                                              \
     if (const auto scripted = state.overrides.find(name); scripted != state.overrides.end()) {               \
         return scripted->second;                                                                             \
@@ -119,7 +110,7 @@ DOUBLE_EXPORT FT_STATUS FT_GetDeviceInfoDetail(DWORD index, DWORD* flags, DWORD*
     // Like the real library: up to 64 bytes, NUL-terminated only when shorter.
     std::strncpy(static_cast<char*>(serial), device.serial.c_str(), 64);
     std::strncpy(static_cast<char*>(description), device.description.c_str(), 64);
-    *handle = device.open ? &handleTokens[index] : nullptr;
+    *handle = device.open ? &state.devices[index] : nullptr;
     return kOk;
 }
 
@@ -127,38 +118,29 @@ DOUBLE_EXPORT FT_STATUS FT_GetDeviceInfoDetail(DWORD index, DWORD* flags, DWORD*
 DOUBLE_EXPORT FT_STATUS FT_OpenEx(void* arg, DWORD flags, FT_HANDLE* handle) {
     const std::string wanted = static_cast<const char*>(arg);
     DOUBLE_CALL("FT_OpenEx", wanted + "," + joined(flags))
-    for (std::size_t i = 0; i < state.devices.size(); ++i) {
-        Device& device = state.devices[i];
+    for (Device& device : state.devices) {
         if (device.description == wanted && !device.open && (device.flags & kFlagOpened) == 0) {
             device.open = true;
-            *handle = &handleTokens[i];
+            *handle = &device;
             return kOk;
         }
     }
     return kDeviceNotFound;
 }
 
-DOUBLE_EXPORT FT_STATUS FT_SetBaudRate(FT_HANDLE handle, DWORD baud) {
-    DOUBLE_HANDLE_CALL("FT_SetBaudRate", joined(baud))
-    return kOk;
-}
-
-DOUBLE_EXPORT FT_STATUS FT_SetDataCharacteristics(FT_HANDLE handle, unsigned char bits, unsigned char stop,
-                                                  unsigned char parity) {
-    DOUBLE_HANDLE_CALL("FT_SetDataCharacteristics", joined(bits, stop, parity))
-    return kOk;
-}
-
-DOUBLE_EXPORT FT_STATUS FT_SetFlowControl(FT_HANDLE handle, std::uint16_t flow, unsigned char xon,
-                                          unsigned char xoff) {
-    DOUBLE_HANDLE_CALL("FT_SetFlowControl", joined(flow, xon, xoff))
-    return kOk;
-}
-
-DOUBLE_EXPORT FT_STATUS FT_SetTimeouts(FT_HANDLE handle, DWORD readMs, DWORD writeMs) {
-    DOUBLE_HANDLE_CALL("FT_SetTimeouts", joined(readMs, writeMs))
-    return kOk;
-}
+// The settings: logged with their arguments, and of no further effect.
+#define DOUBLE_SETTING(name, parameters, ...)                                                                \
+    DOUBLE_EXPORT FT_STATUS name parameters {                                                                \
+        DOUBLE_HANDLE_CALL(#name, joined(__VA_ARGS__))                                                       \
+        return kOk;                                                                                          \
+    }
+DOUBLE_SETTING(FT_SetBaudRate, (FT_HANDLE handle, DWORD baud), baud)
+DOUBLE_SETTING(FT_SetDataCharacteristics, (FT_HANDLE handle, UCHAR bits, UCHAR stop, UCHAR parity), bits,
+               stop, parity)
+DOUBLE_SETTING(FT_SetFlowControl, (FT_HANDLE handle, std::uint16_t flow, UCHAR xon, UCHAR xoff), flow, xon,
+               xoff)
+DOUBLE_SETTING(FT_SetTimeouts, (FT_HANDLE handle, DWORD readMs, DWORD writeMs), readMs, writeMs)
+DOUBLE_SETTING(FT_SetLatencyTimer, (FT_HANDLE handle, UCHAR ms), ms)
 
 #ifndef DOUBLE_WITHOUT_PURGE
 DOUBLE_EXPORT FT_STATUS FT_Purge(FT_HANDLE handle, DWORD mask) {
@@ -170,33 +152,18 @@ DOUBLE_EXPORT FT_STATUS FT_Purge(FT_HANDLE handle, DWORD mask) {
 }
 #endif
 
-DOUBLE_EXPORT FT_STATUS FT_SetLatencyTimer(FT_HANDLE handle, unsigned char ms) {
-    DOUBLE_HANDLE_CALL("FT_SetLatencyTimer", joined(ms))
-    return kOk;
-}
-
-// Not logged: the driver's waiter thread polls it.
 DOUBLE_EXPORT FT_STATUS FT_GetQueueStatus(FT_HANDLE handle, DWORD* count) {
-    std::lock_guard lock(state.mutex);
-    ++state.calls["FT_GetQueueStatus"];
-    if (const auto scripted = state.overrides.find("FT_GetQueueStatus"); scripted != state.overrides.end()) {
-        return scripted->second;
-    }
-    if (deviceOf(handle) == nullptr) {
-        return kInvalidHandle;
-    }
+    DOUBLE_HANDLE_CALL("FT_GetQueueStatus", "")
     *count = static_cast<DWORD>(state.rx.size());
     return kOk;
 }
 
 DOUBLE_EXPORT FT_STATUS FT_Read(FT_HANDLE handle, void* buffer, DWORD wanted, DWORD* got) {
     DOUBLE_HANDLE_CALL("FT_Read", joined(wanted))
-    DWORD n = 0;
-    for (; n < wanted && !state.rx.empty(); ++n) {
-        static_cast<char*>(buffer)[n] = state.rx.front();
+    for (*got = 0; *got < wanted && !state.rx.empty(); ++*got) {
+        static_cast<char*>(buffer)[*got] = state.rx.front();
         state.rx.pop_front();
     }
-    *got = n;
     return kOk;
 }
 
@@ -234,7 +201,6 @@ DOUBLE_EXPORT void dbl_reset() {
     std::lock_guard lock(state.mutex);
     state.devices.clear();
     state.overrides.clear();
-    state.calls.clear();
     state.log.clear();
     state.rx.clear();
     state.event = nullptr;
@@ -242,9 +208,7 @@ DOUBLE_EXPORT void dbl_reset() {
 
 DOUBLE_EXPORT void dbl_add_device(const char* description, const char* serial, DWORD flags) {
     std::lock_guard lock(state.mutex);
-    if (state.devices.size() < kMaxDevices) {
-        state.devices.push_back(Device{description, serial, flags, false});
-    }
+    state.devices.push_back(Device{description, serial, flags});
 }
 
 DOUBLE_EXPORT void dbl_set_status(const char* function, FT_STATUS status) {
@@ -263,19 +227,14 @@ DOUBLE_EXPORT void dbl_push_rx(const char* data) {
     }
 }
 
-DOUBLE_EXPORT int dbl_calls(const char* function) {
-    std::lock_guard lock(state.mutex);
-    return state.calls[function];
-}
-
-// Whether some thread holds the registered event's mutex right now.
-DOUBLE_EXPORT int dbl_event_locked() {
+// 0: no event registered; 1: one is; 2: and some thread holds its mutex now.
+DOUBLE_EXPORT int dbl_event() {
     EventHandle* event = state.event;
     if (event == nullptr || pthread_mutex_trylock(&event->eMutex) != 0) {
-        return event != nullptr ? 1 : 0;
+        return event != nullptr ? 2 : 0;
     }
     pthread_mutex_unlock(&event->eMutex);
-    return 0;
+    return 1;
 }
 
 // The call log, one call a line; valid until the next dbl_log.
@@ -284,9 +243,4 @@ DOUBLE_EXPORT const char* dbl_log() {
     std::lock_guard lock(state.mutex);
     copy = state.log;
     return copy.c_str();
-}
-
-DOUBLE_EXPORT int dbl_event_registered() {
-    std::lock_guard lock(state.mutex);
-    return state.event != nullptr ? 1 : 0;
 }

@@ -5,8 +5,7 @@ set(EMULATED_USB_DIR ${CMAKE_BINARY_DIR}/emulated_usb)
 if(NOT TARGET emulated_libusb)
   add_library(emulated_libusb SHARED
     ${CMAKE_CURRENT_LIST_DIR}/emulated_usb.h
-    ${CMAKE_CURRENT_LIST_DIR}/ftdi_chip.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/libusb_stand_in.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/emulated_usb.cpp
     ${CMAKE_CURRENT_LIST_DIR}/unit_on_line.h)
   target_include_directories(emulated_libusb PUBLIC ${CMAKE_CURRENT_LIST_DIR}/..)
   target_include_directories(emulated_libusb SYSTEM PRIVATE ${LIBFTDI1_INCLUDE_DIRS})

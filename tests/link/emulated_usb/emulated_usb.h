@@ -1,10 +1,10 @@
 #pragma once
 
 // An emulated USB bus with FTDI chips on it, served to the real libftdi1 by a
-// stand-in libusb-1.0.so.0 (libusb_stand_in.cpp). Tests plug chips in, put a
-// peer (a simulated valve unit) on each chip's serial line, inject faults and
-// look at what the chips were told. The bus also keeps the kernel's view of
-// its devices as a sysfs tree and a /proc tree of their serial devices' users.
+// stand-in libusb-1.0.so.0 (emulated_usb.cpp). Tests plug chips in, put a peer
+// (a simulated valve unit) on each chip's serial line, inject faults and look
+// at what the chips were told. The bus also keeps the kernel's view of its
+// devices as a sysfs tree and a /proc tree of their serial devices' users.
 #include <array>
 #include <chrono>
 #include <condition_variable>
@@ -34,17 +34,13 @@ struct LineSettings {
     int flowControl = 0;
 };
 
-// The far end of a chip's serial line. Called with the bus locked, from the
-// thread that makes the USB call.
+// The far end of a chip's serial line, called with the bus locked.
 class SerialPeer {
 public:
     virtual ~SerialPeer() = default;
-    // Bytes the host wrote; they go out on the line from now on.
-    virtual void fromHost(std::string_view bytes, const LineSettings& line) = 0;
-    // Bytes that have come in on the line by now.
-    virtual std::string toHost() = 0;
-    // The chip's transmit buffer is purged: what has not gone out is lost.
-    virtual void dropUnsent() = 0;
+    virtual void fromHost(std::string_view bytes, const LineSettings& line) = 0; // they go out from now on
+    virtual std::string toHost() = 0; // what has come in on the line by now
+    virtual void dropUnsent() = 0;    // the chip's transmit buffer is purged
 };
 
 // Faults a chip shows until a test clears them.
@@ -74,29 +70,16 @@ struct Chip {
     // What the host told it since it was plugged in, and what it holds.
     LineSettings line;
     int latencyMs = 16;
-    int detaches = 0; // times its kernel driver was taken off interface 0
-    std::string rx;   // received from the line, not yet sent to the host
-    bool overrun = false;
-    Clock::time_point lastPacketAt{};
+    int detaches = 0;                       // times its kernel driver was taken off interface 0
     std::array<const void*, 2> claimedBy{}; // handle that claimed the interface
-    libusb_device* device = nullptr;        // while plugged in
     std::uint8_t address = 0;
+    std::string rx; // received from the line, not yet sent to the host
+    Clock::time_point lastPacketAt{};
+    libusb_device* device = nullptr; // while plugged in
 
-    // --- the chip's behaviour (ftdi_chip.cpp) ---
     [[nodiscard]] int interfaces() const { return type == ChipType::FT2232H ? 2 : 1; }
     [[nodiscard]] int packetSize() const { return type == ChipType::FT2232H ? 512 : 64; }
     [[nodiscard]] std::size_t rxCapacity() const { return type == ChipType::FT2232H ? 4096 : 256; }
-    // A vendor request on the control endpoint: bytes sent back, or a libusb error.
-    int control(std::uint8_t requestType, std::uint8_t request, std::uint16_t value, std::uint16_t index,
-                unsigned char* data, std::uint16_t length);
-    int bulkOut(const unsigned char* data, int length, int* transferred);
-    // An error the IN endpoint answers at once, or 0.
-    int inFault();
-    // When a pending IN request is answered; Clock::time_point::max() never.
-    [[nodiscard]] Clock::time_point inDue() const;
-    // Answers it: packets of at most packetSize(), each led by two status bytes.
-    int bulkIn(unsigned char* data, int length, int* transferred);
-    void fetchFromLine();
 };
 
 using ChipId = std::size_t;
@@ -107,13 +90,10 @@ public:
 
     ChipId plug(Chip chip);
     void unplug(ChipId id);
-    // Plugged in again: a new device with a new address, freshly powered.
-    void replug(ChipId id);
-    // Changes a chip's surroundings or faults.
+    void replug(ChipId id); // a new device with a new address, freshly powered
     void change(ChipId id, const std::function<void(Chip&)>& edit);
     [[nodiscard]] Chip look(ChipId id);
-    // Unplugs every chip (they stay known, so old handles keep failing).
-    void unplugAll();
+    void unplugAll(); // the chips stay known, so old handles keep failing
     [[nodiscard]] std::unique_lock<std::mutex> lock() { return std::unique_lock(mutex_); }
     [[nodiscard]] const std::filesystem::path& sysRoot() const { return sysRoot_; }
     [[nodiscard]] const std::filesystem::path& procRoot() const { return procRoot_; }
@@ -132,6 +112,7 @@ private:
 
     std::mutex mutex_;
     std::vector<Chip> chips_;
+    std::vector<std::unique_ptr<libusb_device>> everyDevice_; // devices live as long as the bus
     std::uint8_t nextAddress_ = 2;
     std::filesystem::path root_;
     std::filesystem::path sysRoot_;

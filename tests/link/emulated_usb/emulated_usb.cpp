@@ -1,21 +1,27 @@
-// A stand-in for libusb-1.0.so.0 that serves the emulated bus: every function
-// libftdi1 1.5 imports (the asynchronous ones only as stubs that fail) and the
-// few more the libftdi1 backend calls. A device that has been unplugged fails
-// every call with LIBUSB_ERROR_NO_DEVICE, as libusb does for a vanished one.
+// The emulated FTDI FT232R and FT2232H (channel A), as FTDI's data sheets and
+// application notes describe them, on a bus served through a stand-in for
+// libusb-1.0.so.0: every function libftdi1 1.5 imports (the asynchronous ones
+// only as stubs that fail) and the few more the libftdi1 backend calls. A
+// device that has been unplugged fails every call with LIBUSB_ERROR_NO_DEVICE,
+// as libusb does for a vanished one.
 #include "emulated_usb.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <fstream>
 #include <libusb.h>
+#include <unistd.h>
 #include <utility>
 
 struct libusb_context {};
+namespace {
+libusb_context theContext; // one will do: it holds nothing
+} // namespace
 
 struct libusb_device {
     usbchip::ChipId chip;
     std::uint8_t address;
-    int refs = 1; // the bus holds one while the device is plugged in
     bool gone = false;
 };
 
@@ -31,7 +37,120 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::uint16_t kFtdiVendor = 0x0403;
+// ---------------------------------------------------------------- the chip ---
+
+enum Request : std::uint8_t { kReset = 0, kFlowControl = 2, kBaudRate = 3, kData = 4, kSetLatency = 9 };
+// The reset request's values: 0 the whole port, 1 purges what the line has not
+// sent yet, 2 what the line brought and the host has not read.
+constexpr std::uint16_t kPurgeToLine = 1;
+constexpr std::uint16_t kPurgeFromLine = 2;
+constexpr unsigned char kModemStatus = 0x31; // CTS and DSR up
+constexpr unsigned char kLineStatus = 0x60;  // transmitter empty
+
+// The baud rate a divisor gives: 14 integer bits, a three-bit fraction (its
+// top bit in the index), and on the H chips a switch to the 12 MHz clock.
+unsigned baudFromDivisor(ChipType type, std::uint16_t value, std::uint16_t index) {
+    static constexpr int kEighths[8] = {0, 4, 2, 1, 3, 5, 6, 7};
+    const bool h = type == ChipType::FT2232H;
+    const double base = h && (index & 0x200) != 0 ? 12e6 : 3e6;
+    const unsigned fraction = (value >> 14) | ((h ? (index >> 8) & 1 : index & 1) << 2);
+    const unsigned integer = value & 0x3FFF;
+    if (integer <= 1 && fraction == 0) { // the two special divisors, 1 and 1.5
+        return static_cast<unsigned>(integer == 0 ? base : base / 1.5);
+    }
+    return static_cast<unsigned>(std::lround(base / (integer + kEighths[fraction] / 8.0)));
+}
+
+// What has come in on the line goes to the chip's buffer; beyond its room it is lost.
+void fetchFromLine(Chip& chip) {
+    chip.rx += chip.peer->toHost();
+    chip.rx.resize(std::min(chip.rx.size(), chip.rxCapacity()));
+}
+
+// A vendor request on the control endpoint: 0, or a libusb error.
+int control(Chip& chip, std::uint8_t requestType, std::uint8_t request, std::uint16_t value,
+            std::uint16_t index) {
+    if ((requestType & LIBUSB_REQUEST_TYPE_VENDOR) == 0 || request == chip.faults.failingRequest) {
+        return LIBUSB_ERROR_PIPE;
+    }
+    switch (request) {
+    case kReset:
+        if (value != kPurgeFromLine) {
+            chip.peer->dropUnsent();
+        }
+        if (value != kPurgeToLine) {
+            fetchFromLine(chip);
+            chip.rx.clear();
+        }
+        return 0;
+    case kFlowControl:
+        chip.line.flowControl = index >> 8;
+        return 0;
+    case kBaudRate:
+        chip.line.baud = baudFromDivisor(chip.type, value, index);
+        return 0;
+    case kData:
+        chip.line.dataBits = value & 0xFF;
+        chip.line.parity = (value >> 8) & 7;
+        chip.line.stopBits = (value >> 11) & 3;
+        return 0;
+    case kSetLatency: // libftdi1 refuses 0 itself
+        chip.latencyMs = value & 0xFF;
+        return 0;
+    default: // the rest (modem control, event characters, ...) changes nothing here
+        return 0;
+    }
+}
+
+// An error the IN endpoint answers at once, or 0.
+int inFault(Faults& faults) {
+    if (faults.inHalted) {
+        return LIBUSB_ERROR_PIPE;
+    }
+    if (faults.ioErrors > 0) {
+        --faults.ioErrors;
+        return LIBUSB_ERROR_IO;
+    }
+    return 0;
+}
+
+// The latency timer: a packet goes to a waiting host one latency period after
+// the one before it, with what has come in by then or with the status alone.
+Clock::time_point inDue(const Chip& chip) {
+    return chip.faults.silent ? Clock::time_point::max()
+                              : chip.lastPacketAt + std::chrono::milliseconds(chip.latencyMs);
+}
+
+// Packets of at most packetSize(), each led by two status bytes; full ones
+// follow each other, the first short one ends the transfer.
+int bulkIn(Chip& chip, unsigned char* data, int length, int* transferred) {
+    chip.lastPacketAt = Clock::now();
+    if (chip.faults.shortPackets > 0) {
+        --chip.faults.shortPackets;
+        data[0] = kModemStatus;
+        *transferred = 1;
+        return 0;
+    }
+    fetchFromLine(chip);
+    const int payloadSize = chip.packetSize() - 2;
+    int at = 0;
+    while (at + 2 <= length) {
+        const int payload = std::min({payloadSize, static_cast<int>(chip.rx.size()), length - at - 2});
+        data[at] = kModemStatus;
+        data[at + 1] = kLineStatus;
+        std::memcpy(data + at + 2, chip.rx.data(), static_cast<std::size_t>(payload));
+        chip.rx.erase(0, static_cast<std::size_t>(payload));
+        at += 2 + payload;
+        if (payload < payloadSize) {
+            break;
+        }
+    }
+    *transferred = at;
+    return 0;
+}
+
+// ----------------------------------------------------------------- the bus ---
+
 constexpr int kOtherProcess = 4242; // the pid that holds a /dev/ttyUSB open elsewhere
 
 std::string deviceName(const Chip& chip) {
@@ -53,9 +172,9 @@ Bus& Bus::get() {
     return bus;
 }
 
-Bus::Bus() : root_(fs::temp_directory_path() / ("emulated-usb-" + std::to_string(::getpid()))) {
-    sysRoot_ = root_ / "sys";
-    procRoot_ = root_ / "proc";
+Bus::Bus()
+    : root_(fs::temp_directory_path() / ("emulated-usb-" + std::to_string(::getpid()))),
+      sysRoot_(root_ / "sys"), procRoot_(root_ / "proc") {
     fs::create_directories(sysRoot_ / "bus/usb/devices");
     fs::create_directories(procRoot_);
 }
@@ -105,7 +224,7 @@ void Bus::unplugAll() {
 void Bus::attach(ChipId id) {
     Chip& chip = chips_.at(id);
     chip.address = nextAddress_++;
-    chip.device = new libusb_device{id, chip.address};
+    chip.device = everyDevice_.emplace_back(new libusb_device{id, chip.address}).get();
     chip.line = {};
     chip.latencyMs = 16;
     chip.rx.clear();
@@ -115,14 +234,11 @@ void Bus::attach(ChipId id) {
 
 void Bus::detach(ChipId id) {
     Chip& chip = chips_.at(id);
-    if (chip.device == nullptr) {
-        return;
+    if (chip.device != nullptr) {
+        std::exchange(chip.device, nullptr)->gone = true;
+        describe(id);
+        changed.notify_all();
     }
-    chip.device->gone = true;
-    libusb_unref_device(chip.device);
-    chip.device = nullptr;
-    describe(id);
-    changed.notify_all();
 }
 
 std::vector<libusb_device*> Bus::devices() const {
@@ -142,9 +258,9 @@ void Bus::describe(ChipId id) {
     const Chip& chip = chips_.at(id);
     const fs::path devices = sysRoot_ / "bus/usb/devices";
     const std::string name = deviceName(chip);
-    fs::remove_all(devices / name);
-    fs::remove_all(devices / (name + ":1.0"));
-    fs::remove_all(devices / (name + ":1.1"));
+    for (const auto* suffix : {"", ":1.0", ":1.1"}) {
+        fs::remove_all(devices / (name + suffix));
+    }
     fs::remove_all(procRoot_ / std::to_string(kOtherProcess + id));
     if (chip.device == nullptr) {
         return;
@@ -153,12 +269,11 @@ void Bus::describe(ChipId id) {
     writeFile(devices / name / "product", chip.product);
     writeFile(devices / name / "serial", chip.serial);
     writeFile(devices / name / "idVendor", "0403");
-    for (int i = 0; i < chip.interfaces(); ++i) {
+    for (std::size_t i = 0; i < static_cast<std::size_t>(chip.interfaces()); ++i) {
         const fs::path interface = devices / (name + ":1." + std::to_string(i));
         fs::create_directories(interface);
-        if (chip.kernelDriver[static_cast<std::size_t>(i)]) {
-            fs::create_directories(interface /
-                                   ("ttyUSB" + std::to_string(2 * id + static_cast<std::size_t>(i))));
+        if (chip.kernelDriver[i]) {
+            fs::create_directories(interface / ("ttyUSB" + std::to_string(2 * id + i)));
             fs::create_directory_symlink("../../../../bus/usb/drivers/ftdi_sio", interface / "driver");
         }
     }
@@ -171,7 +286,7 @@ void Bus::describe(ChipId id) {
 
 } // namespace usbchip
 
-// ---------------------------------------------------------------- libusb ---
+// ------------------------------------------------------------------ libusb ---
 
 using usbchip::Bus;
 using usbchip::Chip;
@@ -189,130 +304,94 @@ bool validInterface(const Chip& chip, int number) {
     return number >= 0 && number < chip.interfaces();
 }
 
-struct ConfigBlock { // one allocation for the whole configuration descriptor
+// The configuration descriptor as far as libftdi1 reads it: one configuration,
+// and per interface a first endpoint (bulk IN) of the chip's packet size.
+struct ConfigBlock {
     libusb_config_descriptor config{};
     libusb_interface interfaces[2]{};
     libusb_interface_descriptor settings[2]{};
-    libusb_endpoint_descriptor endpoints[2][2]{};
+    libusb_endpoint_descriptor endpoints[2]{};
+
+    explicit ConfigBlock(const Chip& chip) {
+        config.bConfigurationValue = 1;
+        config.bNumInterfaces = static_cast<std::uint8_t>(chip.interfaces());
+        config.interface = interfaces;
+        for (int i = 0; i < chip.interfaces(); ++i) {
+            endpoints[i].bEndpointAddress = static_cast<std::uint8_t>(0x81 + 2 * i);
+            endpoints[i].wMaxPacketSize = static_cast<std::uint16_t>(chip.packetSize());
+            settings[i].bInterfaceNumber = static_cast<std::uint8_t>(i);
+            settings[i].bNumEndpoints = 1;
+            settings[i].endpoint = &endpoints[i];
+            interfaces[i] = {&settings[i], 1};
+        }
+    }
 };
 
 } // namespace
 
 extern "C" {
 
+// clang-format off
+// What libftdi1 links against for its streaming and asynchronous transfers; the backend uses none.
+libusb_transfer* libusb_alloc_transfer(int) { return nullptr; }
+void libusb_free_transfer(libusb_transfer*) {}
+int libusb_submit_transfer(libusb_transfer*) { return LIBUSB_ERROR_NOT_SUPPORTED; }
+int libusb_cancel_transfer(libusb_transfer*) { return LIBUSB_ERROR_NOT_SUPPORTED; }
+int libusb_handle_events_timeout(libusb_context*, timeval*) { return LIBUSB_ERROR_NOT_SUPPORTED; }
+int libusb_handle_events_timeout_completed(libusb_context*, timeval*, int*) { return LIBUSB_ERROR_NOT_SUPPORTED; }
+// libftdi1 detaches only in its detach-without-reattach mode, which the backend does not use.
+int libusb_detach_kernel_driver(libusb_device_handle*, int) { return LIBUSB_ERROR_NOT_SUPPORTED; }
+// Devices live as long as the bus.
+libusb_device* libusb_ref_device(libusb_device* device) { return device; }
+void libusb_unref_device(libusb_device*) {}
+void libusb_free_config_descriptor(libusb_config_descriptor* config) { delete reinterpret_cast<ConfigBlock*>(config); }
+uint8_t libusb_get_bus_number(libusb_device*) { return 1; }
+uint8_t libusb_get_device_address(libusb_device* device) { return device->address; }
+void libusb_exit(libusb_context*) {}
+void libusb_free_device_list(libusb_device** list, int) { delete[] list; }
+int libusb_get_configuration(libusb_device_handle*, int* configuration) { *configuration = 1; return 0; }
+int libusb_set_configuration(libusb_device_handle*, int) { return 0; }
+// clang-format on
+
 int libusb_init(libusb_context** context) {
     if (context != nullptr) {
-        *context = new libusb_context;
+        *context = &theContext;
     }
     return LIBUSB_SUCCESS;
 }
 
-void libusb_exit(libusb_context* context) {
-    delete context;
+int libusb_set_auto_detach_kernel_driver(libusb_device_handle* handle, int enable) {
+    handle->autoDetach = enable != 0;
+    return LIBUSB_SUCCESS;
 }
 
 ssize_t libusb_get_device_list(libusb_context* /*context*/, libusb_device*** list) {
     auto lock = Bus::get().lock();
     const auto devices = Bus::get().devices();
     *list = new libusb_device* [devices.size() + 1] {};
-    for (std::size_t i = 0; i < devices.size(); ++i) {
-        (*list)[i] = libusb_ref_device(devices[i]);
-    }
+    std::copy(devices.begin(), devices.end(), *list);
     return static_cast<ssize_t>(devices.size());
 }
 
-void libusb_free_device_list(libusb_device** list, int unref) {
-    auto lock = Bus::get().lock();
-    for (libusb_device** device = list; unref != 0 && *device != nullptr; ++device) {
-        libusb_unref_device(*device);
-    }
-    delete[] list;
-}
-
-// Reference counts change with the bus locked.
-libusb_device* libusb_ref_device(libusb_device* device) {
-    ++device->refs;
-    return device;
-}
-
-void libusb_unref_device(libusb_device* device) {
-    if (--device->refs == 0) {
-        delete device;
-    }
-}
-
+// What libftdi1 and the backend read of it.
 int libusb_get_device_descriptor(libusb_device* device, libusb_device_descriptor* descriptor) {
     auto lock = Bus::get().lock();
     const bool h = Bus::get().chip(device->chip).type == usbchip::ChipType::FT2232H;
-    *descriptor = {LIBUSB_DT_DEVICE_SIZE,
-                   LIBUSB_DT_DEVICE,
-                   0x0200,
-                   0,
-                   0,
-                   0,
-                   static_cast<uint8_t>(h ? 64 : 8),
-                   usbchip::kFtdiVendor,
-                   static_cast<uint16_t>(h ? 0x6010 : 0x6001),
-                   static_cast<uint16_t>(h ? 0x0700 : 0x0600),
-                   1,
-                   2,
-                   3,
-                   1};
+    *descriptor = {};
+    descriptor->idVendor = 0x0403;
+    descriptor->idProduct = h ? 0x6010 : 0x6001;
+    descriptor->bcdDevice = h ? 0x0700 : 0x0600;
+    descriptor->iManufacturer = 1;
+    descriptor->iProduct = 2;
+    descriptor->iSerialNumber = 3;
+    descriptor->bNumConfigurations = 1;
     return LIBUSB_SUCCESS;
 }
 
-// One configuration; per interface a bulk IN (0x81, 0x83) and OUT (0x02, 0x04) endpoint.
 int libusb_get_config_descriptor(libusb_device* device, uint8_t index, libusb_config_descriptor** config) {
-    if (index != 0) {
-        return LIBUSB_ERROR_NOT_FOUND;
-    }
     auto lock = Bus::get().lock();
-    const Chip& chip = Bus::get().chip(device->chip);
-    auto* block = new ConfigBlock;
-    block->config = {
-        LIBUSB_DT_CONFIG_SIZE, LIBUSB_DT_CONFIG, 0, static_cast<uint8_t>(chip.interfaces()), 1, 0, 0x80, 45,
-        block->interfaces,     nullptr,          0};
-    for (int i = 0; i < chip.interfaces(); ++i) {
-        for (int e = 0; e < 2; ++e) {
-            block->endpoints[i][e] = {LIBUSB_DT_ENDPOINT_SIZE,
-                                      LIBUSB_DT_ENDPOINT,
-                                      static_cast<uint8_t>(e == 0 ? 0x81 + 2 * i : 0x02 + 2 * i),
-                                      LIBUSB_TRANSFER_TYPE_BULK,
-                                      static_cast<uint16_t>(chip.packetSize()),
-                                      0,
-                                      0,
-                                      0,
-                                      nullptr,
-                                      0};
-        }
-        block->settings[i] = {LIBUSB_DT_INTERFACE_SIZE,
-                              LIBUSB_DT_INTERFACE,
-                              static_cast<uint8_t>(i),
-                              0,
-                              2,
-                              LIBUSB_CLASS_VENDOR_SPEC,
-                              LIBUSB_CLASS_VENDOR_SPEC,
-                              LIBUSB_CLASS_VENDOR_SPEC,
-                              2,
-                              block->endpoints[i],
-                              nullptr,
-                              0};
-        block->interfaces[i] = {&block->settings[i], 1};
-    }
-    *config = &block->config;
-    return LIBUSB_SUCCESS;
-}
-
-void libusb_free_config_descriptor(libusb_config_descriptor* config) {
-    delete reinterpret_cast<ConfigBlock*>(config); // the block's first member
-}
-
-uint8_t libusb_get_bus_number(libusb_device* /*device*/) {
-    return 1;
-}
-
-uint8_t libusb_get_device_address(libusb_device* device) {
-    return device->address;
+    *config = index == 0 ? &(new ConfigBlock(Bus::get().chip(device->chip)))->config : nullptr;
+    return index == 0 ? LIBUSB_SUCCESS : LIBUSB_ERROR_NOT_FOUND;
 }
 
 int libusb_get_port_numbers(libusb_device* device, uint8_t* numbers, int length) {
@@ -330,7 +409,7 @@ int libusb_open(libusb_device* device, libusb_device_handle** handle) {
     if (device->gone || Bus::get().chip(device->chip).noPermission) {
         return device->gone ? LIBUSB_ERROR_NO_DEVICE : LIBUSB_ERROR_ACCESS;
     }
-    *handle = new libusb_device_handle{libusb_ref_device(device)};
+    *handle = new libusb_device_handle{device};
     return LIBUSB_SUCCESS;
 }
 
@@ -338,15 +417,16 @@ int libusb_open(libusb_device* device, libusb_device_handle** handle) {
 int libusb_release_interface(libusb_device_handle* handle, int number) {
     auto lock = Bus::get().lock();
     Chip& chip = Bus::get().chip(handle->device->chip);
-    if (!validInterface(chip, number) || chip.claimedBy[static_cast<std::size_t>(number)] != handle) {
+    const auto i = static_cast<std::size_t>(number);
+    if (!validInterface(chip, number) || chip.claimedBy[i] != handle) {
         return LIBUSB_ERROR_NOT_FOUND;
     }
-    chip.claimedBy[static_cast<std::size_t>(number)] = nullptr;
+    chip.claimedBy[i] = nullptr;
     if (handle->device->gone) {
         return LIBUSB_ERROR_NO_DEVICE;
     }
-    if (std::exchange(handle->detachedHere[static_cast<std::size_t>(number)], false)) {
-        chip.kernelDriver[static_cast<std::size_t>(number)] = true;
+    if (std::exchange(handle->detachedHere[i], false)) {
+        chip.kernelDriver[i] = true;
         Bus::get().describe(handle->device->chip);
     }
     return LIBUSB_SUCCESS;
@@ -355,8 +435,6 @@ int libusb_release_interface(libusb_device_handle* handle, int number) {
 void libusb_close(libusb_device_handle* handle) {
     libusb_release_interface(handle, 0);
     libusb_release_interface(handle, 1);
-    auto lock = Bus::get().lock();
-    libusb_unref_device(handle->device);
     delete handle;
 }
 
@@ -380,18 +458,6 @@ int libusb_kernel_driver_active(libusb_device_handle* handle, int number) {
     });
 }
 
-int libusb_detach_kernel_driver(libusb_device_handle* handle, int number) {
-    return withChip(handle, [&](Chip& chip, auto&) -> int {
-        if (!validInterface(chip, number) || !chip.kernelDriver[static_cast<std::size_t>(number)]) {
-            return LIBUSB_ERROR_NOT_FOUND;
-        }
-        chip.kernelDriver[static_cast<std::size_t>(number)] = false;
-        chip.detaches += number == 0 ? 1 : 0;
-        Bus::get().describe(handle->device->chip);
-        return LIBUSB_SUCCESS;
-    });
-}
-
 int libusb_attach_kernel_driver(libusb_device_handle* handle, int number) {
     return withChip(handle, [&](Chip& chip, auto&) -> int {
         const auto i = static_cast<std::size_t>(number);
@@ -402,20 +468,6 @@ int libusb_attach_kernel_driver(libusb_device_handle* handle, int number) {
         Bus::get().describe(handle->device->chip);
         return LIBUSB_SUCCESS;
     });
-}
-
-int libusb_set_auto_detach_kernel_driver(libusb_device_handle* handle, int enable) {
-    handle->autoDetach = enable != 0;
-    return LIBUSB_SUCCESS;
-}
-
-int libusb_get_configuration(libusb_device_handle* handle, int* configuration) {
-    *configuration = 1;
-    return withChip(handle, [](Chip&, auto&) { return 0; });
-}
-
-int libusb_set_configuration(libusb_device_handle* handle, int /*configuration*/) {
-    return withChip(handle, [](Chip&, auto&) { return 0; });
 }
 
 // Busy when another handle or program holds it, or the kernel driver does
@@ -449,11 +501,11 @@ int libusb_clear_halt(libusb_device_handle* handle, unsigned char /*endpoint*/) 
 }
 
 int libusb_control_transfer(libusb_device_handle* handle, uint8_t requestType, uint8_t request,
-                            uint16_t value, uint16_t index, unsigned char* data, uint16_t length,
+                            uint16_t value, uint16_t index, unsigned char* /*data*/, uint16_t /*length*/,
                             unsigned int /*timeout*/) {
     return withChip(handle, [&](Chip& chip, auto&) -> int {
         Bus::get().changed.notify_all(); // a new latency period, say
-        return chip.control(requestType, request, value, index, data, length);
+        return usbchip::control(chip, requestType, request, value, index);
     });
 }
 
@@ -465,18 +517,24 @@ int libusb_bulk_transfer(libusb_device_handle* handle, unsigned char endpoint, u
         usbchip::Clock::now() + std::chrono::milliseconds(timeout == 0 ? 86'400'000 : timeout);
     return withChip(handle, [&](Chip& chip, std::unique_lock<std::mutex>& lock) -> int {
         if ((endpoint & LIBUSB_ENDPOINT_IN) == 0) {
-            return chip.bulkOut(data, length, transferred);
+            if (chip.faults.writeTimesOut) {
+                return LIBUSB_ERROR_TIMEOUT;
+            }
+            chip.peer->fromHost({reinterpret_cast<const char*>(data), static_cast<std::size_t>(length)},
+                                chip.line);
+            *transferred = length;
+            return 0;
         }
         for (;;) {
             if (handle->device->gone) {
                 return LIBUSB_ERROR_NO_DEVICE;
             }
-            if (const int fault = chip.inFault()) {
+            if (const int fault = usbchip::inFault(chip.faults)) {
                 return fault;
             }
-            const auto due = chip.inDue();
+            const auto due = usbchip::inDue(chip);
             if (usbchip::Clock::now() >= due) {
-                return chip.bulkIn(data, length, transferred);
+                return usbchip::bulkIn(chip, data, length, transferred);
             }
             if (usbchip::Clock::now() >= deadline) {
                 return LIBUSB_ERROR_TIMEOUT;
@@ -484,29 +542,6 @@ int libusb_bulk_transfer(libusb_device_handle* handle, unsigned char endpoint, u
             Bus::get().changed.wait_until(lock, std::min(due, deadline));
         }
     });
-}
-
-// libftdi1's streaming and asynchronous transfers; the backend uses none.
-libusb_transfer* libusb_alloc_transfer(int /*isoPackets*/) {
-    return nullptr;
-}
-
-void libusb_free_transfer(libusb_transfer* /*transfer*/) {}
-
-int libusb_submit_transfer(libusb_transfer* /*transfer*/) {
-    return LIBUSB_ERROR_NOT_SUPPORTED;
-}
-
-int libusb_cancel_transfer(libusb_transfer* /*transfer*/) {
-    return LIBUSB_ERROR_NOT_SUPPORTED;
-}
-
-int libusb_handle_events_timeout(libusb_context* /*context*/, timeval* /*tv*/) {
-    return LIBUSB_ERROR_NOT_SUPPORTED;
-}
-
-int libusb_handle_events_timeout_completed(libusb_context* /*context*/, timeval* /*tv*/, int* /*completed*/) {
-    return LIBUSB_ERROR_NOT_SUPPORTED;
 }
 
 } // extern "C"

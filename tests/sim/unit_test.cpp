@@ -1,0 +1,247 @@
+// The simulated valve unit: its command parser and executor, and the unit on
+// its serial line, on a clock that moves only when the test says so. (The
+// parser's and executor's rules for any input are fuzzed in fuzz/.)
+#include "sim/simulated_unit.h"
+#include "sim/unit_commands.h"
+
+#include <gtest/gtest.h>
+
+using namespace valve::sim;
+using namespace std::chrono_literals;
+using Kind = ParsedCommand::Kind;
+
+namespace {
+
+TEST(CommandLine, ReadsCodeAndArgumentAndRejectsMalformedLines) {
+    const ParsedCommand move = parseCommandLine("P0A");
+    EXPECT_EQ(std::tuple(move.kind, move.code, move.hasArgument, move.argument),
+              std::tuple(Kind::Valid, 'P', true, 10));
+    EXPECT_EQ(parseCommandLine("GFF").argument, 255);
+    const std::pair<const char*, Kind> kinds[] = {
+        {"S", Kind::Valid},         {"3", Kind::Valid},         {"", Kind::Empty},
+        {"Z", Kind::Unknown},       {"s", Kind::Unknown},       {"4", Kind::Unknown},
+        {"P", Kind::BadArgument},   {"P1", Kind::BadArgument},  {"P0A0", Kind::BadArgument},
+        {"Pa5", Kind::BadArgument}, {"P 5", Kind::BadArgument}, {"S1", Kind::BadArgument},
+    };
+    for (const auto& [line, kind] : kinds) {
+        EXPECT_EQ(parseCommandLine(line).kind, kind) << '"' << line << '"';
+    }
+}
+
+// Runs the lines in turn on one unit and checks each reply ("" = no reply).
+void expectReplies(UnitState& state, std::initializer_list<std::pair<const char*, const char*>> exchanges) {
+    for (const auto& [line, reply] : exchanges) {
+        EXPECT_EQ(executeCommand(parseCommandLine(line), state).reply, QByteArray(reply)) << line;
+    }
+}
+
+TEST(UnitCommands, QueriesAnswerWithTwoHexDigitsAndSettersTakeEffect) {
+    UnitState state;
+    state.position = 12;
+    state.lastError = 44;
+    state.portPositions = {9, 10, 11};
+    // "R" answers with the revision letter C, "G20" with the clock (20 MHz); "W"
+    // writes where the last "I" pointed, again and again.
+    expectReplies(state, {{"S", "0C\r"},   {"E", "2C\r"},   {"R", "43\r"},   {"1", "09\r"}, {"3", "0B\r"},
+                          {"G20", "14\r"}, {"F04", "\r"},   {"D", "04\r"},   {"B0C", "\r"}, {"2", "0C\r"},
+                          {"O09", "\r"},   {"Q", "09\r"},   {"X04", "\r"},   {"N5A", "\r"}, {"I13", "\r"},
+                          {"WA5", "\r"},   {"G13", "A5\r"}, {"G14", "00\r"}, {"W5A", "\r"}, {"G13", "5A\r"},
+                          {"I20", "\r"},   {"W04", "\r"},   {"G20", "04\r"}});
+    EXPECT_EQ(state.baudCode, 4);
+    EXPECT_EQ(state.i2cAddress, 0x5A);
+}
+
+TEST(UnitCommands, MovesCountStepsTheShortWayRound) {
+    UnitState state;
+    const CommandOutcome move = executeCommand(parseCommandLine("P07"), state);
+    EXPECT_EQ(move.reply, "\r");
+    EXPECT_EQ(move.moveSteps, 6);
+    EXPECT_EQ(executeCommand(parseCommandLine("P0C"), state).moveSteps, 5);
+    EXPECT_EQ(executeCommand(parseCommandLine("M"), state).moveSteps, 1); // homing: 12 -> 1
+    EXPECT_EQ(state.position, 1);
+}
+
+// Invalid input is not answered; it leaves its error code in "E" (66 for a
+// position, else 77) and on the stack, newest first at 0x07. "W" takes only
+// the editor's text, two upper-case hex digits.
+TEST(UnitCommands, RefusedCommandsRecordErrors) {
+    UnitState state;
+    expectReplies(state, {{"P00", ""}, {"P0D", ""}, {"E", "42\r"}, {"F06", ""}, {"X00", ""}, {"I10", "\r"}});
+    expectReplies(state,
+                  {{"Wa5", ""}, {"K", ""}, {"E", "4D\r"}, {"G07", "4D\r"}, {"G0A", "4D\r"}, {"G0B", "42\r"}});
+    EXPECT_EQ(std::tuple(state.position, state.commandMode, state.memory[0x10]), std::tuple(1, 1, 0));
+    state.lastError = 0;
+    expectReplies(state, {{"", ""}});
+    EXPECT_EQ(state.lastError, 0) << "a lone CR is no error";
+}
+
+// One byte on a 19200 baud 8N1 line: start bit, 8 data bits, stop bit.
+constexpr SimDuration kByte = SimDuration{std::chrono::seconds{10}} / 19200;
+constexpr SimDuration kProcessing = 200us;
+constexpr SimDuration kStep = 10ms;
+
+class SimulatedUnitTest : public ::testing::Test {
+protected:
+    static UnitTiming timing() {
+        UnitTiming t; // at the wire rate of 19200 baud
+        t.processingTime = kProcessing;
+        t.moveTimePerStep = kStep;
+        return t;
+    }
+    // Moves the clock to `start + offset`.
+    void at(SimTime start, SimDuration offset) { now = start + offset; }
+    void advance(SimDuration by) { now += by; }
+    QList<int> overlaps() {
+        QList<int> requests;
+        for (const auto& overlap : unit.wire().overlaps()) {
+            requests << overlap.requestIndex;
+        }
+        return requests;
+    }
+
+    SimTime now{std::chrono::seconds{1000}};
+    SimulatedUnit unit{timing(), [this] { return now; }};
+};
+
+// "S\r" takes two byte times to reach the unit; the reply follows after the
+// processing time, one byte time per character.
+TEST_F(SimulatedUnitTest, ReplyBytesBecomeReadableAtTheWireRate) {
+    const SimTime start = now;
+    unit.hostWrite("S\r");
+    const SimTime replyBegins = start + 2 * kByte + kProcessing;
+    at(replyBegins, kByte - 1ns);
+    EXPECT_EQ(unit.readableCount(), 0u);
+    at(replyBegins, kByte);
+    EXPECT_EQ(unit.readableCount(), 1u);
+    at(replyBegins, 3 * kByte - 1ns);
+    EXPECT_EQ(unit.readableCount(), 2u);
+    at(replyBegins, 3 * kByte);
+    EXPECT_EQ(unit.takeReadable(10), "01\r");
+
+    const auto& bytes = unit.wire().bytes();
+    ASSERT_EQ(bytes.size(), 5u);
+    EXPECT_EQ(bytes[1].at, start + 2 * kByte);
+    EXPECT_EQ(bytes[4].at, replyBegins + 3 * kByte);
+    EXPECT_EQ(bytes[4].direction, WireRecord::Direction::UnitToHost);
+}
+
+// The acknowledgement of a move comes when the valve has arrived, and a status
+// request sent meanwhile is answered only after the move, with the new position.
+TEST_F(SimulatedUnitTest, MoveAcknowledgesWhenDoneAndStatusWaits) {
+    const SimTime start = now;
+    unit.hostWrite("P05\rS\r");
+    const SimTime ackAt = start + 4 * kByte + kProcessing + 4 * kStep + kByte;
+    at(start, 4 * kByte + 2 * kStep);
+    EXPECT_TRUE(unit.busy());
+    at(ackAt, -1ns);
+    EXPECT_EQ(unit.readableCount(), 0u);
+    at(ackAt, 0ns);
+    EXPECT_EQ(unit.takeReadable(1), "\r");
+    at(ackAt, kProcessing + 3 * kByte);
+    EXPECT_EQ(unit.takeReadable(3), "05\r");
+    EXPECT_FALSE(unit.busy());
+}
+
+// An overlap is a request begun while the reply to an earlier one was owed:
+// not yet sent, still on the line, or out but not yet read by the host.
+TEST_F(SimulatedUnitTest, OverlapsAreRequestsBegunWhileAReplyWasOwedOrUnread) {
+    unit.hostWrite("I12\rWA5\r"); // back to back
+    unit.hostWrite("G12\r");
+    advance(100ms);
+    EXPECT_EQ(unit.takeReadable(10), "\r\rA5\r");
+    EXPECT_EQ(unit.wire().hostLines(), (QList<QByteArray>{"I12\r", "WA5\r", "G12\r"}));
+    EXPECT_EQ(overlaps(), (QList<int>{1, 2}));
+
+    SimTime start = now;
+    unit.hostWrite("S\r");
+    at(start, 2 * kByte + kProcessing + kByte); // one reply byte is out
+    unit.hostWrite("Q\r");
+    advance(10ms);
+    unit.hostWrite("S\r"); // the reply to "Q" is out but unread
+    advance(10ms);
+    unit.takeReadable(10);
+    start = now;
+    unit.hostWrite("E\r");
+    at(start, 2 * kByte + kProcessing + 3 * kByte - kByte / 2);
+    unit.hostWrite("S\r"); // the last byte of the reply to "E" is still on the line
+    advance(10ms);
+    EXPECT_EQ(overlaps(), (QList<int>{1, 2, 4, 5, 7}));
+
+    // A reply held back past the host's limit comes before the next one.
+    unit.takeReadable(10);
+    unit.delayReplies(3500ms, 1);
+    unit.hostWrite("S\r");
+    advance(3000ms);
+    unit.hostWrite("E\r"); // the host gave up and asks again
+    advance(499ms);
+    EXPECT_EQ(unit.readableCount(), 0u);
+    advance(10ms);
+    EXPECT_EQ(unit.takeReadable(10), "01\r00\r");
+    EXPECT_EQ(overlaps().size(), 6);
+}
+
+TEST_F(SimulatedUnitTest, NoOverlapWhenEveryReplyWasReadFirstOrNoneWasOwed) {
+    for (const char* line : {"S\r", "Z\rE\r", "P03\r", "S\r"}) { // "Z" is unknown: it owes nothing
+        unit.hostWrite(line);
+        advance(100ms);
+        unit.takeReadable(10);
+    }
+    EXPECT_FALSE(unit.wire().interleaved());
+}
+
+TEST_F(SimulatedUnitTest, PurgesDropQueuedBytesOnly) {
+    const SimTime start = now;
+    unit.hostWrite("S\r");
+    at(start, 2 * kByte + kProcessing + 2 * kByte); // two reply bytes readable, one on the line
+    unit.purgeHostReceive();
+    EXPECT_EQ(unit.readableCount(), 0u);
+    advance(kByte);
+    EXPECT_EQ(unit.takeReadable(5), "\r");
+
+    unit.hostWrite("S\r");
+    unit.purgeHostTransmit(); // nothing has reached the unit yet
+    advance(10ms);
+    EXPECT_EQ(unit.readableCount(), 0u);
+    EXPECT_EQ(unit.wire().hostLines().size(), 1);
+}
+
+// Each injected fault changes what the host reads, and only as often as asked.
+TEST_F(SimulatedUnitTest, InjectedFaultsAndBadLines) {
+    const struct {
+        const char* name;
+        std::function<void(SimulatedUnit&)> inject;
+        QByteArray written;
+        QByteArray read;
+    } cases[] = {
+        {"cut once", [](auto& u) { u.truncateReplies(2, 1); }, "S\rS\r", "0101\r"},
+        {"scripted for a code, then silence",
+         [](auto& u) {
+             u.scriptReply("03\r", 'S');
+             u.scriptReply("");
+         },
+         "E\rS\rS\r", "03\r01\r"},
+        {"scripted, the command still done", [](auto& u) { u.scriptReply("X", 'P'); }, "P04\rS\r", "X04\r"},
+        {"off mid-move, then on",
+         [this](auto& u) {
+             u.hostWrite("P0C\r");
+             advance(kStep);
+             u.setPowered(false);
+             u.hostWrite("S\r");
+             advance(1s);
+             u.setPowered(true);
+         },
+         "S\r", "0C\r"},
+        {"overlong and garbage lines", [](auto&) {},
+         QByteArray(200, 'S') + "\rS\r" + QByteArray("\x00\xff\n\r", 4) + "S\n\r", "01\r"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SimulatedUnit fresh{timing(), [this] { return now; }};
+        c.inject(fresh);
+        fresh.hostWrite(c.written);
+        advance(1s);
+        EXPECT_EQ(fresh.takeReadable(100), c.read);
+    }
+}
+
+} // namespace
