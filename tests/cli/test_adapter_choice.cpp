@@ -18,28 +18,21 @@ TEST(AdapterChoice, UsesTheOnlyCandidateAndNeverPicksOneSilently) {
         QList<valve::link::AdapterInfo> adapters;
         QString device;
         QString serial;
-        std::optional<QString> panel;
+        std::optional<QString> panel; // the adapter a running panel holds
         Way way;
         QByteArray description; // or the start of the refusal
-        int exitCode;
+        int exitCode = 0;
     } cases[] = {
-        {"one free", {a, heldB}, {}, {}, std::nullopt, Way::Direct, "Unit A", 0},
-        {"two free", {a, b}, {}, {}, std::nullopt, Way::Refused, "2 adapters are attached; choose one", 2},
-        {"free and the panel's", {a, heldB}, {}, {}, QString("Unit B"), Way::Refused, "2 adapters", 2},
-        {"only the panel's", {heldB}, {}, {}, QString("Unit B"), Way::Panel, "Unit B", 0},
-        {"by serial", {a, b}, {}, "S2", std::nullopt, Way::Direct, "Unit B", 0},
-        {"open in another program",
-         {a, heldB},
-         "Unit B",
-         {},
-         QString("Unit C"),
-         Way::Refused,
-         "Unit B is open in another program",
-         1},
-        {"held by the panel", {a, heldB}, {}, "S2", QString("Unit B"), Way::Panel, "Unit B", 0},
-        {"twins by serial", {a, twinA}, {}, "S3", std::nullopt, Way::Refused, "2 free adapters share", 2},
-        {"none attached", {}, "Unit A", {}, std::nullopt, Way::Refused, "no adapter with the description", 1},
-        {"none free", {heldB}, {}, {}, QString("Sim"), Way::Refused, "Error - Could not find any Nerra", 1},
+        {"one free", {a, heldB}, {}, {}, {}, Way::Direct, "Unit A"},
+        {"two free", {a, b}, {}, {}, {}, Way::Refused, "2 adapters are attached; choose one", 2},
+        {"free and the panel's", {a, heldB}, {}, {}, "Unit B", Way::Refused, "2 adapters", 2},
+        {"only the panel's", {heldB}, {}, {}, "Unit B", Way::Panel, "Unit B"},
+        {"by serial", {a, b}, {}, "S2", {}, Way::Direct, "Unit B"},
+        {"open elsewhere", {a, heldB}, "Unit B", {}, "Unit C", Way::Refused, "Unit B is open in another", 1},
+        {"held by the panel", {a, heldB}, {}, "S2", "Unit B", Way::Panel, "Unit B"},
+        {"twins by serial", {a, twinA}, {}, "S3", {}, Way::Refused, "2 free adapters share", 2},
+        {"none attached", {}, "Unit A", {}, {}, Way::Refused, "no adapter with the description", 1},
+        {"none free", {heldB}, {}, {}, "Sim", Way::Refused, "Error - Could not find any Nerra", 1},
     };
     for (const auto& c : cases) {
         const AdapterChoice choice = chooseAdapter(c.adapters, c.device, c.serial, c.panel);

@@ -50,13 +50,7 @@ protected:
         QString error;
         ASSERT_TRUE(rig.panel->acceptValvectl(valvectl.socketPath(), &error)) << error.toStdString();
     }
-    QString routine(const QByteArray& content) {
-        const QString path = valvectl.runtime.filePath(QStringLiteral("r.txt"));
-        QFile out(path);
-        out.open(QIODevice::WriteOnly);
-        out.write(content);
-        return path;
-    }
+    QString routine(const QByteArray& content) { return valvectl.file(QStringLiteral("r.txt"), content); }
 
     Valvectl valvectl; // its directory holds the socket: it goes after the panel
     PanelRig rig;
@@ -114,26 +108,18 @@ TEST_F(PanelSocketTest, BadClientsGetAnErrorAtMostAndThePanelLosesNothing) {
     const QString path = valvectl.socketPath();
     RawClient silent(path);
     const struct {
-        QByteArray sent;
+        QByteArray sent; // one line
         QString reply;
     } garbled[] = {
-        {"hello there\n", "not a JSON object"},
-        {R"({"v":2,"type":"hello"})"
-         "\n",
-         "unsupported protocol version"},
-        {R"({"v":1,"type":"dance"})"
-         "\n",
-         "unknown message type"},
-        {R"({"v":1,"type":"command","words":"status"})"
-         "\n",
-         "a command needs"},
-        {R"({"v":1,"type":"command","words":["move","0"]})"
-         "\n",
-         "move: \\\"0\\\" is not a position"},
+        {"hello there", "not a JSON object"},
+        {R"({"v":2,"type":"hello"})", "unsupported protocol version"},
+        {R"({"v":1,"type":"dance"})", "unknown message type"},
+        {R"({"v":1,"type":"command","words":"status"})", "a command needs"},
+        {R"({"v":1,"type":"command","words":["move","0"]})", R"(move: \"0\" is not a position)"},
     };
     RawClient garbage(path);
     for (const auto& c : garbled) {
-        garbage.send(c.sent);
+        garbage.send(c.sent + '\n');
     }
     ASSERT_TRUE(garbage.await(std::size(garbled)));
     for (qsizetype i = 0; i < garbage.replies.size(); ++i) {

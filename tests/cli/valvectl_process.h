@@ -2,6 +2,7 @@
 
 #include "coro_test.h"
 
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -40,6 +41,13 @@ public:
     }
     [[nodiscard]] QString socketPath() const {
         return runtime.filePath(QStringLiteral("valve-panel.socket"));
+    }
+    // A file in the runtime directory, for a routine.
+    QString file(const QString& name, const QByteArray& content) const {
+        QFile out(runtime.filePath(name));
+        out.open(QIODevice::WriteOnly);
+        out.write(content);
+        return out.fileName();
     }
 
     QTemporaryDir runtime;

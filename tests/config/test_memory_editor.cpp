@@ -1,4 +1,8 @@
+// The memory editor and the error stack, beyond what the fault matrix makes of
+// their buttons: the cell editor, marks, replies kept as they came, edits made
+// while an operation runs, and operations ended by closing.
 #include "command_bench.h"
+#include "config/error_stack.h"
 #include "config/memory_editor.h"
 #include "protocol/text_field.h"
 
@@ -6,8 +10,8 @@
 #include <gtest/gtest.h>
 #include <memory>
 
-using namespace std::chrono_literals;
 using valve::config::EditOutcome;
+using valve::config::ErrorStack;
 using valve::config::GridCell;
 using valve::config::MemoryEditor;
 using valve::protocol::StoredText;
@@ -21,60 +25,31 @@ namespace {
 constexpr int kColumnOf0x12 = 3;
 constexpr int kColumnOf0x1A = 11;
 
+// The editor on a unit with real line timing: every exchange waits in the event loop.
 class MemoryEditorTest : public ::testing::Test {
 protected:
-    explicit MemoryEditorTest(valve::sim::UnitTiming timing = valve::sim::UnitTiming::instant())
-        : bench(timing) {}
-    void SetUp() override {
-        ASSERT_TRUE(bench.connected);
-        for (int i = 0; i < 16; ++i) {
-            memory()[0x10 + i] = static_cast<std::uint8_t>(0xB0 + i);
-        }
-    }
-
-    std::array<std::uint8_t, 256>& memory() { return bench.unit().state().memory; }
+    void SetUp() override { ASSERT_TRUE(bench.connected); }
     void edit(int column, const QString& text) {
-        editor->openEditor(column);
-        ASSERT_EQ(editor->commitEdit(text), EditOutcome::Stored);
-    }
-    QStringList texts() const {
-        QStringList all;
-        for (int column = 1; column <= 16; ++column) {
-            all << editor->cell(column).text;
-        }
-        return all;
-    }
-    int markedCount() const {
-        int count = 0;
-        for (int column = 1; column <= 16; ++column) {
-            count += editor->cell(column).changed;
-        }
-        return count;
+        editor.openEditor(column);
+        ASSERT_EQ(editor.commitEdit(text), EditOutcome::Stored);
     }
     // Calls `action` once from the event loop once an operation made `column` current.
     void duringCell(int column, std::function<void()> action) {
         auto fired = std::make_shared<bool>(false);
-        QObject::connect(editor.get(), &MemoryEditor::currentChanged, editor.get(),
+        QObject::connect(&editor, &MemoryEditor::currentChanged, &editor,
                          [column, action, fired](GridCell cell) {
                              if (cell.column == column && !std::exchange(*fired, true)) {
                                  QTimer::singleShot(0, action);
                              }
                          });
     }
-    qsizetype writes() const { return bench.driver.callTexts().filter("FT_Write").size(); }
 
-    CommandBench bench;
-    std::unique_ptr<MemoryEditor> editor = std::make_unique<MemoryEditor>();
+    CommandBench bench{valve::sim::UnitTiming{}};
+    MemoryEditor editor;
     StoredText stat;
 };
 
-class MemoryEditorTimedTest : public MemoryEditorTest {
-protected:
-    // Real wire timing: every exchange waits in the event loop.
-    MemoryEditorTimedTest() : MemoryEditorTest(valve::sim::UnitTiming{}) {}
-};
-
-TEST(MemoryEditorGrid, HeadingsAddressesAndByteTexts) {
+TEST(MemoryEditorGrid, HeadingsAndByteTexts) {
     EXPECT_EQ(MemoryEditor::headingText({0, 0}), "Addr");
     EXPECT_EQ(MemoryEditor::headingText({1, 0}), "Data");
     EXPECT_EQ(MemoryEditor::headingText({0, 11}), "1A");
@@ -90,200 +65,152 @@ TEST(MemoryEditorGrid, HeadingsAddressesAndByteTexts) {
 TEST(MemoryEditorGrid, EditorStoresIntoItsOwnCellOrStaysOpen) {
     MemoryEditor editor;
     EXPECT_EQ(editor.commitEdit("A5"), EditOutcome::NotOpen);
-
     editor.openEditor(0); // the "Data" heading: nothing to edit
     EXPECT_FALSE(editor.editorColumn());
     editor.openEditor(4);
-    EXPECT_EQ(editor.current(), (GridCell{1, 4}));
-    EXPECT_EQ(editor.commitEdit("5"), EditOutcome::Rejected);
-    EXPECT_EQ(editor.editorColumn(), 4);
-    EXPECT_FALSE(editor.cell(4).changed);
-
+    EXPECT_EQ(editor.commitEdit("5"), EditOutcome::Rejected); // the editor stays open
+    editor.setCurrent({1, 9}); // as Read and Write do: the editor stays on its cell
     EXPECT_EQ(editor.commitEdit("A5"), EditOutcome::Stored);
+    editor.openEditor(4);
+    editor.cancelEdit(); // Escape
+    EXPECT_EQ(editor.commitEdit("3C"), EditOutcome::NotOpen);
     EXPECT_EQ(editor.cell(4).text, "A5");
     EXPECT_TRUE(editor.cell(4).changed);
-    EXPECT_FALSE(editor.editorColumn());
-
-    editor.openEditor(4); // Escape
-
-    editor.cancelEdit();
-    EXPECT_FALSE(editor.editorColumn());
-    EXPECT_EQ(editor.cell(4).text, "A5");
-    EXPECT_TRUE(editor.cell(4).changed);
-
-    // Moving the current cell does not move the editor.
-    editor.openEditor(2);
-    editor.setCurrent({1, 9});
-    EXPECT_EQ(editor.commitEdit("3C"), EditOutcome::Stored);
-    EXPECT_EQ(editor.cell(2).text, "3C");
     EXPECT_EQ(editor.cell(9).text, "");
 }
 
-TEST_F(MemoryEditorTest, ReadFetchesAllSixteenInOrderAndClearsMarks) {
-    edit(2, "11");
-    edit(16, "22");
-    await(editor->read(*bench.session, stat));
-
-    QList<QByteArray> expected;
-    QStringList values;
-    for (int address = 0x10; address <= 0x1F; ++address) {
-        expected << "G" + QByteArray::number(address, 16).toUpper() + "\r";
-        values << QString::number(0xA0 + address, 16).toUpper();
-    }
-    EXPECT_EQ(bench.sent(), expected);
-    EXPECT_EQ(texts(), values);
-    EXPECT_EQ(markedCount(), 0);
-    EXPECT_EQ(stat.text(), "Read OK!");
-    EXPECT_EQ(editor->current(), (GridCell{1, 16}));
-    EXPECT_TRUE(bench.logLines().isEmpty());
-}
-
-TEST_F(MemoryEditorTest, ReadKeepsRepliesAsTheyCameAndStopsAtTheFirstMissingOne) {
+TEST_F(MemoryEditorTest, ReadClearsTheMarksOfTheCellsItReaches) {
     edit(6, "66");
     edit(7, "77");
-    for (const char* reply : {"a5\r", "?x\r", "C0\r", "C0\r", "C0\r", ""}) { // cell 6 gets no answer
+    for (const char* reply : {"C0\r", "C0\r", "C0\r", "C0\r", "C0\r", ""}) { // cell 6 gets no answer
         bench.unit().scriptReply(reply, 'G');
     }
-    await(editor->read(*bench.session, stat));
-
+    await(editor.read(*bench.session, stat));
     EXPECT_EQ(stat.text(), "Communication error");
-    EXPECT_EQ(bench.sent().size(), 6);
-    EXPECT_EQ(texts().mid(0, 5), (QStringList{"a5", "?x", "C0", "C0", "C0"}));
-    EXPECT_EQ(editor->cell(6).text, "66"); // old text, mark cleared
-    EXPECT_FALSE(editor->cell(6).changed);
-    EXPECT_EQ(editor->cell(7).text, "77"); // not reached
-    EXPECT_TRUE(editor->cell(7).changed);
+    EXPECT_EQ(editor.cell(6).text, "66");
+    EXPECT_FALSE(editor.cell(6).changed);
+    EXPECT_TRUE(editor.cell(7).changed); // not reached
+
+    await(editor.read(*bench.session, stat));
+    EXPECT_EQ(stat.text(), "Read OK!");
+    EXPECT_FALSE(editor.cell(7).changed);
+    EXPECT_EQ(editor.current(), (GridCell{1, 16}));
 }
 
-TEST_F(MemoryEditorTest, WriteSendsOnlyMarkedCellsWithReadBack) {
+TEST_F(MemoryEditorTest, WriteSendsOnlyTheMarkedCellsAndStopsAtAReadBackThatDiffers) {
     edit(kColumnOf0x1A, "3C");
     edit(kColumnOf0x12, "A5");
-    await(editor->write(*bench.session, stat));
+    bench.unit().scriptReply("a5\r", 'G'); // lower case is not the text that was sent
+    await(editor.write(*bench.session, stat));
+    EXPECT_EQ(stat.text(), "Programming error!");
+    EXPECT_EQ(bench.sent().size(), 3);
+    EXPECT_TRUE(editor.cell(kColumnOf0x12).changed && editor.cell(kColumnOf0x1A).changed);
 
+    bench.wire().clear();
+    await(editor.write(*bench.session, stat));
     EXPECT_EQ(bench.sent(), (QList<QByteArray>{"I12\r", "WA5\r", "G12\r", "I1A\r", "W3C\r", "G1A\r"}));
-    EXPECT_EQ(memory()[0x12], 0xA5);
-    EXPECT_EQ(memory()[0x1A], 0x3C);
-    EXPECT_EQ(memory()[0x13], 0xB3);
-    EXPECT_EQ(markedCount(), 0);
     EXPECT_EQ(stat.text(), "Programming OK!");
-    EXPECT_TRUE(bench.logLines().isEmpty());
+    EXPECT_FALSE(editor.cell(kColumnOf0x12).changed || editor.cell(kColumnOf0x1A).changed);
 
     // Nothing marked: nothing sent, success at once.
     bench.wire().clear();
     stat.setText("x");
-    await(editor->write(*bench.session, stat));
+    await(editor.write(*bench.session, stat));
     EXPECT_TRUE(bench.sent().isEmpty());
     EXPECT_EQ(stat.text(), "Programming OK!");
 }
 
-TEST_F(MemoryEditorTest, WriteStopsAtTheFirstFailureAndKeepsTheMarks) {
-    edit(kColumnOf0x12, "A5");
-    edit(kColumnOf0x1A, "3C");
-    const struct {
-        const char* reply; // scripted for the next request of its kind
-        char to;
-        const char* stat;
-        QList<QByteArray> sent;
-    } cases[] = {
-        {"a5\r", 'G', "Programming error!", {"I12\r", "WA5\r", "G12\r"}}, // lower case does not match
-        {"", 'W', "Communication error", {"I12\r", "WA5\r"}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.stat);
-        bench.wire().clear();
-        bench.unit().scriptReply(c.reply, c.to);
-        await(editor->write(*bench.session, stat));
-        EXPECT_EQ(stat.text(), c.stat);
-        EXPECT_EQ(bench.sent(), c.sent);
-        EXPECT_EQ(markedCount(), 2);
-        EXPECT_EQ(memory()[0x1A], 0xB0 + 10) << "the second cell is not reached";
-    }
-}
-
-TEST_F(MemoryEditorTimedTest, OperationsStartedTogetherRunOneAfterTheOther) {
-    edit(kColumnOf0x12, "A5");
-    edit(kColumnOf0x1A, "3C");
-    const auto written = start(editor->write(*bench.session, stat));
-    StoredText otherStat;
-    MemoryEditor other;
-    const auto read = start(other.read(*bench.session, otherStat));
-    ASSERT_TRUE(runUntil([&] { return *written && *read; }));
-
-    const QList<QByteArray> lines = bench.sent();
-    ASSERT_EQ(lines.size(), 6 + 16);
-    EXPECT_EQ(lines.mid(0, 6), (QList<QByteArray>{"I12\r", "WA5\r", "G12\r", "I1A\r", "W3C\r", "G1A\r"}));
-    EXPECT_FALSE(bench.wire().interleaved());
-    EXPECT_EQ(other.cell(kColumnOf0x12).text, "A5"); // the read came after the write
-}
-
-TEST_F(MemoryEditorTimedTest, EnterDuringReadStoresIntoTheEditedCellAndIsNotOverwritten) {
+TEST_F(MemoryEditorTest, EnterDuringReadStoresIntoTheEditedCellAndIsNotOverwritten) {
     // The editor open on another cell, and on the very cell being read when Enter comes.
     for (const int edited : {4, 10}) {
         SCOPED_TRACE(edited);
-        editor->openEditor(edited);
-        duringCell(10, [this] { EXPECT_EQ(editor->commitEdit("77"), EditOutcome::Stored); });
-        await(editor->read(*bench.session, stat));
+        editor.openEditor(edited);
+        duringCell(10, [this] { EXPECT_EQ(editor.commitEdit("77"), EditOutcome::Stored); });
+        await(editor.read(*bench.session, stat));
         EXPECT_EQ(stat.text(), "Read OK!");
-        EXPECT_EQ(editor->cell(edited).text, "77");
-        EXPECT_TRUE(editor->cell(edited).changed);
-        EXPECT_EQ(editor->cell(edited + 1).text, QString::number(0xB0 + edited, 16).toUpper());
-        EXPECT_FALSE(editor->cell(edited + 1).changed);
+        EXPECT_EQ(editor.cell(edited).text, "77");
+        EXPECT_TRUE(editor.cell(edited).changed);
+        EXPECT_EQ(editor.cell(edited + 1).text, "00"); // read as usual
+        EXPECT_FALSE(editor.cell(edited + 1).changed);
     }
 }
 
-TEST_F(MemoryEditorTimedTest, EditDuringWriteOfItsCellIsNotTakenForWritten) {
+TEST_F(MemoryEditorTest, EditDuringWriteOfItsCellIsNotTakenForWritten) {
     edit(kColumnOf0x12, "A5");
     edit(kColumnOf0x1A, "3C");
-    editor->openEditor(kColumnOf0x12);
-    duringCell(kColumnOf0x12, [this] { EXPECT_EQ(editor->commitEdit("5A"), EditOutcome::Stored); });
-    await(editor->write(*bench.session, stat));
+    editor.openEditor(kColumnOf0x12);
+    duringCell(kColumnOf0x12, [this] { EXPECT_EQ(editor.commitEdit("5A"), EditOutcome::Stored); });
+    await(editor.write(*bench.session, stat));
 
     // What was sent is what was verified; the newer edit waits for the next Write.
     EXPECT_EQ(stat.text(), "Programming OK!");
-    EXPECT_EQ(memory()[0x12], 0xA5);
-    EXPECT_EQ(editor->cell(kColumnOf0x12).text, "5A");
-    EXPECT_EQ(markedCount(), 1);
-
-    await(editor->write(*bench.session, stat));
-    EXPECT_EQ(memory()[0x12], 0x5A);
+    EXPECT_EQ(bench.unit().state().memory[0x12], 0xA5);
+    EXPECT_EQ(editor.cell(kColumnOf0x12).text, "5A");
+    EXPECT_TRUE(editor.cell(kColumnOf0x12).changed);
+    EXPECT_FALSE(editor.cell(kColumnOf0x1A).changed);
+    await(editor.write(*bench.session, stat));
+    EXPECT_EQ(bench.unit().state().memory[0x12], 0x5A);
 }
 
-struct Ending {
-    const char* what;
-    bool write;
-    int atColumn; // ended while this cell is talked about
-    void (*end)(std::unique_ptr<MemoryEditor>&, CommandBench&);
-    int writesSent; // the request under way when it ended is the last
+// The window's operations, ended while a request waits for its reply: by
+// closing the window, or by the link shutting down first as the main window
+// closes. The operations clear `stat` as a request goes out; the second time
+// ends them.
+struct Window {
+    struct Stat : StoredText {
+        void setText(const QString& text) override {
+            StoredText::setText(text);
+            if (text.isEmpty() && ++cleared == 2) {
+                QTimer::singleShot(0, end);
+            }
+        }
+        int cleared = 0;
+        std::function<void()> end;
+    };
+    MemoryEditor editor;
+    std::array<StoredText, 5> boxes;
+    ErrorStack stack{{&boxes[0], &boxes[1], &boxes[2], &boxes[3], &boxes[4]}};
+    Stat stat;
 };
 
-void PrintTo(const Ending& ending, std::ostream* os) {
-    *os << ending.what;
+TEST(ClosingTheWindow, EndsItsOperationQuietly) {
+    using Operation = std::function<QCoro::Task<>(Window&, valve::protocol::Session&)>;
+    const struct {
+        const char* what;
+        Operation operation;
+        bool windowClosed; // or the link shut down
+    } cases[] = {
+        {"read, window closed", [](Window& w, auto& s) { return w.editor.read(s, w.stat); }, true},
+        {"write, link shut down", [](Window& w, auto& s) { return w.editor.write(s, w.stat); }, false},
+        {"stack clear, window closed", [](Window& w, auto& s) { return w.stack.clear(s, w.stat); }, true},
+        {"stack read, link shut down", [](Window& w, auto& s) { return w.stack.read(s, w.stat); }, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        CommandBench bench{valve::sim::UnitTiming{}};
+        ASSERT_TRUE(bench.connected);
+        Window window;
+        window.editor.openEditor(kColumnOf0x12);
+        window.editor.commitEdit("A5");
+        const auto writes = [&] { return bench.driver.callTexts().filter("FT_Write").size(); };
+        qsizetype writtenAtEnd = -1;
+        window.stat.end = [&] {
+            writtenAtEnd = writes();
+            if (c.windowClosed) {
+                window.editor.endOperations();
+                window.stack.endOperations();
+            } else {
+                bench.link->shut_down();
+            }
+        };
+        const auto done = start(c.operation(window, *bench.session));
+        ASSERT_TRUE(runUntil([&] { return *done; }));
+        runUntil([] { return false; }, std::chrono::milliseconds{50});
+        EXPECT_GE(writtenAtEnd, 2); // it ended with a request out and its reply owed
+        EXPECT_EQ(writes(), writtenAtEnd);
+        EXPECT_EQ(window.stat.text(), ""); // not "Communication error"
+        EXPECT_FALSE(bench.link->operations().busy());
+    }
 }
-
-class MemoryEditorEnding : public MemoryEditorTimedTest, public ::testing::WithParamInterface<Ending> {};
-
-TEST_P(MemoryEditorEnding, EndsTheOperationQuietly) {
-    SCOPED_TRACE(GetParam().what);
-    edit(kColumnOf0x12, "A5");
-    edit(kColumnOf0x1A, "3C");
-    duringCell(GetParam().atColumn, [this] { GetParam().end(editor, bench); });
-    const auto done =
-        start(GetParam().write ? editor->write(*bench.session, stat) : editor->read(*bench.session, stat));
-    ASSERT_TRUE(runUntil([&] { return *done; }));
-
-    EXPECT_EQ(writes(), GetParam().writesSent);
-    EXPECT_EQ(stat.text(), ""); // not "Communication error"
-    EXPECT_FALSE(bench.link->operations().busy());
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    ClosingOrShutDown, MemoryEditorEnding,
-    ::testing::Values(Ending{"window closed during read", false, 4,
-                             [](std::unique_ptr<MemoryEditor>& e, CommandBench&) { e->endOperations(); }, 4},
-                      Ending{"editor destroyed during write", true, kColumnOf0x12,
-                             [](std::unique_ptr<MemoryEditor>& e, CommandBench&) { e.reset(); }, 1},
-                      Ending{"link shut down during read", false, 3,
-                             [](std::unique_ptr<MemoryEditor>&, CommandBench& b) { b.link->shut_down(); },
-                             3}));
 
 } // namespace

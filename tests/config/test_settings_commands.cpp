@@ -1,179 +1,141 @@
+// The settings commands, beyond what the fault matrix makes of each button:
+// other list codes and entries, refusals, the op-mode question, and every
+// command holding the link for its whole exchange.
 #include "command_bench.h"
+#include "config/error_stack.h"
+#include "config/memory_editor.h"
 #include "config/settings_commands.h"
+#include "protocol/position_commands.h"
 #include "protocol/query_commands.h"
 #include "protocol/text_field.h"
 
 #include <gtest/gtest.h>
 
-using namespace std::chrono_literals;
 using valve::link::BoxAnswer;
 using valve::link::BoxButtons;
 using valve::protocol::Port;
+using valve::protocol::Session;
 using valve::protocol::StoredText;
 using valve::testing::await;
 using valve::testing::CommandBench;
+using valve::testing::start;
 namespace config = valve::config;
 
 namespace {
 
-const QString kTalkFailure = QStringLiteral("USB Error - could not talk to the device");
-
-class FixedSelection : public config::ListSelection {
-public:
-    QString text;
-    [[nodiscard]] QString selectedText() const override { return text; }
-};
-
-StoredText entry(const QString& text) {
-    StoredText field;
-    field.setText(text);
-    return field;
-}
-
-class SettingsCommandsTest : public ::testing::Test {
-protected:
-    void SetUp() override { ASSERT_TRUE(bench.connected); }
-
-    CommandBench bench;
-    valve::protocol::Session& session = *bench.session;
-};
-
-TEST_F(SettingsCommandsTest, ClockIsWrittenAndReadBack) {
-    await(config::set_clock(session, 20));
-    EXPECT_EQ(bench.sent(), (QList<QByteArray>{"I20\r", "W14\r", "G20\r"}));
-    EXPECT_EQ(bench.logLines(), QStringList{"Clock speed changed!"});
-    EXPECT_EQ(bench.unit().state().memory[0x20], 20);
-
-    await(config::set_clock(session, 4));
-    EXPECT_EQ(bench.sent().mid(3), (QList<QByteArray>{"I20\r", "W04\r", "G20\r"}));
-    EXPECT_EQ(bench.logLines().last(), "Clock speed changed!");
-
-    bench.unit().scriptReply("04X", 'G'); // the byte did not take
-    await(config::set_clock(session, 20));
-    EXPECT_EQ(bench.logLines().last(), "Programming error!");
-    EXPECT_EQ(bench.probes(), 0);
-
-    bench.unit().setPowered(false); // stops at the first missing acknowledgement
-    await(config::set_clock(session, 20));
-    EXPECT_EQ(bench.logLines().last(), kTalkFailure);
-    EXPECT_EQ(bench.driver.callTexts().filter("FT_Write").size(), 9 + 1);
-}
-
-TEST_F(SettingsCommandsTest, BaudRateAndCommandModeFromTheLists) {
-    await(config::set_baud_rate(session, 4));
-    await(config::set_cmd_mode(session, 4));
-    EXPECT_EQ(bench.sent(), (QList<QByteArray>{"X04\r", "F04\r"}));
-    EXPECT_EQ(bench.logLines(), (QStringList{"Baud rate changed", "Command mode changed to 4"}));
-    EXPECT_EQ(bench.unit().state().commandMode, 4);
-    // The panel's own link goes on as before.
-    StoredText status;
-    await(valve::protocol::read_status(session, status));
-    EXPECT_EQ(status.text(), "1");
-}
-
-TEST_F(SettingsCommandsTest, NothingPickedMeansNothingSent) {
-    await(config::set_clock(session, std::nullopt));
-    await(config::set_baud_rate(session, std::nullopt));
-    await(config::set_cmd_mode(session, std::nullopt));
-    EXPECT_EQ(bench.boxes.texts,
-              (QStringList{config::kPickClockFirst, config::kPickBaudRateFirst, config::kPickCmdModeFirst}));
-    EXPECT_TRUE(bench.driver.callTexts().filter("FT_Write").isEmpty());
-    EXPECT_TRUE(bench.logLines().isEmpty());
-}
-
-TEST_F(SettingsCommandsTest, CommandModeByNameMapsTheTextNotThePlace) {
-    FixedSelection selected;
-    selected.text = "Dual Pulse";
-    await(config::set_command_mode_by_name(session, selected));
-    selected.text = "BCD";
-    await(config::set_command_mode_by_name(session, selected));
-    EXPECT_EQ(bench.sent(), (QList<QByteArray>{"F05\r", "F03\r"}));
-    EXPECT_EQ(bench.logLines(),
-              (QStringList{"Control method changed to Dual Pulse. Cycle power to complete change.",
-                           "Control method changed to BCD. Cycle power to complete change."}));
-
-    for (const char* text : {"", "bcd", "Pulse "}) {
-        selected.text = text;
-        await(config::set_command_mode_by_name(session, selected));
+// What the operator typed or picked: an entry, a selected name, or the code of a list entry.
+struct Typed : StoredText, config::ListSelection {
+    [[nodiscard]] QString selectedText() const override { return text(); }
+    [[nodiscard]] std::optional<std::uint8_t> code() const {
+        return text().isEmpty() ? std::nullopt : std::optional<std::uint8_t>(text().toInt());
     }
-    EXPECT_EQ(bench.boxes.texts, QStringList(3, "Invalid Command Mode"));
-    EXPECT_EQ(bench.sent().size(), 2);
-    EXPECT_EQ(bench.probes(), 5); // the link is checked before the name is looked at
+};
+using Command = std::function<QCoro::Task<bool>(Session&, const Typed&)>;
+
+const QString kQuestion =
+    QStringLiteral("Warning - Changing the Operational Mode to an invalid number can cause "
+                   "your unit to stop operating. Are you sure you want to change the Op. Mode?");
+const QString kNotChanged = QStringLiteral("Operational Mode will NOT be changed.");
+const QString kNoOpMode = QStringLiteral("Op Mode not changed - Select Valid Configuration");
+
+QString methodChanged(const char* name) {
+    return QStringLiteral("Control method changed to %1. Cycle power to complete change.").arg(name);
 }
 
-TEST_F(SettingsCommandsTest, PortPositionsFromDecimalEntries) {
-    await(config::set_port_position(session, Port::A, entry("12")));
-    await(config::set_port_position(session, Port::B, entry("")));
-    await(config::set_port_position(session, Port::C, entry("3.9 mm")));
-    EXPECT_EQ(bench.sent(), (QList<QByteArray>{"A0C\r", "B00\r", "C03\r"}));
-    EXPECT_EQ(bench.logLines(), (QStringList{"Port A changed", "Port B changed", "Port C changed"}));
-    EXPECT_EQ(bench.probes(), 0);
-}
+struct Case {
+    const char* name;
+    Command command;
+    QString typed;
+    QList<QByteArray> sent;
+    QStringList log;
+    QStringList boxes;
+    int checks; // link checks before the first box, or in all when none is shown
+    std::deque<BoxAnswer> answers = {};
+};
 
-TEST_F(SettingsCommandsTest, EntriesOutsideTheByteAreRefused) {
-    await(config::set_port_position(session, Port::A, entry("256")));
-    await(config::set_port_position(session, Port::B, entry("-3")));
-    bench.boxes.answers = {BoxAnswer::Ok};
-    await(config::set_op_mode(session, entry("1e9")));
-    await(config::set_i2c_address(session, entry("1FF")));
-    EXPECT_EQ(bench.boxes.texts,
-              (QStringList{config::kDecimalRange, config::kDecimalRange, bench.boxes.texts.value(2),
-                           config::kDecimalRange, config::kHexRange}));
-    EXPECT_TRUE(bench.driver.callTexts().filter("FT_Write").isEmpty());
-    EXPECT_TRUE(bench.logLines().isEmpty());
-}
+const Command setClock = [](Session& s, const Typed& t) { return config::set_clock(s, t.code()); };
+const Command setBaud = [](Session& s, const Typed& t) { return config::set_baud_rate(s, t.code()); };
+const Command setCmdMode = [](Session& s, const Typed& t) { return config::set_cmd_mode(s, t.code()); };
+const Command setPort = [](Session& s, const Typed& t) { return config::set_port_position(s, Port::A, t); };
+const Command setByName = [](Session& s, const Typed& t) { return config::set_command_mode_by_name(s, t); };
+const Command setOpMode = [](Session& s, const Typed& t) { return config::set_op_mode(s, t); };
+const Command setI2c = [](Session& s, const Typed& t) { return config::set_i2c_address(s, t); };
 
-TEST_F(SettingsCommandsTest, OpModeAsksAfterCheckingTheLink) {
-    qsizetype probesWhenAsked = -1;
-    bench.boxes.onShow = [&] {
-        if (probesWhenAsked < 0) {
-            probesWhenAsked = bench.probes();
-        }
+TEST(SettingsCommands, SendWhatWasPickedOrTypedAndRefuseTheRest) {
+    const Case cases[] = {
+        {"clock 4 MHz", setClock, "4", {"I20\r", "W04\r", "G20\r"}, {"Clock speed changed!"}, {}, 0},
+        {"baud code 4", setBaud, "4", {"X04\r"}, {"Baud rate changed"}, {}, 0},
+        {"cmd mode code 4", setCmdMode, "4", {"F04\r"}, {"Command mode changed to 4"}, {}, 0},
+        {"no clock picked", setClock, "", {}, {}, {config::kPickClockFirst}, 0},
+        {"no baud picked", setBaud, "", {}, {}, {config::kPickBaudRateFirst}, 0},
+        {"no cmd mode picked", setCmdMode, "", {}, {}, {config::kPickCmdModeFirst}, 0},
+        // By the name picked, not its place in the list.
+        {"Dual Pulse", setByName, "Dual Pulse", {"F05\r"}, {methodChanged("Dual Pulse")}, {}, 1},
+        {"BCD", setByName, "BCD", {"F03\r"}, {methodChanged("BCD")}, {}, 1},
+        {"no name", setByName, "", {}, {}, {"Invalid Command Mode"}, 1},
+        {"bcd", setByName, "bcd", {}, {}, {"Invalid Command Mode"}, 1},
+        {"Pulse and a blank", setByName, "Pulse ", {}, {}, {"Invalid Command Mode"}, 1},
+        {"port A empty", setPort, "", {"A00\r"}, {"Port A changed"}, {}, 0},
+        {"port A 256", setPort, "256", {}, {}, {config::kDecimalRange}, 0},
+        {"op mode cancelled", setOpMode, "7", {}, {}, {kQuestion, kNotChanged}, 1, {BoxAnswer::Cancel}},
+        {"op mode empty", setOpMode, "", {}, {kNoOpMode}, {kQuestion}, 1},
+        {"op mode 1e9", setOpMode, "1e9", {}, {}, {kQuestion, config::kDecimalRange}, 1},
+        {"i2c 1FF", setI2c, "1FF", {}, {}, {config::kHexRange}, 1},
     };
-    bench.boxes.answers = {BoxAnswer::Cancel};
-    await(config::set_op_mode(session, entry("7")));
-    EXPECT_EQ(probesWhenAsked, 1);
-    EXPECT_EQ(bench.boxes.texts,
-              (QStringList{
-                  "Warning - Changing the Operational Mode to an invalid number can cause your unit to stop "
-                  "operating. Are you sure you want to change the Op. Mode?",
-                  "Operational Mode will NOT be changed."}));
-    EXPECT_EQ(bench.boxes.buttons, (std::vector<BoxButtons>{BoxButtons::OkCancel, BoxButtons::Ok}));
-    EXPECT_TRUE(bench.sent().isEmpty());
-    EXPECT_TRUE(bench.logLines().isEmpty());
-
-    bench.boxes.answers = {BoxAnswer::Ok};
-    await(config::set_op_mode(session, entry("")));
-    EXPECT_EQ(bench.logLines(), QStringList{"Op Mode not changed - Select Valid Configuration"});
-    EXPECT_TRUE(bench.sent().isEmpty());
-
-    bench.boxes.answers = {BoxAnswer::Ok};
-    await(config::set_op_mode(session, entry("7")));
-    EXPECT_EQ(bench.sent(), QList<QByteArray>{"O07\r"});
-    EXPECT_EQ(bench.logLines().last(), "Op Mode changed to 7. Cycle power to complete configuration change.");
-    EXPECT_EQ(bench.unit().state().opMode, 7);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CommandBench bench;
+        ASSERT_TRUE(bench.connected);
+        bench.boxes.answers = c.answers;
+        qsizetype checks = -1;
+        bench.boxes.onShow = [&] { checks = checks < 0 ? bench.probes() : checks; };
+        Typed typed;
+        typed.setText(c.typed);
+        await(c.command(*bench.session, typed));
+        EXPECT_EQ(bench.sent(), c.sent);
+        EXPECT_EQ(bench.logLines(), c.log);
+        EXPECT_EQ(bench.boxes.texts, c.boxes);
+        EXPECT_EQ(checks < 0 ? bench.probes() : checks, c.checks);
+        // The panel's own link stays as it is, after a baud rate change too.
+        EXPECT_TRUE(bench.driver.callTexts().filter("FT_SetBaudRate").isEmpty());
+        for (std::size_t i = 0; i < bench.boxes.buttons.size(); ++i) { // only the question can be cancelled
+            EXPECT_EQ(bench.boxes.buttons[i] == BoxButtons::OkCancel, bench.boxes.texts[i] == kQuestion);
+        }
+    }
 }
 
-TEST_F(SettingsCommandsTest, I2cAddressIsLoggedAsTyped) {
-    await(config::set_i2c_address(session, entry("5a")));
-    EXPECT_EQ(bench.sent(), QList<QByteArray>{"N5A\r"});
-    EXPECT_EQ(bench.logLines(), QStringList{"I2C address changed to 5a"});
-    EXPECT_EQ(bench.unit().state().i2cAddress, 0x5A);
-    EXPECT_EQ(bench.probes(), 1);
-}
-
-TEST_F(SettingsCommandsTest, ClockReadBackIsNeverSplitByAnotherCommand) {
-    CommandBench slow(valve::sim::UnitTiming{}, 1000ms);
+// Commands started together go out one after the other, each whole: nothing
+// comes between a clock's or a memory cell's select, write and read-back, or
+// between a move and its status read.
+TEST(SettingsCommands, CommandsStartedTogetherRunOneAfterTheOtherEachWhole) {
+    CommandBench slow(valve::sim::UnitTiming{}, std::chrono::milliseconds{1000});
     ASSERT_TRUE(slow.connected);
+    config::MemoryEditor editor;
+    for (const auto& [column, text] : {std::pair{3, "A5"}, {11, "3C"}}) {
+        editor.openEditor(column);
+        editor.commitEdit(text);
+    }
+    StoredText position;
     StoredText status;
-    const StoredText portEntry = entry("9");
-    auto clock = valve::testing::start(config::set_clock(*slow.session, 4));
-    auto read = valve::testing::start(valve::protocol::read_status(*slow.session, status));
-    auto port = valve::testing::start(config::set_port_position(*slow.session, Port::A, portEntry));
-    ASSERT_TRUE(valve::testing::runUntil([&] { return *clock && *read && *port; }));
-    EXPECT_EQ(slow.sent(), (QList<QByteArray>{"I20\r", "W04\r", "G20\r", "S\r", "A09\r"}));
+    StoredText stat;
+    std::array<StoredText, 5> stack;
+    config::ErrorStack errors{{&stack[0], &stack[1], &stack[2], &stack[3], &stack[4]}};
+    const std::shared_ptr<bool> done[] = {
+        start(config::set_clock(*slow.session, 4)),
+        start(valve::protocol::move_valve(*slow.session, 7, position)),
+        start(editor.write(*slow.session, stat)),
+        start(valve::protocol::read_status(*slow.session, status)),
+        start(errors.read(*slow.session, stat)),
+        start(valve::protocol::home_valve(*slow.session, position)),
+    };
+    ASSERT_TRUE(valve::testing::runUntil(
+        [&] { return std::ranges::all_of(done, [](const auto& d) { return *d; }); }));
+    EXPECT_EQ(slow.sent(), (QList<QByteArray>{"I20\r", "W04\r", "G20\r", "P07\r", "S\r", "I12\r", "WA5\r",
+                                              "G12\r", "I1A\r", "W3C\r", "G1A\r", "S\r", "G07\r", "G08\r",
+                                              "G09\r", "G0A\r", "G0B\r", "M\r", "S\r"}));
     EXPECT_FALSE(slow.wire().interleaved());
-    EXPECT_EQ(slow.logLines(), (QStringList{"Clock speed changed!", "Port A changed"}));
+    EXPECT_EQ(status.text(), "7");
+    EXPECT_EQ(position.text(), "1");
 }
 
 } // namespace

@@ -5,7 +5,9 @@
 #include "sequencer/stored_event_table.h"
 
 #include <QStringList>
+#include <algorithm>
 #include <chrono>
+#include <ranges>
 #include <vector>
 
 namespace valve::testing {
@@ -37,23 +39,14 @@ struct SequencerRig : CommandBench {
 
     // The move commands sent so far, as lines ("P03\r"), and when each reached the unit.
     [[nodiscard]] QList<QByteArray> moves() {
-        QList<QByteArray> result;
-        for (const auto& line : driver.wire(0).hostLines()) {
-            if (line.startsWith('P')) {
-                result.append(line);
-            }
-        }
-        return result;
+        QList<QByteArray> lines = sent();
+        lines.removeIf([](const QByteArray& line) { return !line.startsWith('P'); });
+        return lines;
     }
-    [[nodiscard]] std::vector<sim::SimTime> moveTimes() { return driver.wire(0).hostLineStarts('P'); }
-
+    [[nodiscard]] std::vector<sim::SimTime> moveTimes() { return wire().hostLineStarts('P'); }
     [[nodiscard]] bool allIdle() const {
-        for (int row = 0; row < sequencer::kEventRows; ++row) {
-            if (table.look(row) != sequencer::RowLook::Idle) {
-                return false;
-            }
-        }
-        return true;
+        return std::ranges::all_of(std::views::iota(0, sequencer::kEventRows),
+                                   [this](int row) { return table.look(row) == sequencer::RowLook::Idle; });
     }
 
     sequencer::StoredEventTable table;

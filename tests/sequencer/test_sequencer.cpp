@@ -12,6 +12,8 @@ using valve::testing::SequencerRig;
 
 namespace {
 
+const QLocale kEnglish{QLocale::English, QLocale::UnitedStates};
+const QLocale kGerman{QLocale::German, QLocale::Germany};
 const QString kUnusable = QStringLiteral("Could not run the routine. Please double check that all fields "
                                          "have a valid time in seconds or are blank.");
 
@@ -25,28 +27,56 @@ void expectReady(SequencerRig& rig) {
     EXPECT_TRUE(rig.table.runEnabled());
 }
 
-TEST(SequencerRun, ASingleRowAtTimeZeroMovesAtOnceAndReturnsToIdle) {
-    SequencerRig rig;
-    rig.setRows({{"0", "3"}});
-    const auto pressed = sim::SimClock::now();
-    ASSERT_TRUE(rig.run());
-    EXPECT_EQ(rig.moves(), QList<QByteArray>{"P03\r"});
-    EXPECT_LT(msBetween(pressed, rig.moveTimes().at(0)), 100.0);
-    expectReady(rig);
+TEST(EventTimes, RoundToTheNearestMillisecondWithTiesToEven) {
+    EXPECT_EQ(sequencer::toMilliseconds(0.0004).count(), 0);
+    EXPECT_EQ(sequencer::toMilliseconds(0.0625).count(), 62);
+    EXPECT_EQ(sequencer::toMilliseconds(0.1875).count(), 188);
+    EXPECT_EQ(sequencer::toMilliseconds(sequencer::kMaxEventTime).count(), 604800000);
 }
 
-TEST(SequencerRun, StepsFollowTheirAbsoluteTimesAndEqualTimesFollowAtOnce) {
+TEST(EventTimesAndPositions, ReadWithTheUsersDecimalSeparatorPositionsRoundingTiesToEven) {
+    const struct {
+        const char* text;
+        const QLocale& locale;
+        std::optional<double> time;
+        std::optional<int> position; // must fit one byte
+    } cases[] = {
+        {"3", kEnglish, 3, 3},           {"2.5", kEnglish, 2.5, 2},      {"3.5", kEnglish, 3.5, 4},
+        {"3,5", kGerman, 3.5, 4},        {" 7 ", kEnglish, 7, 7},        {"0", kEnglish, 0, 0},
+        {"255.4", kEnglish, 255.4, 255}, {"255.5", kEnglish, 255.5, {}}, {"-1", kEnglish, -1, {}},
+        {"70000", kEnglish, 70000, {}},  {"2.5s", kEnglish, {}, {}},     {"", kEnglish, {}, {}},
+        {"nan", kEnglish, {}, {}},       {"inf", kEnglish, {}, {}},      {"two", kEnglish, {}, {}},
+    };
+    for (const auto& c : cases) {
+        const QString text = QString::fromLatin1(c.text);
+        EXPECT_EQ(sequencer::eventTime(text, c.locale), c.time) << c.text;
+        const auto position = sequencer::eventPosition(text, c.locale);
+        EXPECT_EQ(position ? std::optional<int>(*position) : std::nullopt, c.position) << c.text;
+    }
+    EXPECT_EQ(sequencer::formatSeconds(3.0, kEnglish), QStringLiteral("3"));
+    EXPECT_EQ(sequencer::formatSeconds(0.3 - 0.1, kEnglish), QStringLiteral("0.2"));
+    EXPECT_EQ(sequencer::formatSeconds(604800.0, kEnglish), QStringLiteral("604800"));
+    EXPECT_EQ(sequencer::formatSeconds(2.5, kGerman), QStringLiteral("2,5"));
+}
+
+TEST(SequencerRun, StepsFollowTheirAbsoluteTimesInTheUsersFormatAndEqualTimesFollowAtOnce) {
+    const QLocale saved;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
     SequencerRig rig;
     rig.log.show_msg(QStringLiteral("line of an earlier command"));
-    rig.setRows({{"0", "2"}, {"0.05", "3"}, {"0.05", "4"}, {"0.1", "5"}});
-    ASSERT_TRUE(rig.run());
+    rig.setRows({{"0", "2"}, {"0,05", "3"}, {"0,05", "4,0"}, {"0,1", "5"}});
+    const auto pressed = sim::SimClock::now();
+    const bool ended = rig.run();
+    QLocale::setDefault(saved);
+    ASSERT_TRUE(ended);
     // The log holds only this run's lines.
-    EXPECT_EQ(rig.log.lines(), QStringList({"Waited 0 seconds", "Position set to 2", "Waited 0.05 seconds",
+    EXPECT_EQ(rig.log.lines(), QStringList({"Waited 0 seconds", "Position set to 2", "Waited 0,05 seconds",
                                             "Position set to 3", "Waited 0 seconds", "Position set to 4",
-                                            "Waited 0.05 seconds", "Position set to 5"}));
+                                            "Waited 0,05 seconds", "Position set to 5"}));
     const auto times = rig.moveTimes();
     ASSERT_EQ(times.size(), 4u);
     // Generous bounds: the machine running the tests may be busy.
+    EXPECT_LT(msBetween(pressed, times[0]), 100.0);
     EXPECT_NEAR(msBetween(times[0], times[1]), 50.0, 15.0);
     EXPECT_NEAR(msBetween(times[1], times[2]), 0.0, 15.0);
     EXPECT_NEAR(msBetween(times[0], times[3]), 100.0, 15.0);
@@ -109,61 +139,60 @@ TEST(SequencerRun, AfterASleepOverdueStepsGoAtOnceInOrderAndLaterOnesKeepTheirTi
     EXPECT_NEAR(msBetween(times[0], times[3]), 200.0, 15.0);
 }
 
-TEST(SequencerRun, TimesFollowTheUsersDecimalSeparator) {
-    const QLocale saved;
-    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-    SequencerRig rig;
-    rig.setRows({{"0", "2"}, {"0,02", "3,0"}});
-    const bool ended = rig.run();
-    QLocale::setDefault(saved);
-    ASSERT_TRUE(ended);
-    EXPECT_EQ(rig.moves(), QList<QByteArray>({"P02\r", "P03\r"}));
-    EXPECT_TRUE(rig.log.lines().contains(QStringLiteral("Waited 0,02 seconds")));
+QStringList stopLine(int row) {
+    return {QStringLiteral("Timed Events stopped due to incorrect timing in the event table (at time %1)")
+                .arg(row)};
 }
 
-struct RefusedTable {
-    std::vector<std::pair<QString, QString>> rows;
-    QString box;
-    QStringList log;
-};
-
-void PrintTo(const RefusedTable& table, std::ostream* os) {
-    *os << table.box.left(40).toStdString();
+TEST(SequencerRun, ATableThatCannotBeRunIsRefusedWithItsReasonAndMovesNothing) {
+    const QString tooLate =
+        QStringLiteral("Could not set delay - maximum delay time is 604800.00 seconds (1 week)");
+    const QString early =
+        QStringLiteral("Could not set delay - Event time %1 can not occur earlier than previous event");
+    // A timing fault of a row comes before its other faults; a negative first time is early; gaps before the
+    // last complete row count, the first row included.
+    const struct {
+        std::vector<std::pair<QString, QString>> rows;
+        QString box;
+        QStringList log = {};
+    } cases[] = {
+        {{{"1", "2"}, {"604800.001", "3"}}, tooLate, stopLine(2)},
+        {{{"10", "2"}, {"5", "999"}}, early.arg(2), stopLine(2)},
+        {{{"-1", "x"}}, early.arg(1), stopLine(1)},
+        {{{"", "2"}, {"5", ""}}, "Please enter a valid time sequence."},
+        {{{"soon", "1"}}, kUnusable},
+        {{{"1", "1"}, {"2", "256"}}, kUnusable},
+        {{{"1", "x"}}, kUnusable},
+        {{{"", ""}, {"1", "1"}}, kUnusable},
+        {{{"0", "2"}, {"", ""}, {"1", "3"}}, kUnusable},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.rows.back().first.toStdString() + "," + c.rows.back().second.toStdString());
+        SequencerRig rig;
+        rig.setRows(c.rows);
+        ASSERT_TRUE(rig.run());
+        EXPECT_EQ(rig.boxes.texts, QStringList{c.box});
+        EXPECT_EQ(rig.log.lines(), c.log);
+        EXPECT_TRUE(rig.moves().isEmpty());
+        expectReady(rig);
+    }
 }
 
-class SequencerRefusal : public ::testing::TestWithParam<RefusedTable> {};
-
-TEST_P(SequencerRefusal, ShowsWhyMovesNothingAndLeavesTheTableIdle) {
-    SequencerRig rig;
-    rig.setRows(GetParam().rows);
-    ASSERT_TRUE(rig.run());
-    EXPECT_EQ(rig.boxes.texts, QStringList{GetParam().box});
-    EXPECT_EQ(rig.log.lines(), GetParam().log);
-    EXPECT_TRUE(rig.moves().isEmpty());
-    expectReady(rig);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Tables, SequencerRefusal,
-    ::testing::Values(
-        RefusedTable{{{"1", "2"}, {"604800.001", "3"}},
-                     "Could not set delay - maximum delay time is 604800.00 seconds (1 week)",
-                     {"Timed Events stopped due to incorrect timing in the event table (at time 2)"}},
-        RefusedTable{{{"10", "2"}, {"5", "3"}},
-                     "Could not set delay - Event time 2 can not occur earlier than previous event",
-                     {"Timed Events stopped due to incorrect timing in the event table (at time 2)"}},
-        RefusedTable{{{"", "2"}, {"5", ""}}, "Please enter a valid time sequence.", {}},
-        RefusedTable{{{"0", "2"}, {"", ""}, {"1", "3"}}, kUnusable, {}},
-        RefusedTable{{{"0", "2"}, {"1", "three"}}, kUnusable, {}},
-        RefusedTable{{{"0", "2"}, {"later", "3"}}, kUnusable, {}}));
-
-TEST(SequencerRun, OneWeekAndATrailingTimeOnlyRowPassAndStopEndsTheLongWaitAtOnce) {
+TEST(SequencerRun, OneWeekAndATrailingTimeOnlyRowPassOtherCommandsGoOnAndStopEndsTheLongWaitAtOnce) {
     SequencerRig rig;
     rig.setRows({{"0", "2"}, {"604800", "3"}, {"1", ""}});
     rig.startRun();
     ASSERT_TRUE(runUntil([&] { return rig.table.look(1) == RowLook::Current; }));
     EXPECT_TRUE(rig.boxes.texts.isEmpty());
     EXPECT_FALSE(rig.table.runEnabled());
+
+    // The run holds the link only for its moves.
+    bool answered = false;
+    [](SequencerRig& r, bool& done) -> QCoro::Task<> {
+        auto turn = co_await r.link->operations().acquire("Read Status");
+        done = co_await r.exchange->run("S\r", protocol::kValueReply);
+    }(rig, answered);
+    EXPECT_TRUE(runUntil([&] { return answered; }, milliseconds{500}));
 
     const auto stopped = steady_clock::now();
     rig.sequencer.btnStop_Click();
@@ -172,15 +201,6 @@ TEST(SequencerRun, OneWeekAndATrailingTimeOnlyRowPassAndStopEndsTheLongWaitAtOnc
     EXPECT_EQ(rig.log.lines().last(), QStringLiteral("User stopped execution"));
     EXPECT_EQ(rig.moves(), QList<QByteArray>{"P02\r"});
     expectReady(rig);
-}
-
-TEST(SequencerRun, StopWithNoRunResetsTheTableAndSaysSo) {
-    SequencerRig rig;
-    rig.table.setRowLook(4, RowLook::Done);
-    rig.table.setRunEnabled(false);
-    rig.sequencer.btnStop_Click();
-    expectReady(rig);
-    EXPECT_EQ(rig.log.lines(), QStringList{"User stopped execution"});
 }
 
 TEST(SequencerRun, AFailedMoveNamesItsZeroBasedStepAndKeepsTheRunningLookUntilStop) {
@@ -197,7 +217,9 @@ TEST(SequencerRun, AFailedMoveNamesItsZeroBasedStepAndKeepsTheRunningLookUntilSt
     EXPECT_EQ(rig.table.currentPosition(), QStringLiteral("3"));
     EXPECT_FALSE(rig.table.runEnabled());
 
+    // Stop works with no run under way too.
     rig.sequencer.btnStop_Click();
+    EXPECT_EQ(rig.log.lines().last(), QStringLiteral("User stopped execution"));
     expectReady(rig);
 }
 
@@ -243,45 +265,23 @@ TEST(SequencerRun, ARowEditedIntoSomethingUnusableEndsTheRunWhenReached) {
     }
 }
 
-TEST(SequencerRun, OtherCommandsGetTheLinkWhileARunWaits) {
-    SequencerRig rig;
-    rig.setRows({{"0", "2"}, {"60", "3"}});
+TEST(SequencerRun, ClosingDuringAMoveEndsTheRunQuietly) {
+    // With a move of 100 ms, the second row is due while the first move is under way.
+    SequencerRig rig({sim::SimDuration{0}, sim::SimDuration{0}, milliseconds{100}});
+    rig.setRows({{"0", "4"}, {"0.01", "5"}});
     rig.startRun();
-    ASSERT_TRUE(runUntil([&] { return rig.table.look(1) == RowLook::Current; }));
-
-    bool answered = false;
-    [](SequencerRig& r, bool& done) -> QCoro::Task<> {
-        auto turn = co_await r.link->operations().acquire("Read Status");
-        done = co_await r.exchange->run("S\r", protocol::kValueReply);
-    }(rig, answered);
-    EXPECT_TRUE(runUntil([&] { return answered; }, milliseconds{500}));
-    EXPECT_FALSE(rig.runEnded);
-    rig.sequencer.btnStop_Click();
-    EXPECT_TRUE(runUntil([&] { return rig.runEnded; }));
-}
-
-TEST(SequencerRun, ClosingDuringAWaitOrAMoveEndsTheRunQuietly) {
-    for (const bool duringMove : {false, true}) {
-        SCOPED_TRACE(duringMove ? "during a move" : "during a wait");
-        // With a move of 100 ms, the second row is due while the first move is under way.
-        SequencerRig rig(
-            {sim::SimDuration{0}, sim::SimDuration{0}, duringMove ? milliseconds{100} : milliseconds{0}});
-        rig.setRows({{"0", "4"}, {duringMove ? "0.01" : "0.1", "5"}});
-        rig.startRun();
-        ASSERT_TRUE(runUntil(
-            [&] { return duringMove ? rig.moves().size() == 1 : rig.table.look(1) == RowLook::Current; }));
-        const auto logged = rig.log.lines();
-        const auto sent = rig.driver.wire(0).hostBytes();
-        // In the order the main window closes: the log, then the link.
-        rig.sequencer.shut_down();
-        rig.log.close();
-        rig.link->shut_down();
-        EXPECT_TRUE(rig.runEnded);
-        runUntil([] { return false; }, milliseconds{300});
-        EXPECT_EQ(rig.driver.wire(0).hostBytes(), sent);
-        EXPECT_EQ(rig.log.lines(), logged);
-        EXPECT_TRUE(rig.boxes.texts.isEmpty());
-    }
+    ASSERT_TRUE(runUntil([&] { return rig.moves().size() == 1; }));
+    const auto logged = rig.log.lines();
+    const auto sent = rig.wire().hostBytes();
+    // In the order the main window closes: the log, then the link.
+    rig.sequencer.shut_down();
+    rig.log.close();
+    rig.link->shut_down();
+    EXPECT_TRUE(rig.runEnded);
+    runUntil([] { return false; }, milliseconds{300});
+    EXPECT_EQ(rig.wire().hostBytes(), sent);
+    EXPECT_EQ(rig.log.lines(), logged);
+    EXPECT_TRUE(rig.boxes.texts.isEmpty());
 }
 
 } // namespace

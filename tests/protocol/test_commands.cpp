@@ -1,0 +1,82 @@
+// The queries and moves, beyond what the fault matrix makes of each button:
+// replies of every form, the named error codes, unknown command modes, and
+// positions that do not fit a byte.
+#include "command_bench.h"
+#include "protocol/query_commands.h"
+#include "protocol/text_field.h"
+
+#include <gtest/gtest.h>
+
+using valve::protocol::Port;
+using valve::protocol::Session;
+using valve::protocol::StoredText;
+using valve::protocol::TextField;
+using valve::testing::await;
+using valve::testing::CommandBench;
+namespace protocol = valve::protocol;
+
+namespace {
+
+using Read = std::function<QCoro::Task<std::optional<int>>(Session&, TextField&)>;
+
+QString lastError(int code, const char* name) {
+    return QStringLiteral("Last error: code %1 - %2").arg(code).arg(name);
+}
+
+TEST(QueryCommands, EachReadShowsItsReplyInItsOwnForm) {
+    const Read portB = [](Session& s, TextField& f) { return protocol::read_port_position(s, Port::B, f); };
+    // Error codes are named by their value, not their digits: 44 (68) has no name and 00 is no error,
+    // and neither changes anything.
+    const struct {
+        Read read;
+        const char* reply;
+        const char* shown; // "kept": the box is left alone
+        QStringList log = {};
+        QStringList boxes = {};
+    } cases[] = {
+        {protocol::read_status, "0C\r", "12"},
+        {protocol::read_status, "ff\r", "255"},
+        {protocol::read_clock, "14\r", " 20 MHz"},
+        {protocol::read_clock, "04\r", " 4 MHz"},
+        {protocol::read_firmware_revision, "41\r", "Rev.A Nerra"},
+        {protocol::read_op_mode, "03\r", "3"},
+        {portB, "0B\r", "11"},
+        {protocol::read_cmd_mode, "05\r", "Dual Pulse"},
+        {protocol::read_control_method, "05\r", "Dual Pulse"},
+        {protocol::read_cmd_mode, "06\r", "Error"},
+        {protocol::read_control_method, "06\r", "", {}, {"Invalid Command Mode"}},
+        {protocol::read_error, "2C\r", "44", {lastError(44, "a Check Sum Error")}},
+        {protocol::read_error, "37\r", "55", {lastError(55, "Data Integrity Error")}},
+        {protocol::read_error, "42\r", "66", {lastError(66, "a Valve Positioning Error")}},
+        {protocol::read_error, "4D\r", "77", {lastError(77, "a Configuration or Command Mode Error")}},
+        {protocol::read_error, "58\r", "88", {lastError(88, "a Non-Volatile Memory Error")}},
+        {protocol::read_error, "63\r", "99", {lastError(99, "a Valve Homing Error")}},
+        {protocol::read_error, "44\r", "kept"},
+        {protocol::read_error, "00\r", "kept"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(QString::fromLatin1(c.reply).trimmed().toStdString() + " shown as \"" + c.shown + '"');
+        CommandBench bench;
+        ASSERT_TRUE(bench.connected);
+        StoredText box;
+        box.setText("kept");
+        bench.unit().scriptReply(c.reply);
+        await(c.read(*bench.session, box));
+        EXPECT_EQ(box.text(), c.shown);
+        EXPECT_EQ(bench.logLines(), c.log);
+        EXPECT_EQ(bench.boxes.texts, c.boxes);
+    }
+}
+
+TEST(PositionControl, PositionsThatDoNotFitAByteAreRefusedUnsent) {
+    CommandBench bench;
+    ASSERT_TRUE(bench.connected);
+    for (const std::int16_t wide : {std::int16_t{256}, std::int16_t{-1}}) {
+        EXPECT_FALSE(await(bench.session->positions.set_position(wide)));
+    }
+    EXPECT_TRUE(bench.sent().isEmpty());
+    EXPECT_EQ(bench.logLines(),
+              QStringList(2, "Error - Could not set position, make sure position is valid."));
+}
+
+} // namespace
