@@ -15,9 +15,7 @@
 namespace valve::testing {
 
 // The whole panel on simulated adapters (instant units unless told), with
-// prompts that answer at once unless others are given. startClean() runs the
-// start-up and then empties the records: the log, the wire, the driver's call
-// log and the message boxes asked for.
+// prompts that answer at once. startClean() starts it and empties the records.
 template <typename Driver = sim::SimulatedDriver> class BasicPanelRig {
 public:
     explicit BasicPanelRig(const QList<QByteArray>& adapters = {"NR Valve"},
@@ -60,12 +58,6 @@ public:
     sim::UnitState& unit() { return driver.unit(0).state(); }
     bool idle() { return !panel->link().operations().busy(); }
     qsizetype writes() const { return driver.callTexts().filter("FT_Write").size(); }
-
-    // Clicks and runs until `lines` requests have gone out and the link is free.
-    bool click(QPushButton* button, qsizetype lines) {
-        button->click();
-        return runUntil([&] { return sent().size() >= lines && idle(); });
-    }
 
     Driver driver;
     ScriptedBoxes boxes;

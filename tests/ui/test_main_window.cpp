@@ -2,285 +2,308 @@
 #include "ui/chooser_window.h"
 #include "ui/events_log_view.h"
 #include "ui/message_box_service.h"
-#include "widget_checks.h"
 
 #include <QAction>
 #include <QComboBox>
 #include <QGroupBox>
-#include <QLabel>
+#include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenuBar>
 #include <QMessageBox>
-#include <QPushButton>
+#include <QScrollBar>
 #include <QTabWidget>
 #include <gtest/gtest.h>
-#include <set>
 
 namespace valve::ui {
 namespace {
 
 using namespace std::chrono_literals;
+using valve::testing::into;
 using valve::testing::PanelRig;
 using valve::testing::runUntil;
 
-// A group box shows its title, every other control its text.
+// The panel started without a unit, its Custom Configuration window open, and a chooser beside it.
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        QObject::connect(&rig.panel->log(), &link::EventLog::lineAppended,
+                         [this] { linesWhileShown += window().isVisible() ? 1 : 0; });
+        ASSERT_TRUE(valve::testing::await(rig.panel->start()));
+        c().Command1->click();
+        roots = {&window(), valve::testing::openForms().value(0), &chooser};
+        ASSERT_NE(roots[1], nullptr);
+    }
+    MainWindow& window() { return rig.window(); }
+    const MainWindowControls& c() { return rig.c(); }
+    QObject* find(const QString& name) {
+        for (QWidget* root : roots) {
+            if (QObject* found = root->objectName() == name ? root : root->findChild<QObject*>(name)) {
+                return found;
+            }
+        }
+        return nullptr;
+    }
+
+    PanelRig rig{{}};
+    ChooserWindow chooser;
+    QList<QWidget*> roots;
+    int linesWhileShown = 0;
+};
+
+// A window shows its title, a group box its title, every other control its text.
 QString captionOf(const QObject* control) {
+    if (const auto* widget = qobject_cast<const QWidget*>(control); widget && widget->isWindow()) {
+        return widget->windowTitle();
+    }
     const QVariant title = control->property("title");
     return title.isValid() ? title.toString() : control->property("text").toString();
 }
 
-class MainWindowTest : public ::testing::Test {
-protected:
-    MainWindow& window() { return rig.window(); }
-    const MainWindowControls& c() { return rig.c(); }
-    // Where a control lies in the client area of the window.
-    QRect inClientArea(const QWidget* widget) {
-        return {widget->mapTo(window().centralWidget(), QPoint(0, 0)), widget->size()};
-    }
-
-    PanelRig rig{{}};
-};
-
-TEST_F(MainWindowTest, FrameMenuTabsAndThePlacesOfRegionsAndArrays) {
-    window().show();
-    EXPECT_EQ(window().windowTitle(), QStringLiteral("Corvane Pyxa Valve Control Software"));
-    EXPECT_EQ(window().centralWidget()->size(), QSize(590, 332));
-    EXPECT_FALSE(window().windowIcon().isNull());
-    // "About" stays first; the "View" menu stands beside it.
-    const QList<QAction*> menus = window().menuBar()->actions();
-    ASSERT_EQ(menus.size(), 2);
-    EXPECT_EQ(menus[0], c().mnuAbout);
-    EXPECT_EQ(c().mnuAbout->menu(), nullptr);
-    EXPECT_EQ(menus[1]->text(), "View");
-    EXPECT_EQ(menus[1]->menu()->actions().value(1)->text(), "Save events log…");
-    ASSERT_EQ(c().tabNR->count(), 3);
-    EXPECT_EQ(c().tabNR->tabText(2), QStringLiteral("Timed Events"));
-    EXPECT_EQ(c().tabNR->currentWidget(), c().configurationPage);
-
-    EXPECT_EQ(inClientArea(c().tabNR), QRect(8, 8, 561, 225));
-    EXPECT_EQ(inClientArea(c().Frame3), QRect(8, 240, 561, 89));
-    EXPECT_EQ(c().LoggerList->size(), QSize(545, 56));
-    // The frame below lies out of sight until the window is made taller; nothing moves it.
-    EXPECT_EQ(inClientArea(c().frmInternal), QRect(8, 368, 577, 313));
-    EXPECT_TRUE(c().frmInternal->visibleRegion().isEmpty());
-    window().resize(window().width(), 720);
-    EXPECT_EQ(inClientArea(c().frmInternal), QRect(8, 368, 577, 313));
-    EXPECT_FALSE(c().Combo_Baud_Rate->visibleRegion().isEmpty());
-
-    // Buttons 1-12 in four rows of three.
-    EXPECT_EQ(c().pos[2]->y(), c().pos[0]->y());
-    EXPECT_GT(c().pos[3]->y(), c().pos[0]->y());
-    EXPECT_EQ(c().pos[11]->x(), c().pos[2]->x());
-    // Timed events: columns of rows 0-6, 7-13 and 14-19 side by side.
-    EXPECT_EQ(c().txtTime[5]->y(), c().txtPos[5]->y());
-    EXPECT_EQ(c().txtTime[7]->y(), c().txtTime[0]->y());
-    EXPECT_GT(c().txtTime[7]->x(), c().txtPos[0]->x());
-    EXPECT_GT(c().txtTime[14]->x(), c().txtPos[7]->x());
-    // Configuration: three frames side by side, the command-mode row below the tab's edge.
-    EXPECT_LT(c().Frame7->geometry().right(), c().Frame9->x());
-    EXPECT_LT(c().Frame9->geometry().right(), c().Frame8->x());
-    for (QWidget* control : std::initializer_list<QWidget*>{c().cmd_cmd_mode, c().Combo_Cmd_Mode}) {
-        EXPECT_NEAR(control->mapTo(c().tabNR, QPoint(0, 0)).y(), 4680 / 15, 12);
-        EXPECT_TRUE(control->visibleRegion().isEmpty()) << control->objectName().toStdString();
-    }
+// A control's place in its parent; a window's: its client area.
+QRect placeOf(const QWidget* widget) {
+    const auto* main = qobject_cast<const QMainWindow*>(widget);
+    return widget->isWindow() ? QRect(QPoint(), (main ? main->centralWidget() : widget)->size())
+                              : widget->geometry();
 }
 
-TEST_F(MainWindowTest, ControlsCarryTheirNamesAndCaptions) {
+TEST_F(MainWindowTest, ControlsCarryTheirNamesCaptionsAndPlacesBesideTheMenusAndTabs) {
     const struct {
-        QObject* control;
         const char* name;
-        const char* caption;
+        const char* caption; // none: not checked
+        QRect place;         // empty: not checked
     } controls[] = {
-        {&window(), "frmUSBMain", nullptr},
-        {c().mnuAbout, "mnuAbout", "About"},
-        {c().Frame3, "Frame3", "Events Log"},
-        {c().Frame4, "Frame4", "Valve Homing"},
-        {c().homing, "homing", "Home the Valve"},
-        {c().Frame7, "Frame7", "NR Status "},
-        {c().Frame9, "Frame9", "Change Settings"},
-        {c().btnReadControl, "btnReadControl", "Read Command Mode"},
-        {c().set_i2c_address, "set_i2c_address", "Set HEX I2C address"},
-        {c().lstControl, "lstControl", nullptr},
-        {c().cmd_fw_rev, "cmd_fw_rev", "Read Firmware  Revision"},
-        {c().btnRun, "btnRun", "Run"},
-        {c().frmInternal, "frmInternal",
-         "Changing the clock or baud rate settings can make the valve inoperable"},
-        {c().Frame2, "Frame2", "Read Custom Position"},
-        {c().Command1, "Command1", "Custom Configuration"},
-        {c().set_baud, "set_baud", "Set baud rate"},
+        {"frmUSBMain", "Corvane Pyxa Valve Control Software", {0, 0, 590, 332}},
+        {"mnuAbout", "About", {}},
+        {"tabNR", nullptr, {8, 8, 561, 225}},
+        {"Frame3", "Events Log", {8, 240, 561, 89}},
+        {"LoggerList", nullptr, {8, 22, 545, 56}},
+        {"frmInternal",
+         "Changing the clock or baud rate settings can make the valve inoperable",
+         {8, 368, 577, 313}},
+        {"Frame4", "Valve Homing", {410, 92, 138, 94}},
+        {"homing", "Home the Valve", {12, 30, 114, 40}},
+        {"pos_0", "1", {12, 24, 52, 30}}, // four rows of three
+        {"pos_2", "3", {136, 24, 52, 30}},
+        {"pos_11", "12", {136, 138, 52, 30}},
+        {"Frame7", "NR Status ", {8, 6, 176, 182}},
+        {"Frame9", "Change Settings", {190, 6, 170, 182}},
+        {"btnReadControl", "Read Command Mode", {}},
+        {"set_i2c_address", "Set HEX I2C address", {}},
+        {"cmd_fw_rev", "Read Firmware  Revision", {}},
+        {"cmd_cmd_mode", nullptr, {8, 287, 100, 24}}, // below the tab's edge
+        {"Combo_Cmd_Mode", nullptr, {356, 288, 130, 22}},
+        {"txtTime_0", nullptr, {34, 28, 72, 20}}, // columns of rows 0-6, 7-13, 14-19
+        {"txtTime_7", nullptr, {217, 28, 72, 20}},
+        {"txtTime_14", nullptr, {400, 28, 72, 20}},
+        {"lblEventNo_19", "20", {374, 133, 22, 20}},
+        {"btnRun", "Run", {400, 156, 72, 24}},
+        {"Frame2", "Read Custom Position", {216, 22, 200, 120}},
+        {"Command1", "Custom Configuration", {422, 30, 149, 36}},
+        {"set_baud", "Set baud rate", {16, 220, 110, 26}},
+        {"Form2", "Custom Configuration", {0, 0, 583, 166}},
+        {"MSFlexGrid1", nullptr, {8, 64, 566, 38}},
+        {"err_stack_4", nullptr, {408, 128, 57, 25}},
+        {"FormChoosePort", "Choose USB Serial Port", {0, 0, 213, 110}},
+        {"CommandOk", "OK", {64, 72, 81, 33}},
     };
-    for (const auto& [control, name, caption] : controls) {
+    for (const auto& [name, caption, place] : controls) {
         SCOPED_TRACE(name);
-        EXPECT_EQ(control->objectName(), QString::fromLatin1(name));
-        if (control != &window()) {
-            EXPECT_EQ(window().findChild<QObject*>(QString::fromLatin1(name)), control);
-        }
+        const QObject* control = find(QString::fromLatin1(name));
+        ASSERT_NE(control, nullptr);
         if (caption != nullptr) {
             EXPECT_EQ(captionOf(control), QString::fromLatin1(caption));
         }
+        if (!place.isEmpty()) {
+            EXPECT_EQ(placeOf(qobject_cast<const QWidget*>(control)), place);
+        }
     }
-    // Control arrays: name_index, captioned from 1.
-    for (const int i : {0, 6, 11}) {
-        EXPECT_EQ(c().pos[i]->objectName(), QStringLiteral("pos_%1").arg(i));
-        EXPECT_EQ(c().pos[i]->text(), QString::number(i + 1));
-    }
-    EXPECT_EQ(c().lblEventNo[19]->objectName(), "lblEventNo_19");
-    EXPECT_EQ(c().lblEventNo[19]->text(), "20");
-    EXPECT_EQ(c().txtTime[13]->objectName(), "txtTime_13");
-    EXPECT_EQ(c().txtPos[0]->objectName(), "txtPos_0");
-    EXPECT_EQ(valve::testing::clippedCaptions(window()), QStringList{});
+    const QList<QAction*> menus = window().menuBar()->actions(); // "About" first, "View" beside it
+    ASSERT_EQ(menus.size(), 2);
+    EXPECT_EQ(menus[0], c().mnuAbout);
+    EXPECT_EQ(menus[1]->text(), "View");
+    EXPECT_EQ(c().tabNR->tabText(2), "Timed Events");
+    EXPECT_EQ(c().tabNR->currentWidget(), c().configurationPage);
+    // The command-mode row lies below the tab's edge, frmInternal below the client area until the
+    // window is made taller; nothing moves it.
+    EXPECT_TRUE(c().cmd_cmd_mode->visibleRegion().isEmpty());
+    EXPECT_TRUE(c().Combo_Cmd_Mode->visibleRegion().isEmpty());
+    EXPECT_TRUE(c().frmInternal->visibleRegion().isEmpty());
+    window().resize(window().width(), 720);
+    EXPECT_EQ(placeOf(c().frmInternal), QRect(8, 368, 577, 313));
+    EXPECT_FALSE(c().Combo_Baud_Rate->visibleRegion().isEmpty());
 }
 
-TEST_F(MainWindowTest, OnlyTheDisplayBoxesAreReadOnlyAndEveryFieldIsDescribed) {
-    const std::set<QString> readOnly{"position",    "txt_status",  "txt_error",
-                                     "txt_control", "txt_op_mode", "txt_fw_rev"};
-    std::set<QString> names;
+// The prompt, then each entry with the code it stands for.
+QString entriesOf(const QComboBox* list) {
+    QStringList entries;
+    for (int i = 0; i < list->count(); ++i) {
+        entries << list->itemText(i) + "=" + list->itemData(i).toString();
+    }
+    return list->placeholderText() + ": " + entries.join(", ") + (list->currentIndex() < 0 ? "" : " picked");
+}
+
+TEST_F(MainWindowTest, OnlyTheDisplayBoxesAreReadOnlyAndNoListHasAPick) {
+    const QSet<QString> readOnly{"position",    "txt_status",  "txt_error",
+                                 "txt_control", "txt_op_mode", "txt_fw_rev"};
+    qsizetype boxes = 0;
     for (const QLineEdit* box : window().findChildren<QLineEdit*>()) {
-        if (box->parentWidget()->inherits("QComboBox")) {
-            continue;
-        }
-        names.insert(box->objectName());
-        EXPECT_EQ(box->isReadOnly(), readOnly.contains(box->objectName())) << box->objectName().toStdString();
-        EXPECT_TRUE(box->text().isEmpty());
-    }
-    // 6 display boxes, 3 other boxes of the tabs, 40 of the table, 7 of the frame below.
-    EXPECT_EQ(names.size(), 6U + 3U + 40U + 7U);
-    EXPECT_EQ(c().position->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignHCenter);
-
-    // Every box and list says what it shows, each in its own words.
-    std::set<QString> descriptions;
-    int described = 0;
-    for (QWidget* widget : window().findChildren<QWidget*>()) {
-        const bool isField = qobject_cast<QLineEdit*>(widget) || qobject_cast<QComboBox*>(widget) ||
-                             qobject_cast<QListWidget*>(widget);
-        if (isField && !widget->parentWidget()->inherits("QComboBox")) {
-            EXPECT_FALSE(widget->accessibleName().isEmpty()) << widget->objectName().toStdString();
-            descriptions.insert(widget->accessibleName());
-            ++described;
+        if (!box->parentWidget()->inherits("QComboBox")) {
+            ++boxes;
+            EXPECT_EQ(box->isReadOnly(), readOnly.contains(box->objectName()))
+                << box->objectName().toStdString();
         }
     }
-    EXPECT_EQ(static_cast<int>(descriptions.size()), described);
-}
-
-TEST_F(MainWindowTest, DropDownListsShowTheirPromptAndCarryTheirCodes) {
-    const struct {
-        QComboBox* list;
-        QString prompt;
-        QStringList texts;
-        QList<int> codes;
-    } lists[] = {
-        {c().Combo_Clock, "Clock Speed", {"4 MHz", "20 MHz"}, {4, 20}},
-        {c().Combo_Baud_Rate, "Baud Rate", {"9600", "19200", "38400", "57600"}, {1, 2, 3, 4}},
-        {c().Combo_Cmd_Mode,
-         "Cmd Mode",
-         {"Level", "Pulse", "BCD", "Inverted BCD", "Dual Pulse"},
-         {1, 2, 3, 4, 5}},
-    };
-    for (const auto& expected : lists) {
-        SCOPED_TRACE(expected.list->objectName().toStdString());
-        EXPECT_EQ(expected.list->currentIndex(), -1);
-        EXPECT_EQ(expected.list->placeholderText(), expected.prompt);
-        ASSERT_EQ(expected.list->count(), expected.texts.size());
-        for (int i = 0; i < expected.list->count(); ++i) {
-            EXPECT_EQ(expected.list->itemText(i), expected.texts[i]);
-            EXPECT_EQ(expected.list->itemData(i).toInt(), expected.codes[i]);
-        }
+    EXPECT_EQ(boxes, 6 + 3 + 40 + 7); // display boxes, other boxes of the tabs, the table, frmInternal
+    EXPECT_EQ(entriesOf(c().Combo_Clock), "Clock Speed: 4 MHz=4, 20 MHz=20");
+    EXPECT_EQ(entriesOf(c().Combo_Baud_Rate), "Baud Rate: 9600=1, 19200=2, 38400=3, 57600=4");
+    EXPECT_EQ(entriesOf(c().Combo_Cmd_Mode),
+              "Cmd Mode: Level=1, Pulse=2, BCD=3, Inverted BCD=4, Dual Pulse=5");
+    QStringList commandModes;
+    for (int i = 0; i < c().lstControl->count(); ++i) {
+        commandModes << c().lstControl->item(i)->text();
     }
+    EXPECT_EQ(commandModes, QStringList({"Level", "BCD", "Inverted BCD", "Pulse", "Dual Pulse"}));
+    EXPECT_EQ(c().lstControl->currentRow(), -1);
 }
 
-TEST_F(MainWindowTest, TabOrderFollowsTheReadingOrderOfEachRegion) {
-    window().show();
-    std::vector<QWidget*> chain;
-    QWidget* widget = c().tabNR;
-    do {
-        chain.push_back(widget);
-        widget = widget->nextInFocusChain();
-    } while (widget != c().tabNR && chain.size() < 2000);
-    const auto place = [&](QWidget* w) { return std::find(chain.begin(), chain.end(), w) - chain.begin(); };
-
-    const std::vector<QWidget*> expectedOrder = {
-        c().pos[0],     c().pos[11],   c().homing,     c().cmd_status, c().lstControl, c().Combo_Cmd_Mode,
-        c().txtTime[0], c().txtPos[0], c().txtTime[1], c().btnRun,     c().LoggerList, c().Combo_Baud_Rate,
-    };
-    for (std::size_t i = 1; i < expectedOrder.size(); ++i) {
-        EXPECT_LT(place(expectedOrder[i - 1]), place(expectedOrder[i]))
-            << expectedOrder[i]->objectName().toStdString();
-        EXPECT_TRUE(expectedOrder[i]->focusPolicy() & Qt::TabFocus)
-            << expectedOrder[i]->objectName().toStdString();
-    }
-}
-
-TEST_F(MainWindowTest, AboutBoxShowsTheVersionAndLogsNothing) {
-    ASSERT_TRUE(valve::testing::await(rig.panel->start()));
-    const auto linesBefore = rig.log();
+TEST_F(MainWindowTest, StartWithoutAUnitLogsBeforeTheWindowAppearsAndAboutLogsNothing) {
+    EXPECT_EQ(rig.log(), QStringList({"Error - Could not find any Nerra Devices through USB",
+                                      "Could not connect to Nerra using USB"}));
+    EXPECT_TRUE(window().isVisible());
+    EXPECT_EQ(linesWhileShown, 0);
     c().mnuAbout->trigger();
     EXPECT_EQ(rig.boxes.texts, QStringList{"Corvane Nerra and Pyxa USB Interface. Version E"});
-    EXPECT_EQ(rig.boxes.buttons, std::vector<link::BoxButtons>{link::BoxButtons::Ok});
     EXPECT_EQ(rig.boxes.captions, QStringList{"Orlix"});
-    EXPECT_EQ(rig.log(), linesBefore);
+    EXPECT_EQ(rig.log().size(), 2);
 }
 
-TEST(MainWindowClosing, ShutsEverythingDown) {
+TEST(MainWindowClosing, ShutsTheLinkTheLogAndTheCustomConfigurationWindowDown) {
     PanelRig rig;
     ASSERT_TRUE(rig.startClean());
-    ASSERT_TRUE(rig.driver.openHere(0));
-    QWidget secondary;
-    secondary.show();
-    rig.window().closeWithMainWindow(&secondary);
-    bool stepRan = false;
-    rig.window().addShutDownStep([&] { stepRan = rig.panel->link().is_shut_down(); });
+    rig.c().Command1->click();
+    QPointer<CustomConfigWindow> form = valve::testing::openForms().value(0);
+    ASSERT_NE(form, nullptr);
+    form->findChild<QPushButton*>("data_read")->click();
+    const qsizetype writes = rig.writes();
+    bool linkWasDown = false;
+    rig.window().addShutDownStep([&] { linkWasDown = rig.panel->link().is_shut_down(); });
 
     EXPECT_TRUE(rig.window().close());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 
-    EXPECT_TRUE(stepRan) << "shut-down steps run once the link is down, so what they wake sends nothing";
-    EXPECT_FALSE(secondary.isVisible());
+    EXPECT_TRUE(form.isNull());
+    EXPECT_TRUE(linkWasDown) << "shut-down steps run once the link is down";
+    runUntil([] { return false; }, 30ms);
+    EXPECT_EQ(rig.writes(), writes);
     EXPECT_EQ(rig.driver.handlesHeld(), 0U);
-    const auto lines = rig.log();
+    const QStringList lines = rig.log();
     rig.panel->log().show_msg(QStringLiteral("late line"));
-    EXPECT_EQ(rig.log(), lines) << "nothing is logged after shut-down";
+    EXPECT_EQ(rig.log(), lines);
 }
 
-TEST(MainWindowClosing, ClosesTheOpenMessageBox) {
-    sim::SimulatedDriver driver;
-    valve::testing::PickingChooser chooser;
-    Panel panel(driver, link::LinkTiming{50ms, 20ms, 1ms}, {nullptr, &chooser});
-    ASSERT_TRUE(valve::testing::await(panel.start()));
-    panel.window().controls().mnuAbout->trigger();
-    auto* service = dynamic_cast<MessageBoxService*>(&panel.messageBoxes());
-    ASSERT_NE(service, nullptr);
-    ASSERT_EQ(service->openBoxes().size(), 1U);
-
-    panel.window().close();
-    EXPECT_TRUE(runUntil([&] { return service->openBoxes().empty(); }));
-    EXPECT_TRUE(service->shuttingDown());
-}
-
-TEST(MainWindowClosing, ClosingWhileTheChooserIsUpEndsTheStartQuietly) {
+TEST(MainWindowClosing, ClosesTheChooserAndTheOpenBoxAndEndsTheStartQuietly) {
     sim::SimulatedDriver driver;
     driver.addAdapter("Unit A", sim::UnitTiming::instant());
     driver.addAdapter("Unit B", sim::UnitTiming::instant());
-    valve::testing::ScriptedBoxes boxes;
-    Panel panel(driver, link::LinkTiming{50ms, 20ms, 1ms}, {&boxes, nullptr});
+    Panel panel(driver, link::LinkTiming{50ms, 20ms, 1ms});
     bool started = false;
-    // A named closure: the running coroutine refers to its captures.
-    auto startUp = [&]() -> QCoro::Task<> {
+    auto startUp = [&]() -> QCoro::Task<> { // named: the running coroutine refers to its captures
         co_await panel.start();
         started = true;
     };
     auto run = startUp();
     auto* chooser = dynamic_cast<ChooserWindow*>(&panel.chooser());
-    ASSERT_NE(chooser, nullptr);
-    ASSERT_TRUE(chooser->isVisible());
-    const auto lines = panel.log().lines();
+    auto* boxes = dynamic_cast<MessageBoxService*>(&panel.messageBoxes());
+    ASSERT_TRUE(chooser && boxes && chooser->isVisible());
+    panel.window().controls().mnuAbout->trigger();
+    ASSERT_EQ(boxes->openBoxes().size(), 1U);
+    const QStringList lines = panel.log().lines();
 
     panel.window().close();
 
     EXPECT_FALSE(chooser->isVisible());
-    ASSERT_TRUE(runUntil([&] { return started; }));
+    ASSERT_TRUE(runUntil([&] { return started && boxes->openBoxes().empty(); }));
+    EXPECT_TRUE(boxes->shuttingDown());
     EXPECT_FALSE(panel.window().isVisible()) << "a closed program does not come back";
     EXPECT_TRUE(driver.callTexts().filter("FT_OpenEx").isEmpty());
     EXPECT_EQ(panel.log().lines(), lines);
+}
+
+TEST(ChooserWindow, WaitsForTheOperatorAndGivesTheSelectionOnOkOrOnClosing) {
+    ChooserWindow chooser;
+    std::optional<QByteArray> chosen;
+    auto first = into(chooser.choose({"Adapter A", "Adapter B", "Adapter C"}), chosen);
+    ASSERT_TRUE(chooser.isVisible());
+    EXPECT_EQ(chooser.windowModality(), Qt::ApplicationModal);
+    chooser.comboPort()->setCurrentIndex(2);
+    chooser.commandOk()->click();
+    ASSERT_TRUE(runUntil([&] { return chosen.has_value(); }));
+    EXPECT_EQ(*chosen, "Adapter C");
+    EXPECT_FALSE(chooser.isVisible());
+
+    chosen.reset();
+    auto second = into(chooser.choose({"Adapter D", "Adapter E"}), chosen);
+    EXPECT_FALSE(chosen.has_value()) << "the caller waits until the window closes";
+    chooser.close(); // nothing touched: the first entry of the new list
+    ASSERT_TRUE(runUntil([&] { return chosen.has_value(); }));
+    EXPECT_EQ(*chosen, "Adapter D");
+}
+
+TEST(MessageBoxService, ABoxIsPlainAndModalAndAnswersByHowItWasClosed) {
+    using link::BoxAnswer;
+    using link::BoxButtons;
+    const struct {
+        BoxButtons buttons;
+        QMessageBox::StandardButton clicked; // none: closed by the window
+        BoxAnswer answer;
+    } cases[] = {{BoxButtons::Ok, QMessageBox::Ok, BoxAnswer::Ok},
+                 {BoxButtons::Ok, QMessageBox::NoButton, BoxAnswer::Cancel},
+                 {BoxButtons::OkCancel, QMessageBox::Ok, BoxAnswer::Ok},
+                 {BoxButtons::OkCancel, QMessageBox::Cancel, BoxAnswer::Cancel}};
+    MessageBoxService service;
+    for (const auto& [buttons, clicked, expected] : cases) {
+        SCOPED_TRACE(clicked);
+        std::optional<BoxAnswer> answer;
+        auto run = into(service.message_box("Invalid Command Mode", buttons, "Data Error"), answer);
+        ASSERT_EQ(service.openBoxes().size(), 1U);
+        QMessageBox* box = service.openBoxes().front();
+        EXPECT_EQ(box->text() + " / " + box->windowTitle(), "Invalid Command Mode / Data Error");
+        EXPECT_EQ(box->icon(), QMessageBox::NoIcon);
+        EXPECT_EQ(box->standardButtons(),
+                  buttons == BoxButtons::Ok ? QMessageBox::Ok : QMessageBox::Ok | QMessageBox::Cancel);
+        EXPECT_EQ(box->windowModality(), Qt::ApplicationModal);
+        EXPECT_FALSE(answer.has_value()) << "the caller waits for the operator";
+        clicked == QMessageBox::NoButton ? void(box->close()) : box->button(clicked)->click();
+        ASSERT_TRUE(runUntil([&] { return answer.has_value(); }));
+        EXPECT_EQ(*answer, expected);
+    }
+    EXPECT_TRUE(service.openBoxes().empty());
+}
+
+TEST(EventsLogView, FollowsTheLogToItsBoundAndSelectsAndShowsEachNewLine) {
+    link::EventLog log;
+    log.show_msg("held before");
+    EventsLogView view;
+    view.follow(log);
+    EXPECT_EQ(view.currentRow(), 0);
+    for (int i = 1; i < 32767 + 5; ++i) {
+        log.show_msg(QStringLiteral("line %1").arg(i));
+    }
+    ASSERT_EQ(view.count(), 32767);
+
+    view.show();
+    view.selectRow(3); // the operator looks at an older line
+    view.verticalScrollBar()->setValue(0);
+    log.show_msg("newest");
+    EXPECT_EQ(view.line(0), "line 6");
+    const auto selected = view.selectionModel()->selectedRows();
+    ASSERT_EQ(selected.size(), 1);
+    EXPECT_EQ(selected.front().row(), view.currentRow());
+    EXPECT_EQ(selected.front().data().toString(), "newest");
+    EXPECT_TRUE(view.viewport()->rect().contains(view.visualRect(selected.front())));
+    log.clear();
+    EXPECT_EQ(view.count(), 0);
 }
 
 } // namespace
