@@ -28,9 +28,7 @@ constexpr auto kProduct = "FT232R USB UART";
 Chip adapter(std::uint8_t port, const std::string& product = kProduct,
              usbchip::ChipType type = usbchip::ChipType::FT232R) {
     Chip chip;
-    chip.type = type;
-    chip.product = product;
-    chip.serial = "FT" + std::to_string(port);
+    std::tie(chip.type, chip.product, chip.serial) = std::tuple(type, product, "FT" + std::to_string(port));
     chip.ports = {1, port};
     chip.peer = std::make_shared<usbchip::UnitOnLine>(sim::UnitTiming{sim::kByteTime19200, 200us, 1ms});
     return chip;
@@ -38,6 +36,12 @@ Chip adapter(std::uint8_t port, const std::string& product = kProduct,
 
 Chip look(ChipId chip) {
     return Bus::get().look(chip);
+}
+
+// What the chip's unit has received and sent, as its wire recorded it.
+sim::WireRecord wireOf(ChipId chip) {
+    const auto lock = Bus::get().lock();
+    return static_cast<usbchip::UnitOnLine&>(*Bus::get().chip(chip).peer).unit.wire();
 }
 
 libftdi::SystemView system(bool asRoot) {
@@ -48,7 +52,7 @@ libftdi::SystemView system(bool asRoot) {
 // (which sees every process) unless the test chooses another.
 class EmulatedAdapters : public AdapterRig {
 public:
-    explicit EmulatedAdapters(std::unique_ptr<link::FtdiDriver> driver = {})
+    explicit EmulatedAdapters(std::unique_ptr<link::FtdiDriver> driver)
         : driver_(driver ? std::move(driver) : std::make_unique<link::LibftdiDriver>(system(true))) {}
     ~EmulatedAdapters() override { Bus::get().unplugAll(); }
     link::FtdiDriver& driver() override { return *driver_; }
@@ -59,10 +63,7 @@ public:
     void unplug(std::size_t adapter) override { Bus::get().unplug(chips_.at(adapter)); }
     void replug(std::size_t adapter) override { Bus::get().replug(chips_.at(adapter)); }
     QList<QByteArray> hostLines(std::size_t adapter) override {
-        const auto lock = Bus::get().lock();
-        return static_cast<usbchip::UnitOnLine&>(*Bus::get().chip(chips_.at(adapter)).peer)
-            .unit.wire()
-            .hostLines();
+        return wireOf(chips_.at(adapter)).hostLines();
     }
 
 private:
@@ -71,8 +72,8 @@ private:
 };
 
 INSTANTIATE_TEST_SUITE_P(LibftdiOnEmulatedChip, LinkOnAdapters,
-                         ::testing::Values(RigMaker{"libftdi1",
-                                                    [] { return std::make_unique<EmulatedAdapters>(); }}),
+                         ::testing::Values(RigMaker{
+                             "libftdi1", [] { return std::make_unique<EmulatedAdapters>(nullptr); }}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // The link on the libftdi1 backend (or another), seen by a user without root
@@ -83,11 +84,6 @@ struct ChipSession : LinkRig {
         link::LinkTiming timing = {300ms, 10ms, 1ms})
         : LinkRig(std::make_unique<EmulatedAdapters>(std::move(driver)), timing) {}
     link::FtdiDriver& driver = rig->driver();
-    std::uint32_t queued() {
-        std::uint32_t count = 0;
-        EXPECT_EQ(driver.getQueueStatus(link.usb_handle(), count), ft::OK);
-        return count;
-    }
 };
 
 class LibftdiOnChip : public ::testing::Test {
@@ -173,26 +169,28 @@ TEST_F(LibftdiOnChip, WhatTheChipKeptWhileIdleIsDiscardedAndPurgeEmptiesChipAndB
     const auto chip = plug(adapter(2));
     ASSERT_TRUE(s.configure());
     const link::FtHandle handle = s.link.usb_handle();
-    std::uint32_t written = 0;
-    const auto writeStatusRequest = [&] { ASSERT_EQ(s.driver.write(handle, "S\r", 2, written), ft::OK); };
-    const auto pause = [](auto time) { runUntil([] { return false; }, time); };
-    pause(300ms); // past the grace: the reader rests
-    writeStatusRequest();
-    pause(20ms);
+    const auto statusRequestAnswered = [&] {
+        const auto sent = wireOf(chip).unitBytes().size() + 3;
+        std::uint32_t written = 0;
+        EXPECT_EQ(s.driver.write(handle, "S\r", 2, written), ft::OK);
+        return runUntil([&] { return wireOf(chip).unitBytes().size() == sent; });
+    };
+    const auto pastTheGrace = [] { runUntil([] { return false; }, 300ms); }; // the reader rests
+    pastTheGrace();
+    ASSERT_TRUE(statusRequestAnswered());
     EXPECT_EQ(s.queued(), 0u) << "kept by the chip";
     // The chip answers the next read a latency period from now: what it kept is
     // discarded only if the backend fetches it before the command line goes out.
     Bus::get().change(chip, [](Chip& c) { c.lastPacketAt = usbchip::Clock::now() + 10ms; });
     EXPECT_EQ(s.ask("R\r"), "43\r");
-    pause(300ms);
+    pastTheGrace();
 
     // Three bytes in the backend's buffer, three more in the chip.
     s.driver.setReceiveWanted(handle, true);
-    writeStatusRequest();
+    ASSERT_TRUE(statusRequestAnswered());
     ASSERT_TRUE(runUntil([&] { return s.queued() == 3; }));
     s.driver.setReceiveWanted(handle, false);
-    writeStatusRequest();
-    pause(20ms);
+    ASSERT_TRUE(statusRequestAnswered());
     EXPECT_EQ(s.driver.purge(handle, link::UsbLink::kPurgeBoth), ft::OK);
     s.driver.setReceiveWanted(handle, true);
     EXPECT_EQ(s.queued(), 0u);
