@@ -1,14 +1,11 @@
-// The simulated driver where the link's tests do not reach it: its rules for
-// opening and settings, and its wake-ups at the wire rate. (Its fault
-// injection, call log and unplugging are used and checked by tests/link.)
-#include "coro_test.h"
+// The simulated driver's rules for opening and settings, where the link's
+// tests do not reach them. (Its fault injection, call log, unplugging and
+// receive notification are used and checked by tests/link.)
 #include "sim/simulated_driver.h"
 
 #include <gtest/gtest.h>
-#include <vector>
 
 using namespace valve::sim;
-using namespace std::chrono_literals;
 namespace ft = valve::link::ft;
 using valve::link::FtHandle;
 
@@ -46,44 +43,12 @@ TEST(SimulatedDriver, OpensTheFirstFreeMatchAndRefusesWhatTheLibraryRefuses) {
     FtHandle again = 0;
     ASSERT_EQ(driver.openEx("NR Valve Unit A", ft::OPEN_BY_DESCRIPTION, again), ft::OK);
     EXPECT_NE(again, first) << "a new open gets a new handle";
-
     // A handle from before an unplug stays dead after the replug.
     driver.unplug(0);
     driver.replug(0);
-    EXPECT_EQ(driver.setFlowControl(again, 0, 0, 0), ft::IO_ERROR);
     EXPECT_EQ(driver.close(again), ft::IO_ERROR);
     EXPECT_EQ(driver.close(again), ft::INVALID_HANDLE);
     EXPECT_EQ(driver.handlesHeld(), 1u);
-}
-
-// With real time and wire rate, the notifier fires from the event loop once
-// the reply bytes are due, and not before.
-TEST(SimulatedDriver, NotifiesPromptlyWhenReplyBytesArrive) {
-    SimulatedDriver driver;
-    driver.addAdapter("NR Valve Unit A", UnitTiming{kByteTime19200, 200us, 5ms});
-    FtHandle handle = 0;
-    ASSERT_EQ(driver.openEx("NR Valve Unit A", ft::OPEN_BY_DESCRIPTION, handle), ft::OK);
-    // The waits below end only if every byte is announced.
-    std::vector<std::uint32_t> queuedAtNotify;
-    ASSERT_TRUE(driver.setReceiveNotifier([&] {
-        std::uint32_t queued = 0;
-        driver.getQueueStatus(handle, queued);
-        queuedAtNotify.push_back(queued);
-    }));
-
-    const SimTime sent = SimClock::now();
-    std::uint32_t written = 0;
-    driver.write(handle, "P03\r", 4, written); // two steps: about 12.8 ms
-    ASSERT_TRUE(valve::testing::runUntil([&] { return !queuedAtNotify.empty(); }, 2000ms));
-    const SimTime woken = SimClock::now();
-    EXPECT_EQ(queuedAtNotify.front(), 1u);
-    const auto ackDue = sent + 5 * kByteTime19200 + 200us + 10ms;
-    EXPECT_GE(woken, ackDue);
-    EXPECT_LT(woken - ackDue, 20ms); // generous: the benchmarks measure the real latency
-
-    driver.write(handle, "S\r", 2, written);
-    EXPECT_TRUE(valve::testing::runUntil([&] { return queuedAtNotify.back() == 4; }, 2000ms));
-    EXPECT_EQ(driver.wire(0).unitBytes(), "\r03\r");
 }
 
 } // namespace
