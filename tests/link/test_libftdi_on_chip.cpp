@@ -34,6 +34,18 @@ Chip adapter(std::uint8_t port, const std::string& product = kProduct,
     return chip;
 }
 
+// Plugs in adapter(port) as `edit` leaves it.
+ChipId plug(
+    std::uint8_t port, const std::function<void(Chip&)>& edit = [](Chip&) {}) {
+    Chip chip = adapter(port);
+    edit(chip);
+    return Bus::get().plug(std::move(chip));
+}
+
+void unbound(Chip& chip) { // no kernel driver on its interfaces
+    chip.kernelDriver = {false, false};
+}
+
 Chip look(ChipId chip) {
     return Bus::get().look(chip);
 }
@@ -88,16 +100,15 @@ struct ChipSession : LinkRig {
 
 class LibftdiOnChip : public ::testing::Test {
 protected:
-    static ChipId plug(Chip chip) { return Bus::get().plug(std::move(chip)); }
     static bool heldBySerialDriver() { return libftdi::heldBySerialDriver(Bus::get().sysRoot(), kProduct); }
 
     ChipSession s;
 };
 
 TEST_F(LibftdiOnChip, IdenticalAdaptersAreListedInTreeOrderAndOpenedOneAfterTheOther) {
-    const auto later = plug(adapter(10)); // plugged in first, on port 10, which comes after port 2
-    const auto earlier = plug(adapter(2));
-    const auto dual = plug(adapter(4, "Dual RS232-HS", usbchip::ChipType::FT2232H));
+    const auto later = plug(10); // plugged in first, on port 10, which comes after port 2
+    const auto earlier = plug(2);
+    const auto dual = Bus::get().plug(adapter(4, "Dual RS232-HS", usbchip::ChipType::FT2232H));
     ASSERT_EQ(s.search.FindDevices(), 3);
     EXPECT_EQ(s.search.device_list(), (QList<QByteArray>{kProduct, "Dual RS232-HS", kProduct}));
     link::DeviceInfoDetail detail;
@@ -122,7 +133,7 @@ TEST_F(LibftdiOnChip, IdenticalAdaptersAreListedInTreeOrderAndOpenedOneAfterTheO
 }
 
 TEST_F(LibftdiOnChip, KernelDriverIsTakenForTheSessionToldAndHandedBack) {
-    const auto chip = plug(adapter(2));
+    const auto chip = plug(2);
     ASSERT_TRUE(heldBySerialDriver());
     ASSERT_TRUE(s.configure());
     EXPECT_FALSE(look(chip).kernelDriver[0]);
@@ -136,15 +147,13 @@ TEST_F(LibftdiOnChip, KernelDriverIsTakenForTheSessionToldAndHandedBack) {
 }
 
 TEST_F(LibftdiOnChip, AdapterInUseElsewhereIsListedAsOpenAndNeverTakenAndAClosedNodeIsExplained) {
-    Chip claimed = adapter(2);
-    claimed.kernelDriver = {false, false};
-    claimed.claimedElsewhere = true;
-    Chip portOpen = adapter(40);
-    portOpen.ttyOpenElsewhere = true;
-    Chip neighbour = adapter(4); // its name is the start of the one whose serial device is open
-    neighbour.kernelDriver = {false, false};
-    const auto chips = {plug(claimed), plug(portOpen)};
-    const auto free = plug(neighbour);
+    const auto chips = {plug(2,
+                             [](Chip& c) {
+                                 unbound(c);
+                                 c.claimedElsewhere = true;
+                             }),
+                        plug(40, [](Chip& c) { c.ttyOpenElsewhere = true; })};
+    const auto free = plug(4, unbound); // its name is the start of the one whose serial device is open
     EXPECT_TRUE(s.configure());
     EXPECT_EQ(s.log.lines(), QStringList{"Found 1 Nerra unit through USB"});
     EXPECT_NE(look(free).claimedBy[0], nullptr);
@@ -155,9 +164,7 @@ TEST_F(LibftdiOnChip, AdapterInUseElsewhereIsListedAsOpenAndNeverTakenAndAClosed
         EXPECT_EQ(look(chip).claimedBy[0], nullptr);
     }
 
-    Chip closed = adapter(5);
-    closed.noPermission = true;
-    plug(closed);
+    plug(5, [](Chip& c) { c.noPermission = true; });
     s.log.clear();
     EXPECT_FALSE(s.configure());
     EXPECT_EQ(s.log.lines(),
@@ -166,7 +173,7 @@ TEST_F(LibftdiOnChip, AdapterInUseElsewhereIsListedAsOpenAndNeverTakenAndAClosed
 }
 
 TEST_F(LibftdiOnChip, WhatTheChipKeptWhileIdleIsDiscardedAndPurgeEmptiesChipAndBackend) {
-    const auto chip = plug(adapter(2));
+    const auto chip = plug(2);
     ASSERT_TRUE(s.configure());
     const link::FtHandle handle = s.link.usb_handle();
     const auto statusRequestAnswered = [&] {
@@ -197,7 +204,7 @@ TEST_F(LibftdiOnChip, WhatTheChipKeptWhileIdleIsDiscardedAndPurgeEmptiesChipAndB
 }
 
 TEST_F(LibftdiOnChip, UnplugDuringAReplyWaitEndsItAndAReplugGivesANewAddress) {
-    const auto chip = plug(adapter(2));
+    const auto chip = plug(2);
     ASSERT_TRUE(s.configure());
     const auto address = look(chip).address;
     Bus::get().change(
@@ -241,9 +248,7 @@ TEST_F(LibftdiOnChip, ChipFaultsEndInTheLinksOwnLinesAndPassingOnesKeepTheAdapte
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Bus::get().unplugAll();
-        Chip free = adapter(2);
-        free.kernelDriver = {false, false};
-        const auto chip = plug(free);
+        const auto chip = plug(2, unbound);
         ChipSession session(std::make_unique<link::LibftdiDriver>(system(true)), {100ms, 10ms, 1ms});
         ASSERT_TRUE(session.configure());
         session.log.clear();
@@ -268,10 +273,7 @@ TEST_F(LibftdiOnChip, CloseDuringAPendingReadIsQuickAndLeavesNoThreadBehind) {
                              std::filesystem::directory_iterator());
     };
     const auto before = threads();
-    Chip silent = adapter(2);
-    silent.faults.silent = true;
-    silent.faults.failingRequest = 9; // the latency timer
-    plug(silent);
+    plug(2, [](Chip& c) { c.faults = {.failingRequest = 9, .silent = true}; }); // 9: the latency timer
     ASSERT_TRUE(s.configure());
     EXPECT_EQ(s.log.lines().last(), libftdi::latencyTimerDiagnostic(kProduct, 2));
     EXPECT_GT(threads(), before);
@@ -297,9 +299,7 @@ TEST(LibftdiFallback, D2xxFallsBackToLibftdiForAnAdapterTheKernelDriverHolds) {
     DoubleControl d2xx(D2XX_DOUBLE_PATH);
     d2xx.addDevice(kProduct);
     d2xx.setStatus("FT_OpenEx", ft::DEVICE_NOT_OPENED);
-    Chip unbound = adapter(2);
-    unbound.kernelDriver = {false, false};
-    const auto chip = Bus::get().plug(unbound);
+    const auto chip = plug(2, unbound);
     ChipSession fallback(std::make_unique<link::FallbackDriver>(
         link::D2xxDriver::load(D2XX_DOUBLE_PATH), std::make_unique<link::LibftdiDriver>(system(true)),
         Bus::get().sysRoot()));
