@@ -39,12 +39,10 @@ struct LinkRig {
         rig->driver().setDiagnosticSink([this](const QString& line) { log.show_msg(line); });
     }
     bool configure() { return await(link.configure_usb_connection()); }
-    // Sends `line` and returns the reply characters that came.
     QByteArray ask(const char* line, int replyLength = 3) {
         await(exchange.run(line, replyLength));
         return QByteArray(exchange.reply_buf().slot.data(), replyLength);
     }
-    // What the driver holds for the link to read.
     std::uint32_t queued() {
         std::uint32_t count = 0;
         EXPECT_EQ(rig->driver().getQueueStatus(link.usb_handle(), count), link::ft::OK);
@@ -70,8 +68,7 @@ protected:
     LinkOnAdapters() : LinkRig(GetParam().make()) {}
 };
 
-// Started without a unit, then the adapter comes and goes: each check that
-// finds the handle dead closes it, searches, and reconnects or pauses.
+// Each check that finds the handle dead closes it, searches, and reconnects or pauses.
 TEST_P(LinkOnAdapters, AnAdapterThatComesAndGoesIsReconnectedByTheNextCheck) {
     EXPECT_FALSE(configure());
     const auto unit = rig->plug("NR Valve");

@@ -45,13 +45,11 @@ struct LinkOnSim : LinkRig {
     explicit LinkOnSim(std::unique_ptr<sim::SimulatedDriver> d = std::make_unique<sim::SimulatedDriver>(),
                        link::LinkTiming timing = {50ms, 80ms, 1ms})
         : LinkRig(std::make_unique<SimulatedAdapters>(std::move(d)), timing) {}
-    std::size_t addUnit(const char* description, bool openElsewhere = false) {
-        const auto index = rig->plug(description);
-        driver.setOpenElsewhere(index, openElsewhere);
-        return index;
+    bool connect() { return rig->plug("NR Valve") == 0 && configure(); }
+    std::pair<int, char> readChar() {
+        const auto result = await(link.read_char());
+        return {result.code, result.ch};
     }
-    bool connect() { return addUnit("NR Valve") == 0 && configure(); }
-    link::ReadResult readChar() { return await(link.read_char()); }
     // The calls from the open on, without the queue polls and reads.
     QStringList callsFromOpen() const {
         const auto calls = driver.callTexts({DriverCall::GetQueueStatus, DriverCall::Read});
@@ -86,7 +84,7 @@ TEST(UsbLinkConfigure, EachFailingCallHasItsLineAndClosesTheAdapter) {
     for (const auto& c : cases) {
         SCOPED_TRACE(configured.value(c.callsMade - 1).toStdString());
         LinkOnSim s;
-        s.addUnit("NR Valve");
+        s.rig->plug("NR Valve");
         s.driver.failCall(c.fails, IO_ERROR);
         if (c.closeFails) {
             s.driver.failCall(DriverCall::Close, IO_ERROR);
@@ -106,10 +104,10 @@ TEST(UsbLinkConfigure, EachFailingCallHasItsLineAndClosesTheAdapter) {
 }
 
 TEST_F(UsbLinkTest, TheChooserOffersTheFreeDevicesInDriverOrderAndDetailFailuresAreSkipped) {
-    addUnit("Unit one");
-    addUnit("Unit two", true);
-    addUnit("Unit three");
-    addUnit("Unit four");
+    for (const char* unit : {"Unit one", "Unit two", "Unit three", "Unit four"}) {
+        rig->plug(unit);
+    }
+    driver.setOpenElsewhere(1, true);
     driver.failCall(DriverCall::GetDeviceInfoDetail, link::ft::OTHER_ERROR, 1, 3); // the fourth
     chooser.pick = 1;
     EXPECT_TRUE(configure());
@@ -133,23 +131,19 @@ TEST_F(UsbLinkTest, ReadCharResultCodesAndALateReplyLeftQueued) {
     link.write_str("S\r");
     QElapsedTimer clock;
     clock.start();
-    EXPECT_EQ(readChar().code, 1);
+    EXPECT_EQ(readChar().first, 1);
     EXPECT_GE(clock.elapsed(), 50);
     ASSERT_TRUE(runUntil([this] { return driver.unit(0).readableCount() == 3; }));
-    auto result = readChar();
-    EXPECT_EQ(std::pair(result.code, result.ch), std::pair(std::uint8_t{0}, '0'));
-
+    EXPECT_EQ(readChar(), std::pair(0, '0')) << "the late reply stays queued";
     driver.readReturnsStatus(IO_ERROR); // status 4 together with a byte counts as success
-    result = readChar();
-    EXPECT_EQ(std::pair(result.code, result.ch), std::pair(std::uint8_t{0}, '1'));
-
+    EXPECT_EQ(readChar(), std::pair(0, '1'));
     driver.failCall(DriverCall::Read, link::ft::OK); // no byte although one is queued
-    EXPECT_EQ(readChar().code, 2);
+    EXPECT_EQ(readChar().first, 2);
     driver.failCall(DriverCall::Read, 3);
-    EXPECT_EQ(readChar().code, 3);
+    EXPECT_EQ(readChar().first, 3);
     driver.failCall(DriverCall::GetQueueStatus, 1);
-    EXPECT_EQ(readChar().code, 4);
-    EXPECT_EQ(readChar().ch, '\r') << "the failed reads took nothing";
+    EXPECT_EQ(readChar().first, 4);
+    EXPECT_EQ(readChar().second, '\r') << "the failed reads took nothing";
 }
 
 TEST(UsbLinkWait, ByteArrivingDuringTheWaitIsTakenUpWithOrWithoutNotification) {
@@ -162,7 +156,7 @@ TEST(UsbLinkWait, ByteArrivingDuringTheWaitIsTakenUpWithOrWithoutNotification) {
         s.link.write_str("S\r");
         QElapsedTimer clock;
         clock.start();
-        EXPECT_EQ(s.readChar().ch, '0');
+        EXPECT_EQ(s.readChar().second, '0');
         EXPECT_LT(clock.elapsed(), 500);
     }
 }
