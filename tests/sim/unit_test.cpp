@@ -158,18 +158,6 @@ TEST_F(SimulatedUnitTest, OverlapsAreRequestsBegunWhileAReplyWasOwedOrUnread) {
     unit.hostWrite("S\r"); // the last byte of the reply to "E" is still on the line
     advance(10ms);
     EXPECT_EQ(overlaps(), (QList<int>{5, 6, 8, 9, 11}));
-
-    // A reply held back past the host's limit comes before the next one.
-    unit.takeReadable(10);
-    unit.delayReplies(3500ms, 1);
-    unit.hostWrite("S\r");
-    advance(3000ms);
-    unit.hostWrite("E\r"); // the host gave up and asks again
-    advance(499ms);
-    EXPECT_EQ(unit.readableCount(), 0u);
-    advance(10ms);
-    EXPECT_EQ(unit.takeReadable(10), "03\r4D\r");
-    EXPECT_EQ(overlaps().size(), 6);
 }
 
 TEST_F(SimulatedUnitTest, PurgesDropQueuedBytesOnly) {
