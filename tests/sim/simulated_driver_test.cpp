@@ -31,6 +31,10 @@ TEST(SimulatedDriver, OpensTheFirstFreeMatchAndRefusesWhatTheLibraryRefuses) {
     EXPECT_EQ(driver.settings(0).baudRate, 0u) << "refused values do not stick";
     EXPECT_EQ(driver.close(first), ft::OK);
     EXPECT_EQ(driver.close(first), ft::INVALID_HANDLE);
+    // A handle from before an unplug stays dead after the replug.
+    driver.unplug(2);
+    driver.replug(2);
+    EXPECT_EQ(driver.setFlowControl(second, 0, 0, 0), ft::IO_ERROR);
     EXPECT_EQ(driver.handlesHeld(), 1u);
 }
 

@@ -91,7 +91,7 @@ protected:
     }
 
     SimTime now{std::chrono::seconds{1000}};
-    SimulatedUnit unit{UnitTiming{kByte, kProcessing, kStep}, [this] { return now; }};
+    SimulatedUnit unit{UnitTiming{kByteTime19200, kProcessing, kStep}, [this] { return now; }};
 };
 
 // "S\r" takes two byte times to reach the unit; the reply follows after the
