@@ -197,5 +197,14 @@ TEST(OperationQueue, OperationsRunOneAtATimeInOrderAndShutDownRefusesTheRest) {
                                   "c end"}));
 }
 
+TEST(EventLog, KeepsTheLatest32767Lines) {
+    link::EventLog log;
+    for (int i = 0; i <= 32767; ++i) {
+        log.show_msg(QString::number(i));
+    }
+    EXPECT_EQ(log.lines().size(), 32767);
+    EXPECT_EQ(log.lines().first(), "1");
+}
+
 } // namespace
 } // namespace valve::testing
