@@ -28,16 +28,33 @@ constexpr auto kProduct = "FT232R USB UART";
 Chip adapter(std::uint8_t port, const std::string& product = kProduct,
              usbchip::ChipType type = usbchip::ChipType::FT232R) {
     Chip chip;
-    chip.type = type;
-    chip.product = product;
-    chip.serial = "FT" + std::to_string(port);
+    std::tie(chip.type, chip.product, chip.serial) = std::tuple(type, product, "FT" + std::to_string(port));
     chip.ports = {1, port};
     chip.peer = std::make_shared<usbchip::UnitOnLine>(sim::UnitTiming{sim::kByteTime19200, 200us, 1ms});
     return chip;
 }
 
+// Plugs in adapter(port) as `edit` leaves it.
+ChipId plug(std::uint8_t port, void (*edit)(Chip&) = nullptr) {
+    Chip chip = adapter(port);
+    if (edit != nullptr) {
+        edit(chip);
+    }
+    return Bus::get().plug(std::move(chip));
+}
+
+void unbound(Chip& chip) { // no kernel driver on its interfaces
+    chip.kernelDriver = {false, false};
+}
+
 Chip look(ChipId chip) {
     return Bus::get().look(chip);
+}
+
+// What the chip's unit has received and sent, as its wire recorded it.
+sim::WireRecord wireOf(ChipId chip) {
+    const auto lock = Bus::get().lock();
+    return static_cast<usbchip::UnitOnLine&>(*Bus::get().chip(chip).peer).unit.wire();
 }
 
 libftdi::SystemView system(bool asRoot) {
@@ -48,7 +65,7 @@ libftdi::SystemView system(bool asRoot) {
 // (which sees every process) unless the test chooses another.
 class EmulatedAdapters : public AdapterRig {
 public:
-    explicit EmulatedAdapters(std::unique_ptr<link::FtdiDriver> driver = {})
+    explicit EmulatedAdapters(std::unique_ptr<link::FtdiDriver> driver)
         : driver_(driver ? std::move(driver) : std::make_unique<link::LibftdiDriver>(system(true))) {}
     ~EmulatedAdapters() override { Bus::get().unplugAll(); }
     link::FtdiDriver& driver() override { return *driver_; }
@@ -59,10 +76,7 @@ public:
     void unplug(std::size_t adapter) override { Bus::get().unplug(chips_.at(adapter)); }
     void replug(std::size_t adapter) override { Bus::get().replug(chips_.at(adapter)); }
     QList<QByteArray> hostLines(std::size_t adapter) override {
-        const auto lock = Bus::get().lock();
-        return static_cast<usbchip::UnitOnLine&>(*Bus::get().chip(chips_.at(adapter)).peer)
-            .unit.wire()
-            .hostLines();
+        return wireOf(chips_.at(adapter)).hostLines();
     }
 
 private:
@@ -71,8 +85,8 @@ private:
 };
 
 INSTANTIATE_TEST_SUITE_P(LibftdiOnEmulatedChip, LinkOnAdapters,
-                         ::testing::Values(RigMaker{"libftdi1",
-                                                    [] { return std::make_unique<EmulatedAdapters>(); }}),
+                         ::testing::Values(RigMaker{
+                             "libftdi1", [] { return std::make_unique<EmulatedAdapters>(nullptr); }}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // The link on the libftdi1 backend (or another), seen by a user without root
@@ -83,25 +97,19 @@ struct ChipSession : LinkRig {
         link::LinkTiming timing = {300ms, 10ms, 1ms})
         : LinkRig(std::make_unique<EmulatedAdapters>(std::move(driver)), timing) {}
     link::FtdiDriver& driver = rig->driver();
-    std::uint32_t queued() {
-        std::uint32_t count = 0;
-        EXPECT_EQ(driver.getQueueStatus(link.usb_handle(), count), ft::OK);
-        return count;
-    }
 };
 
 class LibftdiOnChip : public ::testing::Test {
 protected:
-    static ChipId plug(Chip chip) { return Bus::get().plug(std::move(chip)); }
     static bool heldBySerialDriver() { return libftdi::heldBySerialDriver(Bus::get().sysRoot(), kProduct); }
 
     ChipSession s;
 };
 
 TEST_F(LibftdiOnChip, IdenticalAdaptersAreListedInTreeOrderAndOpenedOneAfterTheOther) {
-    const auto later = plug(adapter(10)); // plugged in first, on port 10, which comes after port 2
-    const auto earlier = plug(adapter(2));
-    const auto dual = plug(adapter(4, "Dual RS232-HS", usbchip::ChipType::FT2232H));
+    const auto later = plug(10); // plugged in first, on port 10, which comes after port 2
+    const auto earlier = plug(2);
+    const auto dual = Bus::get().plug(adapter(4, "Dual RS232-HS", usbchip::ChipType::FT2232H));
     ASSERT_EQ(s.search.FindDevices(), 3);
     EXPECT_EQ(s.search.device_list(), (QList<QByteArray>{kProduct, "Dual RS232-HS", kProduct}));
     link::DeviceInfoDetail detail;
@@ -125,30 +133,14 @@ TEST_F(LibftdiOnChip, IdenticalAdaptersAreListedInTreeOrderAndOpenedOneAfterTheO
     }
 }
 
-TEST_F(LibftdiOnChip, KernelDriverIsTakenForTheSessionToldAndHandedBack) {
-    const auto chip = plug(adapter(2));
-    ASSERT_TRUE(heldBySerialDriver());
-    ASSERT_TRUE(s.configure());
-    EXPECT_FALSE(look(chip).kernelDriver[0]);
-    EXPECT_FALSE(heldBySerialDriver());
-    const auto node = QStringLiteral("/dev/ttyUSB%1").arg(2 * chip); // the bus numbers them so
-    EXPECT_EQ(s.log.lines(), (QStringList{"Found 1 Nerra unit through USB",
-                                          libftdi::takenFromKernelDriverDiagnostic(kProduct, node)}));
-    s.link.shut_down();
-    EXPECT_TRUE(look(chip).kernelDriver[0]);
-    EXPECT_TRUE(heldBySerialDriver());
-}
-
 TEST_F(LibftdiOnChip, AdapterInUseElsewhereIsListedAsOpenAndNeverTakenAndAClosedNodeIsExplained) {
-    Chip claimed = adapter(2);
-    claimed.kernelDriver = {false, false};
-    claimed.claimedElsewhere = true;
-    Chip portOpen = adapter(40);
-    portOpen.ttyOpenElsewhere = true;
-    Chip neighbour = adapter(4); // its name is the start of the one whose serial device is open
-    neighbour.kernelDriver = {false, false};
-    const auto chips = {plug(claimed), plug(portOpen)};
-    const auto free = plug(neighbour);
+    const auto chips = {plug(2,
+                             [](Chip& c) {
+                                 unbound(c);
+                                 c.claimedElsewhere = true;
+                             }),
+                        plug(40, [](Chip& c) { c.ttyOpenElsewhere = true; })};
+    const auto free = plug(4, unbound); // its name is the start of the one whose serial device is open
     EXPECT_TRUE(s.configure());
     EXPECT_EQ(s.log.lines(), QStringList{"Found 1 Nerra unit through USB"});
     EXPECT_NE(look(free).claimedBy[0], nullptr);
@@ -159,9 +151,7 @@ TEST_F(LibftdiOnChip, AdapterInUseElsewhereIsListedAsOpenAndNeverTakenAndAClosed
         EXPECT_EQ(look(chip).claimedBy[0], nullptr);
     }
 
-    Chip closed = adapter(5);
-    closed.noPermission = true;
-    plug(closed);
+    plug(5, [](Chip& c) { c.noPermission = true; });
     s.log.clear();
     EXPECT_FALSE(s.configure());
     EXPECT_EQ(s.log.lines(),
@@ -170,36 +160,38 @@ TEST_F(LibftdiOnChip, AdapterInUseElsewhereIsListedAsOpenAndNeverTakenAndAClosed
 }
 
 TEST_F(LibftdiOnChip, WhatTheChipKeptWhileIdleIsDiscardedAndPurgeEmptiesChipAndBackend) {
-    const auto chip = plug(adapter(2));
+    const auto chip = plug(2);
     ASSERT_TRUE(s.configure());
     const link::FtHandle handle = s.link.usb_handle();
-    std::uint32_t written = 0;
-    const auto writeStatusRequest = [&] { ASSERT_EQ(s.driver.write(handle, "S\r", 2, written), ft::OK); };
-    const auto pause = [](auto time) { runUntil([] { return false; }, time); };
-    pause(300ms); // past the grace: the reader rests
-    writeStatusRequest();
-    pause(20ms);
+    const auto statusRequestAnswered = [&] {
+        const auto sent = wireOf(chip).unitBytes().size() + 3;
+        std::uint32_t written = 0;
+        EXPECT_EQ(s.driver.write(handle, "S\r", 2, written), ft::OK);
+        return runUntil([&] { return wireOf(chip).unitBytes().size() == sent; });
+    };
+    const auto pastTheGrace = [] { runUntil([] { return false; }, 300ms); }; // the reader rests
+    pastTheGrace();
+    ASSERT_TRUE(statusRequestAnswered());
     EXPECT_EQ(s.queued(), 0u) << "kept by the chip";
     // The chip answers the next read a latency period from now: what it kept is
     // discarded only if the backend fetches it before the command line goes out.
     Bus::get().change(chip, [](Chip& c) { c.lastPacketAt = usbchip::Clock::now() + 10ms; });
     EXPECT_EQ(s.ask("R\r"), "43\r");
-    pause(300ms);
+    pastTheGrace();
 
     // Three bytes in the backend's buffer, three more in the chip.
     s.driver.setReceiveWanted(handle, true);
-    writeStatusRequest();
+    ASSERT_TRUE(statusRequestAnswered());
     ASSERT_TRUE(runUntil([&] { return s.queued() == 3; }));
     s.driver.setReceiveWanted(handle, false);
-    writeStatusRequest();
-    pause(20ms);
+    ASSERT_TRUE(statusRequestAnswered());
     EXPECT_EQ(s.driver.purge(handle, link::UsbLink::kPurgeBoth), ft::OK);
     s.driver.setReceiveWanted(handle, true);
     EXPECT_EQ(s.queued(), 0u);
 }
 
 TEST_F(LibftdiOnChip, UnplugDuringAReplyWaitEndsItAndAReplugGivesANewAddress) {
-    const auto chip = plug(adapter(2));
+    const auto chip = plug(2);
     ASSERT_TRUE(s.configure());
     const auto address = look(chip).address;
     Bus::get().change(
@@ -243,9 +235,7 @@ TEST_F(LibftdiOnChip, ChipFaultsEndInTheLinksOwnLinesAndPassingOnesKeepTheAdapte
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Bus::get().unplugAll();
-        Chip free = adapter(2);
-        free.kernelDriver = {false, false};
-        const auto chip = plug(free);
+        const auto chip = plug(2, unbound);
         ChipSession session(std::make_unique<link::LibftdiDriver>(system(true)), {100ms, 10ms, 1ms});
         ASSERT_TRUE(session.configure());
         session.log.clear();
@@ -270,10 +260,7 @@ TEST_F(LibftdiOnChip, CloseDuringAPendingReadIsQuickAndLeavesNoThreadBehind) {
                              std::filesystem::directory_iterator());
     };
     const auto before = threads();
-    Chip silent = adapter(2);
-    silent.faults.silent = true;
-    silent.faults.failingRequest = 9; // the latency timer
-    plug(silent);
+    plug(2, [](Chip& c) { c.faults = {.failingRequest = 9, .silent = true}; }); // 9: the latency timer
     ASSERT_TRUE(s.configure());
     EXPECT_EQ(s.log.lines().last(), libftdi::latencyTimerDiagnostic(kProduct, 2));
     EXPECT_GT(threads(), before);
@@ -294,29 +281,33 @@ TEST_F(LibftdiOnChip, CloseDuringAPendingReadIsQuickAndLeavesNoThreadBehind) {
 }
 
 // With D2XX loaded, an adapter it cannot open because ftdi_sio holds it is
-// opened through libftdi1, and the events log says why and how to change it.
-TEST(LibftdiFallback, D2xxFallsBackToLibftdiForAnAdapterTheKernelDriverHolds) {
+// opened through libftdi1, which takes it from ftdi_sio for the session and
+// hands it back; the events log says why, and, to a user without root rights,
+// that the serial device was taken.
+TEST_F(LibftdiOnChip, D2xxFallsBackToLibftdiForAnAdapterTheKernelDriverHolds) {
     DoubleControl d2xx(D2XX_DOUBLE_PATH);
     d2xx.addDevice(kProduct);
     d2xx.setStatus("FT_OpenEx", ft::DEVICE_NOT_OPENED);
-    Chip unbound = adapter(2);
-    unbound.kernelDriver = {false, false};
-    const auto chip = Bus::get().plug(unbound);
+    const auto chip = plug(2, unbound);
     ChipSession fallback(std::make_unique<link::FallbackDriver>(
-        link::D2xxDriver::load(D2XX_DOUBLE_PATH), std::make_unique<link::LibftdiDriver>(system(true)),
+        link::D2xxDriver::load(D2XX_DOUBLE_PATH), std::make_unique<link::LibftdiDriver>(system(false)),
         Bus::get().sysRoot()));
     EXPECT_FALSE(fallback.configure()) << "not held by ftdi_sio: D2XX's failure stands";
     EXPECT_EQ(fallback.log.lines(),
               (QStringList{"Found 1 Nerra unit through USB", "Could not open USB Device"}));
 
     Bus::get().change(chip, [](Chip& c) { c.kernelDriver = {true, true}; });
+    ASSERT_TRUE(heldBySerialDriver());
     fallback.log.clear();
     ASSERT_TRUE(fallback.configure());
+    EXPECT_FALSE(heldBySerialDriver());
+    const auto node = QStringLiteral("/dev/ttyUSB%1").arg(2 * chip); // the bus numbers them so
     EXPECT_EQ(fallback.log.lines(), (QStringList{"Found 1 Nerra unit through USB",
-                                                 libftdi::serialDriverFallbackDiagnostic(kProduct)}));
+                                                 libftdi::serialDriverFallbackDiagnostic(kProduct),
+                                                 libftdi::takenFromKernelDriverDiagnostic(kProduct, node)}));
     EXPECT_EQ(fallback.ask("S\r"), "01\r");
     fallback.link.shut_down();
-    EXPECT_TRUE(look(chip).kernelDriver[0]);
+    EXPECT_TRUE(heldBySerialDriver());
 }
 
 } // namespace

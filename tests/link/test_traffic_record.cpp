@@ -5,6 +5,7 @@
 #include "protocol/text_field.h"
 
 #include <gtest/gtest.h>
+#include <numeric>
 #include <thread>
 
 namespace valve::link {
@@ -82,10 +83,8 @@ TEST(TrafficRecord, TimesEachReplyFromItsRequestKeepsTheLatestEntriesAndShowsEve
     EXPECT_LT(replyTime("W14\r"), 50ms) << "counted from its own request";
     record.endOperation();
 
-    QByteArray everyByte;
-    for (int value = 0; value < 256; ++value) {
-        everyByte += static_cast<char>(value);
-    }
+    QByteArray everyByte(256, '\0');
+    std::iota(everyByte.begin(), everyByte.end(), '\0');
     const auto first = record.endSeq();
     record.beginOperation(QStringLiteral("first"));
     record.add(TrafficKind::Discarded, everyByte.constData(), everyByte.size());

@@ -45,18 +45,15 @@ struct LinkOnSim : LinkRig {
     explicit LinkOnSim(std::unique_ptr<sim::SimulatedDriver> d = std::make_unique<sim::SimulatedDriver>(),
                        link::LinkTiming timing = {50ms, 80ms, 1ms})
         : LinkRig(std::make_unique<SimulatedAdapters>(std::move(d)), timing) {}
-    std::size_t addUnit(const char* description, bool openElsewhere = false) {
-        const auto index = rig->plug(description);
-        driver.setOpenElsewhere(index, openElsewhere);
-        return index;
+    bool connect() { return rig->plug("NR Valve") == 0 && configure(); }
+    std::pair<int, char> readChar() {
+        const auto result = await(link.read_char());
+        return {result.code, result.ch};
     }
-    bool connect() { return addUnit("NR Valve") == 0 && configure(); }
-    link::ReadResult readChar() { return await(link.read_char()); }
     // The calls from the open on, without the queue polls and reads.
     QStringList callsFromOpen() const {
         const auto calls = driver.callTexts({DriverCall::GetQueueStatus, DriverCall::Read});
-        const auto open = calls.indexOf(QRegularExpression("FT_OpenEx.*"));
-        return open < 0 ? QStringList{} : calls.mid(open);
+        return calls.mid(calls.indexOf(QRegularExpression("FT_OpenEx.*")));
     }
 
     sim::SimulatedDriver& driver = static_cast<SimulatedAdapters&>(*rig).driver();
@@ -64,80 +61,53 @@ struct LinkOnSim : LinkRig {
 
 class UsbLinkTest : public ::testing::Test, public LinkOnSim {};
 
-// One adapter, and each way its configuration can go: the lines, the result,
-// and the driver calls from the open on.
-TEST(UsbLinkConfigure, EachOutcomeHasItsLinesAndCalls) {
+// One adapter, and each driver call of its configuration failing: the lines,
+// the result, and the driver calls from the open on.
+TEST(UsbLinkConfigure, EachFailingCallHasItsLineAndClosesTheAdapter) {
     const QStringList configured{
         "FT_OpenEx(\"NR Valve\", 2)", "FT_SetBaudRate(19200)",   "FT_SetDataCharacteristics(8, 0, 0)",
         "FT_SetFlowControl(0, 0, 0)", "FT_SetTimeouts(3000, 0)", "FT_Purge(3)"};
-    const QString found = "Found 1 Nerra unit through USB";
-    const QStringList close{"FT_Close()"};
     const struct {
-        const char* name;
-        std::function<void(sim::SimulatedDriver&)> fault;
-        bool result;
-        QStringList lines;
-        QStringList calls;
+        DriverCall fails;
+        const char* line; // none: the configuration succeeds
+        qsizetype callsMade;
+        bool closeFails = false;
     } cases[] = {
-        {"no fault", [](auto&) {}, true, {found}, configured},
-        {"adapter open elsewhere",
-         [](auto& d) { d.setOpenElsewhere(0, true); },
-         false,
-         {"Error - Could not find any Nerra Devices through USB"},
-         {}},
-        {"open fails",
-         [](auto& d) { d.failCall(DriverCall::OpenEx, 2); },
-         false,
-         {found, "Could not open USB Device"},
-         configured.mid(0, 1)},
-        {"baud rate fails",
-         [](auto& d) { d.failCall(DriverCall::SetBaudRate, IO_ERROR); },
-         false,
-         {found, "Could not set the Baud Rate through USB"},
-         configured.mid(0, 2) + close},
-        {"line format fails",
-         [](auto& d) { d.failCall(DriverCall::SetDataCharacteristics, IO_ERROR); },
-         false,
-         {found, "Could not configure USB connection"},
-         configured.mid(0, 3) + close},
-        {"flow control fails",
-         [](auto& d) { d.failCall(DriverCall::SetFlowControl, IO_ERROR); },
-         false,
-         {found, "Could not set flow control"},
-         configured.mid(0, 4) + close},
-        {"time-outs fail",
-         [](auto& d) { d.failCall(DriverCall::SetTimeouts, IO_ERROR); },
-         false,
-         {found, "Could not set the time-outs of the USB connection"},
-         configured.mid(0, 5) + close},
-        {"setting and close fail",
-         [](auto& d) {
-             d.failCall(DriverCall::SetBaudRate, IO_ERROR);
-             d.failCall(DriverCall::Close, IO_ERROR);
-         },
-         false,
-         {found, "Could not set the Baud Rate through USB", "USB Close Failed"},
-         configured.mid(0, 2) + close},
-        {"purge fails", [](auto& d) { d.failCall(DriverCall::Purge, IO_ERROR); }, true, {found}, configured},
+        {DriverCall::OpenEx, "Could not open USB Device", 1},
+        {DriverCall::SetBaudRate, "Could not set the Baud Rate through USB", 2},
+        {DriverCall::SetDataCharacteristics, "Could not configure USB connection", 3},
+        {DriverCall::SetFlowControl, "Could not set flow control", 4},
+        {DriverCall::SetTimeouts, "Could not set the time-outs of the USB connection", 5, true},
+        {DriverCall::Purge, nullptr, 6}, // of no consequence
+        {DriverCall::Close, nullptr, 6}, // not called
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(configured.value(c.callsMade - 1).toStdString());
         LinkOnSim s;
-        s.addUnit("NR Valve");
-        c.fault(s.driver);
-        EXPECT_EQ(s.configure(), c.result);
-        EXPECT_EQ(s.log.lines(), c.lines);
-        EXPECT_EQ(s.callsFromOpen(), c.calls);
-        EXPECT_EQ(s.driver.openHere(0), c.result || c.lines.contains("USB Close Failed"));
-        EXPECT_TRUE(s.chooser.offered.empty());
+        s.rig->plug("NR Valve");
+        s.driver.failCall(c.fails, IO_ERROR);
+        if (c.closeFails) {
+            s.driver.failCall(DriverCall::Close, IO_ERROR);
+        }
+        const bool opened = c.line == nullptr;
+        EXPECT_EQ(s.configure(), opened);
+        QStringList lines{"Found 1 Nerra unit through USB"};
+        QStringList calls = configured.mid(0, c.callsMade);
+        if (!opened) {
+            lines << c.line;
+            calls << (c.callsMade > 1 ? QStringList{"FT_Close()"} : QStringList{});
+        }
+        EXPECT_EQ(s.log.lines(), lines + (c.closeFails ? QStringList{"USB Close Failed"} : QStringList{}));
+        EXPECT_EQ(s.callsFromOpen(), calls);
+        EXPECT_EQ(s.driver.openHere(0), opened || c.closeFails);
     }
 }
 
 TEST_F(UsbLinkTest, TheChooserOffersTheFreeDevicesInDriverOrderAndDetailFailuresAreSkipped) {
-    addUnit("Unit one");
-    addUnit("Unit two", true);
-    addUnit("Unit three");
-    addUnit("Unit four");
+    for (const char* unit : {"Unit one", "Unit two", "Unit three", "Unit four"}) {
+        rig->plug(unit);
+    }
+    driver.setOpenElsewhere(1, true);
     driver.failCall(DriverCall::GetDeviceInfoDetail, link::ft::OTHER_ERROR, 1, 3); // the fourth
     chooser.pick = 1;
     EXPECT_TRUE(configure());
@@ -155,37 +125,25 @@ TEST_F(UsbLinkTest, TheChooserOffersTheFreeDevicesInDriverOrderAndDetailFailures
     EXPECT_EQ(link.device_description()[9], ' ');
 }
 
-TEST_F(UsbLinkTest, ReadCharResultCodes) {
+TEST_F(UsbLinkTest, ReadCharResultCodesAndALateReplyLeftQueued) {
     ASSERT_TRUE(connect());
-    link.write_str("S\r"); // "01\r" is queued before the first read
-    auto result = readChar();
-    EXPECT_EQ(std::pair(result.code, result.ch), std::pair(std::uint8_t{0}, '0'));
-
-    driver.readReturnsStatus(IO_ERROR); // status 4 together with a byte counts as success
-    result = readChar();
-    EXPECT_EQ(std::pair(result.code, result.ch), std::pair(std::uint8_t{0}, '1'));
-
-    driver.failCall(DriverCall::Read, link::ft::OK); // no byte although one is queued
-    EXPECT_EQ(readChar().code, 2);
-    driver.failCall(DriverCall::Read, 3);
-    EXPECT_EQ(readChar().code, 3);
-    driver.failCall(DriverCall::GetQueueStatus, 1);
-    EXPECT_EQ(readChar().code, 4);
-    EXPECT_EQ(readChar().ch, '\r') << "the failed reads took nothing";
-}
-
-TEST_F(UsbLinkTest, SilentUnitTimesOutAfterTheLimitAndLateByteStaysQueued) {
-    ASSERT_TRUE(connect());
-    QElapsedTimer clock;
-    clock.start();
-    EXPECT_EQ(readChar().code, 1);
-    EXPECT_GE(clock.elapsed(), 50);
-
     driver.unit(0).delayReplies(70ms, 1);
     link.write_str("S\r");
-    EXPECT_EQ(readChar().code, 1);
-    runUntil([this] { return driver.unit(0).readableCount() > 0; });
-    EXPECT_EQ(readChar().ch, '0');
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_EQ(readChar().first, 1);
+    EXPECT_GE(clock.elapsed(), 50);
+    ASSERT_TRUE(runUntil([this] { return driver.unit(0).readableCount() == 3; }));
+    EXPECT_EQ(readChar(), std::pair(0, '0')) << "the late reply stays queued";
+    driver.readReturnsStatus(IO_ERROR); // status 4 together with a byte counts as success
+    EXPECT_EQ(readChar(), std::pair(0, '1'));
+    driver.failCall(DriverCall::Read, link::ft::OK); // no byte although one is queued
+    EXPECT_EQ(readChar().first, 2);
+    driver.failCall(DriverCall::Read, 3);
+    EXPECT_EQ(readChar().first, 3);
+    driver.failCall(DriverCall::GetQueueStatus, 1);
+    EXPECT_EQ(readChar().first, 4);
+    EXPECT_EQ(readChar().second, '\r') << "the failed reads took nothing";
 }
 
 TEST(UsbLinkWait, ByteArrivingDuringTheWaitIsTakenUpWithOrWithoutNotification) {
@@ -198,18 +156,9 @@ TEST(UsbLinkWait, ByteArrivingDuringTheWaitIsTakenUpWithOrWithoutNotification) {
         s.link.write_str("S\r");
         QElapsedTimer clock;
         clock.start();
-        EXPECT_EQ(s.readChar().ch, '0');
+        EXPECT_EQ(s.readChar().second, '0');
         EXPECT_LT(clock.elapsed(), 500);
     }
-}
-
-TEST_F(UsbLinkTest, LiveProbeDoesNothingMore) {
-    ASSERT_TRUE(connect());
-    driver.unit(0).setPowered(false); // a silent unit behind a live adapter
-    driver.clearCallLog();
-    EXPECT_TRUE(await(link.check_usb_connection()));
-    EXPECT_EQ(driver.callTexts(), QStringList{"FT_SetFlowControl(0, 0, 0)"});
-    EXPECT_EQ(log.lines(), QStringList{"Found 1 Nerra unit through USB"});
 }
 
 TEST_F(UsbLinkTest, ShutDownEndsAWaitingReadAndTheReconnectPauseQuietly) {
@@ -246,6 +195,15 @@ TEST(OperationQueue, OperationsRunOneAtATimeInOrderAndShutDownRefusesTheRest) {
     runUntil([&] { return trace.contains("c end"); }, 500ms);
     EXPECT_EQ(trace, (QStringList{"a start", "a end", "b start", "b end", "c start", "d refused", "e refused",
                                   "c end"}));
+}
+
+TEST(EventLog, KeepsTheLatest32767Lines) {
+    link::EventLog log;
+    for (int i = 0; i <= 32767; ++i) {
+        log.show_msg(QString::number(i));
+    }
+    EXPECT_EQ(log.lines().size(), 32767);
+    EXPECT_EQ(log.lines().first(), "1");
 }
 
 } // namespace

@@ -53,11 +53,9 @@ TEST(UnitCommands, QueriesAnswerWithTwoHexDigitsAndSettersTakeEffect) {
 
 TEST(UnitCommands, MovesCountStepsTheShortWayRound) {
     UnitState state;
-    const CommandOutcome move = executeCommand(parseCommandLine("P07"), state);
-    EXPECT_EQ(move.reply, "\r");
-    EXPECT_EQ(move.moveSteps, 6);
-    EXPECT_EQ(executeCommand(parseCommandLine("P0C"), state).moveSteps, 5);
-    EXPECT_EQ(executeCommand(parseCommandLine("M"), state).moveSteps, 1); // homing: 12 -> 1
+    for (const auto& [line, steps] : {std::pair{"P07", 6}, {"P0C", 5}, {"M", 1}}) { // homing: 12 -> 1
+        EXPECT_EQ(executeCommand(parseCommandLine(line), state).moveSteps, steps) << line;
+    }
     EXPECT_EQ(state.position, 1);
 }
 
@@ -82,13 +80,6 @@ constexpr SimDuration kStep = 10ms;
 
 class SimulatedUnitTest : public ::testing::Test {
 protected:
-    static UnitTiming timing() {
-        UnitTiming t; // at the wire rate of 19200 baud
-        t.processingTime = kProcessing;
-        t.moveTimePerStep = kStep;
-        return t;
-    }
-    // Moves the clock to `start + offset`.
     void at(SimTime start, SimDuration offset) { now = start + offset; }
     void advance(SimDuration by) { now += by; }
     QList<int> overlaps() {
@@ -100,7 +91,7 @@ protected:
     }
 
     SimTime now{std::chrono::seconds{1000}};
-    SimulatedUnit unit{timing(), [this] { return now; }};
+    SimulatedUnit unit{UnitTiming{kByteTime19200, kProcessing, kStep}, [this] { return now; }};
 };
 
 // "S\r" takes two byte times to reach the unit; the reply follows after the
@@ -117,12 +108,7 @@ TEST_F(SimulatedUnitTest, ReplyBytesBecomeReadableAtTheWireRate) {
     EXPECT_EQ(unit.readableCount(), 2u);
     at(replyBegins, 3 * kByte);
     EXPECT_EQ(unit.takeReadable(10), "01\r");
-
-    const auto& bytes = unit.wire().bytes();
-    ASSERT_EQ(bytes.size(), 5u);
-    EXPECT_EQ(bytes[1].at, start + 2 * kByte);
-    EXPECT_EQ(bytes[4].at, replyBegins + 3 * kByte);
-    EXPECT_EQ(bytes[4].direction, WireRecord::Direction::UnitToHost);
+    EXPECT_EQ(unit.wire().bytes().at(1).at, start + 2 * kByte);
 }
 
 // The acknowledgement of a move comes when the valve has arrived, and a status
@@ -145,12 +131,18 @@ TEST_F(SimulatedUnitTest, MoveAcknowledgesWhenDoneAndStatusWaits) {
 // An overlap is a request begun while the reply to an earlier one was owed:
 // not yet sent, still on the line, or out but not yet read by the host.
 TEST_F(SimulatedUnitTest, OverlapsAreRequestsBegunWhileAReplyWasOwedOrUnread) {
+    for (const char* line : {"S\r", "Z\rE\r", "P03\r"}) { // "Z" is unknown: it owes nothing
+        unit.hostWrite(line);
+        advance(100ms);
+        unit.takeReadable(10);
+    }
+    EXPECT_FALSE(unit.wire().interleaved()) << "every reply was read first";
     unit.hostWrite("I12\rWA5\r"); // back to back
     unit.hostWrite("G12\r");
     advance(100ms);
     EXPECT_EQ(unit.takeReadable(10), "\r\rA5\r");
-    EXPECT_EQ(unit.wire().hostLines(), (QList<QByteArray>{"I12\r", "WA5\r", "G12\r"}));
-    EXPECT_EQ(overlaps(), (QList<int>{1, 2}));
+    EXPECT_EQ(unit.wire().hostLines().mid(4), (QList<QByteArray>{"I12\r", "WA5\r", "G12\r"}));
+    EXPECT_EQ(overlaps(), (QList<int>{5, 6}));
 
     SimTime start = now;
     unit.hostWrite("S\r");
@@ -165,28 +157,7 @@ TEST_F(SimulatedUnitTest, OverlapsAreRequestsBegunWhileAReplyWasOwedOrUnread) {
     at(start, 2 * kByte + kProcessing + 3 * kByte - kByte / 2);
     unit.hostWrite("S\r"); // the last byte of the reply to "E" is still on the line
     advance(10ms);
-    EXPECT_EQ(overlaps(), (QList<int>{1, 2, 4, 5, 7}));
-
-    // A reply held back past the host's limit comes before the next one.
-    unit.takeReadable(10);
-    unit.delayReplies(3500ms, 1);
-    unit.hostWrite("S\r");
-    advance(3000ms);
-    unit.hostWrite("E\r"); // the host gave up and asks again
-    advance(499ms);
-    EXPECT_EQ(unit.readableCount(), 0u);
-    advance(10ms);
-    EXPECT_EQ(unit.takeReadable(10), "01\r00\r");
-    EXPECT_EQ(overlaps().size(), 6);
-}
-
-TEST_F(SimulatedUnitTest, NoOverlapWhenEveryReplyWasReadFirstOrNoneWasOwed) {
-    for (const char* line : {"S\r", "Z\rE\r", "P03\r", "S\r"}) { // "Z" is unknown: it owes nothing
-        unit.hostWrite(line);
-        advance(100ms);
-        unit.takeReadable(10);
-    }
-    EXPECT_FALSE(unit.wire().interleaved());
+    EXPECT_EQ(overlaps(), (QList<int>{5, 6, 8, 9, 11}));
 }
 
 TEST_F(SimulatedUnitTest, PurgesDropQueuedBytesOnly) {
@@ -205,43 +176,19 @@ TEST_F(SimulatedUnitTest, PurgesDropQueuedBytesOnly) {
     EXPECT_EQ(unit.wire().hostLines().size(), 1);
 }
 
-// Each injected fault changes what the host reads, and only as often as asked.
-TEST_F(SimulatedUnitTest, InjectedFaultsAndBadLines) {
-    const struct {
-        const char* name;
-        std::function<void(SimulatedUnit&)> inject;
-        QByteArray written;
-        QByteArray read;
-    } cases[] = {
-        {"cut once", [](auto& u) { u.truncateReplies(2, 1); }, "S\rS\r", "0101\r"},
-        {"scripted for a code, then silence",
-         [](auto& u) {
-             u.scriptReply("03\r", 'S');
-             u.scriptReply("");
-         },
-         "E\rS\rS\r", "03\r01\r"},
-        {"scripted, the command still done", [](auto& u) { u.scriptReply("X", 'P'); }, "P04\rS\r", "X04\r"},
-        {"off mid-move, then on",
-         [this](auto& u) {
-             u.hostWrite("P0C\r");
-             advance(kStep);
-             u.setPowered(false);
-             u.hostWrite("S\r");
-             advance(1s);
-             u.setPowered(true);
-         },
-         "S\r", "0C\r"},
-        {"overlong and garbage lines", [](auto&) {},
-         QByteArray(200, 'S') + "\rS\r" + QByteArray("\x00\xff\n\r", 4) + "S\n\r", "01\r"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        SimulatedUnit fresh{timing(), [this] { return now; }};
-        c.inject(fresh);
-        fresh.hostWrite(c.written);
-        advance(1s);
-        EXPECT_EQ(fresh.takeReadable(100), c.read);
-    }
+// A unit switched off mid-move ignores what it is sent meanwhile and ends the
+// move once on again; overlong and garbled lines are not answered. (The other
+// injected faults serve tests/robustness.)
+TEST_F(SimulatedUnitTest, PowerCutAndBadLines) {
+    unit.hostWrite("P0C\r");
+    advance(kStep);
+    unit.setPowered(false);
+    unit.hostWrite("S\r");
+    advance(1s);
+    unit.setPowered(true);
+    unit.hostWrite(QByteArray(200, 'S') + "\rS\r" + QByteArray("\x00\xff\n\r", 4) + "S\n\r");
+    advance(1s);
+    EXPECT_EQ(unit.takeReadable(100), "0C\r");
 }
 
 } // namespace

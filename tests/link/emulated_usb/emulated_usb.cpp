@@ -102,31 +102,21 @@ int control(Chip& chip, std::uint8_t requestType, std::uint8_t request, std::uin
     }
 }
 
-// An error the IN endpoint answers at once, or 0.
-int inFault(Faults& faults) {
-    if (faults.inHalted) {
-        return LIBUSB_ERROR_PIPE;
-    }
-    if (faults.ioErrors > 0) {
-        --faults.ioErrors;
-        return LIBUSB_ERROR_IO;
-    }
-    return 0;
-}
-
-// The latency timer: a packet goes to a waiting host one latency period after
-// the one before it, with what has come in by then or with the status alone.
-Clock::time_point inDue(const Chip& chip) {
-    return chip.faults.silent ? Clock::time_point::max()
-                              : chip.lastPacketAt + std::chrono::milliseconds(chip.latencyMs);
-}
-
-// Packets of at most packetSize(), each led by two status bytes; full ones
-// follow each other, the first short one ends the transfer.
+// A bulk IN request: a fault answered at once; else, once the latency timer
+// has run since the last packet (never, when silent), packets of at most
+// packetSize(), each led by two status bytes: full ones follow each other,
+// the first short one ends the transfer. Returns 1 while not yet due.
 int bulkIn(Chip& chip, unsigned char* data, int length, int* transferred) {
+    Faults& faults = chip.faults;
+    if (faults.inHalted || faults.ioErrors > 0) {
+        return faults.inHalted ? LIBUSB_ERROR_PIPE : (--faults.ioErrors, LIBUSB_ERROR_IO);
+    }
+    if (faults.silent || Clock::now() < chip.lastPacketAt + std::chrono::milliseconds(chip.latencyMs)) {
+        return 1;
+    }
     chip.lastPacketAt = Clock::now();
-    if (chip.faults.shortPackets > 0) {
-        --chip.faults.shortPackets;
+    if (faults.shortPackets > 0) {
+        --faults.shortPackets;
         data[0] = kModemStatus;
         *transferred = 1;
         return 0;
@@ -134,16 +124,12 @@ int bulkIn(Chip& chip, unsigned char* data, int length, int* transferred) {
     fetchFromLine(chip);
     const int payloadSize = chip.packetSize() - 2;
     int at = 0;
-    while (at + 2 <= length) {
-        const int payload = std::min({payloadSize, static_cast<int>(chip.rx.size()), length - at - 2});
+    for (int payload = payloadSize; payload == payloadSize && at + 2 <= length; at += 2 + payload) {
+        payload = std::min({payloadSize, static_cast<int>(chip.rx.size()), length - at - 2});
         data[at] = kModemStatus;
         data[at + 1] = kLineStatus;
         std::memcpy(data + at + 2, chip.rx.data(), static_cast<std::size_t>(payload));
         chip.rx.erase(0, static_cast<std::size_t>(payload));
-        at += 2 + payload;
-        if (payload < payloadSize) {
-            break;
-        }
     }
     *transferred = at;
     return 0;
@@ -159,10 +145,6 @@ std::string deviceName(const Chip& chip) {
         name += (i == 0 ? "" : ".") + std::to_string(chip.ports[i]);
     }
     return name;
-}
-
-void writeFile(const fs::path& path, const std::string& text) {
-    std::ofstream(path) << text << '\n';
 }
 
 } // namespace
@@ -266,9 +248,10 @@ void Bus::describe(ChipId id) {
         return;
     }
     fs::create_directories(devices / name);
-    writeFile(devices / name / "product", chip.product);
-    writeFile(devices / name / "serial", chip.serial);
-    writeFile(devices / name / "idVendor", "0403");
+    for (const auto& [file, text] :
+         {std::pair{"product", chip.product}, {"serial", chip.serial}, {"idVendor", "0403"}}) {
+        std::ofstream(devices / name / file) << text << '\n';
+    }
     for (std::size_t i = 0; i < static_cast<std::size_t>(chip.interfaces()); ++i) {
         const fs::path interface = devices / (name + ":1." + std::to_string(i));
         fs::create_directories(interface);
@@ -300,8 +283,12 @@ template <typename Call> int withChip(libusb_device_handle* handle, Call call) {
     return handle->device->gone ? LIBUSB_ERROR_NO_DEVICE : call(Bus::get().chip(handle->device->chip), lock);
 }
 
-bool validInterface(const Chip& chip, int number) {
-    return number >= 0 && number < chip.interfaces();
+// The same for one of its interfaces, which must exist.
+template <typename Call> int withInterface(libusb_device_handle* handle, int number, Call call) {
+    return withChip(handle, [&](Chip& chip, auto&) -> int {
+        const bool exists = number >= 0 && number < chip.interfaces();
+        return exists ? call(chip, static_cast<std::size_t>(number)) : LIBUSB_ERROR_NOT_FOUND;
+    });
 }
 
 // The configuration descriptor as far as libftdi1 reads it: one configuration,
@@ -351,19 +338,9 @@ void libusb_exit(libusb_context*) {}
 void libusb_free_device_list(libusb_device** list, int) { delete[] list; }
 int libusb_get_configuration(libusb_device_handle*, int* configuration) { *configuration = 1; return 0; }
 int libusb_set_configuration(libusb_device_handle*, int) { return 0; }
+int libusb_init(libusb_context** context) { *context = &theContext; return LIBUSB_SUCCESS; }
+int libusb_set_auto_detach_kernel_driver(libusb_device_handle* handle, int enable) { handle->autoDetach = enable != 0; return 0; }
 // clang-format on
-
-int libusb_init(libusb_context** context) {
-    if (context != nullptr) {
-        *context = &theContext;
-    }
-    return LIBUSB_SUCCESS;
-}
-
-int libusb_set_auto_detach_kernel_driver(libusb_device_handle* handle, int enable) {
-    handle->autoDetach = enable != 0;
-    return LIBUSB_SUCCESS;
-}
 
 ssize_t libusb_get_device_list(libusb_context* /*context*/, libusb_device*** list) {
     auto lock = Bus::get().lock();
@@ -418,7 +395,7 @@ int libusb_release_interface(libusb_device_handle* handle, int number) {
     auto lock = Bus::get().lock();
     Chip& chip = Bus::get().chip(handle->device->chip);
     const auto i = static_cast<std::size_t>(number);
-    if (!validInterface(chip, number) || chip.claimedBy[i] != handle) {
+    if (i >= static_cast<std::size_t>(chip.interfaces()) || chip.claimedBy[i] != handle) {
         return LIBUSB_ERROR_NOT_FOUND;
     }
     chip.claimedBy[i] = nullptr;
@@ -453,15 +430,13 @@ int libusb_get_string_descriptor_ascii(libusb_device_handle* handle, uint8_t ind
 }
 
 int libusb_kernel_driver_active(libusb_device_handle* handle, int number) {
-    return withChip(handle, [&](Chip& chip, auto&) -> int {
-        return validInterface(chip, number) && chip.kernelDriver[static_cast<std::size_t>(number)] ? 1 : 0;
-    });
+    return withInterface(handle, number,
+                         [](Chip& chip, std::size_t i) -> int { return chip.kernelDriver[i]; });
 }
 
 int libusb_attach_kernel_driver(libusb_device_handle* handle, int number) {
-    return withChip(handle, [&](Chip& chip, auto&) -> int {
-        const auto i = static_cast<std::size_t>(number);
-        if (!validInterface(chip, number) || chip.claimedBy[i] != nullptr || chip.kernelDriver[i]) {
+    return withInterface(handle, number, [&](Chip& chip, std::size_t i) -> int {
+        if (chip.claimedBy[i] != nullptr || chip.kernelDriver[i]) {
             return LIBUSB_ERROR_BUSY;
         }
         chip.kernelDriver[i] = true;
@@ -473,17 +448,12 @@ int libusb_attach_kernel_driver(libusb_device_handle* handle, int number) {
 // Busy when another handle or program holds it, or the kernel driver does
 // and the handle may not take it off.
 int libusb_claim_interface(libusb_device_handle* handle, int number) {
-    return withChip(handle, [&](Chip& chip, auto&) -> int {
-        const auto i = static_cast<std::size_t>(number);
-        if (!validInterface(chip, number)) {
-            return LIBUSB_ERROR_NOT_FOUND;
-        }
+    return withInterface(handle, number, [&](Chip& chip, std::size_t i) -> int {
         if ((chip.claimedBy[i] != nullptr && chip.claimedBy[i] != handle) ||
             (i == 0 && chip.claimedElsewhere) || (chip.kernelDriver[i] && !handle->autoDetach)) {
             return LIBUSB_ERROR_BUSY;
         }
-        if (chip.kernelDriver[i]) {
-            chip.kernelDriver[i] = false;
+        if (std::exchange(chip.kernelDriver[i], false)) {
             handle->detachedHere[i] = true;
             chip.detaches += i == 0 ? 1 : 0;
             Bus::get().describe(handle->device->chip);
@@ -529,17 +499,14 @@ int libusb_bulk_transfer(libusb_device_handle* handle, unsigned char endpoint, u
             if (handle->device->gone) {
                 return LIBUSB_ERROR_NO_DEVICE;
             }
-            if (const int fault = usbchip::inFault(chip.faults)) {
-                return fault;
-            }
-            const auto due = usbchip::inDue(chip);
-            if (usbchip::Clock::now() >= due) {
-                return usbchip::bulkIn(chip, data, length, transferred);
+            if (const int result = usbchip::bulkIn(chip, data, length, transferred); result <= 0) {
+                return result;
             }
             if (usbchip::Clock::now() >= deadline) {
                 return LIBUSB_ERROR_TIMEOUT;
             }
-            Bus::get().changed.wait_until(lock, std::min(due, deadline));
+            const auto due = chip.lastPacketAt + std::chrono::milliseconds(chip.latencyMs);
+            Bus::get().changed.wait_until(lock, chip.faults.silent ? deadline : std::min(due, deadline));
         }
     });
 }
