@@ -51,6 +51,7 @@ struct Case {
     QStringList boxes;
     int checks; // link checks before the first box, or in all when none is shown
     std::deque<BoxAnswer> answers = {};
+    bool closedDuringBox = false; // the program closes while the first box is up, and the box with it
 };
 
 const Command setClock = [](Session& s, const Typed& t) { return config::set_clock(s, t.code()); };
@@ -79,6 +80,7 @@ TEST(SettingsCommands, SendWhatWasPickedOrTypedAndRefuseTheRest) {
         {"port A 256", setPort, "256", {}, {}, {config::kDecimalRange}, 0},
         {"op mode cancelled", setOpMode, "7", {}, {}, {kQuestion, kNotChanged}, 1, {BoxAnswer::Cancel}},
         {"op mode empty", setOpMode, "", {}, {kNoOpMode}, {kQuestion}, 1},
+        {"op mode, closed meanwhile", setOpMode, "7", {}, {}, {kQuestion}, 1, {BoxAnswer::Cancel}, true},
         {"op mode 1e9", setOpMode, "1e9", {}, {}, {kQuestion, config::kDecimalRange}, 1},
         {"i2c 1FF", setI2c, "1FF", {}, {}, {config::kHexRange}, 1},
     };
@@ -88,7 +90,12 @@ TEST(SettingsCommands, SendWhatWasPickedOrTypedAndRefuseTheRest) {
         ASSERT_TRUE(bench.connected);
         bench.boxes.answers = c.answers;
         qsizetype checks = -1;
-        bench.boxes.onShow = [&] { checks = checks < 0 ? bench.probes() : checks; };
+        bench.boxes.onShow = [&] {
+            checks = checks < 0 ? bench.probes() : checks;
+            if (c.closedDuringBox) {
+                bench.link->shut_down();
+            }
+        };
         Typed typed;
         typed.setText(c.typed);
         await(c.command(*bench.session, typed));
