@@ -37,19 +37,34 @@ struct SequencerRig : CommandBench {
         }
     }
 
-    // The move commands sent so far, as lines ("P03\r"), and when each reached the unit.
+    // The move commands sent so far, as lines ("P03\r").
     [[nodiscard]] QList<QByteArray> moves() {
         QList<QByteArray> lines = sent();
         lines.removeIf([](const QByteArray& line) { return !line.startsWith('P'); });
         return lines;
     }
-    [[nodiscard]] std::vector<sim::SimTime> moveTimes() { return wire().hostLineStarts('P'); }
+    // When each step that moved was due, from the start of the run on its clock.
+    [[nodiscard]] std::vector<std::chrono::nanoseconds> dues() const {
+        std::vector<std::chrono::nanoseconds> dues;
+        for (const sequencer::StepReport& report : table.reports) {
+            dues.push_back(report.due);
+        }
+        return dues;
+    }
     [[nodiscard]] bool allIdle() const {
         return std::ranges::all_of(std::views::iota(0, sequencer::kEventRows),
                                    [this](int row) { return table.look(row) == sequencer::RowLook::Idle; });
     }
 
-    sequencer::StoredEventTable table;
+    // A table that keeps the reports of the steps that moved.
+    struct ReportingTable : sequencer::StoredEventTable {
+        void reportStep(const sequencer::StepReport& report) override {
+            if (report.phase == sequencer::StepReport::Phase::Moved) {
+                reports.push_back(report);
+            }
+        }
+        std::vector<sequencer::StepReport> reports;
+    } table;
     sequencer::Sequencer sequencer;
     bool runEnded = true;
 };
