@@ -23,13 +23,6 @@ void expectReady(SequencerRig& rig) {
     EXPECT_TRUE(rig.table.runEnabled());
 }
 
-TEST(EventTimes, RoundToTheNearestMillisecondWithTiesToEven) {
-    EXPECT_EQ(sequencer::toMilliseconds(0.0004).count(), 0);
-    EXPECT_EQ(sequencer::toMilliseconds(0.0625).count(), 62);
-    EXPECT_EQ(sequencer::toMilliseconds(0.1875).count(), 188);
-    EXPECT_EQ(sequencer::toMilliseconds(sequencer::kMaxEventTime).count(), 604800000);
-}
-
 TEST(EventTimesAndPositions, ReadWithTheUsersDecimalSeparatorPositionsRoundingTiesToEven) {
     const struct {
         const char* text;
@@ -53,6 +46,8 @@ TEST(EventTimesAndPositions, ReadWithTheUsersDecimalSeparatorPositionsRoundingTi
     EXPECT_EQ(sequencer::formatSeconds(0.3 - 0.1, kEnglish), QStringLiteral("0.2"));
     EXPECT_EQ(sequencer::formatSeconds(604800.0, kEnglish), QStringLiteral("604800"));
     EXPECT_EQ(sequencer::formatSeconds(2.5, kGerman), QStringLiteral("2,5"));
+    EXPECT_EQ(sequencer::toMilliseconds(0.0625), 62ms); // ties to the even millisecond
+    EXPECT_EQ(sequencer::toMilliseconds(0.1875), 188ms);
 }
 
 // The run's clock in the test's hands: a wait ends at once with the clock moved on to its due time, so the
@@ -233,12 +228,7 @@ TEST(SequencerRun, RunStaysDisabledAfterStopUntilTheMoveUnderWayHasEnded) {
     EXPECT_TRUE(rig.sequencer.runUnderWay());
 
     // A second press now starts nothing: the log is not cleared.
-    bool secondEnded = false;
-    [](SequencerRig& r, bool& ended) -> QCoro::Task<> {
-        co_await r.sequencer.btnRun_Click();
-        ended = true;
-    }(rig, secondEnded);
-    EXPECT_TRUE(secondEnded);
+    EXPECT_TRUE(*valve::testing::start(rig.sequencer.btnRun_Click()));
     EXPECT_TRUE(rig.log.lines().contains(QStringLiteral("User stopped execution")));
 
     ASSERT_TRUE(runUntil([&] { return rig.runEnded; }, milliseconds{2000}));
@@ -251,16 +241,18 @@ TEST(SequencerRun, RunStaysDisabledAfterStopUntilTheMoveUnderWayHasEnded) {
 TEST(SequencerRun, ARowEditedIntoSomethingUnusableEndsTheRunWhenReached) {
     for (const auto& edit :
          std::vector<std::pair<QString, QString>>{{"0.15", "four"}, {"0.01", "4"}, {"", "4"}}) {
-        SequencerRig rig;
+        TestClock clock;
+        clock.held = true;
+        SequencerRig rig(sim::UnitTiming::instant(), {.clock = &clock});
         rig.setRows({{"0", "2"}, {"0.1", "3"}, {"0.15", "4"}});
         rig.startRun();
         ASSERT_TRUE(runUntil([&] { return rig.table.look(1) == RowLook::Current; }));
         rig.table.setRow(2, edit.first, edit.second);
+        clock.release();
         ASSERT_TRUE(runUntil([&] { return rig.runEnded; }));
         EXPECT_EQ(rig.boxes.texts, QStringList{kUnusable}) << edit.first.toStdString();
         EXPECT_EQ(rig.moves(), QList<QByteArray>({"P02\r", "P03\r"}));
-        EXPECT_TRUE(rig.allIdle());
-        EXPECT_TRUE(rig.table.runEnabled());
+        expectReady(rig);
     }
 }
 
