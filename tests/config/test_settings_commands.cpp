@@ -1,11 +1,8 @@
-// The settings commands, beyond what the fault matrix makes of each button:
-// other list codes and entries, refusals, the op-mode question, and every
-// command holding the link for its whole exchange.
+// The settings commands beyond what the fault matrix makes of each button.
 #include "command_bench.h"
 #include "config/error_stack.h"
 #include "config/memory_editor.h"
 #include "config/settings_commands.h"
-#include "protocol/position_commands.h"
 #include "protocol/query_commands.h"
 #include "protocol/text_field.h"
 
@@ -111,9 +108,8 @@ TEST(SettingsCommands, SendWhatWasPickedOrTypedAndRefuseTheRest) {
     }
 }
 
-// Commands started together go out one after the other, each whole: nothing
-// comes between a clock's or a memory cell's select, write and read-back, or
-// between a move and its status read.
+// Commands started together go out one after the other, each whole: nothing comes between a clock's or a
+// memory cell's select, write and read-back.
 TEST(SettingsCommands, CommandsStartedTogetherRunOneAfterTheOtherEachWhole) {
     CommandBench slow(valve::sim::UnitTiming{}, std::chrono::milliseconds{1000});
     ASSERT_TRUE(slow.connected);
@@ -122,27 +118,22 @@ TEST(SettingsCommands, CommandsStartedTogetherRunOneAfterTheOtherEachWhole) {
         editor.openEditor(column);
         editor.commitEdit(text);
     }
-    StoredText position;
     StoredText status;
     StoredText stat;
     std::array<StoredText, 5> stack;
     config::ErrorStack errors{{&stack[0], &stack[1], &stack[2], &stack[3], &stack[4]}};
     const std::shared_ptr<bool> done[] = {
         start(config::set_clock(*slow.session, 4)),
-        start(valve::protocol::move_valve(*slow.session, 7, position)),
         start(editor.write(*slow.session, stat)),
         start(valve::protocol::read_status(*slow.session, status)),
         start(errors.read(*slow.session, stat)),
-        start(valve::protocol::home_valve(*slow.session, position)),
     };
     ASSERT_TRUE(valve::testing::runUntil(
         [&] { return std::ranges::all_of(done, [](const auto& d) { return *d; }); }));
-    EXPECT_EQ(slow.sent(), (QList<QByteArray>{"I20\r", "W04\r", "G20\r", "P07\r", "S\r", "I12\r", "WA5\r",
-                                              "G12\r", "I1A\r", "W3C\r", "G1A\r", "S\r", "G07\r", "G08\r",
-                                              "G09\r", "G0A\r", "G0B\r", "M\r", "S\r"}));
+    EXPECT_EQ(slow.sent(),
+              (QList<QByteArray>{"I20\r", "W04\r", "G20\r", "I12\r", "WA5\r", "G12\r", "I1A\r", "W3C\r",
+                                 "G1A\r", "S\r", "G07\r", "G08\r", "G09\r", "G0A\r", "G0B\r"}));
     EXPECT_FALSE(slow.wire().interleaved());
-    EXPECT_EQ(status.text(), "7");
-    EXPECT_EQ(position.text(), "1");
 }
 
 } // namespace

@@ -1,5 +1,3 @@
-#include "link/wake_signal.h"
-#include "sequencer/run_clock.h"
 #include "sequencer_rig.h"
 
 #include <gtest/gtest.h>
@@ -23,75 +21,35 @@ void expectReady(SequencerRig& rig) {
     EXPECT_TRUE(rig.table.runEnabled());
 }
 
+// What the routine reader does not meet: refused numbers, ties, and the user's separator both ways.
 TEST(EventTimesAndPositions, ReadWithTheUsersDecimalSeparatorPositionsRoundingTiesToEven) {
-    const struct {
-        const char* text;
-        const QLocale& locale;
-        std::optional<double> time;
-        std::optional<int> position; // must fit one byte
-    } cases[] = {
-        {"3", kEnglish, 3, 3},           {"2.5", kEnglish, 2.5, 2},      {"3.5", kEnglish, 3.5, 4},
-        {"3,5", kGerman, 3.5, 4},        {" 7 ", kEnglish, 7, 7},        {"0", kEnglish, 0, 0},
-        {"255.4", kEnglish, 255.4, 255}, {"255.5", kEnglish, 255.5, {}}, {"-1", kEnglish, -1, {}},
-        {"70000", kEnglish, 70000, {}},  {"2.5s", kEnglish, {}, {}},     {"", kEnglish, {}, {}},
-        {"nan", kEnglish, {}, {}},       {"inf", kEnglish, {}, {}},      {"two", kEnglish, {}, {}},
-    };
-    for (const auto& c : cases) {
-        const QString text = QString::fromLatin1(c.text);
-        EXPECT_EQ(sequencer::eventTime(text, c.locale), c.time) << c.text;
-        const auto position = sequencer::eventPosition(text, c.locale);
-        EXPECT_EQ(position ? std::optional<int>(*position) : std::nullopt, c.position) << c.text;
+    for (const char* refused : {"nan", "inf", "2.5s", "two", ""}) {
+        EXPECT_EQ(sequencer::eventTime(QString::fromLatin1(refused), kEnglish), std::nullopt) << refused;
     }
-    EXPECT_EQ(sequencer::formatSeconds(3.0, kEnglish), QStringLiteral("3"));
+    EXPECT_EQ(sequencer::eventTime(QStringLiteral("3,5"), kGerman), 3.5);
+    const auto position = [](const char* text) {
+        const auto read = sequencer::eventPosition(QString::fromLatin1(text), kEnglish);
+        return read ? std::optional<int>(*read) : std::nullopt;
+    };
+    EXPECT_EQ(position("2.5"), 2);
+    EXPECT_EQ(position("3.5"), 4);
+    EXPECT_EQ(position("-1"), std::nullopt);
+    EXPECT_EQ(position("70000"), std::nullopt);
     EXPECT_EQ(sequencer::formatSeconds(0.3 - 0.1, kEnglish), QStringLiteral("0.2"));
-    EXPECT_EQ(sequencer::formatSeconds(604800.0, kEnglish), QStringLiteral("604800"));
     EXPECT_EQ(sequencer::formatSeconds(2.5, kGerman), QStringLiteral("2,5"));
     EXPECT_EQ(sequencer::toMilliseconds(0.0625), 62ms); // ties to the even millisecond
     EXPECT_EQ(sequencer::toMilliseconds(0.1875), 188ms);
 }
 
-// The run's clock in the test's hands: a wait ends at once with the clock moved on to its due time, so the
-// schedule comes out exact however busy the machine is, while real time still passes (a move takes its time
-// on the unit). While `held`, a wait lasts until sleep() puts the computer to sleep or release() lets time
-// pass.
-struct TestClock final : sequencer::RunClock {
-    [[nodiscard]] Duration now() const override { return real.now() + skipped; }
-    [[nodiscard]] Duration asleep() const override { return real.asleep() + slept; }
-    QCoro::Task<> sleepUntil(Duration due, link::WakeSignal& wake) override {
-        if (held) {
-            waiting = &wake;
-            co_await wake.wait();
-        } else {
-            skipped += std::max(Duration{0}, due - now());
-        }
-    }
-    void sleep(Duration span) {
-        slept += span;
-        skipped += span;
-        waiting->notify(); // as the real clock's timer goes off on resume
-    }
-    void release() {
-        held = false;
-        waiting->notify();
-    }
-
-    sequencer::BootTimeClock real;
-    Duration skipped{0};
-    Duration slept{0};
-    link::WakeSignal* waiting = nullptr;
-    bool held = false;
-};
-
 using Dues = std::vector<nanoseconds>;
+const sim::UnitTiming kMovesOf50msAStep{sim::SimDuration{0}, sim::SimDuration{0}, 50ms};
 
 TEST(SequencerRun, StepsAreDueAtTheirAbsoluteTimesInTheUsersFormatAndEqualTimesFollowAtOnce) {
     const QLocale saved;
     QLocale::setDefault(kGerman);
-    TestClock clock;
-    SequencerRig rig(sim::UnitTiming::instant(), {.clock = &clock});
+    SequencerRig rig;
     rig.log.show_msg(QStringLiteral("line of an earlier command"));
-    rig.setRows({{"0", "2"}, {"0,05", "3"}, {"0,05", "4,0"}, {"0,1", "5"}});
-    const bool ended = rig.run();
+    const bool ended = rig.run({{"0", "2"}, {"0,05", "3"}, {"0,05", "4,0"}, {"0,1", "5"}});
     QLocale::setDefault(saved);
     ASSERT_TRUE(ended);
     // The log holds only this run's lines.
@@ -105,28 +63,22 @@ TEST(SequencerRun, StepsAreDueAtTheirAbsoluteTimesInTheUsersFormatAndEqualTimesF
 }
 
 TEST(SequencerRun, ASlowMoveDelaysOnlyItsNextStepNotTheOnesAfter) {
-    TestClock clock;
-    // Each position step of a move takes 50 ms: the move to 3 takes 100 ms, past the second step's time.
-    SequencerRig rig({sim::SimDuration{0}, sim::SimDuration{0}, 50ms}, {.clock = &clock});
-    rig.setRows({{"0", "3"}, {"0.05", "4"}, {"0.2", "5"}});
-    ASSERT_TRUE(rig.run());
+    SequencerRig rig(kMovesOf50msAStep); // the move to 3 takes 100 ms, past the second step's time
+    ASSERT_TRUE(rig.run({{"0", "3"}, {"0.05", "4"}, {"0.2", "5"}}));
     EXPECT_EQ(rig.dues(), (Dues{0ms, 50ms, 200ms}));
     EXPECT_GE(rig.table.reports[1].at, 100ms);
 }
 
 TEST(SequencerRun, AfterASleepOverdueStepsGoAtOnceInOrderAndLaterOnesKeepTheirTimes) {
-    TestClock clock;
-    clock.held = true; // a step that waited now would hold the run up for good
-    SequencerRig rig(sim::UnitTiming::instant(), {.clock = &clock});
-    rig.setRows({{"0", "2"}, {"1", "3"}, {"2", "4"}, {"60.3", "5"}});
-    rig.startRun();
-    ASSERT_TRUE(runUntil([&] { return rig.table.look(1) == RowLook::Current; }));
-    clock.sleep(60s); // rows 1 and 2 fall due meanwhile
-    ASSERT_TRUE(runUntil([&] { return rig.table.look(3) == RowLook::Current; }));
-    clock.sleep(100ms); // ends before row 3 is due: it holds nothing up
-    clock.release();
+    SequencerRig rig;
+    rig.clock.held = true; // a step that waited now would hold the run up for good
+    rig.startRun({{"0", "2"}, {"1", "3"}, {"2", "4"}, {"60.3", "5"}});
+    ASSERT_TRUE(rig.reaches(1));
+    rig.clock.sleep(60s); // rows 1 and 2 fall due meanwhile
+    ASSERT_TRUE(rig.reaches(3));
+    rig.clock.sleep(100ms); // ends before row 3 is due: it holds nothing up
+    rig.clock.release();
     ASSERT_TRUE(runUntil([&] { return rig.runEnded; }));
-
     EXPECT_EQ(rig.log.lines(),
               QStringList({"Waited 0 seconds", "Position set to 2",
                            "The run was held up for 59 seconds while the computer was asleep",
@@ -165,8 +117,7 @@ TEST(SequencerRun, ATableThatCannotBeRunIsRefusedWithItsReasonAndMovesNothing) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.rows.back().first.toStdString() + "," + c.rows.back().second.toStdString());
         SequencerRig rig;
-        rig.setRows(c.rows);
-        ASSERT_TRUE(rig.run());
+        ASSERT_TRUE(rig.run(c.rows));
         EXPECT_EQ(rig.boxes.texts, QStringList{c.box});
         EXPECT_EQ(rig.log.lines(), c.log);
         EXPECT_TRUE(rig.moves().isEmpty());
@@ -174,21 +125,23 @@ TEST(SequencerRun, ATableThatCannotBeRunIsRefusedWithItsReasonAndMovesNothing) {
     }
 }
 
-TEST(SequencerRun, OneWeekAndATrailingTimeOnlyRowPassOtherCommandsGoOnAndStopEndsTheLongWaitAtOnce) {
+TEST(SequencerRun, OneWeekAndATrailingTimeOnlyRowPassOtherCommandsGoOnAndStopEndsTheWaitAtOnce) {
     SequencerRig rig;
-    rig.setRows({{"0", "2"}, {"604800", "3"}, {"1", ""}});
-    rig.startRun();
-    ASSERT_TRUE(runUntil([&] { return rig.table.look(1) == RowLook::Current; }));
+    rig.clock.held = true;
+    rig.startRun({{"0", "2"}, {"604800", "3"}, {"1", ""}});
+    ASSERT_TRUE(rig.reaches(1));
     EXPECT_TRUE(rig.boxes.texts.isEmpty());
     EXPECT_FALSE(rig.table.runEnabled());
 
     // The run holds the link only for its moves.
-    bool answered = false;
-    [](SequencerRig& r, bool& done) -> QCoro::Task<> {
-        auto turn = co_await r.link->operations().acquire("Read Status");
-        done = co_await r.exchange->run("S\r", protocol::kValueReply);
-    }(rig, answered);
-    EXPECT_TRUE(runUntil([&] { return answered; }, milliseconds{500}));
+    std::optional<bool> answered;
+    valve::testing::into(
+        [](SequencerRig& r) -> QCoro::Task<bool> {
+            auto turn = co_await r.link->operations().acquire("Read Status");
+            co_return co_await r.exchange->run("S\r", protocol::kValueReply);
+        }(rig),
+        answered);
+    EXPECT_TRUE(runUntil([&] { return answered == true; }, 500ms));
 
     rig.sequencer.btnStop_Click();
     EXPECT_TRUE(rig.runEnded);
@@ -200,8 +153,7 @@ TEST(SequencerRun, OneWeekAndATrailingTimeOnlyRowPassOtherCommandsGoOnAndStopEnd
 TEST(SequencerRun, AFailedMoveNamesItsZeroBasedStepAndKeepsTheRunningLookUntilStop) {
     SequencerRig rig;
     // The unit refuses position 13 and does not answer.
-    rig.setRows({{"0", "2"}, {"0.01", "3"}, {"0.02", "13"}, {"0.03", "4"}});
-    ASSERT_TRUE(rig.run());
+    ASSERT_TRUE(rig.run({{"0", "2"}, {"0.01", "3"}, {"0.02", "13"}, {"0.03", "4"}}));
     EXPECT_EQ(rig.boxes.texts, QStringList{"Could not achieve Position 13, in step 2"});
     EXPECT_EQ(rig.log.lines().last(),
               QStringLiteral("Error - Could not set position, make sure position is valid."));
@@ -218,37 +170,31 @@ TEST(SequencerRun, AFailedMoveNamesItsZeroBasedStepAndKeepsTheRunningLookUntilSt
 }
 
 TEST(SequencerRun, RunStaysDisabledAfterStopUntilTheMoveUnderWayHasEnded) {
-    // The move to 2 takes 100 ms.
-    SequencerRig rig({sim::SimDuration{0}, sim::SimDuration{0}, milliseconds{100}});
-    rig.setRows({{"0", "2"}, {"10", "5"}});
-    rig.startRun();
+    SequencerRig rig(kMovesOf50msAStep);
+    rig.startRun({{"0", "3"}, {"10", "5"}});
     ASSERT_TRUE(runUntil([&] { return rig.moves().size() == 1; }));
     rig.sequencer.btnStop_Click();
     EXPECT_FALSE(rig.table.runEnabled());
     EXPECT_TRUE(rig.sequencer.runUnderWay());
-
     // A second press now starts nothing: the log is not cleared.
     EXPECT_TRUE(*valve::testing::start(rig.sequencer.btnRun_Click()));
     EXPECT_TRUE(rig.log.lines().contains(QStringLiteral("User stopped execution")));
 
-    ASSERT_TRUE(runUntil([&] { return rig.runEnded; }, milliseconds{2000}));
-    EXPECT_EQ(rig.log.lines().last(), QStringLiteral("Position set to 2"));
-    EXPECT_TRUE(rig.table.runEnabled());
-    EXPECT_TRUE(rig.allIdle());
+    ASSERT_TRUE(runUntil([&] { return rig.runEnded; }));
+    EXPECT_EQ(rig.log.lines().last(), QStringLiteral("Position set to 3"));
     EXPECT_EQ(rig.moves().size(), 1);
+    expectReady(rig);
 }
 
 TEST(SequencerRun, ARowEditedIntoSomethingUnusableEndsTheRunWhenReached) {
     for (const auto& edit :
          std::vector<std::pair<QString, QString>>{{"0.15", "four"}, {"0.01", "4"}, {"", "4"}}) {
-        TestClock clock;
-        clock.held = true;
-        SequencerRig rig(sim::UnitTiming::instant(), {.clock = &clock});
-        rig.setRows({{"0", "2"}, {"0.1", "3"}, {"0.15", "4"}});
-        rig.startRun();
-        ASSERT_TRUE(runUntil([&] { return rig.table.look(1) == RowLook::Current; }));
+        SequencerRig rig;
+        rig.clock.held = true;
+        rig.startRun({{"0", "2"}, {"0.1", "3"}, {"0.15", "4"}});
+        ASSERT_TRUE(rig.reaches(1));
         rig.table.setRow(2, edit.first, edit.second);
-        clock.release();
+        rig.clock.release();
         ASSERT_TRUE(runUntil([&] { return rig.runEnded; }));
         EXPECT_EQ(rig.boxes.texts, QStringList{kUnusable}) << edit.first.toStdString();
         EXPECT_EQ(rig.moves(), QList<QByteArray>({"P02\r", "P03\r"}));
@@ -257,10 +203,8 @@ TEST(SequencerRun, ARowEditedIntoSomethingUnusableEndsTheRunWhenReached) {
 }
 
 TEST(SequencerRun, ClosingDuringAMoveEndsTheRunQuietly) {
-    // With a move of 100 ms, the second row is due while the first move is under way.
-    SequencerRig rig({sim::SimDuration{0}, sim::SimDuration{0}, milliseconds{100}});
-    rig.setRows({{"0", "4"}, {"0.01", "5"}});
-    rig.startRun();
+    SequencerRig rig(kMovesOf50msAStep);
+    rig.startRun({{"0", "4"}, {"0.01", "5"}}); // the second row falls due during the first move
     ASSERT_TRUE(runUntil([&] { return rig.moves().size() == 1; }));
     const auto logged = rig.log.lines();
     const auto sent = rig.wire().hostBytes();
@@ -269,7 +213,7 @@ TEST(SequencerRun, ClosingDuringAMoveEndsTheRunQuietly) {
     rig.log.close();
     rig.link->shut_down();
     EXPECT_TRUE(rig.runEnded);
-    runUntil([] { return false; }, milliseconds{300});
+    runUntil([] { return false; }, 300ms);
     EXPECT_EQ(rig.wire().hostBytes(), sent);
     EXPECT_EQ(rig.log.lines(), logged);
     EXPECT_TRUE(rig.boxes.texts.isEmpty());

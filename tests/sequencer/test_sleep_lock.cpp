@@ -47,6 +47,7 @@ public slots:
 };
 
 TEST(RunSleepLock, IsHeldWhileTheRunLastsAndAFailureIsOneLineWhileTheRunGoesOn) {
+    const QString kCannot = QStringLiteral("The run cannot keep the computer from going to sleep");
     enum class Logind { Grants, Refuses, Absent, NoBus };
     for (const Logind logind : {Logind::Grants, Logind::Refuses, Logind::Absent, Logind::NoBus}) {
         const QString tag = QString::number(static_cast<int>(logind));
@@ -66,14 +67,15 @@ TEST(RunSleepLock, IsHeldWhileTheRunLastsAndAFailureIsOneLineWhileTheRunGoesOn) 
         }
         sequencer::LogindSleepInhibitor inhibitor(QDBusConnection::connectToBus(
             logind == Logind::NoBus ? QStringLiteral("unix:path=/nonexistent") : address, "panel" + tag));
-        valve::testing::SequencerRig rig(sim::UnitTiming::instant(), {.inhibitor = &inhibitor});
-        rig.setRows({{"0", "2"}, {"0.3", "3"}});
-        rig.startRun();
-
+        valve::testing::SequencerRig rig(sim::UnitTiming::instant(), &inhibitor);
+        rig.clock.held = true;
+        rig.startRun({{"0", "2"}, {"0.3", "3"}});
+        ASSERT_TRUE(rig.reaches(1));
         const bool granted = logind == Logind::Grants;
-        ASSERT_TRUE(runUntil([&] { return rig.table.look(1) == sequencer::RowLook::Current; }));
-        ASSERT_TRUE(runUntil([&] { return !granted || standIn.lockEnd >= 0; }));
+        ASSERT_TRUE(
+            runUntil([&] { return granted ? standIn.lockEnd >= 0 : rig.log.lines().contains(kCannot); }));
         EXPECT_EQ(standIn.held(), granted);
+        rig.clock.release();
         ASSERT_TRUE(runUntil([&] { return rig.runEnded; }));
 
         EXPECT_EQ(rig.moves(), QList<QByteArray>({"P02\r", "P03\r"}));
