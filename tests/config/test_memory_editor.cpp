@@ -1,6 +1,5 @@
-// The memory editor and the error stack beyond what the fault matrix makes of their buttons.
+// The memory editor beyond what the fault matrix makes of its buttons.
 #include "command_bench.h"
-#include "config/error_stack.h"
 #include "config/memory_editor.h"
 #include "protocol/text_field.h"
 
@@ -9,14 +8,11 @@
 #include <memory>
 
 using valve::config::EditOutcome;
-using valve::config::ErrorStack;
 using valve::config::GridCell;
 using valve::config::MemoryEditor;
 using valve::protocol::StoredText;
 using valve::testing::await;
 using valve::testing::CommandBench;
-using valve::testing::runUntil;
-using valve::testing::start;
 
 namespace {
 
@@ -125,67 +121,6 @@ TEST_F(MemoryEditorTest, EditDuringWriteOfItsCellIsNotTakenForWritten) {
     EXPECT_FALSE(editor.cell(kColumnOf0x1A).changed);
     await(editor.write(*bench.session, stat));
     EXPECT_EQ(bench.unit().state().memory[0x12], 0x5A);
-}
-
-// The window's operations, ended while a request waits for its reply: by
-// closing the window, or by the link shutting down first as the main window
-// closes. The operations clear `stat` as a request goes out; the second time
-// ends them.
-struct Window {
-    struct Stat : StoredText {
-        void setText(const QString& text) override {
-            StoredText::setText(text);
-            if (text.isEmpty() && ++cleared == 2) {
-                QTimer::singleShot(0, end);
-            }
-        }
-        int cleared = 0;
-        std::function<void()> end;
-    };
-    MemoryEditor editor;
-    std::array<StoredText, 5> boxes;
-    ErrorStack stack{{&boxes[0], &boxes[1], &boxes[2], &boxes[3], &boxes[4]}};
-    Stat stat;
-};
-
-TEST(ClosingTheWindow, EndsItsOperationQuietly) {
-    using Operation = std::function<QCoro::Task<>(Window&, valve::protocol::Session&)>;
-    const struct {
-        const char* what;
-        Operation operation;
-        bool windowClosed; // or the link shut down
-    } cases[] = {
-        {"read, window closed", [](Window& w, auto& s) { return w.editor.read(s, w.stat); }, true},
-        {"write, link shut down", [](Window& w, auto& s) { return w.editor.write(s, w.stat); }, false},
-        {"stack clear, window closed", [](Window& w, auto& s) { return w.stack.clear(s, w.stat); }, true},
-        {"stack read, link shut down", [](Window& w, auto& s) { return w.stack.read(s, w.stat); }, false},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        CommandBench bench{valve::sim::UnitTiming{}};
-        ASSERT_TRUE(bench.connected);
-        Window window;
-        window.editor.openEditor(kColumnOf0x12);
-        window.editor.commitEdit("A5");
-        const auto writes = [&] { return bench.driver.callTexts().filter("FT_Write").size(); };
-        qsizetype writtenAtEnd = -1;
-        window.stat.end = [&] {
-            writtenAtEnd = writes();
-            if (c.windowClosed) {
-                window.editor.endOperations();
-                window.stack.endOperations();
-            } else {
-                bench.link->shut_down();
-            }
-        };
-        const auto done = start(c.operation(window, *bench.session));
-        ASSERT_TRUE(runUntil([&] { return *done; }));
-        runUntil([] { return false; }, std::chrono::milliseconds{50});
-        EXPECT_GE(writtenAtEnd, 2); // it ended with a request out and its reply owed
-        EXPECT_EQ(writes(), writtenAtEnd);
-        EXPECT_EQ(window.stat.text(), ""); // not "Communication error"
-        EXPECT_FALSE(bench.link->operations().busy());
-    }
 }
 
 } // namespace

@@ -1,9 +1,6 @@
 // The settings commands beyond what the fault matrix makes of each button.
 #include "command_bench.h"
-#include "config/error_stack.h"
-#include "config/memory_editor.h"
 #include "config/settings_commands.h"
-#include "protocol/query_commands.h"
 #include "protocol/text_field.h"
 
 #include <gtest/gtest.h>
@@ -15,7 +12,6 @@ using valve::protocol::Session;
 using valve::protocol::StoredText;
 using valve::testing::await;
 using valve::testing::CommandBench;
-using valve::testing::start;
 namespace config = valve::config;
 
 namespace {
@@ -106,34 +102,6 @@ TEST(SettingsCommands, SendWhatWasPickedOrTypedAndRefuseTheRest) {
             EXPECT_EQ(bench.boxes.buttons[i] == BoxButtons::OkCancel, bench.boxes.texts[i] == kQuestion);
         }
     }
-}
-
-// Commands started together go out one after the other, each whole: nothing comes between a clock's or a
-// memory cell's select, write and read-back.
-TEST(SettingsCommands, CommandsStartedTogetherRunOneAfterTheOtherEachWhole) {
-    CommandBench slow(valve::sim::UnitTiming{}, std::chrono::milliseconds{1000});
-    ASSERT_TRUE(slow.connected);
-    config::MemoryEditor editor;
-    for (const auto& [column, text] : {std::pair{3, "A5"}, {11, "3C"}}) {
-        editor.openEditor(column);
-        editor.commitEdit(text);
-    }
-    StoredText status;
-    StoredText stat;
-    std::array<StoredText, 5> stack;
-    config::ErrorStack errors{{&stack[0], &stack[1], &stack[2], &stack[3], &stack[4]}};
-    const std::shared_ptr<bool> done[] = {
-        start(config::set_clock(*slow.session, 4)),
-        start(editor.write(*slow.session, stat)),
-        start(valve::protocol::read_status(*slow.session, status)),
-        start(errors.read(*slow.session, stat)),
-    };
-    ASSERT_TRUE(valve::testing::runUntil(
-        [&] { return std::ranges::all_of(done, [](const auto& d) { return *d; }); }));
-    EXPECT_EQ(slow.sent(),
-              (QList<QByteArray>{"I20\r", "W04\r", "G20\r", "I12\r", "WA5\r", "G12\r", "I1A\r", "W3C\r",
-                                 "G1A\r", "S\r", "G07\r", "G08\r", "G09\r", "G0A\r", "G0B\r"}));
-    EXPECT_FALSE(slow.wire().interleaved());
 }
 
 } // namespace

@@ -76,27 +76,22 @@ struct SequencerRig : CommandBench {
         lines.removeIf([](const QByteArray& line) { return !line.startsWith('P'); });
         return lines;
     }
-    // When each step that moved was due, from the start of the run on its clock.
-    [[nodiscard]] std::vector<std::chrono::nanoseconds> dues() const {
-        std::vector<std::chrono::nanoseconds> dues;
-        for (const sequencer::StepReport& report : table.reports) {
-            dues.push_back(report.due);
-        }
-        return dues;
-    }
     [[nodiscard]] bool allIdle() const {
         return std::ranges::all_of(std::views::iota(0, sequencer::kEventRows),
                                    [this](int row) { return table.look(row) == sequencer::RowLook::Idle; });
     }
 
-    // A table that keeps the reports of the steps that moved.
+    // A table that keeps, for each step that moved, when it was due and when its move began, from the start
+    // of the run on its clock.
     struct ReportingTable : sequencer::StoredEventTable {
         void reportStep(const sequencer::StepReport& report) override {
             if (report.phase == sequencer::StepReport::Phase::Moved) {
-                reports.push_back(report);
+                dues.push_back(report.due);
+                moveBegan.push_back(report.at);
             }
         }
-        std::vector<sequencer::StepReport> reports;
+        std::vector<std::chrono::nanoseconds> dues;
+        std::vector<std::chrono::nanoseconds> moveBegan;
     } table;
     TestClock clock;
     sequencer::Sequencer sequencer;
