@@ -1,5 +1,4 @@
-// valvectl through a running panel (on the simulated unit, offscreen), and
-// clients of the panel's socket that misbehave.
+// valvectl through a running panel on the simulated unit, and clients of its socket that misbehave.
 #include "panel_rig.h"
 #include "remote/messages.h"
 #include "remote/panel_server.h"

@@ -43,8 +43,7 @@ protected:
     StoredText stat;
 };
 
-// The cell editor stores two upper-case hexadecimal digits (the window upper-cases them as they are typed),
-// and stays open on anything else.
+// Two upper-case hex digits are stored (the window upper-cases as typed); the editor stays open on the rest.
 TEST(MemoryEditorGrid, ACellTakesTwoUpperCaseHexadecimalDigits) {
     MemoryEditor editor;
     editor.openEditor(4);

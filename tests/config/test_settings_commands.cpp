@@ -65,7 +65,6 @@ TEST(SettingsCommands, SendWhatWasPickedOrTypedAndRefuseTheRest) {
         {"no cmd mode picked", setCmdMode, "", {}, {}, {config::kPickCmdModeFirst}, 0},
         // By the name picked, not its place in the list.
         {"Dual Pulse", setByName, "Dual Pulse", {"F05\r"}, {methodChanged("Dual Pulse")}, {}, 1},
-        {"BCD", setByName, "BCD", {"F03\r"}, {methodChanged("BCD")}, {}, 1},
         {"no name", setByName, "", {}, {}, {"Invalid Command Mode"}, 1},
         {"bcd", setByName, "bcd", {}, {}, {"Invalid Command Mode"}, 1},
         {"Pulse and a blank", setByName, "Pulse ", {}, {}, {"Invalid Command Mode"}, 1},

@@ -14,9 +14,8 @@
 
 namespace valve::testing {
 
-// A run's clock in the test's hands: a wait ends at once with the clock moved on to its due time, so a
-// schedule comes out exact however busy the machine is; real time still passes (a move takes its time).
-// While `held`, time waits for sleep() or release().
+// A wait ends at once, the clock moved on to its due time: a schedule is exact however busy the machine.
+// Real time still passes (a move takes its time). While `held`, time waits for sleep() or release().
 struct TestClock final : sequencer::RunClock {
     [[nodiscard]] Duration now() const override { return real.now() + skipped; }
     [[nodiscard]] Duration asleep() const override { return real.asleep() + slept; }
@@ -81,17 +80,14 @@ struct SequencerRig : CommandBench {
                                    [this](int row) { return table.look(row) == sequencer::RowLook::Idle; });
     }
 
-    // A table that keeps, for each step that moved, when it was due and when its move began, from the start
-    // of the run on its clock.
+    // A table that keeps when each step that moved was due, from the start of the run on its clock.
     struct ReportingTable : sequencer::StoredEventTable {
         void reportStep(const sequencer::StepReport& report) override {
             if (report.phase == sequencer::StepReport::Phase::Moved) {
                 dues.push_back(report.due);
-                moveBegan.push_back(report.at);
             }
         }
         std::vector<std::chrono::nanoseconds> dues;
-        std::vector<std::chrono::nanoseconds> moveBegan;
     } table;
     TestClock clock;
     sequencer::Sequencer sequencer;

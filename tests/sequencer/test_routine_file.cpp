@@ -7,14 +7,6 @@ using namespace valve::sequencer;
 
 namespace {
 
-QByteArray twentyOneSteps() {
-    QByteArray text;
-    for (int step = 0; step < 21; ++step) {
-        text += QByteArray::number(step) + ",1\n";
-    }
-    return text;
-}
-
 TEST(RoutineFile, KeepsTheTextsAsWrittenAndRoundsPositionsAsTheTableDoes) {
     const RoutineRead read =
         parseRoutine("# flush\r\n0,1\r\n\n  2.50 , 4.5 # sample\r\n604800,255.4\n", QStringLiteral("r.txt"));
@@ -25,7 +17,6 @@ TEST(RoutineFile, KeepsTheTextsAsWrittenAndRoundsPositionsAsTheTableDoes) {
     EXPECT_EQ(read.steps[1].target, 4); // ties to even
     EXPECT_EQ(read.steps[2].target, 255);
     EXPECT_EQ(formatRoutine(read.steps), QByteArray("0,1\n2.50,4.5\n604800,255.4\n"));
-    EXPECT_EQ(parseRoutine(formatRoutine(read.steps), QStringLiteral("r.txt")).steps.size(), 3U);
 }
 
 TEST(RoutineFile, TableAndFileHoldTheSameTextsEachWithItsOwnDecimalSeparator) {
@@ -53,7 +44,6 @@ TEST(RoutineFile, RefusesABadFileNamingItAndTheLine) {
         QByteArray content;
         const char* error;
     } cases[] = {
-        {"empty", "", "r.txt: holds no steps"},
         {"only comments", "# nothing\n\n", "r.txt: holds no steps"},
         {"binary", QByteArray("0,1\n\0\x01", 6), "r.txt: not a text file"},
         {"not UTF-8", "0,1\n\xff\xfe", "r.txt: not a text file"},
@@ -67,7 +57,7 @@ TEST(RoutineFile, RefusesABadFileNamingItAndTheLine) {
         {"position above a byte", "0,255.5\n",
          "r.txt, line 1: the position \"255.5\" is not a number from 0 to 255"},
         {"position missing", "0,\n", "r.txt, line 1: the position \"\" is not a number from 0 to 255"},
-        {"21 steps", twentyOneSteps(), "r.txt, line 21: more than 20 steps"},
+        {"21 steps", QByteArray("0,1\n").repeated(21), "r.txt, line 21: more than 20 steps"},
         {"long line", QByteArray(5000, 'x'),
          "r.txt, line 1: expected \"seconds,position\", found "
          "\"xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx...\""},

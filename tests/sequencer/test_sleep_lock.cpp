@@ -48,8 +48,8 @@ public slots:
 
 TEST(RunSleepLock, IsHeldWhileTheRunLastsAndAFailureIsOneLineWhileTheRunGoesOn) {
     const QString kCannot = QStringLiteral("The run cannot keep the computer from going to sleep");
-    enum class Logind { Grants, Refuses, Absent, NoBus };
-    for (const Logind logind : {Logind::Grants, Logind::Refuses, Logind::Absent, Logind::NoBus}) {
+    enum class Logind { Grants, Refuses, Absent };
+    for (const Logind logind : {Logind::Grants, Logind::Refuses, Logind::Absent}) {
         const QString tag = QString::number(static_cast<int>(logind));
         SCOPED_TRACE(tag.toStdString());
         QProcess bus; // a private one, ended with the case
@@ -59,14 +59,13 @@ TEST(RunSleepLock, IsHeldWhileTheRunLastsAndAFailureIsOneLineWhileTheRunGoesOn) 
         QDBusConnection server = QDBusConnection::connectToBus(address, "stand-in" + tag);
         LogindStandIn standIn;
         standIn.refuse = logind == Logind::Refuses;
-        const bool listens = logind == Logind::Grants || logind == Logind::Refuses;
+        const bool listens = logind != Logind::Absent;
         if (listens) {
             ASSERT_TRUE(server.registerService(QStringLiteral("org.freedesktop.login1")));
             ASSERT_TRUE(server.registerObject(QStringLiteral("/org/freedesktop/login1"), &standIn,
                                               QDBusConnection::ExportAllSlots));
         }
-        sequencer::LogindSleepInhibitor inhibitor(QDBusConnection::connectToBus(
-            logind == Logind::NoBus ? QStringLiteral("unix:path=/nonexistent") : address, "panel" + tag));
+        sequencer::LogindSleepInhibitor inhibitor(QDBusConnection::connectToBus(address, "panel" + tag));
         valve::testing::SequencerRig rig(sim::UnitTiming::instant(), &inhibitor);
         rig.clock.held = true;
         rig.startRun({{"0", "2"}, {"0.3", "3"}});
