@@ -1,5 +1,4 @@
-// valvectl through a running panel (on the simulated unit, offscreen), and
-// clients of the panel's socket that misbehave.
+// valvectl through a running panel on the simulated unit, and clients of its socket that misbehave.
 #include "panel_rig.h"
 #include "remote/messages.h"
 #include "remote/panel_server.h"
@@ -24,17 +23,16 @@ using valve::testing::Valvectl;
 namespace {
 
 // A client that writes what it is told and collects the lines it gets back.
-class RawClient {
-public:
-    explicit RawClient(const QString& path) {
+struct RawClient {
+    explicit RawClient(const QString& path, const QByteArray& message = {}) {
         QObject::connect(&socket, &QLocalSocket::readyRead, [this] {
             while (socket.canReadLine()) {
                 replies << QString::fromUtf8(socket.readLine()).trimmed();
             }
         });
         socket.connectToServer(path);
+        socket.write(message);
     }
-    void send(const QByteArray& bytes) { socket.write(bytes); }
     bool await(int count) {
         return runUntil([&] { return replies.size() >= count; });
     }
@@ -56,42 +54,25 @@ protected:
     PanelRig rig;
 };
 
-TEST_F(PanelSocketTest, ACommandRunsInThePanelAndShowsInItsEventsLog) {
-    EXPECT_EQ(QFile::permissions(valvectl.socketPath()) & ~(QFile::ReadUser | QFile::WriteUser),
-              QFile::ReadOwner | QFile::WriteOwner);
-    const auto finished = valvectl.run({"--panel", "--json", "move", "5"});
-    EXPECT_EQ(finished.exitCode, 0) << finished.err.toStdString();
-    EXPECT_EQ(finished.json().value("route"), "panel");
-    EXPECT_EQ(finished.json().value("position"), 5);
-    EXPECT_EQ(rig.log(), (QStringList{"valvectl: move 5", "Position set to 5"}));
-    EXPECT_EQ(rig.sent(), (QList<QByteArray>{"P05\r", "S\r"}));
-    EXPECT_TRUE(rig.boxes.texts.isEmpty());
-}
-
-TEST_F(PanelSocketTest, ARoutineFillsThePanelsTableInTheUsersFormatAndPressesRun) {
+// The routine fills the panel's table in the user's format, as written, and Run is pressed; the table serves
+// one run at a time, and Ctrl-C stops the run in the panel.
+TEST_F(PanelSocketTest, ARoutineRunsInThePanelsTableWhichServesOneRunAtATimeUntilCtrlC) {
     QLocale::setDefault(QLocale(QLocale::German));
-    const QString path = routine("0,3\n0.5,4.5\n");
-    const auto finished = valvectl.run({"--panel", "run", path});
-    QLocale::setDefault(QLocale::c());
-    EXPECT_EQ(finished.exitCode, 0) << finished.err.toStdString();
-    EXPECT_TRUE(finished.out.startsWith("step 1/2  due 0.000 s")) << finished.out.toStdString();
-    EXPECT_TRUE(finished.out.contains("step 2/2  due 0.500 s"));
-    EXPECT_EQ(rig.c().txtTime[1]->text(), "0,5");
-    EXPECT_EQ(rig.c().txtPos[1]->text(), "4,5"); // as written; the run rounds it
-    EXPECT_EQ(rig.log().first(), "valvectl: run " + path);
-    EXPECT_TRUE(rig.c().btnRun->isEnabled());
-}
-
-TEST_F(PanelSocketTest, CtrlCStopsTheRunInThePanelWhichLendsItsTableToOneRunAtATime) {
-    valvectl.start({"--panel", "run", routine("0,2\n600,3\n")});
+    const QString path = routine("0,3\n600.5,4.5\n");
+    valvectl.start({"--panel", "run", path});
     ASSERT_TRUE(runUntil([&] { return valvectl.process.canReadLine(); }));
+    QLocale::setDefault(QLocale::c());
+    EXPECT_TRUE(valvectl.process.readLine().startsWith("step 1/2  due 0.000 s"));
+    EXPECT_EQ(rig.c().txtTime[1]->text(), "600,5");
+    EXPECT_EQ(rig.c().txtPos[1]->text(), "4,5"); // the run rounds it
+    EXPECT_EQ(rig.log().first(), "valvectl: run " + path);
+
     Valvectl second;
-    const auto refused = second.run({"--panel", "status"});
-    EXPECT_EQ(refused.exitCode, 1); // another runtime directory: no panel there
+    EXPECT_EQ(second.run({"--panel", "status"}).exitCode, 1); // another runtime directory: no panel there
     auto environment = second.process.processEnvironment();
     environment.insert("XDG_RUNTIME_DIR", valvectl.runtime.path());
     second.process.setProcessEnvironment(environment);
-    const auto busy = second.run({"--panel", "run", valvectl.runtime.filePath("r.txt")});
+    const auto busy = second.run({"--panel", "run", path});
     EXPECT_EQ(busy.exitCode, 1);
     EXPECT_TRUE(busy.err.contains("the panel's Timed Events are in use"));
 
@@ -103,7 +84,7 @@ TEST_F(PanelSocketTest, CtrlCStopsTheRunInThePanelWhichLendsItsTableToOneRunAtAT
     EXPECT_TRUE(rig.c().btnRun->isEnabled());
 }
 
-TEST_F(PanelSocketTest, BadClientsGetAnErrorAtMostAndThePanelLosesNothing) {
+TEST_F(PanelSocketTest, BadClientsGetAnErrorAtMostAndValvectlIsServedAllTheSame) {
     namespace remote = valve::remote;
     const QString path = valvectl.socketPath();
     RawClient silent(path);
@@ -119,27 +100,24 @@ TEST_F(PanelSocketTest, BadClientsGetAnErrorAtMostAndThePanelLosesNothing) {
     };
     RawClient garbage(path);
     for (const auto& c : garbled) {
-        garbage.send(c.sent + '\n');
+        garbage.socket.write(c.sent + '\n');
     }
     ASSERT_TRUE(garbage.await(std::size(garbled)));
     for (qsizetype i = 0; i < garbage.replies.size(); ++i) {
         EXPECT_TRUE(garbage.replies[i].contains(garbled[i].reply)) << garbage.replies[i].toStdString();
     }
 
-    RawClient huge(path);
-    huge.send(QByteArray(100 * 1024 * 1024, 'x'));
+    RawClient huge(path, QByteArray(100 * 1024 * 1024, 'x'));
     ASSERT_TRUE(runUntil([&] { return huge.socket.state() == QLocalSocket::UnconnectedState; }));
 
     // Gone mid-command: the move still happens, whole.
-    RawClient leaving(path);
-    leaving.send(remote::encode(remote::type::kCommand, {{"words", QJsonArray{"move", "9"}}}));
+    RawClient leaving(path, remote::encode(remote::type::kCommand, {{"words", QJsonArray{"move", "9"}}}));
     ASSERT_TRUE(runUntil([&] { return !rig.sent().isEmpty(); }));
     leaving.socket.abort();
 
     std::list<RawClient> many;
     for (int i = 0; i < 20; ++i) {
-        many.emplace_back(path).send(
-            remote::encode(remote::type::kCommand, {{"words", QJsonArray{"status"}}}));
+        many.emplace_back(path, remote::encode(remote::type::kCommand, {{"words", QJsonArray{"status"}}}));
     }
     for (RawClient& client : many) {
         ASSERT_TRUE(client.await(1));
@@ -147,16 +125,23 @@ TEST_F(PanelSocketTest, BadClientsGetAnErrorAtMostAndThePanelLosesNothing) {
     }
 
     rig.panel->remote()->server().setAllowedUser(getuid() + 1);
-    RawClient stranger(path);
-    stranger.send(remote::encode(remote::type::kCommand, {{"words", QJsonArray{"home"}}}));
+    RawClient stranger(path, remote::encode(remote::type::kCommand, {{"words", QJsonArray{"home"}}}));
     ASSERT_TRUE(stranger.await(1));
     EXPECT_TRUE(stranger.replies[0].contains("refused"));
     rig.panel->remote()->server().setAllowedUser(getuid());
 
-    EXPECT_EQ(valvectl.run({"--panel", "status"}).out, "9\n");
+    // A command from valvectl runs in the panel, through a socket only its user can open.
+    EXPECT_EQ(QFile::permissions(path) & ~(QFile::ReadUser | QFile::WriteUser),
+              QFile::ReadOwner | QFile::WriteOwner);
+    const auto moved = valvectl.run({"--panel", "--json", "move", "5"});
+    EXPECT_EQ(moved.exitCode, 0) << moved.err.toStdString();
+    EXPECT_EQ(moved.json().value("route"), "panel");
+    EXPECT_EQ(moved.json().value("position"), 5);
     EXPECT_EQ(rig.log().filter("Position set to 9").size(), 1);
     EXPECT_EQ(rig.log().filter("valvectl: home").size(), 0);
-    EXPECT_EQ(rig.log().filter("valvectl: status").size(), 21);
+    EXPECT_EQ(rig.log().filter("valvectl: status").size(), 20);
+    EXPECT_EQ(rig.log().mid(rig.log().size() - 2), (QStringList{"valvectl: move 5", "Position set to 5"}));
+    EXPECT_EQ(rig.sent().mid(rig.sent().size() - 2), (QList<QByteArray>{"P05\r", "S\r"}));
     EXPECT_TRUE(rig.boxes.texts.isEmpty());
 }
 

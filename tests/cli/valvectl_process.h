@@ -10,8 +10,7 @@
 
 namespace valve::testing {
 
-// The valvectl executable run as a user runs it, with its own runtime
-// directory (where it looks for the panel's socket).
+// valvectl run as a user runs it, with its own runtime directory (where it looks for the panel's socket).
 class Valvectl {
 public:
     struct Finished {

@@ -1,8 +1,5 @@
-// The memory editor and the error stack, beyond what the fault matrix makes of
-// their buttons: the cell editor, marks, replies kept as they came, edits made
-// while an operation runs, and operations ended by closing.
+// The memory editor beyond what the fault matrix makes of its buttons.
 #include "command_bench.h"
-#include "config/error_stack.h"
 #include "config/memory_editor.h"
 #include "protocol/text_field.h"
 
@@ -11,14 +8,11 @@
 #include <memory>
 
 using valve::config::EditOutcome;
-using valve::config::ErrorStack;
 using valve::config::GridCell;
 using valve::config::MemoryEditor;
 using valve::protocol::StoredText;
 using valve::testing::await;
 using valve::testing::CommandBench;
-using valve::testing::runUntil;
-using valve::testing::start;
 
 namespace {
 
@@ -49,34 +43,17 @@ protected:
     StoredText stat;
 };
 
-TEST(MemoryEditorGrid, HeadingsAndByteTexts) {
-    EXPECT_EQ(MemoryEditor::headingText({0, 0}), "Addr");
-    EXPECT_EQ(MemoryEditor::headingText({1, 0}), "Data");
-    EXPECT_EQ(MemoryEditor::headingText({0, 11}), "1A");
-    for (const char* good : {"00", "A5", "FF", "9C"}) {
-        EXPECT_TRUE(MemoryEditor::isByteText(QString::fromLatin1(good))) << good;
-    }
-    // Lower case is upper-cased by the window as it is typed, so "a5" is refused here.
-    for (const char* bad : {"", "5", "A5F", "G1", " 5", "5 ", "a5", "0x"}) {
-        EXPECT_FALSE(MemoryEditor::isByteText(QString::fromLatin1(bad))) << bad;
-    }
-}
-
-TEST(MemoryEditorGrid, EditorStoresIntoItsOwnCellOrStaysOpen) {
+// Two upper-case hex digits are stored (the window upper-cases as typed); the editor stays open on the rest.
+TEST(MemoryEditorGrid, ACellTakesTwoUpperCaseHexadecimalDigits) {
     MemoryEditor editor;
-    EXPECT_EQ(editor.commitEdit("A5"), EditOutcome::NotOpen);
-    editor.openEditor(0); // the "Data" heading: nothing to edit
-    EXPECT_FALSE(editor.editorColumn());
     editor.openEditor(4);
-    EXPECT_EQ(editor.commitEdit("5"), EditOutcome::Rejected); // the editor stays open
-    editor.setCurrent({1, 9}); // as Read and Write do: the editor stays on its cell
-    EXPECT_EQ(editor.commitEdit("A5"), EditOutcome::Stored);
-    editor.openEditor(4);
-    editor.cancelEdit(); // Escape
-    EXPECT_EQ(editor.commitEdit("3C"), EditOutcome::NotOpen);
-    EXPECT_EQ(editor.cell(4).text, "A5");
-    EXPECT_TRUE(editor.cell(4).changed);
-    EXPECT_EQ(editor.cell(9).text, "");
+    for (const char* bad : {"", "5", "A5F", "G1", " 5", "5 ", "a5", "0x"}) {
+        EXPECT_EQ(editor.commitEdit(QString::fromLatin1(bad)), EditOutcome::Rejected) << bad;
+    }
+    for (const char* good : {"00", "FF", "9C"}) {
+        editor.openEditor(4);
+        EXPECT_EQ(editor.commitEdit(QString::fromLatin1(good)), EditOutcome::Stored) << good;
+    }
 }
 
 TEST_F(MemoryEditorTest, ReadClearsTheMarksOfTheCellsItReaches) {
@@ -98,26 +75,19 @@ TEST_F(MemoryEditorTest, ReadClearsTheMarksOfTheCellsItReaches) {
 }
 
 TEST_F(MemoryEditorTest, WriteSendsOnlyTheMarkedCellsAndStopsAtAReadBackThatDiffers) {
+    await(editor.write(*bench.session, stat)); // nothing marked: nothing sent
+    EXPECT_EQ(stat.text(), "Programming OK!");
     edit(kColumnOf0x1A, "3C");
     edit(kColumnOf0x12, "A5");
     bench.unit().scriptReply("a5\r", 'G'); // lower case is not the text that was sent
     await(editor.write(*bench.session, stat));
     EXPECT_EQ(stat.text(), "Programming error!");
-    EXPECT_EQ(bench.sent().size(), 3);
     EXPECT_TRUE(editor.cell(kColumnOf0x12).changed && editor.cell(kColumnOf0x1A).changed);
-
-    bench.wire().clear();
     await(editor.write(*bench.session, stat));
-    EXPECT_EQ(bench.sent(), (QList<QByteArray>{"I12\r", "WA5\r", "G12\r", "I1A\r", "W3C\r", "G1A\r"}));
     EXPECT_EQ(stat.text(), "Programming OK!");
+    EXPECT_EQ(bench.sent(), (QList<QByteArray>{"I12\r", "WA5\r", "G12\r", "I12\r", "WA5\r", "G12\r", "I1A\r",
+                                               "W3C\r", "G1A\r"}));
     EXPECT_FALSE(editor.cell(kColumnOf0x12).changed || editor.cell(kColumnOf0x1A).changed);
-
-    // Nothing marked: nothing sent, success at once.
-    bench.wire().clear();
-    stat.setText("x");
-    await(editor.write(*bench.session, stat));
-    EXPECT_TRUE(bench.sent().isEmpty());
-    EXPECT_EQ(stat.text(), "Programming OK!");
 }
 
 TEST_F(MemoryEditorTest, EnterDuringReadStoresIntoTheEditedCellAndIsNotOverwritten) {
@@ -150,67 +120,6 @@ TEST_F(MemoryEditorTest, EditDuringWriteOfItsCellIsNotTakenForWritten) {
     EXPECT_FALSE(editor.cell(kColumnOf0x1A).changed);
     await(editor.write(*bench.session, stat));
     EXPECT_EQ(bench.unit().state().memory[0x12], 0x5A);
-}
-
-// The window's operations, ended while a request waits for its reply: by
-// closing the window, or by the link shutting down first as the main window
-// closes. The operations clear `stat` as a request goes out; the second time
-// ends them.
-struct Window {
-    struct Stat : StoredText {
-        void setText(const QString& text) override {
-            StoredText::setText(text);
-            if (text.isEmpty() && ++cleared == 2) {
-                QTimer::singleShot(0, end);
-            }
-        }
-        int cleared = 0;
-        std::function<void()> end;
-    };
-    MemoryEditor editor;
-    std::array<StoredText, 5> boxes;
-    ErrorStack stack{{&boxes[0], &boxes[1], &boxes[2], &boxes[3], &boxes[4]}};
-    Stat stat;
-};
-
-TEST(ClosingTheWindow, EndsItsOperationQuietly) {
-    using Operation = std::function<QCoro::Task<>(Window&, valve::protocol::Session&)>;
-    const struct {
-        const char* what;
-        Operation operation;
-        bool windowClosed; // or the link shut down
-    } cases[] = {
-        {"read, window closed", [](Window& w, auto& s) { return w.editor.read(s, w.stat); }, true},
-        {"write, link shut down", [](Window& w, auto& s) { return w.editor.write(s, w.stat); }, false},
-        {"stack clear, window closed", [](Window& w, auto& s) { return w.stack.clear(s, w.stat); }, true},
-        {"stack read, link shut down", [](Window& w, auto& s) { return w.stack.read(s, w.stat); }, false},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        CommandBench bench{valve::sim::UnitTiming{}};
-        ASSERT_TRUE(bench.connected);
-        Window window;
-        window.editor.openEditor(kColumnOf0x12);
-        window.editor.commitEdit("A5");
-        const auto writes = [&] { return bench.driver.callTexts().filter("FT_Write").size(); };
-        qsizetype writtenAtEnd = -1;
-        window.stat.end = [&] {
-            writtenAtEnd = writes();
-            if (c.windowClosed) {
-                window.editor.endOperations();
-                window.stack.endOperations();
-            } else {
-                bench.link->shut_down();
-            }
-        };
-        const auto done = start(c.operation(window, *bench.session));
-        ASSERT_TRUE(runUntil([&] { return *done; }));
-        runUntil([] { return false; }, std::chrono::milliseconds{50});
-        EXPECT_GE(writtenAtEnd, 2); // it ended with a request out and its reply owed
-        EXPECT_EQ(writes(), writtenAtEnd);
-        EXPECT_EQ(window.stat.text(), ""); // not "Communication error"
-        EXPECT_FALSE(bench.link->operations().busy());
-    }
 }
 
 } // namespace

@@ -1,12 +1,6 @@
-// The settings commands, beyond what the fault matrix makes of each button:
-// other list codes and entries, refusals, the op-mode question, and every
-// command holding the link for its whole exchange.
+// The settings commands beyond what the fault matrix makes of each button.
 #include "command_bench.h"
-#include "config/error_stack.h"
-#include "config/memory_editor.h"
 #include "config/settings_commands.h"
-#include "protocol/position_commands.h"
-#include "protocol/query_commands.h"
 #include "protocol/text_field.h"
 
 #include <gtest/gtest.h>
@@ -18,7 +12,6 @@ using valve::protocol::Session;
 using valve::protocol::StoredText;
 using valve::testing::await;
 using valve::testing::CommandBench;
-using valve::testing::start;
 namespace config = valve::config;
 
 namespace {
@@ -51,6 +44,7 @@ struct Case {
     QStringList boxes;
     int checks; // link checks before the first box, or in all when none is shown
     std::deque<BoxAnswer> answers = {};
+    bool closedDuringBox = false; // the program closes while the first box is up, and the box with it
 };
 
 const Command setClock = [](Session& s, const Typed& t) { return config::set_clock(s, t.code()); };
@@ -71,7 +65,6 @@ TEST(SettingsCommands, SendWhatWasPickedOrTypedAndRefuseTheRest) {
         {"no cmd mode picked", setCmdMode, "", {}, {}, {config::kPickCmdModeFirst}, 0},
         // By the name picked, not its place in the list.
         {"Dual Pulse", setByName, "Dual Pulse", {"F05\r"}, {methodChanged("Dual Pulse")}, {}, 1},
-        {"BCD", setByName, "BCD", {"F03\r"}, {methodChanged("BCD")}, {}, 1},
         {"no name", setByName, "", {}, {}, {"Invalid Command Mode"}, 1},
         {"bcd", setByName, "bcd", {}, {}, {"Invalid Command Mode"}, 1},
         {"Pulse and a blank", setByName, "Pulse ", {}, {}, {"Invalid Command Mode"}, 1},
@@ -79,6 +72,7 @@ TEST(SettingsCommands, SendWhatWasPickedOrTypedAndRefuseTheRest) {
         {"port A 256", setPort, "256", {}, {}, {config::kDecimalRange}, 0},
         {"op mode cancelled", setOpMode, "7", {}, {}, {kQuestion, kNotChanged}, 1, {BoxAnswer::Cancel}},
         {"op mode empty", setOpMode, "", {}, {kNoOpMode}, {kQuestion}, 1},
+        {"op mode, closed meanwhile", setOpMode, "7", {}, {}, {kQuestion}, 1, {BoxAnswer::Cancel}, true},
         {"op mode 1e9", setOpMode, "1e9", {}, {}, {kQuestion, config::kDecimalRange}, 1},
         {"i2c 1FF", setI2c, "1FF", {}, {}, {config::kHexRange}, 1},
     };
@@ -88,7 +82,12 @@ TEST(SettingsCommands, SendWhatWasPickedOrTypedAndRefuseTheRest) {
         ASSERT_TRUE(bench.connected);
         bench.boxes.answers = c.answers;
         qsizetype checks = -1;
-        bench.boxes.onShow = [&] { checks = checks < 0 ? bench.probes() : checks; };
+        bench.boxes.onShow = [&] {
+            checks = checks < 0 ? bench.probes() : checks;
+            if (c.closedDuringBox) {
+                bench.link->shut_down();
+            }
+        };
         Typed typed;
         typed.setText(c.typed);
         await(c.command(*bench.session, typed));
@@ -102,40 +101,6 @@ TEST(SettingsCommands, SendWhatWasPickedOrTypedAndRefuseTheRest) {
             EXPECT_EQ(bench.boxes.buttons[i] == BoxButtons::OkCancel, bench.boxes.texts[i] == kQuestion);
         }
     }
-}
-
-// Commands started together go out one after the other, each whole: nothing
-// comes between a clock's or a memory cell's select, write and read-back, or
-// between a move and its status read.
-TEST(SettingsCommands, CommandsStartedTogetherRunOneAfterTheOtherEachWhole) {
-    CommandBench slow(valve::sim::UnitTiming{}, std::chrono::milliseconds{1000});
-    ASSERT_TRUE(slow.connected);
-    config::MemoryEditor editor;
-    for (const auto& [column, text] : {std::pair{3, "A5"}, {11, "3C"}}) {
-        editor.openEditor(column);
-        editor.commitEdit(text);
-    }
-    StoredText position;
-    StoredText status;
-    StoredText stat;
-    std::array<StoredText, 5> stack;
-    config::ErrorStack errors{{&stack[0], &stack[1], &stack[2], &stack[3], &stack[4]}};
-    const std::shared_ptr<bool> done[] = {
-        start(config::set_clock(*slow.session, 4)),
-        start(valve::protocol::move_valve(*slow.session, 7, position)),
-        start(editor.write(*slow.session, stat)),
-        start(valve::protocol::read_status(*slow.session, status)),
-        start(errors.read(*slow.session, stat)),
-        start(valve::protocol::home_valve(*slow.session, position)),
-    };
-    ASSERT_TRUE(valve::testing::runUntil(
-        [&] { return std::ranges::all_of(done, [](const auto& d) { return *d; }); }));
-    EXPECT_EQ(slow.sent(), (QList<QByteArray>{"I20\r", "W04\r", "G20\r", "P07\r", "S\r", "I12\r", "WA5\r",
-                                              "G12\r", "I1A\r", "W3C\r", "G1A\r", "S\r", "G07\r", "G08\r",
-                                              "G09\r", "G0A\r", "G0B\r", "M\r", "S\r"}));
-    EXPECT_FALSE(slow.wire().interleaved());
-    EXPECT_EQ(status.text(), "7");
-    EXPECT_EQ(position.text(), "1");
 }
 
 } // namespace

