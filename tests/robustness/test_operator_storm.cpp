@@ -10,7 +10,6 @@
 #include <QAction>
 #include <QComboBox>
 #include <QDebug>
-#include <QElapsedTimer>
 #include <QListWidget>
 #include <QRegularExpression>
 #include <QTabWidget>
@@ -27,9 +26,8 @@ namespace {
 using namespace std::chrono_literals;
 using sim::UnitState;
 
-// Message boxes answered by a hurried operator: OK or Cancel at random, after a
-// random short while, so that a box can still be open at the next click. From
-// the shut-down on, every box is answered Cancel at once and noted.
+// Boxes answered OK or Cancel at random after up to 30 ms, so that one can still be
+// open at the next click; after the shut-down, Cancel at once, and noted.
 class RandomBoxes : public link::MessageBoxes {
 public:
     explicit RandomBoxes(std::uint32_t seed) : random_(seed) {}
@@ -57,17 +55,14 @@ private:
     std::mt19937 random_;
 };
 
-// Finds requests that began while the unit still owed a reply. The host may do
-// that only when it had given up on the reply: after a request that ran into the
-// reply time limit (a pause of that limit on the line), in the few requests
-// after one, or after a driver fault made an operation end early.
+// Finds requests that began while the unit still owed a reply, which the host may
+// do only after giving up on it: a time-out, or a driver fault that ended an operation.
 class WireAudit {
 public:
     WireAudit(sim::SimDuration replyTimeout, sim::SimDuration byteTime)
         : timeout_(replyTimeout), byte_(byteTime) {}
 
-    // A driver fault ended an operation early, perhaps before the unit had
-    // answered: requests up to the next one may run into the answer.
+    // A driver fault ended an operation early: requests up to the next one may meet its reply.
     void excuseUpTo(std::size_t request) { faultExcusesUpTo_ = request; }
 
     // The first overlap since the last call that the host had no right to.
@@ -108,8 +103,7 @@ private:
         QByteArray text;
     };
 
-    // A time-out, a driver fault or an excused overlap up to three requests
-    // before can leave a reply in flight that this one runs into.
+    // ... up to three requests before this one, or an excused overlap there.
     [[nodiscard]] bool excused(const std::vector<Line>& lines, std::size_t index) const {
         for (std::size_t i = index - std::min<std::size_t>(index, 3); i <= index; ++i) {
             const bool afterTimeOut = i > 0 && lines[i].first - lines[i - 1].last >=
@@ -140,8 +134,7 @@ int option(const QString& name, int otherwise) {
 
 class Storm {
 public:
-    // The unit is slow enough that clicks overlap its answers: a tenth of the
-    // real byte time, a millisecond to think, 3 ms per position step.
+    // Slow enough that clicks overlap its answers: 100 us a byte, 1 ms to think, 3 ms a step.
     static constexpr sim::SimDuration kByteTime = 100us;
     static constexpr auto kReplyTimeout = 60ms;
     // The status of an injected driver failure; the driver never gives it by itself.
@@ -260,25 +253,16 @@ private:
         }
     }
 
-    // Lets the program run for `ms` milliseconds (at least one pass of the loop).
     static void spin(int ms) {
-        QElapsedTimer clock;
-        clock.start();
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
-        while (clock.elapsed() < ms) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-        }
+        runUntil([] { return false; }, std::chrono::milliseconds{ms});
     }
 
     QString firstBroken(const std::vector<std::pair<bool, QString>>& audits) {
         for (const auto& [holds, broken] : audits) {
             if (!holds) {
                 return broken +
-                       QStringLiteral(
-                           "\nafter action #%1, --storm-seed=%2 --storm-actions=%3; last actions:\n  ")
-                           .arg(step_)
-                           .arg(seed_)
-                           .arg(actionCount_) +
+                       QString::asprintf("\nafter action #%d, --storm-seed=%u --storm-actions=%d:\n  ", step_,
+                                         seed_, actionCount_) +
                        trail_.join("\n  ");
             }
         }
@@ -310,24 +294,16 @@ private:
         const QString text = QStringLiteral("%1").arg(pick(256), 2, 16, QChar('0'));
         return pick(2) == 0 ? text : text.toUpper();
     }
-    // Printable ASCII with control characters (CR and NUL among them), DEL, and
-    // pieces of other scripts: umlaut, sharp s, Cyrillic, Han, Arabic-Indic and
-    // full-width digits, no-break space, right-to-left override, emoji,
-    // zero-width space, dotless i, a lone surrogate.
+    // Printable ASCII, control characters, and letters, digits and marks of other scripts.
     QString junk(int length) {
-        static const QStringList foreign =
-            QString::fromUtf8(
-                "\xc3\x84|\xc3\x9f|\xd0\x96|\xe6\xbc\xa2|\xd9\xa3|\xef\xbc\x94|\xef\xbd\x81|\xc2\xa0|"
-                "\xe2\x80\xae|\xf0\x9f\x98\x80|\xe2\x80\x8b|\xc4\xb1")
+        static const QStringList odd =
+            QString::fromUtf8("\r|\t|\x7f|\xc3\x84|\xc3\x9f|\xd0\x96|\xe6\xbc\xa2|\xd9\xa3|\xef\xbc\x94|"
+                              "\xef\xbd\x81|\xc2\xa0|\xe2\x80\xae|\xf0\x9f\x98\x80|\xe2\x80\x8b|\xc4\xb1")
                 .split('|')
-            << QString(QChar(0xD800));
+            << QString(QChar(0)) << QString(QChar(0xD800));
         QString text;
         while (text.size() < length) {
-            const int kind = pick(12);
-            text += kind == 0   ? QString(QChar(pick(0x20)))
-                    : kind == 1 ? QString(QChar(0x7F))
-                    : kind < 5  ? foreign.at(pick(foreign.size()))
-                                : QString(QChar(0x20 + pick(0x5F)));
+            text += pick(3) == 0 ? odd.at(pick(odd.size())) : QString(QChar(0x20 + pick(0x5F)));
         }
         return text.left(length);
     }
@@ -337,11 +313,11 @@ private:
         QDebug(&shown).nospace() << text.left(24);
         return text.size() > 24 ? shown + QStringLiteral("...(%1 chars)").arg(text.size()) : shown;
     }
-    // Short texts are typed key by key; long ones arrive as a paste would.
-    // Where the operator cannot type, nothing happens.
-    static QString typeInto(QLineEdit* box, const QString& text) {
+    // Short texts are typed key by key, unless replacing; long ones arrive as
+    // a paste would. Where the operator cannot type, nothing happens.
+    static QString typeInto(QLineEdit* box, const QString& text, bool byKeys = true) {
         if (box != nullptr && box->isEnabled() && !box->isReadOnly()) {
-            text.size() > 64 ? box->insert(text) : typeKeys(box, text);
+            !byKeys ? box->setText(text) : text.size() > 64 ? box->insert(text) : typeKeys(box, text);
         }
         return (box ? box->objectName() + " " : "(no box) ") + shortened(text);
     }
@@ -392,18 +368,16 @@ private:
         add("form grid click", 5.0, [this] { return clickGrid(pick(5) == 0 ? 0 : 1, pick(17)); });
         add("form edit a cell", 5.0, [this] {
             const QString clicked = clickGrid(1, 1 + pick(16));
-            const QString typed = typeIntoEditor(cellText());
+            const QString typed = typeInto(editor(), cellText());
             return clicked + ", type " + typed + ", " +
                    editorKey(pick(6) == 0 ? Qt::Key_Escape : Qt::Key_Return);
         });
-        add("form type into the editor", 3.0, [this] { return typeIntoEditor(cellText()); });
+        add("form type into the editor", 3.0, [this] { return typeInto(editor(), cellText()); });
         add("form Enter", 3.0, [this] { return editorKey(Qt::Key_Return); });
         add("form Escape", 1.5, [this] { return editorKey(Qt::Key_Escape); });
         add("form type into a box", 1.0, [this] {
-            const int which = pick(6);
-            const QString name =
-                which == 0 ? QStringLiteral("stat") : QStringLiteral("err_stack_%1").arg(which - 1);
-            return form() ? typeInto(form()->findChild<QLineEdit*>(name), anyText()) : "(no window)";
+            const auto boxes = form() ? form()->findChildren<QLineEdit*>() : QList<QLineEdit*>{};
+            return boxes.isEmpty() ? "(no window)" : typeInto(boxes.at(pick(boxes.size())), anyText());
         });
         add("form close", 1.5, [this] { return form() && form()->close() ? "" : "(no window)"; });
 
@@ -470,8 +444,7 @@ private:
         if (list == c().Combo_Clock && list->currentIndex() >= 0) {
             pickedClock_ = list->itemData(list->currentIndex()).toInt();
         }
-        return byKey ? QStringLiteral("by arrow key, now %1").arg(list->currentIndex())
-                     : QString::number(index);
+        return (byKey ? "by arrow key, now " : "") + QString::number(list->currentIndex());
     }
 
     // A fault, counted; it ends after `ms` milliseconds.
@@ -495,28 +468,24 @@ private:
         return faultFor(0, {}) + "for " + QChar(code) + ": " + QString::fromLatin1(reply.toHex());
     }
 
-    // Rows with times now and then junk, nothing, past a week or back in time,
-    // and positions out of range. What the operator cannot reach stays.
+    // Rows of rising times and valid positions; now and then a time that is
+    // junk, nothing, past a week or back in time, a position out of range.
     QString fillTimedEvents() {
         const int first = pick(20);
         const int end = std::min(20, first + 1 + pick(4));
         double time = pick(3) == 0 ? 0.0 : pick(100) / 1000.0;
         QStringList rows;
-        for (auto row = static_cast<std::size_t>(first); row < static_cast<std::size_t>(end); ++row) {
+        for (int row = first; row < end; ++row) {
             const int timeKind = pick(10);
             time += timeKind > 3 ? pick(80) / 1000.0 : 0.0;
-            const QString timeText = timeKind == 0   ? anyText()
-                                     : timeKind == 1 ? QString()
-                                     : timeKind == 2 ? "604800.5"
-                                                     : QString::number(timeKind == 3 ? time - 0.05 : time);
+            const QStringList odd{anyText(), {}, "604800.5", QString::number(time - 0.05)};
+            const QString timeText = timeKind > 3 ? QString::number(time) : odd.at(timeKind);
             const int posKind = pick(8);
-            const QString posText = posKind == 0   ? anyText()
+            const QString posText = posKind > 1    ? QString::number(1 + pick(12))
                                     : posKind == 1 ? QString::number(pick(2) == 0 ? 0 : 13 + pick(243))
-                                                   : QString::number(1 + pick(12));
-            for (const auto& [box, text] :
-                 {std::pair{c().txtTime.at(row), timeText}, {c().txtPos.at(row), posText}}) {
-                box->isEnabled() ? box->setText(text) : void();
-            }
+                                                   : anyText();
+            typeInto(c().txtTime.at(static_cast<std::size_t>(row)), timeText, false);
+            typeInto(c().txtPos.at(static_cast<std::size_t>(row)), posText, false);
             rows << QString::number(row + 1) + ": " + shortened(timeText) + " s at " + shortened(posText);
         }
         return rows.join(", ");
@@ -534,9 +503,6 @@ private:
         auto* text1 = form() ? form()->findChild<QLineEdit*>("Text1") : nullptr;
         return text1 && text1->isVisible() ? text1 : nullptr;
     }
-    QString typeIntoEditor(const QString& text) {
-        return editor() ? typeInto(editor(), text) : shortened(text) + " (no editor open)";
-    }
     // Enter on two hex digits stores them in the grid: they may reach the unit.
     QString editorKey(int key) {
         if (!editor()) {
@@ -553,8 +519,6 @@ private:
 
     // --- the audits ---
 
-    // An injected driver failure makes an operation end before the unit has
-    // answered: the wire audit excuses what went out until now.
     void checkDriverCalls() {
         for (const auto& record : rig_.driver.callLog()) {
             writesAfterClose_ += closed_ && record.call == sim::DriverCall::Write ? 1 : 0;
@@ -565,7 +529,6 @@ private:
         rig_.driver.clearCallLog();
     }
 
-    // Each rule with what it says when it is broken.
     using Audits = std::vector<std::pair<bool, QString>>;
 
     Audits afterEachAction() {
@@ -587,9 +550,7 @@ private:
         };
     }
 
-    // A byte may differ from its start only where the operator allowed a value:
-    // a byte stored in the grid, a clock speed picked for "Set Clock", a
-    // cleared or newly recorded error-stack entry.
+    // Memory changes only where the operator asked: a stored cell, the clock, the error stack.
     QString unaskedMemoryChange() {
         for (std::size_t address = 0; address < memoryAtStart_.size(); ++address) {
             const int now = unit().state().memory.at(address);
@@ -624,8 +585,6 @@ private:
         return {};
     }
 
-    // After the close: nothing more on the line, in the log or in a box; the
-    // Custom Configuration window gone.
     Audits afterTheClose() {
         runUntil([this] { return boxes_.open == 0; }, 2000ms);
         checkDriverCalls();
