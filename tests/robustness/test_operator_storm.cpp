@@ -103,7 +103,7 @@ private:
         QByteArray text;
     };
 
-    // ... up to three requests before this one, or an excused overlap there.
+    // A time-out or a driver fault up to three requests before, or an excused overlap there.
     [[nodiscard]] bool excused(const std::vector<Line>& lines, std::size_t index) const {
         for (std::size_t i = index - std::min<std::size_t>(index, 3); i <= index; ++i) {
             const bool afterTimeOut = i > 0 && lines[i].first - lines[i - 1].last >=
