@@ -126,7 +126,7 @@ private:
 int option(const QString& name, int otherwise) {
     for (const QString& argument : QCoreApplication::arguments()) {
         if (argument.startsWith(name + "=")) {
-            return argument.section('=', 1).toInt();
+            return static_cast<int>(argument.section('=', 1).toUInt()); // a seed may use all 32 bits
         }
     }
     return otherwise;
