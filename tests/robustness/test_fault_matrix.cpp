@@ -1,10 +1,7 @@
-// Every command of the panel against every way the link can fail: driver
-// calls returning failing statuses, a silent unit, replies cut short or
-// garbled, the adapter unplugged before or during the command. A table of
+// Every command of the panel against every way the link can fail: a table of
 // commands with what each shows when it completes, when a value reply is
 // garbled and when a reply is missing; a table of faults; one body that runs
-// every pair and checks where the failure is reported and with which words,
-// what the boxes show, and which requests reached the unit.
+// every pair and checks the log, the boxes and which requests reached the unit.
 
 #include "operator_hands.h"
 #include "panel_rig.h"
@@ -19,8 +16,6 @@
 #include <map>
 #include <numeric>
 
-// Tables are built with aggregate initializers; the members left out keep
-// their defaults on purpose.
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 
 namespace {
@@ -38,8 +33,7 @@ const QString kNoDevices = QStringLiteral("Error - Could not find any Nerra Devi
 const QString kFoundOne = QStringLiteral("Found 1 Nerra unit through USB");
 const QString kNotReestablished = QStringLiteral("Could not reestablish connection");
 
-// The simulated driver with a hook before every write, where a fault is set
-// up for one request; requests are counted from arming.
+// The simulated driver with a hook before every write, counted from arming.
 struct HookedDriver : valve::sim::SimulatedDriver {
     std::function<void(int)> beforeWrite;
     int writes = 0;
@@ -54,24 +48,22 @@ struct HookedDriver : valve::sim::SimulatedDriver {
     }
 };
 
-// The whole panel on one instant unit with a short reply limit. One rig serves
-// all cases of a command; reset() brings link, unit and windows back to a
-// known state between them.
+// The whole panel on one instant unit; one rig serves all cases of a command.
 struct Rig : valve::testing::BasicPanelRig<HookedDriver> {
     static constexpr auto kReplyLimit = 60ms;
 
     Rig() : BasicPanelRig({"NR Valve"}, valve::sim::UnitTiming::instant(), {kReplyLimit, 10ms, 1ms}) {
         started = valve::testing::await(panel->start()) && driver.openHere(0);
-        sequencer = window().findChild<valve::ui::SequencerWiring*>();
     }
 
     valve::sim::SimulatedUnit& sim() { return driver.unit(0); }
     valve::ui::CustomConfigWindow* form() { return valve::testing::openForms().value(0); }
-    // No operation holds or waits for the link, and no timed run is under way.
-    bool idle() { return BasicPanelRig::idle() && !sequencer->sequencer().runUnderWay(); }
+    bool idle() {
+        return BasicPanelRig::idle() &&
+               !window().findChild<valve::ui::SequencerWiring*>()->sequencer().runUnderWay();
+    }
 
-    // The read commands show these values when nothing goes wrong; the error
-    // stack holds 44, 55, 66, 77, 88.
+    // Link, unit and windows back to a known state; the error stack holds 44..88.
     void reset() {
         driver.beforeWrite = nullptr;
         driver.clearFaults();
@@ -105,9 +97,7 @@ struct Rig : valve::testing::BasicPanelRig<HookedDriver> {
     }
 
     bool started = false;
-    valve::ui::SequencerWiring* sequencer = nullptr;
     QObject timers; // context of the timers a case starts
-    // The case last checked, and how far the wire and the log had got then.
     std::string lastCase;
     qsizetype sentAtCheck = 0;
     qsizetype loggedAtCheck = 0;
@@ -115,9 +105,7 @@ struct Rig : valve::testing::BasicPanelRig<HookedDriver> {
 
 // --- the commands ----------------------------------------------------------------
 
-// How a fault shows itself to the command: a reply missing at one exchange
-// (perhaps because its request could not be written), a garbled reply at
-// one exchange, or neither: the command completes.
+// How a fault shows itself: a reply missing (or its request not written) or garbled at one exchange.
 struct Effect {
     int failsAt = -1;
     int garbageAt = -1;
@@ -128,34 +116,37 @@ Effect failsAt(int exchange, bool writeFailed = false) {
     return {exchange, -1, writeFailed};
 }
 
-// What shows where: a text box by its control name; the grid ("cell_N" its
-// text, "mark_N" whether it waits to be written); "log" (the command's own
-// lines, after any of the link check), "boxes" (message boxes asked for),
-// "run" (Run enabled), "wire" (the requests that reached the unit). Lines
-// are joined with '\n'.
+// What shows where: a text box by name, "cell_N"/"mark_N" (grid text; waits to be
+// written), "log", "boxes" (asked for), "run" (Run enabled), "wire" (requests sent).
 using Shows = std::map<QString, QString>;
-using Step = std::pair<QByteArray, int>; // request, reply length
 using Adjust = std::function<void(const Effect&, Shows&)>;
 
 struct Command {
     QString name;
     bool checksLink;
-    std::vector<Step> steps;
-    Shows done;    // when it completes
-    Shows garbled; // what differs when a value reply is garbled
-    // Logged when a reply is missing, by exchange (the last one for the rest);
-    // none: a command of the Custom Configuration window, which says
-    // "Communication error" in its status box instead.
-    QStringList failLines;
-    Adjust adjust = {};                     // what depends on the exchange
-    std::function<void(Rig&)> prepare = {}; // before the fault is armed and the button pressed
-    std::vector<int> aimedAt = {};          // exchanges the per-exchange faults aim at; empty: all
+    QString input;    // "control=entry;...": what the operator enters before the click
+    QString requests; // separated by blanks, each sent with '\r'
+    Shows done;
+    Shows garbled;         // what differs when a value reply is garbled
+    QStringList failLines; // logged when a reply is missing, by exchange (the first for the rest)
+    Adjust adjust;
+    std::function<void(Rig&)> prepare;
+    std::vector<int> aimedAt; // exchanges the per-exchange faults aim at; empty: all
+
+    // The Custom Configuration window's commands report in its status box.
+    [[nodiscard]] bool inForm() const { return done.count("stat") > 0; }
 };
 
-void PrintTo(const Command& command, std::ostream* os) {
-    *os << command.name.toStdString();
+QList<QByteArray> requestsOf(const Command& command) {
+    QList<QByteArray> lines;
+    for (const QString& request : command.requests.split(' ')) {
+        lines << request.toLatin1() + '\r';
+    }
+    return lines;
 }
-
+int replyLength(const QByteArray& request) {
+    return QByteArray("SERQD123G").contains(request.at(0)) ? 3 : 1;
+}
 // A text box shows this before the command: anything else was written by it.
 bool isTextBox(const QString& where) {
     return where.startsWith("txt_") || where.startsWith("err_stack_") || where == "position";
@@ -166,9 +157,6 @@ QString sentinel(const QString& box) {
 QString hex(int value) {
     return QString::number(value, 16).toUpper().rightJustified(2, '0');
 }
-QByteArray line(char code, int argument) {
-    return code + hex(argument).toLatin1() + '\r';
-}
 QString lines(QStringList list) {
     list.removeAll("");
     return list.join('\n');
@@ -177,28 +165,24 @@ QString wire(const QList<QByteArray>& requests) {
     return QString::fromLatin1(requests.join(' ')).replace('\r', "\\r");
 }
 
-// What the command shows under the effect. Any acknowledgement counts, so a
-// garbled one changes nothing; a missing reply leaves the boxes as they were.
+// Any acknowledgement counts; a missing reply leaves the boxes as they were.
 Shows expect(const Command& command, const Effect& e) {
+    const QList<QByteArray> requests = requestsOf(command);
     Shows shows = command.done;
-    if (e.garbageAt >= 0 && command.steps.at(static_cast<std::size_t>(e.garbageAt)).second > 1) {
+    if (e.garbageAt >= 0 && replyLength(requests.at(e.garbageAt)) > 1) {
         for (const auto& [where, text] : command.garbled) {
             shows[where] = text;
         }
     }
-    QList<QByteArray> requests;
-    const int sent = e.fails() ? e.failsAt + (e.writeFailed ? 0 : 1) : static_cast<int>(command.steps.size());
-    for (int k = 0; k < sent; ++k) {
-        requests << command.steps.at(static_cast<std::size_t>(k)).first;
-    }
-    shows["wire"] = wire(requests);
+    shows["wire"] = wire(e.fails() ? requests.first(e.failsAt + (e.writeFailed ? 0 : 1)) : requests);
     if (e.fails()) {
-        for (auto& [where, text] : shows) {
-            text = isTextBox(where) ? sentinel(where) : text;
+        for (auto& [where, text] : shows) { // and an edit still waits to be written
+            text = isTextBox(where) ? sentinel(where) : where.startsWith("mark_") ? "marked" : text;
         }
-        const QString failLine = command.failLines.value(e.failsAt, command.failLines.value(0));
+        const QString failLine =
+            command.inForm() ? QString() : command.failLines.value(e.failsAt, command.failLines[0]);
         shows["log"] = lines({e.writeFailed ? "USB Error - could not write to device" : "", failLine});
-        if (failLine.isEmpty()) {
+        if (command.inForm()) {
             shows["stat"] = "Communication error";
         }
     }
@@ -210,57 +194,30 @@ Shows expect(const Command& command, const Effect& e) {
     return shows;
 }
 
-Command row(QString name, bool checks, std::vector<Step> steps, Shows done, Shows garbled,
-            QStringList failLines, Adjust adjust = {}, std::function<void(Rig&)> prepare = {},
-            std::vector<int> aimedAt = {}) {
-    return {std::move(name),    checks,
-            std::move(steps),   std::move(done),
-            std::move(garbled), std::move(failLines),
-            std::move(adjust),  std::move(prepare),
-            std::move(aimedAt)};
-}
-// A value read with one request into one box.
-Command query(QString name, bool checks, QByteArray request, QString box, QString value, QString garbled,
-              QString failure = kTalkFailure) {
-    return row(std::move(name), checks, {{request, 3}}, {{box, value}}, {{box, garbled}},
-               {std::move(failure)});
-}
-// A setting sent with one acknowledged request.
-Command setting(QString name, bool checks, QByteArray request, QString done,
-                std::function<void(Rig&)> prepare) {
-    return row(std::move(name), checks, {{request, 1}}, {{"log", done}}, {}, {kTalkFailure}, {},
-               std::move(prepare));
-}
-// set_position: "P" acknowledged, then "S" must report the position.
-Command moveTo(QString name, int target) {
-    return row(
-        std::move(name), true, {{line('P', target), 1}, {"S\r", 3}},
-        {{"position", QString::number(target)}, {"log", QStringLiteral("Position set to %1").arg(target)}},
-        {{"position", sentinel("position")}, {"log", "Position was not achieved"}},
-        {"Error - Could not set position, make sure position is valid.",
-         "Error - Could not recieve the position status."});
+// The operator's entries before the click, typed or picked.
+void enter(Rig& rig, const QString& input) {
+    for (const QString& entry : input.split(';', Qt::SkipEmptyParts)) {
+        const QString control = entry.section('=', 0, 0);
+        const QString text = entry.section('=', 1);
+        if (auto* box = rig.child<QLineEdit>(control)) {
+            box->setText(text);
+        } else if (auto* list = rig.child<QComboBox>(control)) {
+            list->setCurrentIndex(list->findText(text));
+            emit list->activated(list->currentIndex());
+        } else if (auto* items = rig.child<QListWidget>(control)) {
+            items->setCurrentItem(items->findItems(text, Qt::MatchExactly).value(0));
+        }
+    }
 }
 
-void pick(QComboBox* list, const QString& entry) {
-    list->setCurrentIndex(list->findText(entry));
-    emit list->activated(list->currentIndex());
-}
-std::function<void(Rig&)> typeInto(const QString& box, const QString& text) {
-    return [box, text](Rig& rig) { rig.child<QLineEdit>(box)->setText(text); };
-}
-void openForm(Rig& rig) {
-    rig.c().Command1->click();
-}
 // The operator stores 0xA5 for address 0x12 in the grid.
 void editThirdCell(Rig& rig) {
-    openForm(rig);
     valve::testing::clickCell(rig.child<QTableWidget>("MSFlexGrid1"), 1, 3);
     valve::testing::typeKeys(rig.child<QLineEdit>("Text1"), "a5");
     valve::testing::pressKey(rig.child<QLineEdit>("Text1"), Qt::Key_Return);
 }
 // The cells hold C0..CF from an earlier read; the unit now holds D0..DF.
 void readCellsThenChangeThem(Rig& rig) {
-    openForm(rig);
     rig.child<QPushButton>("data_read")->click();
     runUntil([&] { return rig.idle() && rig.child<QLineEdit>("stat")->text() == "Read OK!"; });
     for (std::size_t i = 0; i < 16; ++i) {
@@ -299,74 +256,83 @@ void runOfOneMove(const Effect& /*e*/, Shows& s) {
     s["boxes"] = moved ? "" : "Could not achieve Position 4, in step 0";
 }
 
+Command row(const QString& name, bool checks, const QString& input, const QString& requests,
+            const Shows& done, const Shows& garbled = {}, const QStringList& failLines = {kTalkFailure},
+            const Adjust& adjust = {}, const std::function<void(Rig&)>& prepare = {},
+            const std::vector<int>& aimedAt = {}) {
+    return {name, checks, input, requests, done, garbled, failLines, adjust, prepare, aimedAt};
+}
+// A value read with one request into the box named after the button.
+Command query(const QString& name, bool checks, const QString& request, const QString& value,
+              const QString& garbled) {
+    const QString box = "txt_" + name.mid(4);
+    return row(name, checks, {}, request, {{box, value}}, {{box, garbled}});
+}
+// "P" acknowledged, then "S" must report the position.
+Command moveTo(const QString& name, int target) {
+    return row(
+        name, true, {}, "P" + hex(target) + " S",
+        {{"position", QString::number(target)}, {"log", QStringLiteral("Position set to %1").arg(target)}},
+        {{"position", sentinel("position")}, {"log", "Position was not achieved"}},
+        {"Error - Could not set position, make sure position is valid.",
+         "Error - Could not recieve the position status."});
+}
+
 std::vector<Command> allCommands() {
-    std::vector<Step> cellReads;
-    cellReads.reserve(16);
-    std::vector<Step> stackReads;
-    std::vector<Step> stackClears;
+    QStringList cellReads;
+    QStringList stackReads;
+    QStringList stackClears;
     for (int i = 0; i < 16; ++i) {
-        cellReads.push_back({line('G', 0x10 + i), 3});
+        cellReads << "G" + hex(0x10 + i);
     }
     for (int i = 0; i < 5; ++i) {
-        stackReads.push_back({line('G', 7 + i), 3});
-        stackClears.insert(stackClears.end(), {{line('I', 7 + i), 1}, {"W00\r", 1}, {line('G', 7 + i), 3}});
+        stackReads << "G" + hex(7 + i);
+        stackClears.append({"I" + hex(7 + i), "W00", "G" + hex(7 + i)});
     }
     std::vector<Command> all{
-        query("cmd_status", true, "S\r", "txt_status", "5", "0"),
-        query("cmd_fw_rev", true, "R\r", "txt_fw_rev", "Rev.B Nerra",
-              QStringLiteral("Rev.%1 Nerra").arg(QChar())),
-        query("cmd_op_mode", true, "Q\r", "txt_op_mode", "3", "0"),
-        query("cmd_cmd_mode", false, "D\r", "txt_cmd_mode", "Inverted BCD", "Error"),
-        query("cmd_clock", false, "G20\r", "txt_clock", " 20 MHz", " 0 MHz"),
-        query("cmd_pos_a", false, "1\r", "txt_pos_a", "7", "0"),
-        query("cmd_pos_b", false, "2\r", "txt_pos_b", "8", "0"),
-        query("cmd_pos_c", false, "3\r", "txt_pos_c", "9", "0"),
-        // A named code goes into the box and its line into the log; the
-        // garbled reply reads as code 0, which changes nothing.
-        row("cmd_error", true, {{"E\r", 3}},
+        query("cmd_status", true, "S", "5", "0"),
+        query("cmd_fw_rev", true, "R", "Rev.B Nerra", QStringLiteral("Rev.%1 Nerra").arg(QChar())),
+        query("cmd_op_mode", true, "Q", "3", "0"),
+        query("cmd_cmd_mode", false, "D", "Inverted BCD", "Error"),
+        query("cmd_clock", false, "G20", " 20 MHz", " 0 MHz"),
+        query("cmd_pos_a", false, "1", "7", "0"),
+        query("cmd_pos_b", false, "2", "8", "0"),
+        query("cmd_pos_c", false, "3", "9", "0"),
+        // A garbled reply reads as code 0, which changes nothing.
+        row("cmd_error", true, {}, "E",
             {{"txt_error", "66"}, {"log", "Last error: code 66 - a Valve Positioning Error"}},
-            {{"txt_error", sentinel("txt_error")}, {"log", ""}}, {kTalkFailure}),
+            {{"txt_error", sentinel("txt_error")}, {"log", ""}}),
         // Mode 0 empties the box and says so in a message box.
-        row("btnReadControl", true, {{"D\r", 3}}, {{"txt_control", "Inverted BCD"}},
+        row("btnReadControl", true, {}, "D", {{"txt_control", "Inverted BCD"}},
             {{"txt_control", ""}, {"boxes", "Invalid Command Mode"}},
             {"USB Error - could not read control method."}),
-        row("homing", false, {{"M\r", 1}, {"S\r", 3}}, {{"position", "1"}}, {{"position", "0"}},
-            {kTalkFailure}),
-        setting("set_baud", false, "X04\r", "Baud rate changed",
-                [](Rig& rig) { pick(rig.c().Combo_Baud_Rate, "57600"); }),
-        setting("set_cmd_mode", false, "F05\r", "Command mode changed to 5",
-                [](Rig& rig) { pick(rig.c().Combo_Cmd_Mode, "Dual Pulse"); }),
-        setting("set_command", true, "F02\r",
-                "Control method changed to Pulse. Cycle power to complete change.",
-                [](Rig& rig) { rig.c().lstControl->setCurrentRow(3); }),
-        setting("set_pos_a", false, "A0C\r", "Port A changed", typeInto("txt_set_pos_a", "12")),
-        setting("set_pos_b", false, "B0C\r", "Port B changed", typeInto("txt_set_pos_b", "12")),
-        setting("set_pos_c", false, "C0C\r", "Port C changed", typeInto("txt_set_pos_c", "12")),
-        setting("set_i2c_address", true, "N5A\r", "I2C address changed to 5a",
-                typeInto("txt_set_i2c_address", "5a")),
+        row("homing", false, {}, "M S", {{"position", "1"}}, {{"position", "0"}}),
+        row("set_baud", false, "Combo_Baud_Rate=57600", "X04", {{"log", "Baud rate changed"}}),
+        row("set_cmd_mode", false, "Combo_Cmd_Mode=Dual Pulse", "F05",
+            {{"log", "Command mode changed to 5"}}),
+        row("set_command", true, "lstControl=Pulse", "F02",
+            {{"log", "Control method changed to Pulse. Cycle power to complete change."}}),
+        row("set_pos_a", false, "txt_set_pos_a=12", "A0C", {{"log", "Port A changed"}}),
+        row("set_pos_b", false, "txt_set_pos_b=12", "B0C", {{"log", "Port B changed"}}),
+        row("set_pos_c", false, "txt_set_pos_c=12", "C0C", {{"log", "Port C changed"}}),
+        row("set_i2c_address", true, "txt_set_i2c_address=5a", "N5A", {{"log", "I2C address changed to 5a"}}),
         // The link check comes before the confirmation, which is answered OK.
-        row("set_op_mode", true, {{"O07\r", 1}},
+        row("set_op_mode", true, "txt_set_op_mode=7", "O07",
             {{"log", "Op Mode changed to 7. Cycle power to complete configuration change."},
              {"boxes",
               "Warning - Changing the Operational Mode to an invalid number can cause your unit to stop "
-              "operating. Are you sure you want to change the Op. Mode?"}},
-            {}, {kTalkFailure}, {}, typeInto("txt_set_op_mode", "7")),
-        // Select 0x20, write the clock, read it back.
-        row("set_clock", false, {{"I20\r", 1}, {"W14\r", 1}, {"G20\r", 3}}, {{"log", "Clock speed changed!"}},
-            {{"log", "Programming error!"}}, {kTalkFailure}, {},
-            [](Rig& rig) { pick(rig.c().Combo_Clock, "20 MHz"); }),
-        row(
-            "data_write", false, {{"I12\r", 1}, {"WA5\r", 1}, {"G12\r", 3}},
+              "operating. Are you sure you want to change the Op. Mode?"}}),
+        row("set_clock", false, "Combo_Clock=20 MHz", "I20 W14 G20", {{"log", "Clock speed changed!"}},
+            {{"log", "Programming error!"}}),
+        row("data_write", false, {}, "I12 WA5 G12",
             {{"stat", "Programming OK!"}, {"cell_3", "A5"}, {"mark_3", "clear"}},
-            {{"stat", "Programming error!"}, {"mark_3", "marked"}}, {},
-            [](const Effect& e, Shows& s) { s["mark_3"] = e.fails() ? "marked" : s["mark_3"]; },
-            editThirdCell),
-        row("data_read", false, cellReads, {{"stat", "Read OK!"}}, {}, {}, cellsUpToTheFault,
+            {{"stat", "Programming error!"}, {"mark_3", "marked"}}, {}, {}, editThirdCell),
+        row("data_read", false, {}, cellReads.join(' '), {{"stat", "Read OK!"}}, {}, {}, cellsUpToTheFault,
             readCellsThenChangeThem, {0, 7, 15}),
-        row("read_err_stack", false, stackReads, {{"stat", "Read OK!"}}, {}, {}, stackUpToTheFault, openForm,
-            {0, 2, 4}),
-        row("clear_err_stack", false, stackClears, {{"stat", "Programming OK!"}},
-            {{"stat", "Programming error!"}}, {}, clearStopsAtABadReadBack, openForm,
+        row("read_err_stack", false, {}, stackReads.join(' '), {{"stat", "Read OK!"}}, {}, {},
+            stackUpToTheFault, {}, {0, 2, 4}),
+        row("clear_err_stack", false, {}, stackClears.join(' '), {{"stat", "Programming OK!"}},
+            {{"stat", "Programming error!"}}, {}, clearStopsAtABadReadBack, {},
             {0, 1, 2, 6, 7, 8, 12, 13, 14}),
     };
     for (int target = 1; target <= 12; ++target) {
@@ -374,10 +340,7 @@ std::vector<Command> allCommands() {
     }
     all.push_back(moveTo("btnRun", 4));
     all.back().adjust = runOfOneMove;
-    all.back().prepare = [](Rig& rig) {
-        rig.c().txtTime[0]->setText("0");
-        rig.c().txtPos[0]->setText("4");
-    };
+    all.back().input = "txtTime_0=0;txtPos_0=4";
     return all;
 }
 
@@ -391,9 +354,7 @@ struct Fault {
     std::function<bool(Rig&)> tookPlace = {}; // the fault met the command where it was aimed
 };
 
-// A driver call made to fail, by its status. Within one exchange: its write,
-// or the queue poll or read of one reply character (the unit is instant: one
-// of each per character).
+// A driver call that fails at an exchange's write, or at one reply character's poll or read.
 struct Planted {
     DriverCall call;
     FtStatus status;
@@ -413,9 +374,7 @@ long logged(Rig& rig, const Planted& p) {
                          [&](const auto& call) { return call.call == p.call && call.status == p.status; });
 }
 
-// Driver calls that fail at the first call of their kind after arming: the
-// link probe, then perhaps a step of the reopening. A command that does not
-// check the link meets none of them.
+// Driver calls failing at the link check, which a command that skips it never meets.
 Fault probeFault(std::vector<Planted> calls, bool checks, Effect effect, QStringList checkLines) {
     const auto arm = [calls](Rig& rig) {
         for (const Planted& p : calls) {
@@ -431,8 +390,11 @@ Fault probeFault(std::vector<Planted> calls, bool checks, Effect effect, QString
             arm, checks ? effect : Effect{}, checks ? std::move(checkLines) : QStringList{}, met};
 }
 
-// A fault set up just before the request of one exchange goes out.
-Fault beforeRequest(QString name, int exchange, Effect effect, const std::function<void(Rig&)>& setUp) {
+// A fault set up just before the request of one exchange goes out; `evidence`
+// shows that it took effect.
+Fault beforeRequest(
+    QString name, int exchange, Effect effect, const std::function<void(Rig&)>& setUp,
+    const std::function<bool(Rig&)>& evidence = [](Rig&) { return true; }) {
     auto reached = std::make_shared<bool>(false);
     const auto arm = [=](Rig& rig) {
         *reached = false;
@@ -443,53 +405,53 @@ Fault beforeRequest(QString name, int exchange, Effect effect, const std::functi
             }
         };
     };
-    return {std::move(name), arm, effect, {}, [reached](Rig&) { return *reached; }};
+    return {std::move(name), arm, effect, {}, [=](Rig& rig) { return *reached && evidence(rig); }};
 }
 
-// A driver call that fails within one exchange.
 Fault callFault(int exchange, Planted p, Effect effect, const QString& at) {
-    Fault fault = beforeRequest(nameOf(p) + at, exchange, effect, [p](Rig& rig) {
-        p.keepByte ? rig.driver.readReturnsStatus(p.status, p.character + 1)
-                   : rig.driver.failCall(p.call, p.status, 1, p.character);
-    });
-    fault.tookPlace = [reached = fault.tookPlace, p](Rig& rig) { return reached(rig) && logged(rig, p) > 0; };
-    return fault;
+    return beforeRequest(
+        nameOf(p) + at, exchange, effect,
+        [p](Rig& rig) {
+            p.keepByte ? rig.driver.readReturnsStatus(p.status, p.character + 1)
+                       : rig.driver.failCall(p.call, p.status, 1, p.character);
+        },
+        [p](Rig& rig) { return logged(rig, p) > 0; });
 }
 
-// The probe fails on a live handle, and then a step of the reopening: what
+// The probe fails on a live handle, perhaps then a step of the reopening: what
 // the link check logs, and whether the command fails after it.
-struct ReopenFault {
-    Planted step;
+struct ProbeFault {
+    std::vector<Planted> calls;
     QStringList checkLines;
-    bool commandFails;
+    bool commandFails = true;
 };
-const ReopenFault kReopenFaults[] = {
-    {{OpenEx, ft::DEVICE_NOT_FOUND}, {kFoundOne, "Could not open USB Device", kNotReestablished}, true},
-    // A step of the configuration fails: the link stays closed, the command
-    // still goes out and fails at once.
-    {{CreateDeviceInfoList, ft::IO_ERROR}, {kNoDevices, kNotReestablished}, true},
-    {{SetBaudRate, ft::IO_ERROR},
-     {kFoundOne, "Could not set the Baud Rate through USB", kNotReestablished},
-     true},
-    {{SetDataCharacteristics, ft::INVALID_HANDLE},
-     {kFoundOne, "Could not configure USB connection", kNotReestablished},
-     true},
-    {{SetFlowControl, ft::IO_ERROR}, {kFoundOne, "Could not set flow control", kNotReestablished}, true},
-    {{SetTimeouts, ft::IO_ERROR},
-     {kFoundOne, "Could not set the time-outs of the USB connection", kNotReestablished},
-     true},
-    // The close fails and leaves the adapter open here: the search finds no
-    // free unit, but the old handle still works.
-    {{Close, ft::IO_ERROR}, {kCloseFailed, kNoDevices, kNotReestablished}, false},
+std::vector<Planted> reopening(DriverCall step, FtStatus status) {
+    return {{SetFlowControl, ft::IO_ERROR}, {step, status}};
+}
+QStringList configurationFails(const QString& line) {
+    return {kFoundOne, line, kNotReestablished};
+}
+const ProbeFault kProbeFaults[] = {
+    {{{SetFlowControl, ft::IO_ERROR}}, {kFoundOne}, false},
+    {{{SetFlowControl, ft::INVALID_HANDLE}}, {kFoundOne}, false},
+    {reopening(OpenEx, ft::DEVICE_NOT_FOUND), configurationFails("Could not open USB Device")},
+    {reopening(CreateDeviceInfoList, ft::IO_ERROR), {kNoDevices, kNotReestablished}},
+    {reopening(SetBaudRate, ft::IO_ERROR), configurationFails("Could not set the Baud Rate through USB")},
+    {reopening(SetDataCharacteristics, ft::INVALID_HANDLE),
+     configurationFails("Could not configure USB connection")},
+    {reopening(SetFlowControl, ft::IO_ERROR), configurationFails("Could not set flow control")},
+    {reopening(SetTimeouts, ft::IO_ERROR),
+     configurationFails("Could not set the time-outs of the USB connection")},
+    // The close fails and leaves the adapter open here: the old handle still works.
+    {reopening(Close, ft::IO_ERROR), {kCloseFailed, kNoDevices, kNotReestablished}, false},
     // The purge status is not looked at: the reopened link is good.
-    {{Purge, ft::IO_ERROR}, {kFoundOne}, false},
+    {reopening(Purge, ft::IO_ERROR), {kFoundOne}, false},
 };
 
 std::vector<Fault> faultsFor(const Command& command) {
     const bool checks = command.checksLink;
     const Effect writeFails = failsAt(0, true);
     const auto ifChecks = [checks](const QStringList& lines) { return checks ? lines : QStringList{}; };
-    // Before the command: the adapter gone, or gone and back; the link probe failing.
     std::vector<Fault> faults{
         {"no fault"},
         {"adapter unplugged before the command", [](Rig& rig) { rig.driver.unplug(0); }, writeFails,
@@ -500,25 +462,22 @@ std::vector<Fault> faultsFor(const Command& command) {
              rig.driver.replug(0);
          },
          checks ? Effect{} : writeFails, ifChecks({kCloseFailed, kFoundOne})},
-        probeFault({{SetFlowControl, ft::IO_ERROR}}, checks, {}, {kFoundOne}),
-        probeFault({{SetFlowControl, ft::INVALID_HANDLE}}, checks, {}, {kFoundOne}),
     };
-    for (const auto& [step, lines, commandFails] : kReopenFaults) {
-        faults.push_back(probeFault({{SetFlowControl, ft::IO_ERROR}, step}, checks,
-                                    commandFails ? writeFails : Effect{}, lines));
+    for (const auto& [calls, lines, commandFails] : kProbeFaults) {
+        faults.push_back(probeFault(calls, checks, commandFails ? writeFails : Effect{}, lines));
     }
 
-    // Within one exchange: its write, its reply characters, the unit and the
-    // adapter while it runs.
+    // Within one exchange.
+    const QList<QByteArray> requests = requestsOf(command);
     std::vector<int> aimed = command.aimedAt;
     if (aimed.empty()) {
-        aimed.resize(command.steps.size());
+        aimed.resize(static_cast<std::size_t>(requests.size()));
         std::iota(aimed.begin(), aimed.end(), 0);
     }
     for (const int k : aimed) {
-        const auto& [request, length] = command.steps.at(static_cast<std::size_t>(k));
+        const int length = replyLength(requests.at(k));
         const QString at =
-            QStringLiteral(" (request %1, %2)").arg(k).arg(QString::fromLatin1(request.trimmed()));
+            QStringLiteral(" (request %1, %2)").arg(k).arg(QString::fromLatin1(requests.at(k).trimmed()));
         for (const FtStatus status : {ft::IO_ERROR, ft::INVALID_HANDLE}) {
             faults.push_back(callFault(k, {Write, status}, failsAt(k, true), at));
         }
@@ -541,15 +500,13 @@ std::vector<Fault> faultsFor(const Command& command) {
         faults.push_back(beforeRequest("garbled reply \"ZZ\\r\"" + at, k, {-1, k},
                                        [](Rig& rig) { rig.sim().scriptReply("ZZ\r"); }));
         // The reply is held back; the adapter goes while the command waits for it.
-        Fault unplugged =
-            beforeRequest("adapter unplugged while waiting for the reply" + at, k, failsAt(k), [](Rig& rig) {
+        faults.push_back(beforeRequest(
+            "adapter unplugged while waiting for the reply" + at, k, failsAt(k),
+            [](Rig& rig) {
                 rig.sim().delayReplies(40ms, 1);
                 QTimer::singleShot(5ms, &rig.timers, [&rig] { rig.driver.unplug(0); });
-            });
-        unplugged.tookPlace = [reached = unplugged.tookPlace](Rig& rig) {
-            return reached(rig) && !rig.driver.pluggedIn(0);
-        };
-        faults.push_back(unplugged);
+            },
+            [](Rig& rig) { return !rig.driver.pluggedIn(0); }));
     }
     return faults;
 }
@@ -592,8 +549,7 @@ void expectQuietSince(Rig& rig) {
     }
 }
 
-// Runs one command under one fault; false when the command never ended (the
-// rig is then no longer usable).
+// Runs one command under one fault; false when the command never ended.
 bool runCase(Rig& rig, const Command& command, const Fault& fault) {
     expectQuietSince(rig);
     rig.lastCase = (command.name + " / " + fault.name).toStdString();
@@ -601,9 +557,13 @@ bool runCase(Rig& rig, const Command& command, const Fault& fault) {
     ++casesChecked;
 
     rig.reset();
+    if (command.inForm()) {
+        rig.c().Command1->click();
+    }
     if (command.prepare) {
         command.prepare(rig);
     }
+    enter(rig, command.input);
     Shows expected = expect(command, fault.effect);
     expected["log"] = lines(fault.checkLines + QStringList{expected["log"]});
     for (const auto& [where, text] : expected) {
