@@ -1,8 +1,6 @@
 #pragma once
 
-// The link on adapters that come and go, as one test body for every rig that
-// puts simulated units behind a driver: the simulated driver itself, and
-// emulated FTDI chips under the real libftdi1.
+// The link on adapters that come and go, for the simulated driver and for libftdi1 on emulated chips.
 #include "coro_test.h"
 #include "link/device_search.h"
 #include "link/event_log.h"
@@ -24,7 +22,6 @@ class AdapterRig {
 public:
     virtual ~AdapterRig() = default;
     virtual link::FtdiDriver& driver() = 0;
-    // Plugs in an adapter with this description; returns its number.
     virtual std::size_t plug(const char* description) = 0;
     virtual void unplug(std::size_t adapter) = 0;
     virtual void replug(std::size_t adapter) = 0;
@@ -59,7 +56,7 @@ struct LinkRig {
 
 struct RigMaker {
     const char* name;
-    std::function<std::unique_ptr<AdapterRig>()> make;
+    std::unique_ptr<AdapterRig> (*make)();
     friend void PrintTo(const RigMaker& maker, std::ostream* out) { *out << maker.name; }
 };
 
@@ -103,8 +100,7 @@ TEST_P(LinkOnAdapters, RepliesKeepTheirOrderAndStaleOnesAreDropped) {
     ASSERT_TRUE(configure());
     EXPECT_EQ(ask("P05\r", 1), "\r");
     EXPECT_EQ(ask("S\r"), "05\r");
-    // A reply nobody read, taken up while the link still reads and after it
-    // has gone quiet, is never taken for the next one.
+    // An unread reply, taken up while the link reads or after it rests, is not the next one's.
     for (const auto quiet : {0ms, 200ms}) {
         link.write_str("R\r");
         ASSERT_TRUE(runUntil([&] { return queued() == 3; })) << "the reply arrives";

@@ -1,6 +1,4 @@
-// The libftdi1 backend on emulated FTDI chips: the real libftdi1 over a
-// stand-in libusb (tests/link/emulated_usb), each chip with a simulated unit
-// on its serial line at 19200 baud.
+// The libftdi1 backend: the real libftdi1 on emulated chips (tests/link/emulated_usb).
 #include "d2xx_double/double_control.h"
 #include "emulated_usb/unit_on_line.h"
 #include "link/d2xx_driver.h"
@@ -34,24 +32,16 @@ Chip adapter(std::uint8_t port, const std::string& product = kProduct,
     return chip;
 }
 
-// Plugs in adapter(port) as `edit` leaves it.
-ChipId plug(std::uint8_t port, void (*edit)(Chip&) = nullptr) {
+void asIs(Chip& /*chip*/) {}
+constexpr auto unbound = [](Chip& chip) { chip.kernelDriver = {false, false}; }; // no kernel driver
+constexpr auto look = [](ChipId chip) { return Bus::get().look(chip); };
+
+ChipId plug(std::uint8_t port, void (*edit)(Chip&) = asIs) {
     Chip chip = adapter(port);
-    if (edit != nullptr) {
-        edit(chip);
-    }
+    edit(chip);
     return Bus::get().plug(std::move(chip));
 }
 
-void unbound(Chip& chip) { // no kernel driver on its interfaces
-    chip.kernelDriver = {false, false};
-}
-
-Chip look(ChipId chip) {
-    return Bus::get().look(chip);
-}
-
-// What the chip's unit has received and sent, as its wire recorded it.
 sim::WireRecord wireOf(ChipId chip) {
     const auto lock = Bus::get().lock();
     return static_cast<usbchip::UnitOnLine&>(*Bus::get().chip(chip).peer).unit.wire();
@@ -61,8 +51,7 @@ libftdi::SystemView system(bool asRoot) {
     return {Bus::get().sysRoot(), Bus::get().procRoot(), asRoot};
 }
 
-// Chips on the emulated bus, and the backend on them: libftdi1 seen by root
-// (which sees every process) unless the test chooses another.
+// Chips on the emulated bus, and the backend on them (libftdi1 seen by root unless given).
 class EmulatedAdapters : public AdapterRig {
 public:
     explicit EmulatedAdapters(std::unique_ptr<link::FtdiDriver> driver)
@@ -85,12 +74,11 @@ private:
 };
 
 INSTANTIATE_TEST_SUITE_P(LibftdiOnEmulatedChip, LinkOnAdapters,
-                         ::testing::Values(RigMaker{
-                             "libftdi1", [] { return std::make_unique<EmulatedAdapters>(nullptr); }}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         ::testing::Values(RigMaker{"libftdi1", []() -> std::unique_ptr<AdapterRig> {
+                                                        return std::make_unique<EmulatedAdapters>(nullptr);
+                                                    }}));
 
-// The link on the libftdi1 backend (or another), seen by a user without root
-// rights; the tests plug the chips themselves.
+// The link on the libftdi1 backend (or another), seen by a user without root rights.
 struct ChipSession : LinkRig {
     explicit ChipSession(
         std::unique_ptr<link::FtdiDriver> driver = std::make_unique<link::LibftdiDriver>(system(false)),
@@ -119,9 +107,7 @@ TEST_F(LibftdiOnChip, IdenticalAdaptersAreListedInTreeOrderAndOpenedOneAfterTheO
     ASSERT_EQ(s.driver.getDeviceInfoDetail(1, detail), ft::OK);
     EXPECT_EQ(detail.id, 0x04036010u);
 
-    // The chooser's first entry each time: the same product string opens the
-    // first free one in tree order, each set to 19200 baud 8N1 without flow
-    // control and a 2 ms latency timer.
+    // The same product string opens the first free one in tree order, at 19200 8N1, 2 ms latency.
     for (const auto chip : {earlier, dual, later}) {
         ASSERT_TRUE(s.configure());
         EXPECT_NE(look(chip).claimedBy[0], nullptr);
@@ -173,8 +159,7 @@ TEST_F(LibftdiOnChip, WhatTheChipKeptWhileIdleIsDiscardedAndPurgeEmptiesChipAndB
     pastTheGrace();
     ASSERT_TRUE(statusRequestAnswered());
     EXPECT_EQ(s.queued(), 0u) << "kept by the chip";
-    // The chip answers the next read a latency period from now: what it kept is
-    // discarded only if the backend fetches it before the command line goes out.
+    // Discarded only if the backend fetches it before the command line goes out.
     Bus::get().change(chip, [](Chip& c) { c.lastPacketAt = usbchip::Clock::now() + 10ms; });
     EXPECT_EQ(s.ask("R\r"), "43\r");
     pastTheGrace();
@@ -205,9 +190,6 @@ TEST_F(LibftdiOnChip, UnplugDuringAReplyWaitEndsItAndAReplugGivesANewAddress) {
     EXPECT_GT(look(chip).address, address);
 }
 
-// Each fault ends in a status number the link handles, with its own lines,
-// never in a crash or a hang; the adapter is given up only when it is gone
-// for good, and works again once the fault is over.
 TEST_F(LibftdiOnChip, ChipFaultsEndInTheLinksOwnLinesAndPassingOnesKeepTheAdapter) {
     const QStringList reconnected{"Trying to close USB Port - Failed", "Found 1 Nerra unit through USB"};
     const struct {
@@ -280,10 +262,8 @@ TEST_F(LibftdiOnChip, CloseDuringAPendingReadIsQuickAndLeavesNoThreadBehind) {
     EXPECT_EQ(threads(), before);
 }
 
-// With D2XX loaded, an adapter it cannot open because ftdi_sio holds it is
-// opened through libftdi1, which takes it from ftdi_sio for the session and
-// hands it back; the events log says why, and, to a user without root rights,
-// that the serial device was taken.
+// An adapter D2XX cannot open because ftdi_sio holds it is opened through
+// libftdi1 for the session and handed back after; the log says why.
 TEST_F(LibftdiOnChip, D2xxFallsBackToLibftdiForAnAdapterTheKernelDriverHolds) {
     DoubleControl d2xx(D2XX_DOUBLE_PATH);
     d2xx.addDevice(kProduct);

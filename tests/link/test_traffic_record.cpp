@@ -28,8 +28,7 @@ void readStatus(CommandBench& bench) {
     testing::await(protocol::read_status(*bench.session, box));
 }
 
-// A command's traffic as the wire saw it, under the command's label, with or
-// without each fault.
+// A command's traffic as the wire saw it, with and without each fault.
 TEST(TrafficRecordOnSim, ACommandAndEachFaultAreRecordedAsSuch) {
     // Leaves the reply to a first command to come after its limit, and waits for it.
     const auto lateReply = [](CommandBench& bench) {

@@ -1,9 +1,5 @@
-// The emulated FTDI FT232R and FT2232H (channel A), as FTDI's data sheets and
-// application notes describe them, on a bus served through a stand-in for
-// libusb-1.0.so.0: every function libftdi1 1.5 imports (the asynchronous ones
-// only as stubs that fail) and the few more the libftdi1 backend calls. A
-// device that has been unplugged fails every call with LIBUSB_ERROR_NO_DEVICE,
-// as libusb does for a vanished one.
+// Emulated FT232R and FT2232H (channel A) chips behind a stand-in libusb-1.0.so.0 with
+// every function libftdi1 1.5 and the backend call; an unplugged one fails with NO_DEVICE.
 #include "emulated_usb.h"
 
 #include <algorithm>
@@ -36,8 +32,6 @@ namespace usbchip {
 namespace fs = std::filesystem;
 
 namespace {
-
-// ---------------------------------------------------------------- the chip ---
 
 enum Request : std::uint8_t { kReset = 0, kFlowControl = 2, kBaudRate = 3, kData = 4, kSetLatency = 9 };
 // The reset request's values: 0 the whole port, 1 purges what the line has not
@@ -102,10 +96,8 @@ int control(Chip& chip, std::uint8_t requestType, std::uint8_t request, std::uin
     }
 }
 
-// A bulk IN request: a fault answered at once; else, once the latency timer
-// has run since the last packet (never, when silent), packets of at most
-// packetSize(), each led by two status bytes: full ones follow each other,
-// the first short one ends the transfer. Returns 1 while not yet due.
+// A bulk IN request: once the latency timer has run, packets led by two status
+// bytes until the first short one. Returns 1 while not yet due.
 int bulkIn(Chip& chip, unsigned char* data, int length, int* transferred) {
     Faults& faults = chip.faults;
     if (faults.inHalted || faults.ioErrors > 0) {
@@ -134,8 +126,6 @@ int bulkIn(Chip& chip, unsigned char* data, int length, int* transferred) {
     *transferred = at;
     return 0;
 }
-
-// ----------------------------------------------------------------- the bus ---
 
 constexpr int kOtherProcess = 4242; // the pid that holds a /dev/ttyUSB open elsewhere
 
@@ -234,8 +224,7 @@ std::vector<libusb_device*> Bus::devices() const {
     return list;
 }
 
-// sysfs: the device with its strings, each interface with the serial device
-// ftdi_sio made for it while bound; /proc: the process that has one open.
+// sysfs: the device, its strings and its bound interfaces; /proc: who has its tty open.
 void Bus::describe(ChipId id) {
     const Chip& chip = chips_.at(id);
     const fs::path devices = sysRoot_ / "bus/usb/devices";
@@ -269,15 +258,12 @@ void Bus::describe(ChipId id) {
 
 } // namespace usbchip
 
-// ------------------------------------------------------------------ libusb ---
-
 using usbchip::Bus;
 using usbchip::Chip;
 
 namespace {
 
-// Runs `call` on the chip behind an open handle with the bus locked; a device
-// that has vanished fails as libusb fails for one.
+// Runs `call` on the chip behind an open handle with the bus locked.
 template <typename Call> int withChip(libusb_device_handle* handle, Call call) {
     auto lock = Bus::get().lock();
     return handle->device->gone ? LIBUSB_ERROR_NO_DEVICE : call(Bus::get().chip(handle->device->chip), lock);
@@ -291,8 +277,7 @@ template <typename Call> int withInterface(libusb_device_handle* handle, int num
     });
 }
 
-// The configuration descriptor as far as libftdi1 reads it: one configuration,
-// and per interface a first endpoint (bulk IN) of the chip's packet size.
+// The configuration descriptor as far as libftdi1 reads it.
 struct ConfigBlock {
     libusb_config_descriptor config{};
     libusb_interface interfaces[2]{};
@@ -350,7 +335,6 @@ ssize_t libusb_get_device_list(libusb_context* /*context*/, libusb_device*** lis
     return static_cast<ssize_t>(devices.size());
 }
 
-// What libftdi1 and the backend read of it.
 int libusb_get_device_descriptor(libusb_device* device, libusb_device_descriptor* descriptor) {
     auto lock = Bus::get().lock();
     const bool h = Bus::get().chip(device->chip).type == usbchip::ChipType::FT2232H;
@@ -445,8 +429,6 @@ int libusb_attach_kernel_driver(libusb_device_handle* handle, int number) {
     });
 }
 
-// Busy when another handle or program holds it, or the kernel driver does
-// and the handle may not take it off.
 int libusb_claim_interface(libusb_device_handle* handle, int number) {
     return withInterface(handle, number, [&](Chip& chip, std::size_t i) -> int {
         if ((chip.claimedBy[i] != nullptr && chip.claimedBy[i] != handle) ||

@@ -1,10 +1,7 @@
 #pragma once
 
-// An emulated USB bus with FTDI chips on it, served to the real libftdi1 by a
-// stand-in libusb-1.0.so.0 (emulated_usb.cpp). Tests plug chips in, put a peer
-// (a simulated valve unit) on each chip's serial line, inject faults and look
-// at what the chips were told. The bus also keeps the kernel's view of its
-// devices as a sysfs tree and a /proc tree of their serial devices' users.
+// An emulated USB bus of FTDI chips, each with a peer on its serial line, and
+// the kernel's view of them as sysfs and /proc trees.
 #include <array>
 #include <chrono>
 #include <condition_variable>

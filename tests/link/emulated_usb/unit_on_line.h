@@ -7,9 +7,7 @@
 
 namespace usbchip {
 
-// A simulated valve unit at the far end of a chip's serial line. It hears
-// only what is sent in its own format, 19200 baud 8N1; anything else is
-// noise to it. Use it with the bus locked, like the chip does.
+// A simulated unit on a chip's line: it hears only 19200 baud 8N1. Use with the bus locked.
 class UnitOnLine : public SerialPeer {
 public:
     explicit UnitOnLine(valve::sim::UnitTiming timing = {}) : unit(timing) {}
