@@ -1,15 +1,11 @@
-// A storm of random operator actions at the main window and the Custom
-// Configuration window, on a slow simulated unit that misbehaves at random. A
-// table of weighted actions, and a table of audits run after every action and
-// after the main window is closed. The actions follow from the seed:
-//   test_operator_storm --storm-seed=N --storm-actions=N
+// Random operator actions at both windows on a slow, misbehaving simulated unit,
+// audited after each action and after the close: --storm-seed=N --storm-actions=N
 
 #include "panel_rig.h"
 #include "ui/events_log_view.h"
 
 #include <QAction>
 #include <QComboBox>
-#include <QDebug>
 #include <QListWidget>
 #include <QRegularExpression>
 #include <QTabWidget>
@@ -26,8 +22,7 @@ namespace {
 using namespace std::chrono_literals;
 using sim::UnitState;
 
-// Boxes answered OK or Cancel at random after up to 30 ms, so that one can still be
-// open at the next click; after the shut-down, Cancel at once, and noted.
+// Boxes answered at random after up to 30 ms; after the shut-down, Cancel at once, noted.
 class RandomBoxes : public link::MessageBoxes {
 public:
     explicit RandomBoxes(std::uint32_t seed) : random_(seed) {}
@@ -55,17 +50,14 @@ private:
     std::mt19937 random_;
 };
 
-// Finds requests that began while the unit still owed a reply, which the host may
-// do only after giving up on it: a time-out, or a driver fault that ended an operation.
+// Requests begun while a reply was owed, allowed only after a time-out or a driver fault.
 class WireAudit {
 public:
     WireAudit(sim::SimDuration replyTimeout, sim::SimDuration byteTime)
         : timeout_(replyTimeout), byte_(byteTime) {}
 
-    // A driver fault ended an operation early: requests up to the next one may meet its reply.
     void excuseUpTo(std::size_t request) { faultExcusesUpTo_ = request; }
 
-    // The first overlap since the last call that the host had no right to.
     QString check(const sim::WireRecord& wire) {
         if (seen_ == wire.overlaps().size()) {
             return {};
@@ -94,7 +86,6 @@ public:
         }
         return {};
     }
-    [[nodiscard]] std::size_t excusedOverlaps() const { return excused_.size(); }
 
 private:
     struct Line {
@@ -103,7 +94,7 @@ private:
         QByteArray text;
     };
 
-    // A time-out or a driver fault up to three requests before, or an excused overlap there.
+    // Up to three requests back: a time-out, a driver fault or an excused overlap.
     [[nodiscard]] bool excused(const std::vector<Line>& lines, std::size_t index) const {
         for (std::size_t i = index - std::min<std::size_t>(index, 3); i <= index; ++i) {
             const bool afterTimeOut = i > 0 && lines[i].first - lines[i - 1].last >=
@@ -201,15 +192,15 @@ public:
         QString broken;
         for (step_ = 0; broken.isEmpty() && step_ < std::min(actionCount_, closeAt); ++step_) {
             const Action& action = actions_[choose(random_)];
-            const int waitMs = pick(13);
-            note(action.name + " " + action.act() + QStringLiteral("; wait %1 ms").arg(waitMs));
-            spin(waitMs);
+            lastAction_ = action.name;
+            action.act();
+            spin(pick(13));
             broken = firstBroken(afterEachAction());
         }
         if (broken.isEmpty()) {
             checkDriverCalls();
             logAtClose_ = rig_.log();
-            note("close the main window");
+            lastAction_ = "close the main window";
             rig_.window().close();
             spin(static_cast<int>(3 * kReplyTimeout.count()) + 50);
             broken = firstBroken(afterEachAction());
@@ -222,20 +213,11 @@ public:
         return broken;
     }
 
-    QString summary() {
-        const auto& wire = unit().wire();
-        return QString::asprintf("seed %u: %d actions, %lld requests (%zu memory writes, %zu moves), %zu "
-                                 "overlaps excused, %d boxes, %d faults injected",
-                                 seed_, step_, static_cast<long long>(wire.hostLines().size()),
-                                 wire.hostLineStarts('W').size(), wire.hostLineStarts('P').size(),
-                                 wire_.excusedOverlaps(), boxes_.asked, faults_);
-    }
-
 private:
     struct Action {
         QString name;
         double weight;
-        std::function<QString()> act; // returns the details worth reporting
+        std::function<void()> act;
     };
 
     sim::SimulatedUnit& unit() { return rig_.driver.unit(0); }
@@ -243,14 +225,8 @@ private:
     ui::CustomConfigWindow* form() { return closed_ ? nullptr : openForms().value(0); }
     int pick(qsizetype n) { return std::uniform_int_distribution<int>(0, static_cast<int>(n) - 1)(random_); }
     void allow(int address, int value) { allowed_.at(static_cast<std::size_t>(address)).insert(value); }
-    void add(QString name, double weight, std::function<QString()> act) {
+    void add(QString name, double weight, std::function<void()> act) {
         actions_.push_back({std::move(name), weight, std::move(act)});
-    }
-    void note(const QString& action) {
-        trail_ << QStringLiteral("#%1 ").arg(step_) + action;
-        if (trail_.size() > 50) {
-            trail_.removeFirst();
-        }
     }
 
     static void spin(int ms) {
@@ -261,9 +237,8 @@ private:
         for (const auto& [holds, broken] : audits) {
             if (!holds) {
                 return broken +
-                       QString::asprintf("\nafter action #%d, --storm-seed=%u --storm-actions=%d:\n  ", step_,
-                                         seed_, actionCount_) +
-                       trail_.join("\n  ");
+                       QString::asprintf("\nafter action #%d (%s), --storm-seed=%u --storm-actions=%d", step_,
+                                         qPrintable(lastAction_), seed_, actionCount_);
             }
         }
         return {};
@@ -307,19 +282,11 @@ private:
         }
         return text.left(length);
     }
-    // At most 24 characters of a text, quoted, control characters escaped.
-    static QString shortened(const QString& text) {
-        QString shown;
-        QDebug(&shown).nospace() << text.left(24);
-        return text.size() > 24 ? shown + QStringLiteral("...(%1 chars)").arg(text.size()) : shown;
-    }
-    // Short texts are typed key by key, unless replacing; long ones arrive as
-    // a paste would. Where the operator cannot type, nothing happens.
-    static QString typeInto(QLineEdit* box, const QString& text, bool byKeys = true) {
+    // Short texts are typed key by key, long ones pasted; where the operator cannot type, nothing happens.
+    static void typeInto(QLineEdit* box, const QString& text, bool byKeys = true) {
         if (box != nullptr && box->isEnabled() && !box->isReadOnly()) {
             !byKeys ? box->setText(text) : text.size() > 64 ? box->insert(text) : typeKeys(box, text);
         }
-        return (box ? box->objectName() + " " : "(no box) ") + shortened(text);
     }
 
     // --- the actions ---
@@ -337,10 +304,10 @@ private:
             {3.5, "data_write"}};
         for (const auto& [weight, names] : clicks) {
             for (const QString& name : QString(names).split(' ')) {
-                add("click " + name, weight, [this, name] { return click(name); });
+                add("click " + name, weight, [this, name] { click(name); });
             }
         }
-        add("menu About", 0.7, [this] { return c().mnuAbout->trigger(), QString(); });
+        add("menu About", 0.7, [this] { c().mnuAbout->trigger(); });
         // Any box of the main window, the timed events' among them.
         const QList<QLineEdit*> boxes = rig_.window().findChildren<QLineEdit*>();
         add("type into", 8.0, [this, boxes] {
@@ -349,77 +316,64 @@ private:
             if (replace && box->isEnabled() && !box->isReadOnly()) {
                 box->selectAll();
             }
-            return typeInto(box, anyText()) + (replace ? " over the old text" : "");
+            typeInto(box, anyText());
         });
-        add("fill timed events", 3.0, [this] { return fillTimedEvents(); });
+        add("fill timed events", 3.0, [this] { fillTimedEvents(); });
         for (QComboBox* list : {c().Combo_Clock, c().Combo_Baud_Rate, c().Combo_Cmd_Mode}) {
-            add("pick in " + list->objectName(), 1.5, [this, list] { return pickIn(list); });
+            add("pick in " + list->objectName(), 1.5, [this, list] { pickIn(list); });
         }
         add("select in lstControl", 1.5, [this] {
             const int row = pick(c().lstControl->count() + 1) - 1;
             row < 0 ? c().lstControl->clearSelection() : c().lstControl->setCurrentRow(row);
-            return QString::number(row);
         });
-        add("switch tab", 1.0,
-            [this] { return c().tabNR->setCurrentIndex(pick(c().tabNR->count())), QString(); });
-        add("wait until the link is idle", 1.5,
-            [this] { return runUntil([this] { return rig_.idle(); }, 3s), QString(); });
+        add("switch tab", 1.0, [this] { c().tabNR->setCurrentIndex(pick(c().tabNR->count())); });
+        add("wait until the link is idle", 1.5, [this] { runUntil([this] { return rig_.idle(); }, 3s); });
 
-        add("form grid click", 5.0, [this] { return clickGrid(pick(5) == 0 ? 0 : 1, pick(17)); });
+        add("form grid click", 5.0, [this] { clickGrid(pick(5) == 0 ? 0 : 1, pick(17)); });
         add("form edit a cell", 5.0, [this] {
-            const QString clicked = clickGrid(1, 1 + pick(16));
-            const QString typed = typeInto(editor(), cellText());
-            return clicked + ", type " + typed + ", " +
-                   editorKey(pick(6) == 0 ? Qt::Key_Escape : Qt::Key_Return);
+            clickGrid(1, 1 + pick(16));
+            typeInto(editor(), cellText());
+            editorKey(pick(6) == 0 ? Qt::Key_Escape : Qt::Key_Return);
         });
-        add("form type into the editor", 3.0, [this] { return typeInto(editor(), cellText()); });
-        add("form Enter", 3.0, [this] { return editorKey(Qt::Key_Return); });
-        add("form Escape", 1.5, [this] { return editorKey(Qt::Key_Escape); });
+        add("form type into the editor", 3.0, [this] { typeInto(editor(), cellText()); });
+        add("form Enter", 3.0, [this] { editorKey(Qt::Key_Return); });
+        add("form Escape", 1.5, [this] { editorKey(Qt::Key_Escape); });
         add("form type into a box", 1.0, [this] {
             const auto boxes = form() ? form()->findChildren<QLineEdit*>() : QList<QLineEdit*>{};
-            return boxes.isEmpty() ? "(no window)" : typeInto(boxes.at(pick(boxes.size())), anyText());
+            boxes.isEmpty() ? void() : typeInto(boxes.at(pick(boxes.size())), anyText());
         });
-        add("form close", 1.5, [this] { return form() && form()->close() ? "" : "(no window)"; });
+        add("form close", 1.5, [this] { form() && form()->close(); });
 
         // The unit and the adapter misbehave.
         add("fault: unit off", 0.8, [this] {
             unit().setPowered(false);
-            return faultFor(10 + pick(200), [this] { unit().setPowered(true); });
+            QTimer::singleShot(10 + pick(200), timers_.get(), [this] { unit().setPowered(true); });
         });
-        add("fault: partial replies", 0.8, [this] {
-            const auto keep = static_cast<std::size_t>(pick(3));
-            const int times = 1 + pick(2);
-            unit().truncateReplies(keep, times);
-            return faultFor(0, {}) + QStringLiteral("keep %1, %2 times").arg(keep).arg(times);
-        });
-        add("fault: garbage reply", 1.5, [this] { return garbageReply(); });
+        add("fault: partial replies", 0.8,
+            [this] { unit().truncateReplies(static_cast<std::size_t>(pick(3)), 1 + pick(2)); });
+        add("fault: garbage reply", 1.5, [this] { garbageReply(); });
         add("fault: delayed replies", 1.5, [this] {
             const int extraMs =
                 pick(2) == 0 ? static_cast<int>(kReplyTimeout.count()) + 5 + pick(40) : 2 + pick(25);
-            const int times = 1 + pick(2);
-            unit().delayReplies(std::chrono::milliseconds{extraMs}, times);
-            return faultFor(0, {}) + QStringLiteral("by %1 ms, %2 times").arg(extraMs).arg(times);
+            unit().delayReplies(std::chrono::milliseconds{extraMs}, 1 + pick(2));
         });
         add("fault: driver call fails", 1.5, [this] {
             using enum sim::DriverCall;
             const std::array calls{Write, Read,   GetQueueStatus, SetFlowControl,
                                    Purge, OpenEx, SetBaudRate,    SetTimeouts};
-            const auto call = calls.at(static_cast<std::size_t>(pick(calls.size())));
-            const int after = pick(6);
-            rig_.driver.failCall(call, kInjected, 1, after);
-            return faultFor(0, {}) + sim::driverCallName(call) + QStringLiteral(" after %1 calls").arg(after);
+            rig_.driver.failCall(calls.at(static_cast<std::size_t>(pick(calls.size()))), kInjected, 1,
+                                 pick(6));
         });
         add("fault: unplug", 0.4, [this] {
-            if (!rig_.driver.pluggedIn(0)) {
-                return QStringLiteral("(already out)");
+            if (rig_.driver.pluggedIn(0)) {
+                rig_.driver.unplug(0);
+                QTimer::singleShot(10 + pick(150), timers_.get(), [this] { rig_.driver.replug(0); });
             }
-            rig_.driver.unplug(0);
-            return faultFor(10 + pick(150), [this] { rig_.driver.replug(0); });
         });
     }
 
     // The operator clicks a button; what the unit's memory may now hold.
-    QString click(const QString& name) {
+    void click(const QString& name) {
         if (name == "set_clock" && pickedClock_) {
             allow(UnitState::kClockAddress, *pickedClock_);
         } else if (name == "Command1" && !form()) {
@@ -428,11 +382,12 @@ private:
         for (int i = 0; name == "clear_err_stack" && i < UnitState::kErrorStackSize; ++i) {
             allow(UnitState::kErrorStackFirst + i, 0);
         }
-        auto* button = closed_ ? nullptr : rig_.child<QPushButton>(name);
-        return button ? (button->click(), QString()) : "(no window)";
+        if (auto* button = closed_ ? nullptr : rig_.child<QPushButton>(name)) {
+            button->click();
+        }
     }
 
-    QString pickIn(QComboBox* list) {
+    void pickIn(QComboBox* list) {
         const bool byKey = pick(2) == 0;
         const int index = pick(list->count());
         if (byKey) {
@@ -444,20 +399,10 @@ private:
         if (list == c().Combo_Clock && list->currentIndex() >= 0) {
             pickedClock_ = list->itemData(list->currentIndex()).toInt();
         }
-        return (byKey ? "by arrow key, now " : "") + QString::number(list->currentIndex());
-    }
-
-    // A fault, counted; it ends after `ms` milliseconds.
-    QString faultFor(int ms, const std::function<void()>& end) {
-        ++faults_;
-        if (end) {
-            QTimer::singleShot(ms, timers_.get(), end);
-        }
-        return end ? QStringLiteral("for %1 ms").arg(ms) : "";
     }
 
     // A reply of the right length but the wrong content: the line stays in step.
-    QString garbageReply() {
+    void garbageReply() {
         const char code = QByteArray("SERQD123GPMIWXFABCON").at(pick(20));
         QByteArray reply;
         for (int i = 0; i < (QByteArray("SERQD123G").contains(code) ? 3 : 1); ++i) {
@@ -465,16 +410,14 @@ private:
                                       : QByteArray("0123456789ABCDEFabcdef").at(pick(22)));
         }
         unit().scriptReply(reply, code);
-        return faultFor(0, {}) + "for " + QChar(code) + ": " + QString::fromLatin1(reply.toHex());
     }
 
     // Rows of rising times and valid positions; now and then a time that is
     // junk, nothing, past a week or back in time, a position out of range.
-    QString fillTimedEvents() {
+    void fillTimedEvents() {
         const int first = pick(20);
         const int end = std::min(20, first + 1 + pick(4));
         double time = pick(3) == 0 ? 0.0 : pick(100) / 1000.0;
-        QStringList rows;
         for (int row = first; row < end; ++row) {
             const int timeKind = pick(10);
             time += timeKind > 3 ? pick(80) / 1000.0 : 0.0;
@@ -486,27 +429,24 @@ private:
                                                    : anyText();
             typeInto(c().txtTime.at(static_cast<std::size_t>(row)), timeText, false);
             typeInto(c().txtPos.at(static_cast<std::size_t>(row)), posText, false);
-            rows << QString::number(row + 1) + ": " + shortened(timeText) + " s at " + shortened(posText);
         }
-        return rows.join(", ");
     }
 
-    QString clickGrid(int row, int column) {
-        if (!form()) {
-            return "(no window)";
+    void clickGrid(int row, int column) {
+        if (form()) {
+            clickCell(form()->findChild<QTableWidget*>("MSFlexGrid1"), row, column);
+            editorColumn_ =
+                row == 1 && column >= 1 ? column : editorColumn_; // the editor opens over the cell
         }
-        clickCell(form()->findChild<QTableWidget*>("MSFlexGrid1"), row, column);
-        editorColumn_ = row == 1 && column >= 1 ? column : editorColumn_; // the editor opens over the cell
-        return QStringLiteral("cell %1,%2").arg(row).arg(column);
     }
     QLineEdit* editor() {
         auto* text1 = form() ? form()->findChild<QLineEdit*>("Text1") : nullptr;
         return text1 && text1->isVisible() ? text1 : nullptr;
     }
     // Enter on two hex digits stores them in the grid: they may reach the unit.
-    QString editorKey(int key) {
+    void editorKey(int key) {
         if (!editor()) {
-            return "(no editor open)";
+            return;
         }
         const QString text = editor()->text().toUpper();
         if (key == Qt::Key_Return && editorColumn_ &&
@@ -514,7 +454,6 @@ private:
             allow(0x0F + *editorColumn_, text.toInt(nullptr, 16));
         }
         pressKey(editor(), key);
-        return (key == Qt::Key_Return ? "Enter on " : "Escape on ") + shortened(text);
     }
 
     // --- the audits ---
@@ -578,8 +517,9 @@ private:
         for (int column = 1; form() && column <= 16; ++column) {
             const auto& cell = form()->memory().cell(column);
             if (cell.changed && !QRegularExpression("^[0-9A-F]{2}$").match(cell.text).hasMatch()) {
-                return QStringLiteral("grid cell %1 is marked for writing but holds ").arg(column) +
-                       shortened(cell.text);
+                return QStringLiteral("grid cell %1 is marked for writing but holds %2")
+                    .arg(column)
+                    .arg(cell.text);
             }
         }
         return {};
@@ -610,8 +550,7 @@ private:
     std::unique_ptr<QObject> timers_; // owns the timers that end faults; goes before the panel
     std::vector<Action> actions_;
     int step_ = 0;
-    int faults_ = 0;
-    QStringList trail_; // the last actions
+    QString lastAction_;
 
     WireAudit wire_;
     std::array<std::uint8_t, 256> memoryAtStart_{};
@@ -631,7 +570,6 @@ TEST(OperatorStorm, RandomActionsKeepEveryRule) {
     ASSERT_TRUE(why.isEmpty()) << why.toStdString();
     const QString broken = storm.run();
     EXPECT_TRUE(broken.isEmpty()) << broken.toStdString();
-    std::printf("operator storm: %s\n", qPrintable(storm.summary()));
 }
 
 } // namespace
