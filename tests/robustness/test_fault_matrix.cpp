@@ -45,7 +45,6 @@ struct HookedDriver : valve::sim::SimulatedDriver {
     }
 };
 
-// One rig serves all cases of a command.
 struct Rig : valve::testing::BasicPanelRig<HookedDriver> {
     static constexpr auto kReplyLimit = 60ms;
 
@@ -86,9 +85,7 @@ struct Rig : valve::testing::BasicPanelRig<HookedDriver> {
                   .portPositions = {7, 8, 9}};
         for (std::size_t i = 0; i < 16; ++i) {
             unit().memory[0x10 + i] = static_cast<std::uint8_t>(0xC0 + i);
-        }
-        for (std::size_t i = 0; i < 5; ++i) {
-            unit().memory[0x07 + i] = static_cast<std::uint8_t>(44 + 11 * i);
+            unit().memory[0x07 + i % 5] = static_cast<std::uint8_t>(44 + 11 * (i % 5));
         }
         clearRecords();
     }
@@ -107,12 +104,8 @@ struct Effect {
     bool writeFailed = false;
     [[nodiscard]] bool fails() const { return failsAt >= 0; }
 };
-Effect failsAt(int exchange, bool writeFailed = false) {
-    return {exchange, -1, writeFailed};
-}
 
-// What shows where: a text box by name, "cell_N"/"mark_N" (grid text; waits to be
-// written), "log", "boxes" (asked for), "run" (Run enabled), "wire" (requests sent).
+// Where: a text box, "cell_N"/"mark_N" (grid text; edited), "log", "boxes", "run" (enabled), "wire".
 using Shows = std::map<QString, QString>;
 using Adjust = std::function<void(const Effect&, Shows&)>;
 
@@ -237,13 +230,12 @@ void stackUpToTheFault(const Effect& e, Shows& s) {
 }
 // A clear never touches the boxes; a read-back other than "00" stops it.
 void clearStopsAtABadReadBack(const Effect& e, Shows& s) {
-    for (int i = 0; i < 5; ++i) {
-        s[QStringLiteral("err_stack_%1").arg(i)] = sentinel(QStringLiteral("err_stack_%1").arg(i));
+    for (const QString box : {"err_stack_0", "err_stack_1", "err_stack_2", "err_stack_3", "err_stack_4"}) {
+        s[box] = sentinel(box);
     }
     s["wire"] = e.garbageAt % 3 == 2 ? s["wire"].section(' ', 0, e.garbageAt) : s["wire"];
 }
-// A timed run of one step: Waited, then the move. After a failed move the
-// table keeps its running look until Stop, and a box says so.
+// A timed run of one step. After a failed move the table keeps its running look until Stop.
 void runOfOneMove(const Effect& /*e*/, Shows& s) {
     s["log"].prepend("Waited 0 seconds\n");
     const bool moved = s["position"] == "4";
@@ -357,10 +349,7 @@ struct Planted {
 };
 
 QString nameOf(const Planted& p) {
-    return valve::sim::driverCallName(p.call) + " returns " +
-           (p.status == ft::IO_ERROR         ? "FT_IO_ERROR"
-            : p.status == ft::INVALID_HANDLE ? "FT_INVALID_HANDLE"
-                                             : "FT_DEVICE_NOT_FOUND");
+    return valve::sim::driverCallName(p.call) + QStringLiteral(" returns status %1").arg(p.status);
 }
 long logged(Rig& rig, const Planted& p) {
     const auto& calls = rig.driver.callLog();
@@ -384,8 +373,7 @@ Fault probeFault(std::vector<Planted> calls, bool checks, Effect effect, QString
             arm, checks ? effect : Effect{}, checks ? std::move(checkLines) : QStringList{}, met};
 }
 
-// A fault set up just before the request of one exchange goes out; `evidence`
-// shows that it took effect.
+// A fault set up just before an exchange's request goes out; `evidence` shows it took effect.
 Fault beforeRequest(
     QString name, int exchange, Effect effect, const std::function<void(Rig&)>& setUp,
     const std::function<bool(Rig&)>& evidence = [](Rig&) { return true; }) {
@@ -412,8 +400,7 @@ Fault callFault(int exchange, Planted p, Effect effect, const QString& at) {
         [p](Rig& rig) { return logged(rig, p) > 0; });
 }
 
-// The probe fails on a live handle, perhaps then a step of the reopening: what
-// the link check logs, and whether the command fails after it.
+// The probe fails on a live handle, perhaps then a step of the reopening.
 struct ProbeFault {
     std::vector<Planted> calls;
     QStringList checkLines;
@@ -444,7 +431,7 @@ const ProbeFault kProbeFaults[] = {
 
 std::vector<Fault> faultsFor(const Command& command) {
     const bool checks = command.checksLink;
-    const Effect writeFails = failsAt(0, true);
+    const Effect writeFails{0, -1, true};
     const auto ifChecks = [checks](const QStringList& lines) { return checks ? lines : QStringList{}; };
     std::vector<Fault> faults{
         {"no fault"},
@@ -461,7 +448,6 @@ std::vector<Fault> faultsFor(const Command& command) {
         faults.push_back(probeFault(calls, checks, commandFails ? writeFails : Effect{}, lines));
     }
 
-    // Within one exchange.
     const QList<QByteArray> requests = requestsOf(command);
     std::vector<int> aimed = command.aimedAt;
     if (aimed.empty()) {
@@ -473,29 +459,29 @@ std::vector<Fault> faultsFor(const Command& command) {
         const QString at =
             QStringLiteral(" (request %1, %2)").arg(k).arg(QString::fromLatin1(requests.at(k).trimmed()));
         for (const FtStatus status : {ft::IO_ERROR, ft::INVALID_HANDLE}) {
-            faults.push_back(callFault(k, {Write, status}, failsAt(k, true), at));
+            faults.push_back(callFault(k, {Write, status}, {k, -1, true}, at));
         }
         for (int c = 0; c < length; ++c) {
             const QString where = QStringLiteral(" at reply character %1").arg(c) + at;
             for (const FtStatus status : {ft::IO_ERROR, ft::INVALID_HANDLE}) {
-                faults.push_back(callFault(k, {GetQueueStatus, status, c}, failsAt(k), where));
-                faults.push_back(callFault(k, {Read, status, c}, failsAt(k), " without a byte" + where));
+                faults.push_back(callFault(k, {GetQueueStatus, status, c}, Effect{k}, where));
+                faults.push_back(callFault(k, {Read, status, c}, Effect{k}, " without a byte" + where));
             }
             // The one the command gets over: status 4 counts as success together with a byte.
             faults.push_back(callFault(k, {Read, ft::IO_ERROR, c, true}, {}, " with the byte" + where));
         }
-        faults.push_back(beforeRequest("unit switched off" + at, k, failsAt(k),
+        faults.push_back(beforeRequest("unit switched off" + at, k, Effect{k},
                                        [](Rig& rig) { rig.sim().setPowered(false); }));
         for (std::size_t keep = 0; keep < static_cast<std::size_t>(length); ++keep) {
             faults.push_back(beforeRequest(QStringLiteral("reply cut after %1 characters").arg(keep) + at, k,
-                                           failsAt(k),
+                                           Effect{k},
                                            [keep](Rig& rig) { rig.sim().truncateReplies(keep, 1); }));
         }
         faults.push_back(beforeRequest("garbled reply \"ZZ\\r\"" + at, k, {-1, k},
                                        [](Rig& rig) { rig.sim().scriptReply("ZZ\r"); }));
         // The reply is held back; the adapter goes while the command waits for it.
         faults.push_back(beforeRequest(
-            "adapter unplugged while waiting for the reply" + at, k, failsAt(k),
+            "adapter unplugged while waiting for the reply" + at, k, Effect{k},
             [](Rig& rig) {
                 rig.sim().delayReplies(40ms, 1);
                 QTimer::singleShot(5ms, &rig.timers, [&rig] { rig.driver.unplug(0); });
@@ -535,7 +521,7 @@ void expectQuietSince(Rig& rig) {
     }
 }
 
-// Runs one command under one fault; false when the command never ended.
+// False when the command never ended.
 bool runCase(Rig& rig, const Command& command, const Fault& fault) {
     expectQuietSince(rig);
     rig.lastCase = (command.name + " / " + fault.name).toStdString();

@@ -28,7 +28,6 @@ public:
     explicit RandomBoxes(std::uint32_t seed) : random_(seed) {}
 
     QCoro::Task<link::BoxAnswer> message_box(QString text, link::BoxButtons, QString) override {
-        ++asked;
         if (shutDown) {
             afterShutDown << text;
             co_return link::BoxAnswer::Cancel;
@@ -41,7 +40,6 @@ public:
         co_return ok && !shutDown ? link::BoxAnswer::Ok : link::BoxAnswer::Cancel;
     }
 
-    int asked = 0;
     int open = 0;
     bool shutDown = false;
     QStringList afterShutDown;
@@ -62,25 +60,21 @@ public:
         if (seen_ == wire.overlaps().size()) {
             return {};
         }
-        std::vector<Line> lines;
-        for (const sim::WireRecord::Byte& byte : wire.bytes()) {
+        const QList<QByteArray> lines = wire.hostLines();
+        std::vector<std::pair<sim::SimTime, sim::SimTime>> spans; // first and last byte of each line
+        for (bool lineStart = true; const sim::WireRecord::Byte& byte : wire.bytes()) {
             if (byte.direction == sim::WireRecord::Direction::HostToUnit) {
-                if (lines.empty() || lines.back().text.endsWith('\r')) {
-                    lines.push_back({byte.at, byte.at, {}});
-                }
-                lines.back().last = byte.at;
-                lines.back().text.append(byte.value);
+                lineStart ? spans.push_back({byte.at, byte.at}) : void(spans.back().second = byte.at);
+                lineStart = byte.value == '\r';
             }
         }
         for (const auto& overlaps = wire.overlaps(); seen_ < overlaps.size(); ++seen_) {
             const auto index = static_cast<std::size_t>(overlaps[seen_].requestIndex);
-            if (index >= lines.size()) {
+            if (index >= spans.size()) {
                 break; // its first byte is not in yet
             }
-            if (!excused(lines, index)) {
-                return QStringLiteral("request %1 ").arg(index) +
-                       QString::fromLatin1(lines[index].text).replace('\r', "\\r") +
-                       " began while the unit still owed a reply";
+            if (!excused(lines, spans, index)) {
+                return QStringLiteral("request %1 began while the unit still owed a reply").arg(index);
             }
             excused_.insert(index);
         }
@@ -88,17 +82,14 @@ public:
     }
 
 private:
-    struct Line {
-        sim::SimTime first;
-        sim::SimTime last;
-        QByteArray text;
-    };
-
     // Up to three requests back: a time-out, a driver fault or an excused overlap.
-    [[nodiscard]] bool excused(const std::vector<Line>& lines, std::size_t index) const {
+    [[nodiscard]] bool excused(const QList<QByteArray>& lines,
+                               const std::vector<std::pair<sim::SimTime, sim::SimTime>>& spans,
+                               std::size_t index) const {
         for (std::size_t i = index - std::min<std::size_t>(index, 3); i <= index; ++i) {
-            const bool afterTimeOut = i > 0 && lines[i].first - lines[i - 1].last >=
-                                                   timeout_ - byte_ * lines[i - 1].text.size() - 1ms;
+            const bool afterTimeOut =
+                i > 0 && spans[i].first - spans[i - 1].second >=
+                             timeout_ - byte_ * lines.at(static_cast<qsizetype>(i) - 1).size() - 1ms;
             if (afterTimeOut || i <= faultExcusesUpTo_ || (i < index && excused_.count(i) > 0)) {
                 return true;
             }
@@ -113,14 +104,10 @@ private:
     std::size_t faultExcusesUpTo_ = 0;
 };
 
-// A number given on the command line as NAME=N.
+// A number given on the command line as NAME=N; a seed may use all 32 bits.
 int option(const QString& name, int otherwise) {
-    for (const QString& argument : QCoreApplication::arguments()) {
-        if (argument.startsWith(name + "=")) {
-            return static_cast<int>(argument.section('=', 1).toUInt()); // a seed may use all 32 bits
-        }
-    }
-    return otherwise;
+    const QStringList given = QCoreApplication::arguments().filter(QRegularExpression("^" + name + "="));
+    return given.isEmpty() ? otherwise : static_cast<int>(given.last().section('=', 1).toUInt());
 }
 
 class Storm {
@@ -128,8 +115,7 @@ public:
     // Slow enough that clicks overlap its answers: 100 us a byte, 1 ms to think, 3 ms a step.
     static constexpr sim::SimDuration kByteTime = 100us;
     static constexpr auto kReplyTimeout = 60ms;
-    // The status of an injected driver failure; the driver never gives it by itself.
-    static constexpr std::uint32_t kInjected = link::ft::OTHER_ERROR;
+    static constexpr std::uint32_t kInjected = link::ft::OTHER_ERROR; // never given by the driver itself
 
     Storm()
         : seed_(static_cast<std::uint32_t>(option("--storm-seed", 26))),
@@ -144,7 +130,6 @@ public:
         }
     }
 
-    // Brings the panel up on the unit with random memory; a reason when it would not.
     QString setUp() {
         auto& memory = rig_.unit().memory;
         std::mt19937 fill(seed_);
@@ -179,16 +164,11 @@ public:
         return {};
     }
 
-    // Runs the storm: the first broken rule, described, or nothing.
     QString run() {
         // In about a third of the runs the operator closes the window before the end.
         const int closeAt = std::uniform_int_distribution<int>(
             actionCount_ * 3 / 4, std::max(actionCount_ * 3 / 2 - 1, 0))(random_);
-        std::vector<double> weights;
-        for (const Action& action : actions_) {
-            weights.push_back(action.weight);
-        }
-        std::discrete_distribution<std::size_t> choose(weights.begin(), weights.end());
+        std::discrete_distribution<std::size_t> choose(weights_.begin(), weights_.end());
         QString broken;
         for (step_ = 0; broken.isEmpty() && step_ < std::min(actionCount_, closeAt); ++step_) {
             const Action& action = actions_[choose(random_)];
@@ -216,7 +196,6 @@ public:
 private:
     struct Action {
         QString name;
-        double weight;
         std::function<void()> act;
     };
 
@@ -226,7 +205,8 @@ private:
     int pick(qsizetype n) { return std::uniform_int_distribution<int>(0, static_cast<int>(n) - 1)(random_); }
     void allow(int address, int value) { allowed_.at(static_cast<std::size_t>(address)).insert(value); }
     void add(QString name, double weight, std::function<void()> act) {
-        actions_.push_back({std::move(name), weight, std::move(act)});
+        actions_.push_back({std::move(name), std::move(act)});
+        weights_.push_back(weight);
     }
 
     static void spin(int ms) {
@@ -244,10 +224,7 @@ private:
         return {};
     }
 
-    // --- what the operator types ---
-
-    // Texts an operator might put in a box: numbers near and past the limits,
-    // bytes in either case and almost bytes, junk, now and then a long paste.
+    // Numbers near and past the limits, bytes and almost bytes, junk, now and then a long paste.
     QString anyText() {
         static const QStringList edges =
             QString::fromUtf8("-1|255|256|65536|0x10| 5|5 |1e309|nan|inf|-0|604800|"
@@ -263,7 +240,6 @@ private:
                : kind == 5 ? junk(pick(3) == 0 ? 1000 + pick(9001) : 1 + pick(3))
                            : QString::number(pick(13));
     }
-    // What goes into the cell editor: mostly a byte.
     QString cellText() { return pick(3) == 0 ? anyText() : byteText(); }
     QString byteText() {
         const QString text = QStringLiteral("%1").arg(pick(256), 2, 16, QChar('0'));
@@ -288,8 +264,6 @@ private:
             !byKeys ? box->setText(text) : text.size() > 64 ? box->insert(text) : typeKeys(box, text);
         }
     }
-
-    // --- the actions ---
 
     void buildActions() {
         const std::pair<double, const char*> clicks[] = {
@@ -344,7 +318,6 @@ private:
         });
         add("form close", 1.5, [this] { form() && form()->close(); });
 
-        // The unit and the adapter misbehave.
         add("fault: unit off", 0.8, [this] {
             unit().setPowered(false);
             QTimer::singleShot(10 + pick(200), timers_.get(), [this] { unit().setPowered(true); });
@@ -388,9 +361,8 @@ private:
     }
 
     void pickIn(QComboBox* list) {
-        const bool byKey = pick(2) == 0;
         const int index = pick(list->count());
-        if (byKey) {
+        if (pick(2) == 0) {
             pressKey(list, pick(3) == 0 ? Qt::Key_Up : Qt::Key_Down);
         } else {
             list->setCurrentIndex(index);
@@ -412,8 +384,7 @@ private:
         unit().scriptReply(reply, code);
     }
 
-    // Rows of rising times and valid positions; now and then a time that is
-    // junk, nothing, past a week or back in time, a position out of range.
+    // Rising times and valid positions; now and then junk, nothing, past a week, back in time, out of range.
     void fillTimedEvents() {
         const int first = pick(20);
         const int end = std::min(20, first + 1 + pick(4));
@@ -435,8 +406,7 @@ private:
     void clickGrid(int row, int column) {
         if (form()) {
             clickCell(form()->findChild<QTableWidget*>("MSFlexGrid1"), row, column);
-            editorColumn_ =
-                row == 1 && column >= 1 ? column : editorColumn_; // the editor opens over the cell
+            editorColumn_ = row == 1 && column >= 1 ? column : editorColumn_;
         }
     }
     QLineEdit* editor() {
@@ -445,18 +415,13 @@ private:
     }
     // Enter on two hex digits stores them in the grid: they may reach the unit.
     void editorKey(int key) {
-        if (!editor()) {
-            return;
-        }
-        const QString text = editor()->text().toUpper();
-        if (key == Qt::Key_Return && editorColumn_ &&
+        const QString text = editor() ? editor()->text().toUpper() : QString();
+        if (editor() && key == Qt::Key_Return && editorColumn_ &&
             QRegularExpression("^[0-9A-F]{2}$").match(text).hasMatch()) {
             allow(0x0F + *editorColumn_, text.toInt(nullptr, 16));
         }
-        pressKey(editor(), key);
+        editor() ? pressKey(editor(), key) : void();
     }
-
-    // --- the audits ---
 
     void checkDriverCalls() {
         for (const auto& record : rig_.driver.callLog()) {
@@ -473,15 +438,14 @@ private:
     Audits afterEachAction() {
         checkDriverCalls();
         const QString overlap = wire_.check(unit().wire());
-        const auto logged = rig_.log().size();
-        const int shown = c().LoggerList->count();
+        const qsizetype logged = std::max<qsizetype>(rig_.log().size(), c().LoggerList->count());
         auto fired = std::make_shared<bool>(false);
         QTimer::singleShot(0, timers_.get(), [fired] { *fired = true; });
         return {
             {overlap.isEmpty(), "two operations talked to the unit at once: " + overlap},
             {unaskedMemoryChange().isEmpty(), unaskedMemoryChange()},
-            {logged <= link::EventLog::kMaxLines && shown <= link::EventLog::kMaxLines,
-             QStringLiteral("the events log holds %1 lines (%2 shown)").arg(logged).arg(shown)},
+            {logged <= link::EventLog::kMaxLines,
+             QStringLiteral("the events log holds %1 lines").arg(logged)},
             {!nestedLoopSeen_, "a timer fired inside a nested event loop"},
             {runUntil([fired] { return *fired; }, 1000ms), "a zero-time timer did not fire within 1 s"},
             {disabledControl().isEmpty(), disabledControl()},
@@ -517,9 +481,7 @@ private:
         for (int column = 1; form() && column <= 16; ++column) {
             const auto& cell = form()->memory().cell(column);
             if (cell.changed && !QRegularExpression("^[0-9A-F]{2}$").match(cell.text).hasMatch()) {
-                return QStringLiteral("grid cell %1 is marked for writing but holds %2")
-                    .arg(column)
-                    .arg(cell.text);
+                return "a grid cell is marked for writing but holds " + cell.text;
             }
         }
         return {};
@@ -531,13 +493,12 @@ private:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         return {
             {closed_, "closing the main window did not shut the program down"},
-            {openForms().isEmpty(),
-             "the Custom Configuration window stayed open after the main window closed"},
+            {openForms().isEmpty(), "the Custom Configuration window outlived the main window"},
             {rig_.panel->link().is_shut_down(), "the link is still up after the main window closed"},
             {writesAfterClose_ == 0, "the driver was written to after the main window closed"},
             {rig_.log() == logAtClose_, "the events log changed after the main window closed"},
             {boxes_.afterShutDown.isEmpty(),
-             "a message box was asked for after the main window closed: " + boxes_.afterShutDown.join(" | ")},
+             "a message box after the close: " + boxes_.afterShutDown.join('|')},
             {boxes_.open == 0, "a message box is still awaited after the close"},
         };
     }
@@ -549,6 +510,7 @@ private:
     BasicPanelRig<> rig_;
     std::unique_ptr<QObject> timers_; // owns the timers that end faults; goes before the panel
     std::vector<Action> actions_;
+    std::vector<double> weights_;
     int step_ = 0;
     QString lastAction_;
 
