@@ -1,7 +1,6 @@
 // Every command of the panel against every way the link can fail: what each
 // shows, logs, asks and sends when it completes, meets a garbled reply or none.
 
-#include "operator_hands.h"
 #include "panel_rig.h"
 #include "sequencer/sequencer.h"
 #include "ui/sequencer_wiring.h"
@@ -9,9 +8,9 @@
 #include <QComboBox>
 #include <QListWidget>
 #include <QTimer>
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <map>
-#include <numeric>
 
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 
@@ -32,15 +31,12 @@ const QString kNotReestablished = QStringLiteral("Could not reestablish connecti
 
 // The simulated driver with a hook before every write, counted from arming.
 struct HookedDriver : valve::sim::SimulatedDriver {
-    std::function<void(int)> beforeWrite;
+    std::function<void(int)> beforeWrite = [](int) {};
     int writes = 0;
 
     FtStatus write(valve::link::FtHandle handle, const void* buffer, std::uint32_t size,
                    std::uint32_t& written) override {
-        if (beforeWrite) {
-            beforeWrite(writes);
-        }
-        ++writes;
+        beforeWrite(writes++);
         return SimulatedDriver::write(handle, buffer, size, written);
     }
 };
@@ -61,7 +57,7 @@ struct Rig : valve::testing::BasicPanelRig<HookedDriver> {
 
     // Link, unit and windows back to a known state; the error stack holds 44..88.
     void reset() {
-        driver.beforeWrite = nullptr;
+        driver.beforeWrite = [](int) {};
         driver.clearFaults();
         sim().clearFaults();
         sim().setPowered(true);
@@ -334,7 +330,7 @@ std::vector<Command> allCommands() {
 
 struct Fault {
     QString name;
-    std::function<void(Rig&)> arm = {};
+    std::function<void(Rig&)> arm = [](Rig&) {};
     Effect effect = {};
     QStringList checkLines = {};              // logged by the link check before the command's own lines
     std::function<bool(Rig&)> tookPlace = {}; // the fault met the command where it was aimed
@@ -449,12 +445,10 @@ std::vector<Fault> faultsFor(const Command& command) {
     }
 
     const QList<QByteArray> requests = requestsOf(command);
-    std::vector<int> aimed = command.aimedAt;
-    if (aimed.empty()) {
-        aimed.resize(static_cast<std::size_t>(requests.size()));
-        std::iota(aimed.begin(), aimed.end(), 0);
-    }
-    for (const int k : aimed) {
+    for (int k = 0; k < requests.size(); ++k) {
+        if (!command.aimedAt.empty() && std::ranges::count(command.aimedAt, k) == 0) {
+            continue;
+        }
         const int length = replyLength(requests.at(k));
         const QString at =
             QStringLiteral(" (request %1, %2)").arg(k).arg(QString::fromLatin1(requests.at(k).trimmed()));
@@ -505,19 +499,15 @@ QString seen(Rig& rig, const QString& where) {
     const int column = where.mid(5).toInt();
     const valve::config::MemoryCell& cell = rig.form()->memory().cell(column);
     const QString grid = rig.child<QTableWidget>("MSFlexGrid1")->item(1, column)->text();
-    if (where.startsWith("mark_")) {
-        return cell.changed ? "marked" : "clear";
-    }
-    return grid == cell.text ? grid : "<grid shows " + grid + ", cell holds " + cell.text + ">";
+    return where.startsWith("mark_") ? (cell.changed ? "marked" : "clear")
+                                     : (grid == cell.text ? grid : "grid " + grid + ", cell " + cell.text);
 }
 
 // Nothing may reach the unit or the log after a case has been checked.
 void expectQuietSince(Rig& rig) {
     if (!rig.lastCase.empty()) {
-        EXPECT_EQ(rig.sent().size(), rig.sentAtCheck)
-            << rig.lastCase << ": a request went out after it ended";
-        EXPECT_EQ(rig.log().size(), rig.loggedAtCheck)
-            << rig.lastCase << ": a line was logged after it ended";
+        EXPECT_EQ(rig.sent().size(), rig.sentAtCheck) << rig.lastCase << ": a request after it ended";
+        EXPECT_EQ(rig.log().size(), rig.loggedAtCheck) << rig.lastCase << ": a log line after it ended";
     }
 }
 
@@ -544,19 +534,14 @@ bool runCase(Rig& rig, const Command& command, const Fault& fault) {
     }
     rig.clearRecords();
     rig.driver.writes = 0;
-    if (fault.arm) {
-        fault.arm(rig);
-    }
+    fault.arm(rig);
 
-    if (auto* button = rig.child<QPushButton>(command.name)) {
-        button->click();
-    }
+    rig.child<QPushButton>(command.name)->click();
     const bool ended = runUntil([&] { return rig.idle(); }, 3000ms);
     EXPECT_TRUE(ended) << "the command did not end";
     QCoreApplication::processEvents(); // whatever a finished command would still do
     EXPECT_TRUE(!ended || !fault.tookPlace || fault.tookPlace(rig))
         << "the fault did not meet the command where it was aimed";
-    rig.driver.beforeWrite = nullptr;
     if (!ended) {
         return false;
     }

@@ -48,62 +48,6 @@ private:
     std::mt19937 random_;
 };
 
-// Requests begun while a reply was owed, allowed only after a time-out or a driver fault.
-class WireAudit {
-public:
-    WireAudit(sim::SimDuration replyTimeout, sim::SimDuration byteTime)
-        : timeout_(replyTimeout), byte_(byteTime) {}
-
-    void excuseUpTo(std::size_t request) { faultExcusesUpTo_ = request; }
-
-    QString check(const sim::WireRecord& wire) {
-        if (seen_ == wire.overlaps().size()) {
-            return {};
-        }
-        const QList<QByteArray> lines = wire.hostLines();
-        std::vector<std::pair<sim::SimTime, sim::SimTime>> spans; // first and last byte of each line
-        for (bool lineStart = true; const sim::WireRecord::Byte& byte : wire.bytes()) {
-            if (byte.direction == sim::WireRecord::Direction::HostToUnit) {
-                lineStart ? spans.push_back({byte.at, byte.at}) : void(spans.back().second = byte.at);
-                lineStart = byte.value == '\r';
-            }
-        }
-        for (const auto& overlaps = wire.overlaps(); seen_ < overlaps.size(); ++seen_) {
-            const auto index = static_cast<std::size_t>(overlaps[seen_].requestIndex);
-            if (index >= spans.size()) {
-                break; // its first byte is not in yet
-            }
-            if (!excused(lines, spans, index)) {
-                return QStringLiteral("request %1 began while the unit still owed a reply").arg(index);
-            }
-            excused_.insert(index);
-        }
-        return {};
-    }
-
-private:
-    // Up to three requests back: a time-out, a driver fault or an excused overlap.
-    [[nodiscard]] bool excused(const QList<QByteArray>& lines,
-                               const std::vector<std::pair<sim::SimTime, sim::SimTime>>& spans,
-                               std::size_t index) const {
-        for (std::size_t i = index - std::min<std::size_t>(index, 3); i <= index; ++i) {
-            const bool afterTimeOut =
-                i > 0 && spans[i].first - spans[i - 1].second >=
-                             timeout_ - byte_ * lines.at(static_cast<qsizetype>(i) - 1).size() - 1ms;
-            if (afterTimeOut || i <= faultExcusesUpTo_ || (i < index && excused_.count(i) > 0)) {
-                return true;
-            }
-        }
-        return false;
-    }
-
-    sim::SimDuration timeout_;
-    sim::SimDuration byte_;
-    std::size_t seen_ = 0;
-    std::set<std::size_t> excused_;
-    std::size_t faultExcusesUpTo_ = 0;
-};
-
 // A number given on the command line as NAME=N; a seed may use all 32 bits.
 int option(const QString& name, int otherwise) {
     const QStringList given = QCoreApplication::arguments().filter(QRegularExpression("^" + name + "="));
@@ -120,8 +64,7 @@ public:
     Storm()
         : seed_(static_cast<std::uint32_t>(option("--storm-seed", 26))),
           actionCount_(option("--storm-actions", 3000)), random_(seed_), boxes_(seed_ ^ 0x5eed5eedU),
-          rig_({"NR Valve"}, sim::UnitTiming{kByteTime, 1ms, 3ms}, {kReplyTimeout, 20ms, 1ms}, &boxes_),
-          wire_(kReplyTimeout, kByteTime) {}
+          rig_({"NR Valve"}, sim::UnitTiming{kByteTime, 1ms, 3ms}, {kReplyTimeout, 20ms, 1ms}, &boxes_) {}
     ~Storm() {
         timers_.reset(); // nothing of the program may be left waiting on the boxes or timers
         if (rig_.panel) {
@@ -171,9 +114,9 @@ public:
         std::discrete_distribution<std::size_t> choose(weights_.begin(), weights_.end());
         QString broken;
         for (step_ = 0; broken.isEmpty() && step_ < std::min(actionCount_, closeAt); ++step_) {
-            const Action& action = actions_[choose(random_)];
-            lastAction_ = action.name;
-            action.act();
+            const auto& [name, act] = actions_[choose(random_)];
+            lastAction_ = name;
+            act();
             spin(pick(13));
             broken = firstBroken(afterEachAction());
         }
@@ -194,11 +137,6 @@ public:
     }
 
 private:
-    struct Action {
-        QString name;
-        std::function<void()> act;
-    };
-
     sim::SimulatedUnit& unit() { return rig_.driver.unit(0); }
     const ui::MainWindowControls& c() { return rig_.c(); }
     ui::CustomConfigWindow* form() { return closed_ ? nullptr : openForms().value(0); }
@@ -282,12 +220,10 @@ private:
             }
         }
         add("menu About", 0.7, [this] { c().mnuAbout->trigger(); });
-        // Any box of the main window, the timed events' among them.
         const QList<QLineEdit*> boxes = rig_.window().findChildren<QLineEdit*>();
         add("type into", 8.0, [this, boxes] {
             QLineEdit* box = boxes.at(pick(boxes.size()));
-            const bool replace = pick(2) == 0;
-            if (replace && box->isEnabled() && !box->isReadOnly()) {
+            if (pick(2) == 0 && box->isEnabled() && !box->isReadOnly()) { // to type over the old text
                 box->selectAll();
             }
             typeInto(box, anyText());
@@ -427,7 +363,7 @@ private:
         for (const auto& record : rig_.driver.callLog()) {
             writesAfterClose_ += closed_ && record.call == sim::DriverCall::Write ? 1 : 0;
             if (record.status == kInjected) {
-                wire_.excuseUpTo(static_cast<std::size_t>(unit().wire().hostLines().size()));
+                faultExcusesUpTo_ = static_cast<std::size_t>(unit().wire().hostLines().size());
             }
         }
         rig_.driver.clearCallLog();
@@ -437,7 +373,7 @@ private:
 
     Audits afterEachAction() {
         checkDriverCalls();
-        const QString overlap = wire_.check(unit().wire());
+        const QString overlap = unexcusedOverlap();
         const qsizetype logged = std::max<qsizetype>(rig_.log().size(), c().LoggerList->count());
         auto fired = std::make_shared<bool>(false);
         QTimer::singleShot(0, timers_.get(), [fired] { *fired = true; });
@@ -451,6 +387,47 @@ private:
             {disabledControl().isEmpty(), disabledControl()},
             {badMarkedCell().isEmpty(), badMarkedCell()},
         };
+    }
+
+    // Requests begun while a reply was owed, allowed only after a time-out or a driver fault.
+    QString unexcusedOverlap() {
+        const sim::WireRecord& wire = unit().wire();
+        if (overlapsSeen_ == wire.overlaps().size()) {
+            return {};
+        }
+        const QList<QByteArray> lines = wire.hostLines();
+        std::vector<std::pair<sim::SimTime, sim::SimTime>> spans; // first and last byte of each line
+        for (bool lineStart = true; const sim::WireRecord::Byte& byte : wire.bytes()) {
+            if (byte.direction == sim::WireRecord::Direction::HostToUnit) {
+                lineStart ? spans.push_back({byte.at, byte.at}) : void(spans.back().second = byte.at);
+                lineStart = byte.value == '\r';
+            }
+        }
+        for (const auto& overlaps = wire.overlaps(); overlapsSeen_ < overlaps.size(); ++overlapsSeen_) {
+            const auto index = static_cast<std::size_t>(overlaps[overlapsSeen_].requestIndex);
+            if (index >= spans.size()) {
+                break; // its first byte is not in yet
+            }
+            if (!excused(lines, spans, index)) {
+                return QStringLiteral("request %1 began while the unit still owed a reply").arg(index);
+            }
+            excusedOverlaps_.insert(index);
+        }
+        return {};
+    }
+    // Up to three requests back: a time-out, a driver fault or an excused overlap.
+    [[nodiscard]] bool excused(const QList<QByteArray>& lines,
+                               const std::vector<std::pair<sim::SimTime, sim::SimTime>>& spans,
+                               std::size_t index) const {
+        for (std::size_t i = index - std::min<std::size_t>(index, 3); i <= index; ++i) {
+            const bool afterTimeOut =
+                i > 0 && spans[i].first - spans[i - 1].second >=
+                             kReplyTimeout - kByteTime * lines.at(static_cast<qsizetype>(i) - 1).size() - 1ms;
+            if (afterTimeOut || i <= faultExcusesUpTo_ || (i < index && excusedOverlaps_.count(i) > 0)) {
+                return true;
+            }
+        }
+        return false;
     }
 
     // Memory changes only where the operator asked: a stored cell, the clock, the error stack.
@@ -509,12 +486,14 @@ private:
     RandomBoxes boxes_;
     BasicPanelRig<> rig_;
     std::unique_ptr<QObject> timers_; // owns the timers that end faults; goes before the panel
-    std::vector<Action> actions_;
+    std::vector<std::pair<QString, std::function<void()>>> actions_; // named actions
     std::vector<double> weights_;
     int step_ = 0;
     QString lastAction_;
 
-    WireAudit wire_;
+    std::size_t overlapsSeen_ = 0;
+    std::set<std::size_t> excusedOverlaps_;
+    std::size_t faultExcusesUpTo_ = 0; // a driver fault may meet a reply owed up to this request
     std::array<std::uint8_t, 256> memoryAtStart_{};
     std::array<std::set<int>, 256> allowed_{};
     std::optional<int> editorColumn_;
