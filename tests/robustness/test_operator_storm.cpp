@@ -198,8 +198,15 @@ private:
     }
     // Short texts are typed key by key, long ones pasted; where the operator cannot type, nothing happens.
     static void typeInto(QLineEdit* box, const QString& text, bool byKeys = true) {
-        if (box != nullptr && box->isEnabled() && !box->isReadOnly()) {
-            !byKeys ? box->setText(text) : text.size() > 64 ? box->insert(text) : typeKeys(box, text);
+        if (box == nullptr || !box->isEnabled() || box->isReadOnly()) {
+            return;
+        }
+        if (!byKeys) {
+            box->setText(text);
+        } else if (text.size() > 64) {
+            box->insert(text);
+        } else {
+            typeKeys(box, text);
         }
     }
 
@@ -250,9 +257,15 @@ private:
         add("form Escape", 1.5, [this] { editorKey(Qt::Key_Escape); });
         add("form type into a box", 1.0, [this] {
             const auto boxes = form() ? form()->findChildren<QLineEdit*>() : QList<QLineEdit*>{};
-            boxes.isEmpty() ? void() : typeInto(boxes.at(pick(boxes.size())), anyText());
+            if (!boxes.isEmpty()) {
+                typeInto(boxes.at(pick(boxes.size())), anyText());
+            }
         });
-        add("form close", 1.5, [this] { form() && form()->close(); });
+        add("form close", 1.5, [this] {
+            if (form() != nullptr) {
+                form()->close();
+            }
+        });
 
         add("fault: unit off", 0.8, [this] {
             unit().setPowered(false);
