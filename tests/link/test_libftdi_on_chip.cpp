@@ -89,8 +89,6 @@ struct ChipSession : LinkRig {
 
 class LibftdiOnChip : public ::testing::Test {
 protected:
-    static bool heldBySerialDriver() { return libftdi::heldBySerialDriver(Bus::get().sysRoot(), kProduct); }
-
     ChipSession s;
 };
 
@@ -262,32 +260,103 @@ TEST_F(LibftdiOnChip, CloseDuringAPendingReadIsQuickAndLeavesNoThreadBehind) {
     EXPECT_EQ(threads(), before);
 }
 
-// An adapter D2XX cannot open because ftdi_sio holds it is opened through
-// libftdi1 for the session and handed back after; the log says why.
-TEST_F(LibftdiOnChip, D2xxFallsBackToLibftdiForAnAdapterTheKernelDriverHolds) {
-    DoubleControl d2xx(D2XX_DOUBLE_PATH);
-    d2xx.addDevice(kProduct);
-    d2xx.setStatus("FT_OpenEx", ft::DEVICE_NOT_OPENED);
-    const auto chip = plug(2, unbound);
-    ChipSession fallback(std::make_unique<link::FallbackDriver>(
-        link::D2xxDriver::load(D2XX_DOUBLE_PATH), std::make_unique<link::LibftdiDriver>(system(false)),
-        Bus::get().sysRoot()));
-    EXPECT_FALSE(fallback.configure()) << "not held by ftdi_sio: D2XX's failure stands";
-    EXPECT_EQ(fallback.log.lines(),
-              (QStringList{"Found 1 Nerra unit through USB", "Could not open USB Device"}));
+// How an adapter sits in the system, and so how FTDI's D2XX lists it.
+enum class Hold { Unbound, Bound, TtyOpenElsewhere };
 
-    Bus::get().change(chip, [](Chip& c) { c.kernelDriver = {true, true}; });
-    ASSERT_TRUE(heldBySerialDriver());
-    fallback.log.clear();
-    ASSERT_TRUE(fallback.configure());
-    EXPECT_FALSE(heldBySerialDriver());
-    const auto node = QStringLiteral("/dev/ttyUSB%1").arg(2 * chip); // the bus numbers them so
-    EXPECT_EQ(fallback.log.lines(), (QStringList{"Found 1 Nerra unit through USB",
-                                                 libftdi::serialDriverFallbackDiagnostic(kProduct),
-                                                 libftdi::takenFromKernelDriverDiagnostic(kProduct, node)}));
-    EXPECT_EQ(fallback.ask("S\r"), "01\r");
-    fallback.link.shut_down();
-    EXPECT_TRUE(heldBySerialDriver());
+// D2XX lists an adapter ftdi_sio holds as FTDI's library does (flagged open,
+// nameless, unopenable); beside it libftdi1 on the same bus names it and
+// serves it, and gives it back to ftdi_sio when closed.
+TEST_F(LibftdiOnChip, D2xxLeavesWhatTheKernelDriverHoldsToLibftdiListedOnceByName) {
+    using Listed = std::tuple<std::string, std::string, bool>; // description, serial number, in use
+    constexpr auto kOther = "NR Valve Unit";
+    const struct {
+        const char* name;
+        std::vector<std::pair<const char*, Hold>>
+            adapters; // on ports 1, 2, ..., listed by D2XX in this order
+        std::vector<Listed> listed;
+    } cases[] = {
+        {"one bound", {{kProduct, Hold::Bound}}, {{kProduct, "FT1", false}}},
+        {"bound, then unbound",
+         {{kProduct, Hold::Bound}, {kOther, Hold::Unbound}},
+         {{kProduct, "FT1", false}, {kOther, "FT2", false}}},
+        {"unbound, then bound",
+         {{kOther, Hold::Unbound}, {kProduct, Hold::Bound}},
+         {{kOther, "FT1", false}, {kProduct, "FT2", false}}},
+        {"bound, its serial device open elsewhere",
+         {{kProduct, Hold::TtyOpenElsewhere}},
+         {{kProduct, "FT1", true}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bus::get().unplugAll();
+        DoubleControl d2xx(D2XX_DOUBLE_PATH);
+        std::vector<std::pair<ChipId, Hold>> chips;
+        for (const auto& [product, hold] : c.adapters) {
+            Chip chip = adapter(static_cast<std::uint8_t>(chips.size() + 1), product);
+            chip.kernelDriver = {hold != Hold::Unbound, hold != Hold::Unbound};
+            chip.ttyOpenElsewhere = hold == Hold::TtyOpenElsewhere;
+            if (hold == Hold::Unbound) {
+                d2xx.addDevice(product, chip.serial.c_str());
+            } else {
+                d2xx.addHeldByKernel();
+            }
+            chips.emplace_back(Bus::get().plug(std::move(chip)), hold);
+        }
+        link::FallbackDriver fallback(link::D2xxDriver::load(D2XX_DOUBLE_PATH),
+                                      std::make_unique<link::LibftdiDriver>(system(true)),
+                                      Bus::get().sysRoot());
+        QStringList told;
+        fallback.setDiagnosticSink([&told](const QString& line) { told << line; });
+        const auto listed = [&fallback] {
+            std::vector<Listed> adapters;
+            for (const auto& a : link::listAdapters(fallback)) {
+                adapters.emplace_back(a.description.toStdString(), a.serialNumber.toStdString(),
+                                      a.openElsewhere);
+            }
+            return adapters;
+        };
+        // Each free one by its description, then a setting through the handle.
+        const auto openFree = [&] {
+            std::vector<link::FtHandle> handles;
+            for (const auto& [description, serial, inUse] : c.listed) {
+                link::FtHandle handle = 0;
+                if (!inUse) {
+                    EXPECT_EQ(fallback.openEx(description.c_str(), ft::OPEN_BY_DESCRIPTION, handle), ft::OK);
+                    EXPECT_EQ(fallback.setBaudRate(handle, 19200), ft::OK);
+                    handles.push_back(handle);
+                }
+            }
+            return handles;
+        };
+        EXPECT_EQ(listed(), c.listed);
+
+        const auto handles = openFree();
+        std::vector<Listed> allInUse = c.listed;
+        for (auto& adapter : allInUse) {
+            std::get<2>(adapter) = true;
+        }
+        EXPECT_EQ(listed(), allInUse) << "each still once, in its place";
+        for (const auto& [description, serial, inUse] : c.listed) {
+            link::FtHandle none = 0;
+            EXPECT_NE(fallback.openEx(description.c_str(), ft::OPEN_BY_DESCRIPTION, none), ft::OK);
+        }
+        for (const auto& [chip, hold] : chips) {
+            EXPECT_EQ(look(chip).line.baud == 19200, hold == Hold::Bound)
+                << "libftdi1 serves the bound one only";
+            EXPECT_EQ(look(chip).detaches, hold == Hold::Bound ? 1 : 0);
+        }
+        for (const auto handle : handles) {
+            EXPECT_EQ(fallback.close(handle), ft::OK);
+        }
+        for (const auto& [chip, hold] : chips) {
+            EXPECT_EQ(look(chip).kernelDriver[0], hold != Hold::Unbound) << "ftdi_sio has it back";
+        }
+        openFree(); // the events log hears why only once
+        const bool fellBack = std::any_of(chips.begin(), chips.end(),
+                                          [](const auto& chip) { return chip.second == Hold::Bound; });
+        EXPECT_EQ(told,
+                  fellBack ? QStringList{libftdi::serialDriverFallbackDiagnostic(kProduct)} : QStringList{});
+    }
 }
 
 } // namespace
