@@ -262,17 +262,56 @@ TEST_F(LibftdiOnChip, CloseDuringAPendingReadIsQuickAndLeavesNoThreadBehind) {
 
 // How an adapter sits in the system, and so how FTDI's D2XX lists it.
 enum class Hold { Unbound, Bound, TtyOpenElsewhere };
+using Plugged = std::vector<std::pair<const char*, Hold>>; // product strings, on ports 1, 2, ...
+using Listed = std::tuple<std::string, std::string, bool>; // description, serial number, in use
 
-// D2XX lists an adapter ftdi_sio holds as FTDI's library does (flagged open,
-// nameless, unopenable); beside it libftdi1 on the same bus names it and
-// serves it, and gives it back to ftdi_sio when closed.
+// Plugs the adapters and has D2XX list them in that order as FTDI's library does: a bound one
+// flagged open, nameless and unopenable.
+std::vector<std::pair<ChipId, Hold>> plugSeenByD2xx(const DoubleControl& d2xx, const Plugged& adapters) {
+    std::vector<std::pair<ChipId, Hold>> chips;
+    for (const auto& [product, hold] : adapters) {
+        Chip chip = adapter(static_cast<std::uint8_t>(chips.size() + 1), product);
+        chip.kernelDriver = {hold != Hold::Unbound, hold != Hold::Unbound};
+        chip.ttyOpenElsewhere = hold == Hold::TtyOpenElsewhere;
+        if (hold == Hold::Unbound) {
+            d2xx.addDevice(product, chip.serial.c_str());
+        } else {
+            d2xx.addHeldByKernel();
+        }
+        chips.emplace_back(Bus::get().plug(std::move(chip)), hold);
+    }
+    return chips;
+}
+
+std::vector<Listed> listedBy(link::FtdiDriver& driver) {
+    std::vector<Listed> adapters;
+    for (const auto& a : link::listAdapters(driver)) {
+        adapters.emplace_back(a.description.toStdString(), a.serialNumber.toStdString(), a.openElsewhere);
+    }
+    return adapters;
+}
+
+// Opens each free one by its description, and sets its baud rate through the handle.
+std::vector<link::FtHandle> openEachFree(link::FtdiDriver& driver, const std::vector<Listed>& listed) {
+    std::vector<link::FtHandle> handles;
+    for (const auto& [description, serial, inUse] : listed) {
+        link::FtHandle handle = 0;
+        if (!inUse) {
+            EXPECT_EQ(driver.openEx(description.c_str(), ft::OPEN_BY_DESCRIPTION, handle), ft::OK);
+            EXPECT_EQ(driver.setBaudRate(handle, 19200), ft::OK);
+            handles.push_back(handle);
+        }
+    }
+    return handles;
+}
+
+// Beside D2XX, libftdi1 on the same bus names what ftdi_sio holds, serves it while it is open
+// and hands it back to ftdi_sio after; each adapter is listed once, in D2XX's places.
 TEST_F(LibftdiOnChip, D2xxLeavesWhatTheKernelDriverHoldsToLibftdiListedOnceByName) {
-    using Listed = std::tuple<std::string, std::string, bool>; // description, serial number, in use
     constexpr auto kOther = "NR Valve Unit";
     const struct {
         const char* name;
-        std::vector<std::pair<const char*, Hold>>
-            adapters; // on ports 1, 2, ..., listed by D2XX in this order
+        Plugged adapters;
         std::vector<Listed> listed;
     } cases[] = {
         {"one bound", {{kProduct, Hold::Bound}}, {{kProduct, "FT1", false}}},
@@ -290,59 +329,26 @@ TEST_F(LibftdiOnChip, D2xxLeavesWhatTheKernelDriverHoldsToLibftdiListedOnceByNam
         SCOPED_TRACE(c.name);
         Bus::get().unplugAll();
         DoubleControl d2xx(D2XX_DOUBLE_PATH);
-        std::vector<std::pair<ChipId, Hold>> chips;
-        for (const auto& [product, hold] : c.adapters) {
-            Chip chip = adapter(static_cast<std::uint8_t>(chips.size() + 1), product);
-            chip.kernelDriver = {hold != Hold::Unbound, hold != Hold::Unbound};
-            chip.ttyOpenElsewhere = hold == Hold::TtyOpenElsewhere;
-            if (hold == Hold::Unbound) {
-                d2xx.addDevice(product, chip.serial.c_str());
-            } else {
-                d2xx.addHeldByKernel();
-            }
-            chips.emplace_back(Bus::get().plug(std::move(chip)), hold);
-        }
+        const auto chips = plugSeenByD2xx(d2xx, c.adapters);
         link::FallbackDriver fallback(link::D2xxDriver::load(D2XX_DOUBLE_PATH),
                                       std::make_unique<link::LibftdiDriver>(system(true)),
                                       Bus::get().sysRoot());
         QStringList told;
         fallback.setDiagnosticSink([&told](const QString& line) { told << line; });
-        const auto listed = [&fallback] {
-            std::vector<Listed> adapters;
-            for (const auto& a : link::listAdapters(fallback)) {
-                adapters.emplace_back(a.description.toStdString(), a.serialNumber.toStdString(),
-                                      a.openElsewhere);
-            }
-            return adapters;
-        };
-        // Each free one by its description, then a setting through the handle.
-        const auto openFree = [&] {
-            std::vector<link::FtHandle> handles;
-            for (const auto& [description, serial, inUse] : c.listed) {
-                link::FtHandle handle = 0;
-                if (!inUse) {
-                    EXPECT_EQ(fallback.openEx(description.c_str(), ft::OPEN_BY_DESCRIPTION, handle), ft::OK);
-                    EXPECT_EQ(fallback.setBaudRate(handle, 19200), ft::OK);
-                    handles.push_back(handle);
-                }
-            }
-            return handles;
-        };
-        EXPECT_EQ(listed(), c.listed);
+        EXPECT_EQ(listedBy(fallback), c.listed);
 
-        const auto handles = openFree();
+        const auto handles = openEachFree(fallback, c.listed);
         std::vector<Listed> allInUse = c.listed;
         for (auto& adapter : allInUse) {
             std::get<2>(adapter) = true;
         }
-        EXPECT_EQ(listed(), allInUse) << "each still once, in its place";
+        EXPECT_EQ(listedBy(fallback), allInUse);
         for (const auto& [description, serial, inUse] : c.listed) {
             link::FtHandle none = 0;
             EXPECT_NE(fallback.openEx(description.c_str(), ft::OPEN_BY_DESCRIPTION, none), ft::OK);
         }
         for (const auto& [chip, hold] : chips) {
-            EXPECT_EQ(look(chip).line.baud == 19200, hold == Hold::Bound)
-                << "libftdi1 serves the bound one only";
+            EXPECT_EQ(look(chip).line.baud == 19200, hold == Hold::Bound) << "libftdi1 serves the bound one";
             EXPECT_EQ(look(chip).detaches, hold == Hold::Bound ? 1 : 0);
         }
         for (const auto handle : handles) {
@@ -351,7 +357,7 @@ TEST_F(LibftdiOnChip, D2xxLeavesWhatTheKernelDriverHoldsToLibftdiListedOnceByNam
         for (const auto& [chip, hold] : chips) {
             EXPECT_EQ(look(chip).kernelDriver[0], hold != Hold::Unbound) << "ftdi_sio has it back";
         }
-        openFree(); // the events log hears why only once
+        openEachFree(fallback, c.listed); // the events log hears why only once
         const bool fellBack = std::any_of(chips.begin(), chips.end(),
                                           [](const auto& chip) { return chip.second == Hold::Bound; });
         EXPECT_EQ(told,
