@@ -21,10 +21,12 @@ class LibftdiDriver;
 // libftdi1 finds bound to ftdi_sio (or has open for us), taken in USB tree
 // order: its real description and serial number, flagged open only when a
 // program really holds it (has its serial device open, say), not for the
-// binding alone. An entry libftdi1 cannot name stays as D2XX gave it. When D2XX fails to open a description
-// and sysfs shows that adapter bound to ftdi_sio, libftdi1 opens it (detaching ftdi_sio until the close), and
-// every later call on that handle goes to libftdi1. The events log is told once per description which adapter
-// libftdi1 serves, and how to let D2XX have it.
+// binding alone. An entry libftdi1 cannot name stays as D2XX gave it.
+//
+// When D2XX fails to open a description and sysfs shows that adapter bound to
+// ftdi_sio, libftdi1 opens it (detaching ftdi_sio until the close), and every
+// later call on that handle goes to libftdi1. The events log is told once per
+// description which adapter libftdi1 serves, and how to let D2XX have it.
 class FallbackDriver final : public FtdiDriver {
 public:
     FallbackDriver(std::unique_ptr<FtdiDriver> d2xx, std::unique_ptr<LibftdiDriver> libftdi,
