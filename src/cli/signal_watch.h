@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QSocketNotifier>
+#include <QString>
 #include <functional>
 #include <memory>
 
@@ -12,10 +13,19 @@ namespace valve::cli {
 // handlers come back when it goes.
 class SignalWatch : public QObject {
 public:
-    explicit SignalWatch(std::function<void(int)> onSignal);
+    // What becomes of the signals after the first: passed on like it, or left
+    // to the default handlers, which the first one puts back from within the
+    // signal handler, so that a second signal ends the program at once even
+    // while its thread is stuck in a call.
+    enum class Later { PassedOn, EndAtOnce };
+
+    explicit SignalWatch(std::function<void(int)> onSignal, Later later = Later::PassedOn);
     ~SignalWatch() override;
     SignalWatch(const SignalWatch&) = delete;
     SignalWatch& operator=(const SignalWatch&) = delete;
+
+    // "SIGTERM" and so on, for the three it watches.
+    static QString name(int signal);
 
 private:
     static void handler(int signal);

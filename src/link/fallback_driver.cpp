@@ -1,23 +1,81 @@
 #include "fallback_driver.h"
 
+#include "libftdi_driver.h"
 #include "libftdi_support.h"
+
+#include <algorithm>
+#include <deque>
 
 namespace valve::link {
 
-FallbackDriver::FallbackDriver(std::unique_ptr<FtdiDriver> d2xx, std::unique_ptr<FtdiDriver> libftdi,
+namespace {
+
+// More than any bus holds: a library reporting more is not believed.
+constexpr std::uint32_t kMostListed = 1024;
+
+// How D2XX lists an adapter it cannot describe because a kernel driver has it.
+bool heldByKernelDriver(FtStatus status, const DeviceInfoDetail& detail) {
+    return status == ft::OK && (detail.flags & ft::FLAGS_OPENED) != 0 && detail.description[0] == '\0';
+}
+
+} // namespace
+
+FallbackDriver::FallbackDriver(std::unique_ptr<FtdiDriver> d2xx, std::unique_ptr<LibftdiDriver> libftdi,
                                std::filesystem::path sysRoot)
     : d2xx_(std::move(d2xx)), libftdi_(std::move(libftdi)), sysRoot_(std::move(sysRoot)) {}
+
+FallbackDriver::~FallbackDriver() = default;
 
 FtdiDriver& FallbackDriver::driverOf(FtHandle handle) {
     return onLibftdi_.contains(handle) ? *libftdi_ : *d2xx_;
 }
 
 FtStatus FallbackDriver::createDeviceInfoList(std::uint32_t& count) {
-    return d2xx_->createDeviceInfoList(count);
+    std::uint32_t attached = 0;
+    const FtStatus status = d2xx_->createDeviceInfoList(attached);
+    if (status != ft::OK) {
+        return status;
+    }
+    list_.assign(std::min(attached, kMostListed), Entry{});
+    for (std::uint32_t index = 0; index < list_.size(); ++index) {
+        list_[index].status = d2xx_->getDeviceInfoDetail(index, list_[index].detail);
+    }
+    nameKernelHeldEntries();
+    count = static_cast<std::uint32_t>(list_.size());
+    return ft::OK;
+}
+
+// libftdi1 scans the bus (opening each adapter briefly) only when D2XX has
+// listed an adapter it could not describe.
+void FallbackDriver::nameKernelHeldEntries() {
+    const auto unnamed = [](const Entry& entry) { return heldByKernelDriver(entry.status, entry.detail); };
+    std::uint32_t found = 0;
+    if (std::none_of(list_.begin(), list_.end(), unnamed) ||
+        libftdi_->createDeviceInfoList(found) != ft::OK) {
+        return;
+    }
+    std::deque<DeviceInfoDetail> named;
+    for (std::uint32_t index = 0; index < found; ++index) {
+        DeviceInfoDetail adapter;
+        if (libftdi_->getDeviceInfoDetail(index, adapter) == ft::OK &&
+            libftdi_->heldBySerialDriverOrHere(index)) {
+            named.push_back(adapter);
+        }
+    }
+    for (Entry& entry : list_) {
+        if (!named.empty() && unnamed(entry)) {
+            entry.detail = named.front();
+            named.pop_front();
+        }
+    }
 }
 
 FtStatus FallbackDriver::getDeviceInfoDetail(std::uint32_t index, DeviceInfoDetail& detail) {
-    return d2xx_->getDeviceInfoDetail(index, detail);
+    if (index >= list_.size()) {
+        return ft::DEVICE_NOT_FOUND;
+    }
+    detail = list_[index].detail;
+    return list_[index].status;
 }
 
 FtStatus FallbackDriver::openEx(const char* description, std::uint32_t flags, FtHandle& handle) {
@@ -26,16 +84,17 @@ FtStatus FallbackDriver::openEx(const char* description, std::uint32_t flags, Ft
         !libftdi::heldBySerialDriver(sysRoot_, description)) {
         return status;
     }
-    if (diagnostics_) {
-        diagnostics_(libftdi::serialDriverFallbackDiagnostic(QString::fromLocal8Bit(description)));
-    }
     FtHandle opened = 0;
     const FtStatus fallback = libftdi_->openEx(description, flags, opened);
-    if (fallback == ft::OK) {
-        handle = opened;
-        onLibftdi_.insert(opened);
+    if (fallback != ft::OK) {
+        return fallback;
     }
-    return fallback;
+    handle = opened;
+    onLibftdi_.insert(opened);
+    if (diagnostics_ && told_.insert(description).second) {
+        diagnostics_(libftdi::serialDriverFallbackDiagnostic(QString::fromLocal8Bit(description)));
+    }
+    return ft::OK;
 }
 
 FtStatus FallbackDriver::setBaudRate(FtHandle handle, std::uint32_t baudRate) {

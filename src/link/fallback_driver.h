@@ -5,19 +5,33 @@
 #include <filesystem>
 #include <memory>
 #include <set>
+#include <string>
+#include <vector>
 
 namespace valve::link {
 
-// FTDI's D2XX library with libftdi1 beside it for what D2XX cannot open: an
+class LibftdiDriver;
+
+// FTDI's D2XX library with libftdi1 beside it for what D2XX cannot reach: an
 // adapter whose interface the kernel's serial driver ftdi_sio holds (Debian
-// binds it to every FTDI adapter). Devices are listed by D2XX. When its open
-// fails and sysfs shows the described adapter bound to ftdi_sio, the events
-// log is told so with the fix, and libftdi1 opens it; every later call on that
-// handle goes to libftdi1.
+// binds it to every FTDI adapter). D2XX lists such an adapter flagged open,
+// with no description, serial number or type, and cannot open it.
+//
+// The list is D2XX's, with each of those entries replaced by an adapter that
+// libftdi1 finds bound to ftdi_sio (or has open for us), taken in USB tree
+// order: its real description and serial number, flagged open only when a
+// program really holds it (has its serial device open, say), not for the
+// binding alone. An entry libftdi1 cannot name stays as D2XX gave it.
+//
+// When D2XX fails to open a description and sysfs shows that adapter bound to
+// ftdi_sio, libftdi1 opens it (detaching ftdi_sio until the close), and every
+// later call on that handle goes to libftdi1. The events log is told once per
+// description which adapter libftdi1 serves, and how to let D2XX have it.
 class FallbackDriver final : public FtdiDriver {
 public:
-    FallbackDriver(std::unique_ptr<FtdiDriver> d2xx, std::unique_ptr<FtdiDriver> libftdi,
+    FallbackDriver(std::unique_ptr<FtdiDriver> d2xx, std::unique_ptr<LibftdiDriver> libftdi,
                    std::filesystem::path sysRoot = "/sys");
+    ~FallbackDriver() override;
 
     FtStatus createDeviceInfoList(std::uint32_t& count) override;
     FtStatus getDeviceInfoDetail(std::uint32_t index, DeviceInfoDetail& detail) override;
@@ -42,12 +56,20 @@ public:
     void setDiagnosticSink(std::function<void(const QString&)> sink) override;
 
 private:
+    struct Entry {
+        FtStatus status = ft::OK;
+        DeviceInfoDetail detail;
+    };
+
     FtdiDriver& driverOf(FtHandle handle);
+    void nameKernelHeldEntries();
 
     std::unique_ptr<FtdiDriver> d2xx_;
-    std::unique_ptr<FtdiDriver> libftdi_;
+    std::unique_ptr<LibftdiDriver> libftdi_;
     std::filesystem::path sysRoot_;
+    std::vector<Entry> list_;      // the last list, as getDeviceInfoDetail gives it
     std::set<FtHandle> onLibftdi_; // handles libftdi1 gave out (D2XX's are pointers, never this small)
+    std::set<std::string> told_;   // descriptions the events log has heard about
     std::function<void(const QString&)> diagnostics_;
 };
 

@@ -22,6 +22,8 @@ struct LibftdiDriver::Adapter {
     std::string description;
     std::string serialNumber;
     InterfaceProbe probe = InterfaceProbe::Unknown;
+    bool serialDriverBound = false;
+    bool openedHere = false;
     bool openElsewhere = false;
 };
 
@@ -123,8 +125,8 @@ LibftdiDriver::Adapter LibftdiDriver::inspect(libusb_device* device) const {
     adapter.location.ports.assign(ports, ports + std::max(depth, 0));
 
     const std::string name = libftdi::sysfsDeviceName(adapter.location);
-    const bool ours = openedHere(adapter.location);
-    if (!ours) {
+    adapter.openedHere = openedHere(adapter.location);
+    if (!adapter.openedHere) {
         libusb_device_handle* handle = nullptr;
         const int opened = libusb_open(device, &handle);
         if (opened == LIBUSB_SUCCESS) {
@@ -148,7 +150,9 @@ LibftdiDriver::Adapter LibftdiDriver::inspect(libusb_device* device) const {
         serialDeviceInUse =
             serialDeviceInUse || libftdi::openByAnotherProcess(system_.procRoot, node, ::getpid());
     }
-    adapter.openElsewhere = libftdi::countsAsOpenElsewhere(adapter.probe, serialDeviceInUse, ours);
+    adapter.serialDriverBound = libftdi::serialDriverBound(system_.sysRoot, name);
+    adapter.openElsewhere =
+        libftdi::countsAsOpenElsewhere(adapter.probe, serialDeviceInUse, adapter.openedHere);
     return adapter;
 }
 
@@ -194,6 +198,7 @@ FtStatus LibftdiDriver::createDeviceInfoList(std::uint32_t& count) {
         return libftdi::statusFromLibusb(static_cast<int>(list.count()));
     }
     snapshot_.clear();
+    heldBySerialDriverOrHere_.clear();
     for (const Adapter& adapter : scan(list.devices(), list.count())) {
         DeviceInfoDetail detail;
         detail.flags = (adapter.openElsewhere ? ft::FLAGS_OPENED : 0) |
@@ -212,6 +217,7 @@ FtStatus LibftdiDriver::createDeviceInfoList(std::uint32_t& count) {
             }
         }
         snapshot_.push_back(detail);
+        heldBySerialDriverOrHere_.push_back(adapter.serialDriverBound || adapter.openedHere);
     }
     count = static_cast<std::uint32_t>(snapshot_.size());
     return ft::OK;
@@ -223,6 +229,10 @@ FtStatus LibftdiDriver::getDeviceInfoDetail(std::uint32_t index, DeviceInfoDetai
     }
     detail = snapshot_[index];
     return ft::OK;
+}
+
+bool LibftdiDriver::heldBySerialDriverOrHere(std::uint32_t index) const {
+    return index < heldBySerialDriverOrHere_.size() && heldBySerialDriverOrHere_[index];
 }
 
 FtStatus LibftdiDriver::openEx(const char* description, std::uint32_t flags, FtHandle& handle) {

@@ -64,6 +64,10 @@ public:
     void setReceiveWanted(FtHandle handle, bool wanted) override;
     void setDiagnosticSink(std::function<void(const QString&)> sink) override;
 
+    // Whether the adapter at `index` of the last list was bound to the kernel's
+    // serial driver then, or is open here (which took it from that driver).
+    [[nodiscard]] bool heldBySerialDriverOrHere(std::uint32_t index) const;
+
 private:
     struct Adapter;
     struct OpenPort;
@@ -78,6 +82,7 @@ private:
     libusb_context* usb_ = nullptr;
     int usbInitResult_ = 0;
     std::vector<DeviceInfoDetail> snapshot_;
+    std::vector<bool> heldBySerialDriverOrHere_; // per entry of snapshot_
     std::map<FtHandle, std::unique_ptr<OpenPort>> ports_;
     FtHandle nextHandle_ = 1;
     std::function<void()> notify_;

@@ -185,19 +185,20 @@ bool countsAsOpenElsewhere(InterfaceProbe probe, bool serialDeviceInUse, bool op
     return probe == InterfaceProbe::ClaimedByProgram;
 }
 
+bool serialDriverBound(const fs::path& sysRoot, const std::string& deviceName) {
+    std::error_code linkError;
+    const fs::path driver =
+        fs::read_symlink(sysRoot / "bus/usb/devices" / (deviceName + ":1.0") / "driver", linkError);
+    return !linkError && driver.filename() == "ftdi_sio";
+}
+
 bool heldBySerialDriver(const fs::path& sysRoot, const std::string& description) {
     std::error_code ec;
     for (fs::directory_iterator it(sysRoot / "bus/usb/devices", ec), end; !ec && it != end;
          it.increment(ec)) {
         const std::string name = it->path().filename().string();
-        if (name.find(':') != std::string::npos || usbAttribute(sysRoot, name, "idVendor") != "0403" ||
-            usbAttribute(sysRoot, name, "product") != description) {
-            continue;
-        }
-        std::error_code linkError;
-        const fs::path driver =
-            fs::read_symlink(it->path().parent_path() / (name + ":1.0") / "driver", linkError);
-        if (!linkError && driver.filename() == "ftdi_sio") {
+        if (name.find(':') == std::string::npos && usbAttribute(sysRoot, name, "idVendor") == "0403" &&
+            usbAttribute(sysRoot, name, "product") == description && serialDriverBound(sysRoot, name)) {
             return true;
         }
     }

@@ -114,7 +114,9 @@ enum class InterfaceProbe {
 bool countsAsOpenElsewhere(InterfaceProbe probe, bool serialDeviceInUse, bool openedByUs);
 
 // Whether the kernel's serial driver ftdi_sio is bound to the first interface
-// of an FTDI adapter with this product string, looked up under `sysRoot`.
+// of the USB device `deviceName` ("1-1.4"), looked up under `sysRoot`.
+bool serialDriverBound(const std::filesystem::path& sysRoot, const std::string& deviceName);
+// The same for any FTDI adapter with this product string.
 bool heldBySerialDriver(const std::filesystem::path& sysRoot, const std::string& description);
 
 // Whether this process can see every other process's open files (it runs as root).

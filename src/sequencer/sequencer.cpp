@@ -314,6 +314,14 @@ void Sequencer::shut_down() {
     control_->wake.notify();
 }
 
+void Sequencer::shut_down_for(const QString& cause) {
+    const Control& c = *control_;
+    if (!c.closed && c.eventsRunning && c.runUnderWay) {
+        c.session.log.show_msg(stoppedByClosing(cause));
+    }
+    shut_down();
+}
+
 bool Sequencer::runUnderWay() const {
     return control_->runUnderWay;
 }

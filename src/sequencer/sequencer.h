@@ -26,6 +26,11 @@ struct RunSupport {
 
 // The line "Stop" writes to the events log.
 inline const QString kUserStopped = QStringLiteral("User stopped execution");
+// The line of a run stopped because the program is ended from outside, by
+// `cause` ("SIGTERM", say).
+inline QString stoppedByClosing(const QString& cause) {
+    return QStringLiteral("Execution stopped by %1: the panel is closing").arg(cause);
+}
 
 // The timed event run: checks the table, then moves the valve to each row's
 // position at the row's time, counted from the start of the run on a clock
@@ -47,6 +52,9 @@ public:
     // The program is closing: a run ends quietly at its next step, and nothing
     // more is shown or sent.
     void shut_down();
+    // The same when the program is ended from outside, by `cause`: a run whose
+    // steps still go on leaves the line that says so first.
+    void shut_down_for(const QString& cause);
 
     // True from "Run" until the run has really ended (its last move included).
     [[nodiscard]] bool runUnderWay() const;

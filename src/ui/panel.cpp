@@ -73,6 +73,11 @@ bool Panel::acceptValvectl(const QString& path, QString* error) {
     return true;
 }
 
+void Panel::closeFor(const QString& cause) {
+    sequencer_wiring_->sequencer().shut_down_for(cause);
+    window_->close();
+}
+
 QCoro::Task<> Panel::start() {
     window_->set_program_version(kProgramVersion);
     const bool ok = co_await link_->configure_usb_connection();

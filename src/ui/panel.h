@@ -51,6 +51,11 @@ public:
     // Start-up: opens the link (asking for the adapter when several are free),
     // logs a failure to connect, fills the command-mode list, shows the window.
     QCoro::Task<> start();
+    // Closes the window for `cause` from outside (a signal's name), as its
+    // close button does; a run under way is stopped with a line that says why.
+    // The window may not have been shown yet: ending the event loop is the
+    // caller's.
+    void closeFor(const QString& cause);
 
     [[nodiscard]] MainWindow& window() { return *window_; }
     [[nodiscard]] link::EventLog& log() { return *log_; }

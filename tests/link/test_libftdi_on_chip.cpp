@@ -89,8 +89,6 @@ struct ChipSession : LinkRig {
 
 class LibftdiOnChip : public ::testing::Test {
 protected:
-    static bool heldBySerialDriver() { return libftdi::heldBySerialDriver(Bus::get().sysRoot(), kProduct); }
-
     ChipSession s;
 };
 
@@ -262,32 +260,109 @@ TEST_F(LibftdiOnChip, CloseDuringAPendingReadIsQuickAndLeavesNoThreadBehind) {
     EXPECT_EQ(threads(), before);
 }
 
-// An adapter D2XX cannot open because ftdi_sio holds it is opened through
-// libftdi1 for the session and handed back after; the log says why.
-TEST_F(LibftdiOnChip, D2xxFallsBackToLibftdiForAnAdapterTheKernelDriverHolds) {
-    DoubleControl d2xx(D2XX_DOUBLE_PATH);
-    d2xx.addDevice(kProduct);
-    d2xx.setStatus("FT_OpenEx", ft::DEVICE_NOT_OPENED);
-    const auto chip = plug(2, unbound);
-    ChipSession fallback(std::make_unique<link::FallbackDriver>(
-        link::D2xxDriver::load(D2XX_DOUBLE_PATH), std::make_unique<link::LibftdiDriver>(system(false)),
-        Bus::get().sysRoot()));
-    EXPECT_FALSE(fallback.configure()) << "not held by ftdi_sio: D2XX's failure stands";
-    EXPECT_EQ(fallback.log.lines(),
-              (QStringList{"Found 1 Nerra unit through USB", "Could not open USB Device"}));
+// How an adapter sits in the system, and so how FTDI's D2XX lists it.
+enum class Hold { Unbound, Bound, TtyOpenElsewhere };
+using Plugged = std::vector<std::pair<const char*, Hold>>; // product strings, on ports 1, 2, ...
+using Listed = std::tuple<std::string, std::string, bool>; // description, serial number, in use
 
-    Bus::get().change(chip, [](Chip& c) { c.kernelDriver = {true, true}; });
-    ASSERT_TRUE(heldBySerialDriver());
-    fallback.log.clear();
-    ASSERT_TRUE(fallback.configure());
-    EXPECT_FALSE(heldBySerialDriver());
-    const auto node = QStringLiteral("/dev/ttyUSB%1").arg(2 * chip); // the bus numbers them so
-    EXPECT_EQ(fallback.log.lines(), (QStringList{"Found 1 Nerra unit through USB",
-                                                 libftdi::serialDriverFallbackDiagnostic(kProduct),
-                                                 libftdi::takenFromKernelDriverDiagnostic(kProduct, node)}));
-    EXPECT_EQ(fallback.ask("S\r"), "01\r");
-    fallback.link.shut_down();
-    EXPECT_TRUE(heldBySerialDriver());
+// Plugs the adapters and has D2XX list them in that order as FTDI's library does: a bound one
+// flagged open, nameless and unopenable.
+std::vector<std::pair<ChipId, Hold>> plugSeenByD2xx(const DoubleControl& d2xx, const Plugged& adapters) {
+    std::vector<std::pair<ChipId, Hold>> chips;
+    for (const auto& [product, hold] : adapters) {
+        Chip chip = adapter(static_cast<std::uint8_t>(chips.size() + 1), product);
+        chip.kernelDriver = {hold != Hold::Unbound, hold != Hold::Unbound};
+        chip.ttyOpenElsewhere = hold == Hold::TtyOpenElsewhere;
+        if (hold == Hold::Unbound) {
+            d2xx.addDevice(product, chip.serial.c_str());
+        } else {
+            d2xx.addHeldByKernel();
+        }
+        chips.emplace_back(Bus::get().plug(std::move(chip)), hold);
+    }
+    return chips;
+}
+
+std::vector<Listed> listedBy(link::FtdiDriver& driver) {
+    std::vector<Listed> adapters;
+    for (const auto& a : link::listAdapters(driver)) {
+        adapters.emplace_back(a.description.toStdString(), a.serialNumber.toStdString(), a.openElsewhere);
+    }
+    return adapters;
+}
+
+// Opens each free one by its description, and sets its baud rate through the handle.
+std::vector<link::FtHandle> openEachFree(link::FtdiDriver& driver, const std::vector<Listed>& listed) {
+    std::vector<link::FtHandle> handles;
+    for (const auto& [description, serial, inUse] : listed) {
+        link::FtHandle handle = 0;
+        if (!inUse) {
+            EXPECT_EQ(driver.openEx(description.c_str(), ft::OPEN_BY_DESCRIPTION, handle), ft::OK);
+            EXPECT_EQ(driver.setBaudRate(handle, 19200), ft::OK);
+            handles.push_back(handle);
+        }
+    }
+    return handles;
+}
+
+// Beside D2XX, libftdi1 on the same bus names what ftdi_sio holds, serves it while it is open
+// and hands it back to ftdi_sio after; each adapter is listed once, in D2XX's places.
+TEST_F(LibftdiOnChip, D2xxLeavesWhatTheKernelDriverHoldsToLibftdiListedOnceByName) {
+    constexpr auto kOther = "NR Valve Unit";
+    const struct {
+        const char* name;
+        Plugged adapters;
+        std::vector<Listed> listed;
+    } cases[] = {
+        {"one bound", {{kProduct, Hold::Bound}}, {{kProduct, "FT1", false}}},
+        {"bound, then unbound",
+         {{kProduct, Hold::Bound}, {kOther, Hold::Unbound}},
+         {{kProduct, "FT1", false}, {kOther, "FT2", false}}},
+        {"unbound, then bound",
+         {{kOther, Hold::Unbound}, {kProduct, Hold::Bound}},
+         {{kOther, "FT1", false}, {kProduct, "FT2", false}}},
+        {"bound, its serial device open elsewhere",
+         {{kProduct, Hold::TtyOpenElsewhere}},
+         {{kProduct, "FT1", true}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bus::get().unplugAll();
+        DoubleControl d2xx(D2XX_DOUBLE_PATH);
+        const auto chips = plugSeenByD2xx(d2xx, c.adapters);
+        link::FallbackDriver fallback(link::D2xxDriver::load(D2XX_DOUBLE_PATH),
+                                      std::make_unique<link::LibftdiDriver>(system(true)),
+                                      Bus::get().sysRoot());
+        QStringList told;
+        fallback.setDiagnosticSink([&told](const QString& line) { told << line; });
+        EXPECT_EQ(listedBy(fallback), c.listed);
+
+        const auto handles = openEachFree(fallback, c.listed);
+        std::vector<Listed> allInUse = c.listed;
+        for (auto& adapter : allInUse) {
+            std::get<2>(adapter) = true;
+        }
+        EXPECT_EQ(listedBy(fallback), allInUse);
+        for (const auto& [description, serial, inUse] : c.listed) {
+            link::FtHandle none = 0;
+            EXPECT_NE(fallback.openEx(description.c_str(), ft::OPEN_BY_DESCRIPTION, none), ft::OK);
+        }
+        for (const auto& [chip, hold] : chips) {
+            EXPECT_EQ(look(chip).line.baud == 19200, hold == Hold::Bound) << "libftdi1 serves the bound one";
+            EXPECT_EQ(look(chip).detaches, hold == Hold::Bound ? 1 : 0);
+        }
+        for (const auto handle : handles) {
+            EXPECT_EQ(fallback.close(handle), ft::OK);
+        }
+        for (const auto& [chip, hold] : chips) {
+            EXPECT_EQ(look(chip).kernelDriver[0], hold != Hold::Unbound) << "ftdi_sio has it back";
+        }
+        openEachFree(fallback, c.listed); // the events log hears why only once
+        const bool fellBack = std::any_of(chips.begin(), chips.end(),
+                                          [](const auto& chip) { return chip.second == Hold::Bound; });
+        EXPECT_EQ(told,
+                  fellBack ? QStringList{libftdi::serialDriverFallbackDiagnostic(kProduct)} : QStringList{});
+    }
 }
 
 } // namespace

@@ -20,6 +20,7 @@ public:
     void addDevice(const char* description, const char* serial = "FT001", std::uint32_t flags = 0) const {
         fn<void(const char*, const char*, std::uint32_t)>("dbl_add_device")(description, serial, flags);
     }
+    void addHeldByKernel() const { fn<void()>("dbl_add_held_by_kernel")(); }
     void setStatus(const char* call, std::uint32_t status) const {
         fn<void(const char*, std::uint32_t)>("dbl_set_status")(call, status);
     }

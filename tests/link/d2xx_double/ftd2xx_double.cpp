@@ -36,6 +36,7 @@ struct Device {
     std::string description;
     std::string serial;
     DWORD flags = 0;
+    bool heldByKernel = false; // the kernel's serial driver has it: the library cannot describe it
     bool open = false;
     EventHandle* lastEvent = nullptr; // registered at some time since the open
 };
@@ -103,6 +104,16 @@ DOUBLE_EXPORT FT_STATUS FT_GetDeviceInfoDetail(DWORD index, DWORD* flags, DWORD*
         return kDeviceNotFound;
     }
     const Device& device = state.devices[index];
+    if (device.heldByKernel) { // what FTDI's library reports while ftdi_sio is bound
+        *flags = kFlagOpened;
+        *type = 3; // unknown
+        *id = 0;
+        *locId = 0;
+        static_cast<char*>(serial)[0] = '\0';
+        static_cast<char*>(description)[0] = '\0';
+        *handle = nullptr;
+        return kOk;
+    }
     *flags = device.flags | (device.open ? kFlagOpened : 0);
     *type = 5;
     *id = 0x04036001;
@@ -114,7 +125,8 @@ DOUBLE_EXPORT FT_STATUS FT_GetDeviceInfoDetail(DWORD index, DWORD* flags, DWORD*
     return kOk;
 }
 
-// Opens the first free device by its description.
+// Opens the first free device by its description (one the kernel holds
+// counts as open, so its empty description finds nothing).
 DOUBLE_EXPORT FT_STATUS FT_OpenEx(void* arg, DWORD flags, FT_HANDLE* handle) {
     const std::string wanted = static_cast<const char*>(arg);
     DOUBLE_CALL("FT_OpenEx", wanted + "," + joined(flags))
@@ -209,6 +221,12 @@ DOUBLE_EXPORT void dbl_reset() {
 DOUBLE_EXPORT void dbl_add_device(const char* description, const char* serial, DWORD flags) {
     std::lock_guard lock(state.mutex);
     state.devices.push_back(Device{description, serial, flags});
+}
+
+// An adapter bound to the kernel's serial driver, listed where it was added.
+DOUBLE_EXPORT void dbl_add_held_by_kernel() {
+    std::lock_guard lock(state.mutex);
+    state.devices.push_back(Device{{}, {}, kFlagOpened, true});
 }
 
 DOUBLE_EXPORT void dbl_set_status(const char* function, FT_STATUS status) {

@@ -1,0 +1,109 @@
+// The demo panel run as a user runs it, ended by signals as a log-out, a kill or Ctrl-C ends it.
+#include "cli/signal_watch.h"
+#include "coro_test.h"
+#include "remote/messages.h"
+#include "sequencer/sequencer.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QLocalSocket>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <csignal>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <string>
+
+using valve::testing::runUntil;
+
+namespace {
+
+// valve-panel-demo with its own runtime directory (where its socket goes) and a kept log there.
+struct DemoPanel {
+    explicit DemoPanel(const QStringList& arguments) {
+        auto environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+        process.setProcessEnvironment(environment);
+        process.start(QStringLiteral(VALVE_PANEL_DEMO), QStringList{"--log-file", keptLogPath()} + arguments);
+    }
+    ~DemoPanel() {
+        process.kill();
+        process.waitForFinished();
+    }
+    [[nodiscard]] QString keptLogPath() const { return runtime.filePath(QStringLiteral("kept.log")); }
+    [[nodiscard]] QString socketPath() const {
+        return runtime.filePath(QStringLiteral("valve-panel.socket"));
+    }
+    [[nodiscard]] QString keptLog() const {
+        QFile file(keptLogPath());
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    }
+    [[nodiscard]] pid_t pid() const { return static_cast<pid_t>(process.processId()); }
+    // Stopped by SIGSTOP, as /proc shows it.
+    [[nodiscard]] bool stopped() const {
+        std::ifstream stat("/proc/" + std::to_string(pid()) + "/stat");
+        const std::string line((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+        return line.find(") T ") != std::string::npos;
+    }
+
+    QTemporaryDir runtime;
+    QProcess process;
+};
+
+// Starts a routine through the panel's socket (its first step at once, the second far off) and
+// waits for the first step's report.
+bool startRoutine(QLocalSocket& client, const QString& socketPath) {
+    namespace remote = valve::remote;
+    client.connectToServer(socketPath);
+    client.write(remote::encode(remote::type::kCommand,
+                                {{"words", QJsonArray{"run", "r.txt"}}, {"routine", "0,3\n600,4\n"}}));
+    return runUntil([&] {
+        QByteArray line;
+        return remote::takeLine(client, line) == remote::LineState::Complete &&
+               remote::decode(line).type == remote::type::kStep;
+    });
+}
+
+// The first signal closes the panel as its close button does: a run under way is stopped with a line
+// that says why, the kept log has that line, the socket is removed, the exit code is 0, also before the
+// window was shown. Signals that come together end it at once at the second.
+TEST(PanelSignals, TheFirstClosesThePanelInOrderAndASecondEndsItAtOnce) {
+    const struct {
+        const char* name;
+        QStringList arguments;
+        bool routine;
+        std::vector<int> sent; // together, the panel held still meanwhile
+        bool orderly;
+    } cases[] = {
+        {"SIGTERM during a routine", {}, true, {SIGTERM}, true},
+        {"SIGHUP while idle", {}, false, {SIGHUP}, true},
+        {"SIGINT with the chooser up", {"--units", "2"}, false, {SIGINT}, true},
+        {"SIGINT and SIGTERM during a routine", {}, true, {SIGINT, SIGTERM}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        DemoPanel panel(c.arguments);
+        ASSERT_TRUE(runUntil([&] { return panel.keptLog().contains("Found "); }, std::chrono::seconds{20}));
+        QLocalSocket client;
+        ASSERT_TRUE(!c.routine || startRoutine(client, panel.socketPath()));
+        ::kill(panel.pid(), SIGSTOP);
+        ASSERT_TRUE(runUntil([&] { return panel.stopped(); }));
+        for (const int signal : c.sent) {
+            ::kill(panel.pid(), signal);
+        }
+        ::kill(panel.pid(), SIGCONT);
+        ASSERT_TRUE(panel.process.waitForFinished(10000));
+
+        const QString stopLine = valve::sequencer::stoppedByClosing(valve::cli::SignalWatch::name(c.sent[0]));
+        if (c.orderly) {
+            EXPECT_EQ(panel.process.exitStatus(), QProcess::NormalExit);
+            EXPECT_EQ(panel.process.exitCode(), 0);
+            EXPECT_EQ(panel.keptLog().contains(stopLine), c.routine) << panel.keptLog().toStdString();
+            EXPECT_FALSE(QFile::exists(panel.socketPath()));
+        } else {
+            EXPECT_EQ(panel.process.exitStatus(), QProcess::CrashExit) << "ended by the second signal";
+        }
+    }
+}
+
+} // namespace
