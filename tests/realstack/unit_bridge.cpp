@@ -21,6 +21,8 @@
 #include <QLocalSocket>
 #include <QTimer>
 #include <cstdio>
+#include <limits>
+#include <utility>
 
 namespace {
 
@@ -44,7 +46,7 @@ QByteArray escaped(const QByteArray& bytes) {
 
 class Bridge : public QObject {
 public:
-    Bridge(QString linePath, QString controlPath) : linePath_(std::move(linePath)) {
+    Bridge(QString linePath, const QString& controlPath) : linePath_(std::move(linePath)) {
         pace_.setSingleShot(true);
         pace_.setTimerType(Qt::PreciseTimer);
         connect(&pace_, &QTimer::timeout, this, &Bridge::deliver);
@@ -65,10 +67,9 @@ private:
 
     void unplug() {
         lineServer_.close(); // also removes the socket file: QEMU's reconnects fail until the replug
-        if (line_ != nullptr) {
-            line_->abort();
-            line_->deleteLater();
-            line_ = nullptr;
+        if (QLocalSocket* line = std::exchange(line_, nullptr)) {
+            line->abort();
+            line->deleteLater();
         }
         unit_.dropLine();
     }
