@@ -43,7 +43,7 @@ for _ in $(seq 50); do
 done
 
 start=$SECONDS
-timeout 900 qemu-system-x86_64 -accel tcg -cpu max -smp 2 -m 1536 \
+timeout 900 qemu-system-x86_64 -accel tcg -cpu max -smp 1 -m 1536 \
   -nodefaults -no-reboot -display none -monitor none -serial "file:$run/console.log" \
   -kernel "$KERNEL" -initrd "$INITRD" \
   -append "console=ttyS0 quiet panic=-1 VALVE_GUEST=$here/guest.sh VALVE_RUN=$run VALVE_BUILD=$build VALVE_D2XX=$D2XX VALVE_MODULES=$MODULES" \
@@ -84,6 +84,10 @@ if [ -s "$figure" ]; then
     "$(cat "$figure")" "$(basename "$MODULES")" "$(date -u +%Y-%m-%dT%H:%M:%SZ)" >"$CACHE/results/panel_idle.json"
 fi
 
+if [ $incomplete = 1 ]; then
+  echo "The guest's console ended so:"
+  tail -n 20 "$run/console.log"
+fi
 echo "$passed passed, $failed failed"
 if [ $fixture = 1 ]; then
   exit $incomplete
