@@ -12,7 +12,11 @@ here=$(cd "$(dirname "$0")" && pwd)
 out=$1
 cache=${VALVE_REALSTACK_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/valve-panel/realstack}
 d2xx_package=ftdi-d2xx@1.3.1 # ships lib/Linux/libftd2xx.a, D2XX 1.4.24 for x86-64
-mkdir -p "$cache"
+# Work folders sit in the cache (so that finished ones are moved, not
+# copied, into place) and go when the script ends, however it ends.
+rm -rf "$cache/tmp"
+mkdir -p "$cache/tmp"
+trap 'rm -rf "$cache/tmp"' EXIT
 
 fail() {
   echo "real-stack test cannot run: $*" >&2
@@ -27,20 +31,20 @@ need() { # command, Debian package
 # The kernel package's name, from the apt lists; refreshed once when the
 # lists are empty or name a package the mirror no longer has.
 kernel_package() {
-  apt-cache depends linux-image-amd64 2>/dev/null | awk '/Depends: linux-image-/ { print $2; exit }'
+  { apt-cache depends linux-image-amd64 2>/dev/null || true; } | awk '/Depends: linux-image-/ { print $2; exit }'
 }
 
-refresh_apt_lists() {
+refresh_apt_lists() { # what failed without it
   local sudo=""
   [ "$(id -u)" -ne 0 ] && sudo="sudo -n"
-  $sudo apt-get update -qq >&2 || fail "apt-get update failed, so the kernel package cannot be found"
+  $sudo apt-get update -qq >&2 || fail "$1, and apt-get update failed"
 }
 
 fetch_kernel() { # package, folder
   local package=$1 folder=$2 work
-  work=$(mktemp -d "$cache/kernel.XXXXXX")
+  work=$(mktemp -d "$cache/tmp/kernel.XXXXXX")
   if ! (cd "$work" && apt-get download -q "$package" >&2); then
-    refresh_apt_lists
+    refresh_apt_lists "apt-get download $package failed"
     (cd "$work" && apt-get download -q "$package" >&2) || fail "apt-get download $package failed"
   fi
   dpkg-deb -x "$work"/*.deb "$work"
@@ -49,6 +53,7 @@ fetch_kernel() { # package, folder
   release=$(basename "$(ls -d "$work"/lib/modules/*)")
   /sbin/depmod -b "$work" "$release" || fail "depmod failed on $package"
   chmod 0755 "$work"
+  rm -rf "$cache"/linux-image-* # a kernel linux-image-amd64 no longer depends on
   mv "$work" "$folder"
 }
 
@@ -61,7 +66,7 @@ initramfs_modules() { # tree, release
 
 build_initramfs() { # tree, release, file
   local tree=$1 release=$2 file=$3 work module
-  work=$(mktemp -d "$cache/initramfs.XXXXXX")
+  work=$(mktemp -d "$cache/tmp/initramfs.XXXXXX")
   mkdir -p "$work/root/bin" "$work/root/modules" "$work/root/proc" "$work/root/sys" "$work/root/dev"
   cp /bin/busybox "$work/root/bin/busybox"
   install -m 0755 "$here/init.sh" "$work/root/init"
@@ -73,6 +78,7 @@ build_initramfs() { # tree, release, file
     basename "$module" >>"$work/root/modules.list"
   done
   (cd "$work/root" && find . | busybox cpio -o -H newc -R 0:0 2>/dev/null | gzip -1) >"$work/initramfs"
+  rm -f "$cache"/initramfs-*.cpio.gz # earlier ones are of no more use
   mv "$work/initramfs" "$file"
   rm -rf "$work"
 }
@@ -80,7 +86,7 @@ build_initramfs() { # tree, release, file
 fetch_d2xx() { # folder
   local folder=$1 work
   need npm npm
-  work=$(mktemp -d "$cache/d2xx.XXXXXX")
+  work=$(mktemp -d "$cache/tmp/d2xx.XXXXXX")
   (cd "$work" && npm pack --silent "$d2xx_package" >/dev/null) || fail "npm pack $d2xx_package failed"
   tar -xzf "$work"/*.tgz -C "$work" package/lib/Linux/libftd2xx.a package/inc
   mkdir -p "$work/lib"
@@ -96,11 +102,11 @@ need qemu-system-x86_64 qemu-system-x86
 need busybox busybox-static
 need depmod kmod
 need /lib/systemd/systemd-udevd udev
-busybox --list | grep -qx cpio || fail "busybox has no cpio (Debian package busybox-static)"
+busybox --list | grep -x cpio >/dev/null || fail "busybox has no cpio (Debian package busybox-static)"
 
 package=$(kernel_package)
 if [ -z "$package" ]; then
-  refresh_apt_lists
+  refresh_apt_lists "no package linux-image-amd64 in the apt lists"
   package=$(kernel_package)
   [ -n "$package" ] || fail "no package linux-image-amd64 in the apt lists"
 fi
