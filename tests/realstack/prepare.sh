@@ -10,7 +10,8 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 out=$1
-cache=${VALVE_REALSTACK_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/valve-panel/realstack}
+home=${HOME:-$(getent passwd "$(id -u)" | cut -d: -f6)}
+cache=${VALVE_REALSTACK_CACHE:-${XDG_CACHE_HOME:-$home/.cache}/valve-panel/realstack}
 d2xx_package=ftdi-d2xx@1.3.1 # ships lib/Linux/libftd2xx.a, D2XX 1.4.24 for x86-64
 # Work folders sit in the cache (so that finished ones are moved, not
 # copied, into place) and go when the script ends, however it ends.

@@ -41,6 +41,11 @@ for _ in $(seq 50); do
   [ -S "$sockets/line" ] && [ -S "$sockets/control" ] && break
   sleep 0.1
 done
+if [ ! -S "$sockets/control" ]; then
+  echo "real-stack test cannot run: unit_bridge did not start" >&2
+  cat "$run/bridge.log" >&2
+  exit 1
+fi
 
 start=$SECONDS
 timeout 900 qemu-system-x86_64 -accel tcg -cpu max -smp 1 -m 1536 \
