@@ -229,9 +229,17 @@ panel_replug_reconnects() {
   unit replug >/dev/null
   check "the adapter is back on the bus" within 20 adapter_on_bus
   capture "$valvectl" --panel status
-  check "the next command reconnects and exits 0" [ "$code" = 0 ]
-  check "standard output holds only the position" prints_position
+  reconnect_out=$out
+  check "the next command reconnects, exits 0 and prints the position first" \
+    [ "$code:$(head -1 <<<"$out")" = "0:$(unit_position)" ]
   check "the panel holds the adapter again" tty_gone
+}
+
+# What a script reads from that command: the position, and none of the
+# link's lines about the reconnect.
+reconnect_stdout_only_result() {
+  printf '%s\n' "$reconnect_out"
+  check "standard output holds only the position" [ "$reconnect_out" = "$(unit_position)" ]
 }
 
 # A log-out while a routine runs through the panel.
@@ -316,6 +324,7 @@ run_case d2xx_with_ftdi_sio_bound
 run_case panel_start
 run_case panel_unplug_during_wait
 run_case panel_replug_reconnects
+run_case reconnect_stdout_only_result
 run_case panel_sigterm_hands_tty_back
 run_case non_root_without_rule
 run_case non_root_with_rule
