@@ -156,6 +156,7 @@ tty_handed_back() {
 
 tty_held_elsewhere() {
   fresh_adapter
+  # shellcheck disable=SC2217 # it only keeps the tty open, as a terminal program would
   sleep 120 </dev/ttyUSB0 &
   local holder=$!
   check "the other program has /dev/ttyUSB0 open" within 10 test "/proc/$holder/fd/0" -ef /dev/ttyUSB0
@@ -208,7 +209,7 @@ measure_idle_wakeups() {
   awk -v n=$((after - before)) 'BEGIN { printf "%.1f\n", n / 10 }' >"$VALVE_RUN/figures/panel_idle_wakeups_per_s"
   echo "idle wake-ups a second: $(cat "$VALVE_RUN/figures/panel_idle_wakeups_per_s")"
 }
-panel_wakeups() { cat /proc/$panel/task/*/status | awk '/^voluntary_ctxt_switches/ { n += $2 } END { print n }'; }
+panel_wakeups() { cat "/proc/$panel"/task/*/status | awk '/^voluntary_ctxt_switches/ { n += $2 } END { print n }'; }
 
 panel_unplug_during_wait() {
   unit silent >/dev/null
@@ -309,7 +310,7 @@ d2xx_without_ftdi_sio() {
 # --- the guest's system --------------------------------------------------------
 
 mount -t tmpfs -o mode=0755 tmpfs /run
-mkdir -p -m 0700 "$XDG_RUNTIME_DIR"
+mkdir -p /run/user && mkdir -m 0700 "$XDG_RUNTIME_DIR"
 /lib/systemd/systemd-udevd --daemon
 modprobe -a xhci_pci virtio_console
 udevadm trigger --action=add --subsystem-match=usb --subsystem-match=virtio-ports --subsystem-match=tty
