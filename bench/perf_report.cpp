@@ -1,11 +1,14 @@
 // The panel's performance figures in one run, each beside its reference:
 // the link's reply wait, the timed event run, start-up and peak memory, a
-// full memory-editor read, and the hardware backends' idle cost. Prints a table, or one JSON object with
-// --json. Exit code 0 when every figure meets its target, 2 when one misses, 1 when a measurement could not
-// be completed.
+// full memory-editor read, the hardware backends' idle cost, and the whole
+// panel's idle wake-ups (with those of the last real-stack test run, when
+// there is one). Prints a table, or one JSON object with --json. Exit code 0
+// when every figure meets its target, 2 when one misses, 1 when a measurement
+// could not be completed.
 #include "backend_idle.h"
 #include "link_wait.h"
 #include "memory_read.h"
+#include "panel_idle.h"
 #include "sequencer_run.h"
 #include "startup_probe.h"
 #include "traffic_cost.h"
@@ -93,6 +96,10 @@ int main(int argc, char** argv) {
     bool complete = true;
     {
         BackendIdleBench idle;
+        complete = idle.report(report) && complete;
+    }
+    {
+        PanelIdleBench idle;
         complete = idle.report(report) && complete;
     }
     {

@@ -11,12 +11,16 @@ packages=(
   xvfb xauth                      # the panel and its screenshots without a display
   dbus-daemon                     # a private message bus for the sleep-lock tests
   fonts-symbola                   # control pictures (CR as ␍) in the Traffic window
+  qemu-system-x86 busybox-static  # the real-stack test: Debian's kernel under QEMU,
+  kmod udev                       #   its initramfs, modules and udevd
 )
 
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
 done
+# The real-stack test fetches FTDI's D2XX with npm; Node.js may bring its own.
+command -v npm >/dev/null || missing+=(npm)
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 sudo=""

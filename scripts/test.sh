@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the dependencies, builds the panel and runs the whole test suite:
-# once in a normal build and once built with AddressSanitizer and
+# once in a normal build (with the real-stack test, which boots Debian's
+# kernel under QEMU) and once built with AddressSanitizer and
 # UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -7,11 +7,13 @@ constexpr std::chrono::milliseconds kAnswerLimit{2000};
 } // namespace
 
 PanelClient::PanelClient() {
+    // Queued: the woken coroutine may end valvectl's command and destroy this
+    // client, which must not happen inside the socket's own signal.
     const auto wake = [this] { activity_.notify(); };
-    QObject::connect(&socket_, &QLocalSocket::readyRead, wake);
-    QObject::connect(&socket_, &QLocalSocket::connected, wake);
-    QObject::connect(&socket_, &QLocalSocket::disconnected, wake);
-    QObject::connect(&socket_, &QLocalSocket::errorOccurred, wake);
+    QObject::connect(&socket_, &QLocalSocket::readyRead, &socket_, wake, Qt::QueuedConnection);
+    QObject::connect(&socket_, &QLocalSocket::connected, &socket_, wake, Qt::QueuedConnection);
+    QObject::connect(&socket_, &QLocalSocket::disconnected, &socket_, wake, Qt::QueuedConnection);
+    QObject::connect(&socket_, &QLocalSocket::errorOccurred, &socket_, wake, Qt::QueuedConnection);
 }
 
 QCoro::Task<bool> PanelClient::connectTo(const QString& path) {

@@ -55,8 +55,9 @@ protected:
 };
 
 // The routine fills the panel's table in the user's format, as written, and Run is pressed; the table serves
-// one run at a time, and Ctrl-C stops the run in the panel.
-TEST_F(PanelSocketTest, ARoutineRunsInThePanelsTableWhichServesOneRunAtATimeUntilCtrlC) {
+// one run at a time, and Ctrl-C stops the run in the panel. A panel that goes away mid-run ends valvectl with
+// a failure, not a crash.
+TEST_F(PanelSocketTest, ARoutineRunsInThePanelsTableWhichServesOneRunAtATimeUntilCtrlCOrThePanelGoes) {
     QLocale::setDefault(QLocale(QLocale::German));
     const QString path = routine("0,3\n600.5,4.5\n");
     valvectl.start({"--panel", "run", path});
@@ -82,6 +83,13 @@ TEST_F(PanelSocketTest, ARoutineRunsInThePanelsTableWhichServesOneRunAtATimeUnti
     EXPECT_TRUE(stopped.err.contains("the run was stopped after 1 of 2 steps"));
     EXPECT_TRUE(rig.log().contains("User stopped execution"));
     EXPECT_TRUE(rig.c().btnRun->isEnabled());
+
+    valvectl.start({"--panel", "run", path});
+    ASSERT_TRUE(runUntil([&] { return valvectl.process.canReadLine(); }));
+    rig.panel->remote()->server().close();
+    const auto orphaned = valvectl.finish(std::chrono::seconds{5});
+    EXPECT_EQ(orphaned.exitCode, 1);
+    EXPECT_TRUE(orphaned.err.contains("the panel closed the connection before the command ended"));
 }
 
 TEST_F(PanelSocketTest, BadClientsGetAnErrorAtMostAndValvectlIsServedAllTheSame) {
