@@ -21,7 +21,7 @@ int main(int argc, char** argv) {
     valve::ui::Panel panel(*hardware.driver, {}, {}, {.inhibitor = &keepAwake});
     // What the backend must tell the operator (an adapter the user may not
     // open, say) goes to the events log.
-    hardware.driver->setDiagnosticSink([&panel](const QString& line) { panel.log().show_msg(line); });
+    hardware.driver->setDiagnosticSink([&panel](const QString& line) { panel.log().show_link_msg(line); });
     // valvectl reaches the panel through a local socket; without it the panel works on.
     if (QString error; !panel.acceptValvectl({}, &error)) {
         std::fprintf(stderr, "valvectl cannot reach this panel: %s\n", qPrintable(error));
