@@ -41,7 +41,7 @@ std::optional<QStringList> wordsOf(const QJsonValue& value) {
 }
 
 QByteArray outcomeMessage(const cli::Outcome& outcome, const QString& command) {
-    return encode(type::kOutcome, cli::toJson(outcome, command, cli::Route::Panel));
+    return encode(type::kOutcome, cli::toMessageJson(outcome, command));
 }
 
 // How a remote command shows in the panel's events log.
@@ -233,7 +233,8 @@ void PanelServer::command(Client& client, const QJsonObject& body) {
         startRun(client, *parsed.command);
         return;
     }
-    panel_.log.show_msg(logLine(*words));
+    // The panel's own line, before the command's operations: not the command's.
+    panel_.log.show_msg(logLine(*words), {});
     serve(&client, *parsed.command, body.value(QStringLiteral("confirmed")).toBool());
 }
 
@@ -255,18 +256,15 @@ void PanelServer::startRun(Client& client, const cli::Command& command) {
     QMetaObject::Connection announce;
     if (free) {
         // Set before "Run" is pressed: the run reports from the press on.
-        run_.emplace(Run{&client, cli::RunTally(static_cast<int>(command.steps.size())), {}, {}});
-        run_->logging = connect(&panel_.log, &link::EventLog::lineAppended, this,
-                                [this](const QString& line) { run_->log << line; });
+        run_.emplace(Run{&client, cli::RunTally(static_cast<int>(command.steps.size()))});
         // "Run" empties the log; then the run's first line says where it came from.
         announce = connect(&panel_.log, &link::EventLog::cleared, this,
-                           [this, line = logLine(command.words)] { panel_.log.show_msg(line); });
+                           [this, line = logLine(command.words)] { panel_.log.show_msg(line, {}); });
     }
     const bool started = free && routines_.startRoutine(command.steps);
     disconnect(announce); // "Run" has cleared the log by now, if it ran at all
     if (!started) {
         if (free) {
-            disconnect(run_->logging);
             run_.reset();
         }
         client.send(outcomeMessage(
@@ -290,11 +288,11 @@ void PanelServer::routineEnded() {
     if (!run_) {
         return;
     }
-    disconnect(run_->logging);
     const Run run = std::move(*run_);
     run_.reset();
     if (run.owner) {
-        run.owner->send(outcomeMessage(run.tally.outcome(run.log, {}), QStringLiteral("run")));
+        run.owner->send(
+            outcomeMessage(run.tally.outcome(routines_.routineLines(), {}), QStringLiteral("run")));
         run.owner->setBusy(false);
     }
 }

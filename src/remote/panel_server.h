@@ -75,8 +75,6 @@ private:
     struct Run {
         QPointer<Client> owner;
         cli::RunTally tally;
-        QStringList log;
-        QMetaObject::Connection logging;
     };
     std::optional<Run> run_;
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "link/operation_lines.h"
 #include "sequencer/event_table.h"
 #include "sequencer/routine_file.h"
 
@@ -21,6 +22,8 @@ public:
     virtual bool startRoutine(const std::vector<sequencer::RoutineStep>& steps) = 0;
     // Presses "Stop".
     virtual void stopRoutine() = 0;
+    // The events-log lines of the last run, its own only.
+    [[nodiscard]] virtual QList<link::LogLine> routineLines() const = 0;
 
 signals:
     // Every run of the table reports here, whoever pressed "Run".

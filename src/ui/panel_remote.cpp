@@ -38,4 +38,9 @@ void PanelRemote::stopRoutine() {
     controls_.btnStop->click();
 }
 
+QList<link::LogLine> PanelRemote::routineLines() const {
+    const link::OperationLines* lines = sequencer_.sequencer().runLines();
+    return lines != nullptr ? lines->lines() : QList<link::LogLine>{};
+}
+
 } // namespace valve::ui

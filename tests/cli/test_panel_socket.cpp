@@ -1,4 +1,5 @@
-// valvectl through a running panel on the simulated unit, and clients of its socket that misbehave.
+// valvectl through a running panel on the simulated unit, clients of its socket that misbehave, and
+// clients whose commands interleave.
 #include "panel_rig.h"
 #include "remote/messages.h"
 #include "remote/panel_server.h"
@@ -8,6 +9,7 @@
 
 #include <QFile>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QLineEdit>
 #include <QLocalSocket>
 #include <QPushButton>
@@ -19,6 +21,7 @@
 using valve::testing::PanelRig;
 using valve::testing::runUntil;
 using valve::testing::Valvectl;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -35,6 +38,18 @@ struct RawClient {
     }
     bool await(int count) {
         return runUntil([&] { return replies.size() >= count; });
+    }
+    // The outcome of its command, once it has come.
+    QJsonObject outcome() {
+        QJsonObject found;
+        runUntil([&] {
+            for (const QString& reply : replies) {
+                const QJsonObject json = QJsonDocument::fromJson(reply.toUtf8()).object();
+                found = json.value("type") == "outcome" ? json : found;
+            }
+            return !found.isEmpty();
+        });
+        return found;
     }
 
     QLocalSocket socket;
@@ -143,6 +158,156 @@ TEST_F(PanelSocketTest, BadClientsGetAnErrorAtMostAndValvectlIsServedAllTheSame)
     EXPECT_EQ(rig.log().mid(rig.log().size() - 2), (QStringList{"valvectl: move 5", "Position set to 5"}));
     EXPECT_EQ(rig.sent().mid(rig.sent().size() - 2), (QList<QByteArray>{"P05\r", "S\r"}));
     EXPECT_TRUE(rig.boxes.texts.isEmpty());
+}
+
+// What one client's command reported: standard output, standard error after a success, the log lines.
+struct Report {
+    QStringList out;
+    QStringList notes;
+    QStringList log;
+    friend bool operator==(const Report&, const Report&) = default;
+    friend void PrintTo(const Report& r, std::ostream* os) {
+        *os << "out " << r.out.join('|').toStdString() << "; notes " << r.notes.join('|').toStdString()
+            << "; log " << r.log.join('|').toStdString();
+    }
+};
+
+Report reportOf(const QJsonObject& outcome) {
+    const auto strings = [&](const char* key) {
+        QStringList list;
+        for (const auto& each : outcome.value(QLatin1String(key)).toArray()) {
+            list << each.toString();
+        }
+        return list;
+    };
+    return {strings("output"), strings("notes"), strings("log")};
+}
+
+// Two clients of the panel, the window and the adapter take their turns in a row's order; each command
+// reports only the lines of its own operations (a run's: the run's), whatever the others log meanwhile.
+TEST(PanelSocketLines, EachCommandReportsItsOwnLinesWhateverRunsBesideIt) {
+    enum class Step {
+        First,         // the first client sends its command
+        Second,        // the second client sends its command
+        BothQueued,    // the panel has taken both commands
+        FirstRunMoved, // the first client's run has made its first move
+        Unplug,
+        Replug,
+        Error66,          // the unit's last error is a positioning error
+        WindowReadStatus, // the operator clicks "Read Status"
+        WindowMove4,      // ... the position button 4
+        WindowStop,       // ... "Stop"
+    };
+    using S = Step;
+    const QStringList reconnected{"Trying to close USB Port - Failed", "Found 1 Nerra unit through USB"};
+    const struct {
+        const char* what;
+        std::vector<Step> steps;
+        QStringList first;
+        QStringList second;
+        Report firstReport;
+        Report secondReport;
+    } rows[] = {
+        {"two commands at once",
+         {S::First, S::Second},
+         {"move", "5"},
+         {"status"},
+         {{"Position set to 5"}, {}, {"Position set to 5"}},
+         {{"5"}, {}, {}}},
+        {"both wait for the window's move",
+         {S::WindowMove4, S::First, S::Second},
+         {"status"},
+         {"move", "6"},
+         {{"4"}, {}, {}},
+         {{"Position set to 6"}, {}, {"Position set to 6"}}},
+        {"a reconnect is its command's, on standard error",
+         {S::Unplug, S::Replug, S::First, S::Second},
+         {"status"},
+         {"status"},
+         {{"1"}, reconnected, reconnected},
+         {{"1"}, {}, {}}},
+        {"an unplug the window noticed is no command's",
+         {S::Unplug, S::WindowReadStatus, S::First, S::Second, S::BothQueued, S::Replug},
+         {"status"},
+         {"move", "2"},
+         {{"1"}, reconnected, reconnected},
+         {{"Position set to 2"}, {}, {"Position set to 2"}}},
+        {"a named error is logged after its command's turn",
+         {S::Error66, S::First, S::Second},
+         {"error"},
+         {"move", "2"},
+         {{"66", "Last error: code 66 - a Valve Positioning Error"},
+          {},
+          {"Last error: code 66 - a Valve Positioning Error"}},
+         {{"Position set to 2"}, {}, {"Position set to 2"}}},
+        {"a command between a run's steps",
+         {S::First, S::FirstRunMoved, S::Second},
+         {"run", "r.txt"},
+         {"status"},
+         {{}, {}, {"Waited 0 seconds", "Position set to 2", "Waited 0.2 seconds", "Position set to 3"}},
+         {{"2"}, {}, {}}},
+        {"Stop while a command holds the link",
+         {S::First, S::FirstRunMoved, S::Second, S::WindowStop},
+         {"run", "long.txt"},
+         {"move", "6"},
+         {{}, {}, {"Waited 0 seconds", "Position set to 2", "User stopped execution"}},
+         {{"Position set to 6"}, {}, {"Position set to 6"}}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        Valvectl dir;
+        // A unit that takes its time, so that commands wait for each other.
+        PanelRig rig({"NR Valve"}, {valve::sim::kByteTime19200, std::chrono::microseconds{200}, 2ms},
+                     {500ms, 300ms, 1ms});
+        ASSERT_TRUE(rig.startClean());
+        ASSERT_TRUE(rig.panel->acceptValvectl(dir.socketPath(), nullptr));
+        const auto request = [](const QStringList& words) {
+            const QByteArray routine = words.value(1) == "long.txt" ? "0,2\n600,3\n" : "0,2\n0.2,3\n";
+            return valve::remote::encode(
+                valve::remote::type::kCommand,
+                {{"words", QJsonArray::fromStringList(words)}, {"routine", QString::fromLatin1(routine)}});
+        };
+        std::optional<RawClient> first;
+        std::optional<RawClient> second;
+        for (const Step step : row.steps) {
+            switch (step) {
+            case S::First:
+                first.emplace(dir.socketPath(), request(row.first) + '\n');
+                break;
+            case S::Second:
+                second.emplace(dir.socketPath(), request(row.second) + '\n');
+                break;
+            case S::BothQueued:
+                ASSERT_TRUE(runUntil([&] { return rig.log().filter("valvectl: ").size() == 2; }));
+                break;
+            case S::FirstRunMoved:
+                ASSERT_TRUE(runUntil([&] { return rig.log().contains("Position set to 2"); }));
+                break;
+            case S::Unplug:
+                rig.driver.unplug(0);
+                break;
+            case S::Replug:
+                rig.driver.replug(0);
+                break;
+            case S::Error66:
+                rig.unit().lastError = valve::sim::UnitState::kPositioningError;
+                break;
+            case S::WindowReadStatus:
+                rig.c().cmd_status->click();
+                break;
+            case S::WindowMove4:
+                rig.c().pos[3]->click();
+                break;
+            case S::WindowStop:
+                ASSERT_TRUE(runUntil([&] { return !rig.sent().isEmpty() && rig.sent().last() == "P06\r"; }));
+                rig.c().btnStop->click();
+                break;
+            }
+        }
+        EXPECT_EQ(reportOf(first->outcome()), row.firstReport);
+        EXPECT_EQ(reportOf(second->outcome()), row.secondReport);
+        ASSERT_TRUE(runUntil([&] { return rig.idle(); }));
+    }
 }
 
 } // namespace
