@@ -99,6 +99,24 @@ TEST_F(PanelSocketTest, ARoutineRunsInThePanelsTableWhichServesOneRunAtATimeUnti
     EXPECT_TRUE(rig.c().btnRun->isEnabled());
 }
 
+// A script reading standard output gets the value alone; the panel's reconnection is told on standard error,
+// and kept in the JSON output's log.
+TEST_F(PanelSocketTest, AfterAReconnectStandardOutputHoldsTheResultAlone) {
+    const QStringList reconnected{"Trying to close USB Port - Failed", "Found 1 Nerra unit through USB"};
+    rig.driver.unplug(0);
+    rig.driver.replug(0);
+    const auto text = valvectl.run({"--panel", "status"});
+    EXPECT_EQ(text.exitCode, 0);
+    EXPECT_EQ(text.out, "1\n");
+    EXPECT_TRUE(text.err.endsWith(reconnected.join('\n') + '\n')) << text.err.toStdString();
+    rig.driver.unplug(0);
+    rig.driver.replug(0);
+    const auto json = valvectl.run({"--panel", "--json", "status"}).json();
+    EXPECT_EQ(json.value("output"), QJsonArray{"1"});
+    EXPECT_EQ(json.value("log"), QJsonArray::fromStringList(reconnected));
+    EXPECT_FALSE(json.contains("error") || json.contains("notes"));
+}
+
 TEST_F(PanelSocketTest, BadClientsGetAnErrorAtMostAndValvectlIsServedAllTheSame) {
     namespace remote = valve::remote;
     const QString path = valvectl.socketPath();
