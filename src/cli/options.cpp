@@ -32,7 +32,7 @@ ParsedOptions parseOptions(const QStringList& arguments) {
         QStringLiteral("panel"),
         QStringLiteral("Through the running panel (also one on the simulated unit)."));
     const QCommandLineOption yes(QStringLiteral("yes"), QStringLiteral("Go ahead with set op-mode."));
-    QCommandLineOption simFault(QStringLiteral("sim-fault"), QStringLiteral("silent or unplug."),
+    QCommandLineOption simFault(QStringLiteral("sim-fault"), QStringLiteral("silent, unplug or absent."),
                                 QStringLiteral("KIND"));
     QCommandLineOption simLimit(QStringLiteral("sim-reply-limit"), QStringLiteral("Reply limit in ms."),
                                 QStringLiteral("MS"));
@@ -79,10 +79,10 @@ ParsedOptions parseOptions(const QStringList& arguments) {
         (parser.isSet(serial) && options.serial.isEmpty())) {
         return usage(QStringLiteral("--device and --serial need a non-empty value"));
     }
-    if (!options.simFault.isEmpty() && options.simFault != QLatin1String("silent") &&
-        options.simFault != QLatin1String("unplug")) {
-        return usage(
-            QStringLiteral("--sim-fault: \"%1\" is not silent or unplug").arg(quoted(options.simFault)));
+    const QStringList faults{QStringLiteral("silent"), QStringLiteral("unplug"), QStringLiteral("absent")};
+    if (!options.simFault.isEmpty() && !faults.contains(options.simFault)) {
+        return usage(QStringLiteral("--sim-fault: \"%1\" is not silent, unplug or absent")
+                         .arg(quoted(options.simFault)));
     }
     if (!limitOk || options.simReplyLimitMs < 0) {
         return usage(QStringLiteral("--sim-reply-limit: not a number of milliseconds"));

@@ -116,6 +116,18 @@ TEST_F(ValvectlTest, AUnitThatFailsGivesThePanelsLineAndExitCodeOne) {
     EXPECT_TRUE(unplugged.value("error").toString().startsWith("Communication error (at address 1"));
 }
 
+TEST_F(ValvectlTest, WithoutAnAdapterTheListIsEmptyAndStandardErrorSaysWhatToCheck) {
+    const auto text = valvectl.run({"--sim", "--sim-fault", "absent", "list"});
+    EXPECT_EQ(text.exitCode, 0);
+    EXPECT_EQ(text.out, "");
+    EXPECT_TRUE(text.err.startsWith("no FTDI adapter found. Check that it is plugged in (lsusb"))
+        << text.err.toStdString();
+    EXPECT_TRUE(text.err.contains("udev rule")) << text.err.toStdString();
+    const auto json = valvectl.run({"--sim", "--sim-fault", "absent", "--json", "list"});
+    EXPECT_EQ(json.json().value("adapters"), QJsonArray());
+    EXPECT_FALSE(json.json().contains("error"));
+}
+
 TEST_F(ValvectlTest, ARoutineRunsOnScheduleOneLinePerStepUntilCtrlCStopsItAfterItsCurrentStep) {
     valvectl.start(
         {"--sim", "--json", "run", valvectl.file("r.txt", "# moves\n0,3\n0.25,6.5 # rounds to 6\n600,2\n")});
