@@ -4,6 +4,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <limits>
 
 namespace valve::cli {
 
@@ -66,7 +67,9 @@ ParsedOptions parseOptions(const QStringList& arguments) {
     options.simFault = parser.value(simFault);
     bool limitOk = true;
     if (parser.isSet(simLimit)) {
-        options.simReplyLimitMs = parser.value(simLimit).toInt(&limitOk);
+        const auto limit = wholeNumber(parser.value(simLimit), std::numeric_limits<int>::max());
+        limitOk = limit.has_value();
+        options.simReplyLimitMs = limit.value_or(0);
     }
     if (options.sim && options.panel) {
         return usage(QStringLiteral(
@@ -84,7 +87,7 @@ ParsedOptions parseOptions(const QStringList& arguments) {
         return usage(QStringLiteral("--sim-fault: \"%1\" is not silent, unplug or absent")
                          .arg(quoted(options.simFault)));
     }
-    if (!limitOk || options.simReplyLimitMs < 0) {
+    if (!limitOk) {
         return usage(QStringLiteral("--sim-reply-limit: not a number of milliseconds"));
     }
     return {options, {}, kSucceeded};

@@ -130,6 +130,11 @@ TEST_F(PanelSocketTest, BadClientsGetAnErrorAtMostAndValvectlIsServedAllTheSame)
         {R"({"v":1,"type":"dance"})", "unknown message type"},
         {R"({"v":1,"type":"command","words":"status"})", "a command needs"},
         {R"({"v":1,"type":"command","words":["move","0"]})", R"(move: \"0\" is not a position)"},
+        // The same strict numbers as on the command line: refused with exit code 2.
+        {R"({"v":1,"type":"command","words":["move","5\u0000"]})",
+         R"(move: \"5\\x00\" is not a position from 1 to 12","exit_code":2)"},
+        {R"({"v":1,"type":"command","words":["move"," 5"]})",
+         R"(move: \" 5\" is not a position from 1 to 12","exit_code":2)"},
     };
     RawClient garbage(path);
     for (const auto& c : garbled) {
