@@ -55,6 +55,7 @@ constexpr Syntax kSyntax[] = {
     {"errors read", Kind::ErrorsRead, 0, 0, "errors read", "the five entries of the error stack"},
     {"errors clear", Kind::ErrorsClear, 0, 0, "errors clear", "clear the error stack and verify it"},
     {"run", Kind::Run, 1, 1, "run ROUTINE_FILE", "run a routine file: up to 20 \"seconds,position\" lines"},
+    {"stop", Kind::Stop, 0, 0, "stop", "stop the running panel's routine run, whoever started it"},
 };
 
 QString refusal(const Command& command, const QString& what) {

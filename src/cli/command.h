@@ -44,6 +44,7 @@ struct Command {
         ErrorsRead,
         ErrorsClear,
         Run,
+        Stop,
     };
 
     Kind kind = Kind::Status;

@@ -308,6 +308,7 @@ QCoro::Task<Outcome> execute(protocol::Session& session, QuietBoxes& boxes, Comm
         break;
     case Kind::List:
     case Kind::Run:
+    case Kind::Stop:
         outcome = Outcome::failed(kBadUsage, command.name() + QStringLiteral(": not a unit command"));
         break;
     default:

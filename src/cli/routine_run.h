@@ -25,6 +25,7 @@ public:
 
     void add(const sequencer::StepReport& report);
     [[nodiscard]] int steps() const { return steps_; }
+    [[nodiscard]] int moved() const { return moved_; }
     // Done when every step's move reached its position; failed at the first
     // that did not; stopped when "Stop" was pressed; ended early otherwise
     // (the panel's own checks refused the table).

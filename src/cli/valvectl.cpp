@@ -69,7 +69,13 @@ public:
             const int code = co_await list();
             co_return code;
         }
-        if (options_.panel) {
+        if (command_.kind == Command::Kind::Stop && options_.sim) {
+            co_return finish(Outcome::failed(kBadUsage, QStringLiteral("stop: the run to stop is the running "
+                                                                       "panel's; --sim has none")),
+                             Route::Direct);
+        }
+        // A run to stop can only be the panel's.
+        if (options_.panel || command_.kind == Command::Kind::Stop) {
             const int code = co_await forcedPanel();
             co_return code;
         }

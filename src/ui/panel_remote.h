@@ -32,6 +32,7 @@ public:
     bool startRoutine(const std::vector<sequencer::RoutineStep>& steps) override;
     void stopRoutine() override;
     [[nodiscard]] QList<link::LogLine> routineLines() const override;
+    [[nodiscard]] remote::RoutineState routineState() const override;
 
 private:
     const MainWindowControls& controls_;

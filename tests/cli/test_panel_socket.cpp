@@ -5,6 +5,7 @@
 #include "remote/panel_server.h"
 #include "ui/main_window_controls.h"
 #include "ui/panel_remote.h"
+#include "ui/routine_table.h"
 #include "valvectl_process.h"
 
 #include <QFile>
@@ -115,6 +116,51 @@ TEST_F(PanelSocketTest, AfterAReconnectStandardOutputHoldsTheResultAlone) {
     EXPECT_EQ(json.value("output"), QJsonArray{"1"});
     EXPECT_EQ(json.value("log"), QJsonArray::fromStringList(reconnected));
     EXPECT_FALSE(json.contains("error") || json.contains("notes"));
+}
+
+// "stop" presses Stop for any client of the panel's user, whoever started the run, and says which run it was.
+TEST_F(PanelSocketTest, StopEndsThePanelsRunFromAnyClientAndNamesIt) {
+    const auto none = valvectl.run({"stop"});
+    EXPECT_EQ(none.exitCode, 1);
+    EXPECT_EQ(none.out, "");
+    EXPECT_TRUE(none.err.endsWith("no run is under way in the panel\n")) << none.err.toStdString();
+
+    // A run whose client has gone.
+    RawClient gone(valvectl.socketPath(), valve::remote::encode(valve::remote::type::kCommand,
+                                                                {{"words", QJsonArray{"run", "flush.txt"}},
+                                                                 {"routine", "0,3\n600,4\n"}}));
+    ASSERT_TRUE(runUntil([&] { return rig.log().contains("Position set to 3"); }));
+    gone.socket.abort();
+    const auto stopped = valvectl.run({"--json", "stop"});
+    EXPECT_EQ(stopped.exitCode, 0) << stopped.out.toStdString();
+    const QJsonObject run = stopped.json().value("stopped").toObject();
+    EXPECT_EQ(run.value("routine"), "flush.txt");
+    EXPECT_EQ(run.value("started_by"), "valvectl");
+    EXPECT_EQ(run.value("steps_moved"), 1);
+    EXPECT_TRUE(rig.log().contains("User stopped execution"));
+    EXPECT_TRUE(rig.c().btnRun->isEnabled());
+
+    // The operator's own run, and one that a failed move left holding the table.
+    for (const bool moveFails : {false, true}) {
+        valve::ui::fillEventTable(rig.c(), valve::sequencer::parseRoutine("0,5\n600,6\n", "r").steps);
+        rig.unit().position = 1;
+        rig.driver.unit(0).setPowered(!moveFails);
+        rig.c().btnRun->click();
+        ASSERT_TRUE(runUntil([&] {
+            return rig.idle() &&
+                   rig.log().contains(moveFails
+                                          ? "Error - Could not set position, make sure position is valid."
+                                          : "Position set to 5");
+        }));
+        rig.driver.unit(0).setPowered(true);
+        const auto text = valvectl.run({"stop"});
+        EXPECT_EQ(text.exitCode, 0);
+        EXPECT_TRUE(text.out.startsWith(
+            QStringLiteral("Stopped run %1, started in the panel's window at ").arg(moveFails ? 3 : 2)))
+            << text.out.toStdString();
+        EXPECT_EQ(text.out.endsWith("its table is free again\n"), moveFails) << text.out.toStdString();
+        EXPECT_TRUE(rig.c().btnRun->isEnabled());
+    }
 }
 
 TEST_F(PanelSocketTest, BadClientsGetAnErrorAtMostAndValvectlIsServedAllTheSame) {
