@@ -1,7 +1,6 @@
 #pragma once
 
 #include "cli/routine_run.h"
-#include "routine_host.h"
 
 #include <QLocalServer>
 #include <QLockFile>
@@ -22,6 +21,9 @@ struct Command;
 }
 
 namespace valve::remote {
+
+class RoutineHost;
+struct RoutineState;
 
 // The panel's local socket. valvectl's commands, from the panel's own user
 // only, run in the panel's operation queue like clicks, one request at a time
