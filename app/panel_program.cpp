@@ -23,7 +23,7 @@ int runPanel(const QCommandLineParser& options, link::FtdiDriver& driver) {
     ui::Panel panel(driver, {}, {}, {.inhibitor = &keepAwake});
     // What the backend must tell the operator (an adapter the user may not
     // open, say) goes to the events log.
-    driver.setDiagnosticSink([&panel](const QString& line) { panel.log().show_msg(line); });
+    driver.setDiagnosticSink([&panel](const QString& line) { panel.log().show_link_msg(line); });
     // A log-out, a kill or Ctrl-C closes the panel as its close button does:
     // the port is closed (libftdi1 hands the adapter back to ftdi_sio), the
     // socket removed, the kept log closed. A second signal ends it at once.

@@ -4,9 +4,7 @@
 #include "config/memory_editor.h"
 #include "protocol/unit_terms.h"
 
-#include <QLocale>
 #include <algorithm>
-#include <cmath>
 #include <functional>
 #include <initializer_list>
 
@@ -57,23 +55,17 @@ constexpr Syntax kSyntax[] = {
     {"errors read", Kind::ErrorsRead, 0, 0, "errors read", "the five entries of the error stack"},
     {"errors clear", Kind::ErrorsClear, 0, 0, "errors clear", "clear the error stack and verify it"},
     {"run", Kind::Run, 1, 1, "run ROUTINE_FILE", "run a routine file: up to 20 \"seconds,position\" lines"},
+    {"stop", Kind::Stop, 0, 0, "stop", "stop the running panel's routine run, whoever started it"},
 };
 
 QString refusal(const Command& command, const QString& what) {
     return command.name() + QStringLiteral(": ") + what;
 }
 
-// A number as a script writes it: digits, a point, perhaps an exponent; the
-// whole argument, nothing after it.
-bool isNumber(const QString& text) {
-    bool ok = false;
-    const double value = QLocale::c().toDouble(text, &ok);
-    return ok && std::isfinite(value);
-}
-
-// Read as the panel reads its decimal boxes (rounded down, 0..255).
+// A byte given in decimal (0..255).
 std::optional<std::uint8_t> decimalArgument(const QString& text) {
-    return isNumber(text) ? config::decimalEntry(text, QLatin1Char('.')) : std::nullopt;
+    const auto value = wholeNumber(text, 255);
+    return value ? std::optional<std::uint8_t>(static_cast<std::uint8_t>(*value)) : std::nullopt;
 }
 
 // Hexadecimal digits only, with or without "0x"; read as the panel reads its
@@ -105,13 +97,12 @@ std::optional<std::uint8_t> memoryAddress(const QString& text) {
 }
 
 QString checkMove(const QStringList& arguments, Command& command) {
-    bool ok = false;
-    const int position = arguments[0].toInt(&ok);
-    if (!ok || position < 1 || position > 12) {
+    const auto position = wholeNumber(arguments[0], 12);
+    if (!position || *position < 1) {
         return refusal(command,
                        QStringLiteral("\"%1\" is not a position from 1 to 12").arg(quoted(arguments[0])));
     }
-    command.value = static_cast<std::uint8_t>(position);
+    command.value = static_cast<std::uint8_t>(*position);
     return {};
 }
 
@@ -130,10 +121,8 @@ QString checkChoice(const QString& argument, Command& command,
 QString checkCommandMode(const QStringList& arguments, Command& command) {
     // A name in any case, with a dash or a blank between its words, or its code.
     QString wanted = arguments[0];
-    bool isCode = false;
-    const int code = wanted.toInt(&isCode);
-    if (isCode) {
-        command.modeName = protocol::commandModeName(code);
+    if (const auto code = wholeNumber(wanted, 5)) {
+        command.modeName = protocol::commandModeName(*code);
     } else {
         wanted.replace(QLatin1Char('-'), QLatin1Char(' '));
         for (int each = 1; each <= 5; ++each) {
@@ -297,9 +286,34 @@ QString Command::name() const {
     return {};
 }
 
+std::optional<int> wholeNumber(const QString& text, int most) {
+    if (text.isEmpty()) {
+        return std::nullopt;
+    }
+    int value = 0;
+    for (const QChar c : text) {
+        if (c < u'0' || c > u'9') {
+            return std::nullopt;
+        }
+        const int digit = c.unicode() - u'0';
+        if (most - digit < 0 || value > (most - digit) / 10) {
+            return std::nullopt; // above `most`, however long the number goes on
+        }
+        value = value * 10 + digit;
+    }
+    return value;
+}
+
 QString quoted(const QString& text) {
     constexpr qsizetype kLongest = 40;
-    return text.size() <= kLongest ? text : text.left(kLongest) + QStringLiteral("...");
+    QString shown;
+    for (const QChar c : text.left(kLongest)) {
+        // A control character would act on the terminal or cut the message short.
+        shown += c.category() == QChar::Other_Control
+                     ? QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'))
+                     : QString(c);
+    }
+    return text.size() <= kLongest ? shown : shown + QStringLiteral("...");
 }
 
 ParsedCommand parseCommand(const QStringList& words, const std::optional<QByteArray>& routine) {

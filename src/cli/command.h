@@ -44,6 +44,7 @@ struct Command {
         ErrorsRead,
         ErrorsClear,
         Run,
+        Stop,
     };
 
     Kind kind = Kind::Status;
@@ -71,7 +72,12 @@ struct ParsedCommand {
 // (the text a remote caller sent in its place).
 ParsedCommand parseCommand(const QStringList& words, const std::optional<QByteArray>& routine = std::nullopt);
 
-// An argument as a message quotes it: a long one is cut short.
+// A number argument, from the command line or through the panel's socket:
+// ASCII digits only (no blank, sign, point or NUL), at most `most`.
+std::optional<int> wholeNumber(const QString& text, int most);
+
+// An argument as a message quotes it: a long one is cut short, and control
+// characters are shown as \xNN.
 QString quoted(const QString& text);
 
 // The list of subcommands, for the help text.

@@ -4,6 +4,7 @@
 #include "config/memory_editor.h"
 #include "config/settings_commands.h"
 #include "link/event_log.h"
+#include "link/operation_lines.h"
 #include "protocol/position_commands.h"
 #include "protocol/query_commands.h"
 #include "protocol/session.h"
@@ -12,6 +13,7 @@
 
 #include <QJsonArray>
 #include <algorithm>
+#include <utility>
 
 namespace valve::cli {
 
@@ -20,26 +22,27 @@ namespace {
 using Kind = Command::Kind;
 using protocol::StoredText;
 
-// Notes the events-log lines and the box texts of one command, and makes its
-// outcome from them.
+// Notes the events-log lines of one command's own operations and the box
+// texts it showed, and makes its outcome from them. While it lives, the
+// session's operations claim their lines for it.
 class Record {
 public:
     Record(protocol::Session& session, QuietBoxes& boxes)
-        : boxes_(boxes), boxesBefore_(boxes.texts().size()) {
-        connection_ = QObject::connect(&session.log, &link::EventLog::lineAppended,
-                                       [this](const QString& line) { lines_ << line; });
-    }
-    ~Record() { QObject::disconnect(connection_); }
+        : session_(session), boxes_(boxes), boxesBefore_(boxes.texts().size()), lines_(session.log),
+          outer_(std::exchange(session.lines, &lines_)) {}
+    ~Record() { session_.lines = outer_; }
     Record(const Record&) = delete;
     Record& operator=(const Record&) = delete;
 
-    // Success: the values, and on standard output `shown` followed by the
-    // command's log lines (its own report, in the panel's words).
+    // Success: the values; on standard output `shown` followed by the
+    // command's reports (in the panel's words), on standard error the link's
+    // own lines (a reconnect, say).
     Outcome succeeded(QJsonObject values, const QStringList& shown = {}) const {
         Outcome outcome;
         outcome.values = std::move(values);
-        outcome.out = shown + lines_;
-        outcome.log = lines_;
+        outcome.out = shown + lines_.texts(link::LineKind::Report);
+        outcome.err = lines_.texts(link::LineKind::Link);
+        outcome.log = lines_.texts();
         return outcome;
     }
     // Failure: what the command logged and the boxes it showed, and `extra`
@@ -47,8 +50,8 @@ public:
     Outcome failed(const QStringList& extra = {}) const {
         Outcome outcome;
         outcome.exitCode = kUnitFailed;
-        outcome.log = lines_;
-        outcome.err = lines_ + boxes_.texts().mid(boxesBefore_) + extra;
+        outcome.log = lines_.texts();
+        outcome.err = outcome.log + boxes_.texts().mid(boxesBefore_) + extra;
         if (outcome.err.isEmpty()) {
             outcome.err << QStringLiteral("the command did not complete: the link was closed");
         }
@@ -56,10 +59,11 @@ public:
     }
 
 private:
+    protocol::Session& session_;
     QuietBoxes& boxes_;
     qsizetype boxesBefore_;
-    QStringList lines_;
-    QMetaObject::Connection connection_;
+    link::OperationLines lines_;
+    link::OperationLines* outer_;
 };
 
 QString hex(std::uint8_t byte) {
@@ -304,6 +308,7 @@ QCoro::Task<Outcome> execute(protocol::Session& session, QuietBoxes& boxes, Comm
         break;
     case Kind::List:
     case Kind::Run:
+    case Kind::Stop:
         outcome = Outcome::failed(kBadUsage, command.name() + QStringLiteral(": not a unit command"));
         break;
     default:

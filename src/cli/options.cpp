@@ -4,6 +4,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <limits>
 
 namespace valve::cli {
 
@@ -32,7 +33,7 @@ ParsedOptions parseOptions(const QStringList& arguments) {
         QStringLiteral("panel"),
         QStringLiteral("Through the running panel (also one on the simulated unit)."));
     const QCommandLineOption yes(QStringLiteral("yes"), QStringLiteral("Go ahead with set op-mode."));
-    QCommandLineOption simFault(QStringLiteral("sim-fault"), QStringLiteral("silent or unplug."),
+    QCommandLineOption simFault(QStringLiteral("sim-fault"), QStringLiteral("silent, unplug or absent."),
                                 QStringLiteral("KIND"));
     QCommandLineOption simLimit(QStringLiteral("sim-reply-limit"), QStringLiteral("Reply limit in ms."),
                                 QStringLiteral("MS"));
@@ -66,7 +67,9 @@ ParsedOptions parseOptions(const QStringList& arguments) {
     options.simFault = parser.value(simFault);
     bool limitOk = true;
     if (parser.isSet(simLimit)) {
-        options.simReplyLimitMs = parser.value(simLimit).toInt(&limitOk);
+        const auto limit = wholeNumber(parser.value(simLimit), std::numeric_limits<int>::max());
+        limitOk = limit.has_value();
+        options.simReplyLimitMs = limit.value_or(0);
     }
     if (options.sim && options.panel) {
         return usage(QStringLiteral(
@@ -79,12 +82,12 @@ ParsedOptions parseOptions(const QStringList& arguments) {
         (parser.isSet(serial) && options.serial.isEmpty())) {
         return usage(QStringLiteral("--device and --serial need a non-empty value"));
     }
-    if (!options.simFault.isEmpty() && options.simFault != QLatin1String("silent") &&
-        options.simFault != QLatin1String("unplug")) {
-        return usage(
-            QStringLiteral("--sim-fault: \"%1\" is not silent or unplug").arg(quoted(options.simFault)));
+    const QStringList faults{QStringLiteral("silent"), QStringLiteral("unplug"), QStringLiteral("absent")};
+    if (!options.simFault.isEmpty() && !faults.contains(options.simFault)) {
+        return usage(QStringLiteral("--sim-fault: \"%1\" is not silent, unplug or absent")
+                         .arg(quoted(options.simFault)));
     }
-    if (!limitOk || options.simReplyLimitMs < 0) {
+    if (!limitOk) {
         return usage(QStringLiteral("--sim-reply-limit: not a number of milliseconds"));
     }
     return {options, {}, kSucceeded};

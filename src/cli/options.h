@@ -17,7 +17,9 @@ struct Options {
     QStringList words;
 
     // For trying faults on the simulated unit (hidden from the help).
-    QString simFault; // "silent": the unit does not answer; "unplug": the adapter goes 20 ms after opening
+    // "silent": the unit does not answer; "unplug": the adapter goes 20 ms
+    // after opening; "absent": no adapter is attached.
+    QString simFault;
     int simReplyLimitMs = 0; // the reply limit of valvectl's own link on the simulated unit
 };
 

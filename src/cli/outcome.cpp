@@ -13,6 +13,7 @@ const QString kExitCode = QStringLiteral("exit_code");
 const QString kLog = QStringLiteral("log");
 const QString kError = QStringLiteral("error");
 const QString kOutput = QStringLiteral("output");
+const QString kNotes = QStringLiteral("notes");
 
 QStringList strings(const QJsonValue& value) {
     QStringList list;
@@ -37,8 +38,16 @@ QJsonObject toJson(const Outcome& outcome, const QString& command, Route route) 
     json.insert(kExitCode, outcome.exitCode);
     json.insert(kOutput, QJsonArray::fromStringList(outcome.out));
     json.insert(kLog, QJsonArray::fromStringList(outcome.log));
-    if (!outcome.err.isEmpty()) {
+    if (outcome.exitCode != kSucceeded && !outcome.err.isEmpty()) {
         json.insert(kError, outcome.err.join(QLatin1Char('\n')));
+    }
+    return json;
+}
+
+QJsonObject toMessageJson(const Outcome& outcome, const QString& command) {
+    QJsonObject json = toJson(outcome, command, Route::Panel);
+    if (outcome.exitCode == kSucceeded && !outcome.err.isEmpty()) {
+        json.insert(kNotes, QJsonArray::fromStringList(outcome.err));
     }
     return json;
 }
@@ -50,9 +59,11 @@ Outcome outcomeFromJson(const QJsonObject& json) {
     outcome.log = strings(json.value(kLog));
     if (json.contains(kError)) {
         outcome.err = json.value(kError).toString().split(QLatin1Char('\n'));
+    } else {
+        outcome.err = strings(json.value(kNotes));
     }
     outcome.values = json;
-    for (const QString& key : {kCommand, kRoute, kExitCode, kOutput, kLog, kError}) {
+    for (const QString& key : {kCommand, kRoute, kExitCode, kOutput, kLog, kError, kNotes}) {
         outcome.values.remove(key);
     }
     return outcome;

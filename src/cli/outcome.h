@@ -14,9 +14,11 @@ namespace valve::cli {
 struct Outcome {
     int exitCode = kSucceeded;
     QJsonObject values; // the command's results, by name
-    QStringList out;    // what the text output shows on standard output
-    QStringList err;    // what it shows on standard error: the failure, in the panel's words
-    QStringList log;    // every events-log line the command wrote
+    QStringList out;    // what the text output shows on standard output: the result
+    // What it shows on standard error: the failure, in the panel's words; or,
+    // when the command succeeded, the link's own lines and hints.
+    QStringList err;
+    QStringList log; // every events-log line of the command's own operations
 
     [[nodiscard]] static Outcome failed(int exitCode, const QString& message) {
         Outcome outcome;
@@ -32,7 +34,10 @@ enum class Route { Direct, Panel };
 // The one JSON object valvectl prints for a command: its name, the route,
 // the exit code, the values, the events-log lines and the failure, if any.
 QJsonObject toJson(const Outcome& outcome, const QString& command, Route route);
-// Back from what toJson made (what the panel's socket sends).
+// What the panel's socket sends: toJson's object, with the lines that text
+// output shows on standard error after a success.
+QJsonObject toMessageJson(const Outcome& outcome, const QString& command);
+// Back from what toJson or toMessageJson made.
 Outcome outcomeFromJson(const QJsonObject& json);
 
 // Prints one JSON object on one line.

@@ -1,6 +1,5 @@
 #include "routine_run.h"
 
-#include "link/event_log.h"
 #include "protocol/session.h"
 #include "sequencer/logind_sleep_inhibitor.h"
 #include "sequencer/sequencer.h"
@@ -17,8 +16,15 @@ void RunTally::add(const sequencer::StepReport& report) {
     failed_ = failed_ || !report.reached;
 }
 
-Outcome RunTally::outcome(const QStringList& log, const QStringList& boxTexts) const {
+Outcome RunTally::outcome(const QList<link::LogLine>& lines, const QStringList& boxTexts) const {
     Outcome outcome;
+    QStringList log;
+    for (const link::LogLine& line : lines) {
+        log << line.text;
+        if (line.source.kind == link::LineKind::Link) {
+            outcome.err << line.text; // on standard error also when the run went well
+        }
+    }
     outcome.log = log;
     QString result = QStringLiteral("done");
     if (failed_ || moved_ < steps_) {
@@ -81,14 +87,12 @@ QCoro::Task<Outcome> RoutineRun::run(StepSink onStep) {
         tally.add(report);
         onStep(report);
     };
-    QStringList log;
     const auto boxesBefore = p.boxes.texts().size();
-    const auto connection = QObject::connect(&p.session.log, &link::EventLog::lineAppended,
-                                             [&log](const QString& line) { log << line; });
     co_await p.sequencer.btnRun_Click();
-    QObject::disconnect(connection);
     p.table.onStep = nullptr;
-    co_return tally.outcome(log, p.boxes.texts().mid(boxesBefore));
+    const link::OperationLines* lines = p.sequencer.runLines();
+    co_return tally.outcome(lines != nullptr ? lines->lines() : QList<link::LogLine>{},
+                            p.boxes.texts().mid(boxesBefore));
 }
 
 void RoutineRun::stop() {

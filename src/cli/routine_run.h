@@ -1,6 +1,7 @@
 #pragma once
 
 #include "command.h"
+#include "link/operation_lines.h"
 #include "outcome.h"
 #include "sequencer/event_table.h"
 
@@ -16,17 +17,19 @@ namespace valve::cli {
 
 class QuietBoxes;
 
-// Sums up a run from its step reports and the lines it logged, whoever ran it.
+// Sums up a run from its step reports and its own lines in the log, whoever
+// ran it.
 class RunTally {
 public:
     explicit RunTally(int steps) : steps_(steps) {}
 
     void add(const sequencer::StepReport& report);
     [[nodiscard]] int steps() const { return steps_; }
+    [[nodiscard]] int moved() const { return moved_; }
     // Done when every step's move reached its position; failed at the first
     // that did not; stopped when "Stop" was pressed; ended early otherwise
     // (the panel's own checks refused the table).
-    [[nodiscard]] Outcome outcome(const QStringList& log, const QStringList& boxTexts) const;
+    [[nodiscard]] Outcome outcome(const QList<link::LogLine>& lines, const QStringList& boxTexts) const;
 
 private:
     int steps_;

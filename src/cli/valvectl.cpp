@@ -27,6 +27,12 @@ using namespace std::chrono_literals;
 
 constexpr auto kUnplugAfter = 20ms;
 
+// What an empty list says on standard error: where the adapter may have gone.
+const QString kNoAdapter = QStringLiteral(
+    "no FTDI adapter found. Check that it is plugged in (lsusb lists it, most often as 0403:6001) and that "
+    "you may open it: without the udev rule 60-valve-panel-ftdi.rules, or membership in group plugdev, "
+    "its USB device is closed to you.");
+
 // The way to the unit valvectl was given: the driver, and for the simulated
 // unit the driver itself, for its faults.
 struct Driver {
@@ -47,6 +53,8 @@ Driver makeDriver(const Options& options) {
     sim->addAdapter(QByteArrayLiteral("NR Valve Unit A"));
     if (options.simFault == QLatin1String("silent")) {
         sim->unit(0).setPowered(false);
+    } else if (options.simFault == QLatin1String("absent")) {
+        sim->unplug(0);
     }
     sim::SimulatedDriver* raw = sim.get();
     return {std::move(sim), raw};
@@ -61,7 +69,13 @@ public:
             const int code = co_await list();
             co_return code;
         }
-        if (options_.panel) {
+        if (command_.kind == Command::Kind::Stop && options_.sim) {
+            co_return finish(Outcome::failed(kBadUsage, QStringLiteral("stop: the run to stop is the running "
+                                                                       "panel's; --sim has none")),
+                             Route::Direct);
+        }
+        // A run to stop can only be the panel's.
+        if (options_.panel || command_.kind == Command::Kind::Stop) {
             const int code = co_await forcedPanel();
             co_return code;
         }
@@ -126,6 +140,9 @@ private:
                                                                    : QStringLiteral("free")));
         }
         outcome.values.insert(QStringLiteral("adapters"), adapters);
+        if (adapters.isEmpty()) {
+            outcome.err << kNoAdapter; // the list itself, on standard output, stays empty
+        }
         co_return finish(outcome, Route::Direct);
     }
 

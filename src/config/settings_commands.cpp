@@ -156,7 +156,7 @@ QCoro::Task<bool> set_op_mode(Session& session, const protocol::TextField& txt_s
     }
     const QString text = txt_set_op_mode.text();
     if (text.isEmpty()) {
-        session.log.show_msg(QStringLiteral("Op Mode not changed - Select Valid Configuration"));
+        protocol::logAfterTurn(session, QStringLiteral("Op Mode not changed - Select Valid Configuration"));
         co_return false;
     }
     const auto value = decimalEntry(text);

@@ -60,7 +60,7 @@ QCoro::Task<QByteArray> DeviceSearch::PopUp() {
         co_return device_list_.front();
     }
     const QByteArray selected = co_await chooser_.choose(device_list_.first(device_count_));
-    log_.show_msg(QStringLiteral("Selected ") + QString::fromLocal8Bit(selected));
+    log_.show_link_msg(QStringLiteral("Selected ") + QString::fromLocal8Bit(selected));
     co_return selected;
 }
 

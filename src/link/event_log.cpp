@@ -3,6 +3,14 @@
 namespace valve::link {
 
 void EventLog::show_msg(const QString& text) {
+    show_msg(text, {current_, LineKind::Report});
+}
+
+void EventLog::show_link_msg(const QString& text) {
+    show_msg(text, {current_, LineKind::Link});
+}
+
+void EventLog::show_msg(const QString& text, LineSource source) {
     if (closed_) {
         return;
     }
@@ -13,7 +21,7 @@ void EventLog::show_msg(const QString& text) {
     }
     lines_.append(text);
     times_.append(QDateTime::currentDateTime());
-    emit lineAppended(text);
+    emit lineAppended(text, source);
 }
 
 void EventLog::clear() {

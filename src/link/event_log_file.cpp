@@ -43,8 +43,10 @@ void EventLogFile::fail() {
     failed_ = true;
     const QString reason = file_.errorString();
     file_.close();
+    // The panel's own line, whichever operation's line met the failure.
     log_.show_msg(QStringLiteral("Could not write the log file %1 (%2); it is no longer written.")
-                      .arg(file_.fileName(), reason));
+                      .arg(file_.fileName(), reason),
+                  {});
 }
 
 } // namespace valve::link

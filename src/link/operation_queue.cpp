@@ -1,5 +1,6 @@
 #include "operation_queue.h"
 
+#include "event_log.h"
 #include "traffic_record.h"
 
 #include <QTimer>
@@ -17,16 +18,20 @@ QCoro::Task<OperationQueue::Turn> OperationQueue::acquire(QString label) {
     if (shut_down_) {
         co_return Turn{};
     }
-    if (traffic_ != nullptr) {
-        traffic_->beginOperation(label);
+    const std::uint32_t number = traffic_ != nullptr ? traffic_->beginOperation(label) : 0;
+    if (log_ != nullptr) {
+        log_->setCurrentOperation(number);
     }
-    co_return Turn{this};
+    co_return Turn{this, number};
 }
 
 void OperationQueue::finish() {
     ++serving_;
     if (traffic_ != nullptr) {
         traffic_->endOperation();
+    }
+    if (log_ != nullptr) {
+        log_->setCurrentOperation(0);
     }
     if (shut_down_) {
         return;

@@ -10,23 +10,27 @@
 
 namespace valve::link {
 
+class EventLog;
 class TrafficRecord;
 
 // Runs whole operator operations on the link one at a time, in the order they
 // were started. An operation awaits its turn, holds it while it talks to the
 // unit, and hands it on when the turn object goes out of scope. Each turn
 // opens a numbered operation in the traffic record, under the label of what
-// started it (a button, or a command of another front end).
+// started it (a button, or a command of another front end); the events log
+// is told the number, so that the lines written during the turn carry it.
 class OperationQueue {
 public:
     class Turn {
     public:
         Turn() = default;
-        Turn(Turn&& other) noexcept : queue_(std::exchange(other.queue_, nullptr)) {}
+        Turn(Turn&& other) noexcept
+            : queue_(std::exchange(other.queue_, nullptr)), number_(std::exchange(other.number_, 0)) {}
         Turn& operator=(Turn&& other) noexcept {
             if (this != &other) {
                 release();
                 queue_ = std::exchange(other.queue_, nullptr);
+                number_ = std::exchange(other.number_, 0);
             }
             return *this;
         }
@@ -36,19 +40,23 @@ public:
 
         // False when the program is shutting down: the operation must end quietly.
         explicit operator bool() const { return queue_ != nullptr; }
+        // The operation's number in the traffic record; 0 without one.
+        [[nodiscard]] std::uint32_t number() const { return number_; }
 
     private:
         friend class OperationQueue;
-        explicit Turn(OperationQueue* queue) : queue_(queue) {}
+        Turn(OperationQueue* queue, std::uint32_t number) : queue_(queue), number_(number) {}
         void release() {
             if (auto* queue = std::exchange(queue_, nullptr)) {
                 queue->finish();
             }
         }
         OperationQueue* queue_ = nullptr;
+        std::uint32_t number_ = 0;
     };
 
-    explicit OperationQueue(TrafficRecord* traffic = nullptr) : traffic_(traffic) {}
+    explicit OperationQueue(TrafficRecord* traffic = nullptr, EventLog* log = nullptr)
+        : traffic_(traffic), log_(log) {}
     OperationQueue(const OperationQueue&) = delete;
     OperationQueue& operator=(const OperationQueue&) = delete;
 
@@ -63,6 +71,7 @@ private:
     void finish();
 
     TrafficRecord* traffic_;
+    EventLog* log_;
     WakeSignal advanced_;
     QObject context_; // owns the posted hand-overs, so none outlives the queue
     std::uint64_t next_ticket_ = 0;

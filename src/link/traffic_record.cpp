@@ -8,13 +8,14 @@ namespace {
 constexpr std::int64_t kLongestSinceRequestUs = INT32_MAX;
 } // namespace
 
-void TrafficRecord::beginOperation(const QString& label) {
+std::uint32_t TrafficRecord::beginOperation(const QString& label) {
     current_ = ++lastNumber_;
     requestUs_ = -1;
     operations_.push_back({current_, label});
     if (operations_.size() > kCapacity) {
         operations_.pop_front();
     }
+    return current_;
 }
 
 void TrafficRecord::endOperation() {

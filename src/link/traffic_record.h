@@ -56,7 +56,8 @@ public:
     [[nodiscard]] bool enabled() const { return enabled_; }
 
     // An operation takes its turn on the link; what follows belongs to it.
-    void beginOperation(const QString& label);
+    // Returns its number.
+    std::uint32_t beginOperation(const QString& label);
     // Its turn ends; traffic from now until the next is the link's own.
     void endOperation();
 

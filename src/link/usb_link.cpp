@@ -47,10 +47,10 @@ QCoro::Task<bool> UsbLink::configure_usb_connection() {
     }
     const std::int16_t count = search_.FindDevices();
     if (count == 0) {
-        log_.show_msg(QStringLiteral("Error - Could not find any Nerra Devices through USB"));
+        log_.show_link_msg(QStringLiteral("Error - Could not find any Nerra Devices through USB"));
         co_return false;
     }
-    log_.show_msg(QStringLiteral("Found %1 Nerra unit through USB").arg(count));
+    log_.show_link_msg(QStringLiteral("Found %1 Nerra unit through USB").arg(count));
 
     const QByteArray chosen = co_await search_.PopUp();
     if (shut_down_) {
@@ -65,7 +65,7 @@ QCoro::Task<bool> UsbLink::configure_usb_connection() {
 
     FtHandle opened = usb_handle_;
     if (driver_.openEx(device_description_.data(), ft::OPEN_BY_DESCRIPTION, opened) != ft::OK) {
-        log_.show_msg(QStringLiteral("Could not open USB Device"));
+        log_.show_link_msg(QStringLiteral("Could not open USB Device"));
         co_return false;
     }
     usb_handle_ = opened;
@@ -96,9 +96,9 @@ bool UsbLink::configure_channel() {
     for (const auto& step : steps) {
         const SettingStep result = step(*this);
         if (result.status != ft::OK) {
-            log_.show_msg(QString::fromLatin1(result.failureLine));
+            log_.show_link_msg(QString::fromLatin1(result.failureLine));
             if (driver_.close(usb_handle_) != ft::OK) {
-                log_.show_msg(QStringLiteral("USB Close Failed"));
+                log_.show_link_msg(QStringLiteral("USB Close Failed"));
             }
             return false;
         }
@@ -133,7 +133,7 @@ void UsbLink::write_str(const QByteArray& s) {
     const auto length = static_cast<std::uint32_t>(s.size());
     if (driver_.write(usb_handle_, s.constData(), length, written) != ft::OK) {
         traffic_.add(TrafficKind::WriteFailed, s.constData(), length);
-        log_.show_msg(QStringLiteral("USB Error - could not write to device"));
+        log_.show_link_msg(QStringLiteral("USB Error - could not write to device"));
     } else {
         traffic_.add(TrafficKind::Sent, s.constData(), length);
     }
@@ -241,11 +241,11 @@ QCoro::Task<> UsbLink::check_usb_connection() {
     }
     log_.clear();
     if (driver_.close(usb_handle_) != ft::OK) {
-        log_.show_msg(QStringLiteral("Trying to close USB Port - Failed"));
+        log_.show_link_msg(QStringLiteral("Trying to close USB Port - Failed"));
     }
     const bool ok = co_await configure_usb_connection();
     if (!ok && !shut_down_) {
-        log_.show_msg(QStringLiteral("Could not reestablish connection"));
+        log_.show_link_msg(QStringLiteral("Could not reestablish connection"));
         co_await pause(timing_.reconnectPause);
     }
 }

@@ -88,7 +88,7 @@ private:
     std::uint32_t rx_queue_count_ = 0;
 
     TrafficRecord traffic_; // before operations_, which notes each turn in it
-    OperationQueue operations_{&traffic_};
+    OperationQueue operations_{&traffic_, &log_};
     WakeSignal received_;
     WakeSignal shutting_down_;
     QObject context_; // receives wake-ups posted from a backend's reader thread

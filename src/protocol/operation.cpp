@@ -1,16 +1,35 @@
 #include "operation.h"
 
 #include "link/event_log.h"
+#include "link/operation_lines.h"
 #include "link/usb_link.h"
 #include "session.h"
 
 namespace valve::protocol {
 
 QCoro::Task<link::OperationQueue::Turn> takeTurn(Session& session, QString label) {
+    return takeTurn(session, std::move(label), session.lines);
+}
+
+QCoro::Task<link::OperationQueue::Turn> takeTurn(Session& session, QString label,
+                                                 link::OperationLines* lines) {
     if (!session.origin.isEmpty()) {
         label = session.origin + QStringLiteral(": ") + label;
     }
-    co_return co_await session.link.operations().acquire(std::move(label));
+    auto turn = co_await session.link.operations().acquire(std::move(label));
+    // Claimed before anything of the turn is logged.
+    if (lines != nullptr) {
+        lines->claim(turn.number());
+    }
+    co_return turn;
+}
+
+void logAfterTurn(Session& session, const QString& text) {
+    if (session.lines != nullptr) {
+        session.lines->show_msg(text);
+    } else {
+        session.log.show_msg(text, {});
+    }
 }
 
 QCoro::Task<link::OperationQueue::Turn> beginOperation(Session& session, LinkCheck check, QString label) {

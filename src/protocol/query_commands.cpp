@@ -78,7 +78,7 @@ QCoro::Task<std::optional<int>> read_error(Session& session, TextField& txt_erro
     }
     if (const auto line = namedErrorLine(*value)) {
         txt_error.setText(QString::number(*value));
-        session.log.show_msg(*line);
+        logAfterTurn(session, *line);
     }
     co_return value;
 }

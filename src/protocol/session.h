@@ -8,6 +8,7 @@
 namespace valve::link {
 class EventLog;
 class MessageBoxes;
+class OperationLines;
 class UsbLink;
 } // namespace valve::link
 
@@ -25,6 +26,9 @@ struct Session {
     // Which front end the commands come from, named in the label of each
     // operation in the traffic record; empty for the panel's own window.
     QString origin = {};
+    // Where the lines of the session's operations are collected, when a
+    // command reports them (valvectl's); none for the window.
+    link::OperationLines* lines = nullptr;
 };
 
 } // namespace valve::protocol

@@ -17,6 +17,7 @@
 #include <QTimer>
 #include <cstring>
 #include <unistd.h>
+#include <utility>
 
 namespace valve::remote {
 
@@ -41,7 +42,7 @@ std::optional<QStringList> wordsOf(const QJsonValue& value) {
 }
 
 QByteArray outcomeMessage(const cli::Outcome& outcome, const QString& command) {
-    return encode(type::kOutcome, cli::toJson(outcome, command, cli::Route::Panel));
+    return encode(type::kOutcome, cli::toMessageJson(outcome, command));
 }
 
 // How a remote command shows in the panel's events log.
@@ -233,7 +234,12 @@ void PanelServer::command(Client& client, const QJsonObject& body) {
         startRun(client, *parsed.command);
         return;
     }
-    panel_.log.show_msg(logLine(*words));
+    // The panel's own line, before the command's operations: not the command's.
+    panel_.log.show_msg(logLine(*words), {});
+    if (parsed.command->kind == cli::Command::Kind::Stop) {
+        stopRun(client);
+        return;
+    }
     serve(&client, *parsed.command, body.value(QStringLiteral("confirmed")).toBool());
 }
 
@@ -255,18 +261,18 @@ void PanelServer::startRun(Client& client, const cli::Command& command) {
     QMetaObject::Connection announce;
     if (free) {
         // Set before "Run" is pressed: the run reports from the press on.
-        run_.emplace(Run{&client, cli::RunTally(static_cast<int>(command.steps.size())), {}, {}});
-        run_->logging = connect(&panel_.log, &link::EventLog::lineAppended, this,
-                                [this](const QString& line) { run_->log << line; });
+        run_.emplace(Run{&client, cli::RunTally(static_cast<int>(command.steps.size()))});
         // "Run" empties the log; then the run's first line says where it came from.
         announce = connect(&panel_.log, &link::EventLog::cleared, this,
-                           [this, line = logLine(command.words)] { panel_.log.show_msg(line); });
+                           [this, line = logLine(command.words)] { panel_.log.show_msg(line, {}); });
     }
     const bool started = free && routines_.startRoutine(command.steps);
     disconnect(announce); // "Run" has cleared the log by now, if it ran at all
+    if (started) {
+        started_ = {routines_.routineState().run, command.routineName};
+    }
     if (!started) {
         if (free) {
-            disconnect(run_->logging);
             run_.reset();
         }
         client.send(outcomeMessage(
@@ -274,6 +280,58 @@ void PanelServer::startRun(Client& client, const cli::Command& command) {
             command.name()));
         client.setBusy(false);
     }
+}
+
+// Presses "Stop" as the operator would, for any client of the panel's user:
+// a run under way is answered for once it has ended.
+void PanelServer::stopRun(Client& client) {
+    using Phase = RoutineState::Phase;
+    const RoutineState state = routines_.routineState();
+    if (state.phase == Phase::Running) {
+        stoppers_.emplace_back(&client); // before the press: the run may end within it
+        routines_.stopRoutine();
+        return;
+    }
+    if (state.phase == Phase::Held) {
+        routines_.stopRoutine();
+    }
+    client.send(outcomeMessage(
+        state.phase == Phase::Idle
+            ? cli::Outcome::failed(cli::kUnitFailed, QStringLiteral("no run is under way in the panel"))
+            : stopped(state, nullptr),
+        QStringLiteral("stop")));
+    client.setBusy(false);
+}
+
+// Which run "stop" stopped: its number, who started it and when, and how far it came.
+cli::Outcome PanelServer::stopped(const RoutineState& state, const cli::RunTally* tally) const {
+    const bool bySocket = state.run == started_.number;
+    const QString pressed = state.pressed.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    QJsonObject run{
+        {QStringLiteral("run"), static_cast<qint64>(state.run)},
+        {QStringLiteral("started_by"), bySocket ? QStringLiteral("valvectl") : QStringLiteral("window")},
+        {QStringLiteral("started_at"), state.pressed.toString(Qt::ISODate)}};
+    QString text = bySocket ? QStringLiteral("Stopped run %1: %2, started by valvectl at %3")
+                                  .arg(state.run)
+                                  .arg(started_.routine, pressed)
+                            : QStringLiteral("Stopped run %1, started in the panel's window at %2")
+                                  .arg(state.run)
+                                  .arg(pressed);
+    if (bySocket) {
+        run.insert(QStringLiteral("routine"), started_.routine);
+    }
+    if (tally != nullptr) {
+        run.insert(QStringLiteral("steps"), tally->steps());
+        run.insert(QStringLiteral("steps_moved"), tally->moved());
+        text += QStringLiteral(", after %1 of %2 steps").arg(tally->moved()).arg(tally->steps());
+    }
+    if (state.phase == RoutineState::Phase::Held) {
+        text += QStringLiteral("; it had ended on a failed move, and its table is free again");
+    }
+    cli::Outcome outcome;
+    outcome.values.insert(QStringLiteral("stopped"), run);
+    outcome.out << text;
+    return outcome;
 }
 
 void PanelServer::stepReported(const sequencer::StepReport& report) {
@@ -287,14 +345,22 @@ void PanelServer::stepReported(const sequencer::StepReport& report) {
 }
 
 void PanelServer::routineEnded() {
-    if (!run_) {
-        return;
+    const RoutineState state = routines_.routineState();
+    for (const QPointer<Client>& stopper : std::exchange(stoppers_, {})) {
+        if (stopper) {
+            stopper->send(
+                outcomeMessage(stopped(state, run_ ? &run_->tally : nullptr), QStringLiteral("stop")));
+            stopper->setBusy(false);
+        }
     }
-    disconnect(run_->logging);
+    if (!run_) {
+        return; // the operator's own run
+    }
     const Run run = std::move(*run_);
     run_.reset();
     if (run.owner) {
-        run.owner->send(outcomeMessage(run.tally.outcome(run.log, {}), QStringLiteral("run")));
+        run.owner->send(
+            outcomeMessage(run.tally.outcome(routines_.routineLines(), {}), QStringLiteral("run")));
         run.owner->setBusy(false);
     }
 }

@@ -23,6 +23,7 @@ struct Command;
 namespace valve::remote {
 
 class RoutineHost;
+struct RoutineState;
 
 // The panel's local socket. valvectl's commands, from the panel's own user
 // only, run in the panel's operation queue like clicks, one request at a time
@@ -60,6 +61,8 @@ private:
     void command(Client& client, const QJsonObject& body);
     QCoro::Task<> serve(QPointer<Client> client, cli::Command command, bool confirmed);
     void startRun(Client& client, const cli::Command& command);
+    void stopRun(Client& client);
+    [[nodiscard]] cli::Outcome stopped(const RoutineState& state, const cli::RunTally* tally) const;
     void stepReported(const sequencer::StepReport& report);
     void routineEnded();
 
@@ -75,10 +78,16 @@ private:
     struct Run {
         QPointer<Client> owner;
         cli::RunTally tally;
-        QStringList log;
-        QMetaObject::Connection logging;
     };
     std::optional<Run> run_;
+    // The last run this socket started, to name it.
+    struct Started {
+        std::uint32_t number = 0;
+        QString routine;
+    };
+    Started started_;
+    // Clients whose "stop" waits for the run to end.
+    std::vector<QPointer<Client>> stoppers_;
 };
 
 } // namespace valve::remote

@@ -1,12 +1,27 @@
 #pragma once
 
+#include "link/operation_lines.h"
 #include "sequencer/event_table.h"
 #include "sequencer/routine_file.h"
 
+#include <QDateTime>
 #include <QObject>
+#include <cstdint>
 #include <vector>
 
 namespace valve::remote {
+
+// Where the panel's Timed Events table stands, and which run it last held.
+struct RoutineState {
+    enum class Phase {
+        Idle,    // free for a run
+        Running, // a run is under way
+        Held,    // a run ended on a failed move, and the table waits for "Stop"
+    };
+    Phase phase = Phase::Idle;
+    std::uint32_t run = 0; // the number of the last run, counting from 1; 0 before the first
+    QDateTime pressed;     // when its "Run" was pressed
+};
 
 // What the panel lends its socket for a routine: its own Timed Events table,
 // filled and run in view of the operator.
@@ -21,6 +36,9 @@ public:
     virtual bool startRoutine(const std::vector<sequencer::RoutineStep>& steps) = 0;
     // Presses "Stop".
     virtual void stopRoutine() = 0;
+    // The events-log lines of the last run, its own only.
+    [[nodiscard]] virtual QList<link::LogLine> routineLines() const = 0;
+    [[nodiscard]] virtual RoutineState routineState() const = 0;
 
 signals:
     // Every run of the table reports here, whoever pressed "Run".

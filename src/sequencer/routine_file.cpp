@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QLocale>
 #include <QStringDecoder>
+#include <optional>
 
 namespace valve::sequencer {
 
@@ -74,29 +75,47 @@ QString renumbered(const QString& text, const QLocale& from, const QLocale& to) 
     return plain.toString(value, 'g', QLocale::FloatingPointShortest);
 }
 
+// The first control character of a line (a CR that ends it and a tab, a
+// blank, aside), if any: a NUL or an escape has no place in a routine.
+std::optional<QChar> controlCharacter(QStringView line) {
+    if (line.endsWith(u'\r')) {
+        line.chop(1);
+    }
+    for (const QChar c : line) {
+        if (c.category() == QChar::Other_Control && c != u'\t') {
+            return c;
+        }
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 RoutineRead parseRoutine(const QByteArray& content, const QString& name) {
     QStringDecoder utf8(QStringDecoder::Utf8);
     const QString text = utf8.decode(content);
-    if (utf8.hasError() || content.contains('\0')) {
+    if (utf8.hasError()) {
         return refused(QStringLiteral("%1: not a text file").arg(name));
     }
     RoutineRead read;
     const QStringList lines = text.split(QLatin1Char('\n'));
     for (qsizetype index = 0; index < lines.size(); ++index) {
+        const auto where = [&] { return QStringLiteral("%1, line %2: ").arg(name).arg(index + 1); };
+        if (const auto control = controlCharacter(lines[index])) {
+            const QString code = QString::number(control->unicode(), 16).toUpper().rightJustified(4, u'0');
+            return refused(where() + QStringLiteral("holds the control character U+") + code);
+        }
         const QString line = lines[index].section(QLatin1Char('#'), 0, 0).trimmed();
         if (line.isEmpty()) {
             continue;
         }
-        const QString where = QStringLiteral("%1, line %2: ").arg(name).arg(index + 1);
         if (read.steps.size() == static_cast<std::size_t>(kEventRows)) {
-            return refused(where + QStringLiteral("more than %1 steps").arg(kEventRows));
+            return refused(where() + QStringLiteral("more than %1 steps").arg(kEventRows));
         }
         RoutineStep step;
         const double previous = read.steps.empty() ? 0.0 : read.steps.back().seconds;
         if (const QString fault = parseStep(line, previous, step); !fault.isEmpty()) {
-            return refused(where + fault);
+            return refused(where() + fault);
         }
         read.steps.push_back(step);
     }

@@ -1,6 +1,7 @@
 #include "sequencer.h"
 
 #include "link/event_log.h"
+#include "link/operation_lines.h"
 #include "link/prompts.h"
 #include "link/usb_link.h"
 #include "link/wake_signal.h"
@@ -31,6 +32,8 @@ struct Sequencer::Control {
     std::unique_ptr<RunClock> ownClock;
     RunClock* clock;
     link::WakeSignal wake; // ends the wait between steps early: Stop, closing
+    // The lines of the last run, its own only; they are logged through it.
+    std::unique_ptr<link::OperationLines> runLines;
     bool eventsRunning = false;
     bool runUnderWay = false;
     bool closed = false;
@@ -111,7 +114,7 @@ std::unique_ptr<SleepHold> keepAwake(const std::shared_ptr<Control>& c) {
     }
     return c->inhibitor->hold([weak = std::weak_ptr<Control>(c)] {
         if (const auto control = weak.lock(); control && !gone(*control)) {
-            control->session.log.show_msg(kCannotKeepAwake);
+            control->runLines->show_msg(kCannotKeepAwake);
         }
     });
 }
@@ -125,7 +128,7 @@ void reportHeldUp(Control& c, RunClock::Duration due, RunClock::Duration& asleep
         std::chrono::round<std::chrono::seconds>(std::min(asleep - asleepSeen, c.clock->now() - due));
     asleepSeen = asleep;
     if (heldUp.count() > 0) {
-        c.session.log.show_msg(
+        c.runLines->show_msg(
             QStringLiteral("The run was held up for %1 seconds while the computer was asleep")
                 .arg(heldUp.count()));
     }
@@ -167,7 +170,7 @@ QCoro::Task<StepsEnd> runSteps(std::shared_ptr<Control> c, int lastRow) {
             break;
         }
         reportHeldUp(*c, due, asleepSeen);
-        c->session.log.show_msg(QStringLiteral("Waited %1 seconds").arg(formatSeconds(*time - previous)));
+        c->runLines->show_msg(QStringLiteral("Waited %1 seconds").arg(formatSeconds(*time - previous)));
         previous = *time;
 
         const QString positionText = c->table.positionText(step);
@@ -182,7 +185,8 @@ QCoro::Task<StepsEnd> runSteps(std::shared_ptr<Control> c, int lastRow) {
             // One move is one operation on the link; other commands slot in
             // between the steps.
             auto turn = co_await protocol::takeTurn(
-                c->session, QStringLiteral("Run, row %1: Position %2").arg(step + 1).arg(*position));
+                c->session, QStringLiteral("Run, row %1: Position %2").arg(step + 1).arg(*position),
+                c->runLines.get());
             if (gone(*c)) {
                 co_return StepsEnd{Kind::Gone, {}};
             }
@@ -215,10 +219,12 @@ QCoro::Task<> runEvents(std::shared_ptr<Control> c) {
     c->eventsRunning = true;
     c->table.setRunEnabled(false);
     c->table.setStopEnabled(true);
+    c->runLines = std::make_unique<link::OperationLines>(c->session.log);
     c->session.log.clear();
 
     {
-        auto turn = co_await protocol::takeTurn(c->session, QStringLiteral("Run (link check)"));
+        auto turn =
+            co_await protocol::takeTurn(c->session, QStringLiteral("Run (link check)"), c->runLines.get());
         if (gone(*c)) {
             co_return;
         }
@@ -248,7 +254,7 @@ QCoro::Task<> runEvents(std::shared_ptr<Control> c) {
         if (gone(*c)) {
             co_return;
         }
-        c->session.log.show_msg(stopLine(check.row));
+        c->runLines->show_msg(stopLine(check.row));
         finishRun(*c);
         co_return;
     }
@@ -301,9 +307,15 @@ void Sequencer::btnStop_Click() {
     if (c.closed) {
         return;
     }
+    // The line is the run's while one is under way or holds the table.
+    const bool ofRun = c.runLines && (c.eventsRunning || c.runUnderWay);
     c.eventsRunning = false;
     reset_event_table(c);
-    c.session.log.show_msg(kUserStopped);
+    if (ofRun) {
+        c.runLines->show_msg(kUserStopped);
+    } else {
+        c.session.log.show_msg(kUserStopped, {});
+    }
     // A waiting run resumes here and ends; one inside a move ends after it.
     c.wake.notify();
 }
@@ -324,6 +336,10 @@ void Sequencer::shut_down_for(const QString& cause) {
 
 bool Sequencer::runUnderWay() const {
     return control_->runUnderWay;
+}
+
+const link::OperationLines* Sequencer::runLines() const {
+    return control_->runLines.get();
 }
 
 } // namespace valve::sequencer

@@ -6,6 +6,10 @@
 #include <memory>
 #include <qcoro/qcorotask.h>
 
+namespace valve::link {
+class OperationLines;
+}
+
 namespace valve::protocol {
 struct Session;
 }
@@ -58,6 +62,9 @@ public:
 
     // True from "Run" until the run has really ended (its last move included).
     [[nodiscard]] bool runUnderWay() const;
+    // The events-log lines of the last run, its own only (none before the
+    // first run): kept until the next "Run".
+    [[nodiscard]] const link::OperationLines* runLines() const;
 
     struct Control;
 

@@ -85,7 +85,8 @@ QCoro::Task<> Panel::start() {
         co_return; // the window was closed while the chooser was up: the program is ending
     }
     if (!ok) {
-        log_->show_msg(QStringLiteral("Could not connect to Nerra using USB"));
+        // The panel's own line: no operation of a command wrote it.
+        log_->show_msg(QStringLiteral("Could not connect to Nerra using USB"), {});
     }
     window_->fill_control_list();
     window_->show();

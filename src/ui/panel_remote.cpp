@@ -38,4 +38,17 @@ void PanelRemote::stopRoutine() {
     controls_.btnStop->click();
 }
 
+remote::RoutineState PanelRemote::routineState() const {
+    using Phase = remote::RoutineState::Phase;
+    const Phase phase = sequencer_.sequencer().runUnderWay() ? Phase::Running
+                        : sequencer_.tableInUse()            ? Phase::Held
+                                                             : Phase::Idle;
+    return {phase, sequencer_.runNumber(), sequencer_.runPressed()};
+}
+
+QList<link::LogLine> PanelRemote::routineLines() const {
+    const link::OperationLines* lines = sequencer_.sequencer().runLines();
+    return lines != nullptr ? lines->lines() : QList<link::LogLine>{};
+}
+
 } // namespace valve::ui

@@ -31,6 +31,8 @@ public:
 
     bool startRoutine(const std::vector<sequencer::RoutineStep>& steps) override;
     void stopRoutine() override;
+    [[nodiscard]] QList<link::LogLine> routineLines() const override;
+    [[nodiscard]] remote::RoutineState routineState() const override;
 
 private:
     const MainWindowControls& controls_;

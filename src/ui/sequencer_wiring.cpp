@@ -112,6 +112,10 @@ bool SequencerWiring::tableInUse() const {
 
 QCoro::Task<> SequencerWiring::run() {
     const std::shared_ptr<bool> alive = alive_;
+    if (!sequencer_->runUnderWay()) { // else the press does nothing
+        ++runNumber_;
+        runPressed_ = QDateTime::currentDateTime();
+    }
     co_await sequencer_->btnRun_Click();
     if (*alive) {
         emit runEnded();

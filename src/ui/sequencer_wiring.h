@@ -1,9 +1,11 @@
 #pragma once
 
-#include "sequencer/sequencer.h"
 #include "sequencer/event_table.h"
+#include "sequencer/sequencer.h"
 
+#include <QDateTime>
 #include <QObject>
+#include <cstdint>
 #include <memory>
 #include <qcoro/qcorotask.h>
 
@@ -30,6 +32,10 @@ public:
     // True while the table is a run's: one under way, or one ended by a
     // failed move and not reset by "Stop" yet ("Run" stays disabled then).
     [[nodiscard]] bool tableInUse() const;
+    // The last run: its number (counting from 1, 0 before the first) and when
+    // its "Run" was pressed.
+    [[nodiscard]] std::uint32_t runNumber() const { return runNumber_; }
+    [[nodiscard]] const QDateTime& runPressed() const { return runPressed_; }
 
 signals:
     // Each step of a run as it goes, and the end of the run.
@@ -46,6 +52,8 @@ private:
     std::unique_ptr<TabView> view_;
     std::unique_ptr<sequencer::Sequencer> sequencer_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    std::uint32_t runNumber_ = 0;
+    QDateTime runPressed_;
 };
 
 } // namespace valve::ui

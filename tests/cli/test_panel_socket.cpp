@@ -1,13 +1,16 @@
-// valvectl through a running panel on the simulated unit, and clients of its socket that misbehave.
+// valvectl through a running panel on the simulated unit, clients of its socket that misbehave, and
+// clients whose commands interleave.
 #include "panel_rig.h"
 #include "remote/messages.h"
 #include "remote/panel_server.h"
 #include "ui/main_window_controls.h"
 #include "ui/panel_remote.h"
+#include "ui/routine_table.h"
 #include "valvectl_process.h"
 
 #include <QFile>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QLineEdit>
 #include <QLocalSocket>
 #include <QPushButton>
@@ -19,6 +22,7 @@
 using valve::testing::PanelRig;
 using valve::testing::runUntil;
 using valve::testing::Valvectl;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -35,6 +39,18 @@ struct RawClient {
     }
     bool await(int count) {
         return runUntil([&] { return replies.size() >= count; });
+    }
+    // The outcome of its command, once it has come.
+    QJsonObject outcome() {
+        QJsonObject found;
+        runUntil([&] {
+            for (const QString& reply : replies) {
+                const QJsonObject json = QJsonDocument::fromJson(reply.toUtf8()).object();
+                found = json.value("type") == "outcome" ? json : found;
+            }
+            return !found.isEmpty();
+        });
+        return found;
     }
 
     QLocalSocket socket;
@@ -92,6 +108,69 @@ TEST_F(PanelSocketTest, ARoutineRunsInThePanelsTableWhichServesOneRunAtATimeUnti
     EXPECT_TRUE(orphaned.err.contains("the panel closed the connection before the command ended"));
 }
 
+// A script reading standard output gets the value alone; the panel's reconnection is told on standard error,
+// and kept in the JSON output's log.
+TEST_F(PanelSocketTest, AfterAReconnectStandardOutputHoldsTheResultAlone) {
+    const QStringList reconnected{"Trying to close USB Port - Failed", "Found 1 Nerra unit through USB"};
+    rig.driver.unplug(0);
+    rig.driver.replug(0);
+    const auto text = valvectl.run({"--panel", "status"});
+    EXPECT_EQ(text.exitCode, 0);
+    EXPECT_EQ(text.out, "1\n");
+    EXPECT_TRUE(text.err.endsWith(reconnected.join('\n') + '\n')) << text.err.toStdString();
+    rig.driver.unplug(0);
+    rig.driver.replug(0);
+    const auto json = valvectl.run({"--panel", "--json", "status"}).json();
+    EXPECT_EQ(json.value("output"), QJsonArray{"1"});
+    EXPECT_EQ(json.value("log"), QJsonArray::fromStringList(reconnected));
+    EXPECT_FALSE(json.contains("error") || json.contains("notes"));
+}
+
+// "stop" presses Stop for any client of the panel's user, whoever started the run, and says which run it was.
+TEST_F(PanelSocketTest, StopEndsThePanelsRunFromAnyClientAndNamesIt) {
+    const auto none = valvectl.run({"stop"});
+    EXPECT_EQ(none.exitCode, 1);
+    EXPECT_EQ(none.out, "");
+    EXPECT_TRUE(none.err.endsWith("no run is under way in the panel\n")) << none.err.toStdString();
+
+    // A run whose client has gone.
+    RawClient gone(valvectl.socketPath(), valve::remote::encode(valve::remote::type::kCommand,
+                                                                {{"words", QJsonArray{"run", "flush.txt"}},
+                                                                 {"routine", "0,3\n600,4\n"}}));
+    ASSERT_TRUE(runUntil([&] { return rig.log().contains("Position set to 3"); }));
+    gone.socket.abort();
+    const auto stopped = valvectl.run({"--json", "stop"});
+    EXPECT_EQ(stopped.exitCode, 0) << stopped.out.toStdString();
+    const QJsonObject run = stopped.json().value("stopped").toObject();
+    EXPECT_EQ(run.value("routine"), "flush.txt");
+    EXPECT_EQ(run.value("started_by"), "valvectl");
+    EXPECT_EQ(run.value("steps_moved"), 1);
+    EXPECT_TRUE(rig.log().contains("User stopped execution"));
+    EXPECT_TRUE(rig.c().btnRun->isEnabled());
+
+    // The operator's own run, and one that a failed move left holding the table.
+    for (const bool moveFails : {false, true}) {
+        valve::ui::fillEventTable(rig.c(), valve::sequencer::parseRoutine("0,5\n600,6\n", "r").steps);
+        rig.unit().position = 1;
+        rig.driver.unit(0).setPowered(!moveFails);
+        rig.c().btnRun->click();
+        ASSERT_TRUE(runUntil([&] {
+            return rig.idle() &&
+                   rig.log().contains(moveFails
+                                          ? "Error - Could not set position, make sure position is valid."
+                                          : "Position set to 5");
+        }));
+        rig.driver.unit(0).setPowered(true);
+        const auto text = valvectl.run({"stop"});
+        EXPECT_EQ(text.exitCode, 0);
+        EXPECT_TRUE(text.out.startsWith(
+            QStringLiteral("Stopped run %1, started in the panel's window at ").arg(moveFails ? 3 : 2)))
+            << text.out.toStdString();
+        EXPECT_EQ(text.out.endsWith("its table is free again\n"), moveFails) << text.out.toStdString();
+        EXPECT_TRUE(rig.c().btnRun->isEnabled());
+    }
+}
+
 TEST_F(PanelSocketTest, BadClientsGetAnErrorAtMostAndValvectlIsServedAllTheSame) {
     namespace remote = valve::remote;
     const QString path = valvectl.socketPath();
@@ -105,6 +184,11 @@ TEST_F(PanelSocketTest, BadClientsGetAnErrorAtMostAndValvectlIsServedAllTheSame)
         {R"({"v":1,"type":"dance"})", "unknown message type"},
         {R"({"v":1,"type":"command","words":"status"})", "a command needs"},
         {R"({"v":1,"type":"command","words":["move","0"]})", R"(move: \"0\" is not a position)"},
+        // The same strict numbers as on the command line: refused with exit code 2.
+        {R"({"v":1,"type":"command","words":["move","5\u0000"]})",
+         R"(move: \"5\\x00\" is not a position from 1 to 12","exit_code":2)"},
+        {R"({"v":1,"type":"command","words":["move"," 5"]})",
+         R"(move: \" 5\" is not a position from 1 to 12","exit_code":2)"},
     };
     RawClient garbage(path);
     for (const auto& c : garbled) {
@@ -151,6 +235,156 @@ TEST_F(PanelSocketTest, BadClientsGetAnErrorAtMostAndValvectlIsServedAllTheSame)
     EXPECT_EQ(rig.log().mid(rig.log().size() - 2), (QStringList{"valvectl: move 5", "Position set to 5"}));
     EXPECT_EQ(rig.sent().mid(rig.sent().size() - 2), (QList<QByteArray>{"P05\r", "S\r"}));
     EXPECT_TRUE(rig.boxes.texts.isEmpty());
+}
+
+// What one client's command reported: standard output, standard error after a success, the log lines.
+struct Report {
+    QStringList out;
+    QStringList notes;
+    QStringList log;
+    friend bool operator==(const Report&, const Report&) = default;
+    friend void PrintTo(const Report& r, std::ostream* os) {
+        *os << "out " << r.out.join('|').toStdString() << "; notes " << r.notes.join('|').toStdString()
+            << "; log " << r.log.join('|').toStdString();
+    }
+};
+
+Report reportOf(const QJsonObject& outcome) {
+    const auto strings = [&](const char* key) {
+        QStringList list;
+        for (const auto& each : outcome.value(QLatin1String(key)).toArray()) {
+            list << each.toString();
+        }
+        return list;
+    };
+    return {strings("output"), strings("notes"), strings("log")};
+}
+
+// Two clients of the panel, the window and the adapter take their turns in a row's order; each command
+// reports only the lines of its own operations (a run's: the run's), whatever the others log meanwhile.
+TEST(PanelSocketLines, EachCommandReportsItsOwnLinesWhateverRunsBesideIt) {
+    enum class Step {
+        First,         // the first client sends its command
+        Second,        // the second client sends its command
+        BothQueued,    // the panel has taken both commands
+        FirstRunMoved, // the first client's run has made its first move
+        Unplug,
+        Replug,
+        Error66,          // the unit's last error is a positioning error
+        WindowReadStatus, // the operator clicks "Read Status"
+        WindowMove4,      // ... the position button 4
+        WindowStop,       // ... "Stop"
+    };
+    using S = Step;
+    const QStringList reconnected{"Trying to close USB Port - Failed", "Found 1 Nerra unit through USB"};
+    const struct {
+        const char* what;
+        std::vector<Step> steps;
+        QStringList first;
+        QStringList second;
+        Report firstReport;
+        Report secondReport;
+    } rows[] = {
+        {"two commands at once",
+         {S::First, S::Second},
+         {"move", "5"},
+         {"status"},
+         {{"Position set to 5"}, {}, {"Position set to 5"}},
+         {{"5"}, {}, {}}},
+        {"both wait for the window's move",
+         {S::WindowMove4, S::First, S::Second},
+         {"status"},
+         {"move", "6"},
+         {{"4"}, {}, {}},
+         {{"Position set to 6"}, {}, {"Position set to 6"}}},
+        {"a reconnect is its command's, on standard error",
+         {S::Unplug, S::Replug, S::First, S::Second},
+         {"status"},
+         {"status"},
+         {{"1"}, reconnected, reconnected},
+         {{"1"}, {}, {}}},
+        {"an unplug the window noticed is no command's",
+         {S::Unplug, S::WindowReadStatus, S::First, S::Second, S::BothQueued, S::Replug},
+         {"status"},
+         {"move", "2"},
+         {{"1"}, reconnected, reconnected},
+         {{"Position set to 2"}, {}, {"Position set to 2"}}},
+        {"a named error is logged after its command's turn",
+         {S::Error66, S::First, S::Second},
+         {"error"},
+         {"move", "2"},
+         {{"66", "Last error: code 66 - a Valve Positioning Error"},
+          {},
+          {"Last error: code 66 - a Valve Positioning Error"}},
+         {{"Position set to 2"}, {}, {"Position set to 2"}}},
+        {"a command between a run's steps",
+         {S::First, S::FirstRunMoved, S::Second},
+         {"run", "r.txt"},
+         {"status"},
+         {{}, {}, {"Waited 0 seconds", "Position set to 2", "Waited 0.2 seconds", "Position set to 3"}},
+         {{"2"}, {}, {}}},
+        {"Stop while a command holds the link",
+         {S::First, S::FirstRunMoved, S::Second, S::WindowStop},
+         {"run", "long.txt"},
+         {"move", "6"},
+         {{}, {}, {"Waited 0 seconds", "Position set to 2", "User stopped execution"}},
+         {{"Position set to 6"}, {}, {"Position set to 6"}}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        Valvectl dir;
+        // A unit that takes its time, so that commands wait for each other.
+        PanelRig rig({"NR Valve"}, {valve::sim::kByteTime19200, std::chrono::microseconds{200}, 2ms},
+                     {500ms, 300ms, 1ms});
+        ASSERT_TRUE(rig.startClean());
+        ASSERT_TRUE(rig.panel->acceptValvectl(dir.socketPath(), nullptr));
+        const auto request = [](const QStringList& words) {
+            const QByteArray routine = words.value(1) == "long.txt" ? "0,2\n600,3\n" : "0,2\n0.2,3\n";
+            return valve::remote::encode(
+                valve::remote::type::kCommand,
+                {{"words", QJsonArray::fromStringList(words)}, {"routine", QString::fromLatin1(routine)}});
+        };
+        std::optional<RawClient> first;
+        std::optional<RawClient> second;
+        for (const Step step : row.steps) {
+            switch (step) {
+            case S::First:
+                first.emplace(dir.socketPath(), request(row.first) + '\n');
+                break;
+            case S::Second:
+                second.emplace(dir.socketPath(), request(row.second) + '\n');
+                break;
+            case S::BothQueued:
+                ASSERT_TRUE(runUntil([&] { return rig.log().filter("valvectl: ").size() == 2; }));
+                break;
+            case S::FirstRunMoved:
+                ASSERT_TRUE(runUntil([&] { return rig.log().contains("Position set to 2"); }));
+                break;
+            case S::Unplug:
+                rig.driver.unplug(0);
+                break;
+            case S::Replug:
+                rig.driver.replug(0);
+                break;
+            case S::Error66:
+                rig.unit().lastError = valve::sim::UnitState::kPositioningError;
+                break;
+            case S::WindowReadStatus:
+                rig.c().cmd_status->click();
+                break;
+            case S::WindowMove4:
+                rig.c().pos[3]->click();
+                break;
+            case S::WindowStop:
+                ASSERT_TRUE(runUntil([&] { return !rig.sent().isEmpty() && rig.sent().last() == "P06\r"; }));
+                rig.c().btnStop->click();
+                break;
+            }
+        }
+        EXPECT_EQ(reportOf(first->outcome()), row.firstReport);
+        EXPECT_EQ(reportOf(second->outcome()), row.secondReport);
+        ASSERT_TRUE(runUntil([&] { return rig.idle(); }));
+    }
 }
 
 } // namespace

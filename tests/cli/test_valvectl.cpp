@@ -31,7 +31,7 @@ TEST_F(ValvectlTest, EachGroupOfSubcommandsReportsAsThePanelDoes) {
         {"set command-mode dual-pulse",
          "Control method changed to Dual Pulse. Cycle power to complete change.", "command_mode",
          "Dual Pulse"},
-        {"set ports 3 - 12.9", "Port A changed", "port_c", 12},
+        {"set ports 3 - 012", "Port A changed", "port_c", 12},
         {"set op-mode 7 --yes", "Op Mode changed to 7. Cycle power to complete configuration change.",
          "op_mode", 7},
         {"set i2c 0x5a", "I2C address changed to 5A", "i2c_address", "5A"},
@@ -72,6 +72,14 @@ TEST_F(ValvectlTest, BadInputIsRefusedNamingItBeforeTheUnitIsTouched) {
         {{"status", "now"}, "status: unexpected argument \"now\""},
         {{"move"}, "move: missing argument (usage: valvectl move N)"},
         {{"move", "13"}, "move: \"13\" is not a position from 1 to 12"},
+        // Numbers are digits only, nothing else.
+        {{"move", " 5"}, "move: \" 5\" is not a position"},
+        {{"move", "+5"}, "move: \"+5\" is not a position"},
+        {{"move", "5\t"}, "move: \"5\\x09\" is not a position"},
+        {{"move", "4294967301"}, "move: \"4294967301\" is not a position"}, // 5 once wrapped to 32 bits
+        {{"set", "ports", "3", "-", "12.9"}, "set ports: port C: \"12.9\" is not a number from 0 to 255"},
+        {{"set", "op-mode", "1e1", "--yes"}, "set op-mode: \"1e1\" is not a number from 0 to 255"},
+        {{"set", "command-mode", " 3"}, "set command-mode: \" 3\" is not a command mode"},
         {{"move", longArgument}, "move: \"" + longArgument.left(40) + "...\" is not a position"},
         {{"set", "speed", "4"},
          "set: expected one of clock, baud, command-mode, ports, op-mode, i2c, found \"speed\""},
@@ -114,6 +122,18 @@ TEST_F(ValvectlTest, AUnitThatFailsGivesThePanelsLineAndExitCodeOne) {
         valvectl.run({"--sim", "--json", "--sim-fault", "unplug", "memory", "read"}).json();
     EXPECT_EQ(unplugged.value("exit_code"), 1);
     EXPECT_TRUE(unplugged.value("error").toString().startsWith("Communication error (at address 1"));
+}
+
+TEST_F(ValvectlTest, WithoutAnAdapterTheListIsEmptyAndStandardErrorSaysWhatToCheck) {
+    const auto text = valvectl.run({"--sim", "--sim-fault", "absent", "list"});
+    EXPECT_EQ(text.exitCode, 0);
+    EXPECT_EQ(text.out, "");
+    EXPECT_TRUE(text.err.startsWith("no FTDI adapter found. Check that it is plugged in (lsusb"))
+        << text.err.toStdString();
+    EXPECT_TRUE(text.err.contains("udev rule")) << text.err.toStdString();
+    const auto json = valvectl.run({"--sim", "--sim-fault", "absent", "--json", "list"});
+    EXPECT_EQ(json.json().value("adapters"), QJsonArray());
+    EXPECT_FALSE(json.json().contains("error"));
 }
 
 TEST_F(ValvectlTest, ARoutineRunsOnScheduleOneLinePerStepUntilCtrlCStopsItAfterItsCurrentStep) {

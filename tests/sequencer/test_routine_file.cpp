@@ -8,8 +8,8 @@ using namespace valve::sequencer;
 namespace {
 
 TEST(RoutineFile, KeepsTheTextsAsWrittenAndRoundsPositionsAsTheTableDoes) {
-    const RoutineRead read =
-        parseRoutine("# flush\r\n0,1\r\n\n  2.50 , 4.5 # sample\r\n604800,255.4\n", QStringLiteral("r.txt"));
+    const RoutineRead read = parseRoutine("# flush\r\n0,1\r\n\n \t2.50 ,\t4.5 # sample\r\n604800,255.4\n",
+                                          QStringLiteral("r.txt"));
     ASSERT_TRUE(read.ok()) << read.error.toStdString();
     ASSERT_EQ(read.steps.size(), 3U);
     EXPECT_EQ(read.steps[1].time, QStringLiteral("2.50"));
@@ -45,7 +45,12 @@ TEST(RoutineFile, RefusesABadFileNamingItAndTheLine) {
         const char* error;
     } cases[] = {
         {"only comments", "# nothing\n\n", "r.txt: holds no steps"},
-        {"binary", QByteArray("0,1\n\0\x01", 6), "r.txt: not a text file"},
+        {"binary", QByteArray("0,1\n\0\x01", 6), "r.txt, line 2: holds the control character U+0000"},
+        {"NUL in a comment", QByteArray("0,1 # x\0\n", 10),
+         "r.txt, line 1: holds the control character U+0000"},
+        {"escape in a position", "0,1\n1,\x1b[2J5\n", "r.txt, line 2: holds the control character U+001B"},
+        {"CR inside a line", "0,1\r5,2\n", "r.txt, line 1: holds the control character U+000D"},
+        {"C1 control", "0,1\n\xc2\x85", "r.txt, line 2: holds the control character U+0085"},
         {"not UTF-8", "0,1\n\xff\xfe", "r.txt: not a text file"},
         {"one field", "0,1\n5\n", "r.txt, line 2: expected \"seconds,position\", found \"5\""},
         {"time not a number", "\n2s,1\n", "r.txt, line 2: the time \"2s\" is not a number of seconds"},
