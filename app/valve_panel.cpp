@@ -1,6 +1,7 @@
 // The valve panel on a real FTDI adapter.
 #include "link/event_log.h"
 #include "link/hardware_driver.h"
+#include "remote/socket_directory.h"
 #include "sequencer/logind_sleep_inhibitor.h"
 #include "ui/log_file_option.h"
 #include "ui/panel.h"
@@ -10,6 +11,8 @@
 #include <cstdio>
 
 int main(int argc, char** argv) {
+    // Where valvectl finds the panel, worked out before the toolkit looks for it too.
+    valve::remote::settleSocketDirectory();
     QApplication app(argc, argv);
     QCommandLineParser options;
     options.addHelpOption();

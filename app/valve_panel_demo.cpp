@@ -1,6 +1,7 @@
 // The valve panel on the simulated unit, for trying it without hardware.
 // `--units N` attaches N simulated units (with several, the chooser appears);
 // `--log-file PATH` keeps the events log in a file.
+#include "remote/socket_directory.h"
 #include "sequencer/logind_sleep_inhibitor.h"
 #include "sim/simulated_driver.h"
 #include "ui/log_file_option.h"
@@ -11,6 +12,8 @@
 #include <cstdio>
 
 int main(int argc, char** argv) {
+    // Where valvectl finds the panel, worked out before the toolkit looks for it too.
+    valve::remote::settleSocketDirectory();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("valve-panel-demo"));
     QCommandLineParser options;

@@ -6,6 +6,7 @@
 #include "local_unit.h"
 #include "options.h"
 #include "remote/panel_client.h"
+#include "remote/socket_directory.h"
 #include "routine_run.h"
 #include "run_progress.h"
 #include "signal_watch.h"
@@ -129,11 +130,22 @@ private:
         co_return finish(outcome, Route::Direct);
     }
 
+    // Where the panel listens, worked out once.
+    [[nodiscard]] QString socketPath() {
+        if (!directory_) {
+            directory_ = remote::socketDirectory();
+        }
+        return remote::panelSocketPath(directory_->path, 1);
+    }
+
     // What the running panel holds, keeping the connection for the command;
     // nothing when no panel answers.
     QCoro::Task<std::optional<QString>> askPanel() {
         client_ = std::make_unique<remote::PanelClient>();
-        const bool connected = co_await client_->connectTo(remote::defaultSocketPath());
+        if (socketPath().isEmpty()) {
+            co_return std::nullopt;
+        }
+        const bool connected = co_await client_->connectTo(socketPath());
         if (!connected) {
             co_return std::nullopt;
         }
@@ -144,9 +156,13 @@ private:
     QCoro::Task<int> forcedPanel() {
         const auto adapter = co_await askPanel();
         if (!adapter) {
-            co_return finish(Outcome::failed(kUnitFailed, QStringLiteral("no running panel answers at %1")
-                                                              .arg(remote::defaultSocketPath())),
-                             Route::Panel);
+            QString message = directory_->path.isEmpty()
+                                  ? QStringLiteral("no running panel: ") + directory_->problem
+                                  : QStringLiteral("no running panel answers at %1").arg(socketPath());
+            if (!directory_->note.isEmpty()) {
+                message += QStringLiteral(" (%1)").arg(directory_->note);
+            }
+            co_return finish(Outcome::failed(kUnitFailed, message), Route::Panel);
         }
         if (!options_.device.isEmpty() && options_.device != *adapter) {
             co_return finish(
@@ -263,6 +279,7 @@ private:
     Command command_;
     Driver driver_;
     std::unique_ptr<remote::PanelClient> client_;
+    std::optional<remote::SocketDirectory> directory_;
     int signal_ = 0;
 };
 

@@ -10,6 +10,7 @@
 #include "peer_user.h"
 #include "protocol/session.h"
 #include "routine_host.h"
+#include "socket_directory.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -138,29 +139,48 @@ PanelServer::~PanelServer() {
     close();
 }
 
-bool PanelServer::listen(const QString& path, QString* error) {
-    const auto fail = [error](const QString& why) {
-        if (error != nullptr) {
-            *error = why;
+bool PanelServer::listen(const QString& directory, QString* error) {
+    QString why;
+    for (int slot = 1; slot <= kMaxPanels; ++slot) {
+        switch (bind(panelSocketPath(directory, slot), why)) {
+        case Bind::Listening:
+            return true;
+        case Bind::Taken:
+            break;
+        case Bind::Failed:
+            if (error != nullptr) {
+                *error = why;
+            }
+            return false;
         }
-        return false;
-    };
+    }
+    if (error != nullptr) {
+        *error = QStringLiteral("%1 panels listen in %2 already").arg(kMaxPanels).arg(directory);
+    }
+    return false;
+}
+
+PanelServer::Bind PanelServer::bind(const QString& path, QString& error) {
     // The lock tells a live panel from the socket file a crashed one left.
     lock_ = std::make_unique<QLockFile>(path + QStringLiteral(".lock"));
     lock_->setStaleLockTime(0);
     if (!lock_->tryLock(0)) {
+        const bool taken = lock_->error() == QLockFile::LockFailedError;
         lock_.reset();
-        return fail(QStringLiteral("another panel listens at %1").arg(path));
+        error = taken ? QStringLiteral("another panel listens at %1").arg(path)
+                      : QStringLiteral("cannot lock %1.lock").arg(path);
+        return taken ? Bind::Taken : Bind::Failed;
     }
     QLocalServer::removeServer(path);
     server_.setSocketOptions(QLocalServer::UserAccessOption);
     server_.setMaxPendingConnections(kMaxClients);
     if (!server_.listen(path)) {
         lock_.reset();
-        return fail(server_.errorString());
+        error = QStringLiteral("cannot listen at %1: %2").arg(path, server_.errorString());
+        return Bind::Failed;
     }
     QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
-    return true;
+    return Bind::Listening;
 }
 
 void PanelServer::close() {

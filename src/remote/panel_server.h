@@ -42,9 +42,10 @@ public:
     PanelServer(const PanelServer&) = delete;
     PanelServer& operator=(const PanelServer&) = delete;
 
-    // Listens at `path`, open to this user only (mode 0600). False, with the
-    // reason in `error`, when another panel listens there or it cannot.
-    bool listen(const QString& path, QString* error = nullptr);
+    // Listens in `directory` at the first panel socket no other panel holds,
+    // open to this user only (mode 0600). False, with the reason in `error`,
+    // when it cannot.
+    bool listen(const QString& directory, QString* error = nullptr);
     // Stops listening and drops every client.
     void close();
     [[nodiscard]] QString path() const { return server_.fullServerName(); }
@@ -54,7 +55,9 @@ public:
 
 private:
     class Client;
+    enum class Bind { Listening, Taken, Failed };
 
+    Bind bind(const QString& path, QString& error);
     void accept();
     void take(Client& client, const QByteArray& line);
     void command(Client& client, const QJsonObject& body);

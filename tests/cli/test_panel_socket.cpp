@@ -46,7 +46,7 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(rig.startClean());
         QString error;
-        ASSERT_TRUE(rig.panel->acceptValvectl(valvectl.socketPath(), &error)) << error.toStdString();
+        ASSERT_TRUE(rig.panel->acceptValvectl(valvectl.runtime.path(), &error)) << error.toStdString();
     }
     QString routine(const QByteArray& content) { return valvectl.file(QStringLiteral("r.txt"), content); }
 
