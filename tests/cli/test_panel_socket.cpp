@@ -1,4 +1,5 @@
 // valvectl through a running panel on the simulated unit, and clients of its socket that misbehave.
+#include "demo_panel.h"
 #include "panel_rig.h"
 #include "remote/messages.h"
 #include "remote/panel_server.h"
@@ -11,9 +12,13 @@
 #include <QLineEdit>
 #include <QLocalSocket>
 #include <QPushButton>
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <list>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 using valve::testing::PanelRig;
@@ -39,6 +44,53 @@ struct RawClient {
 
     QLocalSocket socket;
     QStringList replies;
+};
+
+// A client that writes short junk lines as fast as the panel takes them and
+// never reads a reply.
+class SilentWriter {
+public:
+    explicit SilentWriter(const QString& path) : fd_(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0)) {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        const QByteArray name = QFile::encodeName(path);
+        std::memcpy(address.sun_path, name.constData(),
+                    std::min(sizeof address.sun_path - 1, std::size_t(name.size())));
+        ::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    }
+    ~SilentWriter() { ::close(fd_); }
+    SilentWriter(const SilentWriter&) = delete;
+    SilentWriter& operator=(const SilentWriter&) = delete;
+
+    // Writes until the socket takes no more for now; false once the panel has
+    // closed the connection.
+    bool write() {
+        static const QByteArray junk = QByteArray("x\n").repeated(4096);
+        for (;;) {
+            const ssize_t sent =
+                ::send(fd_, junk.constData(), static_cast<std::size_t>(junk.size()), MSG_NOSIGNAL);
+            if (sent <= 0) {
+                return sent < 0 && errno == EAGAIN;
+            }
+            written += sent;
+        }
+    }
+    // Writes for as long as the panel takes more, and at most `most` bytes.
+    void writeUntilStalled(qint64 most) {
+        for (qint64 before = -1; written != before && written < most;) {
+            before = written;
+            if (!write()) {
+                return;
+            }
+            runUntil([] { return false; }, std::chrono::seconds{1});
+            write();
+        }
+    }
+
+    qint64 written = 0;
+
+private:
+    int fd_;
 };
 
 class PanelSocketTest : public ::testing::Test {
@@ -143,6 +195,42 @@ TEST_F(PanelSocketTest, BadClientsGetAnErrorAtMostAndValvectlIsServedAllTheSame)
     EXPECT_EQ(rig.log().mid(rig.log().size() - 2), (QStringList{"valvectl: move 5", "Position set to 5"}));
     EXPECT_EQ(rig.sent().mid(rig.sent().size() - 2), (QList<QByteArray>{"P05\r", "S\r"}));
     EXPECT_TRUE(rig.boxes.texts.isEmpty());
+}
+
+// A client past the bound on unread replies (here any reply it leaves) is
+// dropped and logged; the next client is served.
+TEST_F(PanelSocketTest, AClientThatLeavesRepliesUnreadPastTheBoundIsDroppedAndLogged) {
+    rig.panel->remote()->server().setUnsentLimit(0);
+    SilentWriter greedy(valvectl.socketPath());
+    ASSERT_TRUE(runUntil([&] { return !greedy.write(); }));
+    EXPECT_EQ(rig.log()
+                  .filter("valvectl: a client left more than 0 bytes of replies unread and was dropped")
+                  .size(),
+              1);
+    EXPECT_EQ(valvectl.run({"--panel", "status"}).exitCode, 0);
+}
+
+// The panel stops reading a client that does not read, so megabytes sent that
+// way cost it no more than its bound, while it serves the others; once the
+// client goes, so does all it held.
+TEST(PanelSocketLoad, AClientThatNeverReadsCostsThePanelItsBoundAndNothingOnceGone) {
+    Valvectl valvectl;
+    valve::testing::DemoPanel panel(valvectl.runtime.path());
+    ASSERT_TRUE(panel.start());
+    ASSERT_EQ(valvectl.run({"--panel", "status"}).exitCode, 0);
+    const long residentBefore = panel.residentKb();
+    const qsizetype descriptorsBefore = panel.openDescriptors();
+    {
+        SilentWriter greedy(panel.socketPath());
+        greedy.writeUntilStalled(qint64{4} << 20);
+        EXPECT_LT(greedy.written, qint64{2} << 20); // taken before the panel stopped reading
+        EXPECT_LT(panel.residentKb() - residentBefore,
+                  valve::remote::PanelServer::kMaxUnsentBytes / 1024 + 1024);
+        const auto served = valvectl.run({"--panel", "--json", "status"});
+        EXPECT_EQ(served.json().value("exit_code"), 0) << served.err.toStdString();
+    }
+    EXPECT_TRUE(runUntil([&] { return panel.openDescriptors() == descriptorsBefore; }));
+    EXPECT_LT(panel.residentKb() - residentBefore, 1024);
 }
 
 } // namespace

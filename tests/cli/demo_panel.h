@@ -1,0 +1,54 @@
+#pragma once
+
+#include "coro_test.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+
+namespace valve::testing {
+
+// valve-panel-demo in a process of its own, offscreen, listening in
+// `runtime`; what it holds is read from /proc.
+class DemoPanel {
+public:
+    explicit DemoPanel(const QString& runtime) : runtime_(runtime) {}
+    DemoPanel(const DemoPanel&) = delete;
+    DemoPanel& operator=(const DemoPanel&) = delete;
+    ~DemoPanel() {
+        process_.kill();
+        process_.waitForFinished();
+    }
+
+    // Starts it and waits until it listens.
+    bool start() {
+        auto environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime_);
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        process_.setProcessEnvironment(environment);
+        process_.start(QStringLiteral(VALVE_PANEL_DEMO), QStringList{});
+        return runUntil([this] { return QFile::exists(socketPath()); }, std::chrono::seconds{20});
+    }
+    [[nodiscard]] QString socketPath() const { return runtime_ + QStringLiteral("/valve-panel.socket"); }
+
+    [[nodiscard]] long residentKb() const {
+        QFile status(QStringLiteral("/proc/%1/status").arg(process_.processId()));
+        status.open(QIODevice::ReadOnly | QIODevice::Text);
+        const QByteArray text = status.readAll();
+        const qsizetype at = text.indexOf("VmRSS:");
+        return at < 0
+                   ? -1
+                   : text.mid(at + 6, text.indexOf('\n', at) - at - 6).trimmed().split(' ').value(0).toLong();
+    }
+    [[nodiscard]] qsizetype openDescriptors() const {
+        return QDir(QStringLiteral("/proc/%1/fd").arg(process_.processId()))
+            .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)
+            .size();
+    }
+
+private:
+    QString runtime_;
+    QProcess process_;
+};
+
+} // namespace valve::testing
