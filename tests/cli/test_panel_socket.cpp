@@ -8,6 +8,7 @@
 #include "valvectl_process.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QLineEdit>
 #include <QLocalSocket>
@@ -15,8 +16,10 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <functional>
 #include <gtest/gtest.h>
 #include <list>
+#include <pwd.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -231,6 +234,149 @@ TEST(PanelSocketLoad, AClientThatNeverReadsCostsThePanelItsBoundAndNothingOnceGo
     }
     EXPECT_TRUE(runUntil([&] { return panel.openDescriptors() == descriptorsBefore; }));
     EXPECT_LT(panel.residentKb() - residentBefore, 1024);
+}
+
+// When no panel serves valvectl it says why: in the panel's own words when one
+// refuses, "no running panel" only when nothing listens. With --panel it
+// never turns anywhere else.
+TEST_F(PanelSocketTest, ValvectlSaysWhyNoPanelServesItInThePanelsOwnWords) {
+    namespace remote = valve::remote;
+    remote::PanelServer& server = rig.panel->remote()->server();
+    const QString nothing = "no running panel: nothing listens in " + valvectl.runtime.path() + "\n";
+    std::list<RawClient> crowd;
+    const struct {
+        const char* what;
+        std::function<void()> arrange;
+        QStringList arguments;
+        QString err; // all of standard error
+    } cases[] = {
+        {"every place taken",
+         [&] {
+             while (crowd.size() < std::size_t{remote::PanelServer::kMaxClients}) {
+                 crowd.emplace_back(valvectl.socketPath(), remote::encode(remote::type::kHello));
+             }
+             ASSERT_TRUE(crowd.back().await(1));
+         },
+         {"--panel", "status"},
+         "too many clients; try again\n"},
+        {"another user's panel",
+         [&] {
+             crowd.clear();
+             server.setAllowedUser(getuid() + 1);
+         },
+         {"--panel", "list"},
+         "refused: the panel serves its own user only\n"},
+        {"a socket left behind",
+         [&] {
+             server.close();
+             QFile left(valvectl.socketPath());
+             ASSERT_TRUE(left.open(QIODevice::WriteOnly));
+         },
+         {"--panel", "status"},
+         nothing},
+        {"list", [] {}, {"--panel", "list"}, nothing},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.arrange();
+        const auto refused = valvectl.run(c.arguments);
+        EXPECT_EQ(refused.exitCode, 1);
+        EXPECT_EQ(refused.err, c.err);
+        EXPECT_TRUE(refused.out.isEmpty());
+    }
+    EXPECT_TRUE(rig.sent().isEmpty());
+}
+
+// Without XDG_RUNTIME_DIR the panel and valvectl still meet, at the same
+// place, and the toolkit has no warning of its own to give.
+TEST(PanelSocketPlace, WithoutARuntimeDirectoryThePanelAndValvectlMeetQuietly) {
+    if (QFileInfo(QStringLiteral("/run/user/%1").arg(getuid())).isDir()) {
+        GTEST_SKIP() << "this user has a session's runtime directory, where a real panel may listen";
+    }
+    Valvectl valvectl;
+    const QString temporary = valvectl.runtime.path();
+    valve::testing::DemoPanel panel(temporary + "/runtime-" +
+                                    QString::fromLocal8Bit(getpwuid(getuid())->pw_name));
+    auto environment = valvectl.process.processEnvironment();
+    for (QProcessEnvironment* each : {&environment, &panel.environment}) {
+        each->remove("XDG_RUNTIME_DIR");
+        each->insert("TMPDIR", temporary);
+    }
+    valvectl.process.setProcessEnvironment(environment);
+    const auto before = valvectl.run({"--panel", "status"});
+    EXPECT_EQ(before.err,
+              "no running panel: nothing listens in " + panel.directory + " (XDG_RUNTIME_DIR is not set)\n");
+    ASSERT_TRUE(panel.start());
+    const auto served = valvectl.run({"--panel", "status"});
+    EXPECT_EQ(served.exitCode, 0) << served.err.toStdString();
+    EXPECT_FALSE(served.err.contains("QStandardPaths"));
+    EXPECT_FALSE(panel.process.readAllStandardError().contains("QStandardPaths"));
+}
+
+// Two panels, each on a unit of its own and listening at a socket of its own:
+// --device reaches the one that holds that unit, with or without --panel;
+// list names both; with no choice valvectl asks for one, and with one panel
+// left it asks nothing.
+TEST(PanelSocketPanels, EachOfTwoPanelsIsReachedByItsUnit) {
+    Valvectl valvectl;
+    PanelRig a({"NR Valve A"});
+    PanelRig b({"NR Valve B"});
+    const QString runtime = valvectl.runtime.path();
+    for (PanelRig* rig : {&a, &b}) {
+        ASSERT_TRUE(rig->startClean());
+        ASSERT_TRUE(rig->panel->acceptValvectl(runtime));
+    }
+    const QString socketB = runtime + "/valve-panel-2.socket";
+    ASSERT_EQ(b.panel->remote()->server().path(), socketB);
+    const struct {
+        QStringList arguments;
+        int exitCode;
+        const char* key; // in the JSON output
+        QJsonValue value;
+    } cases[] = {
+        {{"--panel", "--device", "NR Valve B", "move", "4"}, 0, "position", 4},
+        {{"--device", "NR Valve A", "status"}, 0, "position", 1},
+        {{"--panel", "--device", "NR Valve B", "status"}, 0, "position", 4},
+        {{"--panel", "status"},
+         2,
+         "error",
+         "2 panels are running; choose one with --device or --serial:\n"
+         "  NR Valve A (at " +
+             valvectl.socketPath() +
+             ")\n"
+             "  NR Valve B (at " +
+             socketB + ")"},
+        {{"--panel", "--device", "NR Valve C", "status"},
+         1,
+         "error",
+         "no running panel holds \"NR Valve C\"; the running panels hold NR Valve A, NR Valve B"},
+        {{"list"},
+         0,
+         "adapters",
+         QJsonArray{QJsonObject{{"description", "NR Valve A"},
+                                {"serial", ""},
+                                {"open_elsewhere", true},
+                                {"held_by_panel", true},
+                                {"panel", valvectl.socketPath()}},
+                    QJsonObject{{"description", "NR Valve B"},
+                                {"serial", ""},
+                                {"open_elsewhere", true},
+                                {"held_by_panel", true},
+                                {"panel", socketB}}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments.join(' ').toStdString());
+        const auto finished = valvectl.run(QStringList{"--json"} + c.arguments);
+        EXPECT_EQ(finished.exitCode, c.exitCode) << finished.out.toStdString();
+        EXPECT_EQ(finished.json().value(QLatin1String(c.key)), c.value);
+    }
+    EXPECT_EQ(a.sent(), QList<QByteArray>{"S\r"});
+    EXPECT_EQ(b.unit().position, 4);
+
+    a.panel->remote()->server().close();
+    const auto alone = valvectl.run({"--panel", "status"});
+    EXPECT_EQ(alone.exitCode, 0) << alone.err.toStdString();
+    EXPECT_EQ(alone.out, "4\n");
 }
 
 } // namespace
