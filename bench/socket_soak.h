@@ -270,7 +270,7 @@ private:
         report.add("soak_resident_start_mb", first.residentMb, "MB, panel's VmRSS before the soak");
         const std::string half_ = std::to_string(half.commands);
         report.add("soak_resident_half_mb", half.residentMb,
-                   "MB, after " + half_ + " commands (events log and traffic record full by 35,000)");
+                   "MB, after " + half_ + " commands (events log and traffic record full from about 30,000)");
         report.add("soak_resident_end_mb", last.residentMb, "MB, after the last command");
         report.add("soak_growth_last_half_mb", last.residentMb - half.residentMb,
                    "MB, growth over the last " + std::to_string(last.commands - half.commands) + " commands");
