@@ -213,9 +213,9 @@ TEST_F(PanelSocketTest, AClientThatLeavesRepliesUnreadPastTheBoundIsDroppedAndLo
     EXPECT_EQ(valvectl.run({"--panel", "status"}).exitCode, 0);
 }
 
-// The panel stops reading a client that does not read, so megabytes sent that
-// way cost it no more than its bound, while it serves the others; once the
-// client goes, so does all it held.
+// The panel stops reading a client that does not read, without dropping it,
+// so megabytes sent that way cost it no more than its bound, while it serves
+// the others; once the client goes, so does all it held.
 TEST(PanelSocketLoad, AClientThatNeverReadsCostsThePanelItsBoundAndNothingOnceGone) {
     Valvectl valvectl;
     valve::testing::DemoPanel panel(valvectl.runtime.path());
@@ -227,6 +227,7 @@ TEST(PanelSocketLoad, AClientThatNeverReadsCostsThePanelItsBoundAndNothingOnceGo
         SilentWriter greedy(panel.socketPath());
         greedy.writeUntilStalled(qint64{4} << 20);
         EXPECT_LT(greedy.written, qint64{2} << 20); // taken before the panel stopped reading
+        EXPECT_TRUE(greedy.write()) << "dropped instead of left unread";
         EXPECT_LT(panel.residentKb() - residentBefore,
                   valve::remote::PanelServer::kMaxUnsentBytes / 1024 + 1024);
         const auto served = valvectl.run({"--panel", "--json", "status"});
