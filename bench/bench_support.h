@@ -57,6 +57,10 @@ public:
     void add(const std::string& name, double value, const std::string& unit) {
         figures_.push_back({name, value, unit});
     }
+    [[nodiscard]] bool has(const std::string& name) const {
+        return std::any_of(figures_.begin(), figures_.end(),
+                           [&](const Figure& figure) { return figure.name == name; });
+    }
     // The value of a figure; NaN when there is none by that name.
     [[nodiscard]] double value(const std::string& name) const {
         const auto found = std::find_if(figures_.begin(), figures_.end(),

@@ -20,6 +20,7 @@ public:
     static constexpr std::chrono::milliseconds kReplyLimit{3000};
 
     LinkWaitBench() {
+        driver.setWireRecordEnabled(true);
         driver.addAdapter("NR Valve Unit");
         driver.setCallLogEnabled(false);
         runToEnd([this]() -> QCoro::Task<> { co_await link.configure_usb_connection(); });

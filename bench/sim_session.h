@@ -16,6 +16,7 @@ namespace valve::bench {
 class SimSession {
 public:
     explicit SimSession(sim::UnitTiming timing = {}) : timing_(timing) {
+        driver.setWireRecordEnabled(true);
         driver.addAdapter("NR Valve Unit", timing_);
         driver.setCallLogEnabled(false);
         runToEnd([this]() -> QCoro::Task<> { co_await link.configure_usb_connection(); });

@@ -17,16 +17,16 @@ QString describe(const link::AdapterInfo& adapter) {
         .arg(QString::fromLocal8Bit(adapter.description), QString::fromLocal8Bit(adapter.serialNumber));
 }
 
-bool heldByPanel(const link::AdapterInfo& adapter, const std::optional<QString>& panelAdapter) {
-    return adapter.openElsewhere && panelAdapter && !panelAdapter->isEmpty() &&
-           QString::fromLocal8Bit(adapter.description) == *panelAdapter;
+bool heldByPanel(const link::AdapterInfo& adapter, const QStringList& panelAdapters) {
+    const QString description = QString::fromLocal8Bit(adapter.description);
+    return adapter.openElsewhere && !description.isEmpty() && panelAdapters.contains(description);
 }
 
 // The adapter to open, or to reach through the panel; refused when it cannot
 // be told apart from another free one with the same description.
 AdapterChoice take(const link::AdapterInfo& adapter, const QList<link::AdapterInfo>& adapters,
-                   const std::optional<QString>& panelAdapter) {
-    if (heldByPanel(adapter, panelAdapter)) {
+                   const QStringList& panelAdapters) {
+    if (heldByPanel(adapter, panelAdapters)) {
         return {Way::Panel, adapter.description, {}, 0};
     }
     if (adapter.openElsewhere) {
@@ -51,7 +51,7 @@ AdapterChoice take(const link::AdapterInfo& adapter, const QList<link::AdapterIn
 } // namespace
 
 AdapterChoice chooseAdapter(const QList<link::AdapterInfo>& adapters, const QString& device,
-                            const QString& serial, const std::optional<QString>& panelAdapter) {
+                            const QString& serial, const QStringList& panelAdapters) {
     if (!device.isEmpty() || !serial.isEmpty()) {
         const bool bySerial = !serial.isEmpty();
         QList<link::AdapterInfo> matches;
@@ -60,6 +60,10 @@ AdapterChoice chooseAdapter(const QList<link::AdapterInfo>& adapters, const QStr
             if (QString::fromLocal8Bit(key) == (bySerial ? serial : device)) {
                 matches << adapter;
             }
+        }
+        if (matches.isEmpty() && !bySerial && panelAdapters.contains(device)) {
+            return {
+                Way::Panel, device.toLocal8Bit(), {}, 0}; // on a unit the driver does not show (simulated)
         }
         if (matches.isEmpty()) {
             return refused(kUnitFailed, QStringLiteral("no adapter with the %1 \"%2\" is attached")
@@ -70,29 +74,34 @@ AdapterChoice chooseAdapter(const QList<link::AdapterInfo>& adapters, const QStr
         // A free one first, then the one the panel holds.
         for (const link::AdapterInfo& adapter : matches) {
             if (!adapter.openElsewhere) {
-                return take(adapter, adapters, panelAdapter);
+                return take(adapter, adapters, panelAdapters);
             }
         }
-        return take(matches.front(), adapters, panelAdapter);
+        return take(matches.front(), adapters, panelAdapters);
     }
 
     QList<link::AdapterInfo> candidates;
     for (const link::AdapterInfo& adapter : adapters) {
-        if (!adapter.openElsewhere || heldByPanel(adapter, panelAdapter)) {
+        if (!adapter.openElsewhere || heldByPanel(adapter, panelAdapters)) {
             candidates << adapter;
         }
     }
     if (candidates.size() == 1) {
-        return take(candidates.front(), adapters, panelAdapter);
+        return take(candidates.front(), adapters, panelAdapters);
     }
     if (candidates.isEmpty()) {
         QString message = QStringLiteral("Error - Could not find any Nerra Devices through USB");
         if (!adapters.isEmpty()) {
             message += QStringLiteral(" (%1 open in other programs)").arg(adapters.size());
         }
-        if (panelAdapter && !panelAdapter->isEmpty()) {
+        QStringList held = panelAdapters;
+        held.removeAll(QString());
+        if (held.size() == 1) {
             message +=
-                QStringLiteral("\na panel is running with %1: reach it with --panel").arg(*panelAdapter);
+                QStringLiteral("\na panel is running with %1: reach it with --panel").arg(held.front());
+        } else if (held.size() > 1) {
+            message += QStringLiteral("\npanels are running with %1: reach one with --panel --device")
+                           .arg(held.join(QStringLiteral(", ")));
         }
         return refused(kUnitFailed, message);
     }
@@ -102,6 +111,59 @@ AdapterChoice chooseAdapter(const QList<link::AdapterInfo>& adapters, const QStr
         message += QLatin1Char('\n') + describe(adapter);
     }
     return refused(kBadUsage, message);
+}
+
+PanelPick pickPanel(const std::vector<SeenPanel>& panels, const QString& wanted) {
+    const auto refused = [](int exitCode, const QString& message) {
+        return PanelPick{-1, message, exitCode};
+    };
+    QStringList refusals;
+    for (const SeenPanel& panel : panels) {
+        if (!panel.refusal.isEmpty()) {
+            refusals << panel.refusal;
+        }
+    }
+    if (wanted.isEmpty()) {
+        if (panels.size() == 1) {
+            return refusals.isEmpty() ? PanelPick{0, {}, 0} : refused(kUnitFailed, refusals.front());
+        }
+        QString message =
+            QStringLiteral("%1 panels are running; choose one with --device or --serial:").arg(panels.size());
+        for (const SeenPanel& panel : panels) {
+            const QString what = !panel.refusal.isEmpty()  ? panel.refusal
+                                 : panel.adapter.isEmpty() ? QStringLiteral("no adapter")
+                                                           : panel.adapter;
+            message += QStringLiteral("\n  %1 (at %2)").arg(what, panel.socket);
+        }
+        return refused(kBadUsage, message);
+    }
+    std::vector<int> holding;
+    QStringList held;
+    for (std::size_t index = 0; index < panels.size(); ++index) {
+        if (panels[index].refusal.isEmpty() && panels[index].adapter == wanted) {
+            holding.push_back(static_cast<int>(index));
+        }
+        if (panels[index].refusal.isEmpty() && !panels[index].adapter.isEmpty()) {
+            held << panels[index].adapter;
+        }
+    }
+    if (holding.size() == 1) {
+        return {holding.front(), {}, 0};
+    }
+    if (holding.size() > 1) {
+        return refused(kUnitFailed,
+                       QStringLiteral("%1 running panels hold \"%2\"; valvectl cannot tell them apart")
+                           .arg(holding.size())
+                           .arg(quoted(wanted)));
+    }
+    if (!refusals.isEmpty()) {
+        return refused(kUnitFailed, refusals.join(QLatin1Char('\n')));
+    }
+    QString message = QStringLiteral("no running panel holds \"%1\"").arg(quoted(wanted));
+    if (!held.isEmpty()) {
+        message += QStringLiteral("; the running panels hold %1").arg(held.join(QStringLiteral(", ")));
+    }
+    return refused(kUnitFailed, message);
 }
 
 } // namespace valve::cli

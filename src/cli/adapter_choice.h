@@ -4,7 +4,8 @@
 
 #include <QByteArray>
 #include <QString>
-#include <optional>
+#include <QStringList>
+#include <vector>
 
 namespace valve::cli {
 
@@ -20,10 +21,30 @@ struct AdapterChoice {
 
 // Chooses among the attached `adapters` by `device` (description) or
 // `serial`, or, with neither, the only one there is to use. An adapter open
-// elsewhere is used only through the panel, when `panelAdapter` (what the
-// running panel holds, if one answers) is that adapter; it is never taken over.
+// elsewhere is used only through a panel, when one of `panelAdapters` (what
+// the running panels hold) is that adapter; it is never taken over. A panel's
+// adapter the driver does not show (a simulated unit's) is found by `device`.
 // Several candidates and no choice: refused with the list, never picked silently.
 AdapterChoice chooseAdapter(const QList<link::AdapterInfo>& adapters, const QString& device,
-                            const QString& serial, const std::optional<QString>& panelAdapter);
+                            const QString& serial, const QStringList& panelAdapters);
+
+// A running panel as valvectl found it at its socket: the adapter it holds
+// (empty: none), or why it would not serve.
+struct SeenPanel {
+    QString socket;
+    QString adapter;
+    QString refusal; // not empty: the panel's own words, or why nothing answered as a panel
+};
+
+// Which panel a command given with --panel goes to: the one that holds
+// `wanted` (an adapter's description), or with nothing wanted the only one
+// running. Refused when none or several fit; a refusing panel's words are
+// the message when it may be the one meant.
+struct PanelPick {
+    int index = -1; // into the panels; -1: refused
+    QString message;
+    int exitCode = 0;
+};
+PanelPick pickPanel(const std::vector<SeenPanel>& panels, const QString& wanted);
 
 } // namespace valve::cli

@@ -1,6 +1,7 @@
 #include "valvectl.h"
 
 #include "adapter_choice.h"
+#include "adapter_listing.h"
 #include "execute.h"
 #include "link/hardware_driver.h"
 #include "local_unit.h"
@@ -8,6 +9,7 @@
 #include "remote/panel_client.h"
 #include "routine_run.h"
 #include "run_progress.h"
+#include "running_panels.h"
 #include "signal_watch.h"
 #include "sim/simulated_driver.h"
 
@@ -80,14 +82,19 @@ public:
             co_return code;
         }
         driver_ = makeDriver(options_);
-        std::optional<QString> panelAdapter;
         if (!options_.sim) {
-            panelAdapter = co_await askPanel();
+            co_await panels_.ask();
         }
-        const AdapterChoice choice = chooseAdapter(link::listAdapters(*driver_.driver), options_.device,
-                                                   options_.serial, panelAdapter);
+        AdapterChoice choice = chooseAdapter(link::listAdapters(*driver_.driver), options_.device,
+                                             options_.serial, panels_.held());
         switch (choice.way) {
         case AdapterChoice::Way::Refused:
+            for (const SeenPanel& panel : panels_.seen()) {
+                if (!panel.refusal.isEmpty()) {
+                    choice.message +=
+                        QStringLiteral("\nthe panel at %1: %2").arg(panel.socket, panel.refusal);
+                }
+            }
             co_return finish(Outcome::failed(choice.exitCode, choice.message), Route::Direct);
         case AdapterChoice::Way::Panel:
             break;
@@ -96,7 +103,7 @@ public:
             co_return code;
         }
         }
-        const int code = co_await throughPanel(*panelAdapter);
+        const int code = co_await throughPanel(panels_.holding(QString::fromLocal8Bit(choice.description)));
         co_return code;
     }
 
@@ -119,65 +126,57 @@ private:
 
     QCoro::Task<int> list() {
         driver_ = makeDriver(options_);
-        std::optional<QString> panelAdapter;
         if (!options_.sim) {
-            panelAdapter = co_await askPanel();
+            co_await panels_.ask();
         }
-        Outcome outcome;
-        QJsonArray adapters;
-        for (const link::AdapterInfo& adapter : link::listAdapters(*driver_.driver)) {
-            const QString description = QString::fromLocal8Bit(adapter.description);
-            const bool panel = adapter.openElsewhere && panelAdapter == description;
-            adapters.append(
-                QJsonObject{{QStringLiteral("description"), description},
-                            {QStringLiteral("serial"), QString::fromLocal8Bit(adapter.serialNumber)},
-                            {QStringLiteral("open_elsewhere"), adapter.openElsewhere},
-                            {QStringLiteral("held_by_panel"), panel}});
-            outcome.out << QStringLiteral("%1\tserial %2\t%3")
-                               .arg(description, QString::fromLocal8Bit(adapter.serialNumber),
-                                    panel ? QStringLiteral("held by the running panel")
-                                          : (adapter.openElsewhere ? QStringLiteral("open elsewhere")
-                                                                   : QStringLiteral("free")));
+        if (options_.panel && panels_.held().isEmpty()) {
+            co_return finish(Outcome::failed(kUnitFailed, noPanel()), Route::Panel);
         }
-        outcome.values.insert(QStringLiteral("adapters"), adapters);
-        if (adapters.isEmpty()) {
+        Outcome outcome = adapterListing(link::listAdapters(*driver_.driver), panels_.seen(), options_.panel);
+        if (outcome.values.value(QStringLiteral("adapters")).toArray().isEmpty()) {
             outcome.err << kNoAdapter; // the list itself, on standard output, stays empty
         }
-        co_return finish(outcome, Route::Direct);
+        co_return finish(outcome, options_.panel ? Route::Panel : Route::Direct);
     }
 
-    // What the running panel holds, keeping the connection for the command;
-    // nothing when no panel answers.
-    QCoro::Task<std::optional<QString>> askPanel() {
-        client_ = std::make_unique<remote::PanelClient>();
-        const bool connected = co_await client_->connectTo(remote::defaultSocketPath());
-        if (!connected) {
-            co_return std::nullopt;
+    // Why no panel serves: what those that would not said, or that nothing listens.
+    [[nodiscard]] QString noPanel() const {
+        QStringList refusals;
+        for (const SeenPanel& panel : panels_.seen()) {
+            refusals << panel.refusal;
         }
-        const auto adapter = co_await client_->hello();
-        co_return adapter;
+        return refusals.isEmpty() ? panels_.absence() : refusals.join(QLatin1Char('\n'));
     }
 
+    // Through a running panel and no other way: the only one, or the one
+    // that holds the adapter named by --device or --serial.
     QCoro::Task<int> forcedPanel() {
-        const auto adapter = co_await askPanel();
-        if (!adapter) {
-            co_return finish(Outcome::failed(kUnitFailed, QStringLiteral("no running panel answers at %1")
-                                                              .arg(remote::defaultSocketPath())),
-                             Route::Panel);
+        co_await panels_.ask();
+        if (panels_.seen().empty()) {
+            co_return finish(Outcome::failed(kUnitFailed, panels_.absence()), Route::Panel);
         }
-        if (!options_.device.isEmpty() && options_.device != *adapter) {
-            co_return finish(
-                Outcome::failed(kUnitFailed, QStringLiteral("the running panel holds \"%1\", not \"%2\"")
-                                                 .arg(*adapter, quoted(options_.device))),
-                Route::Panel);
-        }
+        QString wanted = options_.device;
         if (!options_.serial.isEmpty()) {
-            co_return finish(
-                Outcome::failed(kBadUsage, QStringLiteral("--serial: the panel names its adapter by "
-                                                          "description; use --device with --panel")),
-                Route::Panel);
+            // Panels name their adapters by description; the attached adapters tell which has this serial.
+            driver_ = makeDriver(options_);
+            for (const link::AdapterInfo& adapter : link::listAdapters(*driver_.driver)) {
+                if (QString::fromLocal8Bit(adapter.serialNumber) == options_.serial) {
+                    wanted = QString::fromLocal8Bit(adapter.description);
+                }
+            }
+            if (wanted.isEmpty()) {
+                co_return finish(
+                    Outcome::failed(kUnitFailed,
+                                    QStringLiteral("no adapter with the serial number \"%1\" is attached")
+                                        .arg(quoted(options_.serial))),
+                    Route::Panel);
+            }
         }
-        const int code = co_await throughPanel(*adapter);
+        const PanelPick pick = pickPanel(panels_.seen(), wanted);
+        if (pick.index < 0) {
+            co_return finish(Outcome::failed(pick.exitCode, pick.message), Route::Panel);
+        }
+        const int code = co_await throughPanel(pick.index);
         co_return code;
     }
 
@@ -225,10 +224,11 @@ private:
         co_return finish(outcome, Route::Direct);
     }
 
-    QCoro::Task<int> throughPanel(QString adapter) {
+    QCoro::Task<int> throughPanel(int panel) {
         if (!options_.json) {
-            std::fprintf(stderr, "valvectl: through the running panel, which holds %s\n",
-                         adapter.toLocal8Bit().constData());
+            std::fprintf(
+                stderr, "valvectl: through the running panel, which holds %s\n",
+                panels_.seen().at(static_cast<std::size_t>(panel)).adapter.toLocal8Bit().constData());
         }
         const bool isRun = command_.kind == Command::Kind::Run;
         QJsonObject request{{QStringLiteral("words"), QJsonArray::fromStringList(command_.words)},
@@ -237,7 +237,7 @@ private:
             request.insert(QStringLiteral("routine"),
                            QString::fromUtf8(sequencer::formatRoutine(command_.steps)));
         }
-        remote::PanelClient& client = *client_;
+        remote::PanelClient& client = panels_.client(panel);
         client.send(remote::encode(remote::type::kCommand, request));
         // The first signal stops a run after its current step; anything else,
         // or a second signal, leaves the panel to finish on its own.
@@ -267,10 +267,9 @@ private:
             } else if (message->type == remote::type::kOutcome) {
                 co_return finish(outcomeFromJson(message->body), Route::Panel);
             } else {
+                // A refusal, as the panel put it.
                 co_return finish(
-                    Outcome::failed(kUnitFailed,
-                                    QStringLiteral("the panel refused the request: ") +
-                                        message->body.value(QStringLiteral("message")).toString()),
+                    Outcome::failed(kUnitFailed, message->body.value(QStringLiteral("message")).toString()),
                     Route::Panel);
             }
         }
@@ -279,7 +278,7 @@ private:
     Options options_;
     Command command_;
     Driver driver_;
-    std::unique_ptr<remote::PanelClient> client_;
+    RunningPanels panels_;
     int signal_ = 0;
 };
 

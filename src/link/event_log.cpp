@@ -2,6 +2,12 @@
 
 namespace valve::link {
 
+EventLog::EventLog(QObject* parent) : QObject(parent) {
+    // Only what is used is resident; the room is there from the start.
+    lines_.reserve(kRoom);
+    times_.reserve(kRoom);
+}
+
 void EventLog::show_msg(const QString& text) {
     show_msg(text, {current_, LineKind::Report});
 }
@@ -19,9 +25,24 @@ void EventLog::show_msg(const QString& text, LineSource source) {
         times_.removeFirst();
         emit firstLineDropped();
     }
-    lines_.append(text);
+    const QString line = shared(text);
+    lines_.append(line);
     times_.append(QDateTime::currentDateTime());
-    emit lineAppended(text, source);
+    emit lineAppended(line, source);
+}
+
+QString EventLog::shared(const QString& text) {
+    constexpr qsizetype kRecent = 64;
+    for (qsizetype i = recent_.size() - 1; i >= 0; --i) {
+        if (recent_.at(i) == text) {
+            return recent_.at(i);
+        }
+    }
+    recent_.append(text);
+    if (recent_.size() > kRecent) {
+        recent_.removeFirst();
+    }
+    return text;
 }
 
 void EventLog::clear() {
@@ -30,6 +51,8 @@ void EventLog::clear() {
     }
     lines_.clear();
     times_.clear();
+    lines_.reserve(kRoom); // the room stays, unless a copy of the lines took it along
+    times_.reserve(kRoom);
     emit cleared();
 }
 

@@ -32,7 +32,12 @@ class EventLog : public QObject {
 public:
     static constexpr int kMaxLines = 32767;
 
-    using QObject::QObject;
+    // Room for the lines a list of them needs to drop the oldest and take a
+    // new one without growing (kMaxLines and half as many again): a fuller
+    // list grows, and one line at a time ends up with more than twice the room.
+    static constexpr qsizetype kRoom = kMaxLines + kMaxLines / 2 + 2;
+
+    explicit EventLog(QObject* parent = nullptr);
 
     // Appends one line of the operation that holds the link now (of none when
     // no operation does); at the bound the oldest line is dropped first.
@@ -59,7 +64,12 @@ signals:
     void cleared();
 
 private:
+    // `text`, or an equal line among the latest: a long session repeats a
+    // handful of lines, and the log keeps one copy of each.
+    QString shared(const QString& text);
+
     QStringList lines_;
+    QStringList recent_; // the latest different lines, newest last
     QList<QDateTime> times_;
     std::uint32_t current_ = 0;
     bool closed_ = false;

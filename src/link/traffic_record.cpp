@@ -6,12 +6,13 @@ namespace valve::link {
 
 namespace {
 constexpr std::int64_t kLongestSinceRequestUs = INT32_MAX;
+constexpr std::size_t kRecentLabels = 64;
 } // namespace
 
 std::uint32_t TrafficRecord::beginOperation(const QString& label) {
     current_ = ++lastNumber_;
     requestUs_ = -1;
-    operations_.push_back({current_, label});
+    operations_.push_back({current_, shared(label)});
     if (operations_.size() > kCapacity) {
         operations_.pop_front();
     }
@@ -66,6 +67,9 @@ void TrafficRecord::add(TrafficKind kind, const char* bytes, std::size_t length,
 }
 
 void TrafficRecord::append(const TrafficEntry& entry) {
+    if (ring_.empty()) {
+        ring_.reserve(kCapacity); // once, and no larger: growing by doubling would leave a third unused
+    }
     if (ring_.size() < kCapacity) {
         ring_.push_back(entry);
     } else {
@@ -79,6 +83,18 @@ void TrafficRecord::append(const TrafficEntry& entry) {
             operations_.pop_front();
         }
     }
+}
+
+QString TrafficRecord::shared(const QString& label) {
+    const auto known = std::find(recentLabels_.rbegin(), recentLabels_.rend(), label);
+    if (known != recentLabels_.rend()) {
+        return *known;
+    }
+    recentLabels_.push_back(label);
+    if (recentLabels_.size() > kRecentLabels) {
+        recentLabels_.pop_front();
+    }
+    return label;
 }
 
 QString TrafficRecord::operationLabel(std::uint32_t number) const {

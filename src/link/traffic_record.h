@@ -80,12 +80,16 @@ private:
     };
 
     void append(const TrafficEntry& entry);
+    // `label`, or an equal one already kept: operations come with a handful
+    // of labels, and a full record keeps one copy of each, not one per operation.
+    QString shared(const QString& label);
 
     Clock::time_point start_;
     bool enabled_ = true;
     std::vector<TrafficEntry> ring_; // grows to kCapacity, then wraps
     std::uint64_t end_ = 0;
     std::deque<Operation> operations_; // consecutive numbers, oldest first
+    std::deque<QString> recentLabels_; // the latest different ones, newest last
     std::uint32_t lastNumber_ = 0;
     std::uint32_t current_ = 0;
     std::int64_t requestUs_ = -1; // the current operation's last request; -1 before the first

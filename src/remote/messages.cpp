@@ -1,10 +1,7 @@
 #include "messages.h"
 
-#include <QFileInfo>
 #include <QJsonDocument>
 #include <QLocalSocket>
-#include <QStandardPaths>
-#include <unistd.h>
 
 namespace valve::remote {
 
@@ -12,12 +9,6 @@ namespace {
 const QString kVersion = QStringLiteral("v");
 const QString kType = QStringLiteral("type");
 } // namespace
-
-QString defaultSocketPath() {
-    // $XDG_RUNTIME_DIR: the user's own directory, closed to everybody else.
-    return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation) +
-           QStringLiteral("/valve-panel.socket");
-}
 
 QByteArray encode(const QString& messageType, QJsonObject body) {
     body.insert(kVersion, kProtocolVersion);

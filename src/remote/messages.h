@@ -34,9 +34,6 @@ inline const QString kOutcome = QStringLiteral("outcome");
 inline const QString kError = QStringLiteral("error");
 } // namespace type
 
-// The socket's path: "valve-panel.socket" in the user's runtime directory.
-QString defaultSocketPath();
-
 // `body` with the version and the type, as one line.
 QByteArray encode(const QString& messageType, QJsonObject body = {});
 QByteArray errorMessage(const QString& text);

@@ -16,22 +16,37 @@ PanelClient::PanelClient() {
     QObject::connect(&socket_, &QLocalSocket::errorOccurred, &socket_, wake, Qt::QueuedConnection);
 }
 
-QCoro::Task<bool> PanelClient::connectTo(const QString& path) {
+QCoro::Task<PanelClient::Answer> PanelClient::open(const QString& path) {
+    using Kind = Answer::Kind;
     socket_.setReadBufferSize(kMaxMessageBytes + 1);
     socket_.connectToServer(path);
     if (socket_.state() == QLocalSocket::ConnectingState) {
         co_await activity_.wait(kAnswerLimit);
     }
-    co_return socket_.state() == QLocalSocket::ConnectedState;
-}
-
-QCoro::Task<std::optional<QString>> PanelClient::hello() {
+    if (socket_.state() != QLocalSocket::ConnectedState) {
+        const auto error = socket_.error();
+        if (error == QLocalSocket::ServerNotFoundError || error == QLocalSocket::ConnectionRefusedError) {
+            co_return Answer{Kind::Nothing, {}};
+        }
+        co_return Answer{Kind::Mute,
+                         QStringLiteral("cannot connect to %1: %2").arg(path, socket_.errorString())};
+    }
+    // A refusing panel sends its reason at once; it comes as the answer.
     send(encode(type::kHello));
     const auto reply = co_await next(kAnswerLimit);
-    if (!reply || reply->type != type::kHello) {
-        co_return std::nullopt;
+    if (!reply) {
+        socket_.abort();
+        co_return Answer{Kind::Mute, QStringLiteral("no panel answers at %1").arg(path)};
     }
-    co_return reply->body.value(QStringLiteral("adapter")).toString();
+    const QJsonObject& body = reply->body;
+    if (reply->type == type::kHello) {
+        co_return Answer{Kind::Panel, body.value(QStringLiteral("adapter")).toString()};
+    }
+    socket_.abort();
+    if (reply->type == type::kError) {
+        co_return Answer{Kind::Refused, body.value(QStringLiteral("message")).toString()};
+    }
+    co_return Answer{Kind::Mute, QStringLiteral("what answers at %1 is not a panel").arg(path)};
 }
 
 void PanelClient::send(const QByteArray& message) {

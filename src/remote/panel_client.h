@@ -18,11 +18,20 @@ public:
     PanelClient(const PanelClient&) = delete;
     PanelClient& operator=(const PanelClient&) = delete;
 
-    // False when no panel answers at `path`.
-    QCoro::Task<bool> connectTo(const QString& path);
-    // The description of the adapter the panel holds (empty when it holds
-    // none), or nothing when what answers is not a panel of this version.
-    QCoro::Task<std::optional<QString>> hello();
+    // What answered at a socket.
+    struct Answer {
+        enum class Kind {
+            Nothing, // nothing listens there
+            Panel,   // a panel, and `text` is the adapter it holds (empty: none)
+            Refused, // a panel that will not serve this client, `text` in its words
+            Mute,    // something that does not answer as a panel does, `text` says how
+        };
+        Kind kind = Kind::Nothing;
+        QString text;
+    };
+    // Connects to `path` and asks what is there; the connection stays open
+    // for a command when a panel answered.
+    QCoro::Task<Answer> open(const QString& path);
 
     void send(const QByteArray& message);
     // The panel's next message; nothing when the connection ended, the time

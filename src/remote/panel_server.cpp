@@ -10,11 +10,13 @@
 #include "peer_user.h"
 #include "protocol/session.h"
 #include "routine_host.h"
+#include "socket_directory.h"
 
 #include <QFile>
 #include <QJsonArray>
 #include <QLocalSocket>
 #include <QTimer>
+#include <algorithm>
 #include <cstring>
 #include <unistd.h>
 #include <utility>
@@ -57,7 +59,9 @@ QString logLine(const QStringList& words) {
 } // namespace
 
 // One connection: reads whole lines, answers in order, and is dropped when it
-// stays silent too long or breaks the framing.
+// stays silent too long, breaks the framing or leaves its replies unread. It
+// holds at most one unread line buffer and the replies the client has not
+// taken: nothing more is read while a reply waits to go out.
 class PanelServer::Client : public QObject {
 public:
     Client(PanelServer& server, QLocalSocket* socket) : QObject(&server), server_(server), socket_(socket) {
@@ -68,6 +72,8 @@ public:
         idle_.setInterval(kIdleLimit);
         connect(&idle_, &QTimer::timeout, this, [this] { drop(QStringLiteral("no request in time")); });
         connect(socket_, &QLocalSocket::readyRead, this, &Client::readLines);
+        // Queued: flushing a reply inside readLines() must not start another round of it.
+        connect(socket_, &QLocalSocket::bytesWritten, this, &Client::readLines, Qt::QueuedConnection);
         connect(socket_, &QLocalSocket::disconnected, this, &QObject::deleteLater);
         idle_.start();
     }
@@ -76,19 +82,39 @@ public:
     Client& operator=(const Client&) = delete;
 
     void send(const QByteArray& message) {
-        if (closing_) {
+        if (closing_ || socket_->state() != QLocalSocket::ConnectedState) {
             return;
         }
-        if (socket_->state() == QLocalSocket::ConnectedState) {
-            socket_->write(message);
+        socket_->write(message);
+        socket_->flush(); // what the system takes now; the rest waits for the client to read
+        if (socket_->bytesToWrite() > server_.unsent_limit_) {
+            server_.panel_.log.show_msg(
+                QStringLiteral("valvectl: a client left more than %1 bytes of replies unread and was dropped")
+                    .arg(server_.unsent_limit_));
+            cutOff();
         }
     }
-    // Answers `message` and closes the connection once it has gone out.
+    // Answers `message` and closes the connection once that has gone out, or
+    // at once when the client is not reading.
     void drop(const QString& message) {
         idle_.stop();
         send(errorMessage(message));
         closing_ = true;
-        socket_->disconnectFromServer();
+        if (socket_->bytesToWrite() > 0) {
+            cutOff();
+        } else {
+            socket_->disconnectFromServer();
+        }
+    }
+    // Answers `message` and leaves the connection open until the client,
+    // which may be sending its first request meanwhile, has read it and
+    // closed it: closing first could make that request fail and lose the
+    // answer on the client's side. A client that stays is cut off.
+    void refuse(const QString& message) {
+        send(errorMessage(message));
+        closing_ = true;
+        idle_.setInterval(kRefusalLinger);
+        idle_.start();
     }
     // A request is under way (no idle limit) or has been answered.
     void setBusy(bool busy) {
@@ -100,11 +126,14 @@ public:
         }
     }
     [[nodiscard]] bool busy() const { return busy_; }
+    [[nodiscard]] bool closing() const { return closing_; }
 
 private:
     void readLines() {
         QByteArray line;
-        while (!closing_) {
+        // Back-pressure: a client that does not take its replies is not read
+        // either, so that it cannot make the panel hold more of them.
+        while (!closing_ && socket_->bytesToWrite() == 0) {
             switch (takeLine(*socket_, line)) {
             case LineState::Complete:
                 server_.take(*this, line);
@@ -118,6 +147,13 @@ private:
                 return;
             }
         }
+    }
+    // Ends the connection without waiting for anything to go out.
+    void cutOff() {
+        closing_ = true;
+        idle_.stop();
+        socket_->abort();
+        deleteLater(); // the socket may not report a connection it drops itself
     }
 
     PanelServer& server_;
@@ -139,29 +175,48 @@ PanelServer::~PanelServer() {
     close();
 }
 
-bool PanelServer::listen(const QString& path, QString* error) {
-    const auto fail = [error](const QString& why) {
-        if (error != nullptr) {
-            *error = why;
+bool PanelServer::listen(const QString& directory, QString* error) {
+    QString why;
+    for (int slot = 1; slot <= kMaxPanels; ++slot) {
+        switch (bind(panelSocketPath(directory, slot), why)) {
+        case Bind::Listening:
+            return true;
+        case Bind::Taken:
+            break;
+        case Bind::Failed:
+            if (error != nullptr) {
+                *error = why;
+            }
+            return false;
         }
-        return false;
-    };
+    }
+    if (error != nullptr) {
+        *error = QStringLiteral("%1 panels listen in %2 already").arg(kMaxPanels).arg(directory);
+    }
+    return false;
+}
+
+PanelServer::Bind PanelServer::bind(const QString& path, QString& error) {
     // The lock tells a live panel from the socket file a crashed one left.
     lock_ = std::make_unique<QLockFile>(path + QStringLiteral(".lock"));
     lock_->setStaleLockTime(0);
     if (!lock_->tryLock(0)) {
+        const bool taken = lock_->error() == QLockFile::LockFailedError;
         lock_.reset();
-        return fail(QStringLiteral("another panel listens at %1").arg(path));
+        error = taken ? QStringLiteral("another panel listens at %1").arg(path)
+                      : QStringLiteral("cannot lock %1.lock").arg(path);
+        return taken ? Bind::Taken : Bind::Failed;
     }
     QLocalServer::removeServer(path);
     server_.setSocketOptions(QLocalServer::UserAccessOption);
     server_.setMaxPendingConnections(kMaxClients);
     if (!server_.listen(path)) {
         lock_.reset();
-        return fail(server_.errorString());
+        error = QStringLiteral("cannot listen at %1: %2").arg(path, server_.errorString());
+        return Bind::Failed;
     }
     QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
-    return true;
+    return Bind::Listening;
 }
 
 void PanelServer::close() {
@@ -176,13 +231,24 @@ void PanelServer::close() {
 
 void PanelServer::accept() {
     while (QLocalSocket* socket = server_.nextPendingConnection()) {
+        if (clients_.size() >= 2 * static_cast<std::size_t>(kMaxClients)) {
+            // Refused clients are still reading why: a flood gets no word at all.
+            socket->abort();
+            delete socket;
+            continue;
+        }
         auto* client = new Client(*this, socket);
         if (peerUser(socket->socketDescriptor()) != allowed_user_) {
-            client->drop(QStringLiteral("refused: the panel serves its own user only"));
-        } else if (clients_.size() > static_cast<std::size_t>(kMaxClients)) {
-            client->drop(QStringLiteral("too many clients; try again"));
+            client->refuse(QStringLiteral("refused: the panel serves its own user only"));
+        } else if (servedClients() > static_cast<std::size_t>(kMaxClients)) {
+            client->refuse(QStringLiteral("too many clients; try again"));
         }
     }
+}
+
+std::size_t PanelServer::servedClients() const {
+    return static_cast<std::size_t>(std::count_if(clients_.begin(), clients_.end(),
+                                                  [](const Client* client) { return !client->closing(); }));
 }
 
 void PanelServer::take(Client& client, const QByteArray& line) {

@@ -35,6 +35,10 @@ class PanelServer : public QObject {
 public:
     static constexpr int kMaxClients = 32;
     static constexpr std::chrono::seconds kIdleLimit{10};
+    // A client that leaves more than this of its replies unread is dropped.
+    static constexpr qint64 kMaxUnsentBytes = qint64{1024} * 1024;
+    // How long a refused client may take to read why before it is cut off.
+    static constexpr std::chrono::seconds kRefusalLinger{2};
 
     // `panel` is the panel window's own session: its link, events log,
     // exchange and valve moves serve valvectl too.
@@ -43,20 +47,26 @@ public:
     PanelServer(const PanelServer&) = delete;
     PanelServer& operator=(const PanelServer&) = delete;
 
-    // Listens at `path`, open to this user only (mode 0600). False, with the
-    // reason in `error`, when another panel listens there or it cannot.
-    bool listen(const QString& path, QString* error = nullptr);
+    // Listens in `directory` at the first panel socket no other panel holds,
+    // open to this user only (mode 0600). False, with the reason in `error`,
+    // when it cannot.
+    bool listen(const QString& directory, QString* error = nullptr);
     // Stops listening and drops every client.
     void close();
     [[nodiscard]] QString path() const { return server_.fullServerName(); }
 
     // Clients of any other user are refused (tests name someone else).
     void setAllowedUser(uid_t user) { allowed_user_ = user; }
+    // Tests lower the bound on unread replies.
+    void setUnsentLimit(qint64 bytes) { unsent_limit_ = bytes; }
 
 private:
     class Client;
+    enum class Bind { Listening, Taken, Failed };
 
+    Bind bind(const QString& path, QString& error);
     void accept();
+    [[nodiscard]] std::size_t servedClients() const;
     void take(Client& client, const QByteArray& line);
     void command(Client& client, const QJsonObject& body);
     QCoro::Task<> serve(QPointer<Client> client, cli::Command command, bool confirmed);
@@ -71,6 +81,7 @@ private:
     QLocalServer server_;
     std::unique_ptr<QLockFile> lock_;
     uid_t allowed_user_;
+    qint64 unsent_limit_ = kMaxUnsentBytes;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     std::vector<Client*> clients_; // each is a child of this server
 

@@ -59,8 +59,16 @@ std::size_t SimulatedDriver::addAdapter(QByteArray description, UnitTiming timin
         QByteArray("NRV") +
         QByteArray::number(static_cast<qulonglong>(adapters_.size())).rightJustified(4, '0');
     adapter.unit = std::make_unique<SimulatedUnit>(timing, clock_);
+    adapter.unit->wire().setEnabled(recordWire_);
     adapters_.push_back(std::move(adapter));
     return adapters_.size() - 1;
+}
+
+void SimulatedDriver::setWireRecordEnabled(bool enabled) {
+    recordWire_ = enabled;
+    for (Adapter& adapter : adapters_) {
+        adapter.unit->wire().setEnabled(enabled);
+    }
 }
 
 SimulatedUnit& SimulatedDriver::unit(std::size_t adapter) {

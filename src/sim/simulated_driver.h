@@ -60,6 +60,8 @@ public:
     [[nodiscard]] std::size_t adapterCount() const { return adapters_.size(); }
     [[nodiscard]] SimulatedUnit& unit(std::size_t adapter);
     [[nodiscard]] WireRecord& wire(std::size_t adapter) { return unit(adapter).wire(); }
+    // The wire records of every unit, those added later too; off until switched on.
+    void setWireRecordEnabled(bool enabled);
     void setOpenElsewhere(std::size_t adapter, bool open);
     // The adapter disappears: its handles die and the device list loses it.
     void unplug(std::size_t adapter);
@@ -164,6 +166,7 @@ private:
 
     std::vector<DriverCallRecord> callLog_;
     bool logCalls_ = true;
+    bool recordWire_ = false;
 
     std::function<void()> notify_;
     std::unique_ptr<PreciseWakeup> wakeup_;

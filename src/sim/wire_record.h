@@ -11,6 +11,10 @@ namespace valve::sim {
 // Every byte that crossed the serial line between adapter and unit, in the
 // order of its time: host bytes when they have reached the unit, unit bytes
 // when they have become readable at the host.
+//
+// Kept only once switched on: tests and benchmarks read it, while a program
+// on the simulated unit (the demo, valvectl --sim) would keep every byte of
+// its life. Reading a record that is off is a mistake in the test and stops it.
 class WireRecord {
 public:
     enum class Direction { HostToUnit, UnitToHost };
@@ -30,12 +34,15 @@ public:
         SimTime at;
     };
 
+    void setEnabled(bool enabled) { enabled_ = enabled; }
+    [[nodiscard]] bool enabled() const { return enabled_; }
+
     void addByte(Direction direction, char value, SimTime at);
     // Marks that the next host byte begins a request while a reply is owed.
-    void addOverlap(SimTime at) { overlaps_.push_back({completedHostLines_, at}); }
+    void addOverlap(SimTime at);
     void clear();
 
-    [[nodiscard]] const std::vector<Byte>& bytes() const { return bytes_; }
+    [[nodiscard]] const std::vector<Byte>& bytes() const;
     [[nodiscard]] QByteArray hostBytes() const { return bytesOf(Direction::HostToUnit); }
     [[nodiscard]] QByteArray unitBytes() const { return bytesOf(Direction::UnitToHost); }
     // The host bytes split after each CR, the CR kept; an unfinished last
@@ -43,12 +50,13 @@ public:
     [[nodiscard]] QList<QByteArray> hostLines() const;
     // When the first byte of each host line that begins with `code` reached the unit.
     [[nodiscard]] std::vector<SimTime> hostLineStarts(char code) const;
-    [[nodiscard]] const std::vector<Overlap>& overlaps() const { return overlaps_; }
-    [[nodiscard]] bool interleaved() const { return !overlaps_.empty(); }
+    [[nodiscard]] const std::vector<Overlap>& overlaps() const;
+    [[nodiscard]] bool interleaved() const { return !overlaps().empty(); }
 
 private:
     [[nodiscard]] QByteArray bytesOf(Direction direction) const;
 
+    bool enabled_ = false;
     std::vector<Byte> bytes_;
     std::vector<Overlap> overlaps_;
     int completedHostLines_ = 0;

@@ -6,6 +6,10 @@
 
 namespace valve::ui {
 
+LogLinesModel::LogLinesModel(QObject* parent) : QAbstractListModel(parent) {
+    lines_.reserve(link::EventLog::kRoom); // as the log's own list, for the same reason
+}
+
 int LogLinesModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : static_cast<int>(lines_.size());
 }

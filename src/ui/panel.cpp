@@ -12,8 +12,8 @@
 #include "protocol/exchange.h"
 #include "protocol/position_control.h"
 #include "protocol/session.h"
-#include "remote/messages.h"
 #include "remote/panel_server.h"
+#include "remote/socket_directory.h"
 #include "routine_files.h"
 #include "sequencer_wiring.h"
 #include "view_menu.h"
@@ -63,9 +63,17 @@ Panel::~Panel() {
     remote_.reset();
 }
 
-bool Panel::acceptValvectl(const QString& path, QString* error) {
+bool Panel::acceptValvectl(const QString& directory, QString* error) {
+    const remote::SocketDirectory runtime =
+        directory.isEmpty() ? remote::socketDirectory(true) : remote::SocketDirectory{directory, {}, {}};
+    if (runtime.path.isEmpty()) {
+        if (error != nullptr) {
+            *error = runtime.problem;
+        }
+        return false;
+    }
     remote_ = std::make_unique<PanelRemote>(*session_, window_->controls(), *sequencer_wiring_);
-    if (!remote_->listen(path.isEmpty() ? remote::defaultSocketPath() : path, error)) {
+    if (!remote_->listen(runtime.path, error)) {
         remote_.reset();
         return false;
     }

@@ -65,10 +65,10 @@ public:
     [[nodiscard]] link::DeviceChooser& chooser() { return *chooser_; }
     [[nodiscard]] protocol::Session& session() { return *session_; }
 
-    // Lets valvectl reach this panel through a local socket at `path` (by
-    // default in the user's runtime directory). False, with the reason in
-    // `error`, when it cannot listen there.
-    bool acceptValvectl(const QString& path = {}, QString* error = nullptr);
+    // Lets valvectl reach this panel through a local socket of its own in
+    // `directory` (by default the user's runtime directory). False, with the
+    // reason in `error`, when it cannot listen there.
+    bool acceptValvectl(const QString& directory = {}, QString* error = nullptr);
     [[nodiscard]] PanelRemote* remote() { return remote_.get(); }
 
 private:

@@ -20,8 +20,8 @@ PanelRemote::PanelRemote(protocol::Session& session, const MainWindowControls& c
 
 PanelRemote::~PanelRemote() = default;
 
-bool PanelRemote::listen(const QString& path, QString* error) {
-    return server_->listen(path, error);
+bool PanelRemote::listen(const QString& directory, QString* error) {
+    return server_->listen(directory, error);
 }
 
 bool PanelRemote::startRoutine(const std::vector<sequencer::RoutineStep>& steps) {

@@ -25,8 +25,8 @@ public:
     PanelRemote(protocol::Session& session, const MainWindowControls& controls, SequencerWiring& sequencer);
     ~PanelRemote() override;
 
-    // Listens at `path`; false, with the reason in `error`, when it cannot.
-    bool listen(const QString& path, QString* error);
+    // Listens in `directory`; false, with the reason in `error`, when it cannot.
+    bool listen(const QString& directory, QString* error);
     [[nodiscard]] remote::PanelServer& server() { return *server_; }
 
     bool startRoutine(const std::vector<sequencer::RoutineStep>& steps) override;

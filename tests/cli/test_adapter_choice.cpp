@@ -12,30 +12,41 @@ TEST(AdapterChoice, UsesTheOnlyCandidateAndNeverPicksOneSilently) {
     const valve::link::AdapterInfo a{"Unit A", "S1", false};
     const valve::link::AdapterInfo b{"Unit B", "S2", false};
     const valve::link::AdapterInfo heldB{"Unit B", "S2", true};
+    const valve::link::AdapterInfo heldA{"Unit A", "S1", true};
     const valve::link::AdapterInfo twinA{"Unit A", "S3", false};
     const struct {
         const char* what;
         QList<valve::link::AdapterInfo> adapters;
         QString device;
         QString serial;
-        std::optional<QString> panel; // the adapter a running panel holds
+        QStringList panels; // the adapters running panels hold
         Way way;
         QByteArray description; // or the start of the refusal
         int exitCode = 0;
     } cases[] = {
         {"one free", {a, heldB}, {}, {}, {}, Way::Direct, "Unit A"},
         {"two free", {a, b}, {}, {}, {}, Way::Refused, "2 adapters are attached; choose one", 2},
-        {"free and the panel's", {a, heldB}, {}, {}, "Unit B", Way::Refused, "2 adapters", 2},
-        {"only the panel's", {heldB}, {}, {}, "Unit B", Way::Panel, "Unit B"},
+        {"free and the panel's", {a, heldB}, {}, {}, {"Unit B"}, Way::Refused, "2 adapters", 2},
+        {"only the panel's", {heldB}, {}, {}, {"Unit B"}, Way::Panel, "Unit B"},
         {"by serial", {a, b}, {}, "S2", {}, Way::Direct, "Unit B"},
-        {"open elsewhere", {a, heldB}, "Unit B", {}, "Unit C", Way::Refused, "Unit B is open in another", 1},
-        {"held by the panel", {a, heldB}, {}, "S2", "Unit B", Way::Panel, "Unit B"},
+        {"open elsewhere",
+         {a, heldB},
+         "Unit B",
+         {},
+         {"Unit C"},
+         Way::Refused,
+         "Unit B is open in another",
+         1},
+        {"held by the panel", {a, heldB}, {}, "S2", {"Unit B"}, Way::Panel, "Unit B"},
+        {"held by the second panel", {heldA, heldB}, {}, "S2", {"Unit A", "Unit B"}, Way::Panel, "Unit B"},
+        {"two panels", {heldA, heldB}, {}, {}, {"Unit A", "Unit B"}, Way::Refused, "2 adapters", 2},
         {"twins by serial", {a, twinA}, {}, "S3", {}, Way::Refused, "2 free adapters share", 2},
         {"none attached", {}, "Unit A", {}, {}, Way::Refused, "no adapter with the description", 1},
-        {"none free", {heldB}, {}, {}, "Sim", Way::Refused, "Error - Could not find any Nerra", 1},
+        {"a panel's unit the driver does not show", {a}, "Sim", {}, {"Sim"}, Way::Panel, "Sim"},
+        {"none free", {heldB}, {}, {}, {"Sim"}, Way::Refused, "Error - Could not find any Nerra", 1},
     };
     for (const auto& c : cases) {
-        const AdapterChoice choice = chooseAdapter(c.adapters, c.device, c.serial, c.panel);
+        const AdapterChoice choice = chooseAdapter(c.adapters, c.device, c.serial, c.panels);
         EXPECT_EQ(choice.way, c.way) << c.what;
         if (c.way == Way::Refused) {
             EXPECT_TRUE(choice.message.startsWith(QString::fromLatin1(c.description))) << c.what;
@@ -43,6 +54,42 @@ TEST(AdapterChoice, UsesTheOnlyCandidateAndNeverPicksOneSilently) {
         } else {
             EXPECT_EQ(choice.description, c.description) << c.what;
         }
+    }
+}
+
+TEST(AdapterChoice, WithPanelAPanelIsPickedByItsAdapterAndARefusalIsPassedOnInItsWords) {
+    using valve::cli::SeenPanel;
+    const SeenPanel a{"/run/a.socket", "Unit A", {}};
+    const SeenPanel b{"/run/b.socket", "Unit B", {}};
+    const SeenPanel twinB{"/run/c.socket", "Unit B", {}};
+    const SeenPanel full{"/run/d.socket", {}, "too many clients; try again"};
+    const struct {
+        std::vector<SeenPanel> panels;
+        QString wanted;
+        int index;
+        QString message; // the start of the refusal
+        int exitCode = 0;
+    } cases[] = {
+        {{a}, {}, 0, {}},
+        {{a, b}, "Unit B", 1, {}},
+        {{full, b}, "Unit B", 1, {}},
+        {{a, b},
+         {},
+         -1,
+         "2 panels are running; choose one with --device or --serial:\n  Unit A (at /run/a.socket)",
+         2},
+        {{a, full}, {}, -1, "2 panels are running", 2},
+        {{full}, {}, -1, "too many clients; try again", 1},
+        {{a, full}, "Unit B", -1, "too many clients; try again", 1},
+        {{a}, "Unit B", -1, "no running panel holds \"Unit B\"; the running panels hold Unit A", 1},
+        {{b, twinB}, "Unit B", -1, "2 running panels hold \"Unit B\"", 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.wanted.toStdString() + " / " + std::to_string(c.panels.size()) + " panels");
+        const valve::cli::PanelPick pick = valve::cli::pickPanel(c.panels, c.wanted);
+        EXPECT_EQ(pick.index, c.index);
+        EXPECT_TRUE(pick.message.startsWith(c.message)) << pick.message.toStdString();
+        EXPECT_EQ(pick.exitCode, c.exitCode);
     }
 }
 

@@ -1,5 +1,6 @@
 // valvectl through a running panel on the simulated unit, clients of its socket that misbehave, and
 // clients whose commands interleave.
+#include "demo_panel.h"
 #include "panel_rig.h"
 #include "remote/messages.h"
 #include "remote/panel_server.h"
@@ -9,14 +10,21 @@
 #include "valvectl_process.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLineEdit>
 #include <QLocalSocket>
 #include <QPushButton>
+#include <cerrno>
 #include <csignal>
+#include <cstring>
+#include <functional>
 #include <gtest/gtest.h>
 #include <list>
+#include <pwd.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 using valve::testing::PanelRig;
@@ -57,12 +65,59 @@ struct RawClient {
     QStringList replies;
 };
 
+// A client that writes short junk lines as fast as the panel takes them and
+// never reads a reply.
+class SilentWriter {
+public:
+    explicit SilentWriter(const QString& path) : fd_(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0)) {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        const QByteArray name = QFile::encodeName(path);
+        std::memcpy(address.sun_path, name.constData(),
+                    std::min(sizeof address.sun_path - 1, std::size_t(name.size())));
+        ::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    }
+    ~SilentWriter() { ::close(fd_); }
+    SilentWriter(const SilentWriter&) = delete;
+    SilentWriter& operator=(const SilentWriter&) = delete;
+
+    // Writes until the socket takes no more for now; false once the panel has
+    // closed the connection.
+    bool write() {
+        static const QByteArray junk = QByteArray("x\n").repeated(4096);
+        for (;;) {
+            const ssize_t sent =
+                ::send(fd_, junk.constData(), static_cast<std::size_t>(junk.size()), MSG_NOSIGNAL);
+            if (sent <= 0) {
+                return sent < 0 && errno == EAGAIN;
+            }
+            written += sent;
+        }
+    }
+    // Writes for as long as the panel takes more, and at most `most` bytes.
+    void writeUntilStalled(qint64 most) {
+        for (qint64 before = -1; written != before && written < most;) {
+            before = written;
+            if (!write()) {
+                return;
+            }
+            runUntil([] { return false; }, std::chrono::seconds{1});
+            write();
+        }
+    }
+
+    qint64 written = 0;
+
+private:
+    int fd_;
+};
+
 class PanelSocketTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(rig.startClean());
         QString error;
-        ASSERT_TRUE(rig.panel->acceptValvectl(valvectl.socketPath(), &error)) << error.toStdString();
+        ASSERT_TRUE(rig.panel->acceptValvectl(valvectl.runtime.path(), &error)) << error.toStdString();
     }
     QString routine(const QByteArray& content) { return valvectl.file(QStringLiteral("r.txt"), content); }
 
@@ -337,7 +392,7 @@ TEST(PanelSocketLines, EachCommandReportsItsOwnLinesWhateverRunsBesideIt) {
         PanelRig rig({"NR Valve"}, {valve::sim::kByteTime19200, std::chrono::microseconds{200}, 2ms},
                      {500ms, 300ms, 1ms});
         ASSERT_TRUE(rig.startClean());
-        ASSERT_TRUE(rig.panel->acceptValvectl(dir.socketPath(), nullptr));
+        ASSERT_TRUE(rig.panel->acceptValvectl(dir.runtime.path(), nullptr));
         const auto request = [](const QStringList& words) {
             const QByteArray routine = words.value(1) == "long.txt" ? "0,2\n600,3\n" : "0,2\n0.2,3\n";
             return valve::remote::encode(
@@ -385,6 +440,185 @@ TEST(PanelSocketLines, EachCommandReportsItsOwnLinesWhateverRunsBesideIt) {
         EXPECT_EQ(reportOf(second->outcome()), row.secondReport);
         ASSERT_TRUE(runUntil([&] { return rig.idle(); }));
     }
+
+// A client past the bound on unread replies (here any reply it leaves) is
+// dropped and logged; the next client is served.
+TEST_F(PanelSocketTest, AClientThatLeavesRepliesUnreadPastTheBoundIsDroppedAndLogged) {
+    rig.panel->remote()->server().setUnsentLimit(0);
+    SilentWriter greedy(valvectl.socketPath());
+    ASSERT_TRUE(runUntil([&] { return !greedy.write(); }));
+    EXPECT_EQ(rig.log()
+                  .filter("valvectl: a client left more than 0 bytes of replies unread and was dropped")
+                  .size(),
+              1);
+    EXPECT_EQ(valvectl.run({"--panel", "status"}).exitCode, 0);
+}
+
+// The panel stops reading a client that does not read, without dropping it,
+// so megabytes sent that way cost it no more than its bound, while it serves
+// the others; once the client goes, so does all it held.
+TEST(PanelSocketLoad, AClientThatNeverReadsCostsThePanelItsBoundAndNothingOnceGone) {
+    Valvectl valvectl;
+    valve::testing::DemoPanel panel(valvectl.runtime.path());
+    ASSERT_TRUE(panel.start());
+    ASSERT_EQ(valvectl.run({"--panel", "status"}).exitCode, 0);
+    const long residentBefore = panel.residentKb();
+    const qsizetype descriptorsBefore = panel.openDescriptors();
+    {
+        SilentWriter greedy(panel.socketPath());
+        greedy.writeUntilStalled(qint64{4} << 20);
+        EXPECT_LT(greedy.written, qint64{2} << 20); // taken before the panel stopped reading
+        EXPECT_TRUE(greedy.write()) << "dropped instead of left unread";
+        EXPECT_LT(panel.residentKb() - residentBefore,
+                  valve::remote::PanelServer::kMaxUnsentBytes / 1024 + 1024);
+        const auto served = valvectl.run({"--panel", "--json", "status"});
+        EXPECT_EQ(served.json().value("exit_code"), 0) << served.err.toStdString();
+    }
+    EXPECT_TRUE(runUntil([&] { return panel.openDescriptors() == descriptorsBefore; }));
+    EXPECT_LT(panel.residentKb() - residentBefore, 1024);
+}
+
+// When no panel serves valvectl it says why: in the panel's own words when one
+// refuses, "no running panel" only when nothing listens. With --panel it
+// never turns anywhere else.
+TEST_F(PanelSocketTest, ValvectlSaysWhyNoPanelServesItInThePanelsOwnWords) {
+    namespace remote = valve::remote;
+    remote::PanelServer& server = rig.panel->remote()->server();
+    const QString nothing = "no running panel: nothing listens in " + valvectl.runtime.path() + "\n";
+    std::list<RawClient> crowd;
+    const struct {
+        const char* what;
+        std::function<void()> arrange;
+        QStringList arguments;
+        QString err; // all of standard error
+    } cases[] = {
+        {"every place taken",
+         [&] {
+             while (crowd.size() < std::size_t{remote::PanelServer::kMaxClients}) {
+                 crowd.emplace_back(valvectl.socketPath(), remote::encode(remote::type::kHello));
+             }
+             ASSERT_TRUE(crowd.back().await(1));
+         },
+         {"--panel", "status"},
+         "too many clients; try again\n"},
+        {"another user's panel",
+         [&] {
+             crowd.clear();
+             server.setAllowedUser(getuid() + 1);
+         },
+         {"--panel", "list"},
+         "refused: the panel serves its own user only\n"},
+        {"a socket left behind",
+         [&] {
+             server.close();
+             QFile left(valvectl.socketPath());
+             ASSERT_TRUE(left.open(QIODevice::WriteOnly));
+         },
+         {"--panel", "status"},
+         nothing},
+        {"list", [] {}, {"--panel", "list"}, nothing},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.arrange();
+        const auto refused = valvectl.run(c.arguments);
+        EXPECT_EQ(refused.exitCode, 1);
+        EXPECT_EQ(refused.err, c.err);
+        EXPECT_TRUE(refused.out.isEmpty());
+    }
+    EXPECT_TRUE(rig.sent().isEmpty());
+}
+
+// Without XDG_RUNTIME_DIR the panel and valvectl still meet, at the same
+// place, and the toolkit has no warning of its own to give.
+TEST(PanelSocketPlace, WithoutARuntimeDirectoryThePanelAndValvectlMeetQuietly) {
+    if (QFileInfo(QStringLiteral("/run/user/%1").arg(getuid())).isDir()) {
+        GTEST_SKIP() << "this user has a session's runtime directory, where a real panel may listen";
+    }
+    Valvectl valvectl;
+    const QString temporary = valvectl.runtime.path();
+    valve::testing::DemoPanel panel(temporary + "/runtime-" +
+                                    QString::fromLocal8Bit(getpwuid(getuid())->pw_name));
+    auto environment = valvectl.process.processEnvironment();
+    for (QProcessEnvironment* each : {&environment, &panel.environment}) {
+        each->remove("XDG_RUNTIME_DIR");
+        each->insert("TMPDIR", temporary);
+    }
+    valvectl.process.setProcessEnvironment(environment);
+    const auto before = valvectl.run({"--panel", "status"});
+    EXPECT_EQ(before.err,
+              "no running panel: nothing listens in " + panel.directory + " (XDG_RUNTIME_DIR is not set)\n");
+    ASSERT_TRUE(panel.start());
+    const auto served = valvectl.run({"--panel", "status"});
+    EXPECT_EQ(served.exitCode, 0) << served.err.toStdString();
+    EXPECT_FALSE(served.err.contains("QStandardPaths"));
+    EXPECT_FALSE(panel.process.readAllStandardError().contains("QStandardPaths"));
+}
+
+// Two panels, each on a unit of its own and listening at a socket of its own:
+// --device reaches the one that holds that unit, with or without --panel;
+// list names both; with no choice valvectl asks for one, and with one panel
+// left it asks nothing.
+TEST(PanelSocketPanels, EachOfTwoPanelsIsReachedByItsUnit) {
+    Valvectl valvectl;
+    PanelRig a({"NR Valve A"});
+    PanelRig b({"NR Valve B"});
+    const QString runtime = valvectl.runtime.path();
+    for (PanelRig* rig : {&a, &b}) {
+        ASSERT_TRUE(rig->startClean());
+        ASSERT_TRUE(rig->panel->acceptValvectl(runtime));
+    }
+    const QString socketB = runtime + "/valve-panel-2.socket";
+    ASSERT_EQ(b.panel->remote()->server().path(), socketB);
+    const struct {
+        QStringList arguments;
+        int exitCode;
+        const char* key; // in the JSON output
+        QJsonValue value;
+    } cases[] = {
+        {{"--panel", "--device", "NR Valve B", "move", "4"}, 0, "position", 4},
+        {{"--device", "NR Valve A", "status"}, 0, "position", 1},
+        {{"--panel", "--device", "NR Valve B", "status"}, 0, "position", 4},
+        {{"--panel", "status"},
+         2,
+         "error",
+         "2 panels are running; choose one with --device or --serial:\n"
+         "  NR Valve A (at " +
+             valvectl.socketPath() +
+             ")\n"
+             "  NR Valve B (at " +
+             socketB + ")"},
+        {{"--panel", "--device", "NR Valve C", "status"},
+         1,
+         "error",
+         "no running panel holds \"NR Valve C\"; the running panels hold NR Valve A, NR Valve B"},
+        {{"list"},
+         0,
+         "adapters",
+         QJsonArray{QJsonObject{{"description", "NR Valve A"},
+                                {"serial", ""},
+                                {"open_elsewhere", true},
+                                {"held_by_panel", true},
+                                {"panel", valvectl.socketPath()}},
+                    QJsonObject{{"description", "NR Valve B"},
+                                {"serial", ""},
+                                {"open_elsewhere", true},
+                                {"held_by_panel", true},
+                                {"panel", socketB}}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments.join(' ').toStdString());
+        const auto finished = valvectl.run(QStringList{"--json"} + c.arguments);
+        EXPECT_EQ(finished.exitCode, c.exitCode) << finished.out.toStdString();
+        EXPECT_EQ(finished.json().value(QLatin1String(c.key)), c.value);
+    }
+    EXPECT_EQ(a.sent(), QList<QByteArray>{"S\r"});
+    EXPECT_EQ(b.unit().position, 4);
+
+    a.panel->remote()->server().close();
+    const auto alone = valvectl.run({"--panel", "status"});
+    EXPECT_EQ(alone.exitCode, 0) << alone.err.toStdString();
+    EXPECT_EQ(alone.out, "4\n");
 }
 
 } // namespace

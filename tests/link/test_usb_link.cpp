@@ -16,7 +16,9 @@ class SimulatedAdapters : public AdapterRig {
 public:
     explicit SimulatedAdapters(
         std::unique_ptr<sim::SimulatedDriver> driver = std::make_unique<sim::SimulatedDriver>())
-        : driver_(std::move(driver)) {}
+        : driver_(std::move(driver)) {
+        driver_->setWireRecordEnabled(true);
+    }
     sim::SimulatedDriver& driver() override { return *driver_; }
     std::size_t plug(const char* description) override {
         return driver_->addAdapter(description, sim::UnitTiming::instant());

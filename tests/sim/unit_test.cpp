@@ -59,6 +59,8 @@ constexpr SimDuration kStep = 10ms;
 
 class SimulatedUnitTest : public ::testing::Test {
 protected:
+    SimulatedUnitTest() { unit.wire().setEnabled(true); }
+
     void at(SimTime start, SimDuration offset) { now = start + offset; }
     void advance(SimDuration by) { now += by; }
     QList<int> overlaps() {

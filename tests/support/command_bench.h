@@ -22,6 +22,7 @@ class CommandBench {
 public:
     explicit CommandBench(sim::UnitTiming unitTiming = sim::UnitTiming::instant(),
                           std::chrono::milliseconds replyTimeout = 150ms) {
+        driver.setWireRecordEnabled(true);
         driver.addAdapter("NR Valve", unitTiming);
         link =
             std::make_unique<link::UsbLink>(driver, search, log, link::LinkTiming{replyTimeout, 10ms, 1ms});

@@ -24,6 +24,7 @@ public:
                                                           std::chrono::milliseconds{10},
                                                           std::chrono::milliseconds{1}},
                            link::MessageBoxes* messageBoxes = nullptr) {
+        driver.setWireRecordEnabled(true);
         for (const QByteArray& description : adapters) {
             driver.addAdapter(description, timing);
         }

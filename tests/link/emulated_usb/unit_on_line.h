@@ -10,7 +10,7 @@ namespace usbchip {
 // A simulated unit on a chip's line: it hears only 19200 baud 8N1. Use with the bus locked.
 class UnitOnLine : public SerialPeer {
 public:
-    explicit UnitOnLine(valve::sim::UnitTiming timing = {}) : unit(timing) {}
+    explicit UnitOnLine(valve::sim::UnitTiming timing = {}) : unit(timing) { unit.wire().setEnabled(true); }
 
     void fromHost(std::string_view bytes, const LineSettings& line) override {
         if (line.baud == 19200 && line.dataBits == 8 && line.parity == 0 && line.stopBits == 0) {
