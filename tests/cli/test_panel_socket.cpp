@@ -440,6 +440,7 @@ TEST(PanelSocketLines, EachCommandReportsItsOwnLinesWhateverRunsBesideIt) {
         EXPECT_EQ(reportOf(second->outcome()), row.secondReport);
         ASSERT_TRUE(runUntil([&] { return rig.idle(); }));
     }
+}
 
 // A client past the bound on unread replies (here any reply it leaves) is
 // dropped and logged; the next client is served.

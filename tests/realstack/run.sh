@@ -48,7 +48,7 @@ if [ ! -S "$sockets/control" ]; then
 fi
 
 start=$SECONDS
-timeout 900 qemu-system-x86_64 -accel tcg -cpu max -smp 1 -m 1536 \
+timeout 480 qemu-system-x86_64 -accel tcg -cpu max -smp 1 -m 1536 \
   -nodefaults -no-reboot -display none -monitor none -serial "file:$run/console.log" \
   -kernel "$KERNEL" -initrd "$INITRD" \
   -append "console=ttyS0 quiet panic=-1 VALVE_GUEST=$here/guest.sh VALVE_RUN=$run VALVE_BUILD=$build VALVE_D2XX=$D2XX VALVE_MODULES=$MODULES" \

@@ -47,6 +47,7 @@ QByteArray escaped(const QByteArray& bytes) {
 class Bridge : public QObject {
 public:
     Bridge(QString linePath, const QString& controlPath) : linePath_(std::move(linePath)) {
+        unit_.wire().setEnabled(true); // the guest asks what the unit received
         pace_.setSingleShot(true);
         pace_.setTimerType(Qt::PreciseTimer);
         connect(&pace_, &QTimer::timeout, this, &Bridge::deliver);
