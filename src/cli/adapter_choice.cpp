@@ -1,6 +1,6 @@
 #include "adapter_choice.h"
 
-#include "command.h"
+#include "commands/command.h"
 
 namespace valve::cli {
 
@@ -30,7 +30,7 @@ AdapterChoice take(const link::AdapterInfo& adapter, const QList<link::AdapterIn
         return {Way::Panel, adapter.description, {}, 0};
     }
     if (adapter.openElsewhere) {
-        return refused(kUnitFailed,
+        return refused(commands::kUnitFailed,
                        QStringLiteral("%1 is open in another program; valvectl does not take it over")
                            .arg(QString::fromLocal8Bit(adapter.description)));
     }
@@ -40,10 +40,11 @@ AdapterChoice take(const link::AdapterInfo& adapter, const QList<link::AdapterIn
     }
     if (twins > 1) {
         // The link opens an adapter by its description.
-        return refused(kBadUsage, QStringLiteral("%1 free adapters share the description \"%2\"; unplug the "
-                                                 "others, valvectl cannot tell them apart")
-                                      .arg(twins)
-                                      .arg(QString::fromLocal8Bit(adapter.description)));
+        return refused(commands::kBadUsage,
+                       QStringLiteral("%1 free adapters share the description \"%2\"; unplug the "
+                                      "others, valvectl cannot tell them apart")
+                           .arg(twins)
+                           .arg(QString::fromLocal8Bit(adapter.description)));
     }
     return {Way::Direct, adapter.description, {}, 0};
 }
@@ -62,10 +63,10 @@ AdapterChoice chooseAdapter(const QList<link::AdapterInfo>& adapters, const QStr
             }
         }
         if (matches.isEmpty()) {
-            return refused(kUnitFailed, QStringLiteral("no adapter with the %1 \"%2\" is attached")
-                                            .arg(bySerial ? QStringLiteral("serial number")
-                                                          : QStringLiteral("description"),
-                                                 quoted(bySerial ? serial : device)));
+            return refused(commands::kUnitFailed, QStringLiteral("no adapter with the %1 \"%2\" is attached")
+                                                      .arg(bySerial ? QStringLiteral("serial number")
+                                                                    : QStringLiteral("description"),
+                                                           commands::quoted(bySerial ? serial : device)));
         }
         // A free one first, then the one the panel holds.
         for (const link::AdapterInfo& adapter : matches) {
@@ -94,14 +95,14 @@ AdapterChoice chooseAdapter(const QList<link::AdapterInfo>& adapters, const QStr
             message +=
                 QStringLiteral("\na panel is running with %1: reach it with --panel").arg(*panelAdapter);
         }
-        return refused(kUnitFailed, message);
+        return refused(commands::kUnitFailed, message);
     }
     QString message = QStringLiteral("%1 adapters are attached; choose one with --device or --serial:")
                           .arg(candidates.size());
     for (const link::AdapterInfo& adapter : candidates) {
         message += QLatin1Char('\n') + describe(adapter);
     }
-    return refused(kBadUsage, message);
+    return refused(commands::kBadUsage, message);
 }
 
 } // namespace valve::cli

@@ -1,6 +1,6 @@
 #include "options.h"
 
-#include "command.h"
+#include "commands/command.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -14,7 +14,7 @@ ParsedOptions parseOptions(const QStringList& arguments) {
         QStringLiteral(
             "Commands the valve unit from scripts: every command of the valve panel, on the unit's\n"
             "adapter or through a running panel that holds it.\n\n") +
-        subcommandHelp() +
+        commands::subcommandHelp() +
         QStringLiteral("\nExit codes: 0 success, 1 the unit or the link failed, 2 bad usage or bad input."));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Displays this help."));
@@ -43,18 +43,20 @@ ParsedOptions parseOptions(const QStringList& arguments) {
     parser.addPositionalArgument(QStringLiteral("subcommand"), QStringLiteral("What to do (see above)."),
                                  QStringLiteral("SUBCOMMAND [ARGUMENTS...]"));
 
-    const auto usage = [](const QString& message) { return ParsedOptions{std::nullopt, message, kBadUsage}; };
+    const auto usage = [](const QString& message) {
+        return ParsedOptions{std::nullopt, message, commands::kBadUsage};
+    };
     if (!parser.parse(arguments)) {
         return usage(parser.errorText());
     }
     if (parser.isSet(help)) {
-        return {std::nullopt, parser.helpText(), kSucceeded};
+        return {std::nullopt, parser.helpText(), commands::kSucceeded};
     }
     if (parser.isSet(version)) {
         return {std::nullopt,
                 QCoreApplication::applicationName() + QLatin1Char(' ') +
                     QCoreApplication::applicationVersion(),
-                kSucceeded};
+                commands::kSucceeded};
     }
     Options options;
     options.json = parser.isSet(json);
@@ -67,7 +69,7 @@ ParsedOptions parseOptions(const QStringList& arguments) {
     options.simFault = parser.value(simFault);
     bool limitOk = true;
     if (parser.isSet(simLimit)) {
-        const auto limit = wholeNumber(parser.value(simLimit), std::numeric_limits<int>::max());
+        const auto limit = commands::wholeNumber(parser.value(simLimit), std::numeric_limits<int>::max());
         limitOk = limit.has_value();
         options.simReplyLimitMs = limit.value_or(0);
     }
@@ -85,12 +87,12 @@ ParsedOptions parseOptions(const QStringList& arguments) {
     const QStringList faults{QStringLiteral("silent"), QStringLiteral("unplug"), QStringLiteral("absent")};
     if (!options.simFault.isEmpty() && !faults.contains(options.simFault)) {
         return usage(QStringLiteral("--sim-fault: \"%1\" is not silent, unplug or absent")
-                         .arg(quoted(options.simFault)));
+                         .arg(commands::quoted(options.simFault)));
     }
     if (!limitOk) {
         return usage(QStringLiteral("--sim-reply-limit: not a number of milliseconds"));
     }
-    return {options, {}, kSucceeded};
+    return {options, {}, commands::kSucceeded};
 }
 
 } // namespace valve::cli

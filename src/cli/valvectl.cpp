@@ -1,13 +1,13 @@
 #include "valvectl.h"
 
 #include "adapter_choice.h"
-#include "execute.h"
-#include "link/hardware_driver.h"
+#include "commands/execute.h"
+#include "commands/routine_run.h"
+#include "commands/run_progress.h"
+#include "link/backends/hardware_driver.h"
 #include "local_unit.h"
 #include "options.h"
 #include "remote/panel_client.h"
-#include "routine_run.h"
-#include "run_progress.h"
 #include "signal_watch.h"
 #include "sim/simulated_driver.h"
 
@@ -62,20 +62,22 @@ Driver makeDriver(const Options& options) {
 
 class Tool {
 public:
-    Tool(Options options, Command command) : options_(std::move(options)), command_(std::move(command)) {}
+    Tool(Options options, commands::Command command)
+        : options_(std::move(options)), command_(std::move(command)) {}
 
     QCoro::Task<int> run() {
-        if (command_.kind == Command::Kind::List) {
+        if (command_.kind == commands::Command::Kind::List) {
             const int code = co_await list();
             co_return code;
         }
-        if (command_.kind == Command::Kind::Stop && options_.sim) {
-            co_return finish(Outcome::failed(kBadUsage, QStringLiteral("stop: the run to stop is the running "
-                                                                       "panel's; --sim has none")),
-                             Route::Direct);
+        if (command_.kind == commands::Command::Kind::Stop && options_.sim) {
+            co_return finish(commands::Outcome::failed(commands::kBadUsage,
+                                                       QStringLiteral("stop: the run to stop is the running "
+                                                                      "panel's; --sim has none")),
+                             commands::Route::Direct);
         }
         // A run to stop can only be the panel's.
-        if (options_.panel || command_.kind == Command::Kind::Stop) {
+        if (options_.panel || command_.kind == commands::Command::Kind::Stop) {
             const int code = co_await forcedPanel();
             co_return code;
         }
@@ -88,7 +90,8 @@ public:
                                                    options_.serial, panelAdapter);
         switch (choice.way) {
         case AdapterChoice::Way::Refused:
-            co_return finish(Outcome::failed(choice.exitCode, choice.message), Route::Direct);
+            co_return finish(commands::Outcome::failed(choice.exitCode, choice.message),
+                             commands::Route::Direct);
         case AdapterChoice::Way::Panel:
             break;
         case AdapterChoice::Way::Direct: {
@@ -103,8 +106,8 @@ public:
 private:
     // Prints the outcome; a command cut short by a signal exits as the shell
     // expects of one, with 128 + the signal's number.
-    int finish(const Outcome& outcome, Route route) const {
-        printOutcome(outcome, command_.name(), route, options_.json);
+    int finish(const commands::Outcome& outcome, commands::Route route) const {
+        commands::printOutcome(outcome, command_.name(), route, options_.json);
         return signal_ != 0 ? 128 + signal_ : outcome.exitCode;
     }
 
@@ -123,7 +126,7 @@ private:
         if (!options_.sim) {
             panelAdapter = co_await askPanel();
         }
-        Outcome outcome;
+        commands::Outcome outcome;
         QJsonArray adapters;
         for (const link::AdapterInfo& adapter : link::listAdapters(*driver_.driver)) {
             const QString description = QString::fromLocal8Bit(adapter.description);
@@ -143,7 +146,7 @@ private:
         if (adapters.isEmpty()) {
             outcome.err << kNoAdapter; // the list itself, on standard output, stays empty
         }
-        co_return finish(outcome, Route::Direct);
+        co_return finish(outcome, commands::Route::Direct);
     }
 
     // What the running panel holds, keeping the connection for the command;
@@ -161,21 +164,25 @@ private:
     QCoro::Task<int> forcedPanel() {
         const auto adapter = co_await askPanel();
         if (!adapter) {
-            co_return finish(Outcome::failed(kUnitFailed, QStringLiteral("no running panel answers at %1")
-                                                              .arg(remote::defaultSocketPath())),
-                             Route::Panel);
+            co_return finish(
+                commands::Outcome::failed(
+                    commands::kUnitFailed,
+                    QStringLiteral("no running panel answers at %1").arg(remote::defaultSocketPath())),
+                commands::Route::Panel);
         }
         if (!options_.device.isEmpty() && options_.device != *adapter) {
             co_return finish(
-                Outcome::failed(kUnitFailed, QStringLiteral("the running panel holds \"%1\", not \"%2\"")
-                                                 .arg(*adapter, quoted(options_.device))),
-                Route::Panel);
+                commands::Outcome::failed(commands::kUnitFailed,
+                                          QStringLiteral("the running panel holds \"%1\", not \"%2\"")
+                                              .arg(*adapter, commands::quoted(options_.device))),
+                commands::Route::Panel);
         }
         if (!options_.serial.isEmpty()) {
             co_return finish(
-                Outcome::failed(kBadUsage, QStringLiteral("--serial: the panel names its adapter by "
-                                                          "description; use --device with --panel")),
-                Route::Panel);
+                commands::Outcome::failed(commands::kBadUsage,
+                                          QStringLiteral("--serial: the panel names its adapter by "
+                                                         "description; use --device with --panel")),
+                commands::Route::Panel);
         }
         const int code = co_await throughPanel(*adapter);
         co_return code;
@@ -183,7 +190,7 @@ private:
 
     QCoro::Task<int> direct(QByteArray description) {
         LocalUnit unit(*driver_.driver, std::move(description), timing(), options_.yes);
-        std::unique_ptr<RoutineRun> routine;
+        std::unique_ptr<commands::RoutineRun> routine;
         // The first signal ends the command gently (a run after its current
         // step), a second one at once; the adapter is closed either way.
         SignalWatch watch([this, &unit, &routine](int signal) {
@@ -198,31 +205,33 @@ private:
         });
         const bool opened = co_await unit.open();
         if (!opened) {
-            co_return finish(Outcome::failed(kUnitFailed, unit.log().lines().join(QLatin1Char('\n'))),
-                             Route::Direct);
+            co_return finish(
+                commands::Outcome::failed(commands::kUnitFailed, unit.log().lines().join(QLatin1Char('\n'))),
+                commands::Route::Direct);
         }
         if (signal_ != 0) {
             co_return finish(
-                Outcome::failed(kUnitFailed, QStringLiteral("interrupted before the command began")),
-                Route::Direct);
+                commands::Outcome::failed(commands::kUnitFailed,
+                                          QStringLiteral("interrupted before the command began")),
+                commands::Route::Direct);
         }
         QObject context; // ends the simulated unplug with this command
         if (driver_.sim != nullptr && options_.simFault == QLatin1String("unplug")) {
             QTimer::singleShot(kUnplugAfter, &context, [sim = driver_.sim] { sim->unplug(0); });
         }
-        Outcome outcome;
-        if (command_.kind == Command::Kind::Run) {
-            RunProgress progress(static_cast<int>(command_.steps.size()), options_.json,
-                                 isatty(STDOUT_FILENO) != 0);
-            routine = std::make_unique<RoutineRun>(unit.session(), unit.boxes(), command_);
+        commands::Outcome outcome;
+        if (command_.kind == commands::Command::Kind::Run) {
+            commands::RunProgress progress(static_cast<int>(command_.steps.size()), options_.json,
+                                           isatty(STDOUT_FILENO) != 0);
+            routine = std::make_unique<commands::RoutineRun>(unit.session(), unit.boxes(), command_);
             outcome = co_await routine->run(
                 [&progress](const sequencer::StepReport& report) { progress.report(report); });
             routine.reset();
         } else {
-            outcome = co_await execute(unit.session(), unit.boxes(), command_);
+            outcome = co_await commands::execute(unit.session(), unit.boxes(), command_);
         }
         unit.close();
-        co_return finish(outcome, Route::Direct);
+        co_return finish(outcome, commands::Route::Direct);
     }
 
     QCoro::Task<int> throughPanel(QString adapter) {
@@ -230,7 +239,7 @@ private:
             std::fprintf(stderr, "valvectl: through the running panel, which holds %s\n",
                          adapter.toLocal8Bit().constData());
         }
-        const bool isRun = command_.kind == Command::Kind::Run;
+        const bool isRun = command_.kind == commands::Command::Kind::Run;
         QJsonObject request{{QStringLiteral("words"), QJsonArray::fromStringList(command_.words)},
                             {QStringLiteral("confirmed"), options_.yes}};
         if (isRun) {
@@ -250,40 +259,40 @@ private:
                 client.abort();
             }
         });
-        RunProgress progress(static_cast<int>(command_.steps.size()), options_.json,
-                             isatty(STDOUT_FILENO) != 0);
+        commands::RunProgress progress(static_cast<int>(command_.steps.size()), options_.json,
+                                       isatty(STDOUT_FILENO) != 0);
         for (;;) {
             const auto message = co_await client.next();
             if (!message) {
-                co_return finish(
-                    Outcome::failed(kUnitFailed, QStringLiteral("the panel closed the connection "
-                                                                "before the command ended")),
-                    Route::Panel);
+                co_return finish(commands::Outcome::failed(commands::kUnitFailed,
+                                                           QStringLiteral("the panel closed the connection "
+                                                                          "before the command ended")),
+                                 commands::Route::Panel);
             }
             if (message->type == remote::type::kStep) {
-                if (const auto report = stepFromJson(message->body)) {
+                if (const auto report = commands::stepFromJson(message->body)) {
                     progress.report(*report);
                 }
             } else if (message->type == remote::type::kOutcome) {
-                co_return finish(outcomeFromJson(message->body), Route::Panel);
+                co_return finish(commands::outcomeFromJson(message->body), commands::Route::Panel);
             } else {
                 co_return finish(
-                    Outcome::failed(kUnitFailed,
-                                    QStringLiteral("the panel refused the request: ") +
-                                        message->body.value(QStringLiteral("message")).toString()),
-                    Route::Panel);
+                    commands::Outcome::failed(commands::kUnitFailed,
+                                              QStringLiteral("the panel refused the request: ") +
+                                                  message->body.value(QStringLiteral("message")).toString()),
+                    commands::Route::Panel);
             }
         }
     }
 
     Options options_;
-    Command command_;
+    commands::Command command_;
     Driver driver_;
     std::unique_ptr<remote::PanelClient> client_;
     int signal_ = 0;
 };
 
-QCoro::Task<> runTool(Options options, Command command, int& exitCode) {
+QCoro::Task<> runTool(Options options, commands::Command command, int& exitCode) {
     Tool tool(std::move(options), std::move(command));
     exitCode = co_await tool.run();
     // Ends the loop from the loop itself, also when the tool never had to wait.
@@ -304,14 +313,14 @@ int valvectlMain(int argc, char** argv) {
     Options options;
     QString refusal = parsed.text;
     int exitCode = parsed.exitCode;
-    std::optional<Command> command;
+    std::optional<commands::Command> command;
     if (parsed.options) {
         options = *parsed.options;
-        const ParsedCommand checked = parseCommand(options.words);
+        const commands::ParsedCommand checked = commands::parseCommand(options.words);
         command = checked.command;
         refusal = checked.error;
-        exitCode = kBadUsage;
-        if (command && command->kind == Command::Kind::SetOpMode && !options.yes) {
+        exitCode = commands::kBadUsage;
+        if (command && command->kind == commands::Command::Kind::SetOpMode && !options.yes) {
             refusal =
                 QStringLiteral("set op-mode: an invalid operational mode can stop the unit from operating; "
                                "add --yes to go ahead");
@@ -319,11 +328,11 @@ int valvectlMain(int argc, char** argv) {
         }
     }
     if (!command) {
-        if (exitCode == kSucceeded) {
+        if (exitCode == commands::kSucceeded) {
             std::printf("%s\n", refusal.toLocal8Bit().constData());
         } else if (options.json) {
-            printJson(stdout,
-                      toJson(Outcome::failed(exitCode, refusal), options.words.value(0), Route::Direct));
+            commands::printJson(stdout, commands::toJson(commands::Outcome::failed(exitCode, refusal),
+                                                         options.words.value(0), commands::Route::Direct));
         } else {
             std::fprintf(stderr, "valvectl: %s\n", refusal.toLocal8Bit().constData());
         }

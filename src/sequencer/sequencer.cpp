@@ -1,12 +1,12 @@
 #include "sequencer.h"
 
-#include "link/event_log.h"
-#include "link/operation_lines.h"
-#include "link/prompts.h"
 #include "link/usb_link.h"
 #include "link/wake_signal.h"
+#include "protocol/message_boxes.h"
 #include "protocol/operation.h"
 #include "protocol/session.h"
+#include "record/event_log.h"
+#include "record/operation_lines.h"
 #include "run_clock.h"
 #include "sleep_inhibitor.h"
 
@@ -33,7 +33,7 @@ struct Sequencer::Control {
     RunClock* clock;
     link::WakeSignal wake; // ends the wait between steps early: Stop, closing
     // The lines of the last run, its own only; they are logged through it.
-    std::unique_ptr<link::OperationLines> runLines;
+    std::unique_ptr<record::OperationLines> runLines;
     bool eventsRunning = false;
     bool runUnderWay = false;
     bool closed = false;
@@ -219,7 +219,7 @@ QCoro::Task<> runEvents(std::shared_ptr<Control> c) {
     c->eventsRunning = true;
     c->table.setRunEnabled(false);
     c->table.setStopEnabled(true);
-    c->runLines = std::make_unique<link::OperationLines>(c->session.log);
+    c->runLines = std::make_unique<record::OperationLines>(c->session.log);
     c->session.log.clear();
 
     {
@@ -338,7 +338,7 @@ bool Sequencer::runUnderWay() const {
     return control_->runUnderWay;
 }
 
-const link::OperationLines* Sequencer::runLines() const {
+const record::OperationLines* Sequencer::runLines() const {
     return control_->runLines.get();
 }
 

@@ -1,6 +1,6 @@
 #include "traffic_window.h"
 
-#include "link/traffic_text.h"
+#include "record/traffic_text.h"
 #include "save_dialog.h"
 #include "traffic_model.h"
 
@@ -29,7 +29,7 @@ namespace {
 constexpr std::array<int, TrafficModel::ColumnCount> kColumnChars{15, 19, 22, 24, 40, 19};
 } // namespace
 
-TrafficWindow::TrafficWindow(link::TrafficRecord& record, link::MessageBoxes& boxes, QWidget* parent)
+TrafficWindow::TrafficWindow(record::TrafficRecord& record, protocol::MessageBoxes& boxes, QWidget* parent)
     : QWidget(parent, Qt::Window), record_(record), boxes_(boxes), model_(new TrafficModel(record, this)),
       table_(new QTableView(this)), operation_(new QLineEdit(this)), directions_(new QComboBox(this)),
       fold_(new QCheckBox(QStringLiteral("Fold requests and replies"), this)) {
@@ -131,7 +131,7 @@ void TrafficWindow::save() {
     askAndSave(
         this, QStringLiteral("Save traffic"), QStringLiteral("traffic.csv"),
         QStringLiteral("CSV files (*.csv);;All files (*)"),
-        [&record = record_](const QString& path) { return link::saveTrafficCsv(record, path); }, boxes_);
+        [&record = record_](const QString& path) { return record::saveTrafficCsv(record, path); }, boxes_);
 }
 
 } // namespace valve::ui

@@ -7,10 +7,13 @@ class QComboBox;
 class QLineEdit;
 class QTableView;
 
-namespace valve::link {
+namespace valve::protocol {
 class MessageBoxes;
+}
+
+namespace valve::record {
 class TrafficRecord;
-} // namespace valve::link
+}
 
 namespace valve::ui {
 
@@ -24,7 +27,7 @@ class TrafficModel;
 class TrafficWindow : public QWidget {
     Q_OBJECT
 public:
-    TrafficWindow(link::TrafficRecord& record, link::MessageBoxes& boxes, QWidget* parent = nullptr);
+    TrafficWindow(record::TrafficRecord& record, protocol::MessageBoxes& boxes, QWidget* parent = nullptr);
 
     [[nodiscard]] TrafficModel& model() { return *model_; }
     [[nodiscard]] QTableView& table() { return *table_; }
@@ -38,8 +41,8 @@ private:
     void applyFilter();
     void keepScrollPlace();
 
-    link::TrafficRecord& record_;
-    link::MessageBoxes& boxes_;
+    record::TrafficRecord& record_;
+    protocol::MessageBoxes& boxes_;
     TrafficModel* model_;
     QTableView* table_;
     QLineEdit* operation_;
