@@ -243,53 +243,89 @@ FtStatus LibftdiDriver::openEx(const char* description, std::uint32_t flags, FtH
     if (usb_ == nullptr) {
         return libftdi::statusFromLibusb(usbInitResult_);
     }
-    UsbDeviceList list(usb_);
+    UsbDeviceList list(usb_); // holds the chosen adapter's device until it is open
     const std::vector<Adapter> adapters = scan(list.devices(), std::max(list.count(), 0L));
-    const std::string wanted = description;
+    const Adapter* chosen = nullptr;
+    const FtStatus picked = pickAdapter(adapters, description, flags == ft::OPEN_BY_DESCRIPTION, chosen);
+    if (picked != ft::OK) {
+        return picked;
+    }
+    return openAdapter(*chosen, handle);
+}
+
+FtStatus LibftdiDriver::pickAdapter(const std::vector<Adapter>& adapters, const std::string& wanted,
+                                    bool byDescription, const Adapter*& chosen) {
     auto matches = [&](const Adapter& a) {
-        return (flags == ft::OPEN_BY_DESCRIPTION ? a.description : a.serialNumber) == wanted;
+        return (byDescription ? a.description : a.serialNumber) == wanted;
     };
     if (std::none_of(adapters.begin(), adapters.end(), matches)) {
         return ft::DEVICE_NOT_FOUND;
     }
-    const auto chosen = std::find_if(adapters.begin(), adapters.end(),
-                                     [&](const Adapter& a) { return matches(a) && !a.openElsewhere; });
-    if (chosen == adapters.end()) {
+    const auto available = std::find_if(adapters.begin(), adapters.end(),
+                                        [&](const Adapter& a) { return matches(a) && !a.openElsewhere; });
+    if (available == adapters.end()) {
         return ft::DEVICE_NOT_OPENED;
     }
-    const QString name = QString::fromStdString(chosen->description);
-    if (chosen->probe == InterfaceProbe::NoAccess) {
+    chosen = &*available;
+    return ft::OK;
+}
+
+FtStatus LibftdiDriver::openAdapter(const Adapter& adapter, FtHandle& handle) {
+    const QString name = QString::fromStdString(adapter.description);
+    if (adapter.probe == InterfaceProbe::NoAccess) {
         report(libftdi::permissionDiagnostic(name));
         return ft::DEVICE_NOT_OPENED;
     }
+    // Named before opening: detaching the kernel's serial driver takes its
+    // device nodes away.
+    const QString serialDevices = serialDeviceNodes(adapter.location);
+    ftdi_context* context = nullptr;
+    const FtStatus opened = openChannelA(adapter, name, context);
+    if (opened != ft::OK) {
+        return opened;
+    }
+    handle = keepOpen(context, adapter, name, serialDevices);
+    return ft::OK;
+}
 
+QString LibftdiDriver::serialDeviceNodes(const UsbLocation& location) const {
     QStringList ttyNodes;
-    for (const std::string& node : libftdi::ttyNodesOfInterface(
-             system_.sysRoot, libftdi::sysfsDeviceName(chosen->location), kInterface)) {
+    for (const std::string& node :
+         libftdi::ttyNodesOfInterface(system_.sysRoot, libftdi::sysfsDeviceName(location), kInterface)) {
         ttyNodes << QString::fromStdString(node);
     }
-    ftdi_context* context = ftdi_new();
+    return ttyNodes.join(QStringLiteral(", "));
+}
+
+FtStatus LibftdiDriver::openChannelA(const Adapter& adapter, const QString& name,
+                                     ftdi_context*& context) const {
+    context = ftdi_new();
     if (context == nullptr) {
         return ft::INSUFFICIENT_RESOURCES;
     }
     ftdi_set_interface(context, INTERFACE_A);
     context->module_detach_mode = AUTO_DETACH_REATACH_SIO_MODULE;
-    const int opened = ftdi_usb_open_dev(context, chosen->device);
+    const int opened = ftdi_usb_open_dev(context, adapter.device);
     if (opened < 0) {
         ftdi_free(context);
-        if (opened == -8 || (opened == -4 && accessDenied(chosen->device))) {
+        context = nullptr;
+        if (opened == -8 || (opened == -4 && accessDenied(adapter.device))) {
             report(libftdi::permissionDiagnostic(name));
         }
         return libftdi::statusFromOpenResult(opened);
     }
+    return ft::OK;
+}
 
+FtHandle LibftdiDriver::keepOpen(ftdi_context* context, const Adapter& adapter, const QString& name,
+                                 const QString& serialDevices) {
     auto open = std::make_unique<OpenPort>();
-    open->port = std::make_unique<libftdi::Port>(context, chosen->probe == InterfaceProbe::KernelDriver);
-    open->location = chosen->location;
+    open->port = std::make_unique<libftdi::Port>(context, adapter.probe == InterfaceProbe::KernelDriver);
+    open->location = adapter.location;
     // Without root we cannot see whether another user's program had the
     // serial device open, so the operator is told that it was taken.
-    if (chosen->probe == InterfaceProbe::KernelDriver && !system_.seesEveryProcess) {
-        report(libftdi::takenFromKernelDriverDiagnostic(name, ttyNodes.join(QStringLiteral(", "))));
+    if (adapter.probe == InterfaceProbe::KernelDriver && !system_.seesEveryProcess) {
+        report(libftdi::takenFromKernelDriverDiagnostic(name, serialDevices));
     }
     // Replies are one to three bytes: without this the chip holds them back
     // for its default 16 ms. A failure only costs latency, but is told.
@@ -297,9 +333,9 @@ FtStatus LibftdiDriver::openEx(const char* description, std::uint32_t flags, FtH
         report(libftdi::latencyTimerDiagnostic(name, kLatencyTimerMs));
     }
     open->port->setReceiveNotifier(notify_);
-    handle = nextHandle_++;
+    const FtHandle handle = nextHandle_++;
     ports_.emplace(handle, std::move(open));
-    return ft::OK;
+    return handle;
 }
 
 FtStatus LibftdiDriver::setBaudRate(FtHandle handle, std::uint32_t baudRate) {

@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+struct ftdi_context;
 struct libusb_context;
 struct libusb_device;
 
@@ -75,6 +76,20 @@ private:
     Adapter inspect(libusb_device* device) const;
     std::vector<Adapter> scan(libusb_device* const* devices, long count) const;
     bool openedHere(const libftdi::UsbLocation& location) const;
+    // The first of `adapters` that answers to `wanted` and is not open
+    // elsewhere: DEVICE_NOT_FOUND when none answers, DEVICE_NOT_OPENED when
+    // every one that does is taken.
+    static FtStatus pickAdapter(const std::vector<Adapter>& adapters, const std::string& wanted,
+                                bool byDescription, const Adapter*& chosen);
+    FtStatus openAdapter(const Adapter& adapter, FtHandle& handle);
+    // The kernel's serial devices of the adapter's channel A, as a list for the operator.
+    QString serialDeviceNodes(const libftdi::UsbLocation& location) const;
+    // A libftdi context with the adapter open on channel A, or why not
+    // (telling the operator when permissions are the cause).
+    FtStatus openChannelA(const Adapter& adapter, const QString& name, ftdi_context*& context) const;
+    // Takes over the open context as a port with a new handle.
+    FtHandle keepOpen(ftdi_context* context, const Adapter& adapter, const QString& name,
+                      const QString& serialDevices);
     libftdi::Port* portOf(FtHandle handle) const;
     void report(const QString& line) const;
 
