@@ -37,6 +37,22 @@ TrafficWindow::TrafficWindow(record::TrafficRecord& record, protocol::MessageBox
     setWindowTitle(QStringLiteral("Traffic"));
     setAttribute(Qt::WA_DeleteOnClose);
 
+    QHBoxLayout* bar = makeBar();
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(bar);
+    layout->addWidget(table_);
+    setUpTable();
+
+    auto* copyKey = new QAction(table_);
+    copyKey->setShortcut(QKeySequence::Copy);
+    copyKey->setShortcutContext(Qt::WidgetShortcut);
+    table_->addAction(copyKey);
+    connect(copyKey, &QAction::triggered, this, &TrafficWindow::copySelection);
+    keepScrollPlace();
+    table_->scrollToBottom();
+}
+
+QHBoxLayout* TrafficWindow::makeBar() {
     operation_->setObjectName(QStringLiteral("txtTrafficOperation"));
     operation_->setPlaceholderText(QStringLiteral("number or name"));
     operation_->setClearButtonEnabled(true);
@@ -57,10 +73,17 @@ TrafficWindow::TrafficWindow(record::TrafficRecord& record, protocol::MessageBox
     bar->addStretch();
     bar->addWidget(copy);
     bar->addWidget(save);
-    auto* layout = new QVBoxLayout(this);
-    layout->addLayout(bar);
-    layout->addWidget(table_);
 
+    // Connected once filled: filling the direction box already changes its index.
+    connect(copy, &QPushButton::clicked, this, &TrafficWindow::copySelection);
+    connect(save, &QPushButton::clicked, this, &TrafficWindow::save);
+    connect(operation_, &QLineEdit::textChanged, this, &TrafficWindow::applyFilter);
+    connect(directions_, &QComboBox::currentIndexChanged, this, &TrafficWindow::applyFilter);
+    connect(fold_, &QCheckBox::toggled, model_, &TrafficModel::setFolded);
+    return bar;
+}
+
+void TrafficWindow::setUpTable() {
     // Fixed row heights and column widths: the view never measures 100,000 rows.
     table_->setObjectName(QStringLiteral("tblTraffic"));
     table_->setModel(model_);
@@ -78,19 +101,6 @@ TrafficWindow::TrafficWindow(record::TrafficRecord& record, protocol::MessageBox
     }
     table_->horizontalHeader()->setStretchLastSection(true);
     resize(std::accumulate(kColumnChars.begin(), kColumnChars.end(), 4) * charWidth, 420);
-
-    auto* copyKey = new QAction(table_);
-    copyKey->setShortcut(QKeySequence::Copy);
-    copyKey->setShortcutContext(Qt::WidgetShortcut);
-    table_->addAction(copyKey);
-    connect(copyKey, &QAction::triggered, this, &TrafficWindow::copySelection);
-    connect(copy, &QPushButton::clicked, this, &TrafficWindow::copySelection);
-    connect(save, &QPushButton::clicked, this, &TrafficWindow::save);
-    connect(operation_, &QLineEdit::textChanged, this, &TrafficWindow::applyFilter);
-    connect(directions_, &QComboBox::currentIndexChanged, this, &TrafficWindow::applyFilter);
-    connect(fold_, &QCheckBox::toggled, model_, &TrafficModel::setFolded);
-    keepScrollPlace();
-    table_->scrollToBottom();
 }
 
 void TrafficWindow::keepScrollPlace() {

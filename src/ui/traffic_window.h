@@ -4,6 +4,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QHBoxLayout;
 class QLineEdit;
 class QTableView;
 
@@ -39,6 +40,10 @@ private:
     // Asks where, then saves the whole record there as CSV.
     void save();
     void applyFilter();
+    // The bar above the table: the filter, folding, "Copy" and "Save…".
+    QHBoxLayout* makeBar();
+    // Fixed-width font, whole-row selection, and the window sized to the columns.
+    void setUpTable();
     void keepScrollPlace();
 
     record::TrafficRecord& record_;
