@@ -1,8 +1,8 @@
 #include "panel_program.h"
 
 #include "cli/signal_watch.h"
-#include "link/event_log.h"
 #include "link/ftdi_driver.h"
+#include "record/event_log.h"
 #include "sequencer/logind_sleep_inhibitor.h"
 #include "ui/log_file_option.h"
 #include "ui/panel.h"

@@ -1,5 +1,5 @@
 // The valve panel on a real FTDI adapter.
-#include "link/hardware_driver.h"
+#include "link/backends/hardware_driver.h"
 #include "panel_program.h"
 #include "remote/socket_directory.h"
 

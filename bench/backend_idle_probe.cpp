@@ -13,12 +13,12 @@
 //     waiter checks the queue every 20 ms, as it did before with or without it.
 #include "bench_support.h"
 #include "emulated_usb/unit_on_line.h"
-#include "link/d2xx_driver.h"
+#include "link/backends/d2xx_driver.h"
+#include "link/backends/libftdi_driver.h"
 #include "link/device_search.h"
-#include "link/event_log.h"
-#include "link/libftdi_driver.h"
 #include "link/usb_link.h"
 #include "protocol/exchange.h"
+#include "record/event_log.h"
 
 #include <QDir>
 #include <QFile>
@@ -112,7 +112,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     bench::FirstDeviceChooser chooser;
-    link::EventLog log;
+    record::EventLog log;
     link::DeviceSearch search{*driver, chooser, log};
     link::UsbLink link{*driver, search, log, timing};
     protocol::Exchange exchange{link};

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "link/prompts.h"
+#include "link/device_chooser.h"
+#include "protocol/message_boxes.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -127,12 +128,12 @@ public:
 
 // Message boxes are not expected in a benchmark run; any would be answered at
 // once and counted.
-class SilentBoxes : public link::MessageBoxes {
+class SilentBoxes : public protocol::MessageBoxes {
 public:
     int shown = 0;
-    QCoro::Task<link::BoxAnswer> message_box(QString, link::BoxButtons, QString) override {
+    QCoro::Task<protocol::BoxAnswer> message_box(QString, protocol::BoxButtons, QString) override {
         ++shown;
-        co_return link::BoxAnswer::Ok;
+        co_return protocol::BoxAnswer::Ok;
     }
 };
 

@@ -6,8 +6,8 @@
 //  - pick-up latency: from a reply byte becoming readable to the read's end.
 #include "bench_support.h"
 #include "link/device_search.h"
-#include "link/event_log.h"
 #include "link/usb_link.h"
+#include "record/event_log.h"
 #include "sim/simulated_driver.h"
 
 #include <functional>
@@ -116,7 +116,7 @@ private:
 
     sim::SimulatedDriver driver;
     FirstDeviceChooser chooser;
-    link::EventLog log;
+    record::EventLog log;
     link::DeviceSearch search{driver, chooser, log};
     link::UsbLink link{driver, search, log};
     sim::SimTime readEnded_{};

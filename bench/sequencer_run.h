@@ -37,7 +37,7 @@ public:
         std::vector<std::chrono::nanoseconds> queuedAtEnd{runQueueWait()};
         std::vector<std::chrono::nanoseconds> queuedAtWake;
         const auto connection =
-            QObject::connect(&log, &link::EventLog::lineAppended, [&](const QString& line) {
+            QObject::connect(&log, &record::EventLog::lineAppended, [&](const QString& line) {
                 if (line.startsWith(QStringLiteral("Position set to")) ||
                     line.startsWith(QStringLiteral("Position was"))) {
                     moveEnds.push_back(sim::SimClock::now());

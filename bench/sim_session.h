@@ -4,11 +4,11 @@
 // same parts the panel composes, without the windows.
 #include "bench_support.h"
 #include "link/device_search.h"
-#include "link/event_log.h"
 #include "link/usb_link.h"
 #include "protocol/exchange.h"
 #include "protocol/position_control.h"
 #include "protocol/session.h"
+#include "record/event_log.h"
 #include "sim/simulated_driver.h"
 
 namespace valve::bench {
@@ -26,7 +26,7 @@ protected:
     sim::UnitTiming timing_; // 19200 baud and 200 us to answer unless told otherwise
     sim::SimulatedDriver driver;
     FirstDeviceChooser chooser;
-    link::EventLog log;
+    record::EventLog log;
     link::DeviceSearch search{driver, chooser, log};
     link::UsbLink link{driver, search, log};
     protocol::Exchange exchange{link};

@@ -1,6 +1,6 @@
 #include "adapter_choice.h"
 
-#include "command.h"
+#include "commands/command.h"
 
 namespace valve::cli {
 
@@ -30,7 +30,7 @@ AdapterChoice take(const link::AdapterInfo& adapter, const QList<link::AdapterIn
         return {Way::Panel, adapter.description, {}, 0};
     }
     if (adapter.openElsewhere) {
-        return refused(kUnitFailed,
+        return refused(commands::kUnitFailed,
                        QStringLiteral("%1 is open in another program; valvectl does not take it over")
                            .arg(QString::fromLocal8Bit(adapter.description)));
     }
@@ -40,10 +40,11 @@ AdapterChoice take(const link::AdapterInfo& adapter, const QList<link::AdapterIn
     }
     if (twins > 1) {
         // The link opens an adapter by its description.
-        return refused(kBadUsage, QStringLiteral("%1 free adapters share the description \"%2\"; unplug the "
-                                                 "others, valvectl cannot tell them apart")
-                                      .arg(twins)
-                                      .arg(QString::fromLocal8Bit(adapter.description)));
+        return refused(commands::kBadUsage,
+                       QStringLiteral("%1 free adapters share the description \"%2\"; unplug the "
+                                      "others, valvectl cannot tell them apart")
+                           .arg(twins)
+                           .arg(QString::fromLocal8Bit(adapter.description)));
     }
     return {Way::Direct, adapter.description, {}, 0};
 }
@@ -66,10 +67,10 @@ AdapterChoice chooseAdapter(const QList<link::AdapterInfo>& adapters, const QStr
                 Way::Panel, device.toLocal8Bit(), {}, 0}; // on a unit the driver does not show (simulated)
         }
         if (matches.isEmpty()) {
-            return refused(kUnitFailed, QStringLiteral("no adapter with the %1 \"%2\" is attached")
-                                            .arg(bySerial ? QStringLiteral("serial number")
-                                                          : QStringLiteral("description"),
-                                                 quoted(bySerial ? serial : device)));
+            return refused(commands::kUnitFailed, QStringLiteral("no adapter with the %1 \"%2\" is attached")
+                                                      .arg(bySerial ? QStringLiteral("serial number")
+                                                                    : QStringLiteral("description"),
+                                                           commands::quoted(bySerial ? serial : device)));
         }
         // A free one first, then the one the panel holds.
         for (const link::AdapterInfo& adapter : matches) {
@@ -103,14 +104,14 @@ AdapterChoice chooseAdapter(const QList<link::AdapterInfo>& adapters, const QStr
             message += QStringLiteral("\npanels are running with %1: reach one with --panel --device")
                            .arg(held.join(QStringLiteral(", ")));
         }
-        return refused(kUnitFailed, message);
+        return refused(commands::kUnitFailed, message);
     }
     QString message = QStringLiteral("%1 adapters are attached; choose one with --device or --serial:")
                           .arg(candidates.size());
     for (const link::AdapterInfo& adapter : candidates) {
         message += QLatin1Char('\n') + describe(adapter);
     }
-    return refused(kBadUsage, message);
+    return refused(commands::kBadUsage, message);
 }
 
 PanelPick pickPanel(const std::vector<SeenPanel>& panels, const QString& wanted) {
@@ -125,7 +126,8 @@ PanelPick pickPanel(const std::vector<SeenPanel>& panels, const QString& wanted)
     }
     if (wanted.isEmpty()) {
         if (panels.size() == 1) {
-            return refusals.isEmpty() ? PanelPick{0, {}, 0} : refused(kUnitFailed, refusals.front());
+            return refusals.isEmpty() ? PanelPick{0, {}, 0}
+                                      : refused(commands::kUnitFailed, refusals.front());
         }
         QString message =
             QStringLiteral("%1 panels are running; choose one with --device or --serial:").arg(panels.size());
@@ -135,7 +137,7 @@ PanelPick pickPanel(const std::vector<SeenPanel>& panels, const QString& wanted)
                                                            : panel.adapter;
             message += QStringLiteral("\n  %1 (at %2)").arg(what, panel.socket);
         }
-        return refused(kBadUsage, message);
+        return refused(commands::kBadUsage, message);
     }
     std::vector<int> holding;
     QStringList held;
@@ -151,19 +153,19 @@ PanelPick pickPanel(const std::vector<SeenPanel>& panels, const QString& wanted)
         return {holding.front(), {}, 0};
     }
     if (holding.size() > 1) {
-        return refused(kUnitFailed,
+        return refused(commands::kUnitFailed,
                        QStringLiteral("%1 running panels hold \"%2\"; valvectl cannot tell them apart")
                            .arg(holding.size())
-                           .arg(quoted(wanted)));
+                           .arg(commands::quoted(wanted)));
     }
     if (!refusals.isEmpty()) {
-        return refused(kUnitFailed, refusals.join(QLatin1Char('\n')));
+        return refused(commands::kUnitFailed, refusals.join(QLatin1Char('\n')));
     }
-    QString message = QStringLiteral("no running panel holds \"%1\"").arg(quoted(wanted));
+    QString message = QStringLiteral("no running panel holds \"%1\"").arg(commands::quoted(wanted));
     if (!held.isEmpty()) {
         message += QStringLiteral("; the running panels hold %1").arg(held.join(QStringLiteral(", ")));
     }
-    return refused(kUnitFailed, message);
+    return refused(commands::kUnitFailed, message);
 }
 
 } // namespace valve::cli

@@ -44,11 +44,11 @@ std::vector<Entry> entries(const QList<link::AdapterInfo>& adapters, const std::
 
 } // namespace
 
-Outcome adapterListing(const QList<link::AdapterInfo>& adapters, const std::vector<SeenPanel>& panels,
-                       bool panelsOnly) {
+commands::Outcome adapterListing(const QList<link::AdapterInfo>& adapters,
+                                 const std::vector<SeenPanel>& panels, bool panelsOnly) {
     const auto serving = std::count_if(panels.begin(), panels.end(),
                                        [](const SeenPanel& panel) { return panel.refusal.isEmpty(); });
-    Outcome outcome;
+    commands::Outcome outcome;
     QJsonArray list;
     for (const Entry& entry : entries(adapters, panels)) {
         if (panelsOnly && entry.panel == nullptr) {

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "adapter_choice.h"
-#include "outcome.h"
+#include "commands/outcome.h"
 
 #include <vector>
 
@@ -11,7 +11,7 @@ namespace valve::cli {
 // a running panel (and which one when several run), and then the adapters
 // panels hold that the driver does not show (a simulated unit's, say). With
 // `panelsOnly` (--panel), only what the panels hold.
-Outcome adapterListing(const QList<link::AdapterInfo>& adapters, const std::vector<SeenPanel>& panels,
-                       bool panelsOnly);
+commands::Outcome adapterListing(const QList<link::AdapterInfo>& adapters,
+                                 const std::vector<SeenPanel>& panels, bool panelsOnly);
 
 } // namespace valve::cli

@@ -4,7 +4,7 @@ namespace valve::cli {
 
 LocalUnit::LocalUnit(link::FtdiDriver& driver, QByteArray description, link::LinkTiming timing, bool confirm)
     : pick_(std::move(description)), search_(driver, pick_, log_), link_(driver, search_, log_, timing),
-      boxes_(confirm), session_(windowlessSession(link_, log_, boxes_, exchange_, positions_)) {}
+      boxes_(confirm), session_(commands::windowlessSession(link_, log_, boxes_, exchange_, positions_)) {}
 
 LocalUnit::~LocalUnit() {
     close();

@@ -1,12 +1,12 @@
 #pragma once
 
+#include "commands/windowless_session.h"
 #include "link/device_search.h"
-#include "link/event_log.h"
 #include "link/usb_link.h"
 #include "protocol/exchange.h"
 #include "protocol/position_control.h"
 #include "protocol/session.h"
-#include "windowless_session.h"
+#include "record/event_log.h"
 
 #include <QByteArray>
 
@@ -29,8 +29,8 @@ public:
     void close() { link_.shut_down(); }
 
     [[nodiscard]] protocol::Session& session() { return session_; }
-    [[nodiscard]] QuietBoxes& boxes() { return boxes_; }
-    [[nodiscard]] link::EventLog& log() { return log_; }
+    [[nodiscard]] commands::QuietBoxes& boxes() { return boxes_; }
+    [[nodiscard]] record::EventLog& log() { return log_; }
 
 private:
     // Offers the description valvectl was told to open, when several are free.
@@ -46,12 +46,12 @@ private:
     };
 
     Pick pick_;
-    link::EventLog log_;
+    record::EventLog log_;
     link::DeviceSearch search_;
     link::UsbLink link_;
     protocol::Exchange exchange_{link_};
     protocol::PositionControl positions_{exchange_, log_};
-    QuietBoxes boxes_;
+    commands::QuietBoxes boxes_;
     protocol::Session session_;
 };
 

@@ -1,6 +1,6 @@
 #include "options.h"
 
-#include "command.h"
+#include "commands/command.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -8,89 +8,120 @@
 
 namespace valve::cli {
 
-ParsedOptions parseOptions(const QStringList& arguments) {
-    QCommandLineParser parser;
+namespace {
+
+// valvectl's options as the parser knows them.
+struct OptionSet {
+    OptionSet() {
+        simFault.setFlags(QCommandLineOption::HiddenFromHelp);
+        simLimit.setFlags(QCommandLineOption::HiddenFromHelp);
+    }
+
+    QCommandLineOption help{QStringList{QStringLiteral("h"), QStringLiteral("help")},
+                            QStringLiteral("Displays this help.")};
+    QCommandLineOption version{QStringLiteral("version"), QStringLiteral("Displays the version.")};
+    QCommandLineOption json{QStringLiteral("json"),
+                            QStringLiteral("One JSON object as output (one per line for run).")};
+    QCommandLineOption device{QStringLiteral("device"), QStringLiteral("The adapter with this description."),
+                              QStringLiteral("DESCRIPTION")};
+    QCommandLineOption serial{QStringLiteral("serial"),
+                              QStringLiteral("The adapter with this serial number."),
+                              QStringLiteral("NUMBER")};
+    QCommandLineOption sim{QStringLiteral("sim"), QStringLiteral("A simulated unit of valvectl's own.")};
+    QCommandLineOption panel{QStringLiteral("panel"),
+                             QStringLiteral("Through the running panel (also one on the simulated unit).")};
+    QCommandLineOption yes{QStringLiteral("yes"), QStringLiteral("Go ahead with set op-mode.")};
+    QCommandLineOption simFault{QStringLiteral("sim-fault"), QStringLiteral("silent, unplug or absent."),
+                                QStringLiteral("KIND")};
+    QCommandLineOption simLimit{QStringLiteral("sim-reply-limit"), QStringLiteral("Reply limit in ms."),
+                                QStringLiteral("MS")};
+};
+
+void declare(QCommandLineParser& parser, const OptionSet& option) {
     parser.setApplicationDescription(
         QStringLiteral(
             "Commands the valve unit from scripts: every command of the valve panel, on the unit's\n"
             "adapter or through a running panel that holds it.\n\n") +
-        subcommandHelp() +
+        commands::subcommandHelp() +
         QStringLiteral("\nExit codes: 0 success, 1 the unit or the link failed, 2 bad usage or bad input."));
-    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")},
-                                  QStringLiteral("Displays this help."));
-    const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Displays the version."));
-    const QCommandLineOption json(QStringLiteral("json"),
-                                  QStringLiteral("One JSON object as output (one per line for run)."));
-    const QCommandLineOption device(QStringLiteral("device"),
-                                    QStringLiteral("The adapter with this description."),
-                                    QStringLiteral("DESCRIPTION"));
-    const QCommandLineOption serial(QStringLiteral("serial"),
-                                    QStringLiteral("The adapter with this serial number."),
-                                    QStringLiteral("NUMBER"));
-    const QCommandLineOption sim(QStringLiteral("sim"),
-                                 QStringLiteral("A simulated unit of valvectl's own."));
-    const QCommandLineOption panel(
-        QStringLiteral("panel"),
-        QStringLiteral("Through the running panel (also one on the simulated unit)."));
-    const QCommandLineOption yes(QStringLiteral("yes"), QStringLiteral("Go ahead with set op-mode."));
-    QCommandLineOption simFault(QStringLiteral("sim-fault"), QStringLiteral("silent, unplug or absent."),
-                                QStringLiteral("KIND"));
-    QCommandLineOption simLimit(QStringLiteral("sim-reply-limit"), QStringLiteral("Reply limit in ms."),
-                                QStringLiteral("MS"));
-    simFault.setFlags(QCommandLineOption::HiddenFromHelp);
-    simLimit.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOptions({help, version, json, device, serial, sim, panel, yes, simFault, simLimit});
+    parser.addOptions({option.help, option.version, option.json, option.device, option.serial, option.sim,
+                       option.panel, option.yes, option.simFault, option.simLimit});
     parser.addPositionalArgument(QStringLiteral("subcommand"), QStringLiteral("What to do (see above)."),
                                  QStringLiteral("SUBCOMMAND [ARGUMENTS...]"));
+}
 
-    const auto usage = [](const QString& message) { return ParsedOptions{std::nullopt, message, kBadUsage}; };
-    if (!parser.parse(arguments)) {
-        return usage(parser.errorText());
-    }
-    if (parser.isSet(help)) {
-        return {std::nullopt, parser.helpText(), kSucceeded};
-    }
-    if (parser.isSet(version)) {
-        return {std::nullopt,
-                QCoreApplication::applicationName() + QLatin1Char(' ') +
-                    QCoreApplication::applicationVersion(),
-                kSucceeded};
-    }
+std::optional<int> simReplyLimit(const QCommandLineParser& parser, const OptionSet& option) {
+    return commands::wholeNumber(parser.value(option.simLimit), std::numeric_limits<int>::max());
+}
+
+Options readOptions(const QCommandLineParser& parser, const OptionSet& option) {
     Options options;
-    options.json = parser.isSet(json);
-    options.sim = parser.isSet(sim);
-    options.panel = parser.isSet(panel);
-    options.yes = parser.isSet(yes);
-    options.device = parser.value(device);
-    options.serial = parser.value(serial);
+    options.json = parser.isSet(option.json);
+    options.sim = parser.isSet(option.sim);
+    options.panel = parser.isSet(option.panel);
+    options.yes = parser.isSet(option.yes);
+    options.device = parser.value(option.device);
+    options.serial = parser.value(option.serial);
     options.words = parser.positionalArguments();
-    options.simFault = parser.value(simFault);
-    bool limitOk = true;
-    if (parser.isSet(simLimit)) {
-        const auto limit = wholeNumber(parser.value(simLimit), std::numeric_limits<int>::max());
-        limitOk = limit.has_value();
-        options.simReplyLimitMs = limit.value_or(0);
+    options.simFault = parser.value(option.simFault);
+    if (parser.isSet(option.simLimit)) {
+        options.simReplyLimitMs = simReplyLimit(parser, option).value_or(0);
     }
+    return options;
+}
+
+// Why the options given cannot be used, if they cannot.
+std::optional<QString> misuse(const QCommandLineParser& parser, const OptionSet& option,
+                              const Options& options) {
     if (options.sim && options.panel) {
-        return usage(QStringLiteral(
-            "--sim and --panel exclude each other: --sim is a simulated unit of valvectl's own"));
+        return QStringLiteral(
+            "--sim and --panel exclude each other: --sim is a simulated unit of valvectl's own");
     }
-    if (parser.isSet(device) && parser.isSet(serial)) {
-        return usage(QStringLiteral("--device and --serial exclude each other"));
+    if (parser.isSet(option.device) && parser.isSet(option.serial)) {
+        return QStringLiteral("--device and --serial exclude each other");
     }
-    if ((parser.isSet(device) && options.device.isEmpty()) ||
-        (parser.isSet(serial) && options.serial.isEmpty())) {
-        return usage(QStringLiteral("--device and --serial need a non-empty value"));
+    if ((parser.isSet(option.device) && options.device.isEmpty()) ||
+        (parser.isSet(option.serial) && options.serial.isEmpty())) {
+        return QStringLiteral("--device and --serial need a non-empty value");
     }
     const QStringList faults{QStringLiteral("silent"), QStringLiteral("unplug"), QStringLiteral("absent")};
     if (!options.simFault.isEmpty() && !faults.contains(options.simFault)) {
-        return usage(QStringLiteral("--sim-fault: \"%1\" is not silent, unplug or absent")
-                         .arg(quoted(options.simFault)));
+        return QStringLiteral("--sim-fault: \"%1\" is not silent, unplug or absent")
+            .arg(commands::quoted(options.simFault));
     }
-    if (!limitOk) {
-        return usage(QStringLiteral("--sim-reply-limit: not a number of milliseconds"));
+    if (parser.isSet(option.simLimit) && !simReplyLimit(parser, option)) {
+        return QStringLiteral("--sim-reply-limit: not a number of milliseconds");
     }
-    return {options, {}, kSucceeded};
+    return std::nullopt;
+}
+
+} // namespace
+
+ParsedOptions parseOptions(const QStringList& arguments) {
+    QCommandLineParser parser;
+    const OptionSet option;
+    declare(parser, option);
+
+    const auto usage = [](const QString& message) {
+        return ParsedOptions{std::nullopt, message, commands::kBadUsage};
+    };
+    if (!parser.parse(arguments)) {
+        return usage(parser.errorText());
+    }
+    if (parser.isSet(option.help)) {
+        return {std::nullopt, parser.helpText(), commands::kSucceeded};
+    }
+    if (parser.isSet(option.version)) {
+        return {std::nullopt,
+                QCoreApplication::applicationName() + QLatin1Char(' ') +
+                    QCoreApplication::applicationVersion(),
+                commands::kSucceeded};
+    }
+    const Options options = readOptions(parser, option);
+    if (const auto problem = misuse(parser, option, options)) {
+        return usage(*problem);
+    }
+    return {options, {}, commands::kSucceeded};
 }
 
 } // namespace valve::cli

@@ -2,13 +2,13 @@
 
 #include "adapter_choice.h"
 #include "adapter_listing.h"
-#include "execute.h"
-#include "link/hardware_driver.h"
+#include "commands/execute.h"
+#include "commands/routine_run.h"
+#include "commands/run_progress.h"
+#include "link/backends/hardware_driver.h"
 #include "local_unit.h"
 #include "options.h"
 #include "remote/panel_client.h"
-#include "routine_run.h"
-#include "run_progress.h"
 #include "running_panels.h"
 #include "signal_watch.h"
 #include "sim/simulated_driver.h"
@@ -64,20 +64,22 @@ Driver makeDriver(const Options& options) {
 
 class Tool {
 public:
-    Tool(Options options, Command command) : options_(std::move(options)), command_(std::move(command)) {}
+    Tool(Options options, commands::Command command)
+        : options_(std::move(options)), command_(std::move(command)) {}
 
     QCoro::Task<int> run() {
-        if (command_.kind == Command::Kind::List) {
+        if (command_.kind == commands::Command::Kind::List) {
             const int code = co_await list();
             co_return code;
         }
-        if (command_.kind == Command::Kind::Stop && options_.sim) {
-            co_return finish(Outcome::failed(kBadUsage, QStringLiteral("stop: the run to stop is the running "
-                                                                       "panel's; --sim has none")),
-                             Route::Direct);
+        if (command_.kind == commands::Command::Kind::Stop && options_.sim) {
+            co_return finish(commands::Outcome::failed(commands::kBadUsage,
+                                                       QStringLiteral("stop: the run to stop is the running "
+                                                                      "panel's; --sim has none")),
+                             commands::Route::Direct);
         }
         // A run to stop can only be the panel's.
-        if (options_.panel || command_.kind == Command::Kind::Stop) {
+        if (options_.panel || command_.kind == commands::Command::Kind::Stop) {
             const int code = co_await forcedPanel();
             co_return code;
         }
@@ -95,7 +97,8 @@ public:
                         QStringLiteral("\nthe panel at %1: %2").arg(panel.socket, panel.refusal);
                 }
             }
-            co_return finish(Outcome::failed(choice.exitCode, choice.message), Route::Direct);
+            co_return finish(commands::Outcome::failed(choice.exitCode, choice.message),
+                             commands::Route::Direct);
         case AdapterChoice::Way::Panel:
             break;
         case AdapterChoice::Way::Direct: {
@@ -110,8 +113,8 @@ public:
 private:
     // Prints the outcome; a command cut short by a signal exits as the shell
     // expects of one, with 128 + the signal's number.
-    int finish(const Outcome& outcome, Route route) const {
-        printOutcome(outcome, command_.name(), route, options_.json);
+    int finish(const commands::Outcome& outcome, commands::Route route) const {
+        commands::printOutcome(outcome, command_.name(), route, options_.json);
         return signal_ != 0 ? 128 + signal_ : outcome.exitCode;
     }
 
@@ -130,13 +133,15 @@ private:
             co_await panels_.ask();
         }
         if (options_.panel && panels_.held().isEmpty()) {
-            co_return finish(Outcome::failed(kUnitFailed, noPanel()), Route::Panel);
+            co_return finish(commands::Outcome::failed(commands::kUnitFailed, noPanel()),
+                             commands::Route::Panel);
         }
-        Outcome outcome = adapterListing(link::listAdapters(*driver_.driver), panels_.seen(), options_.panel);
+        commands::Outcome outcome =
+            adapterListing(link::listAdapters(*driver_.driver), panels_.seen(), options_.panel);
         if (outcome.values.value(QStringLiteral("adapters")).toArray().isEmpty()) {
             outcome.err << kNoAdapter; // the list itself, on standard output, stays empty
         }
-        co_return finish(outcome, options_.panel ? Route::Panel : Route::Direct);
+        co_return finish(outcome, options_.panel ? commands::Route::Panel : commands::Route::Direct);
     }
 
     // Why no panel serves: what those that would not said, or that nothing listens.
@@ -153,7 +158,8 @@ private:
     QCoro::Task<int> forcedPanel() {
         co_await panels_.ask();
         if (panels_.seen().empty()) {
-            co_return finish(Outcome::failed(kUnitFailed, panels_.absence()), Route::Panel);
+            co_return finish(commands::Outcome::failed(commands::kUnitFailed, panels_.absence()),
+                             commands::Route::Panel);
         }
         QString wanted = options_.device;
         if (!options_.serial.isEmpty()) {
@@ -165,16 +171,16 @@ private:
                 }
             }
             if (wanted.isEmpty()) {
-                co_return finish(
-                    Outcome::failed(kUnitFailed,
-                                    QStringLiteral("no adapter with the serial number \"%1\" is attached")
-                                        .arg(quoted(options_.serial))),
-                    Route::Panel);
+                co_return finish(commands::Outcome::failed(
+                                     commands::kUnitFailed,
+                                     QStringLiteral("no adapter with the serial number \"%1\" is attached")
+                                         .arg(commands::quoted(options_.serial))),
+                                 commands::Route::Panel);
             }
         }
         const PanelPick pick = pickPanel(panels_.seen(), wanted);
         if (pick.index < 0) {
-            co_return finish(Outcome::failed(pick.exitCode, pick.message), Route::Panel);
+            co_return finish(commands::Outcome::failed(pick.exitCode, pick.message), commands::Route::Panel);
         }
         const int code = co_await throughPanel(pick.index);
         co_return code;
@@ -182,7 +188,7 @@ private:
 
     QCoro::Task<int> direct(QByteArray description) {
         LocalUnit unit(*driver_.driver, std::move(description), timing(), options_.yes);
-        std::unique_ptr<RoutineRun> routine;
+        std::unique_ptr<commands::RoutineRun> routine;
         // The first signal ends the command gently (a run after its current
         // step), a second one at once; the adapter is closed either way.
         SignalWatch watch([this, &unit, &routine](int signal) {
@@ -197,31 +203,33 @@ private:
         });
         const bool opened = co_await unit.open();
         if (!opened) {
-            co_return finish(Outcome::failed(kUnitFailed, unit.log().lines().join(QLatin1Char('\n'))),
-                             Route::Direct);
+            co_return finish(
+                commands::Outcome::failed(commands::kUnitFailed, unit.log().lines().join(QLatin1Char('\n'))),
+                commands::Route::Direct);
         }
         if (signal_ != 0) {
             co_return finish(
-                Outcome::failed(kUnitFailed, QStringLiteral("interrupted before the command began")),
-                Route::Direct);
+                commands::Outcome::failed(commands::kUnitFailed,
+                                          QStringLiteral("interrupted before the command began")),
+                commands::Route::Direct);
         }
         QObject context; // ends the simulated unplug with this command
         if (driver_.sim != nullptr && options_.simFault == QLatin1String("unplug")) {
             QTimer::singleShot(kUnplugAfter, &context, [sim = driver_.sim] { sim->unplug(0); });
         }
-        Outcome outcome;
-        if (command_.kind == Command::Kind::Run) {
-            RunProgress progress(static_cast<int>(command_.steps.size()), options_.json,
-                                 isatty(STDOUT_FILENO) != 0);
-            routine = std::make_unique<RoutineRun>(unit.session(), unit.boxes(), command_);
+        commands::Outcome outcome;
+        if (command_.kind == commands::Command::Kind::Run) {
+            commands::RunProgress progress(static_cast<int>(command_.steps.size()), options_.json,
+                                           isatty(STDOUT_FILENO) != 0);
+            routine = std::make_unique<commands::RoutineRun>(unit.session(), unit.boxes(), command_);
             outcome = co_await routine->run(
                 [&progress](const sequencer::StepReport& report) { progress.report(report); });
             routine.reset();
         } else {
-            outcome = co_await execute(unit.session(), unit.boxes(), command_);
+            outcome = co_await commands::execute(unit.session(), unit.boxes(), command_);
         }
         unit.close();
-        co_return finish(outcome, Route::Direct);
+        co_return finish(outcome, commands::Route::Direct);
     }
 
     QCoro::Task<int> throughPanel(int panel) {
@@ -230,7 +238,7 @@ private:
                 stderr, "valvectl: through the running panel, which holds %s\n",
                 panels_.seen().at(static_cast<std::size_t>(panel)).adapter.toLocal8Bit().constData());
         }
-        const bool isRun = command_.kind == Command::Kind::Run;
+        const bool isRun = command_.kind == commands::Command::Kind::Run;
         QJsonObject request{{QStringLiteral("words"), QJsonArray::fromStringList(command_.words)},
                             {QStringLiteral("confirmed"), options_.yes}};
         if (isRun) {
@@ -250,39 +258,40 @@ private:
                 client.abort();
             }
         });
-        RunProgress progress(static_cast<int>(command_.steps.size()), options_.json,
-                             isatty(STDOUT_FILENO) != 0);
+        commands::RunProgress progress(static_cast<int>(command_.steps.size()), options_.json,
+                                       isatty(STDOUT_FILENO) != 0);
         for (;;) {
             const auto message = co_await client.next();
             if (!message) {
-                co_return finish(
-                    Outcome::failed(kUnitFailed, QStringLiteral("the panel closed the connection "
-                                                                "before the command ended")),
-                    Route::Panel);
+                co_return finish(commands::Outcome::failed(commands::kUnitFailed,
+                                                           QStringLiteral("the panel closed the connection "
+                                                                          "before the command ended")),
+                                 commands::Route::Panel);
             }
             if (message->type == remote::type::kStep) {
-                if (const auto report = stepFromJson(message->body)) {
+                if (const auto report = commands::stepFromJson(message->body)) {
                     progress.report(*report);
                 }
             } else if (message->type == remote::type::kOutcome) {
-                co_return finish(outcomeFromJson(message->body), Route::Panel);
+                co_return finish(commands::outcomeFromJson(message->body), commands::Route::Panel);
             } else {
                 // A refusal, as the panel put it.
                 co_return finish(
-                    Outcome::failed(kUnitFailed, message->body.value(QStringLiteral("message")).toString()),
-                    Route::Panel);
+                    commands::Outcome::failed(commands::kUnitFailed,
+                                              message->body.value(QStringLiteral("message")).toString()),
+                    commands::Route::Panel);
             }
         }
     }
 
     Options options_;
-    Command command_;
+    commands::Command command_;
     Driver driver_;
     RunningPanels panels_;
     int signal_ = 0;
 };
 
-QCoro::Task<> runTool(Options options, Command command, int& exitCode) {
+QCoro::Task<> runTool(Options options, commands::Command command, int& exitCode) {
     Tool tool(std::move(options), std::move(command));
     exitCode = co_await tool.run();
     // Ends the loop from the loop itself, also when the tool never had to wait.
@@ -303,14 +312,14 @@ int valvectlMain(int argc, char** argv) {
     Options options;
     QString refusal = parsed.text;
     int exitCode = parsed.exitCode;
-    std::optional<Command> command;
+    std::optional<commands::Command> command;
     if (parsed.options) {
         options = *parsed.options;
-        const ParsedCommand checked = parseCommand(options.words);
+        const commands::ParsedCommand checked = commands::parseCommand(options.words);
         command = checked.command;
         refusal = checked.error;
-        exitCode = kBadUsage;
-        if (command && command->kind == Command::Kind::SetOpMode && !options.yes) {
+        exitCode = commands::kBadUsage;
+        if (command && command->kind == commands::Command::Kind::SetOpMode && !options.yes) {
             refusal =
                 QStringLiteral("set op-mode: an invalid operational mode can stop the unit from operating; "
                                "add --yes to go ahead");
@@ -318,11 +327,11 @@ int valvectlMain(int argc, char** argv) {
         }
     }
     if (!command) {
-        if (exitCode == kSucceeded) {
+        if (exitCode == commands::kSucceeded) {
             std::printf("%s\n", refusal.toLocal8Bit().constData());
         } else if (options.json) {
-            printJson(stdout,
-                      toJson(Outcome::failed(exitCode, refusal), options.words.value(0), Route::Direct));
+            commands::printJson(stdout, commands::toJson(commands::Outcome::failed(exitCode, refusal),
+                                                         options.words.value(0), commands::Route::Direct));
         } else {
             std::fprintf(stderr, "valvectl: %s\n", refusal.toLocal8Bit().constData());
         }

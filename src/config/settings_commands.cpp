@@ -1,12 +1,12 @@
 #include "settings_commands.h"
 
 #include "entry_conversion.h"
-#include "link/event_log.h"
-#include "link/prompts.h"
 #include "link/usb_link.h"
+#include "protocol/message_boxes.h"
 #include "protocol/operation.h"
 #include "protocol/session.h"
 #include "protocol/text_field.h"
+#include "record/event_log.h"
 
 namespace valve::config {
 
@@ -145,12 +145,12 @@ QCoro::Task<bool> set_op_mode(Session& session, const protocol::TextField& txt_s
             co_return false;
         }
     }
-    const link::BoxAnswer answer =
-        co_await session.boxes.message_box(kOpModeWarning, link::BoxButtons::OkCancel);
+    const protocol::BoxAnswer answer =
+        co_await session.boxes.message_box(kOpModeWarning, protocol::BoxButtons::OkCancel);
     if (session.link.is_shut_down()) {
         co_return false; // the program closed while the question was up: the command ends quietly
     }
-    if (answer != link::BoxAnswer::Ok) {
+    if (answer != protocol::BoxAnswer::Ok) {
         co_await session.boxes.message_box(QStringLiteral("Operational Mode will NOT be changed."));
         co_return false;
     }

@@ -1,6 +1,6 @@
 #include "device_search.h"
 
-#include "event_log.h"
+#include "record/event_log.h"
 
 #include <algorithm>
 #include <cstring>
@@ -31,7 +31,7 @@ QList<AdapterInfo> listAdapters(FtdiDriver& driver) {
     return adapters;
 }
 
-DeviceSearch::DeviceSearch(FtdiDriver& driver, DeviceChooser& chooser, EventLog& log)
+DeviceSearch::DeviceSearch(FtdiDriver& driver, DeviceChooser& chooser, record::EventLog& log)
     : driver_(driver), chooser_(chooser), log_(log) {}
 
 std::int16_t DeviceSearch::FindDevices() {

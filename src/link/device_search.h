@@ -1,15 +1,17 @@
 #pragma once
 
+#include "device_chooser.h"
 #include "ftdi_driver.h"
-#include "prompts.h"
 
 #include <QByteArray>
 #include <QList>
 #include <cstdint>
 
-namespace valve::link {
-
+namespace valve::record {
 class EventLog;
+}
+
+namespace valve::link {
 
 // One attached adapter as the driver reports it.
 struct AdapterInfo {
@@ -26,7 +28,7 @@ QList<AdapterInfo> listAdapters(FtdiDriver& driver);
 // open: at once when there is one, through the chooser when there are several.
 class DeviceSearch {
 public:
-    DeviceSearch(FtdiDriver& driver, DeviceChooser& chooser, EventLog& log);
+    DeviceSearch(FtdiDriver& driver, DeviceChooser& chooser, record::EventLog& log);
 
     // Returns how many free devices the driver reported; logs nothing.
     std::int16_t FindDevices();
@@ -40,7 +42,7 @@ public:
 private:
     FtdiDriver& driver_;
     DeviceChooser& chooser_;
-    EventLog& log_;
+    record::EventLog& log_;
     QList<QByteArray> device_list_;
     std::int16_t device_count_ = 0;
 };

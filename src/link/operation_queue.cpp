@@ -1,7 +1,7 @@
 #include "operation_queue.h"
 
-#include "event_log.h"
-#include "traffic_record.h"
+#include "record/event_log.h"
+#include "record/traffic_record.h"
 
 #include <QTimer>
 

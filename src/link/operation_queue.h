@@ -8,10 +8,12 @@
 #include <qcoro/qcorotask.h>
 #include <utility>
 
-namespace valve::link {
-
+namespace valve::record {
 class EventLog;
 class TrafficRecord;
+} // namespace valve::record
+
+namespace valve::link {
 
 // Runs whole operator operations on the link one at a time, in the order they
 // were started. An operation awaits its turn, holds it while it talks to the
@@ -55,7 +57,7 @@ public:
         std::uint32_t number_ = 0;
     };
 
-    explicit OperationQueue(TrafficRecord* traffic = nullptr, EventLog* log = nullptr)
+    explicit OperationQueue(record::TrafficRecord* traffic = nullptr, record::EventLog* log = nullptr)
         : traffic_(traffic), log_(log) {}
     OperationQueue(const OperationQueue&) = delete;
     OperationQueue& operator=(const OperationQueue&) = delete;
@@ -70,8 +72,8 @@ public:
 private:
     void finish();
 
-    TrafficRecord* traffic_;
-    EventLog* log_;
+    record::TrafficRecord* traffic_;
+    record::EventLog* log_;
     WakeSignal advanced_;
     QObject context_; // owns the posted hand-overs, so none outlives the queue
     std::uint64_t next_ticket_ = 0;

@@ -1,7 +1,7 @@
 #include "usb_link.h"
 
 #include "device_search.h"
-#include "event_log.h"
+#include "record/event_log.h"
 
 #include <QMetaObject>
 #include <algorithm>
@@ -18,7 +18,7 @@ struct SettingStep {
 };
 } // namespace
 
-UsbLink::UsbLink(FtdiDriver& driver, DeviceSearch& search, EventLog& log, LinkTiming timing)
+UsbLink::UsbLink(FtdiDriver& driver, DeviceSearch& search, record::EventLog& log, LinkTiming timing)
     : driver_(driver), search_(search), log_(log), timing_(timing) {
     // A backend may call from its reader thread; the wake-up is handed to the
     // logic thread through the event queue.
@@ -104,7 +104,7 @@ bool UsbLink::configure_channel() {
         }
     }
     (void)driver_.purge(usb_handle_, kPurgeBoth); // its status is of no consequence
-    traffic_.add(TrafficKind::Purged, nullptr, 0, static_cast<std::uint8_t>(kPurgeBoth));
+    traffic_.add(record::TrafficKind::Purged, nullptr, 0, static_cast<std::uint8_t>(kPurgeBoth));
     receive_wanted_ = true;
     settle_input();
     return true;
@@ -132,10 +132,10 @@ void UsbLink::write_str(const QByteArray& s) {
     std::uint32_t written = 0;
     const auto length = static_cast<std::uint32_t>(s.size());
     if (driver_.write(usb_handle_, s.constData(), length, written) != ft::OK) {
-        traffic_.add(TrafficKind::WriteFailed, s.constData(), length);
+        traffic_.add(record::TrafficKind::WriteFailed, s.constData(), length);
         log_.show_link_msg(QStringLiteral("USB Error - could not write to device"));
     } else {
-        traffic_.add(TrafficKind::Sent, s.constData(), length);
+        traffic_.add(record::TrafficKind::Sent, s.constData(), length);
     }
     settle_input();
 }
@@ -171,7 +171,7 @@ QCoro::Task<ReadResult> UsbLink::read_char() {
     for (;;) {
         if (driver_.getQueueStatus(usb_handle_, rx_queue_count_) != ft::OK) {
             result.code = 4;
-            traffic_.add(TrafficKind::ReadFailed, nullptr, 0, result.code);
+            traffic_.add(record::TrafficKind::ReadFailed, nullptr, 0, result.code);
             co_return result;
         }
         // The limit is checked after the poll: a byte seen after it stays queued.
@@ -180,7 +180,7 @@ QCoro::Task<ReadResult> UsbLink::read_char() {
             co_return result;
         }
         if (now >= deadline) {
-            traffic_.add(TrafficKind::TimedOut);
+            traffic_.add(record::TrafficKind::TimedOut);
             co_return result;
         }
         if (rx_queue_count_ >= 1) {
@@ -201,10 +201,10 @@ QCoro::Task<ReadResult> UsbLink::read_char() {
     } else {
         result.code = 0;
         result.ch = receive_buffer_[0];
-        traffic_.add(TrafficKind::Received, &result.ch, 1);
+        traffic_.add(record::TrafficKind::Received, &result.ch, 1);
         co_return result;
     }
-    traffic_.add(TrafficKind::ReadFailed, nullptr, 0, result.code);
+    traffic_.add(record::TrafficKind::ReadFailed, nullptr, 0, result.code);
     co_return result;
 }
 
@@ -224,10 +224,10 @@ void UsbLink::discard_input() {
             // What cannot be read away is purged, so it is not taken for the
             // next reply.
             (void)driver_.purge(usb_handle_, ft::PURGE_RX);
-            traffic_.add(TrafficKind::Purged, nullptr, 0, static_cast<std::uint8_t>(ft::PURGE_RX));
+            traffic_.add(record::TrafficKind::Purged, nullptr, 0, static_cast<std::uint8_t>(ft::PURGE_RX));
             return;
         }
-        traffic_.add(TrafficKind::Discarded, receive_buffer_.data(), std::min(bytesRead, chunk));
+        traffic_.add(record::TrafficKind::Discarded, receive_buffer_.data(), std::min(bytesRead, chunk));
         queued -= std::min(queued, bytesRead);
     }
 }

@@ -3,7 +3,7 @@
 #include "ftdi_driver.h"
 #include "link_timing.h"
 #include "operation_queue.h"
-#include "traffic_record.h"
+#include "record/traffic_record.h"
 #include "wake_signal.h"
 
 #include <QByteArray>
@@ -13,10 +13,13 @@
 #include <cstdint>
 #include <qcoro/qcorotask.h>
 
+namespace valve::record {
+class EventLog;
+}
+
 namespace valve::link {
 
 class DeviceSearch;
-class EventLog;
 
 // Result of one read_char: code 0 with the character, or 1..4 for the kinds of
 // failure (1 time-out, 2 no byte, 3 read failed, 4 queue status failed).
@@ -35,7 +38,7 @@ public:
     static constexpr std::uint32_t kDriverReadTimeoutMs = 3000;
     static constexpr std::uint32_t kPurgeBoth = ft::PURGE_RX | ft::PURGE_TX;
 
-    UsbLink(FtdiDriver& driver, DeviceSearch& search, EventLog& log, LinkTiming timing = {});
+    UsbLink(FtdiDriver& driver, DeviceSearch& search, record::EventLog& log, LinkTiming timing = {});
     UsbLink(const UsbLink&) = delete;
     UsbLink& operator=(const UsbLink&) = delete;
     ~UsbLink();
@@ -61,7 +64,7 @@ public:
 
     [[nodiscard]] OperationQueue& operations() { return operations_; }
     // Every byte written and read, with the operation it belongs to.
-    [[nodiscard]] TrafficRecord& traffic() { return traffic_; }
+    [[nodiscard]] record::TrafficRecord& traffic() { return traffic_; }
     [[nodiscard]] const LinkTiming& timing() const { return timing_; }
     [[nodiscard]] FtHandle usb_handle() const { return usb_handle_; }
     [[nodiscard]] const std::array<char, 256>& device_description() const { return device_description_; }
@@ -78,7 +81,7 @@ private:
 
     FtdiDriver& driver_;
     DeviceSearch& search_;
-    EventLog& log_;
+    record::EventLog& log_;
     LinkTiming timing_;
     bool notifies_ = false;
 
@@ -87,7 +90,7 @@ private:
     std::array<char, 256> receive_buffer_{};
     std::uint32_t rx_queue_count_ = 0;
 
-    TrafficRecord traffic_; // before operations_, which notes each turn in it
+    record::TrafficRecord traffic_; // before operations_, which notes each turn in it
     OperationQueue operations_{&traffic_, &log_};
     WakeSignal received_;
     WakeSignal shutting_down_;

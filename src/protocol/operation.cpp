@@ -1,8 +1,8 @@
 #include "operation.h"
 
-#include "link/event_log.h"
-#include "link/operation_lines.h"
 #include "link/usb_link.h"
+#include "record/event_log.h"
+#include "record/operation_lines.h"
 #include "session.h"
 
 namespace valve::protocol {
@@ -12,7 +12,7 @@ QCoro::Task<link::OperationQueue::Turn> takeTurn(Session& session, QString label
 }
 
 QCoro::Task<link::OperationQueue::Turn> takeTurn(Session& session, QString label,
-                                                 link::OperationLines* lines) {
+                                                 record::OperationLines* lines) {
     if (!session.origin.isEmpty()) {
         label = session.origin + QStringLiteral(": ") + label;
     }

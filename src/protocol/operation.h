@@ -2,13 +2,15 @@
 
 #include "link/operation_queue.h"
 
-namespace valve::link {
-class OperationLines;
-}
+namespace valve::record {}
 
 #include <QByteArray>
 #include <QString>
 #include <qcoro/qcorotask.h>
+
+namespace valve::record {
+class OperationLines;
+}
 
 namespace valve::protocol {
 
@@ -26,7 +28,7 @@ QCoro::Task<link::OperationQueue::Turn> takeTurn(Session& session, QString label
 // The same for an operation whose lines `lines` collects (one of a run's),
 // whatever the session collects.
 QCoro::Task<link::OperationQueue::Turn> takeTurn(Session& session, QString label,
-                                                 link::OperationLines* lines);
+                                                 record::OperationLines* lines);
 
 // The start of every operator command: takes the turn and, for the commands
 // that want it, checks the link; the outcome of the check does not stop the

@@ -1,7 +1,7 @@
 #include "position_control.h"
 
 #include "exchange.h"
-#include "link/event_log.h"
+#include "record/event_log.h"
 
 namespace valve::protocol {
 

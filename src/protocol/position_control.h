@@ -3,7 +3,9 @@
 #include <cstdint>
 #include <qcoro/qcorotask.h>
 
-namespace valve::link {
+namespace valve::record {}
+
+namespace valve::record {
 class EventLog;
 }
 
@@ -14,7 +16,7 @@ class Exchange;
 // Moving the valve: "P" with the position, then "S" to read where it stands.
 class PositionControl {
 public:
-    PositionControl(Exchange& exchange, link::EventLog& log) : exchange_(exchange), log_(log) {}
+    PositionControl(Exchange& exchange, record::EventLog& log) : exchange_(exchange), log_(log) {}
 
     // True when the unit then reports the requested position. Logs exactly one
     // line in every case. The caller holds the link's operation turn.
@@ -22,7 +24,7 @@ public:
 
 private:
     Exchange& exchange_;
-    link::EventLog& log_;
+    record::EventLog& log_;
 };
 
 } // namespace valve::protocol

@@ -1,9 +1,9 @@
 #include "query_commands.h"
 
-#include "link/event_log.h"
-#include "link/prompts.h"
 #include "link/usb_link.h"
+#include "message_boxes.h"
 #include "operation.h"
+#include "record/event_log.h"
 #include "session.h"
 #include "text_field.h"
 

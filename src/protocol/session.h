@@ -6,11 +6,19 @@
 #include <QString>
 
 namespace valve::link {
-class EventLog;
-class MessageBoxes;
-class OperationLines;
 class UsbLink;
-} // namespace valve::link
+}
+
+namespace valve::record {
+class EventLog;
+class OperationLines;
+} // namespace valve::record
+
+namespace valve::protocol {
+class MessageBoxes;
+}
+
+namespace valve::record {}
 
 namespace valve::protocol {
 
@@ -19,8 +27,8 @@ namespace valve::protocol {
 // the exchange with the shared reply buffer, and valve moves.
 struct Session {
     link::UsbLink& link;
-    link::EventLog& log;
-    link::MessageBoxes& boxes;
+    record::EventLog& log;
+    protocol::MessageBoxes& boxes;
     Exchange& exchange;
     PositionControl& positions;
     // Which front end the commands come from, named in the label of each
@@ -28,7 +36,7 @@ struct Session {
     QString origin = {};
     // Where the lines of the session's operations are collected, when a
     // command reports them (valvectl's); none for the window.
-    link::OperationLines* lines = nullptr;
+    record::OperationLines* lines = nullptr;
 };
 
 } // namespace valve::protocol

@@ -17,8 +17,8 @@ namespace valve::remote {
 //   stop                                      stop the run this connection began
 // The panel answers:
 //   hello    adapter                          the description of its adapter
-//   step     (a run's progress, see cli::stepJson)
-//   outcome  (see cli::toJson)                how a command ended
+//   step     (a run's progress, see commands::stepJson)
+//   outcome  (see commands::toJson)                how a command ended
 //   error    message                          the message could not be taken
 inline constexpr int kProtocolVersion = 1;
 // A longer message is refused unread: commands are short and a routine holds

@@ -1,14 +1,14 @@
 #include "panel_server.h"
 
-#include "cli/command.h"
-#include "cli/execute.h"
-#include "cli/run_progress.h"
-#include "cli/windowless_session.h"
-#include "link/event_log.h"
+#include "commands/command.h"
+#include "commands/execute.h"
+#include "commands/run_progress.h"
+#include "commands/windowless_session.h"
 #include "link/usb_link.h"
 #include "messages.h"
 #include "peer_user.h"
 #include "protocol/session.h"
+#include "record/event_log.h"
 #include "routine_host.h"
 #include "socket_directory.h"
 
@@ -43,15 +43,15 @@ std::optional<QStringList> wordsOf(const QJsonValue& value) {
     return words;
 }
 
-QByteArray outcomeMessage(const cli::Outcome& outcome, const QString& command) {
-    return encode(type::kOutcome, cli::toMessageJson(outcome, command));
+QByteArray outcomeMessage(const commands::Outcome& outcome, const QString& command) {
+    return encode(type::kOutcome, commands::toMessageJson(outcome, command));
 }
 
 // How a remote command shows in the panel's events log.
 QString logLine(const QStringList& words) {
     QStringList shown;
     for (const QString& word : words) {
-        shown << cli::quoted(word);
+        shown << commands::quoted(word);
     }
     return QStringLiteral("valvectl: ") + shown.join(QLatin1Char(' '));
 }
@@ -272,7 +272,7 @@ void PanelServer::take(Client& client, const QByteArray& line) {
         command(client, message.body);
     } else {
         client.send(
-            errorMessage(QStringLiteral("unknown message type \"%1\"").arg(cli::quoted(message.type))));
+            errorMessage(QStringLiteral("unknown message type \"%1\"").arg(commands::quoted(message.type))));
     }
 }
 
@@ -287,34 +287,34 @@ void PanelServer::command(Client& client, const QJsonObject& body) {
         return;
     }
     // A routine comes as text: the panel reads no file a client names.
-    const cli::ParsedCommand parsed =
-        cli::parseCommand(*words, body.value(QStringLiteral("routine")).toString().toUtf8());
-    if (!parsed.command || parsed.command->kind == cli::Command::Kind::List) {
+    const commands::ParsedCommand parsed =
+        commands::parseCommand(*words, body.value(QStringLiteral("routine")).toString().toUtf8());
+    if (!parsed.command || parsed.command->kind == commands::Command::Kind::List) {
         const QString error =
             parsed.command ? QStringLiteral("list: not a command for the panel") : parsed.error;
-        client.send(outcomeMessage(cli::Outcome::failed(cli::kBadUsage, error), words->value(0)));
+        client.send(outcomeMessage(commands::Outcome::failed(commands::kBadUsage, error), words->value(0)));
         return;
     }
     client.setBusy(true);
-    if (parsed.command->kind == cli::Command::Kind::Run) {
+    if (parsed.command->kind == commands::Command::Kind::Run) {
         startRun(client, *parsed.command);
         return;
     }
     // The panel's own line, before the command's operations: not the command's.
     panel_.log.show_msg(logLine(*words), {});
-    if (parsed.command->kind == cli::Command::Kind::Stop) {
+    if (parsed.command->kind == commands::Command::Kind::Stop) {
         stopRun(client);
         return;
     }
     serve(&client, *parsed.command, body.value(QStringLiteral("confirmed")).toBool());
 }
 
-QCoro::Task<> PanelServer::serve(QPointer<Client> client, cli::Command command, bool confirmed) {
+QCoro::Task<> PanelServer::serve(QPointer<Client> client, commands::Command command, bool confirmed) {
     const std::shared_ptr<bool> alive = alive_;
-    cli::QuietBoxes boxes(confirmed);
+    commands::QuietBoxes boxes(confirmed);
     protocol::Session session =
-        cli::windowlessSession(panel_.link, panel_.log, boxes, panel_.exchange, panel_.positions);
-    const cli::Outcome outcome = co_await cli::execute(session, boxes, command);
+        commands::windowlessSession(panel_.link, panel_.log, boxes, panel_.exchange, panel_.positions);
+    const commands::Outcome outcome = co_await commands::execute(session, boxes, command);
     // The client may have gone, and the panel with it, while the command ran.
     if (*alive && client) {
         client->send(outcomeMessage(outcome, command.name()));
@@ -322,14 +322,14 @@ QCoro::Task<> PanelServer::serve(QPointer<Client> client, cli::Command command, 
     }
 }
 
-void PanelServer::startRun(Client& client, const cli::Command& command) {
+void PanelServer::startRun(Client& client, const commands::Command& command) {
     const bool free = !run_;
     QMetaObject::Connection announce;
     if (free) {
         // Set before "Run" is pressed: the run reports from the press on.
-        run_.emplace(Run{&client, cli::RunTally(static_cast<int>(command.steps.size()))});
+        run_.emplace(Run{&client, commands::RunTally(static_cast<int>(command.steps.size()))});
         // "Run" empties the log; then the run's first line says where it came from.
-        announce = connect(&panel_.log, &link::EventLog::cleared, this,
+        announce = connect(&panel_.log, &record::EventLog::cleared, this,
                            [this, line = logLine(command.words)] { panel_.log.show_msg(line, {}); });
     }
     const bool started = free && routines_.startRoutine(command.steps);
@@ -341,9 +341,10 @@ void PanelServer::startRun(Client& client, const cli::Command& command) {
         if (free) {
             run_.reset();
         }
-        client.send(outcomeMessage(
-            cli::Outcome::failed(cli::kUnitFailed, QStringLiteral("the panel's Timed Events are in use")),
-            command.name()));
+        client.send(
+            outcomeMessage(commands::Outcome::failed(commands::kUnitFailed,
+                                                     QStringLiteral("the panel's Timed Events are in use")),
+                           command.name()));
         client.setBusy(false);
     }
 }
@@ -361,16 +362,17 @@ void PanelServer::stopRun(Client& client) {
     if (state.phase == Phase::Held) {
         routines_.stopRoutine();
     }
-    client.send(outcomeMessage(
-        state.phase == Phase::Idle
-            ? cli::Outcome::failed(cli::kUnitFailed, QStringLiteral("no run is under way in the panel"))
-            : stopped(state, nullptr),
-        QStringLiteral("stop")));
+    client.send(
+        outcomeMessage(state.phase == Phase::Idle
+                           ? commands::Outcome::failed(commands::kUnitFailed,
+                                                       QStringLiteral("no run is under way in the panel"))
+                           : stopped(state, nullptr),
+                       QStringLiteral("stop")));
     client.setBusy(false);
 }
 
 // Which run "stop" stopped: its number, who started it and when, and how far it came.
-cli::Outcome PanelServer::stopped(const RoutineState& state, const cli::RunTally* tally) const {
+commands::Outcome PanelServer::stopped(const RoutineState& state, const commands::RunTally* tally) const {
     const bool bySocket = state.run == started_.number;
     const QString pressed = state.pressed.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     QJsonObject run{
@@ -394,7 +396,7 @@ cli::Outcome PanelServer::stopped(const RoutineState& state, const cli::RunTally
     if (state.phase == RoutineState::Phase::Held) {
         text += QStringLiteral("; it had ended on a failed move, and its table is free again");
     }
-    cli::Outcome outcome;
+    commands::Outcome outcome;
     outcome.values.insert(QStringLiteral("stopped"), run);
     outcome.out << text;
     return outcome;
@@ -406,7 +408,7 @@ void PanelServer::stepReported(const sequencer::StepReport& report) {
     }
     run_->tally.add(report);
     if (run_->owner) {
-        run_->owner->send(encode(type::kStep, cli::stepJson(report, run_->tally.steps())));
+        run_->owner->send(encode(type::kStep, commands::stepJson(report, run_->tally.steps())));
     }
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "cli/routine_run.h"
+#include "commands/routine_run.h"
 
 #include <QLocalServer>
 #include <QLockFile>
@@ -16,7 +16,7 @@ namespace valve::protocol {
 struct Session;
 }
 
-namespace valve::cli {
+namespace valve::commands {
 struct Command;
 }
 
@@ -69,10 +69,10 @@ private:
     [[nodiscard]] std::size_t servedClients() const;
     void take(Client& client, const QByteArray& line);
     void command(Client& client, const QJsonObject& body);
-    QCoro::Task<> serve(QPointer<Client> client, cli::Command command, bool confirmed);
-    void startRun(Client& client, const cli::Command& command);
+    QCoro::Task<> serve(QPointer<Client> client, commands::Command command, bool confirmed);
+    void startRun(Client& client, const commands::Command& command);
     void stopRun(Client& client);
-    [[nodiscard]] cli::Outcome stopped(const RoutineState& state, const cli::RunTally* tally) const;
+    [[nodiscard]] commands::Outcome stopped(const RoutineState& state, const commands::RunTally* tally) const;
     void stepReported(const sequencer::StepReport& report);
     void routineEnded();
 
@@ -88,7 +88,7 @@ private:
     // The routine this socket started in the panel's table, while it runs.
     struct Run {
         QPointer<Client> owner;
-        cli::RunTally tally;
+        commands::RunTally tally;
     };
     std::optional<Run> run_;
     // The last run this socket started, to name it.

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/operation_lines.h"
+#include "record/operation_lines.h"
 #include "sequencer/event_table.h"
 #include "sequencer/routine_file.h"
 
@@ -37,7 +37,7 @@ public:
     // Presses "Stop".
     virtual void stopRoutine() = 0;
     // The events-log lines of the last run, its own only.
-    [[nodiscard]] virtual QList<link::LogLine> routineLines() const = 0;
+    [[nodiscard]] virtual QList<record::LogLine> routineLines() const = 0;
     [[nodiscard]] virtual RoutineState routineState() const = 0;
 
 signals:

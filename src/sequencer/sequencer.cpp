@@ -1,12 +1,12 @@
 #include "sequencer.h"
 
-#include "link/event_log.h"
-#include "link/operation_lines.h"
-#include "link/prompts.h"
 #include "link/usb_link.h"
 #include "link/wake_signal.h"
+#include "protocol/message_boxes.h"
 #include "protocol/operation.h"
 #include "protocol/session.h"
+#include "record/event_log.h"
+#include "record/operation_lines.h"
 #include "run_clock.h"
 #include "sleep_inhibitor.h"
 
@@ -33,7 +33,7 @@ struct Sequencer::Control {
     RunClock* clock;
     link::WakeSignal wake; // ends the wait between steps early: Stop, closing
     // The lines of the last run, its own only; they are logged through it.
-    std::unique_ptr<link::OperationLines> runLines;
+    std::unique_ptr<record::OperationLines> runLines;
     bool eventsRunning = false;
     bool runUnderWay = false;
     bool closed = false;
@@ -141,6 +141,42 @@ struct StepsEnd {
     QString box; // the failed move's message
 };
 
+// How a step's move went.
+struct StepMove {
+    enum class Kind {
+        Reached,
+        Failed,
+        NotMade, // no turn on the link, or Stop came first
+        Gone,
+    };
+    Kind kind = Kind::NotMade;
+    RunClock::Duration began{}; // when the move was sent
+};
+
+QCoro::Task<StepMove> moveForStep(std::shared_ptr<Control> c, int step, std::int16_t position) {
+    StepMove move;
+    {
+        // One move is one operation on the link; other commands slot in
+        // between the steps.
+        auto turn = co_await protocol::takeTurn(
+            c->session, QStringLiteral("Run, row %1: Position %2").arg(step + 1).arg(position),
+            c->runLines.get());
+        if (gone(*c)) {
+            co_return StepMove{StepMove::Kind::Gone};
+        }
+        if (!turn || !c->eventsRunning) {
+            co_return StepMove{StepMove::Kind::NotMade};
+        }
+        move.began = c->clock->now();
+        const bool reached = co_await c->session.positions.set_position(position);
+        move.kind = reached ? StepMove::Kind::Reached : StepMove::Kind::Failed;
+    }
+    if (gone(*c)) {
+        co_return StepMove{StepMove::Kind::Gone};
+    }
+    co_return move;
+}
+
 QCoro::Task<StepsEnd> runSteps(std::shared_ptr<Control> c, int lastRow) {
     using Kind = StepsEnd::Kind;
     RunClock& clock = *c->clock;
@@ -179,28 +215,16 @@ QCoro::Task<StepsEnd> runSteps(std::shared_ptr<Control> c, int lastRow) {
             co_return StepsEnd{Kind::Unusable, {}};
         }
 
-        bool moved = false;
-        RunClock::Duration moveBegan{};
-        {
-            // One move is one operation on the link; other commands slot in
-            // between the steps.
-            auto turn = co_await protocol::takeTurn(
-                c->session, QStringLiteral("Run, row %1: Position %2").arg(step + 1).arg(*position),
-                c->runLines.get());
-            if (gone(*c)) {
-                co_return StepsEnd{Kind::Gone, {}};
-            }
-            if (!turn || !c->eventsRunning) {
-                break;
-            }
-            moveBegan = clock.now();
-            moved = co_await c->session.positions.set_position(*position);
-        }
-        if (gone(*c)) {
+        const StepMove move = co_await moveForStep(c, step, *position);
+        if (move.kind == StepMove::Kind::Gone) {
             co_return StepsEnd{Kind::Gone, {}};
         }
+        if (move.kind == StepMove::Kind::NotMade) {
+            break;
+        }
+        const bool moved = move.kind == StepMove::Kind::Reached;
         c->table.reportStep(
-            {StepReport::Phase::Moved, step, due - start, moveBegan - start, *position, moved});
+            {StepReport::Phase::Moved, step, due - start, move.began - start, *position, moved});
         if (!moved) {
             co_return StepsEnd{Kind::MoveFailed, QStringLiteral("Could not achieve Position %1, in step %2")
                                                      .arg(positionText, QString::number(step))};
@@ -211,36 +235,25 @@ QCoro::Task<StepsEnd> runSteps(std::shared_ptr<Control> c, int lastRow) {
     co_return StepsEnd{};
 }
 
-QCoro::Task<> runEvents(std::shared_ptr<Control> c) {
-    if (gone(*c) || c->runUnderWay) {
-        co_return;
+// The run's link check, as an operation of its own. False: the program has
+// gone meanwhile.
+QCoro::Task<bool> checkLink(std::shared_ptr<Control> c) {
+    auto turn =
+        co_await protocol::takeTurn(c->session, QStringLiteral("Run (link check)"), c->runLines.get());
+    if (gone(*c)) {
+        co_return false;
     }
-    c->runUnderWay = true;
-    c->eventsRunning = true;
-    c->table.setRunEnabled(false);
-    c->table.setStopEnabled(true);
-    c->runLines = std::make_unique<link::OperationLines>(c->session.log);
-    c->session.log.clear();
-
-    {
-        auto turn =
-            co_await protocol::takeTurn(c->session, QStringLiteral("Run (link check)"), c->runLines.get());
+    if (turn) {
+        co_await c->session.link.check_usb_connection();
         if (gone(*c)) {
-            co_return;
-        }
-        if (turn) {
-            co_await c->session.link.check_usb_connection();
-            if (gone(*c)) {
-                co_return;
-            }
+            co_return false;
         }
     }
-    if (!c->eventsRunning) { // stopped during the link check
-        endRun(*c);
-        co_return;
-    }
+    co_return true;
+}
 
-    const TableCheck check = checkEventTable(c->table);
+// True when the table can be run; otherwise shows why and ends the run.
+QCoro::Task<bool> tableAccepted(std::shared_ptr<Control> c, TableCheck check) {
     switch (check.outcome) {
     case TableCheck::Outcome::Ok:
         break;
@@ -252,25 +265,24 @@ QCoro::Task<> runEvents(std::shared_ptr<Control> c) {
             check.outcome == TableCheck::Outcome::TooLate ? kTooLate : earlierThanPrevious(check.row);
         co_await showBox(c, text);
         if (gone(*c)) {
-            co_return;
+            co_return false;
         }
         c->runLines->show_msg(stopLine(check.row));
         finishRun(*c);
-        co_return;
+        co_return false;
     }
     case TableCheck::Outcome::NoEvents:
     case TableCheck::Outcome::Unusable: {
         const QString text = check.outcome == TableCheck::Outcome::NoEvents ? kNoEvents : kUnusable;
         co_await refuse(c, text);
-        co_return;
+        co_return false;
     }
     }
+    co_return true;
+}
 
-    StepsEnd end;
-    {
-        const auto hold = keepAwake(c);
-        end = co_await runSteps(c, check.lastRow);
-    }
+// Ends the run as its steps ended.
+QCoro::Task<> concludeRun(std::shared_ptr<Control> c, StepsEnd end) {
     switch (end.kind) {
     case StepsEnd::Kind::Finished:
         finishRun(*c);
@@ -287,6 +299,39 @@ QCoro::Task<> runEvents(std::shared_ptr<Control> c) {
         }
         break;
     }
+}
+
+QCoro::Task<> runEvents(std::shared_ptr<Control> c) {
+    if (gone(*c) || c->runUnderWay) {
+        co_return;
+    }
+    c->runUnderWay = true;
+    c->eventsRunning = true;
+    c->table.setRunEnabled(false);
+    c->table.setStopEnabled(true);
+    c->runLines = std::make_unique<record::OperationLines>(c->session.log);
+    c->session.log.clear();
+
+    const bool linkChecked = co_await checkLink(c);
+    if (!linkChecked) {
+        co_return;
+    }
+    if (!c->eventsRunning) { // stopped during the link check
+        endRun(*c);
+        co_return;
+    }
+    const TableCheck check = checkEventTable(c->table);
+    const bool accepted = co_await tableAccepted(c, check);
+    if (!accepted) {
+        co_return;
+    }
+
+    StepsEnd end;
+    {
+        const auto hold = keepAwake(c);
+        end = co_await runSteps(c, check.lastRow);
+    }
+    co_await concludeRun(c, end);
 }
 
 } // namespace
@@ -338,7 +383,7 @@ bool Sequencer::runUnderWay() const {
     return control_->runUnderWay;
 }
 
-const link::OperationLines* Sequencer::runLines() const {
+const record::OperationLines* Sequencer::runLines() const {
     return control_->runLines.get();
 }
 

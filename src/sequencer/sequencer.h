@@ -6,7 +6,7 @@
 #include <memory>
 #include <qcoro/qcorotask.h>
 
-namespace valve::link {
+namespace valve::record {
 class OperationLines;
 }
 
@@ -64,7 +64,7 @@ public:
     [[nodiscard]] bool runUnderWay() const;
     // The events-log lines of the last run, its own only (none before the
     // first run): kept until the next "Run".
-    [[nodiscard]] const link::OperationLines* runLines() const;
+    [[nodiscard]] const record::OperationLines* runLines() const;
 
     struct Control;
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/prompts.h"
+#include "link/device_chooser.h"
 
 #include <QDialog>
 

@@ -1,7 +1,7 @@
 #include "custom_config_window.h"
 
 #include "control_factory.h"
-#include "link/prompts.h"
+#include "protocol/message_boxes.h"
 #include "protocol/session.h"
 #include "twips.h"
 
@@ -26,8 +26,8 @@ const QColor kChangedBackground{255, 214, 120};
 
 // Fire-and-forget: nothing of the window is touched once the box is answered,
 // so it may close meanwhile.
-QCoro::Task<> showDataError(link::MessageBoxes& boxes) {
-    co_await boxes.message_box(MemoryEditor::kDataErrorText, link::BoxButtons::Ok,
+QCoro::Task<> showDataError(protocol::MessageBoxes& boxes) {
+    co_await boxes.message_box(MemoryEditor::kDataErrorText, protocol::BoxButtons::Ok,
                                MemoryEditor::kDataErrorCaption);
 }
 

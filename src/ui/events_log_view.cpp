@@ -1,13 +1,13 @@
 #include "events_log_view.h"
 
-#include "link/event_log.h"
+#include "record/event_log.h"
 
 #include <QHeaderView>
 
 namespace valve::ui {
 
 LogLinesModel::LogLinesModel(QObject* parent) : QAbstractListModel(parent) {
-    lines_.reserve(link::EventLog::kRoom); // as the log's own list, for the same reason
+    lines_.reserve(record::EventLog::kRoom); // as the log's own list, for the same reason
 }
 
 int LogLinesModel::rowCount(const QModelIndex& parent) const {
@@ -73,15 +73,15 @@ QString EventsLogView::line(int row) const {
     return model_->data(model_->index(row), Qt::DisplayRole).toString();
 }
 
-void EventsLogView::follow(const link::EventLog& log) {
+void EventsLogView::follow(const record::EventLog& log) {
     model_->clear();
     for (const QString& text : log.lines()) {
         model_->append(text);
     }
     selectLastLine();
-    connect(&log, &link::EventLog::lineAppended, this, &EventsLogView::appendLine);
-    connect(&log, &link::EventLog::firstLineDropped, model_, &LogLinesModel::dropFirst);
-    connect(&log, &link::EventLog::cleared, model_, &LogLinesModel::clear);
+    connect(&log, &record::EventLog::lineAppended, this, &EventsLogView::appendLine);
+    connect(&log, &record::EventLog::firstLineDropped, model_, &LogLinesModel::dropFirst);
+    connect(&log, &record::EventLog::cleared, model_, &LogLinesModel::clear);
 }
 
 void EventsLogView::appendLine(const QString& text) {

@@ -4,7 +4,7 @@
 #include <QStringList>
 #include <QTableView>
 
-namespace valve::link {
+namespace valve::record {
 class EventLog;
 }
 
@@ -37,7 +37,7 @@ public:
     explicit EventsLogView(QWidget* parent = nullptr);
 
     // Shows the lines the log already holds and follows it from now on.
-    void follow(const link::EventLog& log);
+    void follow(const record::EventLog& log);
 
     [[nodiscard]] int count() const { return model_->rowCount(); }
     [[nodiscard]] QString line(int row) const;

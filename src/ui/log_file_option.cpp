@@ -1,6 +1,6 @@
 #include "log_file_option.h"
 
-#include "link/event_log_file.h"
+#include "record/event_log_file.h"
 
 #include <QCommandLineParser>
 
@@ -12,10 +12,10 @@ QCommandLineOption logFileOption() {
             QStringLiteral("path")};
 }
 
-void keepLogFileIfAsked(const QCommandLineParser& options, link::EventLog& log) {
+void keepLogFileIfAsked(const QCommandLineParser& options, record::EventLog& log) {
     const QString path = options.value(logFileOption());
     if (!path.isEmpty()) {
-        new link::EventLogFile(log, path); // owned by the log
+        new record::EventLogFile(log, path); // owned by the log
     }
 }
 

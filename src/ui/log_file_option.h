@@ -4,7 +4,7 @@
 
 class QCommandLineParser;
 
-namespace valve::link {
+namespace valve::record {
 class EventLog;
 }
 
@@ -14,6 +14,6 @@ namespace valve::ui {
 // with its wall-clock time, is appended to PATH as it is shown.
 QCommandLineOption logFileOption();
 // Starts keeping the log file when the option was given.
-void keepLogFileIfAsked(const QCommandLineParser& options, link::EventLog& log);
+void keepLogFileIfAsked(const QCommandLineParser& options, record::EventLog& log);
 
 } // namespace valve::ui

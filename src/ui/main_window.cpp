@@ -3,10 +3,10 @@
 #include "artwork.h"
 #include "control_factory.h"
 #include "events_log_view.h"
-#include "link/event_log.h"
-#include "link/prompts.h"
 #include "link/usb_link.h"
 #include "main_window_parts.h"
+#include "protocol/message_boxes.h"
+#include "record/event_log.h"
 #include "twips.h"
 
 #include <QCloseEvent>
@@ -24,13 +24,14 @@ constexpr int kClientWidth = 8850;
 constexpr int kClientHeight = 4980;
 
 // A fire-and-forget coroutine for a menu handler: it runs until its own end.
-QCoro::Task<> showAbout(link::MessageBoxes& boxes, QString version) {
+QCoro::Task<> showAbout(protocol::MessageBoxes& boxes, QString version) {
     co_await boxes.message_box(QStringLiteral("Corvane Nerra and Pyxa USB Interface. Version ") + version,
-                               link::BoxButtons::Ok, link::kApplicationTitle);
+                               protocol::BoxButtons::Ok, protocol::kApplicationTitle);
 }
 } // namespace
 
-MainWindow::MainWindow(link::EventLog& log, link::UsbLink& link, link::MessageBoxes& boxes, QWidget* parent)
+MainWindow::MainWindow(record::EventLog& log, link::UsbLink& link, protocol::MessageBoxes& boxes,
+                       QWidget* parent)
     : QMainWindow(parent), log_(log), link_(link), boxes_(boxes) {
     setObjectName(QStringLiteral("frmUSBMain"));
     setWindowTitle(QStringLiteral("Corvane Pyxa Valve Control Software"));

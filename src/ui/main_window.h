@@ -9,10 +9,16 @@
 #include <vector>
 
 namespace valve::link {
-class EventLog;
-class MessageBoxes;
 class UsbLink;
-} // namespace valve::link
+}
+
+namespace valve::protocol {
+class MessageBoxes;
+}
+
+namespace valve::record {
+class EventLog;
+}
 
 namespace valve::ui {
 
@@ -22,7 +28,7 @@ namespace valve::ui {
 class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
-    MainWindow(link::EventLog& log, link::UsbLink& link, link::MessageBoxes& boxes,
+    MainWindow(record::EventLog& log, link::UsbLink& link, protocol::MessageBoxes& boxes,
                QWidget* parent = nullptr);
     ~MainWindow() override;
 
@@ -48,9 +54,9 @@ private:
     void buildClientArea();
     void mnuAbout_Click();
 
-    link::EventLog& log_;
+    record::EventLog& log_;
     link::UsbLink& link_;
-    link::MessageBoxes& boxes_;
+    protocol::MessageBoxes& boxes_;
     MainWindowControls controls_;
     QString program_version_;
     std::vector<QPointer<QWidget>> secondary_windows_;

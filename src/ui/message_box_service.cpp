@@ -15,10 +15,10 @@ MessageBoxService::~MessageBoxService() {
     }
 }
 
-QCoro::Task<link::BoxAnswer> MessageBoxService::message_box(QString text, link::BoxButtons buttons,
-                                                            QString caption) {
+QCoro::Task<protocol::BoxAnswer> MessageBoxService::message_box(QString text, protocol::BoxButtons buttons,
+                                                                QString caption) {
     if (shutting_down_) {
-        co_return link::BoxAnswer::Cancel;
+        co_return protocol::BoxAnswer::Cancel;
     }
     QPointer<QMessageBox> box = new QMessageBox(owner_.data());
     box->setObjectName(QStringLiteral("messageBox"));
@@ -26,8 +26,8 @@ QCoro::Task<link::BoxAnswer> MessageBoxService::message_box(QString text, link::
     box->setWindowTitle(caption);
     box->setText(text);
     box->setTextFormat(Qt::PlainText);
-    box->setStandardButtons(buttons == link::BoxButtons::OkCancel ? QMessageBox::Ok | QMessageBox::Cancel
-                                                                  : QMessageBox::Ok);
+    box->setStandardButtons(buttons == protocol::BoxButtons::OkCancel ? QMessageBox::Ok | QMessageBox::Cancel
+                                                                      : QMessageBox::Ok);
     box->setDefaultButton(QMessageBox::Ok);
     for (QAbstractButton* button : box->buttons()) {
         button->setIcon({}); // plain buttons, as plain as the box
@@ -50,7 +50,7 @@ QCoro::Task<link::BoxAnswer> MessageBoxService::message_box(QString text, link::
     if (box) {
         box->deleteLater();
     }
-    co_return *okPressed ? link::BoxAnswer::Ok : link::BoxAnswer::Cancel;
+    co_return *okPressed ? protocol::BoxAnswer::Ok : protocol::BoxAnswer::Cancel;
 }
 
 void MessageBoxService::setShuttingDown() {

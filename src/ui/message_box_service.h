@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/prompts.h"
+#include "protocol/message_boxes.h"
 
 #include <QPointer>
 #include <QWidget>
@@ -12,7 +12,7 @@ namespace valve::ui {
 
 // Plain message boxes on screen: no icon, OK or OK and Cancel. A box is modal
 // to the application but does not block: the caller's coroutine waits for it.
-class MessageBoxService : public link::MessageBoxes {
+class MessageBoxService : public protocol::MessageBoxes {
 public:
     explicit MessageBoxService(QWidget* owner = nullptr) : owner_(owner) {}
     ~MessageBoxService() override;
@@ -22,8 +22,9 @@ public:
     // The window the boxes are centred on.
     void setOwner(QWidget* owner) { owner_ = owner; }
 
-    QCoro::Task<link::BoxAnswer> message_box(QString text, link::BoxButtons buttons = link::BoxButtons::Ok,
-                                             QString caption = link::kApplicationTitle) override;
+    QCoro::Task<protocol::BoxAnswer> message_box(QString text,
+                                                 protocol::BoxButtons buttons = protocol::BoxButtons::Ok,
+                                                 QString caption = protocol::kApplicationTitle) override;
 
     // From now on every box is answered Cancel without being shown, and the
     // boxes that are open close with Cancel.

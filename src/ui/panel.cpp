@@ -4,7 +4,6 @@
 #include "command_wiring.h"
 #include "custom_config_wiring.h"
 #include "link/device_search.h"
-#include "link/event_log.h"
 #include "link/usb_link.h"
 #include "main_window.h"
 #include "message_box_service.h"
@@ -12,6 +11,7 @@
 #include "protocol/exchange.h"
 #include "protocol/position_control.h"
 #include "protocol/session.h"
+#include "record/event_log.h"
 #include "remote/panel_server.h"
 #include "remote/socket_directory.h"
 #include "routine_files.h"
@@ -23,7 +23,7 @@ namespace valve::ui {
 Panel::Panel(link::FtdiDriver& driver, link::LinkTiming timing, PanelPrompts prompts,
              sequencer::RunSupport runSupport)
     : message_boxes_(prompts.messageBoxes), chooser_(prompts.chooser),
-      log_(std::make_unique<link::EventLog>()) {
+      log_(std::make_unique<record::EventLog>()) {
     if (message_boxes_ == nullptr) {
         own_message_boxes_ = std::make_unique<MessageBoxService>();
         message_boxes_ = own_message_boxes_.get();

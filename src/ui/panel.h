@@ -1,7 +1,8 @@
 #pragma once
 
+#include "link/device_chooser.h"
 #include "link/link_timing.h"
-#include "link/prompts.h"
+#include "protocol/message_boxes.h"
 #include "sequencer/sequencer.h"
 
 #include <QString>
@@ -10,10 +11,13 @@
 
 namespace valve::link {
 class DeviceSearch;
-class EventLog;
 class FtdiDriver;
 class UsbLink;
 } // namespace valve::link
+
+namespace valve::record {
+class EventLog;
+}
 
 namespace valve::protocol {
 class Exchange;
@@ -31,7 +35,7 @@ class SequencerWiring;
 
 // Stand-ins for the windows that ask the operator; null means the real ones.
 struct PanelPrompts {
-    link::MessageBoxes* messageBoxes = nullptr;
+    protocol::MessageBoxes* messageBoxes = nullptr;
     link::DeviceChooser* chooser = nullptr;
 };
 
@@ -58,10 +62,10 @@ public:
     void closeFor(const QString& cause);
 
     [[nodiscard]] MainWindow& window() { return *window_; }
-    [[nodiscard]] link::EventLog& log() { return *log_; }
+    [[nodiscard]] record::EventLog& log() { return *log_; }
     [[nodiscard]] link::UsbLink& link() { return *link_; }
     [[nodiscard]] link::DeviceSearch& search() { return *search_; }
-    [[nodiscard]] link::MessageBoxes& messageBoxes() { return *message_boxes_; }
+    [[nodiscard]] protocol::MessageBoxes& messageBoxes() { return *message_boxes_; }
     [[nodiscard]] link::DeviceChooser& chooser() { return *chooser_; }
     [[nodiscard]] protocol::Session& session() { return *session_; }
 
@@ -75,10 +79,10 @@ private:
     // The real prompt windows, made only when no stand-in is given.
     std::unique_ptr<MessageBoxService> own_message_boxes_;
     std::unique_ptr<ChooserWindow> own_chooser_;
-    link::MessageBoxes* message_boxes_;
+    protocol::MessageBoxes* message_boxes_;
     link::DeviceChooser* chooser_;
 
-    std::unique_ptr<link::EventLog> log_;
+    std::unique_ptr<record::EventLog> log_;
     std::unique_ptr<link::DeviceSearch> search_;
     std::unique_ptr<link::UsbLink> link_;
     // What the commands work with; made before the window, gone after it.

@@ -46,9 +46,9 @@ remote::RoutineState PanelRemote::routineState() const {
     return {phase, sequencer_.runNumber(), sequencer_.runPressed()};
 }
 
-QList<link::LogLine> PanelRemote::routineLines() const {
-    const link::OperationLines* lines = sequencer_.sequencer().runLines();
-    return lines != nullptr ? lines->lines() : QList<link::LogLine>{};
+QList<record::LogLine> PanelRemote::routineLines() const {
+    const record::OperationLines* lines = sequencer_.sequencer().runLines();
+    return lines != nullptr ? lines->lines() : QList<record::LogLine>{};
 }
 
 } // namespace valve::ui

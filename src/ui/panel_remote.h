@@ -31,7 +31,7 @@ public:
 
     bool startRoutine(const std::vector<sequencer::RoutineStep>& steps) override;
     void stopRoutine() override;
-    [[nodiscard]] QList<link::LogLine> routineLines() const override;
+    [[nodiscard]] QList<record::LogLine> routineLines() const override;
     [[nodiscard]] remote::RoutineState routineState() const override;
 
 private:

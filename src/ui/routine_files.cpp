@@ -1,8 +1,8 @@
 #include "routine_files.h"
 
-#include "link/prompts.h"
-#include "link/saved_file.h"
 #include "main_window_controls.h"
+#include "protocol/message_boxes.h"
+#include "record/saved_file.h"
 #include "routine_table.h"
 #include "save_dialog.h"
 #include "sequencer/routine_file.h"
@@ -36,7 +36,7 @@ QAction* addAction(QWidget* tab, const QString& name, const QString& text, const
 } // namespace
 
 RoutineFiles::RoutineFiles(QWidget& window, const MainWindowControls& controls, SequencerWiring& sequencer,
-                           link::MessageBoxes& boxes)
+                           protocol::MessageBoxes& boxes)
     : QObject(&window), window_(window), controls_(controls), sequencer_(sequencer), boxes_(boxes) {
     QWidget* tab = controls_.timedEventsPage;
     load_ = addAction(tab, QStringLiteral("mnuLoadRoutine"), QStringLiteral("Load routine…"),
@@ -81,7 +81,7 @@ QCoro::Task<> RoutineFiles::save(QString path) {
     }
     // Named, not a temporary of the co_await: GCC 12 destroys such a lambda twice.
     const FileSaver saveText = [text = sequencer::formatRoutine(routine.steps)](const QString& to) {
-        return link::saveWholeFile(to, text);
+        return record::saveWholeFile(to, text);
     };
     co_await saveOrTell(path, saveText, boxes_);
 }

@@ -8,7 +8,7 @@ class QAction;
 class QPoint;
 class QWidget;
 
-namespace valve::link {
+namespace valve::protocol {
 class MessageBoxes;
 }
 
@@ -26,7 +26,7 @@ class RoutineFiles : public QObject {
     Q_OBJECT
 public:
     RoutineFiles(QWidget& window, const MainWindowControls& controls, SequencerWiring& sequencer,
-                 link::MessageBoxes& boxes);
+                 protocol::MessageBoxes& boxes);
 
     // Fills the table from the routine file at `path`, or tells why not and
     // leaves the table as it was.
@@ -42,7 +42,7 @@ private:
     QWidget& window_;
     const MainWindowControls& controls_;
     SequencerWiring& sequencer_;
-    link::MessageBoxes& boxes_;
+    protocol::MessageBoxes& boxes_;
     QAction* load_;
     QAction* save_;
     QString lastPath_; // the file last loaded or saved: the dialogs start there

@@ -1,18 +1,18 @@
 #include "save_dialog.h"
 
 #include "dialog_wait.h"
-#include "link/prompts.h"
-#include "link/saved_file.h"
+#include "protocol/message_boxes.h"
+#include "record/saved_file.h"
 
 #include <QDir>
 #include <QPointer>
 
 namespace valve::ui {
 
-QCoro::Task<> saveOrTell(QString path, FileSaver save, link::MessageBoxes& boxes) {
+QCoro::Task<> saveOrTell(QString path, FileSaver save, protocol::MessageBoxes& boxes) {
     const QString reason = save(path);
     if (!reason.isEmpty()) {
-        co_await boxes.message_box(link::saveFailureMessage(path, reason));
+        co_await boxes.message_box(record::saveFailureMessage(path, reason));
     }
 }
 
@@ -34,7 +34,7 @@ QCoro::Task<QString> askForFile(QWidget* parent, QString caption, QString path, 
 }
 
 QCoro::Task<> askAndSave(QWidget* parent, QString caption, QString suggestedName, QString filter,
-                         FileSaver save, link::MessageBoxes& boxes) {
+                         FileSaver save, protocol::MessageBoxes& boxes) {
     const QString path = co_await askForFile(parent, caption, QDir::home().filePath(suggestedName), filter,
                                              QFileDialog::AcceptSave);
     if (!path.isEmpty()) {

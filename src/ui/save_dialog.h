@@ -5,7 +5,7 @@
 #include <functional>
 #include <qcoro/qcorotask.h>
 
-namespace valve::link {
+namespace valve::protocol {
 class MessageBoxes;
 }
 
@@ -15,7 +15,7 @@ namespace valve::ui {
 using FileSaver = std::function<QString(const QString& path)>;
 
 // Saves to `path` and tells a failure in a message box.
-QCoro::Task<> saveOrTell(QString path, FileSaver save, link::MessageBoxes& boxes);
+QCoro::Task<> saveOrTell(QString path, FileSaver save, protocol::MessageBoxes& boxes);
 
 // Asks for a file in a dialog over `parent` that does not block (the
 // caller's coroutine waits for it), starting at `path`: an existing file to
@@ -28,6 +28,6 @@ QCoro::Task<QString> askForFile(QWidget* parent, QString caption, QString path, 
 // caller's coroutine waits for it), then saves there. Nothing is saved when
 // the operator cancels or the parent goes away meanwhile.
 QCoro::Task<> askAndSave(QWidget* parent, QString caption, QString suggestedName, QString filter,
-                         FileSaver save, link::MessageBoxes& boxes);
+                         FileSaver save, protocol::MessageBoxes& boxes);
 
 } // namespace valve::ui

@@ -1,24 +1,24 @@
 #include "traffic_model.h"
 
-#include "link/traffic_record.h"
-#include "link/traffic_text.h"
+#include "record/traffic_record.h"
+#include "record/traffic_text.h"
 
 #include <array>
 #include <vector>
 
 namespace valve::ui {
 
-using link::TrafficEntry;
-using link::TrafficKind;
+using record::TrafficEntry;
+using record::TrafficKind;
 
 namespace {
 
-bool isRequest(TrafficKind kind) {
-    return kind == TrafficKind::Sent || kind == TrafficKind::WriteFailed;
+bool isRequest(record::TrafficKind kind) {
+    return kind == record::TrafficKind::Sent || kind == record::TrafficKind::WriteFailed;
 }
 
-bool isReplyEnd(TrafficKind kind) {
-    return kind == TrafficKind::TimedOut || kind == TrafficKind::ReadFailed;
+bool isReplyEnd(record::TrafficKind kind) {
+    return kind == record::TrafficKind::TimedOut || kind == record::TrafficKind::ReadFailed;
 }
 
 // A request and its reply gathered from the entries of a folded row.
@@ -26,8 +26,8 @@ struct ExchangeParts {
     QByteArray request;
     QByteArray reply;
     bool notSent = false;
-    const TrafficEntry* end = nullptr; // the time-out or failure, if any
-    std::int32_t sinceRequestUs = -1;  // of the last reply entry
+    const record::TrafficEntry* end = nullptr; // the time-out or failure, if any
+    std::int32_t sinceRequestUs = -1;          // of the last reply entry
 };
 
 QString oneDecimalMs(std::int32_t us) {
@@ -36,7 +36,7 @@ QString oneDecimalMs(std::int32_t us) {
 
 } // namespace
 
-TrafficModel::TrafficModel(link::TrafficRecord& record, QObject* parent)
+TrafficModel::TrafficModel(record::TrafficRecord& record, QObject* parent)
     : QAbstractTableModel(parent), record_(record) {
     batch_.setSingleShot(true);
     batch_.setInterval(kBatchIntervalMs);
@@ -103,10 +103,10 @@ QString TrafficModel::rowText(int row) const {
     return cells.join(QLatin1Char('\t'));
 }
 
-bool TrafficModel::passes(const TrafficEntry& entry) const {
+bool TrafficModel::passes(const record::TrafficEntry& entry) const {
     const bool sent = isRequest(entry.kind);
     if ((directions_ == Directions::Sent && !sent) ||
-        (directions_ == Directions::Received && (sent || entry.kind == TrafficKind::Purged))) {
+        (directions_ == Directions::Received && (sent || entry.kind == record::TrafficKind::Purged))) {
         return false;
     }
     if (operationFilter_.isEmpty() || operationFilter_ == QString::number(entry.operation)) {
@@ -116,7 +116,7 @@ bool TrafficModel::passes(const TrafficEntry& entry) const {
 }
 
 bool TrafficModel::extends(Row& row, std::uint64_t seq) const {
-    const TrafficEntry& entry = record_.at(seq);
+    const record::TrafficEntry& entry = record_.at(seq);
     if (!row.exchange || row.ended || entry.operation != record_.at(row.first).operation) {
         return false;
     }
@@ -125,7 +125,7 @@ bool TrafficModel::extends(Row& row, std::uint64_t seq) const {
         if (row.replied) {
             return false;
         }
-    } else if (entry.kind == TrafficKind::Received) {
+    } else if (entry.kind == record::TrafficKind::Received) {
         row.replied = true;
     } else if (isReplyEnd(entry.kind)) {
         row.ended = true;
@@ -141,7 +141,7 @@ bool TrafficModel::scan(std::vector<Row>& added) {
     const std::uint64_t end = record_.endSeq();
     next_ = std::max(next_, record_.firstSeq());
     for (; next_ < end; ++next_) {
-        const TrafficEntry& entry = record_.at(next_);
+        const record::TrafficEntry& entry = record_.at(next_);
         if (!passes(entry)) {
             continue;
         }
@@ -195,20 +195,20 @@ QString TrafficModel::cell(const Row& row, int column) const {
     if (row.exchange) {
         return exchangeCell(row, column);
     }
-    const TrafficEntry& entry = record_.at(row.first);
+    const record::TrafficEntry& entry = record_.at(row.first);
     switch (column) {
     case Time:
-        return link::secondsText(entry.atUs);
+        return record::secondsText(entry.atUs);
     case Direction:
-        return link::kindText(entry);
+        return record::kindText(entry);
     case Text:
-        return link::visibleText(entry.data());
+        return record::visibleText(entry.data());
     case Hex:
-        return link::hexText(entry.data());
+        return record::hexText(entry.data());
     case Operation:
         return QStringLiteral("#%1 %2").arg(entry.operation).arg(record_.operationLabel(entry.operation));
     case AfterRequest:
-        return entry.sinceRequestUs < 0 ? QString() : link::millisecondsText(entry.sinceRequestUs);
+        return entry.sinceRequestUs < 0 ? QString() : record::millisecondsText(entry.sinceRequestUs);
     default:
         return {};
     }
@@ -220,13 +220,13 @@ QString TrafficModel::exchangeCell(const Row& row, int column) const {
     }
     ExchangeParts parts;
     for (auto seq = row.first; seq <= row.last; ++seq) {
-        const TrafficEntry& entry = record_.at(seq);
+        const record::TrafficEntry& entry = record_.at(seq);
         if (!passes(entry)) {
             continue;
         }
         if (isRequest(entry.kind)) {
             parts.request += entry.data();
-            parts.notSent = parts.notSent || entry.kind == TrafficKind::WriteFailed;
+            parts.notSent = parts.notSent || entry.kind == record::TrafficKind::WriteFailed;
             continue;
         }
         parts.reply += entry.data();
@@ -239,15 +239,15 @@ QString TrafficModel::exchangeCell(const Row& row, int column) const {
     case Direction:
         return QStringLiteral("⇄ request and reply");
     case Hex:
-        return link::hexText(parts.request) + QStringLiteral(" → ") + link::hexText(parts.reply);
+        return record::hexText(parts.request) + QStringLiteral(" → ") + record::hexText(parts.reply);
     case AfterRequest:
-        return parts.sinceRequestUs < 0 ? QString() : link::millisecondsText(parts.sinceRequestUs);
+        return parts.sinceRequestUs < 0 ? QString() : record::millisecondsText(parts.sinceRequestUs);
     default:
         break;
     }
-    QString text = link::visibleText(parts.request) +
+    QString text = record::visibleText(parts.request) +
                    (parts.notSent ? QStringLiteral(" (not sent)") : QString()) + QStringLiteral(" → ");
-    const QString reply = link::visibleText(parts.reply);
+    const QString reply = record::visibleText(parts.reply);
     if (parts.end == nullptr) {
         return reply.isEmpty()
                    ? text + QStringLiteral("…")
@@ -256,7 +256,7 @@ QString TrafficModel::exchangeCell(const Row& row, int column) const {
     if (!reply.isEmpty()) {
         text += reply + QLatin1Char(' ');
     }
-    if (parts.end->kind == TrafficKind::TimedOut) {
+    if (parts.end->kind == record::TrafficKind::TimedOut) {
         return text + QStringLiteral("… timed out after %1 ms").arg(oneDecimalMs(parts.sinceRequestUs));
     }
     return text + QStringLiteral("… read failed (code %1)").arg(parts.end->code);

@@ -6,10 +6,14 @@
 #include <deque>
 #include <vector>
 
-namespace valve::link {
+namespace valve::link {}
+
+namespace valve::record {}
+
+namespace valve::record {
+class TrafficEntry;
 class TrafficRecord;
-struct TrafficEntry;
-} // namespace valve::link
+} // namespace valve::record
 
 namespace valve::ui {
 
@@ -25,7 +29,7 @@ public:
     enum class Directions { Both, Sent, Received };
     static constexpr int kBatchIntervalMs = 40;
 
-    explicit TrafficModel(link::TrafficRecord& record, QObject* parent = nullptr);
+    explicit TrafficModel(record::TrafficRecord& record, QObject* parent = nullptr);
     ~TrafficModel() override;
 
     [[nodiscard]] int rowCount(const QModelIndex& parent = {}) const override;
@@ -53,7 +57,7 @@ private:
         bool ended = false; // the reply timed out or failed
     };
 
-    [[nodiscard]] bool passes(const link::TrafficEntry& entry) const;
+    [[nodiscard]] bool passes(const record::TrafficEntry& entry) const;
     // Adds the entry to the row when it continues the row's exchange.
     bool extends(Row& row, std::uint64_t seq) const;
     // Looks at the entries not yet seen: new rows go into `added`; true when
@@ -63,7 +67,7 @@ private:
     [[nodiscard]] QString cell(const Row& row, int column) const;
     [[nodiscard]] QString exchangeCell(const Row& row, int column) const;
 
-    link::TrafficRecord& record_;
+    record::TrafficRecord& record_;
     std::deque<Row> rows_;
     std::uint64_t next_ = 0; // the first entry not yet looked at
     bool folded_ = false;

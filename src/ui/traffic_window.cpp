@@ -1,6 +1,6 @@
 #include "traffic_window.h"
 
-#include "link/traffic_text.h"
+#include "record/traffic_text.h"
 #include "save_dialog.h"
 #include "traffic_model.h"
 
@@ -29,7 +29,7 @@ namespace {
 constexpr std::array<int, TrafficModel::ColumnCount> kColumnChars{15, 19, 22, 24, 40, 19};
 } // namespace
 
-TrafficWindow::TrafficWindow(link::TrafficRecord& record, link::MessageBoxes& boxes, QWidget* parent)
+TrafficWindow::TrafficWindow(record::TrafficRecord& record, protocol::MessageBoxes& boxes, QWidget* parent)
     : QWidget(parent, Qt::Window), record_(record), boxes_(boxes), model_(new TrafficModel(record, this)),
       table_(new QTableView(this)), operation_(new QLineEdit(this)), directions_(new QComboBox(this)),
       fold_(new QCheckBox(QStringLiteral("Fold requests and replies"), this)) {
@@ -37,6 +37,22 @@ TrafficWindow::TrafficWindow(link::TrafficRecord& record, link::MessageBoxes& bo
     setWindowTitle(QStringLiteral("Traffic"));
     setAttribute(Qt::WA_DeleteOnClose);
 
+    QHBoxLayout* bar = makeBar();
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(bar);
+    layout->addWidget(table_);
+    setUpTable();
+
+    auto* copyKey = new QAction(table_);
+    copyKey->setShortcut(QKeySequence::Copy);
+    copyKey->setShortcutContext(Qt::WidgetShortcut);
+    table_->addAction(copyKey);
+    connect(copyKey, &QAction::triggered, this, &TrafficWindow::copySelection);
+    keepScrollPlace();
+    table_->scrollToBottom();
+}
+
+QHBoxLayout* TrafficWindow::makeBar() {
     operation_->setObjectName(QStringLiteral("txtTrafficOperation"));
     operation_->setPlaceholderText(QStringLiteral("number or name"));
     operation_->setClearButtonEnabled(true);
@@ -57,10 +73,17 @@ TrafficWindow::TrafficWindow(link::TrafficRecord& record, link::MessageBoxes& bo
     bar->addStretch();
     bar->addWidget(copy);
     bar->addWidget(save);
-    auto* layout = new QVBoxLayout(this);
-    layout->addLayout(bar);
-    layout->addWidget(table_);
 
+    // Connected once filled: filling the direction box already changes its index.
+    connect(copy, &QPushButton::clicked, this, &TrafficWindow::copySelection);
+    connect(save, &QPushButton::clicked, this, &TrafficWindow::save);
+    connect(operation_, &QLineEdit::textChanged, this, &TrafficWindow::applyFilter);
+    connect(directions_, &QComboBox::currentIndexChanged, this, &TrafficWindow::applyFilter);
+    connect(fold_, &QCheckBox::toggled, model_, &TrafficModel::setFolded);
+    return bar;
+}
+
+void TrafficWindow::setUpTable() {
     // Fixed row heights and column widths: the view never measures 100,000 rows.
     table_->setObjectName(QStringLiteral("tblTraffic"));
     table_->setModel(model_);
@@ -78,19 +101,6 @@ TrafficWindow::TrafficWindow(link::TrafficRecord& record, link::MessageBoxes& bo
     }
     table_->horizontalHeader()->setStretchLastSection(true);
     resize(std::accumulate(kColumnChars.begin(), kColumnChars.end(), 4) * charWidth, 420);
-
-    auto* copyKey = new QAction(table_);
-    copyKey->setShortcut(QKeySequence::Copy);
-    copyKey->setShortcutContext(Qt::WidgetShortcut);
-    table_->addAction(copyKey);
-    connect(copyKey, &QAction::triggered, this, &TrafficWindow::copySelection);
-    connect(copy, &QPushButton::clicked, this, &TrafficWindow::copySelection);
-    connect(save, &QPushButton::clicked, this, &TrafficWindow::save);
-    connect(operation_, &QLineEdit::textChanged, this, &TrafficWindow::applyFilter);
-    connect(directions_, &QComboBox::currentIndexChanged, this, &TrafficWindow::applyFilter);
-    connect(fold_, &QCheckBox::toggled, model_, &TrafficModel::setFolded);
-    keepScrollPlace();
-    table_->scrollToBottom();
 }
 
 void TrafficWindow::keepScrollPlace() {
@@ -131,7 +141,7 @@ void TrafficWindow::save() {
     askAndSave(
         this, QStringLiteral("Save traffic"), QStringLiteral("traffic.csv"),
         QStringLiteral("CSV files (*.csv);;All files (*)"),
-        [&record = record_](const QString& path) { return link::saveTrafficCsv(record, path); }, boxes_);
+        [&record = record_](const QString& path) { return record::saveTrafficCsv(record, path); }, boxes_);
 }
 
 } // namespace valve::ui

@@ -4,13 +4,17 @@
 
 class QCheckBox;
 class QComboBox;
+class QHBoxLayout;
 class QLineEdit;
 class QTableView;
 
-namespace valve::link {
+namespace valve::protocol {
 class MessageBoxes;
+}
+
+namespace valve::record {
 class TrafficRecord;
-} // namespace valve::link
+}
 
 namespace valve::ui {
 
@@ -24,7 +28,7 @@ class TrafficModel;
 class TrafficWindow : public QWidget {
     Q_OBJECT
 public:
-    TrafficWindow(link::TrafficRecord& record, link::MessageBoxes& boxes, QWidget* parent = nullptr);
+    TrafficWindow(record::TrafficRecord& record, protocol::MessageBoxes& boxes, QWidget* parent = nullptr);
 
     [[nodiscard]] TrafficModel& model() { return *model_; }
     [[nodiscard]] QTableView& table() { return *table_; }
@@ -36,10 +40,14 @@ private:
     // Asks where, then saves the whole record there as CSV.
     void save();
     void applyFilter();
+    // The bar above the table: the filter, folding, "Copy" and "Save…".
+    QHBoxLayout* makeBar();
+    // Fixed-width font, whole-row selection, and the window sized to the columns.
+    void setUpTable();
     void keepScrollPlace();
 
-    link::TrafficRecord& record_;
-    link::MessageBoxes& boxes_;
+    record::TrafficRecord& record_;
+    protocol::MessageBoxes& boxes_;
     TrafficModel* model_;
     QTableView* table_;
     QLineEdit* operation_;

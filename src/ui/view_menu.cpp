@@ -1,8 +1,8 @@
 #include "view_menu.h"
 
-#include "link/event_log_file.h"
 #include "link/usb_link.h"
 #include "main_window.h"
+#include "record/event_log_file.h"
 #include "save_dialog.h"
 #include "traffic_window.h"
 
@@ -10,7 +10,8 @@
 
 namespace valve::ui {
 
-ViewMenu::ViewMenu(MainWindow& window, link::UsbLink& link, link::EventLog& log, link::MessageBoxes& boxes)
+ViewMenu::ViewMenu(MainWindow& window, link::UsbLink& link, record::EventLog& log,
+                   protocol::MessageBoxes& boxes)
     : QObject(&window), window_(window), link_(link), log_(log), boxes_(boxes) {
     // Added after "About", so that it stays first where it always was.
     QMenu* menu = window_.menuBar()->addMenu(QStringLiteral("View"));
@@ -48,7 +49,7 @@ void ViewMenu::saveEventsLog() {
     askAndSave(
         &window_, QStringLiteral("Save events log"), QStringLiteral("events-log.txt"),
         QStringLiteral("Text files (*.txt *.log);;All files (*)"),
-        [&log = log_](const QString& path) { return link::saveEventsLog(log, path); }, boxes_);
+        [&log = log_](const QString& path) { return record::saveEventsLog(log, path); }, boxes_);
 }
 
 } // namespace valve::ui

@@ -4,10 +4,16 @@
 #include <QPointer>
 
 namespace valve::link {
-class EventLog;
-class MessageBoxes;
 class UsbLink;
-} // namespace valve::link
+}
+
+namespace valve::protocol {
+class MessageBoxes;
+}
+
+namespace valve::record {
+class EventLog;
+}
 
 namespace valve::ui {
 
@@ -21,7 +27,7 @@ class TrafficWindow;
 class ViewMenu : public QObject {
     Q_OBJECT
 public:
-    ViewMenu(MainWindow& window, link::UsbLink& link, link::EventLog& log, link::MessageBoxes& boxes);
+    ViewMenu(MainWindow& window, link::UsbLink& link, record::EventLog& log, protocol::MessageBoxes& boxes);
     ~ViewMenu() override;
 
     void openTraffic();
@@ -33,8 +39,8 @@ private:
 
     MainWindow& window_;
     link::UsbLink& link_;
-    link::EventLog& log_;
-    link::MessageBoxes& boxes_;
+    record::EventLog& log_;
+    protocol::MessageBoxes& boxes_;
     QPointer<TrafficWindow> traffic_;
 };
 

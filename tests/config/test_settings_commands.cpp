@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
-using valve::link::BoxAnswer;
-using valve::link::BoxButtons;
+using valve::protocol::BoxAnswer;
+using valve::protocol::BoxButtons;
 using valve::protocol::Port;
 using valve::protocol::Session;
 using valve::protocol::StoredText;

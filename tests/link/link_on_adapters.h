@@ -3,10 +3,10 @@
 // The link on adapters that come and go, for the simulated driver and for libftdi1 on emulated chips.
 #include "coro_test.h"
 #include "link/device_search.h"
-#include "link/event_log.h"
 #include "link/usb_link.h"
 #include "prompt_doubles.h"
 #include "protocol/exchange.h"
+#include "record/event_log.h"
 
 #include <QElapsedTimer>
 #include <functional>
@@ -48,7 +48,7 @@ struct LinkRig {
 
     std::unique_ptr<AdapterRig> rig;
     PickingChooser chooser;
-    link::EventLog log;
+    record::EventLog log;
     link::DeviceSearch search{rig->driver(), chooser, log};
     link::UsbLink link;
     protocol::Exchange exchange{link};

@@ -1,7 +1,7 @@
 // The D2XX backend on the stand-in library, loaded by path like FTDI's.
 #include "coro_test.h"
 #include "d2xx_double/double_control.h"
-#include "link/d2xx_driver.h"
+#include "link/backends/d2xx_driver.h"
 
 #include <QStringList>
 #include <atomic>

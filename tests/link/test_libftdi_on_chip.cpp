@@ -1,10 +1,10 @@
 // The libftdi1 backend: the real libftdi1 on emulated chips (tests/link/emulated_usb).
 #include "d2xx_double/double_control.h"
 #include "emulated_usb/unit_on_line.h"
-#include "link/d2xx_driver.h"
-#include "link/fallback_driver.h"
-#include "link/libftdi_driver.h"
-#include "link/libftdi_support.h"
+#include "link/backends/d2xx_driver.h"
+#include "link/backends/fallback_driver.h"
+#include "link/backends/libftdi_driver.h"
+#include "link/backends/libftdi_support.h"
 #include "link_on_adapters.h"
 
 #include <QElapsedTimer>

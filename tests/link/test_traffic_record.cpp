@@ -1,8 +1,8 @@
 // The link's traffic record, checked against what the simulated unit's wire saw.
 #include "command_bench.h"
-#include "link/traffic_text.h"
 #include "protocol/query_commands.h"
 #include "protocol/text_field.h"
+#include "record/traffic_text.h"
 
 #include <gtest/gtest.h>
 #include <numeric>
@@ -12,6 +12,11 @@ namespace valve::link {
 namespace {
 
 using namespace std::chrono_literals;
+using record::hexText;
+using record::kindText;
+using record::TrafficKind;
+using record::TrafficRecord;
+using record::visibleText;
 using testing::CommandBench;
 
 // The entries of the record from `first` on, as "kind bytes", comma-separated.

@@ -23,21 +23,21 @@ using namespace std::chrono_literals;
 using sim::UnitState;
 
 // Boxes answered at random after up to 30 ms; after the shut-down, Cancel at once, noted.
-class RandomBoxes : public link::MessageBoxes {
+class RandomBoxes : public protocol::MessageBoxes {
 public:
     explicit RandomBoxes(std::uint32_t seed) : random_(seed) {}
 
-    QCoro::Task<link::BoxAnswer> message_box(QString text, link::BoxButtons, QString) override {
+    QCoro::Task<protocol::BoxAnswer> message_box(QString text, protocol::BoxButtons, QString) override {
         if (shutDown) {
             afterShutDown << text;
-            co_return link::BoxAnswer::Cancel;
+            co_return protocol::BoxAnswer::Cancel;
         }
         const bool ok = std::bernoulli_distribution(0.7)(random_);
         ++open;
         co_await QCoro::sleepFor(
             std::chrono::milliseconds{std::uniform_int_distribution<int>(0, 30)(random_)});
         --open;
-        co_return ok && !shutDown ? link::BoxAnswer::Ok : link::BoxAnswer::Cancel;
+        co_return ok && !shutDown ? protocol::BoxAnswer::Ok : protocol::BoxAnswer::Cancel;
     }
 
     int open = 0;
@@ -93,7 +93,7 @@ public:
             return "the panel did not start: " + rig_.log().join(" | ");
         }
         // Past its bound, so that the log audit meets the bound in every run.
-        for (int i = 0; i < link::EventLog::kMaxLines + 20; ++i) {
+        for (int i = 0; i < record::EventLog::kMaxLines + 20; ++i) {
             rig_.panel->log().show_msg(QStringLiteral("earlier line %1").arg(i));
         }
         timers_ = std::make_unique<QObject>();
@@ -393,7 +393,7 @@ private:
         return {
             {overlap.isEmpty(), "two operations talked to the unit at once: " + overlap},
             {unaskedMemoryChange().isEmpty(), unaskedMemoryChange()},
-            {logged <= link::EventLog::kMaxLines,
+            {logged <= record::EventLog::kMaxLines,
              QStringLiteral("the events log holds %1 lines").arg(logged)},
             {!nestedLoopSeen_, "a timer fired inside a nested event loop"},
             {runUntil([fired] { return *fired; }, 1000ms), "a zero-time timer did not fire within 1 s"},

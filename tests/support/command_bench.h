@@ -2,12 +2,12 @@
 
 #include "coro_test.h"
 #include "link/device_search.h"
-#include "link/event_log.h"
 #include "link/usb_link.h"
 #include "prompt_doubles.h"
 #include "protocol/exchange.h"
 #include "protocol/position_control.h"
 #include "protocol/session.h"
+#include "record/event_log.h"
 #include "sim/simulated_driver.h"
 
 #include <QStringList>
@@ -45,7 +45,7 @@ public:
 
     sim::SimulatedDriver driver;
     PickingChooser chooser;
-    link::EventLog log;
+    record::EventLog log;
     link::DeviceSearch search{driver, chooser, log};
     ScriptedBoxes boxes;
     std::unique_ptr<link::UsbLink> link;

@@ -1,10 +1,10 @@
 #pragma once
 
 #include "coro_test.h"
-#include "link/event_log.h"
 #include "link/usb_link.h"
 #include "operator_hands.h"
 #include "prompt_doubles.h"
+#include "record/event_log.h"
 #include "sim/simulated_driver.h"
 #include "ui/main_window.h"
 #include "ui/panel.h"
@@ -23,7 +23,7 @@ public:
                            link::LinkTiming linkTiming = {std::chrono::milliseconds{150},
                                                           std::chrono::milliseconds{10},
                                                           std::chrono::milliseconds{1}},
-                           link::MessageBoxes* messageBoxes = nullptr) {
+                           protocol::MessageBoxes* messageBoxes = nullptr) {
         driver.setWireRecordEnabled(true);
         for (const QByteArray& description : adapters) {
             driver.addAdapter(description, timing);

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "link/prompts.h"
+#include "link/device_chooser.h"
+#include "protocol/message_boxes.h"
 
 #include <QByteArray>
 #include <QList>
@@ -13,22 +14,23 @@ namespace valve::testing {
 
 // Message boxes that record what they were asked and give scripted answers
 // (OK when nothing is scripted).
-class ScriptedBoxes : public link::MessageBoxes {
+class ScriptedBoxes : public protocol::MessageBoxes {
 public:
     QStringList texts;
     QStringList captions;
-    std::vector<link::BoxButtons> buttons;
-    std::deque<link::BoxAnswer> answers;
+    std::vector<protocol::BoxButtons> buttons;
+    std::deque<protocol::BoxAnswer> answers;
     std::function<void()> onShow;
 
-    QCoro::Task<link::BoxAnswer> message_box(QString text, link::BoxButtons kind, QString caption) override {
+    QCoro::Task<protocol::BoxAnswer> message_box(QString text, protocol::BoxButtons kind,
+                                                 QString caption) override {
         texts << text;
         captions << caption;
         buttons.push_back(kind);
         if (onShow) {
             onShow();
         }
-        link::BoxAnswer answer = link::BoxAnswer::Ok;
+        protocol::BoxAnswer answer = protocol::BoxAnswer::Ok;
         if (!answers.empty()) {
             answer = answers.front();
             answers.pop_front();

@@ -27,7 +27,7 @@ using valve::testing::runUntil;
 class MainWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        QObject::connect(&rig.panel->log(), &link::EventLog::lineAppended,
+        QObject::connect(&rig.panel->log(), &record::EventLog::lineAppended,
                          [this] { linesWhileShown += window().isVisible() ? 1 : 0; });
         ASSERT_TRUE(valve::testing::await(rig.panel->start()));
         c().Command1->click();
@@ -251,8 +251,8 @@ TEST(ChooserWindow, WaitsForTheOperatorAndGivesTheSelectionOnOkOrOnClosing) {
 }
 
 TEST(MessageBoxService, ABoxIsPlainAndModalAndAnswersByHowItWasClosed) {
-    using link::BoxAnswer;
-    using link::BoxButtons;
+    using protocol::BoxAnswer;
+    using protocol::BoxButtons;
     const struct {
         BoxButtons buttons;
         QMessageBox::StandardButton clicked; // none: closed by the window
@@ -282,7 +282,7 @@ TEST(MessageBoxService, ABoxIsPlainAndModalAndAnswersByHowItWasClosed) {
 }
 
 TEST(EventsLogView, FollowsTheLogToItsBoundAndSelectsAndShowsEachNewLine) {
-    link::EventLog log;
+    record::EventLog log;
     log.show_msg("held before");
     EventsLogView view;
     view.follow(log);

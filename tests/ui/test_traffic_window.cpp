@@ -1,8 +1,8 @@
 // The Traffic window's model, the "View" menu, and the files the panel keeps.
-#include "link/event_log.h"
-#include "link/event_log_file.h"
-#include "link/traffic_text.h"
 #include "panel_rig.h"
+#include "record/event_log.h"
+#include "record/event_log_file.h"
+#include "record/traffic_text.h"
 #include "ui/save_dialog.h"
 #include "ui/traffic_model.h"
 #include "ui/traffic_window.h"
@@ -22,9 +22,9 @@
 namespace valve::ui {
 namespace {
 
-using link::TrafficKind;
+using record::TrafficKind;
 
-void exchange(link::TrafficRecord& record, const QString& label, QByteArray request, QByteArray reply,
+void exchange(record::TrafficRecord& record, const QString& label, QByteArray request, QByteArray reply,
               bool timesOut = false) {
     record.beginOperation(label);
     record.add(TrafficKind::Sent, request.constData(), request.size());
@@ -46,7 +46,7 @@ QStringList column(const TrafficModel& model, int column) {
 }
 
 TEST(TrafficModel, RowsFoldingFilterAndBatches) {
-    link::TrafficRecord record;
+    record::TrafficRecord record;
     exchange(record, "Read Status", "S\r", "01\r");
     exchange(record, "Read Clock", "G20\r", "1", true);
     TrafficModel model(record);
@@ -98,15 +98,15 @@ QStringList fileLines(const QString& path) {
 
 TEST(KeptFiles, TheEventsLogIsKeptLineByLineOrSavedWithTheTimeOfEachLineAndAFailureIsToldOnce) {
     QTemporaryDir dir;
-    link::EventLog log;
+    record::EventLog log;
     const QString kept = dir.filePath("week.log");
     for (const QString& path : {kept, dir.filePath("missing/week.log"), QStringLiteral("/dev/full")}) {
-        new link::EventLogFile(log, path);
+        new record::EventLogFile(log, path);
     }
     log.show_msg("Found 1 Nerra unit through USB");
     log.show_msg("Read, then, \"quoted\"");
     EXPECT_EQ(log.lines().filter("Could not write the log file ").size(), 2);
-    ASSERT_EQ(link::saveEventsLog(log, dir.filePath("saved.txt")), QString());
+    ASSERT_EQ(record::saveEventsLog(log, dir.filePath("saved.txt")), QString());
     const QStringList lines = fileLines(kept);
     EXPECT_EQ(fileLines(dir.filePath("saved.txt")), lines);
     ASSERT_EQ(lines.size(), log.lines().size());
@@ -118,10 +118,10 @@ TEST(KeptFiles, TheEventsLogIsKeptLineByLineOrSavedWithTheTimeOfEachLineAndAFail
 
 TEST(KeptFiles, TrafficIsSavedAsCsvAndAFailedSaveLeavesTheEarlierFileIntact) {
     QTemporaryDir dir;
-    link::TrafficRecord record;
+    record::TrafficRecord record;
     exchange(record, "Set Pos A Port, \"valvectl\"", "A05\r", "\r");
     const QString csvPath = dir.filePath("traffic.csv");
-    ASSERT_EQ(link::saveTrafficCsv(record, csvPath), QString());
+    ASSERT_EQ(record::saveTrafficCsv(record, csvPath), QString());
     const QStringList rows = fileLines(csvPath);
     ASSERT_EQ(rows.size(), 3);
     EXPECT_EQ(rows[1].section(',', 1), "→ sent,1,\"Set Pos A Port, \"\"valvectl\"\"\",A05␍,41 30 35 0D,");
@@ -135,7 +135,7 @@ TEST(KeptFiles, TrafficIsSavedAsCsvAndAFailedSaveLeavesTheEarlierFileIntact) {
         {csvPath, 64, ""},
         {pipe, RLIM_INFINITY, "not a regular file"}};
     testing::ScriptedBoxes boxes;
-    const FileSaver saveTraffic = [&](const QString& path) { return link::saveTrafficCsv(record, path); };
+    const FileSaver saveTraffic = [&](const QString& path) { return record::saveTrafficCsv(record, path); };
     std::signal(SIGXFSZ, SIG_IGN);
     for (const auto& [path, fileSizeLimit, reason] : failures) {
         rlimit before{};
