@@ -4,11 +4,13 @@
 #include "adapter_listing.h"
 #include "commands/execute.h"
 #include "commands/routine_run.h"
-#include "commands/run_progress.h"
+#include "commands/step_json.h"
 #include "link/backends/hardware_driver.h"
 #include "local_unit.h"
 #include "options.h"
+#include "printing.h"
 #include "remote/panel_client.h"
+#include "run_progress.h"
 #include "running_panels.h"
 #include "signal_watch.h"
 #include "sim/simulated_driver.h"
@@ -114,7 +116,7 @@ private:
     // Prints the outcome; a command cut short by a signal exits as the shell
     // expects of one, with 128 + the signal's number.
     int finish(const commands::Outcome& outcome, commands::Route route) const {
-        commands::printOutcome(outcome, command_.name(), route, options_.json);
+        printOutcome(outcome, command_.name(), route, options_.json);
         return signal_ != 0 ? 128 + signal_ : outcome.exitCode;
     }
 
@@ -219,8 +221,8 @@ private:
         }
         commands::Outcome outcome;
         if (command_.kind == commands::Command::Kind::Run) {
-            commands::RunProgress progress(static_cast<int>(command_.steps.size()), options_.json,
-                                           isatty(STDOUT_FILENO) != 0);
+            RunProgress progress(static_cast<int>(command_.steps.size()), options_.json,
+                                 isatty(STDOUT_FILENO) != 0);
             routine = std::make_unique<commands::RoutineRun>(unit.session(), unit.boxes(), command_);
             outcome = co_await routine->run(
                 [&progress](const sequencer::StepReport& report) { progress.report(report); });
@@ -258,8 +260,8 @@ private:
                 client.abort();
             }
         });
-        commands::RunProgress progress(static_cast<int>(command_.steps.size()), options_.json,
-                                       isatty(STDOUT_FILENO) != 0);
+        RunProgress progress(static_cast<int>(command_.steps.size()), options_.json,
+                             isatty(STDOUT_FILENO) != 0);
         for (;;) {
             const auto message = co_await client.next();
             if (!message) {
@@ -330,8 +332,8 @@ int valvectlMain(int argc, char** argv) {
         if (exitCode == commands::kSucceeded) {
             std::printf("%s\n", refusal.toLocal8Bit().constData());
         } else if (options.json) {
-            commands::printJson(stdout, commands::toJson(commands::Outcome::failed(exitCode, refusal),
-                                                         options.words.value(0), commands::Route::Direct));
+            printJson(stdout, commands::toJson(commands::Outcome::failed(exitCode, refusal),
+                                               options.words.value(0), commands::Route::Direct));
         } else {
             std::fprintf(stderr, "valvectl: %s\n", refusal.toLocal8Bit().constData());
         }

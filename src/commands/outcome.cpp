@@ -23,12 +23,6 @@ QStringList strings(const QJsonValue& value) {
     return list;
 }
 
-void printLines(std::FILE* stream, const QStringList& lines) {
-    for (const QString& line : lines) {
-        std::fprintf(stream, "%s\n", line.toLocal8Bit().constData());
-    }
-}
-
 } // namespace
 
 QJsonObject toJson(const Outcome& outcome, const QString& command, Route route) {
@@ -67,21 +61,6 @@ Outcome outcomeFromJson(const QJsonObject& json) {
         outcome.values.remove(key);
     }
     return outcome;
-}
-
-void printJson(std::FILE* stream, const QJsonObject& json) {
-    std::fprintf(stream, "%s\n", QJsonDocument(json).toJson(QJsonDocument::Compact).constData());
-    std::fflush(stream);
-}
-
-void printOutcome(const Outcome& outcome, const QString& command, Route route, bool json) {
-    if (json) {
-        printJson(stdout, toJson(outcome, command, route));
-        return;
-    }
-    printLines(stdout, outcome.out);
-    std::fflush(stdout);
-    printLines(stderr, outcome.err);
 }
 
 } // namespace valve::commands

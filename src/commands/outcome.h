@@ -4,7 +4,6 @@
 
 #include <QJsonObject>
 #include <QStringList>
-#include <cstdio>
 
 namespace valve::commands {
 
@@ -39,11 +38,5 @@ QJsonObject toJson(const Outcome& outcome, const QString& command, Route route);
 QJsonObject toMessageJson(const Outcome& outcome, const QString& command);
 // Back from what toJson or toMessageJson made.
 Outcome outcomeFromJson(const QJsonObject& json);
-
-// Prints one JSON object on one line.
-void printJson(std::FILE* stream, const QJsonObject& json);
-// Prints the outcome: text lines to standard output and failures to standard
-// error, or one JSON object to standard output.
-void printOutcome(const Outcome& outcome, const QString& command, Route route, bool json);
 
 } // namespace valve::commands

@@ -2,7 +2,7 @@
 
 #include "commands/command.h"
 #include "commands/execute.h"
-#include "commands/run_progress.h"
+#include "commands/step_json.h"
 #include "commands/windowless_session.h"
 #include "link/usb_link.h"
 #include "messages.h"

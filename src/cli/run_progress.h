@@ -2,17 +2,11 @@
 
 #include "sequencer/event_table.h"
 
-#include <QJsonObject>
 #include <QObject>
 #include <QTimer>
 #include <chrono>
 
-namespace valve::commands {
-
-// One step's progress as valvectl shows it: due and actual time, the
-// deviation, the position. The same object travels over the panel's socket.
-QJsonObject stepJson(const sequencer::StepReport& report, int steps);
-std::optional<sequencer::StepReport> stepFromJson(const QJsonObject& json);
+namespace valve::cli {
 
 // Prints a run's progress on standard output: a line per step (or a JSON
 // object per line) when its move has ended and, on a terminal, a countdown to
@@ -40,4 +34,4 @@ private:
     bool shown_ = false;
 };
 
-} // namespace valve::commands
+} // namespace valve::cli

@@ -1,0 +1,15 @@
+#pragma once
+
+#include "sequencer/event_table.h"
+
+#include <QJsonObject>
+#include <optional>
+
+namespace valve::commands {
+
+// One step's progress as valvectl shows it: due and actual time, the
+// deviation, the position. The same object travels over the panel's socket.
+QJsonObject stepJson(const sequencer::StepReport& report, int steps);
+std::optional<sequencer::StepReport> stepFromJson(const QJsonObject& json);
+
+} // namespace valve::commands
