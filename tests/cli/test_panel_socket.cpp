@@ -458,6 +458,14 @@ TEST_F(PanelSocketTest, AClientThatLeavesRepliesUnreadPastTheBoundIsDroppedAndLo
 // The panel stops reading a client that does not read, without dropping it,
 // so megabytes sent that way cost it no more than its bound, while it serves
 // the others; once the client goes, so does all it held.
+// Under AddressSanitizer freed memory waits in quarantine and every block has
+// its shadow, so the resident size no longer tells what the panel holds.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kResidentSizeTells = false;
+#else
+constexpr bool kResidentSizeTells = true;
+#endif
+
 TEST(PanelSocketLoad, AClientThatNeverReadsCostsThePanelItsBoundAndNothingOnceGone) {
     Valvectl valvectl;
     valve::testing::DemoPanel panel(valvectl.runtime.path());
@@ -470,13 +478,17 @@ TEST(PanelSocketLoad, AClientThatNeverReadsCostsThePanelItsBoundAndNothingOnceGo
         greedy.writeUntilStalled(qint64{4} << 20);
         EXPECT_LT(greedy.written, qint64{2} << 20); // taken before the panel stopped reading
         EXPECT_TRUE(greedy.write()) << "dropped instead of left unread";
-        EXPECT_LT(panel.residentKb() - residentBefore,
-                  valve::remote::PanelServer::kMaxUnsentBytes / 1024 + 1024);
+        if (kResidentSizeTells) {
+            EXPECT_LT(panel.residentKb() - residentBefore,
+                      valve::remote::PanelServer::kMaxUnsentBytes / 1024 + 1024);
+        }
         const auto served = valvectl.run({"--panel", "--json", "status"});
         EXPECT_EQ(served.json().value("exit_code"), 0) << served.err.toStdString();
     }
     EXPECT_TRUE(runUntil([&] { return panel.openDescriptors() == descriptorsBefore; }));
-    EXPECT_LT(panel.residentKb() - residentBefore, 1024);
+    if (kResidentSizeTells) {
+        EXPECT_LT(panel.residentKb() - residentBefore, 1024);
+    }
 }
 
 // When no panel serves valvectl it says why: in the panel's own words when one
