@@ -13,8 +13,6 @@ namespace valve::protocol {
 
 namespace {
 
-constexpr std::uint8_t kClockAddress = 0x20;
-
 // Runs one value query as a whole operation; the reply value, or nothing when
 // the reply did not come (the failure line is logged by then).
 QCoro::Task<std::optional<int>> query(Session& session, LinkCheck check, QString label, QByteArray line,
