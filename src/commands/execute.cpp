@@ -3,6 +3,7 @@
 #include "config/error_stack.h"
 #include "config/memory_editor.h"
 #include "config/settings_commands.h"
+#include "protocol/codec.h"
 #include "protocol/position_commands.h"
 #include "protocol/query_commands.h"
 #include "protocol/session.h"
@@ -67,7 +68,7 @@ private:
 };
 
 QString hex(std::uint8_t byte) {
-    return QStringLiteral("%1").arg(byte, 2, 16, QLatin1Char('0')).toUpper();
+    return QString::fromLatin1(protocol::byte2hex(byte));
 }
 
 // A read command, and under which name its value goes into the outcome: the
