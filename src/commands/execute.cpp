@@ -229,13 +229,13 @@ QCoro::Task<Outcome> memory(protocol::Session& session, QuietBoxes& boxes, const
                 co_return Outcome::failed(kBadUsage, value + QStringLiteral(": not a byte"));
             }
         }
-        co_await editor.write(session, stat);
-        if (stat.text() == config::MemoryEditor::kProgrammingOk) {
+        const config::MemoryOutcome written = co_await editor.write(session, stat);
+        if (written == config::MemoryOutcome::Programmed) {
             co_return record.succeeded({}, {stat.text()});
         }
     } else {
-        co_await editor.read(session, stat);
-        if (stat.text() == config::MemoryEditor::kReadOk) {
+        const config::MemoryOutcome read = co_await editor.read(session, stat);
+        if (read == config::MemoryOutcome::Read) {
             QJsonObject bytes;
             QStringList shown;
             for (const std::uint8_t address : command.addresses) {
@@ -260,20 +260,20 @@ QCoro::Task<Outcome> errorStack(protocol::Session& session, QuietBoxes& boxes, c
     config::ErrorStack stack({&entries[0], &entries[1], &entries[2], &entries[3], &entries[4]});
     StoredText stat;
     if (command.kind == Kind::ErrorsClear) {
-        co_await stack.clear(session, stat);
-        if (stat.text() == config::MemoryEditor::kProgrammingOk) {
+        const config::MemoryOutcome cleared = co_await stack.clear(session, stat);
+        if (cleared == config::MemoryOutcome::Programmed) {
             co_return record.succeeded({}, {stat.text()});
         }
         co_return record.failed({stat.text()});
     }
-    co_await stack.read(session, stat);
-    if (stat.text() != config::MemoryEditor::kReadOk) {
+    const config::ErrorStack::Read read = co_await stack.read(session, stat);
+    if (read.outcome != config::MemoryOutcome::Read) {
         co_return record.failed({stat.text()});
     }
     QJsonArray values;
     QStringList shown;
     for (int index = 0; index < config::ErrorStack::kEntries; ++index) {
-        values.append(entries.at(index).text().toInt());
+        values.append(int{read.entries.at(index)});
         shown << hex(config::ErrorStack::addressOf(index)) + QLatin1Char(' ') + entries.at(index).text();
     }
     co_return record.succeeded({{QStringLiteral("error_stack"), values}}, shown);
