@@ -108,11 +108,10 @@ QCoro::Task<Outcome> query(protocol::Session& session, QuietBoxes& boxes, Kind k
         co_return Outcome::failed(kBadUsage, QStringLiteral("not a read command"));
     }
     const auto value = co_await read->read(session, box);
-    // The clock's box begins with a blank; an unknown command mode empties its box.
-    const QString shown = box.text().trimmed();
-    if (!value || shown.isEmpty()) {
+    if (!value) {
         co_return record.failed();
     }
+    const QString shown = box.text().trimmed(); // the clock's box begins with a blank
     const QJsonValue result = read->valueIsText ? QJsonValue(shown) : QJsonValue(*value);
     co_return record.succeeded({{QLatin1String(read->key), result}}, {shown});
 }
@@ -144,9 +143,9 @@ QCoro::Task<Outcome> position(protocol::Session& session, QuietBoxes& boxes, con
         }
         co_return record.failed();
     }
-    const bool homed = co_await protocol::home_valve(session, box);
+    const auto homed = co_await protocol::home_valve(session, box);
     if (homed) {
-        co_return record.succeeded({{QStringLiteral("position"), box.text().toInt()}},
+        co_return record.succeeded({{QStringLiteral("position"), *homed}},
                                    {QStringLiteral("Homed: position ") + box.text()});
     }
     co_return record.failed();

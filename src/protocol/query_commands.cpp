@@ -92,6 +92,7 @@ QCoro::Task<std::optional<int>> read_control_method(Session& session, TextField&
     txt_control.setText(name);
     if (name.isEmpty()) {
         co_await session.boxes.message_box(QStringLiteral("Invalid Command Mode"));
+        co_return std::nullopt;
     }
     co_return value;
 }
