@@ -227,6 +227,8 @@ QCoro::Task<StepsEnd> runSteps(std::shared_ptr<Control> c, int lastRow) {
         c->table.reportStep(
             {StepReport::Phase::Moved, step, due - start, move.began - start, *position, moved});
         if (!moved) {
+            // The step counts from 0 here, unlike the rows: the row labelled 1 is
+            // step 0. The box has always read so, and operators go by it.
             co_return StepsEnd{Kind::MoveFailed, QStringLiteral("Could not achieve Position %1, in step %2")
                                                      .arg(positionText, QString::number(step))};
         }
