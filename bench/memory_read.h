@@ -31,7 +31,7 @@ public:
 
     // Adds the median read time, the bound and their ratio, the same for the
     // reads no other process held up, and where the host's own time went;
-    // false (with a note on stderr) when a read did not end with "Read OK!".
+    // false (with a note on stderr) when a read did not read every cell.
     bool report(Report& report) {
         std::vector<double> times;
         std::vector<double> undisturbed;
@@ -46,11 +46,12 @@ public:
                                                      [&queued] { queued.push_back(runQueueWait()); });
             const auto started = std::chrono::steady_clock::now();
             std::chrono::steady_clock::time_point ended;
+            auto outcome = config::MemoryOutcome::EndedQuietly;
             runToEnd([&]() -> QCoro::Task<> {
-                co_await editor.read(session, stat);
+                outcome = co_await editor.read(session, stat);
                 ended = std::chrono::steady_clock::now();
             });
-            if (stat.text() != config::MemoryEditor::kReadOk) {
+            if (outcome != config::MemoryOutcome::Read) {
                 std::fprintf(stderr, "memory read ended with \"%s\"\n", qPrintable(stat.text()));
                 return false;
             }

@@ -66,9 +66,10 @@ private:
     double readMs() {
         protocol::StoredText stat;
         const auto started = std::chrono::steady_clock::now();
-        runToEnd([&]() -> QCoro::Task<> { co_await editor.read(session, stat); });
+        auto outcome = config::MemoryOutcome::EndedQuietly;
+        runToEnd([&]() -> QCoro::Task<> { outcome = co_await editor.read(session, stat); });
         const auto took = std::chrono::steady_clock::now() - started;
-        if (stat.text() != config::MemoryEditor::kReadOk) {
+        if (outcome != config::MemoryOutcome::Read) {
             std::fprintf(stderr, "memory read ended with \"%s\"\n", qPrintable(stat.text()));
         }
         return std::chrono::duration<double, std::milli>(took).count();

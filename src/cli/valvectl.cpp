@@ -29,6 +29,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
+// "--sim-fault unplug": the adapter goes away this long into the command. A
+// single read (about 4 ms on the simulated 19200 baud line) is through by
+// then; a memory read of sixteen cells or a move (50 ms a step) is cut off.
 constexpr auto kUnplugAfter = 20ms;
 
 // What an empty list says on standard error: where the adapter may have gone.

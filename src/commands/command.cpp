@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <functional>
-#include <initializer_list>
 
 namespace valve::commands {
 
@@ -97,8 +96,8 @@ std::optional<std::uint8_t> memoryAddress(const QString& text) {
 }
 
 QString checkMove(const QStringList& arguments, Command& command) {
-    const auto position = wholeNumber(arguments[0], 12);
-    if (!position || *position < 1) {
+    const auto position = wholeNumber(arguments[0], protocol::kLastPosition);
+    if (!position || *position < protocol::kFirstPosition) {
         return refusal(command,
                        QStringLiteral("\"%1\" is not a position from 1 to 12").arg(quoted(arguments[0])));
     }
@@ -107,27 +106,46 @@ QString checkMove(const QStringList& arguments, Command& command) {
 }
 
 // One of a fixed set of words, each standing for the byte it sends.
-QString checkChoice(const QString& argument, Command& command,
-                    std::initializer_list<std::pair<const char*, int>> choices, const QString& expected) {
+using Choices = QList<std::pair<QString, std::uint8_t>>;
+QString checkChoice(const QString& argument, Command& command, const Choices& choices,
+                    const QString& expected) {
     for (const auto& [word, code] : choices) {
-        if (argument == QLatin1String(word)) {
-            command.value = static_cast<std::uint8_t>(code);
+        if (argument == word) {
+            command.value = code;
             return {};
         }
     }
     return refusal(command, QStringLiteral("\"%1\" is not %2").arg(quoted(argument), expected));
 }
 
+// A clock speed as its number of MHz.
+Choices clockChoices() {
+    Choices choices;
+    for (const std::uint8_t speed : protocol::kClockSpeeds) {
+        choices.append({QString::number(speed), speed});
+    }
+    return choices;
+}
+
+// A baud rate as its number of bits per second.
+Choices baudChoices() {
+    Choices choices;
+    for (const protocol::BaudRate& rate : protocol::kBaudRates) {
+        choices.append({QString::number(rate.bitsPerSecond), rate.code});
+    }
+    return choices;
+}
+
 QString checkCommandMode(const QStringList& arguments, Command& command) {
     // A name in any case, with a dash or a blank between its words, or its code.
     QString wanted = arguments[0];
-    if (const auto code = wholeNumber(wanted, 5)) {
+    if (const auto code = wholeNumber(wanted, protocol::kCommandModes.back().code)) {
         command.modeName = protocol::commandModeName(*code);
     } else {
         wanted.replace(QLatin1Char('-'), QLatin1Char(' '));
-        for (int each = 1; each <= 5; ++each) {
-            if (protocol::commandModeName(each).compare(wanted, Qt::CaseInsensitive) == 0) {
-                command.modeName = protocol::commandModeName(each);
+        for (const protocol::CommandMode& mode : protocol::kCommandModes) {
+            if (wanted.compare(QLatin1String(mode.name), Qt::CaseInsensitive) == 0) {
+                command.modeName = QString::fromLatin1(mode.name);
             }
         }
     }
@@ -219,12 +237,11 @@ ArgumentCheck checkFor(Kind kind, const std::optional<QByteArray>& routine) {
         return checkMove;
     case Kind::SetClock:
         return [](const QStringList& a, Command& c) {
-            return checkChoice(a[0], c, {{"4", 4}, {"20", 20}}, QStringLiteral("4 or 20"));
+            return checkChoice(a[0], c, clockChoices(), QStringLiteral("4 or 20"));
         };
     case Kind::SetBaud:
         return [](const QStringList& a, Command& c) {
-            return checkChoice(a[0], c, {{"9600", 1}, {"19200", 2}, {"38400", 3}, {"57600", 4}},
-                               QStringLiteral("9600, 19200, 38400 or 57600"));
+            return checkChoice(a[0], c, baudChoices(), QStringLiteral("9600, 19200, 38400 or 57600"));
         };
     case Kind::SetCommandMode:
         return checkCommandMode;

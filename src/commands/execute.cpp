@@ -3,6 +3,7 @@
 #include "config/error_stack.h"
 #include "config/memory_editor.h"
 #include "config/settings_commands.h"
+#include "protocol/codec.h"
 #include "protocol/position_commands.h"
 #include "protocol/query_commands.h"
 #include "protocol/session.h"
@@ -67,7 +68,7 @@ private:
 };
 
 QString hex(std::uint8_t byte) {
-    return QStringLiteral("%1").arg(byte, 2, 16, QLatin1Char('0')).toUpper();
+    return QString::fromLatin1(protocol::byte2hex(byte));
 }
 
 // A read command, and under which name its value goes into the outcome: the
@@ -107,11 +108,10 @@ QCoro::Task<Outcome> query(protocol::Session& session, QuietBoxes& boxes, Kind k
         co_return Outcome::failed(kBadUsage, QStringLiteral("not a read command"));
     }
     const auto value = co_await read->read(session, box);
-    // The clock's box begins with a blank; an unknown command mode empties its box.
-    const QString shown = box.text().trimmed();
-    if (!value || shown.isEmpty()) {
+    if (!value) {
         co_return record.failed();
     }
+    const QString shown = box.text().trimmed(); // the clock's box begins with a blank
     const QJsonValue result = read->valueIsText ? QJsonValue(shown) : QJsonValue(*value);
     co_return record.succeeded({{QLatin1String(read->key), result}}, {shown});
 }
@@ -143,9 +143,9 @@ QCoro::Task<Outcome> position(protocol::Session& session, QuietBoxes& boxes, con
         }
         co_return record.failed();
     }
-    const bool homed = co_await protocol::home_valve(session, box);
+    const auto homed = co_await protocol::home_valve(session, box);
     if (homed) {
-        co_return record.succeeded({{QStringLiteral("position"), box.text().toInt()}},
+        co_return record.succeeded({{QStringLiteral("position"), *homed}},
                                    {QStringLiteral("Homed: position ") + box.text()});
     }
     co_return record.failed();
@@ -228,13 +228,13 @@ QCoro::Task<Outcome> memory(protocol::Session& session, QuietBoxes& boxes, const
                 co_return Outcome::failed(kBadUsage, value + QStringLiteral(": not a byte"));
             }
         }
-        co_await editor.write(session, stat);
-        if (stat.text() == config::MemoryEditor::kProgrammingOk) {
+        const config::MemoryOutcome written = co_await editor.write(session, stat);
+        if (written == config::MemoryOutcome::Programmed) {
             co_return record.succeeded({}, {stat.text()});
         }
     } else {
-        co_await editor.read(session, stat);
-        if (stat.text() == config::MemoryEditor::kReadOk) {
+        const config::MemoryOutcome read = co_await editor.read(session, stat);
+        if (read == config::MemoryOutcome::Read) {
             QJsonObject bytes;
             QStringList shown;
             for (const std::uint8_t address : command.addresses) {
@@ -259,20 +259,20 @@ QCoro::Task<Outcome> errorStack(protocol::Session& session, QuietBoxes& boxes, c
     config::ErrorStack stack({&entries[0], &entries[1], &entries[2], &entries[3], &entries[4]});
     StoredText stat;
     if (command.kind == Kind::ErrorsClear) {
-        co_await stack.clear(session, stat);
-        if (stat.text() == config::MemoryEditor::kProgrammingOk) {
+        const config::MemoryOutcome cleared = co_await stack.clear(session, stat);
+        if (cleared == config::MemoryOutcome::Programmed) {
             co_return record.succeeded({}, {stat.text()});
         }
         co_return record.failed({stat.text()});
     }
-    co_await stack.read(session, stat);
-    if (stat.text() != config::MemoryEditor::kReadOk) {
+    const config::ErrorStack::Read read = co_await stack.read(session, stat);
+    if (read.outcome != config::MemoryOutcome::Read) {
         co_return record.failed({stat.text()});
     }
     QJsonArray values;
     QStringList shown;
     for (int index = 0; index < config::ErrorStack::kEntries; ++index) {
-        values.append(entries.at(index).text().toInt());
+        values.append(int{read.entries.at(index)});
         shown << hex(config::ErrorStack::addressOf(index)) + QLatin1Char(' ') + entries.at(index).text();
     }
     co_return record.succeeded({{QStringLiteral("error_stack"), values}}, shown);

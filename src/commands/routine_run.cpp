@@ -16,7 +16,8 @@ void RunTally::add(const sequencer::StepReport& report) {
     failed_ = failed_ || !report.reached;
 }
 
-Outcome RunTally::outcome(const QList<record::LogLine>& lines, const QStringList& boxTexts) const {
+Outcome RunTally::outcome(sequencer::RunEnd end, const QList<record::LogLine>& lines,
+                          const QStringList& boxTexts) const {
     Outcome outcome;
     QStringList log;
     for (const record::LogLine& line : lines) {
@@ -32,7 +33,7 @@ Outcome RunTally::outcome(const QList<record::LogLine>& lines, const QStringList
         outcome.err = log + boxTexts;
         if (failed_) {
             result = QStringLiteral("failed");
-        } else if (log.contains(sequencer::kUserStopped)) {
+        } else if (end == sequencer::RunEnd::Stopped) {
             result = QStringLiteral("stopped");
             outcome.err = QStringList{
                 QStringLiteral("the run was stopped after %1 of %2 steps").arg(moved_).arg(steps_)};
@@ -88,10 +89,10 @@ QCoro::Task<Outcome> RoutineRun::run(StepSink onStep) {
         onStep(report);
     };
     const auto boxesBefore = p.boxes.texts().size();
-    co_await p.sequencer.btnRun_Click();
+    const sequencer::RunEnd end = co_await p.sequencer.btnRun_Click();
     p.table.onStep = nullptr;
     const record::OperationLines* lines = p.sequencer.runLines();
-    co_return tally.outcome(lines != nullptr ? lines->lines() : QList<record::LogLine>{},
+    co_return tally.outcome(end, lines != nullptr ? lines->lines() : QList<record::LogLine>{},
                             p.boxes.texts().mid(boxesBefore));
 }
 

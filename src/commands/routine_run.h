@@ -4,6 +4,7 @@
 #include "outcome.h"
 #include "record/operation_lines.h"
 #include "sequencer/event_table.h"
+#include "sequencer/sequencer.h"
 
 #include <functional>
 #include <memory>
@@ -29,7 +30,8 @@ public:
     // Done when every step's move reached its position; failed at the first
     // that did not; stopped when "Stop" was pressed; ended early otherwise
     // (the panel's own checks refused the table).
-    [[nodiscard]] Outcome outcome(const QList<record::LogLine>& lines, const QStringList& boxTexts) const;
+    [[nodiscard]] Outcome outcome(sequencer::RunEnd end, const QList<record::LogLine>& lines,
+                                  const QStringList& boxTexts) const;
 
 private:
     int steps_;

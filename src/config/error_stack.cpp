@@ -1,7 +1,6 @@
 #include "error_stack.h"
 
 #include "link/usb_link.h"
-#include "memory_editor.h"
 #include "protocol/codec.h"
 #include "protocol/exchange.h"
 #include "protocol/operation.h"
@@ -13,11 +12,12 @@ namespace valve::config {
 const QString ErrorStack::kReading = QStringLiteral("Reading error stack...");
 const QString ErrorStack::kClearing = QStringLiteral("Clearing error stack...");
 
-QCoro::Task<> ErrorStack::read(protocol::Session& session, protocol::TextField& stat) {
+QCoro::Task<ErrorStack::Read> ErrorStack::read(protocol::Session& session, protocol::TextField& stat) {
     const auto watch = lifetime_.watch();
     auto turn = co_await protocol::takeTurn(session, QStringLiteral("Read Error Stack"));
+    Read read;
     if (!turn || !watch) {
-        co_return;
+        co_return read;
     }
     stat.setText(kReading);
     for (int entry = 0; entry < kEntries; ++entry) {
@@ -27,22 +27,25 @@ QCoro::Task<> ErrorStack::read(protocol::Session& session, protocol::TextField& 
         const bool ok = co_await session.exchange.run(protocol::commandLine('G', addressOf(entry)),
                                                       protocol::kValueReply);
         if (!goesOn(watch, session.link)) {
-            co_return;
+            co_return read;
         }
         if (!ok) {
-            stat.setText(MemoryEditor::kCommunicationError);
-            co_return;
+            read.outcome = MemoryEditor::show(stat, MemoryOutcome::NoReply);
+            co_return read;
         }
-        box.setText(QString::number(session.exchange.reply_buf().value()));
+        const auto value = static_cast<std::uint8_t>(session.exchange.reply_buf().value());
+        read.entries.at(static_cast<std::size_t>(entry)) = value;
+        box.setText(QString::number(value));
     }
-    stat.setText(MemoryEditor::kReadOk);
+    read.outcome = MemoryEditor::show(stat, MemoryOutcome::Read);
+    co_return read;
 }
 
-QCoro::Task<> ErrorStack::clear(protocol::Session& session, protocol::TextField& stat) {
+QCoro::Task<MemoryOutcome> ErrorStack::clear(protocol::Session& session, protocol::TextField& stat) {
     const auto watch = lifetime_.watch();
     auto turn = co_await protocol::takeTurn(session, QStringLiteral("Clear Error Stack"));
     if (!turn || !watch) {
-        co_return;
+        co_return MemoryOutcome::EndedQuietly;
     }
     auto& exchange = session.exchange;
     stat.setText(kClearing);
@@ -58,19 +61,17 @@ QCoro::Task<> ErrorStack::clear(protocol::Session& session, protocol::TextField&
             stat.setText(QString());
             const bool ok = co_await exchange.run(line, replyLength);
             if (!goesOn(watch, session.link)) {
-                co_return;
+                co_return MemoryOutcome::EndedQuietly;
             }
             if (!ok) {
-                stat.setText(MemoryEditor::kCommunicationError);
-                co_return;
+                co_return MemoryEditor::show(stat, MemoryOutcome::NoReply);
             }
         }
         if (exchange.reply_buf().digits() != QByteArrayLiteral("00")) {
-            stat.setText(MemoryEditor::kProgrammingError);
-            co_return;
+            co_return MemoryEditor::show(stat, MemoryOutcome::ReadBackDiffers);
         }
     }
-    stat.setText(MemoryEditor::kProgrammingOk);
+    co_return MemoryEditor::show(stat, MemoryOutcome::Programmed);
 }
 
 } // namespace valve::config

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "memory_editor.h"
 #include "operation_lifetime.h"
 
 #include <QString>
@@ -33,8 +34,13 @@ public:
         return static_cast<std::uint8_t>(kFirstAddress + entry);
     }
 
-    QCoro::Task<> read(protocol::Session& session, protocol::TextField& stat);
-    QCoro::Task<> clear(protocol::Session& session, protocol::TextField& stat);
+    // How a read ended, and the entries it read by then.
+    struct Read {
+        MemoryOutcome outcome = MemoryOutcome::EndedQuietly;
+        std::array<std::uint8_t, kEntries> entries{};
+    };
+    QCoro::Task<Read> read(protocol::Session& session, protocol::TextField& stat);
+    QCoro::Task<MemoryOutcome> clear(protocol::Session& session, protocol::TextField& stat);
 
     // The window closes: running operations end quietly at their next step.
     void endOperations() { lifetime_.end(); }

@@ -30,6 +30,27 @@ MemoryEditor::MemoryEditor(QObject* parent) : QObject(parent) {}
 
 MemoryEditor::~MemoryEditor() = default;
 
+QString MemoryEditor::statusText(MemoryOutcome outcome) {
+    switch (outcome) {
+    case MemoryOutcome::Read:
+        return kReadOk;
+    case MemoryOutcome::Programmed:
+        return kProgrammingOk;
+    case MemoryOutcome::NoReply:
+        return kCommunicationError;
+    case MemoryOutcome::ReadBackDiffers:
+        return kProgrammingError;
+    case MemoryOutcome::EndedQuietly:
+        break;
+    }
+    return {};
+}
+
+MemoryOutcome MemoryEditor::show(protocol::TextField& stat, MemoryOutcome outcome) {
+    stat.setText(statusText(outcome));
+    return outcome;
+}
+
 QString MemoryEditor::headingText(GridCell cell) {
     if (cell.column == 0) {
         return cell.row == 0 ? QStringLiteral("Addr") : QStringLiteral("Data");
@@ -122,11 +143,11 @@ EditOutcome MemoryEditor::commitEdit(const QString& text) {
     return EditOutcome::Stored;
 }
 
-QCoro::Task<> MemoryEditor::read(protocol::Session& session, protocol::TextField& stat) {
+QCoro::Task<MemoryOutcome> MemoryEditor::read(protocol::Session& session, protocol::TextField& stat) {
     const auto watch = lifetime_.watch();
     auto turn = co_await protocol::takeTurn(session, QStringLiteral("Memory Read"));
     if (!turn || !watch) {
-        co_return;
+        co_return MemoryOutcome::EndedQuietly;
     }
     stat.setText(kReading);
     for (int column = kFirstDataColumn; column <= kLastDataColumn; ++column) {
@@ -137,25 +158,24 @@ QCoro::Task<> MemoryEditor::read(protocol::Session& session, protocol::TextField
         const bool ok = co_await session.exchange.run(protocol::commandLine('G', addressOf(column)),
                                                       protocol::kValueReply);
         if (!goesOn(watch, session.link)) {
-            co_return;
+            co_return MemoryOutcome::EndedQuietly;
         }
         if (!ok) {
-            stat.setText(kCommunicationError);
-            co_return;
+            co_return show(stat, MemoryOutcome::NoReply);
         }
         // An edit the operator stored meanwhile is newer than what was read.
         if (state(column).edits == editsBefore) {
             setText(column, QString::fromLatin1(session.exchange.reply_buf().digits()));
         }
     }
-    stat.setText(kReadOk);
+    co_return show(stat, MemoryOutcome::Read);
 }
 
-QCoro::Task<> MemoryEditor::write(protocol::Session& session, protocol::TextField& stat) {
+QCoro::Task<MemoryOutcome> MemoryEditor::write(protocol::Session& session, protocol::TextField& stat) {
     const auto watch = lifetime_.watch();
     auto turn = co_await protocol::takeTurn(session, QStringLiteral("Memory Write"));
     if (!turn || !watch) {
-        co_return;
+        co_return MemoryOutcome::EndedQuietly;
     }
     auto& exchange = session.exchange;
     stat.setText(kWriting);
@@ -171,34 +191,32 @@ QCoro::Task<> MemoryEditor::write(protocol::Session& session, protocol::TextFiel
         stat.setText(QString());
         bool ok = co_await exchange.run(protocol::commandLine('I', address), protocol::kAcknowledgement);
         if (!goesOn(watch, session.link)) {
-            co_return;
+            co_return MemoryOutcome::EndedQuietly;
         }
         if (ok) {
             ok = co_await exchange.run(writeLine(text), protocol::kAcknowledgement);
             if (!goesOn(watch, session.link)) {
-                co_return;
+                co_return MemoryOutcome::EndedQuietly;
             }
         }
         if (ok) {
             stat.setText(QString());
             ok = co_await exchange.run(protocol::commandLine('G', address), protocol::kValueReply);
             if (!goesOn(watch, session.link)) {
-                co_return;
+                co_return MemoryOutcome::EndedQuietly;
             }
         }
         if (!ok) {
-            stat.setText(kCommunicationError);
-            co_return;
+            co_return show(stat, MemoryOutcome::NoReply);
         }
         if (exchange.reply_buf().digits() != text.toLatin1()) {
-            stat.setText(kProgrammingError);
-            co_return;
+            co_return show(stat, MemoryOutcome::ReadBackDiffers);
         }
         if (cell(column).text == text) {
             setChanged(column, false);
         }
     }
-    stat.setText(kProgrammingOk);
+    co_return show(stat, MemoryOutcome::Programmed);
 }
 
 } // namespace valve::config

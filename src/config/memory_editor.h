@@ -34,6 +34,17 @@ struct MemoryCell {
 // What Enter in the cell editor did.
 enum class EditOutcome { Stored, Rejected, NotOpen };
 
+// How an operation on the unit's memory ended: a Read or Write of the editor,
+// a read or clear of the error stack. The status box shows the text of each
+// (MemoryEditor::statusText) but the last.
+enum class MemoryOutcome {
+    Read,            // every byte was read
+    Programmed,      // every byte was written and read back unchanged
+    NoReply,         // a reply did not come
+    ReadBackDiffers, // a byte read back is not the one written
+    EndedQuietly,    // the window closed or the program is closing
+};
+
 // The memory editor behind the grid of the Custom Configuration window: the
 // sixteen bytes at 0x10..0x1F, the current cell, the cell editor and the Read
 // and Write operations. Widget-free; the window mirrors it through the signals.
@@ -68,6 +79,13 @@ public:
     [[nodiscard]] static std::uint8_t addressOf(int column) {
         return static_cast<std::uint8_t>(kAddressBeforeFirst + column);
     }
+    // "Read OK!", "Programming OK!", "Communication error" or "Programming
+    // error!"; empty for an operation that ended quietly.
+    [[nodiscard]] static QString statusText(MemoryOutcome outcome);
+    // Shows in `stat` how an operation that did not end quietly ended, and
+    // passes the outcome on.
+    static MemoryOutcome show(protocol::TextField& stat, MemoryOutcome outcome);
+
     // The fixed text of a heading cell: "Addr", "Data", "10".."1F"; empty for a data cell.
     [[nodiscard]] static QString headingText(GridCell cell);
     // Exactly two characters, each 0-9 or A-F (upper case only).
@@ -93,9 +111,9 @@ public:
     // --- operations on the unit, each one whole operation on the link ---
 
     // Reads all sixteen bytes, clearing the marks, reporting in `stat`.
-    QCoro::Task<> read(protocol::Session& session, protocol::TextField& stat);
+    QCoro::Task<MemoryOutcome> read(protocol::Session& session, protocol::TextField& stat);
     // Writes every marked byte with select, write and read-back.
-    QCoro::Task<> write(protocol::Session& session, protocol::TextField& stat);
+    QCoro::Task<MemoryOutcome> write(protocol::Session& session, protocol::TextField& stat);
 
     // The window closes: running operations end quietly at their next step.
     void endOperations() { lifetime_.end(); }

@@ -14,14 +14,13 @@ using protocol::beginOperation;
 using protocol::commandLine;
 using protocol::exchangeOrReport;
 using protocol::kAcknowledgement;
+using protocol::kClockAddress;
 using protocol::kTalkFailure;
 using protocol::kValueReply;
 using protocol::LinkCheck;
 using protocol::Session;
 
 namespace {
-
-constexpr std::uint8_t kClockAddress = 0x20;
 
 const QString kOpModeWarning =
     QStringLiteral("Warning - Changing the Operational Mode to an invalid number can cause") +

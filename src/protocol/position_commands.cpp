@@ -19,22 +19,23 @@ QCoro::Task<bool> move_valve(Session& session, std::int16_t position, TextField&
     co_return reached;
 }
 
-QCoro::Task<bool> home_valve(Session& session, TextField& position_box) {
+QCoro::Task<std::optional<int>> home_valve(Session& session, TextField& position_box) {
     auto turn = co_await beginOperation(session, LinkCheck::No, QStringLiteral("Home the Valve"));
     if (!turn) {
-        co_return false;
+        co_return std::nullopt;
     }
     const bool acknowledged =
         co_await exchangeOrReport(session, commandLine('M'), kAcknowledgement, kTalkFailure);
     if (!acknowledged) {
-        co_return false;
+        co_return std::nullopt;
     }
     const bool reported = co_await exchangeOrReport(session, commandLine('S'), kValueReply, kTalkFailure);
     if (!reported) {
-        co_return false;
+        co_return std::nullopt;
     }
-    position_box.setText(QString::number(session.exchange.reply_buf().value()));
-    co_return true;
+    const int position = session.exchange.reply_buf().value();
+    position_box.setText(QString::number(position));
+    co_return position;
 }
 
 } // namespace valve::protocol

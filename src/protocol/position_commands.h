@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <qcoro/qcorotask.h>
 
 namespace valve::protocol {
@@ -14,7 +15,7 @@ QCoro::Task<bool> move_valve(Session& session, std::int16_t position, TextField&
 
 // "Home the Valve": "M", then "S"; shows the reported position. Logs
 // "USB Error - could not talk to the device" when either reply does not come.
-// True when the position was reported.
-QCoro::Task<bool> home_valve(Session& session, TextField& position_box);
+// The reported position, or nothing when it was not reported.
+QCoro::Task<std::optional<int>> home_valve(Session& session, TextField& position_box);
 
 } // namespace valve::protocol

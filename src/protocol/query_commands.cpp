@@ -13,8 +13,6 @@ namespace valve::protocol {
 
 namespace {
 
-constexpr std::uint8_t kClockAddress = 0x20;
-
 // Runs one value query as a whole operation; the reply value, or nothing when
 // the reply did not come (the failure line is logged by then).
 QCoro::Task<std::optional<int>> query(Session& session, LinkCheck check, QString label, QByteArray line,
@@ -94,6 +92,7 @@ QCoro::Task<std::optional<int>> read_control_method(Session& session, TextField&
     txt_control.setText(name);
     if (name.isEmpty()) {
         co_await session.boxes.message_box(QStringLiteral("Invalid Command Mode"));
+        co_return std::nullopt;
     }
     co_return value;
 }

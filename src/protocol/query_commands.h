@@ -18,7 +18,8 @@ std::optional<QString> namedErrorLine(int code);
 // The read commands. Each waits for the link's turn, sends its request, reads
 // a three-character value reply and shows the value in its box. When the
 // reply does not come in full, it logs its failure line and leaves the box as
-// it was. Each returns the reply value, or nothing when the reply did not come.
+// it was. Each returns the reply value, or nothing when the reply did not come
+// (or, for "Read Command Mode", named no mode).
 
 // "S": the valve's current position.
 QCoro::Task<std::optional<int>> read_status(Session& session, TextField& txt_status);
@@ -26,7 +27,7 @@ QCoro::Task<std::optional<int>> read_status(Session& session, TextField& txt_sta
 // any other code changes nothing.
 QCoro::Task<std::optional<int>> read_error(Session& session, TextField& txt_error);
 // "D", read with "Read Command Mode": the mode name; an unknown code empties
-// the box and shows "Invalid Command Mode".
+// the box and shows "Invalid Command Mode", and the read returns nothing.
 QCoro::Task<std::optional<int>> read_control_method(Session& session, TextField& txt_control);
 // "R": "Rev.", the revision letter, " Nerra".
 QCoro::Task<std::optional<int>> read_firmware_revision(Session& session, TextField& txt_fw_rev);

@@ -1,29 +1,20 @@
 #include "unit_terms.h"
 
-#include <array>
-
 namespace valve::protocol {
 
-namespace {
-const std::array<QString, 5>& commandModeNames() {
-    static const std::array<QString, 5> names{QStringLiteral("Level"), QStringLiteral("Pulse"),
-                                              QStringLiteral("BCD"), QStringLiteral("Inverted BCD"),
-                                              QStringLiteral("Dual Pulse")};
-    return names;
-}
-} // namespace
-
 QString commandModeName(int code) {
-    if (code < 1 || code > static_cast<int>(commandModeNames().size())) {
-        return {};
+    for (const CommandMode& mode : kCommandModes) {
+        if (mode.code == code) {
+            return QString::fromLatin1(mode.name);
+        }
     }
-    return commandModeNames()[static_cast<std::size_t>(code - 1)];
+    return {};
 }
 
 std::optional<std::uint8_t> commandModeCode(const QString& name) {
-    for (std::size_t i = 0; i < commandModeNames().size(); ++i) {
-        if (commandModeNames()[i] == name) {
-            return static_cast<std::uint8_t>(i + 1);
+    for (const CommandMode& mode : kCommandModes) {
+        if (name == QLatin1String(mode.name)) {
+            return mode.code;
         }
     }
     return std::nullopt;

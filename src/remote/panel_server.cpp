@@ -412,7 +412,7 @@ void PanelServer::stepReported(const sequencer::StepReport& report) {
     }
 }
 
-void PanelServer::routineEnded() {
+void PanelServer::routineEnded(sequencer::RunEnd end) {
     const RoutineState state = routines_.routineState();
     for (const QPointer<Client>& stopper : std::exchange(stoppers_, {})) {
         if (stopper) {
@@ -428,7 +428,7 @@ void PanelServer::routineEnded() {
     run_.reset();
     if (run.owner) {
         run.owner->send(
-            outcomeMessage(run.tally.outcome(routines_.routineLines(), {}), QStringLiteral("run")));
+            outcomeMessage(run.tally.outcome(end, routines_.routineLines(), {}), QStringLiteral("run")));
         run.owner->setBusy(false);
     }
 }

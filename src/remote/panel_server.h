@@ -74,7 +74,7 @@ private:
     void stopRun(Client& client);
     [[nodiscard]] commands::Outcome stopped(const RoutineState& state, const commands::RunTally* tally) const;
     void stepReported(const sequencer::StepReport& report);
-    void routineEnded();
+    void routineEnded(sequencer::RunEnd end);
 
     protocol::Session& panel_;
     RoutineHost& routines_;

@@ -3,6 +3,7 @@
 #include "record/operation_lines.h"
 #include "sequencer/event_table.h"
 #include "sequencer/routine_file.h"
+#include "sequencer/sequencer.h"
 
 #include <QDateTime>
 #include <QObject>
@@ -43,7 +44,7 @@ public:
 signals:
     // Every run of the table reports here, whoever pressed "Run".
     void stepReported(const valve::sequencer::StepReport& report);
-    void routineEnded();
+    void routineEnded(valve::sequencer::RunEnd end);
 };
 
 } // namespace valve::remote

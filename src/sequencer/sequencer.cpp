@@ -34,6 +34,7 @@ struct Sequencer::Control {
     link::WakeSignal wake; // ends the wait between steps early: Stop, closing
     // The lines of the last run, its own only; they are logged through it.
     std::unique_ptr<record::OperationLines> runLines;
+    unsigned stops = 0; // presses of "Stop", so that a run can tell it was stopped
     bool eventsRunning = false;
     bool runUnderWay = false;
     bool closed = false;
@@ -226,6 +227,8 @@ QCoro::Task<StepsEnd> runSteps(std::shared_ptr<Control> c, int lastRow) {
         c->table.reportStep(
             {StepReport::Phase::Moved, step, due - start, move.began - start, *position, moved});
         if (!moved) {
+            // The step counts from 0 here, unlike the rows: the row labelled 1 is
+            // step 0. The box has always read so, and operators go by it.
             co_return StepsEnd{Kind::MoveFailed, QStringLiteral("Could not achieve Position %1, in step %2")
                                                      .arg(positionText, QString::number(step))};
         }
@@ -282,28 +285,29 @@ QCoro::Task<bool> tableAccepted(std::shared_ptr<Control> c, TableCheck check) {
 }
 
 // Ends the run as its steps ended.
-QCoro::Task<> concludeRun(std::shared_ptr<Control> c, StepsEnd end) {
+QCoro::Task<RunEnd> concludeRun(std::shared_ptr<Control> c, StepsEnd end) {
     switch (end.kind) {
     case StepsEnd::Kind::Finished:
         finishRun(*c);
         break;
     case StepsEnd::Kind::Gone:
-        break;
+        co_return RunEnd::EndedQuietly;
     case StepsEnd::Kind::Unusable:
         co_await refuse(c, kUnusable);
-        break;
+        co_return RunEnd::Refused;
     case StepsEnd::Kind::MoveFailed:
         co_await showBox(c, end.box);
         if (!gone(*c)) {
             endRun(*c); // the table keeps its running look until Stop
         }
-        break;
+        co_return RunEnd::MoveFailed;
     }
+    co_return RunEnd::Finished;
 }
 
-QCoro::Task<> runEvents(std::shared_ptr<Control> c) {
+QCoro::Task<RunEnd> runEvents(std::shared_ptr<Control> c) {
     if (gone(*c) || c->runUnderWay) {
-        co_return;
+        co_return RunEnd::EndedQuietly;
     }
     c->runUnderWay = true;
     c->eventsRunning = true;
@@ -314,16 +318,16 @@ QCoro::Task<> runEvents(std::shared_ptr<Control> c) {
 
     const bool linkChecked = co_await checkLink(c);
     if (!linkChecked) {
-        co_return;
+        co_return RunEnd::EndedQuietly;
     }
     if (!c->eventsRunning) { // stopped during the link check
         endRun(*c);
-        co_return;
+        co_return RunEnd::Stopped;
     }
     const TableCheck check = checkEventTable(c->table);
     const bool accepted = co_await tableAccepted(c, check);
     if (!accepted) {
-        co_return;
+        co_return gone(*c) ? RunEnd::EndedQuietly : RunEnd::Refused;
     }
 
     StepsEnd end;
@@ -331,7 +335,18 @@ QCoro::Task<> runEvents(std::shared_ptr<Control> c) {
         const auto hold = keepAwake(c);
         end = co_await runSteps(c, check.lastRow);
     }
-    co_await concludeRun(c, end);
+    const RunEnd concluded = co_await concludeRun(c, end);
+    co_return concluded;
+}
+
+// A run that "Stop" was pressed for was stopped, however its steps ended,
+// unless a move failed. (A press that finds a run under way ends at once:
+// no "Stop" comes between.)
+QCoro::Task<RunEnd> runAndTell(std::shared_ptr<Control> c) {
+    const unsigned stopsBefore = c->stops;
+    const RunEnd end = co_await runEvents(c);
+    const bool stopped = c->stops != stopsBefore;
+    co_return (stopped && end != RunEnd::MoveFailed) ? RunEnd::Stopped : end;
 }
 
 } // namespace
@@ -343,8 +358,8 @@ Sequencer::~Sequencer() {
     shut_down();
 }
 
-QCoro::Task<> Sequencer::btnRun_Click() {
-    return runEvents(control_);
+QCoro::Task<RunEnd> Sequencer::btnRun_Click() {
+    return runAndTell(control_);
 }
 
 void Sequencer::btnStop_Click() {
@@ -355,6 +370,7 @@ void Sequencer::btnStop_Click() {
     // The line is the run's while one is under way or holds the table.
     const bool ofRun = c.runLines && (c.eventsRunning || c.runUnderWay);
     c.eventsRunning = false;
+    ++c.stops;
     reset_event_table(c);
     if (ofRun) {
         c.runLines->show_msg(kUserStopped);

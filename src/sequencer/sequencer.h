@@ -36,6 +36,18 @@ inline QString stoppedByClosing(const QString& cause) {
     return QStringLiteral("Execution stopped by %1: the panel is closing").arg(cause);
 }
 
+// How a press of "Run" ended. A failed move counts before "Stop", and "Stop"
+// pressed while the run was under way before how its steps ended.
+enum class RunEnd {
+    Finished,   // the table was run to its end
+    Stopped,    // "Stop" was pressed
+    MoveFailed, // a step's move did not reach its position
+    Refused,    // the table, or a row the run reached, could not be run
+    // The program closed during the run, or a run was under way already: the
+    // press ended without a word.
+    EndedQuietly,
+};
+
 // The timed event run: checks the table, then moves the valve to each row's
 // position at the row's time, counted from the start of the run on a clock
 // that goes on while the computer sleeps. Waits are coroutine awaits, so the
@@ -50,7 +62,7 @@ public:
 
     // "Run": ends when the run has ended. A press while a run is still under
     // way does nothing.
-    QCoro::Task<> btnRun_Click();
+    QCoro::Task<RunEnd> btnRun_Click();
     // "Stop": works at any time, also with no run under way.
     void btnStop_Click();
     // The program is closing: a run ends quietly at its next step, and nothing

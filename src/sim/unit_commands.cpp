@@ -1,5 +1,8 @@
 #include "unit_commands.h"
 
+#include "protocol/codec.h"
+#include "protocol/unit_terms.h"
+
 #include <algorithm>
 #include <cstdlib>
 
@@ -20,12 +23,8 @@ CommandOutcome refuse(UnitState& state, std::uint8_t errorCode) {
     return {};
 }
 
-bool isPosition(int p) {
-    return p >= 1 && p <= UnitState::kPositions;
-}
-
 CommandOutcome moveTo(UnitState& state, int target) {
-    if (!isPosition(target)) {
+    if (!protocol::isValvePosition(target)) {
         return refuse(state, UnitState::kPositioningError);
     }
     CommandOutcome outcome = ack(state);
@@ -37,17 +36,12 @@ CommandOutcome moveTo(UnitState& state, int target) {
 } // namespace
 
 int stepsBetween(int from, int to) {
-    const int direct = std::abs(to - from) % UnitState::kPositions;
-    return std::min(direct, UnitState::kPositions - direct);
+    const int direct = std::abs(to - from) % protocol::kPositionCount;
+    return std::min(direct, protocol::kPositionCount - direct);
 }
 
 QByteArray valueReply(std::uint8_t v, char terminator) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    QByteArray reply;
-    reply.append(kDigits[v / 16]);
-    reply.append(kDigits[v % 16]);
-    reply.append(terminator);
-    return reply;
+    return protocol::byte2hex(v) + terminator;
 }
 
 CommandOutcome executeCommand(const ParsedCommand& command, UnitState& state) {
@@ -85,13 +79,14 @@ CommandOutcome executeCommand(const ParsedCommand& command, UnitState& state) {
         state.memory[state.selectedAddress] = arg;
         return ack(state);
     case 'X':
-        if (arg < 1 || arg > 4) {
+        if (std::ranges::none_of(protocol::kBaudRates,
+                                 [arg](const auto& rate) { return rate.code == arg; })) {
             return refuse(state, UnitState::kCommandError);
         }
         state.baudCode = arg;
         return ack(state);
     case 'F':
-        if (arg < 1 || arg > 5) {
+        if (protocol::commandModeName(arg).isEmpty()) {
             return refuse(state, UnitState::kCommandError);
         }
         state.commandMode = arg;

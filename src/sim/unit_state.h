@@ -1,5 +1,7 @@
 #pragma once
 
+#include "protocol/unit_terms.h"
+
 #include <array>
 #include <cstdint>
 
@@ -7,8 +9,6 @@ namespace valve::sim {
 
 // Everything the valve unit keeps. Tests read and preset it directly.
 struct UnitState {
-    static constexpr int kPositions = 12;
-    static constexpr std::uint8_t kClockAddress = 0x20;
     static constexpr std::uint8_t kErrorStackFirst = 0x07;
     static constexpr int kErrorStackSize = 5;
 
@@ -16,7 +16,7 @@ struct UnitState {
     static constexpr std::uint8_t kPositioningError = 66;
     static constexpr std::uint8_t kCommandError = 77;
 
-    int position = 1;                                   // 1..12
+    int position = 1;                                   // protocol::kFirstPosition..kLastPosition
     std::uint8_t lastError = 0;                         // last error code, 0 when none
     char revision = 'C';                                // firmware revision letter
     std::uint8_t opMode = 1;                            // operational mode ("Q", "O")
@@ -42,7 +42,7 @@ struct UnitState {
 
     static std::array<std::uint8_t, 256> defaultMemory() {
         std::array<std::uint8_t, 256> bytes{};
-        bytes[kClockAddress] = 20;
+        bytes[protocol::kClockAddress] = 20;
         return bytes;
     }
 };

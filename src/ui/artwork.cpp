@@ -1,5 +1,7 @@
 #include "artwork.h"
 
+#include "protocol/unit_terms.h"
+
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
@@ -12,7 +14,7 @@
 namespace valve::ui {
 
 namespace {
-constexpr int kPorts = 12;
+constexpr int kPorts = protocol::kPositionCount;
 
 QPointF onCircle(const QPointF& centre, qreal radius, int port) {
     // Port 1 at the top, counting clockwise.

@@ -99,7 +99,7 @@ void CommandWiring::wirePositions(const MainWindowControls& c) {
     adapters_.push_back(std::move(adapter));
     for (std::size_t index = 0; index < c.pos.size(); ++index) {
         // The button with index i stands for position i + 1.
-        const auto target = static_cast<std::int16_t>(index + 1);
+        const auto target = static_cast<std::int16_t>(protocol::kFirstPosition + index);
         connect(c.pos[index], &QPushButton::clicked, this,
                 [this, target, &position] { protocol::move_valve(session_, target, position); });
     }

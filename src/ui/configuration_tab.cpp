@@ -1,6 +1,7 @@
 #include "control_factory.h"
 #include "main_window_controls.h"
 #include "main_window_parts.h"
+#include "protocol/unit_terms.h"
 #include "twips.h"
 
 #include <QComboBox>
@@ -84,6 +85,15 @@ void buildAdvancedFrame(QWidget* parent, MainWindowControls& c) {
                                     QObject::tr("New operational mode"), boxInRow(2, width));
 }
 
+// The command modes in the order of their codes, each with its code.
+QList<CodedEntry> commandModeEntries() {
+    QList<CodedEntry> entries;
+    for (const protocol::CommandMode& mode : protocol::kCommandModes) {
+        entries.append({QString::fromLatin1(mode.name), mode.code});
+    }
+    return entries;
+}
+
 // Lies below the tab control's bottom edge, so the page clips it away.
 void buildOutOfSightRow(QWidget* parent, MainWindowControls& c) {
     c.cmd_cmd_mode = makeButton(parent, QStringLiteral("cmd_cmd_mode"), QStringLiteral("Read Cmd Mode"),
@@ -93,12 +103,7 @@ void buildOutOfSightRow(QWidget* parent, MainWindowControls& c) {
     c.set_cmd_mode = makeButton(parent, QStringLiteral("set_cmd_mode"), QStringLiteral("Set Cmd Mode"),
                                 twipRect(3720, kOutOfSightRowTop, 1500, kButtonHeight));
     c.Combo_Cmd_Mode = makeDropDown(parent, QStringLiteral("Combo_Cmd_Mode"), QStringLiteral("Cmd Mode"),
-                                    QObject::tr("Cmd mode to set"),
-                                    {{QStringLiteral("Level"), 1},
-                                     {QStringLiteral("Pulse"), 2},
-                                     {QStringLiteral("BCD"), 3},
-                                     {QStringLiteral("Inverted BCD"), 4},
-                                     {QStringLiteral("Dual Pulse"), 5}},
+                                    QObject::tr("Cmd mode to set"), commandModeEntries(),
                                     twipRect(5340, kOutOfSightRowTop + 15, 1950, kBoxHeight));
 }
 } // namespace

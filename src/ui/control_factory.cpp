@@ -61,7 +61,7 @@ QLabel* makeLabel(QWidget* parent, const QString& name, const QString& caption, 
 }
 
 QComboBox* makeDropDown(QWidget* parent, const QString& name, const QString& prompt, const QString& shows,
-                        std::initializer_list<CodedEntry> entries, const QRect& place) {
+                        const QList<CodedEntry>& entries, const QRect& place) {
     auto* list = new QComboBox(parent);
     list->setObjectName(name);
     list->setAccessibleName(shows);

@@ -1,8 +1,8 @@
 #pragma once
 
+#include <QList>
 #include <QRect>
 #include <QString>
-#include <initializer_list>
 #include <utility>
 
 class QComboBox;
@@ -35,7 +35,7 @@ QLabel* makeLabel(QWidget* parent, const QString& name, const QString& caption, 
 // carries its code as item data.
 using CodedEntry = std::pair<QString, int>;
 QComboBox* makeDropDown(QWidget* parent, const QString& name, const QString& prompt, const QString& shows,
-                        std::initializer_list<CodedEntry> entries, const QRect& place);
+                        const QList<CodedEntry>& entries, const QRect& place);
 
 // A thin sunken line (vertical when taller than wide).
 QFrame* makeLine(QWidget* parent, const QString& name, const QRect& place);

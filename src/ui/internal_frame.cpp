@@ -1,6 +1,7 @@
 #include "control_factory.h"
 #include "main_window_controls.h"
 #include "main_window_parts.h"
+#include "protocol/unit_terms.h"
 #include "twips.h"
 
 #include <QComboBox>
@@ -62,6 +63,24 @@ void buildCustomPositionFrames(QGroupBox* parent, MainWindowControls& c) {
         });
 }
 
+// "4 MHz" and "20 MHz", each with its speed as code.
+QList<CodedEntry> clockEntries() {
+    QList<CodedEntry> entries;
+    for (const std::uint8_t speed : protocol::kClockSpeeds) {
+        entries.append({QStringLiteral("%1 MHz").arg(int{speed}), speed});
+    }
+    return entries;
+}
+
+// "9600" to "57600", each with the code that sets it.
+QList<CodedEntry> baudEntries() {
+    QList<CodedEntry> entries;
+    for (const protocol::BaudRate& rate : protocol::kBaudRates) {
+        entries.append({QString::number(rate.bitsPerSecond), rate.code});
+    }
+    return entries;
+}
+
 void buildClockAndBaudRows(QGroupBox* parent, MainWindowControls& c) {
     c.cmd_clock = makeButton(parent, QStringLiteral("cmd_clock"), QStringLiteral("Read Clock"),
                              twipRect(240, 2280, kButtonWidth, kButtonHeight));
@@ -70,18 +89,13 @@ void buildClockAndBaudRows(QGroupBox* parent, MainWindowControls& c) {
     c.set_clock = makeButton(parent, QStringLiteral("set_clock"), QStringLiteral("Set Clock"),
                              twipRect(240, 2790, kButtonWidth, kButtonHeight));
     c.Combo_Clock = makeDropDown(parent, QStringLiteral("Combo_Clock"), QStringLiteral("Clock Speed"),
-                                 QObject::tr("Clock speed to set"),
-                                 {{QStringLiteral("4 MHz"), 4}, {QStringLiteral("20 MHz"), 20}},
+                                 QObject::tr("Clock speed to set"), clockEntries(),
                                  twipRect(1980, 2820, 1650, kBoxHeight));
     c.set_baud = makeButton(parent, QStringLiteral("set_baud"), QStringLiteral("Set baud rate"),
                             twipRect(240, 3300, kButtonWidth, kButtonHeight));
-    c.Combo_Baud_Rate = makeDropDown(parent, QStringLiteral("Combo_Baud_Rate"), QStringLiteral("Baud Rate"),
-                                     QObject::tr("Baud rate to set"),
-                                     {{QStringLiteral("9600"), 1},
-                                      {QStringLiteral("19200"), 2},
-                                      {QStringLiteral("38400"), 3},
-                                      {QStringLiteral("57600"), 4}},
-                                     twipRect(1980, 3330, 1650, kBoxHeight));
+    c.Combo_Baud_Rate =
+        makeDropDown(parent, QStringLiteral("Combo_Baud_Rate"), QStringLiteral("Baud Rate"),
+                     QObject::tr("Baud rate to set"), baudEntries(), twipRect(1980, 3330, 1650, kBoxHeight));
 }
 } // namespace
 

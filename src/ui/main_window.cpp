@@ -6,6 +6,7 @@
 #include "link/usb_link.h"
 #include "main_window_parts.h"
 #include "protocol/message_boxes.h"
+#include "protocol/unit_terms.h"
 #include "record/event_log.h"
 #include "twips.h"
 
@@ -89,9 +90,10 @@ void MainWindow::buildClientArea() {
 }
 
 void MainWindow::fill_control_list() {
-    controls_.lstControl->addItems({QStringLiteral("Level"), QStringLiteral("BCD"),
-                                    QStringLiteral("Inverted BCD"), QStringLiteral("Pulse"),
-                                    QStringLiteral("Dual Pulse")});
+    // Not in the order of the codes: Set Command Mode goes by the picked name's text.
+    for (const int code : {1, 3, 4, 2, 5}) {
+        controls_.lstControl->addItem(protocol::commandModeName(code));
+    }
 }
 
 void MainWindow::mnuAbout_Click() {

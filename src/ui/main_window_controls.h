@@ -1,5 +1,7 @@
 #pragma once
 
+#include "protocol/unit_terms.h"
+
 #include <array>
 
 class QAction;
@@ -30,7 +32,7 @@ struct MainWindowControls {
     QWidget* positionPage = nullptr;
     QWidget* Picture1 = nullptr;
     QGroupBox* Frame6 = nullptr; // "Change Position"
-    std::array<QPushButton*, 12> pos{};
+    std::array<QPushButton*, protocol::kPositionCount> pos{};
     QGroupBox* Frame5 = nullptr; // "Current Position"
     QLineEdit* position = nullptr;
     QGroupBox* Frame4 = nullptr; // "Valve Homing"

@@ -43,6 +43,8 @@ struct PanelPrompts {
 // the main window, over the driver it is given.
 class Panel {
 public:
+    // The release letter of the About box ("Version E"), as operators know the
+    // panel; it is not the build's version number, which valvectl reports.
     static inline const QString kProgramVersion = QStringLiteral("E");
 
     // `runSupport`: what timed runs may use to keep the computer awake.

@@ -18,7 +18,8 @@ void buildPositionButtons(QGroupBox* frame, MainWindowControls& c) {
     for (int index = 0; index < static_cast<int>(c.pos.size()); ++index) {
         const int column = index % kPositionColumns;
         const int row = index / kPositionColumns;
-        c.pos[index] = makeButton(frame, QStringLiteral("pos_%1").arg(index), QString::number(index + 1),
+        c.pos[index] = makeButton(frame, QStringLiteral("pos_%1").arg(index),
+                                  QString::number(protocol::kFirstPosition + index),
                                   twipRect(180 + column * 930, 360 + row * 570, 780, 450));
     }
 }

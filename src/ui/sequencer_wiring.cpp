@@ -116,9 +116,9 @@ QCoro::Task<> SequencerWiring::run() {
         ++runNumber_;
         runPressed_ = QDateTime::currentDateTime();
     }
-    co_await sequencer_->btnRun_Click();
+    const sequencer::RunEnd end = co_await sequencer_->btnRun_Click();
     if (*alive) {
-        emit runEnded();
+        emit runEnded(end);
     }
 }
 

@@ -38,9 +38,9 @@ public:
     [[nodiscard]] const QDateTime& runPressed() const { return runPressed_; }
 
 signals:
-    // Each step of a run as it goes, and the end of the run.
+    // Each step of a run as it goes, and how the run ended.
     void stepReported(const valve::sequencer::StepReport& report);
-    void runEnded();
+    void runEnded(valve::sequencer::RunEnd end);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

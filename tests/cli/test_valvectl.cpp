@@ -22,7 +22,7 @@ TEST_F(ValvectlTest, EachGroupOfSubcommandsReportsAsThePanelDoes) {
         const char* key;   // a value in the JSON output
         QJsonValue value;
     } cases[] = {
-        {"status", "1", "position", 1},
+        {"home", "Homed: position 1", "position", 1},
         {"firmware", "Rev.C Nerra", "firmware", "Rev.C Nerra"},
         {"ports", "A 1", "port_c", 3},
         {"clock", "20 MHz", "clock_mhz", 20},

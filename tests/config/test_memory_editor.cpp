@@ -1,6 +1,6 @@
-// The memory editor beyond what the fault matrix makes of its buttons.
+// The memory editor and error stack beyond what the fault matrix makes of their buttons and texts.
 #include "command_bench.h"
-#include "config/memory_editor.h"
+#include "config/error_stack.h" // and the memory editor
 #include "protocol/text_field.h"
 
 #include <QTimer>
@@ -10,6 +10,7 @@
 using valve::config::EditOutcome;
 using valve::config::GridCell;
 using valve::config::MemoryEditor;
+using valve::config::MemoryOutcome;
 using valve::protocol::StoredText;
 using valve::testing::await;
 using valve::testing::CommandBench;
@@ -62,29 +63,24 @@ TEST_F(MemoryEditorTest, ReadClearsTheMarksOfTheCellsItReaches) {
     for (const char* reply : {"C0\r", "C0\r", "C0\r", "C0\r", "C0\r", ""}) { // cell 6 gets no answer
         bench.unit().scriptReply(reply, 'G');
     }
-    await(editor.read(*bench.session, stat));
-    EXPECT_EQ(stat.text(), "Communication error");
+    EXPECT_EQ(await(editor.read(*bench.session, stat)), MemoryOutcome::NoReply);
     EXPECT_EQ(editor.cell(6).text, "66");
     EXPECT_FALSE(editor.cell(6).changed);
     EXPECT_TRUE(editor.cell(7).changed); // not reached
 
-    await(editor.read(*bench.session, stat));
-    EXPECT_EQ(stat.text(), "Read OK!");
+    EXPECT_EQ(await(editor.read(*bench.session, stat)), MemoryOutcome::Read);
     EXPECT_FALSE(editor.cell(7).changed);
     EXPECT_EQ(editor.current(), (GridCell{1, 16}));
 }
 
 TEST_F(MemoryEditorTest, WriteSendsOnlyTheMarkedCellsAndStopsAtAReadBackThatDiffers) {
-    await(editor.write(*bench.session, stat)); // nothing marked: nothing sent
-    EXPECT_EQ(stat.text(), "Programming OK!");
+    EXPECT_EQ(await(editor.write(*bench.session, stat)), MemoryOutcome::Programmed); // none marked, none sent
     edit(kColumnOf0x1A, "3C");
     edit(kColumnOf0x12, "A5");
     bench.unit().scriptReply("a5\r", 'G'); // lower case is not the text that was sent
-    await(editor.write(*bench.session, stat));
-    EXPECT_EQ(stat.text(), "Programming error!");
+    EXPECT_EQ(await(editor.write(*bench.session, stat)), MemoryOutcome::ReadBackDiffers);
     EXPECT_TRUE(editor.cell(kColumnOf0x12).changed && editor.cell(kColumnOf0x1A).changed);
-    await(editor.write(*bench.session, stat));
-    EXPECT_EQ(stat.text(), "Programming OK!");
+    EXPECT_EQ(await(editor.write(*bench.session, stat)), MemoryOutcome::Programmed);
     EXPECT_EQ(bench.sent(), (QList<QByteArray>{"I12\r", "WA5\r", "G12\r", "I12\r", "WA5\r", "G12\r", "I1A\r",
                                                "W3C\r", "G1A\r"}));
     EXPECT_FALSE(editor.cell(kColumnOf0x12).changed || editor.cell(kColumnOf0x1A).changed);
@@ -96,8 +92,7 @@ TEST_F(MemoryEditorTest, EnterDuringReadStoresIntoTheEditedCellAndIsNotOverwritt
         SCOPED_TRACE(edited);
         editor.openEditor(edited);
         duringCell(10, [this] { EXPECT_EQ(editor.commitEdit("77"), EditOutcome::Stored); });
-        await(editor.read(*bench.session, stat));
-        EXPECT_EQ(stat.text(), "Read OK!");
+        EXPECT_EQ(await(editor.read(*bench.session, stat)), MemoryOutcome::Read);
         EXPECT_EQ(editor.cell(edited).text, "77");
         EXPECT_TRUE(editor.cell(edited).changed);
         EXPECT_EQ(editor.cell(edited + 1).text, "00"); // read as usual
@@ -110,16 +105,21 @@ TEST_F(MemoryEditorTest, EditDuringWriteOfItsCellIsNotTakenForWritten) {
     edit(kColumnOf0x1A, "3C");
     editor.openEditor(kColumnOf0x12);
     duringCell(kColumnOf0x12, [this] { EXPECT_EQ(editor.commitEdit("5A"), EditOutcome::Stored); });
-    await(editor.write(*bench.session, stat));
-
     // What was sent is what was verified; the newer edit waits for the next Write.
-    EXPECT_EQ(stat.text(), "Programming OK!");
+    EXPECT_EQ(await(editor.write(*bench.session, stat)), MemoryOutcome::Programmed);
     EXPECT_EQ(bench.unit().state().memory[0x12], 0xA5);
     EXPECT_EQ(editor.cell(kColumnOf0x12).text, "5A");
     EXPECT_TRUE(editor.cell(kColumnOf0x12).changed);
     EXPECT_FALSE(editor.cell(kColumnOf0x1A).changed);
     await(editor.write(*bench.session, stat));
     EXPECT_EQ(bench.unit().state().memory[0x12], 0x5A);
+}
+
+TEST_F(MemoryEditorTest, AReadOfTheErrorStackGivesEachEntryFromItsOwnAddress) {
+    valve::config::ErrorStack stack({&stat, &stat, &stat, &stat, &stat}); // one box will do for all five
+    const std::array<std::uint8_t, 5> codes{44, 255, 0, 99, 7};
+    std::ranges::copy(codes, bench.unit().state().memory.begin() + 0x07);
+    EXPECT_EQ(await(stack.read(*bench.session, stat)).entries, codes);
 }
 
 } // namespace

@@ -26,25 +26,26 @@ TEST(QueryCommands, EachReadShowsItsReplyInItsOwnForm) {
     const struct {
         Read read;
         const char* reply;
-        const char* shown; // "kept": the box is left alone
+        std::optional<int> value; // what the read returns
+        const char* shown;        // "kept": the box is left alone
         QStringList log = {};
         QStringList boxes = {};
     } cases[] = {
-        {protocol::read_status, "0C\r", "12"},
-        {protocol::read_status, "ff\r", "255"},
-        {protocol::read_clock, "14\r", " 20 MHz"},
-        {protocol::read_cmd_mode, "05\r", "Dual Pulse"},
-        {protocol::read_control_method, "05\r", "Dual Pulse"},
-        {protocol::read_cmd_mode, "06\r", "Error"},
-        {protocol::read_control_method, "06\r", "", {}, {"Invalid Command Mode"}},
-        {protocol::read_error, "2C\r", "44", {lastError(44, "a Check Sum Error")}},
-        {protocol::read_error, "37\r", "55", {lastError(55, "Data Integrity Error")}},
-        {protocol::read_error, "42\r", "66", {lastError(66, "a Valve Positioning Error")}},
-        {protocol::read_error, "4D\r", "77", {lastError(77, "a Configuration or Command Mode Error")}},
-        {protocol::read_error, "58\r", "88", {lastError(88, "a Non-Volatile Memory Error")}},
-        {protocol::read_error, "63\r", "99", {lastError(99, "a Valve Homing Error")}},
-        {protocol::read_error, "44\r", "kept"},
-        {protocol::read_error, "00\r", "kept"},
+        {protocol::read_status, "0C\r", 12, "12"},
+        {protocol::read_status, "ff\r", 255, "255"},
+        {protocol::read_clock, "14\r", 20, " 20 MHz"},
+        {protocol::read_cmd_mode, "05\r", 5, "Dual Pulse"},
+        {protocol::read_control_method, "05\r", 5, "Dual Pulse"},
+        {protocol::read_cmd_mode, "06\r", 6, "Error"},
+        {protocol::read_control_method, "06\r", std::nullopt, "", {}, {"Invalid Command Mode"}},
+        {protocol::read_error, "2C\r", 44, "44", {lastError(44, "a Check Sum Error")}},
+        {protocol::read_error, "37\r", 55, "55", {lastError(55, "Data Integrity Error")}},
+        {protocol::read_error, "42\r", 66, "66", {lastError(66, "a Valve Positioning Error")}},
+        {protocol::read_error, "4D\r", 77, "77", {lastError(77, "a Configuration or Command Mode Error")}},
+        {protocol::read_error, "58\r", 88, "88", {lastError(88, "a Non-Volatile Memory Error")}},
+        {protocol::read_error, "63\r", 99, "99", {lastError(99, "a Valve Homing Error")}},
+        {protocol::read_error, "44\r", 68, "kept"},
+        {protocol::read_error, "00\r", 0, "kept"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(QString::fromLatin1(c.reply).trimmed().toStdString() + " shown as \"" + c.shown + '"');
@@ -53,7 +54,7 @@ TEST(QueryCommands, EachReadShowsItsReplyInItsOwnForm) {
         StoredText box;
         box.setText("kept");
         bench.unit().scriptReply(c.reply);
-        await(c.read(*bench.session, box));
+        EXPECT_EQ(await(c.read(*bench.session, box)), c.value);
         EXPECT_EQ(box.text(), c.shown);
         EXPECT_EQ(bench.logLines(), c.log);
         EXPECT_EQ(bench.boxes.texts, c.boxes);

@@ -77,7 +77,7 @@ public:
         auto& memory = rig_.unit().memory;
         std::mt19937 fill(seed_);
         std::generate(memory.begin(), memory.end(), [&fill] { return static_cast<std::uint8_t>(fill()); });
-        memory[UnitState::kClockAddress] = 20;
+        memory[protocol::kClockAddress] = 20;
         // A cleared entry reads 0; the unit itself pushes its error codes.
         for (int i = 0; i < UnitState::kErrorStackSize; ++i) {
             memory.at(UnitState::kErrorStackFirst + static_cast<std::size_t>(i)) =
@@ -297,7 +297,7 @@ private:
     // The operator clicks a button; what the unit's memory may now hold.
     void click(const QString& name) {
         if (name == "set_clock" && pickedClock_) {
-            allow(UnitState::kClockAddress, *pickedClock_);
+            allow(protocol::kClockAddress, *pickedClock_);
         } else if (name == "Command1" && !form()) {
             editorColumn_.reset(); // a new window, a new editor
         }

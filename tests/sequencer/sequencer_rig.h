@@ -56,14 +56,13 @@ struct SequencerRig : CommandBench {
             table.setRow(row, rows[row].first, rows[row].second);
         }
         [](SequencerRig& rig) -> QCoro::Task<> {
-            rig.runEnded = false;
-            co_await rig.sequencer.btnRun_Click();
-            rig.runEnded = true;
+            rig.end.reset();
+            rig.end = co_await rig.sequencer.btnRun_Click();
         }(*this);
     }
-    bool run(const std::vector<std::pair<QString, QString>>& rows) {
+    std::optional<sequencer::RunEnd> run(const std::vector<std::pair<QString, QString>>& rows) {
         startRun(rows);
-        return runUntil([this] { return runEnded; });
+        return runUntil([this] { return end.has_value(); }) ? end : std::nullopt;
     }
     bool reaches(int row) {
         return runUntil([&] { return table.look(row) == sequencer::RowLook::Current; });
@@ -91,7 +90,7 @@ struct SequencerRig : CommandBench {
     } table;
     TestClock clock;
     sequencer::Sequencer sequencer;
-    bool runEnded = true;
+    std::optional<sequencer::RunEnd> end; // how the last run ended, once it has; run() gives it
 };
 
 } // namespace valve::testing

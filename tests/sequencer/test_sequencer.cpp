@@ -5,6 +5,7 @@
 using namespace std::chrono;
 using namespace valve;
 using sequencer::RowLook;
+using sequencer::RunEnd;
 using valve::testing::runUntil;
 using valve::testing::SequencerRig;
 
@@ -45,22 +46,21 @@ TEST(SequencerRun, StepsAreDueAtTheirAbsoluteTimesInTheUsersFormatAndEqualTimesF
     QLocale::setDefault(kGerman);
     SequencerRig rig;
     rig.log.show_msg(QStringLiteral("line of an earlier command"));
-    const bool ended = rig.run({{"0", "2"}, {"0,05", "3"}, {"0,05", "4,0"}, {"0,1", "5"}});
+    const auto end = rig.run({{"0", "2"}, {"0,05", "3"}, {"0,05", "4,0"}, {"0,1", "5"}});
     QLocale::setDefault(saved);
-    ASSERT_TRUE(ended);
+    ASSERT_EQ(end, RunEnd::Finished);
     // The log holds only this run's lines.
     EXPECT_EQ(rig.log.lines(), QStringList({"Waited 0 seconds", "Position set to 2", "Waited 0,05 seconds",
                                             "Position set to 3", "Waited 0 seconds", "Position set to 4",
                                             "Waited 0,05 seconds", "Position set to 5"}));
     EXPECT_EQ(rig.table.dues, (std::vector<nanoseconds>{0ms, 50ms, 50ms, 100ms}));
     EXPECT_EQ(rig.table.currentPosition(), QStringLiteral("5"));
-    EXPECT_TRUE(rig.boxes.texts.isEmpty());
     expectReady(rig);
 }
 
 TEST(SequencerRun, ASlowMoveDelaysOnlyItsNextStepNotTheOnesAfter) {
     SequencerRig rig(kMovesOf50msAStep); // the move to 3 takes 100 ms, past the second step's time
-    ASSERT_TRUE(rig.run({{"0", "3"}, {"0.05", "4"}, {"0.2", "5"}}));
+    ASSERT_EQ(rig.run({{"0", "3"}, {"0.05", "4"}, {"0.2", "5"}}), RunEnd::Finished);
     EXPECT_EQ(rig.table.dues, (std::vector<nanoseconds>{0ms, 50ms, 200ms}));
 }
 
@@ -73,7 +73,7 @@ TEST(SequencerRun, AfterASleepOverdueStepsGoAtOnceInOrderAndLaterOnesKeepTheirTi
     ASSERT_TRUE(rig.reaches(3));
     rig.clock.sleep(100ms); // ends before row 3 is due: it holds nothing up
     rig.clock.release();
-    ASSERT_TRUE(runUntil([&] { return rig.runEnded; }));
+    ASSERT_TRUE(runUntil([&] { return rig.end.has_value(); }));
     EXPECT_EQ(rig.log.lines(),
               QStringList({"Waited 0 seconds", "Position set to 2",
                            "The run was held up for 59 seconds while the computer was asleep",
@@ -112,7 +112,7 @@ TEST(SequencerRun, ATableThatCannotBeRunIsRefusedWithItsReasonAndMovesNothing) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.rows.back().first.toStdString() + "," + c.rows.back().second.toStdString());
         SequencerRig rig;
-        ASSERT_TRUE(rig.run(c.rows));
+        ASSERT_EQ(rig.run(c.rows), RunEnd::Refused);
         EXPECT_EQ(rig.boxes.texts, QStringList{c.box});
         EXPECT_EQ(rig.log.lines(), c.log);
         EXPECT_TRUE(rig.moves().isEmpty());
@@ -128,7 +128,7 @@ TEST(SequencerRun, OneWeekAndATrailingTimeOnlyRowPassAndStopEndsTheWaitAtOnce) {
     EXPECT_FALSE(rig.table.runEnabled());
 
     rig.sequencer.btnStop_Click();
-    EXPECT_TRUE(rig.runEnded);
+    EXPECT_EQ(rig.end, RunEnd::Stopped);
     EXPECT_EQ(rig.log.lines().last(), QStringLiteral("User stopped execution"));
     EXPECT_EQ(rig.moves(), QList<QByteArray>{"P02\r"});
     expectReady(rig);
@@ -137,7 +137,7 @@ TEST(SequencerRun, OneWeekAndATrailingTimeOnlyRowPassAndStopEndsTheWaitAtOnce) {
 TEST(SequencerRun, AFailedMoveNamesItsZeroBasedStepAndKeepsTheRunningLook) {
     SequencerRig rig;
     // The unit refuses position 13 and does not answer.
-    ASSERT_TRUE(rig.run({{"0", "2"}, {"0.01", "3"}, {"0.02", "13"}, {"0.03", "4"}}));
+    ASSERT_EQ(rig.run({{"0", "2"}, {"0.01", "3"}, {"0.02", "13"}, {"0.03", "4"}}), RunEnd::MoveFailed);
     EXPECT_EQ(rig.boxes.texts, QStringList{"Could not achieve Position 13, in step 2"});
     EXPECT_EQ(rig.log.lines().last(),
               QStringLiteral("Error - Could not set position, make sure position is valid."));
@@ -156,10 +156,10 @@ TEST(SequencerRun, RunStaysDisabledAfterStopUntilTheMoveUnderWayHasEnded) {
     EXPECT_FALSE(rig.table.runEnabled());
     EXPECT_TRUE(rig.sequencer.runUnderWay());
     // A second press now starts nothing: the log is not cleared.
-    EXPECT_TRUE(*valve::testing::start(rig.sequencer.btnRun_Click()));
+    EXPECT_EQ(valve::testing::await(rig.sequencer.btnRun_Click()), RunEnd::EndedQuietly);
     EXPECT_TRUE(rig.log.lines().contains(QStringLiteral("User stopped execution")));
 
-    ASSERT_TRUE(runUntil([&] { return rig.runEnded; }));
+    ASSERT_TRUE(runUntil([&] { return rig.end.has_value(); }));
     EXPECT_EQ(rig.log.lines().last(), QStringLiteral("Position set to 3"));
     EXPECT_EQ(rig.moves().size(), 1);
     expectReady(rig);
@@ -174,7 +174,7 @@ TEST(SequencerRun, ARowEditedIntoSomethingUnusableEndsTheRunWhenReached) {
         ASSERT_TRUE(rig.reaches(1));
         rig.table.setRow(2, edit.first, edit.second);
         rig.clock.release();
-        ASSERT_TRUE(runUntil([&] { return rig.runEnded; }));
+        ASSERT_TRUE(runUntil([&] { return rig.end.has_value(); }));
         EXPECT_EQ(rig.boxes.texts, QStringList{kUnusable}) << edit.first.toStdString();
         EXPECT_EQ(rig.moves(), QList<QByteArray>({"P02\r", "P03\r"}));
         expectReady(rig);

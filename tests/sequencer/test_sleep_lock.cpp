@@ -75,7 +75,7 @@ TEST(RunSleepLock, IsHeldWhileTheRunLastsAndAFailureIsOneLineWhileTheRunGoesOn) 
             runUntil([&] { return granted ? standIn.lockEnd >= 0 : rig.log.lines().contains(kCannot); }));
         EXPECT_EQ(standIn.held(), granted);
         rig.clock.release();
-        ASSERT_TRUE(runUntil([&] { return rig.runEnded; }));
+        ASSERT_TRUE(runUntil([&] { return rig.end.has_value(); }));
 
         EXPECT_EQ(rig.moves(), QList<QByteArray>({"P02\r", "P03\r"}));
         EXPECT_EQ(
