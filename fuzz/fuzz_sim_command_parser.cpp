@@ -5,6 +5,7 @@
 
 #include "fuzz_check.h"
 #include "protocol/codec.h"
+#include "protocol/unit_terms.h"
 #include "sim/command_line.h"
 #include "sim/unit_commands.h"
 #include "sim/unit_state.h"
@@ -146,10 +147,10 @@ void checkExecution(const ParsedCommand& command, UnitState& state) {
     const qsizetype replySize = outcome.reply.size();
     FUZZ_CHECK(replySize == 0 || replySize == 1 || replySize == 3);
     // Settings with a fixed range never leave it, whatever the line.
-    FUZZ_CHECK(state.position >= 1 && state.position <= UnitState::kPositions);
+    FUZZ_CHECK(state.position >= 1 && state.position <= valve::protocol::kPositionCount);
     FUZZ_CHECK(state.commandMode >= 1 && state.commandMode <= 5);
     FUZZ_CHECK(state.baudCode >= 1 && state.baudCode <= 4);
-    FUZZ_CHECK(outcome.moveSteps >= 0 && outcome.moveSteps <= UnitState::kPositions / 2);
+    FUZZ_CHECK(outcome.moveSteps >= 0 && outcome.moveSteps <= valve::protocol::kPositionCount / 2);
 
     const bool refused = replySize == 0 && command.kind != Kind::Empty;
     checkMemoryChanges(command, before, state, refused);
