@@ -11,12 +11,8 @@ namespace {
 
 using Phase = sequencer::StepReport::Phase;
 
-double seconds(std::chrono::nanoseconds time) {
-    return std::chrono::duration<double>(time).count();
-}
-double milliseconds(std::chrono::nanoseconds time) {
-    return std::chrono::duration<double, std::milli>(time).count();
-}
+using commands::milliseconds;
+using commands::seconds;
 
 } // namespace
 

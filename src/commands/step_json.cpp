@@ -8,17 +8,19 @@ namespace {
 
 using Phase = sequencer::StepReport::Phase;
 
-double seconds(std::chrono::nanoseconds time) {
-    return std::chrono::duration<double>(time).count();
-}
-double milliseconds(std::chrono::nanoseconds time) {
-    return std::chrono::duration<double, std::milli>(time).count();
-}
 std::chrono::nanoseconds fromSeconds(double value) {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::duration<double>(value));
 }
 
 } // namespace
+
+double seconds(std::chrono::nanoseconds time) {
+    return std::chrono::duration<double>(time).count();
+}
+
+double milliseconds(std::chrono::nanoseconds time) {
+    return std::chrono::duration<double, std::milli>(time).count();
+}
 
 QJsonObject stepJson(const sequencer::StepReport& report, int steps) {
     QJsonObject json{{QStringLiteral("step"), report.row + 1},
