@@ -37,24 +37,6 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kIdle = 10s;
 constexpr int kSamples = 100;
 
-// Voluntary context switches of every thread of this process so far.
-long wakeUps() {
-    long total = 0;
-    for (const QString& task :
-         QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile status(QStringLiteral("/proc/self/task/%1/status").arg(task));
-        if (!status.open(QIODevice::ReadOnly | QIODevice::Text)) {
-            continue;
-        }
-        for (QByteArray line = status.readLine(); !line.isEmpty(); line = status.readLine()) {
-            if (line.startsWith("voluntary_ctxt_switches:")) {
-                total += line.mid(24).trimmed().toLong();
-            }
-        }
-    }
-    return total;
-}
-
 void pause(std::chrono::milliseconds duration) {
     bench::runToEnd([duration]() -> QCoro::Task<> {
         link::WakeSignal never;
@@ -124,10 +106,11 @@ int main(int argc, char** argv) {
     }
 
     pause(500ms); // past the link's grace
-    const long before = wakeUps();
+    const long before = bench::processWakeUps(QCoreApplication::applicationPid());
     pause(kIdle);
     const double perSecond =
-        static_cast<double>(wakeUps() - before) / std::chrono::duration<double>(kIdle).count();
+        static_cast<double>(bench::processWakeUps(QCoreApplication::applicationPid()) - before) /
+        std::chrono::duration<double>(kIdle).count();
 
     // Pick-up: from a reply byte reaching the chip (or the D2XX double's
     // queue) to the end of the read that waited for it.

@@ -4,7 +4,9 @@
 #include "protocol/message_boxes.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QEventLoop>
+#include <QFile>
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -136,5 +138,23 @@ public:
         co_return protocol::BoxAnswer::Ok;
     }
 };
+
+// Voluntary context switches of every thread of process `pid` so far.
+inline long processWakeUps(qint64 pid) {
+    const QString tasks = QStringLiteral("/proc/%1/task").arg(pid);
+    long total = 0;
+    for (const QString& task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile status(tasks + QLatin1Char('/') + task + QStringLiteral("/status"));
+        if (!status.open(QIODevice::ReadOnly | QIODevice::Text)) {
+            continue;
+        }
+        for (QByteArray line = status.readLine(); !line.isEmpty(); line = status.readLine()) {
+            if (line.startsWith("voluntary_ctxt_switches:")) {
+                total += line.mid(24).trimmed().toLong();
+            }
+        }
+    }
+    return total;
+}
 
 } // namespace valve::bench

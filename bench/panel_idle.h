@@ -17,24 +17,6 @@
 
 namespace valve::bench {
 
-// Voluntary context switches of every thread of process `pid` so far.
-inline long processWakeUps(qint64 pid) {
-    const QString tasks = QStringLiteral("/proc/%1/task").arg(pid);
-    long total = 0;
-    for (const QString& task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile status(tasks + QLatin1Char('/') + task + QStringLiteral("/status"));
-        if (!status.open(QIODevice::ReadOnly | QIODevice::Text)) {
-            continue;
-        }
-        for (QByteArray line = status.readLine(); !line.isEmpty(); line = status.readLine()) {
-            if (line.startsWith("voluntary_ctxt_switches:")) {
-                total += line.mid(24).trimmed().toLong();
-            }
-        }
-    }
-    return total;
-}
-
 // Where the real-stack test keeps what it fetched and measured.
 inline QString realStackCache() {
     if (const QString set = qEnvironmentVariable("VALVE_REALSTACK_CACHE"); !set.isEmpty()) {
