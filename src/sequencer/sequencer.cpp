@@ -11,6 +11,7 @@
 #include "sleep_inhibitor.h"
 
 #include <chrono>
+#include <utility>
 
 namespace valve::sequencer {
 
@@ -34,6 +35,7 @@ struct Sequencer::Control {
     link::WakeSignal wake; // ends the wait between steps early: Stop, closing
     // The lines of the last run, its own only; they are logged through it.
     std::unique_ptr<record::OperationLines> runLines;
+    QString announcement; // the next run's first line, when it has one
     unsigned stops = 0; // presses of "Stop", so that a run can tell it was stopped
     bool eventsRunning = false;
     bool runUnderWay = false;
@@ -306,6 +308,7 @@ QCoro::Task<RunEnd> concludeRun(std::shared_ptr<Control> c, StepsEnd end) {
 }
 
 QCoro::Task<RunEnd> runEvents(std::shared_ptr<Control> c) {
+    const QString announcement = std::exchange(c->announcement, {});
     if (gone(*c) || c->runUnderWay) {
         co_return RunEnd::EndedQuietly;
     }
@@ -315,6 +318,9 @@ QCoro::Task<RunEnd> runEvents(std::shared_ptr<Control> c) {
     c->table.setStopEnabled(true);
     c->runLines = std::make_unique<record::OperationLines>(c->session.log);
     c->session.log.clear();
+    if (!announcement.isEmpty()) {
+        c->session.log.show_msg(announcement, {}); // the front end's line, not one of the run's own
+    }
 
     const bool linkChecked = co_await checkLink(c);
     if (!linkChecked) {
@@ -393,6 +399,10 @@ void Sequencer::shut_down_for(const QString& cause) {
         c.session.log.show_msg(stoppedByClosing(cause));
     }
     shut_down();
+}
+
+void Sequencer::announceNextRun(const QString& line) {
+    control_->announcement = line;
 }
 
 bool Sequencer::runUnderWay() const {
