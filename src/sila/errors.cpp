@@ -12,7 +12,9 @@ grpc::Status aborted(const sila2::org::silastandard::SiLAError& error) {
     const std::string wire = error.SerializeAsString();
     const QByteArray details =
         QByteArray::fromRawData(wire.data(), static_cast<qsizetype>(wire.size())).toBase64();
-    return {grpc::StatusCode::ABORTED, "", details.toStdString()};
+    // Clients read it from the status message, where gRPC's own libraries
+    // hand it to them as the "details".
+    return {grpc::StatusCode::ABORTED, details.toStdString()};
 }
 
 } // namespace

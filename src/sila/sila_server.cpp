@@ -2,6 +2,7 @@
 
 #include "certificate.h"
 #include "silaservice_service.h"
+#include "timed_routine_service.h"
 
 #include <QDir>
 #include <QFile>
@@ -75,10 +76,11 @@ QString configDirectory() {
         .filePath(QStringLiteral("valve-panel/sila"));
 }
 
-SilaServer::SilaServer(ServerIdentity identity, QObject* parent)
+SilaServer::SilaServer(ServerIdentity identity, UnitAccess unit, QObject* parent)
     : QObject(parent), identity_(std::move(identity)),
-      silaService_(std::make_unique<SiLAServiceService>(gate_, identity_)) {
-    services_.push_back(silaService_.get());
+      silaService_(std::make_unique<SiLAServiceService>(gate_, identity_)),
+      valveControl_(std::make_unique<ValveControlService>(gate_, unit)),
+      timedRoutine_(std::make_unique<TimedRoutineService>(gate_, unit)) {
     // A call coming or going is told from gRPC's threads; the window hears of
     // it on this one.
     gate_.setOnChange(
@@ -87,10 +89,6 @@ SilaServer::SilaServer(ServerIdentity identity, QObject* parent)
 
 SilaServer::~SilaServer() {
     stop();
-}
-
-void SilaServer::addService(grpc::Service& service) {
-    services_.push_back(&service);
 }
 
 bool SilaServer::start(const ListenPlan& plan, QString* error) {
@@ -113,9 +111,9 @@ bool SilaServer::start(const ListenPlan& plan, QString* error) {
     grpc::ResourceQuota quota("sila");
     quota.Resize(kMaxServerMemory);
     builder.SetResourceQuota(quota);
-    for (grpc::Service* service : services_) {
-        builder.RegisterService(service);
-    }
+    builder.RegisterService(silaService_.get());
+    builder.RegisterService(valveControl_.get());
+    builder.RegisterService(timedRoutine_.get());
     server_ = builder.BuildAndStart();
     if (!server_ || port == 0) {
         server_.reset();

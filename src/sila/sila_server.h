@@ -3,6 +3,7 @@
 #include "calls.h"
 #include "identity.h"
 #include "listen_options.h"
+#include "valve_control_service.h"
 
 #include <QObject>
 #include <memory>
@@ -29,13 +30,13 @@ QString configDirectory();
 class SilaServer : public QObject {
     Q_OBJECT
 public:
-    SilaServer(ServerIdentity identity, QObject* parent = nullptr);
+    // Serves the valve through `unit`: the command core, routine host and
+    // session it shares with the window or valvectl.
+    SilaServer(ServerIdentity identity, UnitAccess unit, QObject* parent = nullptr);
     ~SilaServer() override;
     SilaServer(const SilaServer&) = delete;
     SilaServer& operator=(const SilaServer&) = delete;
 
-    // Serves `service` too (before start()); it stays the caller's.
-    void addService(grpc::Service& service);
     // Starts listening; false, with the reason in `error`, when it cannot.
     bool start(const ListenPlan& plan, QString* error = nullptr);
     // Ends every call and stops listening.
@@ -60,7 +61,8 @@ private:
     ServerIdentity identity_;
     CallGate gate_{this};
     std::unique_ptr<grpc::Service> silaService_;
-    std::vector<grpc::Service*> services_;
+    std::unique_ptr<ValveControlService> valveControl_;
+    std::unique_ptr<grpc::Service> timedRoutine_;
     std::unique_ptr<grpc::Server> server_;
     ListenPlan plan_;
     QByteArray certificate_;
