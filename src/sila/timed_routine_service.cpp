@@ -4,6 +4,7 @@
 #include "commands/command_core.h"
 #include "errors.h"
 #include "feature_definitions.h"
+#include "protocol/unit_terms.h"
 #include "sequencer/event_table.h"
 #include "sequencer/routine_file.h"
 #include "sequencer/sequencer.h"
@@ -15,11 +16,12 @@ namespace valve::sila {
 
 namespace {
 
-// A routine's steps, as a routine file holds them.
-constexpr int kMaxSteps = 20;
-constexpr double kMaxSeconds = 604800.0;
-constexpr int kFirstPosition = 1;
-constexpr int kLastPosition = 12;
+// A routine's steps, as a routine file holds them and the Feature
+// Definition constrains them.
+constexpr int kMaxSteps = sequencer::kEventRows;
+constexpr double kMaxSeconds = sequencer::kMaxEventTime;
+using protocol::kFirstPosition;
+using protocol::kLastPosition;
 
 // The name a routine sent here goes by in the log and in "stop"'s report.
 const QString kRoutineName = QStringLiteral("RunRoutine");
@@ -177,7 +179,7 @@ QCoro::Task<> TimedRoutineService::carryOut(QString uuid, QByteArray routine, in
     const RunResult result = runResult(outcome);
     if (outcome.exitCode != commands::kSucceeded && result != RunResult::Stopped) {
         const bool moving = result == RunResult::Failed;
-        executions_.fail(uuid, unitError(kTimedRoutineFeature, outcome, unit_.session, moving));
+        executions_.fail(uuid, unitError(kTimedRoutineFeature, outcome, moving));
         co_return;
     }
     tr::RunRoutine_Responses response;

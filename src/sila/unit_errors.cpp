@@ -6,6 +6,8 @@
 #include "link/usb_link.h"
 #include "protocol/session.h"
 
+#include <algorithm>
+
 namespace valve::sila {
 
 namespace {
@@ -25,12 +27,16 @@ grpc::Status busyError(const char* feature) {
     return definedError(errorId(feature, "UnitBusy"), QStringLiteral("the panel's Timed Events are in use"));
 }
 
-grpc::Status unitError(const char* feature, const commands::Outcome& outcome,
-                       const protocol::Session& session, bool move) {
+bool adapterLost(const QString& line) {
+    return line == QLatin1String("Could not reestablish connection");
+}
+
+grpc::Status unitError(const char* feature, const commands::Outcome& outcome, bool move) {
     if (outcome.err.contains(QStringLiteral("the panel's Timed Events are in use"))) {
         return busyError(feature);
     }
-    if (move && adapterOpen(session)) {
+    const bool lost = std::any_of(outcome.err.begin(), outcome.err.end(), adapterLost);
+    if (move && !lost) {
         return definedError(errorId(feature, "MoveNotConfirmed"), panelLine(outcome));
     }
     return definedError(errorId(feature, "UnitNotConnected"), panelLine(outcome));

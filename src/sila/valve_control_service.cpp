@@ -6,6 +6,7 @@
 #include "feature_definitions.h"
 #include "protocol/position_control.h"
 #include "protocol/session.h"
+#include "protocol/unit_terms.h"
 #include "record/event_log.h"
 #include "unit_errors.h"
 
@@ -13,9 +14,9 @@ namespace valve::sila {
 
 namespace {
 
-// The valve's positions, as the Feature Definition constrains them.
-constexpr int kFirstPosition = 1;
-constexpr int kLastPosition = 12;
+using protocol::kFirstPosition;
+using protocol::kLastPosition;
+
 // How long a move or homing is expected to take, for its announced lifetime.
 constexpr std::chrono::seconds kMoveTime{30};
 
@@ -61,7 +62,7 @@ ValveControlService::ValveControlService(CallGate& gate, UnitAccess unit, QObjec
     : QObject(parent), gate_(gate), unit_(unit) {
     unit_.session.positions.setOnReported([this](int position) { positionReported(position); });
     // Every operation logs; whether the adapter is open is looked at then.
-    connect(&unit_.session.log, &record::EventLog::lineAppended, this, &ValveControlService::checkConnected);
+    connect(&unit_.session.log, &record::EventLog::lineAppended, this, &ValveControlService::lineLogged);
     connected_ = adapterOpen(unit_.session);
 }
 
@@ -128,9 +129,11 @@ QCoro::Task<> ValveControlService::carryOut(QString uuid, QStringList words) {
         co_return;
     }
     if (outcome.exitCode != commands::kSucceeded) {
-        executions_.fail(uuid, unitError(kValveControlFeature, outcome, unit_.session, true));
+        executions_.fail(uuid, unitError(kValveControlFeature, outcome, true));
+        setConnected(false);
         co_return;
     }
+    setConnected(true);
     const int reached = reportedPosition(outcome);
     if (move) {
         vc::MoveTo_Responses result;
@@ -201,11 +204,13 @@ QCoro::Task<> ValveControlService::readStatus(std::shared_ptr<Reply<vc::ReadStat
             co_return;
         }
         if (outcome.exitCode != commands::kSucceeded) {
-            reply->finish(unitError(kValveControlFeature, outcome, unit_.session, false));
+            reply->finish(unitError(kValveControlFeature, outcome, false));
+            setConnected(false);
             co_return;
         }
         takeStatus(outcome.values, reply->response);
     }
+    setConnected(true);
     reply->finish();
 }
 
@@ -244,8 +249,15 @@ void ValveControlService::positionReported(int position) {
     });
 }
 
-void ValveControlService::checkConnected() {
-    const bool connected = adapterOpen(unit_.session);
+// The link's own lines tell when the adapter has gone; every other change
+// shows in how a command ends.
+void ValveControlService::lineLogged(const QString& text, record::LineSource source) {
+    if (source.kind == record::LineKind::Link && adapterLost(text)) {
+        setConnected(false);
+    }
+}
+
+void ValveControlService::setConnected(bool connected) {
     if (connected == connected_) {
         return;
     }

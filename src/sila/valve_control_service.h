@@ -3,6 +3,7 @@
 #include "ValveControl.grpc.pb.h"
 #include "commands/command_core.h"
 #include "executions.h"
+#include "record/event_log.h"
 
 #include <QObject>
 #include <optional>
@@ -73,7 +74,8 @@ private:
     grpc::ServerUnaryReactor* result(Context* context, const ExecutionUuid* request, Response* response);
 
     void positionReported(int position);
-    void checkConnected();
+    void lineLogged(const QString& text, record::LineSource source);
+    void setConnected(bool connected);
 
     CallGate& gate_;
     UnitAccess unit_;
