@@ -81,12 +81,13 @@ QCoro::Task<int> serveSila(const Options& options, link::FtdiDriver& driver, sim
     sila::SilaServer server(
         sila::ServerIdentity(QString::fromLocal8Bit(description), sila::configDirectory()),
         {core, routines, unit.session()});
+    QObject::connect(&server, &sila::SilaServer::message, &ending,
+                     [](const QString& line) { printLine(QStringLiteral("valvectl: ") + line); });
     QString error;
     if (!server.start(*checked.plan, &error)) {
         printLine(QStringLiteral("valvectl: ") + error);
         co_return 2;
     }
-    printLine(QStringLiteral("valvectl: ") + server.stateLine());
     if (sim != nullptr && options.simFault == QLatin1String("unplug")) {
         QTimer::singleShot(kServeUnplugAfter, &ending, [sim] { sim->unplug(0); });
     }

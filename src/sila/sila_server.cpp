@@ -83,6 +83,7 @@ SilaServer::SilaServer(ServerIdentity identity, UnitAccess unit, QObject* parent
       timedRoutine_(std::make_unique<TimedRoutineService>(gate_, unit)) {
     // A call coming or going is told from gRPC's threads; the window hears of
     // it on this one.
+    connect(&discovery_, &Discovery::message, this, &SilaServer::message);
     gate_.setOnChange(
         [this] { QMetaObject::invokeMethod(this, &SilaServer::stateChanged, Qt::QueuedConnection); });
 }
@@ -127,6 +128,9 @@ bool SilaServer::start(const ListenPlan& plan, QString* error) {
     }
     port_ = port;
     emit stateChanged();
+    emit message(stateLine());
+    discovery_.announce({identity_.uuid(), plan.host, plan.loopback, port_, ServerIdentity::version(),
+                         identity_.name(), ServerIdentity::description(), certificate_});
     return true;
 }
 
@@ -134,6 +138,7 @@ void SilaServer::stop() {
     if (!server_) {
         return;
     }
+    discovery_.withdraw();
     gate_.close();
     server_->Shutdown(std::chrono::system_clock::now());
     server_.reset();

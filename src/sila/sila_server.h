@@ -1,6 +1,7 @@
 #pragma once
 
 #include "calls.h"
+#include "discovery.h"
 #include "identity.h"
 #include "listen_options.h"
 #include "valve_control_service.h"
@@ -56,6 +57,8 @@ public:
 signals:
     // Started, stopped, or a client came or went.
     void stateChanged();
+    // A line for the log: where it listens, and how it is announced.
+    void message(const QString& line);
 
 private:
     ServerIdentity identity_;
@@ -64,6 +67,7 @@ private:
     std::unique_ptr<ValveControlService> valveControl_;
     std::unique_ptr<grpc::Service> timedRoutine_;
     std::unique_ptr<grpc::Server> server_;
+    Discovery discovery_;
     ListenPlan plan_;
     QByteArray certificate_;
     int port_ = 0;

@@ -91,11 +91,12 @@ bool Panel::serveSila(const sila::ListenPlan& plan, QString* error) {
     }
     const QString adapter = QString::fromLocal8Bit(link_->device_description().data());
     auto wiring = std::make_unique<SilaWiring>(*window_, *remote_, *session_, adapter);
+    QObject::connect(&wiring->server(), &sila::SilaServer::message, log_.get(),
+                     [log = log_.get()](const QString& line) { log->show_msg(line); });
     if (!wiring->start(plan, error)) {
         return false;
     }
     sila_ = std::move(wiring);
-    log_->show_msg(sila_->server().stateLine());
     window_->addShutDownStep([wiring = sila_.get()] { wiring->stop(); });
     return true;
 }
