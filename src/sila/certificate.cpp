@@ -138,8 +138,9 @@ QString certificateUuid(const QByteArray& certificatePem) {
 std::optional<Credentials> ownCertificate(const QString& directory, const QString& uuid, const QString& host,
                                           QString* error) {
     const QDir dir(directory);
-    const QString certPath = dir.filePath(QStringLiteral("server-cert.pem"));
-    const QString keyPath = dir.filePath(QStringLiteral("server-key.pem"));
+    // One pair a server: two units served on one computer keep their own.
+    const QString certPath = dir.filePath(uuid + QStringLiteral("-cert.pem"));
+    const QString keyPath = dir.filePath(uuid + QStringLiteral("-key.pem"));
     QFile certFile(certPath);
     QFile keyFile(keyPath);
     if (certFile.open(QIODevice::ReadOnly) && keyFile.open(QIODevice::ReadOnly)) {

@@ -16,8 +16,8 @@ struct Credentials {
     QByteArray keyPem;
 };
 
-// The server's own certificate in `directory` (server-cert.pem and
-// server-key.pem, the key readable by the user alone), made the first time
+// The server's own certificate in `directory` (UUID-cert.pem and
+// UUID-key.pem, the key readable by the user alone), made the first time
 // and again whenever the kept one does not name `uuid` and `host`: a
 // self-signed certificate for common name "SiLA2", with `host` and 127.0.0.1
 // among its alternative names and the UUID in its own extension.

@@ -393,10 +393,11 @@ TEST_F(SilaServerTest, ClientThatVanishesMidMoveDoesNotStopTheMove) {
 
 TEST_F(SilaServerTest, TlsWithTheCertificateItMadeCarriesTheServerUuid) {
     serve({QStringLiteral("127.0.0.1:0"), {}, {}, {}, false, false});
-    QFile file(sila::configDirectory() + QStringLiteral("/server-cert.pem"));
+    const QString own = sila::configDirectory() + QLatin1Char('/') + server().identity().uuid();
+    QFile file(own + QStringLiteral("-cert.pem"));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     const QByteArray pem = file.readAll();
-    EXPECT_EQ(QFile::permissions(sila::configDirectory() + QStringLiteral("/server-key.pem")),
+    EXPECT_EQ(QFile::permissions(own + QStringLiteral("-key.pem")),
               QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser |
                   QFileDevice::WriteUser);
     grpc::SslCredentialsOptions trust;
