@@ -222,7 +222,8 @@ private:
         if (driver_.sim != nullptr && options_.simFault == QLatin1String("unplug")) {
             QTimer::singleShot(kUnplugAfter, &context, [sim = driver_.sim] { sim->unplug(0); });
         }
-        RunProgress progress(static_cast<int>(command_.steps.size()), options_.json, isatty(STDOUT_FILENO) != 0);
+        RunProgress progress(static_cast<int>(command_.steps.size()), options_.json,
+                             isatty(STDOUT_FILENO) != 0);
         commands::CommandCore core(unit.session(), routines, commands::CommandCore::Announce::No);
         const commands::Outcome outcome = co_await core.run(
             command_, {.words = command_.words, .routine = std::nullopt, .confirmed = options_.yes},

@@ -84,7 +84,8 @@ QCoro::Task<Outcome> CommandCore::run(Command command, Request request, StepSink
 QCoro::Task<Outcome> CommandCore::carryOut(Command command, Request request, StepSink progress,
                                            const QObject* caller) {
     if (command.kind == Command::Kind::Run) {
-        Outcome outcome = co_await startRun(std::move(command), std::move(request), std::move(progress), caller);
+        Outcome outcome =
+            co_await startRun(std::move(command), std::move(request), std::move(progress), caller);
         co_return outcome;
     }
     if (announce_ == Announce::InLog) {
@@ -96,8 +97,8 @@ QCoro::Task<Outcome> CommandCore::carryOut(Command command, Request request, Ste
         co_return outcome;
     }
     QuietBoxes boxes(request.confirmed);
-    protocol::Session session =
-        windowlessSession(session_.link, session_.log, boxes, session_.exchange, session_.positions, request.origin);
+    protocol::Session session = windowlessSession(session_.link, session_.log, boxes, session_.exchange,
+                                                  session_.positions, request.origin);
     Outcome outcome = co_await execute(session, boxes, std::move(command));
     co_return outcome;
 }
@@ -117,8 +118,8 @@ QCoro::Task<Outcome> CommandCore::startRun(Command command, Request request, Ste
         run_.reset();
         co_return Outcome::failed(kUnitFailed, QStringLiteral("the panel's Timed Events are in use"));
     }
-    started_ = std::make_unique<Started>(
-        Started{routines_.routineState().run, command.routineName, request.origin});
+    started_ =
+        std::make_unique<Started>(Started{routines_.routineState().run, command.routineName, request.origin});
     while (!run->outcome) {
         co_await qCoro(this, &CommandCore::settled);
     }

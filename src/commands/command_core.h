@@ -81,8 +81,8 @@ private:
     protocol::Session& session_;
     RoutineHost& routines_;
     Announce announce_;
-    std::shared_ptr<Run> run_;            // the run started here, while it goes on
-    std::unique_ptr<Started> started_;    // the last run started here, to name it
+    std::shared_ptr<Run> run_;                      // the run started here, while it goes on
+    std::unique_ptr<Started> started_;              // the last run started here, to name it
     std::vector<std::shared_ptr<Waiter>> stoppers_; // "stop" requests waiting for the run to end
 };
 

@@ -36,7 +36,7 @@ struct Sequencer::Control {
     // The lines of the last run, its own only; they are logged through it.
     std::unique_ptr<record::OperationLines> runLines;
     QString announcement; // the next run's first line, when it has one
-    unsigned stops = 0; // presses of "Stop", so that a run can tell it was stopped
+    unsigned stops = 0;   // presses of "Stop", so that a run can tell it was stopped
     bool eventsRunning = false;
     bool runUnderWay = false;
     bool closed = false;
