@@ -2,6 +2,7 @@
 
 #include "protocol/session.h"
 #include "sequencer/logind_sleep_inhibitor.h"
+#include "sequencer/realtimekit_priority.h"
 #include "sequencer/sequencer.h"
 #include "sequencer/stored_event_table.h"
 #include "windowless_session.h"
@@ -61,11 +62,12 @@ public:
 
 struct RoutineRun::Parts {
     Parts(protocol::Session& s, QuietBoxes& b)
-        : session(s), boxes(b), sequencer(s, table, {.inhibitor = &keepAwake}) {}
+        : session(s), boxes(b), sequencer(s, table, {.inhibitor = &keepAwake, .priority = &priority}) {}
     protocol::Session& session;
     QuietBoxes& boxes;
     Table table;
     sequencer::LogindSleepInhibitor keepAwake; // a week-long run keeps the computer from sleeping
+    sequencer::RealtimeKitPriority priority;   // and keeps its time on a busy one
     sequencer::Sequencer sequencer;
     int steps = 0;
 };
