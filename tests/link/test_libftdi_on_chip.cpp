@@ -263,23 +263,6 @@ TEST_F(LibftdiOnChip, CloseDuringAPendingReadIsQuickAndLeavesNoThreadBehind) {
     EXPECT_EQ(threads(), before);
 }
 
-TEST_F(LibftdiOnChip, AChipSettingThatFailsIsToldOnceAndCostsOnlyLatency) {
-    const std::pair<int, QString> cases[] = {
-        {9, libftdi::latencyTimerDiagnostic(kProduct, 1)},
-        {6, libftdi::eventCharacterDiagnostic(kProduct, 1)},
-    };
-    for (const auto& [request, told] : cases) {
-        SCOPED_TRACE(request);
-        Bus::get().unplugAll();
-        const auto chip = plug(2, unbound);
-        Bus::get().change(chip, [request](Chip& c) { c.faults.failingRequest = request; });
-        ChipSession session(std::make_unique<link::LibftdiDriver>(system(true)));
-        ASSERT_TRUE(session.configure());
-        EXPECT_EQ(session.log.lines().filter(QStringLiteral("could not be set")), QStringList{told});
-        EXPECT_EQ(session.ask("S\r"), "01\r");
-    }
-}
-
 // How an adapter sits in the system, and so how FTDI's D2XX lists it.
 enum class Hold { Unbound, Bound, TtyOpenElsewhere };
 using Plugged = std::vector<std::pair<const char*, Hold>>; // product strings, on ports 1, 2, ...
