@@ -69,6 +69,9 @@ public:
     QCoro::Task<RunEnd> btnRun_Click();
     // "Stop": works at any time, also with no run under way.
     void btnStop_Click();
+    // The next run's first line in the events log, right after "Run" has
+    // emptied it: where the run came from, when not from the window.
+    void announceNextRun(const QString& line);
     // The program is closing: a run ends quietly at its next step, and nothing
     // more is shown or sent.
     void shut_down();
