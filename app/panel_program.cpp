@@ -4,6 +4,7 @@
 #include "link/ftdi_driver.h"
 #include "record/event_log.h"
 #include "sequencer/logind_sleep_inhibitor.h"
+#include "sequencer/realtimekit_priority.h"
 #include "sila/listen_options.h"
 #include "ui/log_file_option.h"
 #include "ui/panel.h"
@@ -102,7 +103,8 @@ int runPanel(const QCommandLineParser& options, link::FtdiDriver& driver) {
     const std::optional<sila::ListenPlan> plan =
         listen ? sila::checkListen(*listen).plan : std::optional<sila::ListenPlan>{};
     sequencer::LogindSleepInhibitor keepAwake;
-    ui::Panel panel(driver, {}, {}, {.inhibitor = &keepAwake});
+    sequencer::RealtimeKitPriority priority;
+    ui::Panel panel(driver, {}, {}, {.inhibitor = &keepAwake, .priority = &priority});
     // What the backend must tell the operator (an adapter the user may not
     // open, say) goes to the events log.
     driver.setDiagnosticSink([&panel](const QString& line) { panel.log().show_link_msg(line); });

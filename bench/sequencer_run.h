@@ -9,6 +9,8 @@
 #include "sim_session.h"
 
 #include <cmath>
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace valve::bench {
 
@@ -18,16 +20,19 @@ public:
     static constexpr double kInterval = 0.5; // seconds
     static constexpr double kCoarseTickMs = 15.6;
 
-    SequencerRun() {
+    // `priority`: what raises the logic thread's priority during the run; none: it is not raised.
+    explicit SequencerRun(sequencer::PriorityRaiser* priority = nullptr)
+        : sequencer{session, table, {.priority = priority}} {
         for (int step = 0; step < kEvents; ++step) {
             // Between positions 2 and 3: every move is one step of the valve.
             table.setRow(step, QString::number(eventTime(step)), QString::number(2 + step % 2));
         }
     }
 
-    // Runs the table once and adds its figures; false (with a note on stderr)
-    // when the run did not complete.
-    bool report(Report& report) {
+    // Runs the table once and adds its figures, named from `prefix`; false
+    // (with a note on stderr) when the run did not complete. The model's
+    // figures come with the plain prefix only.
+    bool report(Report& report, const std::string& prefix = "sequencer_") {
         using namespace std::chrono;
         driver.wire(0).clear();
         // When each move ended; and how long the thread had been kept from a
@@ -36,6 +41,7 @@ public:
         std::vector<sim::SimTime> moveEnds;
         std::vector<std::chrono::nanoseconds> queuedAtEnd{runQueueWait()};
         std::vector<std::chrono::nanoseconds> queuedAtWake;
+        int niceAtWake = -20; // the least raised of the steps' wake-ups
         const auto connection =
             QObject::connect(&log, &record::EventLog::lineAppended, [&](const QString& line) {
                 if (line.startsWith(QStringLiteral("Position set to")) ||
@@ -44,6 +50,8 @@ public:
                     queuedAtEnd.push_back(runQueueWait());
                 } else if (line.startsWith(QStringLiteral("Waited"))) {
                     queuedAtWake.push_back(runQueueWait());
+                    niceAtWake =
+                        std::max(niceAtWake, ::getpriority(PRIO_PROCESS, static_cast<id_t>(::gettid())));
                 }
             });
 
@@ -81,17 +89,22 @@ public:
 
         const Deviations a = deviationsOf(ours);
         const Deviations b = deviationsOf(reference);
-        report.add("sequencer_deviation_median_ms", a.medianMs, "ms, |move sent - due|, 20 steps");
-        report.add("sequencer_deviation_largest_ms", a.largestMs, "ms");
-        report.add("sequencer_deviation_last_step_ms", a.lastMs, "ms, signed");
-        report.add("sequencer_wake_run_queue_largest_ms", *std::max_element(queuedMs.begin(), queuedMs.end()),
+        report.add(prefix + "deviation_median_ms", a.medianMs, "ms, |move sent - due|, 20 steps");
+        report.add(prefix + "deviation_largest_ms", a.largestMs, "ms");
+        report.add(prefix + "deviation_last_step_ms", a.lastMs, "ms, signed");
+        report.add(prefix + "wake_run_queue_largest_ms", *std::max_element(queuedMs.begin(), queuedMs.end()),
                    "ms, largest wait for a processor at a step's wake-up");
-        report.add("sequencer_deviation_largest_less_run_queue_ms", deviationsOf(oursLessQueued).largestMs,
+        report.add(prefix + "deviation_largest_less_run_queue_ms", deviationsOf(oursLessQueued).largestMs,
                    "ms, each step less that wait");
-        report.add("sequencer_run_cpu_percent",
+        report.add(prefix + "nice_at_wake", niceAtWake,
+                   "nice level of the logic thread at the steps' wake-ups");
+        report.add(prefix + "run_cpu_percent",
                    100.0 * duration<double>(cpu).count() / duration<double>(wall).count(),
                    "% of one core over the run");
-        report.add("sequencer_move_time_median_ms", median(moveMs), "ms, move sent to position confirmed");
+        report.add(prefix + "move_time_median_ms", median(moveMs), "ms, move sent to position confirmed");
+        if (prefix != "sequencer_") {
+            return true;
+        }
         report.add("coarse_relative_deviation_median_ms", b.medianMs,
                    "ms, model: relative delays, 15.6 ms tick");
         report.add("coarse_relative_deviation_largest_ms", b.largestMs, "ms");
@@ -147,7 +160,7 @@ private:
     }
 
     sequencer::StoredEventTable table;
-    sequencer::Sequencer sequencer{session, table};
+    sequencer::Sequencer sequencer;
 };
 
 } // namespace valve::bench

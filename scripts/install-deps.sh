@@ -13,7 +13,8 @@ packages=(
   avahi-daemon avahi-utils iproute2  # the discovery test, in a network namespace of its own
   clang libclang-rt-14-dev        # the fuzz targets (libFuzzer)
   xvfb xauth                      # the panel and its screenshots without a display
-  dbus-daemon                     # a private message bus for the sleep-lock tests
+  dbus-daemon                     # a private message bus for the sleep-lock and priority tests
+  rtkit                           # RealtimeKit: a run's raised priority, tested against its daemon
   fonts-symbola                   # control pictures (CR as ␍) in the Traffic window
   qemu-system-x86 busybox-static  # the real-stack test: Debian's kernel under QEMU,
   kmod udev                       #   its initramfs, modules and udevd

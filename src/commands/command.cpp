@@ -333,7 +333,8 @@ QString quoted(const QString& text) {
 }
 
 ParsedCommand parseCommand(const QStringList& words, const QByteArray& routine) {
-    return parseCommand(words, [&routine](const QString& name) { return sequencer::parseRoutine(routine, name); });
+    return parseCommand(words,
+                        [&routine](const QString& name) { return sequencer::parseRoutine(routine, name); });
 }
 
 ParsedCommand parseCommand(const QStringList& words, const RoutineReader& readRoutine) {
