@@ -5,6 +5,7 @@
 #include "record/event_log.h"
 #include "sequencer/logind_sleep_inhibitor.h"
 #include "sequencer/realtimekit_priority.h"
+#include "sila/listen_options.h"
 #include "ui/log_file_option.h"
 #include "ui/panel.h"
 
@@ -14,12 +15,93 @@
 
 namespace valve::app {
 
+namespace {
+
+// The SiLA 2 server's options, as valvectl serve has them.
+struct SilaOptions {
+    QCommandLineOption address{
+        QStringLiteral("sila"),
+        QStringLiteral("Serve the unit over SiLA 2 at PORT, HOST:PORT or [IPv6]:PORT "
+                       "(loopback unless a host is given; port 0 lets the system choose)."),
+        QStringLiteral("ADDRESS:PORT")};
+    QCommandLineOption cert{QStringLiteral("sila-cert"),
+                            QStringLiteral("The SiLA 2 server's certificate (PEM) instead of its own."),
+                            QStringLiteral("FILE")};
+    QCommandLineOption key{QStringLiteral("sila-key"), QStringLiteral("The key of --sila-cert (PEM)."),
+                           QStringLiteral("FILE")};
+    QCommandLineOption clientCa{
+        QStringLiteral("sila-client-ca"),
+        QStringLiteral("Admit only SiLA 2 clients with a certificate from this authority."),
+        QStringLiteral("FILE")};
+    QCommandLineOption insecure{QStringLiteral("sila-insecure"),
+                                QStringLiteral("Plain gRPC without TLS (loopback only).")};
+    QCommandLineOption open{QStringLiteral("sila-open"),
+                            QStringLiteral("Admit any SiLA 2 client on a network address (TLS still).")};
+};
+
+const SilaOptions& silaOptions() {
+    static const SilaOptions options;
+    return options;
+}
+
+std::optional<sila::ListenOptions> silaListen(const QCommandLineParser& parser) {
+    const SilaOptions& o = silaOptions();
+    if (!parser.isSet(o.address)) {
+        return std::nullopt;
+    }
+    sila::ListenOptions listen;
+    listen.address = parser.value(o.address);
+    listen.certFile = parser.value(o.cert);
+    listen.keyFile = parser.value(o.key);
+    listen.clientCaFile = parser.value(o.clientCa);
+    listen.insecure = parser.isSet(o.insecure);
+    listen.open = parser.isSet(o.open);
+    return listen;
+}
+
+// The window first, so that the server knows the adapter it serves.
+QCoro::Task<> startAndServe(ui::Panel& panel, std::optional<sila::ListenPlan> plan) {
+    co_await panel.start();
+    if (!plan) {
+        co_return;
+    }
+    QString error;
+    if (!panel.serveSila(*plan, &error)) {
+        std::fprintf(stderr, "valve-panel: --sila: %s\n", qPrintable(error));
+        QCoreApplication::exit(2);
+    }
+}
+
+} // namespace
+
 void addPanelOptions(QCommandLineParser& options) {
     options.addHelpOption();
     options.addOption(ui::logFileOption());
+    const SilaOptions& sila = silaOptions();
+    options.addOptions({sila.address, sila.cert, sila.key, sila.clientCa, sila.insecure, sila.open});
+}
+
+std::optional<int> refusedSila(const QCommandLineParser& options) {
+    const auto listen = silaListen(options);
+    if (!listen) {
+        return std::nullopt;
+    }
+    const sila::CheckedListen checked = sila::checkListen(*listen);
+    if (checked.plan) {
+        return std::nullopt;
+    }
+    std::fprintf(stderr, "%s: %s\n", qPrintable(QCoreApplication::applicationName()),
+                 qPrintable(checked.error));
+    return 2;
 }
 
 int runPanel(const QCommandLineParser& options, link::FtdiDriver& driver) {
+    if (const auto refused = refusedSila(options)) {
+        return *refused;
+    }
+    const auto listen = silaListen(options);
+    const std::optional<sila::ListenPlan> plan =
+        listen ? sila::checkListen(*listen).plan : std::optional<sila::ListenPlan>{};
     sequencer::LogindSleepInhibitor keepAwake;
     sequencer::RealtimeKitPriority priority;
     ui::Panel panel(driver, {}, {}, {.inhibitor = &keepAwake, .priority = &priority});
@@ -41,7 +123,7 @@ int runPanel(const QCommandLineParser& options, link::FtdiDriver& driver) {
         std::fprintf(stderr, "valvectl cannot reach this panel: %s\n", qPrintable(error));
     }
     ui::keepLogFileIfAsked(options, panel.log());
-    panel.start();
+    startAndServe(panel, plan);
     const int exitCode = QApplication::exec();
     driver.setDiagnosticSink({}); // the driver outlives the panel
     return exitCode;

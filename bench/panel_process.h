@@ -67,6 +67,12 @@ public:
     }
 
 private:
+public:
+    [[nodiscard]] qint64 pid() const { return process_.processId(); }
+    // A file in its runtime directory (for its --log-file).
+    [[nodiscard]] QString file(const QString& name) const { return runtime_.filePath(name); }
+
+private:
     QTemporaryDir runtime_;
     QProcess process_;
 };

@@ -10,6 +10,7 @@
 #include "memory_read.h"
 #include "panel_idle.h"
 #include "sequencer_runs.h"
+#include "sila_figures.h"
 #include "socket_soak.h"
 #include "startup_probe.h"
 #include "traffic_cost.h"
@@ -48,6 +49,10 @@ constexpr Target kTargets[] = {
     {"d2xx_pickup_median_ms", true, 1.0},
     {"valvectl_sim_status_ms", true, 100.0},
     {"soak_growth_last_half_mb", true, 1.0},
+    {"sila_read_status_over_socket_ms", true, 1.0},
+    {"sila_position_fanout_50_ms", true, 5.0},
+    {"sila_idle_wakeups_more_per_s", true, 2.0},
+    {"sila_growth_20000_calls_mb", true, 1.0},
     {"soak_wrong_values", true, 0.0},
     {"soak_foreign_lines", true, 0.0},
     {"soak_fds_left", true, 0.0},
@@ -125,6 +130,10 @@ bool quickBenches(valve::bench::Report& report) {
         TrafficCostBench traffic;
         traffic.report(report);
     }
+    {
+        SilaBench sila;
+        complete = sila.report(report) && complete;
+    }
     return complete;
 }
 
@@ -150,6 +159,13 @@ int main(int argc, char** argv) {
     report.add("machine_load_1min", load, "runnable processes, at the start");
 
     bool complete = true;
+    // --sila-only: the SiLA 2 server's figures alone.
+    if (hasArgument(argc, argv, "--sila-only")) {
+        SilaBench sila;
+        complete = sila.report(report);
+        report.print(wantsJson(argc, argv));
+        return !complete ? 1 : meetsTargets(report) ? 0 : 2;
+    }
     // --soak-only: the socket soak alone; --no-soak: everything else.
     if (!hasArgument(argc, argv, "--soak-only")) {
         complete = quickBenches(report);

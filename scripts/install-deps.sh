@@ -7,6 +7,10 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qcoro-qt6-dev libftdi1-dev libgtest-dev libgmock-dev
   libusb-1.0-0-dev                # the emulated FTDI chip's stand-in libusb
+  libgrpc++-dev libprotobuf-dev   # the SiLA 2 server: gRPC and protobuf,
+  protobuf-compiler protobuf-compiler-grpc python3  # its services derived from the Feature Definitions,
+  libavahi-client-dev libssl-dev  #   its mDNS announcement and its certificate
+  avahi-daemon avahi-utils iproute2  # the discovery test, in a network namespace of its own
   clang libclang-rt-14-dev        # the fuzz targets (libFuzzer)
   xvfb xauth                      # the panel and its screenshots without a display
   dbus-daemon                     # a private message bus for the sleep-lock and priority tests

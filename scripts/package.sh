@@ -25,7 +25,8 @@ launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 dir=build-package
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVALVE_BUILD_TESTS=OFF \
-  -DCMAKE_INSTALL_PREFIX=/usr -DVALVE_UDEV_RULES_DIR=/usr/lib/udev/rules.d "${launcher[@]}"
+  -DCMAKE_INSTALL_PREFIX=/usr -DVALVE_UDEV_RULES_DIR=/usr/lib/udev/rules.d \
+  -DVALVE_SYSTEMD_UNIT_DIR=/usr/lib/systemd/system "${launcher[@]}"
 cmake --build "$dir" -j"$(nproc)"
 rm -f "$dir"/valve-panel_*.deb
 (cd "$dir" && cpack -G DEB)
@@ -38,7 +39,7 @@ echo "$contents"
 expected=(
   usr/bin/valve-panel usr/bin/valve-panel-demo
   usr/share/applications/valve-panel.desktop usr/share/icons/hicolor/256x256/apps/valve-panel.png
-  usr/lib/udev/rules.d/60-valve-panel-ftdi.rules
+  usr/lib/udev/rules.d/60-valve-panel-ftdi.rules usr/lib/systemd/system/valvectl-sila.service
   usr/share/man/man1/valve-panel.1.gz usr/share/man/man1/valve-panel-demo.1.gz
   usr/share/doc/valve-panel/copyright usr/share/doc/valve-panel/changelog.gz
 )

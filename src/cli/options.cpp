@@ -31,6 +31,25 @@ struct OptionSet {
     QCommandLineOption panel{QStringLiteral("panel"),
                              QStringLiteral("Through the running panel (also one on the simulated unit).")};
     QCommandLineOption yes{QStringLiteral("yes"), QStringLiteral("Go ahead with set op-mode.")};
+    QCommandLineOption sila{
+        QStringLiteral("sila"),
+        QStringLiteral("serve: the SiLA 2 server's address (PORT, HOST:PORT or [IPv6]:PORT; "
+                       "loopback unless a host is given; port 0 lets the system choose)."),
+        QStringLiteral("ADDRESS:PORT")};
+    QCommandLineOption silaCert{QStringLiteral("sila-cert"),
+                                QStringLiteral("serve: the server's certificate (PEM) instead of its own."),
+                                QStringLiteral("FILE")};
+    QCommandLineOption silaKey{QStringLiteral("sila-key"),
+                               QStringLiteral("serve: the key of --sila-cert (PEM)."),
+                               QStringLiteral("FILE")};
+    QCommandLineOption silaClientCa{
+        QStringLiteral("sila-client-ca"),
+        QStringLiteral("serve: admit only clients with a certificate from this authority (PEM)."),
+        QStringLiteral("FILE")};
+    QCommandLineOption silaInsecure{QStringLiteral("sila-insecure"),
+                                    QStringLiteral("serve: plain gRPC without TLS (loopback only).")};
+    QCommandLineOption silaOpen{QStringLiteral("sila-open"),
+                                QStringLiteral("serve: admit any client on a network address (TLS still).")};
     QCommandLineOption simFault{QStringLiteral("sim-fault"), QStringLiteral("silent, unplug or absent."),
                                 QStringLiteral("KIND")};
     QCommandLineOption simLimit{QStringLiteral("sim-reply-limit"), QStringLiteral("Reply limit in ms."),
@@ -43,9 +62,14 @@ void declare(QCommandLineParser& parser, const OptionSet& option) {
             "Commands the valve unit from scripts: every command of the valve panel, on the unit's\n"
             "adapter or through a running panel that holds it.\n\n") +
         commands::subcommandHelp() +
+        QStringLiteral(
+            "  serve --sila ADDRESS:PORT           Hold the adapter and serve it over SiLA 2 until "
+            "SIGTERM or SIGINT\n") +
         QStringLiteral("\nExit codes: 0 success, 1 the unit or the link failed, 2 bad usage or bad input."));
     parser.addOptions({option.help, option.version, option.json, option.device, option.serial, option.sim,
-                       option.panel, option.yes, option.simFault, option.simLimit});
+                       option.panel, option.yes, option.sila, option.silaCert, option.silaKey,
+                       option.silaClientCa, option.silaInsecure, option.silaOpen, option.simFault,
+                       option.simLimit});
     parser.addPositionalArgument(QStringLiteral("subcommand"), QStringLiteral("What to do (see above)."),
                                  QStringLiteral("SUBCOMMAND [ARGUMENTS...]"));
 }
@@ -64,6 +88,12 @@ Options readOptions(const QCommandLineParser& parser, const OptionSet& option) {
     options.serial = parser.value(option.serial);
     options.words = parser.positionalArguments();
     options.simFault = parser.value(option.simFault);
+    options.sila = parser.value(option.sila);
+    options.silaCert = parser.value(option.silaCert);
+    options.silaKey = parser.value(option.silaKey);
+    options.silaClientCa = parser.value(option.silaClientCa);
+    options.silaInsecure = parser.isSet(option.silaInsecure);
+    options.silaOpen = parser.isSet(option.silaOpen);
     if (parser.isSet(option.simLimit)) {
         options.simReplyLimitMs = simReplyLimit(parser, option).value_or(0);
     }
@@ -88,6 +118,14 @@ std::optional<QString> misuse(const QCommandLineParser& parser, const OptionSet&
     if (!options.simFault.isEmpty() && !faults.contains(options.simFault)) {
         return QStringLiteral("--sim-fault: \"%1\" is not silent, unplug or absent")
             .arg(commands::quoted(options.simFault));
+    }
+    const bool serving = options.words.value(0) == QLatin1String("serve");
+    if (serving != parser.isSet(option.sila)) {
+        return serving ? QStringLiteral("serve needs --sila ADDRESS:PORT")
+                       : QStringLiteral("--sila is an option of serve");
+    }
+    if (serving && options.panel) {
+        return QStringLiteral("serve holds an adapter of its own; --panel does not go with it");
     }
     if (parser.isSet(option.simLimit) && !simReplyLimit(parser, option)) {
         return QStringLiteral("--sim-reply-limit: not a number of milliseconds");

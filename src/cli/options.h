@@ -16,6 +16,14 @@ struct Options {
     QString serial;     // --serial NUMBER
     QStringList words;
 
+    // serve: the SiLA 2 server's address and security.
+    QString sila; // --sila ADDRESS:PORT
+    QString silaCert;
+    QString silaKey;
+    QString silaClientCa;
+    bool silaInsecure = false;
+    bool silaOpen = false;
+
     // For trying faults on the simulated unit (hidden from the help).
     // "silent": the unit does not answer; "unplug": the adapter goes 20 ms
     // after opening; "absent": no adapter is attached.

@@ -13,6 +13,7 @@
 #include "run_progress.h"
 #include "running_panels.h"
 #include "signal_watch.h"
+#include "sila_host.h"
 #include "sim/simulated_driver.h"
 
 #include <QCoreApplication>
@@ -107,9 +108,22 @@ public:
         case AdapterChoice::Way::Panel:
             break;
         case AdapterChoice::Way::Direct: {
+            if (serving()) {
+                const int code =
+                    co_await serveSila(options_, *driver_.driver, driver_.sim, choice.description);
+                co_return code;
+            }
             const int code = co_await direct(choice.description);
             co_return code;
         }
+        }
+        if (serving()) {
+            co_return finish(
+                commands::Outcome::failed(commands::kUnitFailed,
+                                          QStringLiteral("serve: the running panel holds that "
+                                                         "adapter; start its own SiLA 2 server with "
+                                                         "valve-panel --sila instead")),
+                commands::Route::Direct);
         }
         const int code = co_await throughPanel(panels_.holding(QString::fromLocal8Bit(choice.description)));
         co_return code;
@@ -190,6 +204,8 @@ private:
         const int code = co_await throughPanel(pick.index);
         co_return code;
     }
+
+    [[nodiscard]] bool serving() const { return options_.words.value(0) == QLatin1String("serve"); }
 
     QCoro::Task<int> direct(QByteArray description) {
         LocalUnit unit(*driver_.driver, std::move(description), timing(), options_.yes);
@@ -317,8 +333,11 @@ int valvectlMain(int argc, char** argv) {
     std::optional<commands::Command> command;
     if (parsed.options) {
         options = *parsed.options;
+        // serve is valvectl's own: its options were checked with the others.
         const commands::ParsedCommand checked =
-            commands::parseCommand(options.words, commands::RoutineReader(sequencer::readRoutineFile));
+            options.words.value(0) == QLatin1String("serve") && options.words.size() == 1
+                ? commands::ParsedCommand{commands::Command{}, {}}
+                : commands::parseCommand(options.words, commands::RoutineReader(sequencer::readRoutineFile));
         command = checked.command;
         refusal = checked.error;
         exitCode = commands::kBadUsage;

@@ -83,9 +83,13 @@ bool LocalRoutines::startRoutine(const std::vector<sequencer::RoutineStep>& step
     if (p.state.phase != RoutineState::Phase::Idle) {
         return false;
     }
-    for (std::size_t row = 0; row < steps.size(); ++row) {
-        const sequencer::TableRow texts = sequencer::tableRow(steps[row]);
-        p.table.setRow(static_cast<int>(row), texts.time, texts.position);
+    // Rows past the routine are blanked: a longer routine before it must
+    // not leave steps behind.
+    for (int row = 0; row < sequencer::kEventRows; ++row) {
+        const auto index = static_cast<std::size_t>(row);
+        const sequencer::TableRow texts =
+            index < steps.size() ? sequencer::tableRow(steps[index]) : sequencer::TableRow{};
+        p.table.setRow(row, texts.time, texts.position);
     }
     p.sequencer.announceNextRun(firstLine);
     p.state = {RoutineState::Phase::Running, p.state.run + 1, QDateTime::currentDateTime()};

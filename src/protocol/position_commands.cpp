@@ -34,6 +34,7 @@ QCoro::Task<std::optional<int>> home_valve(Session& session, TextField& position
         co_return std::nullopt;
     }
     const int position = session.exchange.reply_buf().value();
+    session.positions.report(position);
     position_box.setText(QString::number(position));
     co_return position;
 }

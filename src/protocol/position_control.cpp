@@ -25,6 +25,7 @@ QCoro::Task<bool> PositionControl::set_position(std::int16_t position) {
         log_.show_msg(QStringLiteral("Error - Could not recieve the position status."));
         co_return false;
     }
+    report(exchange_.reply_buf().value());
     if (exchange_.reply_buf().value() != target) {
         log_.show_msg(QStringLiteral("Position was not achieved"));
         co_return false;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <qcoro/qcorotask.h>
 
 namespace valve::record {}
@@ -22,7 +23,17 @@ public:
     // line in every case. The caller holds the link's operation turn.
     QCoro::Task<bool> set_position(std::int16_t position);
 
+    // Told of every position the unit reports, whoever asked: a move's check,
+    // homing, a status read.
+    void setOnReported(std::function<void(int)> reported) { reported_ = std::move(reported); }
+    void report(int position) const {
+        if (reported_) {
+            reported_(position);
+        }
+    }
+
 private:
+    std::function<void(int)> reported_;
     Exchange& exchange_;
     record::EventLog& log_;
 };

@@ -65,7 +65,12 @@ std::optional<QString> namedErrorLine(int code) {
 }
 
 QCoro::Task<std::optional<int>> read_status(Session& session, TextField& txt_status) {
-    return showValue(session, LinkCheck::Yes, QStringLiteral("Read Status"), 'S', txt_status);
+    const auto value =
+        co_await showValue(session, LinkCheck::Yes, QStringLiteral("Read Status"), 'S', txt_status);
+    if (value) {
+        session.positions.report(*value);
+    }
+    co_return value;
 }
 
 QCoro::Task<std::optional<int>> read_error(Session& session, TextField& txt_error) {

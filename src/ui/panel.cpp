@@ -16,6 +16,8 @@
 #include "remote/socket_directory.h"
 #include "routine_files.h"
 #include "sequencer_wiring.h"
+#include "sila/sila_server.h"
+#include "sila_wiring.h"
 #include "view_menu.h"
 
 namespace valve::ui {
@@ -58,6 +60,8 @@ Panel::Panel(link::FtdiDriver& driver, link::LinkTiming timing, PanelPrompts pro
 Panel::~Panel() {
     // The window goes first: it refers to the link and the log. Closing the
     // link ends the commands that valvectl sent through the socket as well.
+    // The SiLA 2 server stops before all of them.
+    sila_.reset();
     window_.reset();
     link_.reset();
     remote_.reset();
@@ -78,6 +82,22 @@ bool Panel::acceptValvectl(const QString& directory, QString* error) {
         return false;
     }
     window_->addShutDownStep([remote = remote_.get()] { remote->server().close(); });
+    return true;
+}
+
+bool Panel::serveSila(const sila::ListenPlan& plan, QString* error) {
+    if (!remote_) {
+        remote_ = std::make_unique<PanelRemote>(*session_, window_->controls(), *sequencer_wiring_);
+    }
+    const QString adapter = QString::fromLocal8Bit(link_->device_description().data());
+    auto wiring = std::make_unique<SilaWiring>(*window_, *remote_, *session_, adapter);
+    QObject::connect(&wiring->server(), &sila::SilaServer::message, log_.get(),
+                     [log = log_.get()](const QString& line) { log->show_msg(line); });
+    if (!wiring->start(plan, error)) {
+        return false;
+    }
+    sila_ = std::move(wiring);
+    window_->addShutDownStep([wiring = sila_.get()] { wiring->stop(); });
     return true;
 }
 

@@ -25,6 +25,10 @@ class PositionControl;
 struct Session;
 } // namespace valve::protocol
 
+namespace valve::sila {
+struct ListenPlan;
+}
+
 namespace valve::ui {
 
 class ChooserWindow;
@@ -32,6 +36,7 @@ class MainWindow;
 class MessageBoxService;
 class PanelRemote;
 class SequencerWiring;
+class SilaWiring;
 
 // Stand-ins for the windows that ask the operator; null means the real ones.
 struct PanelPrompts {
@@ -77,6 +82,11 @@ public:
     bool acceptValvectl(const QString& directory = {}, QString* error = nullptr);
     [[nodiscard]] PanelRemote* remote() { return remote_.get(); }
 
+    // Serves the unit over SiLA 2 as `plan` says, beside the window and the
+    // local socket; false, with the reason in `error`, when it cannot.
+    bool serveSila(const sila::ListenPlan& plan, QString* error = nullptr);
+    [[nodiscard]] SilaWiring* sila() { return sila_.get(); }
+
 private:
     // The real prompt windows, made only when no stand-in is given.
     std::unique_ptr<MessageBoxService> own_message_boxes_;
@@ -94,6 +104,7 @@ private:
     std::unique_ptr<MainWindow> window_;
     SequencerWiring* sequencer_wiring_ = nullptr; // the window owns it
     std::unique_ptr<PanelRemote> remote_;         // goes first: its commands use all of the above
+    std::unique_ptr<SilaWiring> sila_;            // before the remote's core, which it calls
 };
 
 } // namespace valve::ui

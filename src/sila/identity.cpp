@@ -1,0 +1,50 @@
+#include "identity.h"
+
+#include <QDir>
+#include <QSettings>
+#include <QUuid>
+
+namespace valve::sila {
+
+namespace {
+
+// The namespace of the name-based UUIDs of this program's servers.
+const QUuid kServerNamespace{QStringLiteral("3f0c7a52-9d1e-4b7a-a6d2-51c9e0f4b8a1")};
+
+QString settingsFile(const QString& directory) {
+    return QDir(directory).filePath(QStringLiteral("server.ini"));
+}
+
+} // namespace
+
+ServerIdentity::ServerIdentity(const QString& adapter, QString directory)
+    : directory_(std::move(directory)),
+      uuid_(QUuid::createUuidV5(kServerNamespace, adapter).toString(QUuid::WithoutBraces).toLower()) {
+    const QSettings settings(settingsFile(directory_), QSettings::IniFormat);
+    name_ = settings.value(uuid_ + QStringLiteral("/name"), QStringLiteral("Valve panel")).toString();
+}
+
+bool ServerIdentity::setName(const QString& name) {
+    name_ = name;
+    QDir().mkpath(directory_);
+    QSettings settings(settingsFile(directory_), QSettings::IniFormat);
+    settings.setValue(uuid_ + QStringLiteral("/name"), name);
+    settings.sync();
+    return settings.status() == QSettings::NoError;
+}
+
+QString ServerIdentity::description() {
+    return QStringLiteral(
+        "A motorised multi-position valve behind the valve panel: move, home, read its status "
+        "and run timed routines.");
+}
+
+QString ServerIdentity::version() {
+#ifdef VALVE_VERSION
+    return QStringLiteral(VALVE_VERSION);
+#else
+    return QStringLiteral("1.0.0");
+#endif
+}
+
+} // namespace valve::sila

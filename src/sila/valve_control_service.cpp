@@ -1,0 +1,273 @@
+#include "valve_control_service.h"
+
+#include "calls.h"
+#include "commands/command_core.h"
+#include "errors.h"
+#include "feature_definitions.h"
+#include "protocol/position_control.h"
+#include "protocol/session.h"
+#include "protocol/unit_terms.h"
+#include "record/event_log.h"
+#include "unit_errors.h"
+
+namespace valve::sila {
+
+namespace {
+
+using protocol::kFirstPosition;
+using protocol::kLastPosition;
+
+// How long a move or homing is expected to take, for its announced lifetime.
+constexpr std::chrono::seconds kMoveTime{30};
+
+// Helpers of the coroutines below, kept out of them: GCC 12 trips over
+// string literals and braced lists inside a coroutine.
+bool isMove(const QStringList& words) {
+    return words.first() == QLatin1String("move");
+}
+
+const QStringList& statusReads() {
+    static const QStringList reads{QStringLiteral("status"), QStringLiteral("error"),
+                                   QStringLiteral("firmware")};
+    return reads;
+}
+
+int reportedPosition(const commands::Outcome& outcome) {
+    return outcome.values.value(QStringLiteral("position")).toInt();
+}
+
+// What one of the status reads brought, into the response.
+void takeStatus(const QJsonObject& values, vc::ReadStatus_Responses& response) {
+    if (values.contains(QStringLiteral("position"))) {
+        response.mutable_position()->set_value(values.value(QStringLiteral("position")).toInt());
+    }
+    if (values.contains(QStringLiteral("error_code"))) {
+        response.mutable_errorcode()->set_value(values.value(QStringLiteral("error_code")).toInt());
+        response.mutable_errortext()->set_value(
+            values.value(QStringLiteral("error_line")).toString().toStdString());
+    }
+    if (values.contains(QStringLiteral("firmware"))) {
+        response.mutable_firmwarerevision()->set_value(
+            values.value(QStringLiteral("firmware")).toString().toStdString());
+    }
+}
+
+QString text(const std::string& bytes) {
+    return QString::fromStdString(bytes);
+}
+
+} // namespace
+
+ValveControlService::ValveControlService(CallGate& gate, UnitAccess unit, QObject* parent)
+    : QObject(parent), gate_(gate), unit_(unit) {
+    unit_.session.positions.setOnReported([this](int position) { positionReported(position); });
+    // Every operation logs; whether the adapter is open is looked at then.
+    connect(&unit_.session.log, &record::EventLog::lineAppended, this, &ValveControlService::lineLogged);
+    connected_ = adapterOpen(unit_.session);
+}
+
+commands::Request ValveControlService::request(QStringList words, std::optional<QByteArray> routine) {
+    commands::Request request;
+    request.words = std::move(words);
+    request.routine = std::move(routine);
+    request.origin = origin();
+    return request;
+}
+
+ValveControlService::~ValveControlService() {
+    *alive_ = false;
+    unit_.session.positions.setOnReported({});
+}
+
+grpc::ServerUnaryReactor* ValveControlService::MoveTo(Context* context, const vc::MoveTo_Parameters* request,
+                                                      Confirmation* response) {
+    const auto position = request->position().value();
+    if (!request->has_position() || position < kFirstPosition || position > kLastPosition) {
+        auto* reactor = context->DefaultReactor();
+        reactor->Finish(validationError(parameterId(kValveControlFeature, "MoveTo", "Position"),
+                                        QStringLiteral("The position must be %1 to %2; %3 is not.")
+                                            .arg(kFirstPosition)
+                                            .arg(kLastPosition)
+                                            .arg(position)));
+        return reactor;
+    }
+    return start(context, response, {QStringLiteral("move"), QString::number(position)});
+}
+
+grpc::ServerUnaryReactor* ValveControlService::Home(Context* context, const vc::Home_Parameters*,
+                                                    Confirmation* response) {
+    return start(context, response, {QStringLiteral("home")});
+}
+
+grpc::ServerUnaryReactor* ValveControlService::start(Context* context, Confirmation* response,
+                                                     QStringList words) {
+    return answer<Confirmation>(gate_, context, response, [this, words](const auto& reply) {
+        const auto uuid = executions_.begin(kMoveTime);
+        if (!uuid) {
+            reply->finish(
+                frameworkError(FrameworkErrorType::ExecutionNotAccepted,
+                               QStringLiteral("Too many command executions are kept; try again later.")));
+            return;
+        }
+        reply->response.mutable_commandexecutionuuid()->set_value(uuid->toStdString());
+        *reply->response.mutable_lifetimeofexecution() = Executions::lifetime(kMoveTime);
+        reply->finish();
+        carryOut(*uuid, words);
+    });
+}
+
+QCoro::Task<> ValveControlService::carryOut(QString uuid, QStringList words) {
+    const auto alive = alive_;
+    const bool move = isMove(words);
+    if (unit_.routines.routineState().phase == commands::RoutineState::Phase::Running) {
+        executions_.fail(uuid, busyError(kValveControlFeature));
+        co_return;
+    }
+    commands::Request asked = request(words);
+    const commands::Outcome outcome = co_await unit_.core.run(std::move(asked));
+    if (!*alive) {
+        co_return;
+    }
+    if (outcome.exitCode != commands::kSucceeded) {
+        executions_.fail(uuid, unitError(kValveControlFeature, outcome, true));
+        setConnected(false);
+        co_return;
+    }
+    setConnected(true);
+    const int reached = reportedPosition(outcome);
+    if (move) {
+        vc::MoveTo_Responses result;
+        result.mutable_position()->set_value(reached);
+        executions_.succeed(uuid, result);
+    } else {
+        vc::Home_Responses result;
+        result.mutable_position()->set_value(reached);
+        executions_.succeed(uuid, result);
+    }
+}
+
+grpc::ServerWriteReactor<ExecutionInfo>* ValveControlService::info(Context* context,
+                                                                   const ExecutionUuid* request) {
+    const QString uuid = text(request->value());
+    return subscribe<ExecutionInfo>(gate_, context, [this, uuid](const auto& stream) {
+        if (!executions_.watchInfo(uuid, stream)) {
+            stream->end(
+                frameworkError(FrameworkErrorType::InvalidExecutionUuid,
+                               QStringLiteral("No kept command execution has the UUID %1.").arg(uuid)));
+        }
+    });
+}
+
+template <class Response>
+grpc::ServerUnaryReactor* ValveControlService::result(Context* context, const ExecutionUuid* request,
+                                                      Response* response) {
+    const QString uuid = text(request->value());
+    return answer<Response>(gate_, context, response, [this, uuid](const auto& reply) {
+        reply->finish(executions_.result(uuid, reply->response));
+    });
+}
+
+grpc::ServerWriteReactor<ExecutionInfo>* ValveControlService::MoveTo_Info(Context* context,
+                                                                          const ExecutionUuid* request) {
+    return info(context, request);
+}
+
+grpc::ServerWriteReactor<ExecutionInfo>* ValveControlService::Home_Info(Context* context,
+                                                                        const ExecutionUuid* request) {
+    return info(context, request);
+}
+
+grpc::ServerUnaryReactor* ValveControlService::MoveTo_Result(Context* context, const ExecutionUuid* request,
+                                                             vc::MoveTo_Responses* response) {
+    return result(context, request, response);
+}
+
+grpc::ServerUnaryReactor* ValveControlService::Home_Result(Context* context, const ExecutionUuid* request,
+                                                           vc::Home_Responses* response) {
+    return result(context, request, response);
+}
+
+grpc::ServerUnaryReactor* ValveControlService::ReadStatus(Context* context, const vc::ReadStatus_Parameters*,
+                                                          vc::ReadStatus_Responses* response) {
+    return answer<vc::ReadStatus_Responses>(gate_, context, response,
+                                            [this](const auto& reply) { readStatus(reply); });
+}
+
+// The position, the last error and the firmware revision: three requests
+// of the core, one after the other.
+QCoro::Task<> ValveControlService::readStatus(std::shared_ptr<Reply<vc::ReadStatus_Responses>> reply) {
+    const auto alive = alive_;
+    for (const QString& word : statusReads()) {
+        commands::Request asked = request(QStringList(word));
+        const commands::Outcome outcome = co_await unit_.core.run(std::move(asked));
+        if (!*alive) {
+            co_return;
+        }
+        if (outcome.exitCode != commands::kSucceeded) {
+            reply->finish(unitError(kValveControlFeature, outcome, false));
+            setConnected(false);
+            co_return;
+        }
+        takeStatus(outcome.values, reply->response);
+    }
+    setConnected(true);
+    reply->finish();
+}
+
+grpc::ServerWriteReactor<vc::Subscribe_Position_Responses>*
+ValveControlService::Subscribe_Position(Context* context, const vc::Subscribe_Position_Parameters*) {
+    return subscribe<vc::Subscribe_Position_Responses>(gate_, context, [this](const auto& stream) {
+        if (position_) {
+            vc::Subscribe_Position_Responses now;
+            now.mutable_position()->set_value(*position_);
+            stream->send(now);
+        }
+        positionWatchers_.push_back(stream);
+    });
+}
+
+grpc::ServerWriteReactor<vc::Subscribe_Connected_Responses>*
+ValveControlService::Subscribe_Connected(Context* context, const vc::Subscribe_Connected_Parameters*) {
+    return subscribe<vc::Subscribe_Connected_Responses>(gate_, context, [this](const auto& stream) {
+        vc::Subscribe_Connected_Responses now;
+        now.mutable_connected()->set_value(connected_);
+        stream->send(now);
+        connectedWatchers_.push_back(stream);
+    });
+}
+
+void ValveControlService::positionReported(int position) {
+    if (position_ == position) {
+        return;
+    }
+    position_ = position;
+    vc::Subscribe_Position_Responses now;
+    now.mutable_position()->set_value(position);
+    std::erase_if(positionWatchers_, [&now](const auto& stream) {
+        stream->send(now);
+        return stream->ended();
+    });
+}
+
+// The link's own lines tell when the adapter has gone; every other change
+// shows in how a command ends.
+void ValveControlService::lineLogged(const QString& text, record::LineSource source) {
+    if (source.kind == record::LineKind::Link && adapterLost(text)) {
+        setConnected(false);
+    }
+}
+
+void ValveControlService::setConnected(bool connected) {
+    if (connected == connected_) {
+        return;
+    }
+    connected_ = connected;
+    vc::Subscribe_Connected_Responses now;
+    now.mutable_connected()->set_value(connected);
+    std::erase_if(connectedWatchers_, [&now](const auto& stream) {
+        stream->send(now);
+        return stream->ended();
+    });
+}
+
+} // namespace valve::sila

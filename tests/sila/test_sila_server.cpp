@@ -1,0 +1,446 @@
+// The SiLA 2 server of the panel on the simulated unit, driven by a client
+// built from the same protos, as an orchestrator drives it.
+#include "panel_rig.h"
+#include "sila/certificate.h"
+#include "sila/feature_definitions.h"
+#include "sila/listen_options.h"
+#include "sila/sila_server.h"
+#include "sila_client.h"
+#include "ui/sila_wiring.h"
+
+#include <QAction>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace valve::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr auto kValve = "org.valvepanel/valves/ValveControl/v1";
+constexpr auto kRoutine = "org.valvepanel/valves/TimedRoutine/v1";
+
+class SilaServerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+        ASSERT_TRUE(rig.startClean());
+    }
+    // Starts the panel's server on a port of the system's choice.
+    void serve(sila::ListenOptions options = {QStringLiteral("127.0.0.1:0"), {}, {}, {}, true, false}) {
+        const auto checked = sila::checkListen(options);
+        ASSERT_TRUE(checked.plan) << checked.error.toStdString();
+        QString error;
+        ASSERT_TRUE(rig.panel->serveSila(*checked.plan, &error)) << error.toStdString();
+        port = rig.panel->sila()->server().port();
+    }
+    sila::SilaServer& server() { return rig.panel->sila()->server(); }
+
+    // Starts an observable command and waits for its end through _Info; the last info.
+    template <class Info>
+    fw::ExecutionInfo::CommandStatus finished(const fw::CommandExecutionUUID& uuid, Info info) {
+        const auto infos = offThread([&] {
+            return readStream<fw::ExecutionInfo>([&](grpc::ClientContext* c) { return info(c, uuid); },
+                                                 [](const auto&) { return false; });
+        });
+        return infos.empty() ? fw::ExecutionInfo::waiting : infos.back().commandstatus();
+    }
+    fw::CommandExecutionUUID moveTo(SilaClient& client, int position, grpc::Status* status = nullptr) {
+        vc::MoveTo_Parameters request;
+        request.mutable_position()->set_value(position);
+        fw::CommandConfirmation confirmation;
+        const grpc::Status started = offThread([&] {
+            grpc::ClientContext context;
+            return client.valve->MoveTo(&context, request, &confirmation);
+        });
+        if (status != nullptr) {
+            *status = started;
+        }
+        return confirmation.commandexecutionuuid();
+    }
+    fw::CommandExecutionUUID runRoutine(SilaClient& client, const std::vector<std::pair<double, int>>& steps,
+                                        grpc::Status* status = nullptr) {
+        tr::RunRoutine_Parameters request;
+        for (const auto& [seconds, position] : steps) {
+            auto* step = request.add_steps()->mutable_step();
+            step->mutable_seconds()->set_value(seconds);
+            step->mutable_position()->set_value(position);
+        }
+        fw::CommandConfirmation confirmation;
+        const grpc::Status started = offThread([&] {
+            grpc::ClientContext context;
+            return client.routine->RunRoutine(&context, request, &confirmation);
+        });
+        if (status != nullptr) {
+            *status = started;
+        }
+        return confirmation.commandexecutionuuid();
+    }
+    fw::ExecutionInfo::CommandStatus moveFinished(SilaClient& client, const fw::CommandExecutionUUID& uuid) {
+        return finished(
+            uuid, [&](grpc::ClientContext* c, const auto& id) { return client.valve->MoveTo_Info(c, id); });
+    }
+    fw::ExecutionInfo::CommandStatus routineFinished(SilaClient& client,
+                                                     const fw::CommandExecutionUUID& uuid) {
+        return finished(uuid, [&](grpc::ClientContext* c, const auto& id) {
+            return client.routine->RunRoutine_Info(c, id);
+        });
+    }
+
+    QTemporaryDir config;
+    PanelRig rig{{"NR Valve"}, sim::UnitTiming{sim::SimDuration{0}, sim::SimDuration{0}, 2ms}};
+    int port = 0;
+};
+
+TEST_F(SilaServerTest, ServiceTellsWhoItIsInTheFormatsClientsCheck) {
+    serve();
+    SilaClient client(port);
+    const auto [type, uuid, version, url] = offThread([&] {
+        grpc::ClientContext c1, c2, c3, c4;
+        ss::Get_ServerType_Responses type;
+        ss::Get_ServerUUID_Responses uuid;
+        ss::Get_ServerVersion_Responses version;
+        ss::Get_ServerVendorURL_Responses url;
+        client.service->Get_ServerType(&c1, {}, &type);
+        client.service->Get_ServerUUID(&c2, {}, &uuid);
+        client.service->Get_ServerVersion(&c3, {}, &version);
+        client.service->Get_ServerVendorURL(&c4, {}, &url);
+        return std::tuple{type.servertype().value(), uuid.serveruuid().value(),
+                          version.serverversion().value(), url.servervendorurl().value()};
+    });
+    const auto matches = [](const char* pattern, const std::string& value) {
+        return QRegularExpression(QRegularExpression::anchoredPattern(QLatin1String(pattern)))
+            .match(QString::fromStdString(value))
+            .hasMatch();
+    };
+    EXPECT_TRUE(matches("[A-Z][a-zA-Z0-9]*", type)) << type;
+    EXPECT_TRUE(matches("[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}", uuid)) << uuid;
+    EXPECT_TRUE(matches("(0|[1-9][0-9]*)\\.(0|[1-9][0-9]*)(\\.(0|[1-9][0-9]*))?(_[_a-zA-Z0-9]+)?", version))
+        << version;
+    EXPECT_TRUE(matches("https?://.+", url)) << url;
+    // The same adapter keeps its UUID in the next run.
+    EXPECT_EQ(sila::ServerIdentity(QStringLiteral("NR Valve"), config.path()).uuid().toStdString(), uuid);
+}
+
+TEST_F(SilaServerTest, ServiceListsItsFeaturesGivesTheirDefinitionsAndKeepsItsName) {
+    serve();
+    SilaClient client(port);
+    const auto features = offThread([&] {
+        grpc::ClientContext context;
+        ss::Get_ImplementedFeatures_Responses response;
+        client.service->Get_ImplementedFeatures(&context, {}, &response);
+        return response;
+    });
+    ASSERT_EQ(features.implementedfeatures_size(), 3);
+    for (const auto& feature : features.implementedfeatures()) {
+        ss::GetFeatureDefinition_Parameters request;
+        request.mutable_featureidentifier()->set_value(feature.value());
+        ss::GetFeatureDefinition_Responses response;
+        const grpc::Status status = offThread([&] {
+            grpc::ClientContext context;
+            return client.service->GetFeatureDefinition(&context, request, &response);
+        });
+        ASSERT_TRUE(status.ok()) << feature.value();
+        EXPECT_EQ(QString::fromStdString(response.featuredefinition().value()),
+                  sila::featureDefinition(QString::fromStdString(feature.value())).value_or(QString()));
+        EXPECT_TRUE(QString::fromStdString(response.featuredefinition().value())
+                        .contains(QStringLiteral("<Feature")));
+    }
+    ss::SetServerName_Parameters name;
+    name.mutable_servername()->set_value("Bench 4");
+    ASSERT_TRUE(offThread([&] {
+                    grpc::ClientContext context;
+                    ss::SetServerName_Responses none;
+                    return client.service->SetServerName(&context, name, &none);
+                }).ok());
+    EXPECT_EQ(sila::ServerIdentity(QStringLiteral("NR Valve"), sila::configDirectory()).name(),
+              QStringLiteral("Bench 4"));
+}
+
+// Every refusal in the standard's encoding: ABORTED with a base64 SiLAError.
+TEST_F(SilaServerTest, ErrorsTravelAsTheStandardEncodesThem) {
+    serve();
+    SilaClient client(port);
+    struct Case {
+        const char* what;
+        std::function<grpc::Status()> call;
+        fw::SiLAError::ErrorCase kind;
+        std::string identifier; // the parameter, the defined error or the framework error's type
+    };
+    const auto twentyOne = std::vector<std::pair<double, int>>(21, {0.0, 1});
+    const std::vector<Case> cases{
+        {"position 13",
+         [&] {
+             grpc::Status s;
+             moveTo(client, 13, &s);
+             return s;
+         },
+         fw::SiLAError::kValidationError, std::string(kValve) + "/Command/MoveTo/Parameter/Position"},
+        {"position 0",
+         [&] {
+             grpc::Status s;
+             moveTo(client, 0, &s);
+             return s;
+         },
+         fw::SiLAError::kValidationError, std::string(kValve) + "/Command/MoveTo/Parameter/Position"},
+        {"21 steps",
+         [&] {
+             grpc::Status s;
+             runRoutine(client, twentyOne, &s);
+             return s;
+         },
+         fw::SiLAError::kValidationError, std::string(kRoutine) + "/Command/RunRoutine/Parameter/Steps"},
+        {"no steps",
+         [&] {
+             grpc::Status s;
+             runRoutine(client, {}, &s);
+             return s;
+         },
+         fw::SiLAError::kValidationError, std::string(kRoutine) + "/Command/RunRoutine/Parameter/Steps"},
+        {"times falling",
+         [&] {
+             grpc::Status s;
+             runRoutine(client, {{1.0, 2}, {0.5, 3}}, &s);
+             return s;
+         },
+         fw::SiLAError::kValidationError, std::string(kRoutine) + "/Command/RunRoutine/Parameter/Steps"},
+        {"unknown feature",
+         [&] {
+             ss::GetFeatureDefinition_Parameters request;
+             request.mutable_featureidentifier()->set_value("org.example/none/Nothing/v1");
+             return offThread([&] {
+                 grpc::ClientContext context;
+                 ss::GetFeatureDefinition_Responses response;
+                 return client.service->GetFeatureDefinition(&context, request, &response);
+             });
+         },
+         fw::SiLAError::kDefinedExecutionError,
+         "org.silastandard/core/SiLAService/v1/DefinedExecutionError/UnimplementedFeature"},
+        {"unknown execution",
+         [&] {
+             fw::CommandExecutionUUID uuid;
+             uuid.set_value("00000000-0000-0000-0000-000000000000");
+             return offThread([&] {
+                 grpc::ClientContext context;
+                 vc::MoveTo_Responses response;
+                 return client.valve->MoveTo_Result(&context, uuid, &response);
+             });
+         },
+         fw::SiLAError::kFrameworkError, "INVALID_COMMAND_EXECUTION_UUID"},
+    };
+    for (const Case& each : cases) {
+        const grpc::Status status = each.call();
+        ASSERT_EQ(status.error_code(), grpc::StatusCode::ABORTED) << each.what;
+        const fw::SiLAError error = silaError(status);
+        ASSERT_EQ(error.error_case(), each.kind) << each.what;
+        const std::string identifier =
+            each.kind == fw::SiLAError::kValidationError ? error.validationerror().parameter()
+            : each.kind == fw::SiLAError::kDefinedExecutionError
+                ? error.definedexecutionerror().erroridentifier()
+                : fw::FrameworkError::ErrorType_Name(error.frameworkerror().errortype());
+        EXPECT_EQ(identifier, each.identifier) << each.what;
+    }
+}
+
+// A defined error of a run ends it with an error that its _Result returns.
+TEST_F(SilaServerTest, UnitFailuresAreDefinedErrorsOfTheRun) {
+    serve();
+    SilaClient client(port);
+    struct Case {
+        const char* what;
+        std::function<void()> fault;
+        const char* error;
+    };
+    const std::vector<Case> cases{
+        {"unit silent", [&] { rig.driver.unit(0).setPowered(false); }, "MoveNotConfirmed"},
+        {"adapter gone", [&] { rig.driver.unplug(0); }, "UnitNotConnected"},
+    };
+    for (const Case& each : cases) {
+        each.fault();
+        const auto uuid = moveTo(client, 5);
+        EXPECT_EQ(moveFinished(client, uuid), fw::ExecutionInfo::finishedWithError) << each.what;
+        const grpc::Status result = offThread([&] {
+            grpc::ClientContext context;
+            vc::MoveTo_Responses response;
+            return client.valve->MoveTo_Result(&context, uuid, &response);
+        });
+        const fw::SiLAError error = silaError(result);
+        EXPECT_EQ(error.definedexecutionerror().erroridentifier(),
+                  std::string(kValve) + "/DefinedExecutionError/" + each.error)
+            << each.what << ": " << error.definedexecutionerror().message();
+        EXPECT_FALSE(error.definedexecutionerror().message().empty()) << each.what;
+    }
+    const auto connected = offThread([&] {
+        return readStream<vc::Subscribe_Connected_Responses>(
+            [&](grpc::ClientContext* c) { return client.valve->Subscribe_Connected(c, {}); },
+            [](const auto& messages) { return !messages.empty(); });
+    });
+    ASSERT_EQ(connected.size(), 1U);
+    EXPECT_FALSE(connected.front().connected().value());
+}
+
+TEST_F(SilaServerTest, MoveRunsLikeAClickAndItsResultIsThePositionReported) {
+    serve();
+    SilaClient client(port);
+    const auto uuid = moveTo(client, 7);
+    EXPECT_EQ(moveFinished(client, uuid), fw::ExecutionInfo::finishedSuccessfully);
+    const auto [status, result] = offThread([&] {
+        grpc::ClientContext context;
+        vc::MoveTo_Responses response;
+        const grpc::Status status = client.valve->MoveTo_Result(&context, uuid, &response);
+        return std::pair{status, response};
+    });
+    ASSERT_TRUE(status.ok());
+    EXPECT_EQ(result.position().value(), 7);
+    EXPECT_EQ(rig.unit().position, 7);
+    EXPECT_TRUE(rig.log().contains(QStringLiteral("SiLA: move 7"))) << rig.log().join('\n').toStdString();
+    const auto read = offThread([&] {
+        grpc::ClientContext context;
+        vc::ReadStatus_Responses response;
+        client.valve->ReadStatus(&context, {}, &response);
+        return response;
+    });
+    EXPECT_EQ(read.position().value(), 7);
+    EXPECT_FALSE(read.firmwarerevision().value().empty());
+}
+
+TEST_F(SilaServerTest, PositionSubscribersSeeAMoveMadeInTheWindow) {
+    serve();
+    SilaClient client(port);
+    auto seen = std::async(std::launch::async, [&] {
+        return readStream<vc::Subscribe_Position_Responses>(
+            [&](grpc::ClientContext* c) { return client.valve->Subscribe_Position(c, {}); },
+            [](const auto& messages) {
+                return !messages.empty() && messages.back().position().value() == 9;
+            });
+    });
+    runUntil([&] { return server().clients() == 1; });
+    rig.c().pos.at(8)->click();
+    runUntil([&] { return seen.wait_for(0s) == std::future_status::ready; }, 20s);
+    const auto messages = seen.get();
+    ASSERT_FALSE(messages.empty());
+    EXPECT_EQ(messages.back().position().value(), 9);
+}
+
+// Subscribed only after the confirmation, the client still sees the step due at 0 s.
+TEST_F(SilaServerTest, RoutineReportsEveryStepAndItsResult) {
+    serve();
+    SilaClient client(port);
+    const auto uuid = runRoutine(client, {{0.0, 3}, {0.05, 6}, {0.1, 2}});
+    const auto steps = offThread([&] {
+        return readStream<tr::RunRoutine_IntermediateResponses>(
+            [&](grpc::ClientContext* c) { return client.routine->RunRoutine_Intermediate(c, uuid); },
+            [](const auto&) { return false; });
+    });
+    ASSERT_FALSE(steps.empty());
+    EXPECT_EQ(steps.back().stepindex().value(), 3);
+    EXPECT_EQ(steps.back().position().value(), 2);
+    EXPECT_EQ(routineFinished(client, uuid), fw::ExecutionInfo::finishedSuccessfully);
+    const auto result = offThread([&] {
+        grpc::ClientContext context;
+        tr::RunRoutine_Responses response;
+        client.routine->RunRoutine_Result(&context, uuid, &response);
+        return response;
+    });
+    EXPECT_EQ(result.stepsdone().value(), 3);
+    EXPECT_FALSE(result.journalid().value().empty());
+    EXPECT_EQ(rig.c().btnRun->isEnabled(), true); // the table in the window ran it and is free again
+}
+
+TEST_F(SilaServerTest, SecondClientStopsARoutineAndMovesWaitForIt) {
+    serve();
+    SilaClient first(port);
+    SilaClient second(port);
+    const auto uuid = runRoutine(first, {{0.0, 3}, {60.0, 6}});
+    runUntil([&] { return rig.unit().position == 3; });
+    const auto running = offThread([&] {
+        return readStream<tr::Subscribe_RoutineRunning_Responses>(
+            [&](grpc::ClientContext* c) { return second.routine->Subscribe_RoutineRunning(c, {}); },
+            [](const auto& messages) { return !messages.empty(); });
+    });
+    ASSERT_EQ(running.size(), 1U);
+    EXPECT_TRUE(running.front().routinerunning().value());
+    grpc::Status busy;
+    const auto refused = moveTo(second, 4, &busy);
+    ASSERT_TRUE(busy.ok());
+    EXPECT_EQ(moveFinished(second, refused), fw::ExecutionInfo::finishedWithError);
+    ASSERT_TRUE(offThread([&] {
+                    grpc::ClientContext context;
+                    tr::StopRoutine_Responses none;
+                    return second.routine->StopRoutine(&context, {}, &none);
+                }).ok());
+    EXPECT_EQ(routineFinished(first, uuid), fw::ExecutionInfo::finishedSuccessfully);
+    const auto result = offThread([&] {
+        grpc::ClientContext context;
+        tr::RunRoutine_Responses response;
+        first.routine->RunRoutine_Result(&context, uuid, &response);
+        return response;
+    });
+    EXPECT_EQ(result.stepsdone().value(), 1);
+}
+
+TEST_F(SilaServerTest, ClientThatVanishesMidMoveDoesNotStopTheMove) {
+    serve();
+    {
+        SilaClient gone(port);
+        moveTo(gone, 12); // 11 steps of 2 ms
+    }
+    EXPECT_TRUE(runUntil([&] { return rig.unit().position == 12; }));
+    EXPECT_TRUE(runUntil([&] { return server().clients() == 0; }));
+}
+
+TEST_F(SilaServerTest, TlsWithTheCertificateItMadeCarriesTheServerUuid) {
+    serve({QStringLiteral("127.0.0.1:0"), {}, {}, {}, false, false});
+    const QString own = sila::configDirectory() + QLatin1Char('/') + server().identity().uuid();
+    QFile file(own + QStringLiteral("-cert.pem"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray pem = file.readAll();
+    EXPECT_EQ(QFile::permissions(own + QStringLiteral("-key.pem")),
+              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser |
+                  QFileDevice::WriteUser);
+    grpc::SslCredentialsOptions trust;
+    trust.pem_root_certs = pem.toStdString();
+    SilaClient client(grpc::CreateChannel("127.0.0.1:" + std::to_string(port), grpc::SslCredentials(trust)));
+    const auto uuid = offThread([&] {
+        grpc::ClientContext context;
+        ss::Get_ServerUUID_Responses response;
+        client.service->Get_ServerUUID(&context, {}, &response);
+        return response.serveruuid().value();
+    });
+    ASSERT_FALSE(uuid.empty());
+    EXPECT_EQ(sila::certificateUuid(pem).toStdString(), uuid);
+    EXPECT_TRUE(rig.window().findChild<QAction*>(QStringLiteral("mnuSilaServer"))->text().contains("TLS"));
+}
+
+TEST(SilaListen, NetworkAndPlainListeningNeedTheirFlags) {
+    struct Case {
+        sila::ListenOptions options;
+        bool accepted;
+    };
+    const auto with = [](const char* address, bool insecure, bool open, const char* ca = "") {
+        return sila::ListenOptions{QLatin1String(address), {}, {}, QLatin1String(ca), insecure, open};
+    };
+    const std::vector<Case> cases{
+        {with("50052", false, false), true},
+        {with("127.0.0.1:0", true, false), true},
+        {with("[::1]:50052", true, false), true},
+        {with("0.0.0.0:50052", false, false), false},
+        {with("0.0.0.0:50052", true, true), false},
+        {with("[::]:50052", false, true), true},
+        {with("192.168.1.20:50052", false, false, "/etc/lab-ca.pem"), true},
+        {with("192.168.1.20:50052", true, false, "/etc/lab-ca.pem"), false},
+        {with("lab-host:50052", false, true), false},
+        {with("127.0.0.1:65536", false, false), false},
+        {with("::1:50052", false, false), false},
+    };
+    for (const Case& each : cases) {
+        const auto checked = sila::checkListen(each.options);
+        EXPECT_EQ(checked.plan.has_value(), each.accepted) << each.options.address.toStdString();
+        EXPECT_EQ(checked.error.isEmpty(), each.accepted) << each.options.address.toStdString();
+    }
+}
+
+} // namespace
+} // namespace valve::testing
