@@ -1,0 +1,173 @@
+#include "run_journal.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace valve::sequencer {
+
+namespace {
+
+const QString kSuffix = QStringLiteral(".jsonl");
+
+QString errnoText() {
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
+
+// Writes all of `data`; false with errno set when the disk refuses.
+bool writeAll(int fd, const QByteArray& data) {
+    const char* p = data.constData();
+    std::size_t left = static_cast<std::size_t>(data.size());
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, left);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        p += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Makes a new file's name in its folder last through a power cut.
+void syncFolder(const QString& dir) {
+    const int fd = ::open(QFile::encodeName(dir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+QString baseId(const QDateTime& start) {
+    return start.toUTC().toString(QStringLiteral("yyyyMMdd-HHmmss")) + u'-' +
+           QString::number(QCoreApplication::applicationPid());
+}
+
+} // namespace
+
+RunJournal::RunJournal(JournalFolder& folder, int fd, QString id)
+    : folder_(folder), fd_(fd), id_(std::move(id)) {}
+
+RunJournal::~RunJournal() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+}
+
+void RunJournal::append(const QByteArray& line) {
+    if (fd_ < 0) {
+        return;
+    }
+    if (!writeAll(fd_, line) || ::fdatasync(fd_) != 0) {
+        folder_.trouble(errnoText());
+        ::close(fd_);
+        fd_ = -1; // a half-written line stays the last: readers leave it out
+    }
+}
+
+void RunJournal::sent(const StepRecord& step) {
+    append(sentLine(step));
+}
+
+void RunJournal::answered(const StepRecord& step) {
+    append(answeredLine(step));
+}
+
+void RunJournal::heldUp(const HoldUp& holdUp) {
+    append(holdUpLine(holdUp));
+}
+
+void RunJournal::ended(const JournalEnd& end) {
+    append(endLine(end));
+}
+
+JournalFolder::JournalFolder(QString dir) : dir_(std::move(dir)) {}
+
+QString JournalFolder::defaultDir() {
+    QString state = qEnvironmentVariable("XDG_STATE_HOME");
+    if (state.isEmpty() || !QDir::isAbsolutePath(state)) {
+        state = QDir::homePath() + QStringLiteral("/.local/state");
+    }
+    return state + QStringLiteral("/valve-panel/runs");
+}
+
+std::unique_ptr<RunJournal> JournalFolder::begin(const JournalHeader& header, const Say& say) {
+    say_ = say;
+    if (!QDir().mkpath(dir_)) {
+        trouble(QStringLiteral("the folder cannot be made"));
+        return nullptr;
+    }
+    // Two runs may start in the same second of one program.
+    const QString base = baseId(header.start);
+    QString id = base;
+    int fd = -1;
+    for (int n = 2; n < 100; ++n) {
+        fd = ::open(QFile::encodeName(pathOf(id)).constData(),
+                    O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0644);
+        if (fd >= 0 || errno != EEXIST) {
+            break;
+        }
+        id = base + u'-' + QString::number(n);
+    }
+    if (fd < 0) {
+        trouble(errnoText());
+        return nullptr;
+    }
+    auto journal = std::make_unique<RunJournal>(*this, fd, id);
+    journal->append(headerLine(header));
+    if (!journal->writing()) {
+        return nullptr;
+    }
+    syncFolder(dir_);
+    told_ = false; // written again: a later failure is news
+    removeOldest();
+    return journal;
+}
+
+QStringList JournalFolder::ids() const {
+    QStringList names =
+        QDir(dir_).entryList({QStringLiteral("*") + kSuffix}, QDir::Files, QDir::Name | QDir::Reversed);
+    for (QString& name : names) {
+        name.chop(kSuffix.size());
+    }
+    return names;
+}
+
+QString JournalFolder::pathOf(const QString& id) const {
+    return dir_ + u'/' + id + kSuffix;
+}
+
+void JournalFolder::trouble(const QString& what) {
+    if (told_) {
+        return;
+    }
+    told_ = true;
+    if (say_) {
+        say_(QStringLiteral("The run's journal cannot be written in %1 (%2); the run goes on without it")
+                 .arg(QDir::toNativeSeparators(dir_), what));
+    }
+}
+
+void JournalFolder::removeOldest() const {
+    const QStringList all = ids();
+    for (qsizetype i = kKept; i < all.size(); ++i) {
+        QFile::remove(pathOf(all[i]));
+    }
+}
+
+QString currentBootId() {
+    QFile file(QStringLiteral("/proc/sys/kernel/random/boot_id"));
+    if (!file.open(QIODevice::ReadOnly)) {
+        return {};
+    }
+    return QString::fromLatin1(file.readAll()).trimmed();
+}
+
+} // namespace valve::sequencer

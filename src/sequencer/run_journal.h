@@ -1,0 +1,80 @@
+#pragma once
+
+#include "journal_format.h"
+
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <memory>
+
+namespace valve::sequencer {
+
+class JournalFolder;
+
+// The journal of one run as it is written. Each line goes to the disk
+// (fdatasync) before the call returns; the caller writes a step's "sent" line
+// only once the move is on its way, so no step waits for the disk. A line
+// that cannot be written is said once, and the journal then stays as it is:
+// the run goes on.
+class RunJournal {
+public:
+    RunJournal(JournalFolder& folder, int fd, QString id);
+    ~RunJournal();
+    RunJournal(const RunJournal&) = delete;
+    RunJournal& operator=(const RunJournal&) = delete;
+
+    void sent(const StepRecord& step);
+    void answered(const StepRecord& step);
+    void heldUp(const HoldUp& holdUp);
+    void ended(const JournalEnd& end);
+
+    [[nodiscard]] const QString& id() const { return id_; }
+    // False once a line could not be written.
+    [[nodiscard]] bool writing() const { return fd_ >= 0; }
+
+private:
+    friend class JournalFolder;
+    void append(const QByteArray& line);
+
+    JournalFolder& folder_;
+    int fd_;
+    QString id_;
+};
+
+// The folder of run journals: one file a run, named by its start on the wall
+// clock. The newest kKept are kept.
+class JournalFolder {
+public:
+    static constexpr int kKept = 200;
+    // Where the events log is told that journals cannot be written.
+    using Say = std::function<void(const QString&)>;
+
+    explicit JournalFolder(QString dir = defaultDir());
+
+    // $XDG_STATE_HOME/valve-panel/runs, by default ~/.local/state/valve-panel/runs.
+    static QString defaultDir();
+
+    // Starts the journal of a run with its header, and removes the oldest
+    // beyond kKept. None when the folder cannot be written: that is said
+    // through `say`, once for as long as the folder stays unwritable.
+    std::unique_ptr<RunJournal> begin(const JournalHeader& header, const Say& say);
+
+    // The journals' ids, newest first.
+    [[nodiscard]] QStringList ids() const;
+    [[nodiscard]] QString pathOf(const QString& id) const;
+    [[nodiscard]] const QString& dir() const { return dir_; }
+
+private:
+    friend class RunJournal;
+    void trouble(const QString& what);
+    void removeOldest() const;
+
+    QString dir_;
+    Say say_;
+    bool told_ = false;
+};
+
+// The boot the computer is in now; empty where the system does not tell.
+QString currentBootId();
+
+} // namespace valve::sequencer
