@@ -61,14 +61,38 @@ RunJournal::~RunJournal() {
     }
 }
 
-void RunJournal::append(const QByteArray& line) {
+void RunJournal::fail() {
+    folder_.trouble(errnoText());
+    ::close(fd_);
+    fd_ = -1; // a half-written line stays the last: readers leave it out
+}
+
+void RunJournal::append(const QByteArray& line, bool sync) {
     if (fd_ < 0) {
         return;
     }
-    if (!writeAll(fd_, line) || ::fdatasync(fd_) != 0) {
-        folder_.trouble(errnoText());
-        ::close(fd_);
-        fd_ = -1; // a half-written line stays the last: readers leave it out
+    if (!writeAll(fd_, line)) {
+        fail();
+        return;
+    }
+    unsynced_ = true;
+    if (sync) {
+        this->sync();
+    }
+}
+
+void RunJournal::sync() {
+    if (fd_ < 0 || !unsynced_) {
+        return;
+    }
+    if (::fdatasync(fd_) != 0) {
+        fail();
+        return;
+    }
+    unsynced_ = false;
+    if (!named_) {
+        syncFolder(folder_.dir());
+        named_ = true;
     }
 }
 
@@ -121,11 +145,10 @@ std::unique_ptr<RunJournal> JournalFolder::begin(const JournalHeader& header, co
         return nullptr;
     }
     auto journal = std::make_unique<RunJournal>(*this, fd, id);
-    journal->append(headerLine(header));
+    journal->append(headerLine(header), false);
     if (!journal->writing()) {
         return nullptr;
     }
-    syncFolder(dir_);
     told_ = false; // written again: a later failure is news
     removeOldest();
     return journal;

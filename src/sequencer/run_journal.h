@@ -12,10 +12,11 @@ namespace valve::sequencer {
 class JournalFolder;
 
 // The journal of one run as it is written. Each line goes to the disk
-// (fdatasync) before the call returns; the caller writes a step's "sent" line
-// only once the move is on its way, so no step waits for the disk. A line
-// that cannot be written is said once, and the journal then stays as it is:
-// the run goes on.
+// (fdatasync) before the call returns, the header excepted: it goes with
+// sync() or the next line, so that a step due at once does not wait for the
+// disk. The caller writes a step's "sent" line only once the move is on its
+// way. A line that cannot be written is said once, and the journal then stays
+// as it is: the run goes on.
 class RunJournal {
 public:
     RunJournal(JournalFolder& folder, int fd, QString id);
@@ -27,6 +28,9 @@ public:
     void answered(const StepRecord& step);
     void heldUp(const HoldUp& holdUp);
     void ended(const JournalEnd& end);
+    // Brings what is written to the disk, the file's name in its folder included.
+    void sync();
+    [[nodiscard]] bool unsynced() const { return unsynced_; }
 
     [[nodiscard]] const QString& id() const { return id_; }
     // False once a line could not be written.
@@ -34,11 +38,14 @@ public:
 
 private:
     friend class JournalFolder;
-    void append(const QByteArray& line);
+    void append(const QByteArray& line, bool sync = true);
+    void fail();
 
     JournalFolder& folder_;
     int fd_;
     QString id_;
+    bool unsynced_ = false;
+    bool named_ = false; // the folder has been synced since the file was made
 };
 
 // The folder of run journals: one file a run, named by its start on the wall

@@ -8,9 +8,11 @@
 #include "record/event_log.h"
 #include "record/operation_lines.h"
 #include "run_clock.h"
+#include "run_journal.h"
 #include "sleep_inhibitor.h"
 
 #include <chrono>
+#include <cstring>
 
 namespace valve::sequencer {
 
@@ -19,7 +21,8 @@ namespace valve::sequencer {
 // `closed` is set, the run touches neither the session nor the table again.
 struct Sequencer::Control {
     Control(protocol::Session& s, EventTableView& t, RunSupport support)
-        : session(s), table(t), inhibitor(support.inhibitor), clock(support.clock) {
+        : session(s), table(t), inhibitor(support.inhibitor), clock(support.clock),
+          journals(support.journals), origin(support.origin) {
         if (clock == nullptr) {
             ownClock = std::make_unique<BootTimeClock>();
             clock = ownClock.get();
@@ -31,7 +34,13 @@ struct Sequencer::Control {
     SleepInhibitor* inhibitor;
     std::unique_ptr<RunClock> ownClock;
     RunClock* clock;
-    link::WakeSignal wake; // ends the wait between steps early: Stop, closing
+    JournalFolder* journals;
+    QString origin;
+    RunContext next;                      // for the next run's journal
+    std::unique_ptr<RunRecorder> journal; // the run's, while it goes on
+    QString stopper;                      // who pressed "Stop" last
+    QString failure;                      // the line a failed run ended with
+    link::WakeSignal wake;                // ends the wait between steps early: Stop, closing
     // The lines of the last run, its own only; they are logged through it.
     std::unique_ptr<record::OperationLines> runLines;
     unsigned stops = 0; // presses of "Stop", so that a run can tell it was stopped
@@ -64,6 +73,53 @@ QString stopLine(int row) {
 // The program is closing (or has closed the link): the run ends quietly.
 bool gone(const Control& c) {
     return c.closed || c.session.link.is_shut_down();
+}
+
+// The run's journal ends; it is written by then.
+void endJournal(Control& c, const QString& how, const QString& by = {}, const QString& line = {}) {
+    if (c.journal) {
+        c.journal->ended(how, by, line);
+        c.journal.reset();
+    }
+}
+
+QString adapterDescription(const Control& c) {
+    const auto& description = c.session.link.device_description();
+    return QString::fromLocal8Bit(description.data(),
+                                  static_cast<qsizetype>(strnlen(description.data(), description.size())));
+}
+
+// The header of a run's journal: the table as checked, up to its last complete row.
+JournalHeader journalHeader(const Control& c, int lastRow, const RunContext& context) {
+    JournalHeader header;
+    for (int row = 0; row <= lastRow; ++row) {
+        header.steps << PlannedStep{eventTime(c.table.timeText(row)).value_or(0.0),
+                                    eventPosition(c.table.positionText(row)).value_or(0)};
+    }
+    header.routine = context.routine;
+    header.adapterDescription = adapterDescription(c);
+    header.adapterSerial = QString::fromLocal8Bit(c.session.link.device_serial());
+    header.program = QStringLiteral(VALVE_VERSION);
+    header.start = QDateTime::currentDateTimeUtc();
+    header.bootId = currentBootId();
+    header.origin = context.origin.isEmpty() ? c.origin : context.origin;
+    header.continues = context.continues;
+    return header;
+}
+
+// Starts the journal of a run whose steps start now. A folder that cannot be
+// written is told in the run's lines.
+void beginJournal(const std::shared_ptr<Control>& c, int lastRow, const RunContext& context) {
+    if (c->journals == nullptr) {
+        return;
+    }
+    const auto say = [weak = std::weak_ptr<Control>(c)](const QString& line) {
+        if (const auto control = weak.lock(); control && !gone(*control) && control->runLines) {
+            control->runLines->show_msg(line);
+        }
+    };
+    c->journal = std::make_unique<RunRecorder>(*c->journals, journalHeader(*c, lastRow, context),
+                                               c->clock->now(), say);
 }
 
 void mark_event_row(Control& c, bool flag, int row) {
@@ -123,7 +179,7 @@ std::unique_ptr<SleepHold> keepAwake(const std::shared_ptr<Control>& c) {
 // A step is held up by the time it goes after its due time because the
 // computer slept: no longer than the computer slept since the last step went
 // (`asleepSeen`, brought up to date here), rounded to whole seconds.
-void reportHeldUp(Control& c, RunClock::Duration due, RunClock::Duration& asleepSeen) {
+qint64 reportHeldUp(Control& c, RunClock::Duration due, RunClock::Duration& asleepSeen) {
     const RunClock::Duration asleep = c.clock->asleep();
     const auto heldUp =
         std::chrono::round<std::chrono::seconds>(std::min(asleep - asleepSeen, c.clock->now() - due));
@@ -133,6 +189,7 @@ void reportHeldUp(Control& c, RunClock::Duration due, RunClock::Duration& asleep
             QStringLiteral("The run was held up for %1 seconds while the computer was asleep")
                 .arg(heldUp.count()));
     }
+    return heldUp.count();
 }
 
 // How the steps of a run ended.
@@ -154,7 +211,8 @@ struct StepMove {
     RunClock::Duration began{}; // when the move was sent
 };
 
-QCoro::Task<StepMove> moveForStep(std::shared_ptr<Control> c, int step, std::int16_t position) {
+QCoro::Task<StepMove> moveForStep(std::shared_ptr<Control> c, int step, std::int16_t position,
+                                  RunClock::Duration due) {
     StepMove move;
     {
         // One move is one operation on the link; other commands slot in
@@ -169,8 +227,18 @@ QCoro::Task<StepMove> moveForStep(std::shared_ptr<Control> c, int step, std::int
             co_return StepMove{StepMove::Kind::NotMade};
         }
         move.began = c->clock->now();
-        const bool reached = co_await c->session.positions.set_position(position);
+        // The move's line is on the link before the task first waits; only
+        // then does the journal go to the disk.
+        auto moving = c->session.positions.set_position(position);
+        if (c->journal) {
+            c->journal->sent(step, position, due, move.began);
+        }
+        const bool reached = co_await std::move(moving);
         move.kind = reached ? StepMove::Kind::Reached : StepMove::Kind::Failed;
+        if (c->journal && !gone(*c)) {
+            c->journal->answered(reached, reached ? std::optional<int>(position) : std::nullopt,
+                                 c->clock->now());
+        }
     }
     if (gone(*c)) {
         co_return StepMove{StepMove::Kind::Gone};
@@ -178,9 +246,18 @@ QCoro::Task<StepMove> moveForStep(std::shared_ptr<Control> c, int step, std::int
     co_return move;
 }
 
-QCoro::Task<StepsEnd> runSteps(std::shared_ptr<Control> c, int lastRow) {
+// The header goes to the disk during a wait long enough for it.
+void syncDuringWait(Control& c, RunClock::Duration due) {
+    constexpr auto kRoomToSync = std::chrono::milliseconds(200);
+    if (c.journal && due - c.clock->now() > kRoomToSync) {
+        c.journal->sync();
+    }
+}
+
+QCoro::Task<StepsEnd> runSteps(std::shared_ptr<Control> c, int lastRow, RunContext context) {
     using Kind = StepsEnd::Kind;
     RunClock& clock = *c->clock;
+    beginJournal(c, lastRow, context);
     // Every step is due at its own time from this start, so a late wake-up, a
     // slow move or a sleep of the computer never shifts the steps after it.
     const RunClock::Duration start = clock.now();
@@ -197,6 +274,7 @@ QCoro::Task<StepsEnd> runSteps(std::shared_ptr<Control> c, int lastRow) {
         }
         const RunClock::Duration due = start + toMilliseconds(*time);
         c->table.reportStep({StepReport::Phase::Waiting, step, due - start, clock.now() - start});
+        syncDuringWait(*c, due);
         while (c->eventsRunning && !gone(*c) && clock.now() < due) {
             co_await clock.sleepUntil(due, c->wake);
         }
@@ -206,7 +284,7 @@ QCoro::Task<StepsEnd> runSteps(std::shared_ptr<Control> c, int lastRow) {
         if (!c->eventsRunning) {
             break;
         }
-        reportHeldUp(*c, due, asleepSeen);
+        const qint64 heldUp = reportHeldUp(*c, due, asleepSeen);
         c->runLines->show_msg(QStringLiteral("Waited %1 seconds").arg(formatSeconds(*time - previous)));
         previous = *time;
 
@@ -216,9 +294,12 @@ QCoro::Task<StepsEnd> runSteps(std::shared_ptr<Control> c, int lastRow) {
             co_return StepsEnd{Kind::Unusable, {}};
         }
 
-        const StepMove move = co_await moveForStep(c, step, *position);
+        const StepMove move = co_await moveForStep(c, step, *position, due);
         if (move.kind == StepMove::Kind::Gone) {
             co_return StepsEnd{Kind::Gone, {}};
+        }
+        if (heldUp > 0 && c->journal) { // after the move: nothing comes between wake-up and send
+            c->journal->heldUp(step, heldUp);
         }
         if (move.kind == StepMove::Kind::NotMade) {
             break;
@@ -293,9 +374,11 @@ QCoro::Task<RunEnd> concludeRun(std::shared_ptr<Control> c, StepsEnd end) {
     case StepsEnd::Kind::Gone:
         co_return RunEnd::EndedQuietly;
     case StepsEnd::Kind::Unusable:
+        c->failure = kUnusable;
         co_await refuse(c, kUnusable);
         co_return RunEnd::Refused;
     case StepsEnd::Kind::MoveFailed:
+        c->failure = end.box;
         co_await showBox(c, end.box);
         if (!gone(*c)) {
             endRun(*c); // the table keeps its running look until Stop
@@ -306,6 +389,7 @@ QCoro::Task<RunEnd> concludeRun(std::shared_ptr<Control> c, StepsEnd end) {
 }
 
 QCoro::Task<RunEnd> runEvents(std::shared_ptr<Control> c) {
+    const RunContext context = std::exchange(c->next, {});
     if (gone(*c) || c->runUnderWay) {
         co_return RunEnd::EndedQuietly;
     }
@@ -333,7 +417,7 @@ QCoro::Task<RunEnd> runEvents(std::shared_ptr<Control> c) {
     StepsEnd end;
     {
         const auto hold = keepAwake(c);
-        end = co_await runSteps(c, check.lastRow);
+        end = co_await runSteps(c, check.lastRow, context);
     }
     const RunEnd concluded = co_await concludeRun(c, end);
     co_return concluded;
@@ -342,11 +426,37 @@ QCoro::Task<RunEnd> runEvents(std::shared_ptr<Control> c) {
 // A run that "Stop" was pressed for was stopped, however its steps ended,
 // unless a move failed. (A press that finds a run under way ends at once:
 // no "Stop" comes between.)
+// The journal of a run that has ended says how.
+void concludeJournal(Control& c, RunEnd end) {
+    switch (end) {
+    case RunEnd::Finished:
+        endJournal(c, kEndCompleted);
+        break;
+    case RunEnd::Stopped:
+        endJournal(c, kEndStopped, c.stopper);
+        break;
+    case RunEnd::MoveFailed:
+    case RunEnd::Refused:
+        endJournal(c, kEndFailed, {}, c.failure);
+        break;
+    case RunEnd::EndedQuietly:
+        endJournal(c, kEndShutDown, c.stopper);
+        break;
+    }
+}
+
 QCoro::Task<RunEnd> runAndTell(std::shared_ptr<Control> c) {
     const unsigned stopsBefore = c->stops;
+    // A press that finds a run under way must leave that run's journal alone.
+    const bool ownRun = !c->runUnderWay && !gone(*c);
+    c->failure.clear();
     const RunEnd end = co_await runEvents(c);
     const bool stopped = c->stops != stopsBefore;
-    co_return (stopped && end != RunEnd::MoveFailed) ? RunEnd::Stopped : end;
+    const RunEnd told = (stopped && end != RunEnd::MoveFailed) ? RunEnd::Stopped : end;
+    if (ownRun) {
+        concludeJournal(*c, told);
+    }
+    co_return told;
 }
 
 } // namespace
@@ -362,11 +472,20 @@ QCoro::Task<RunEnd> Sequencer::btnRun_Click() {
     return runAndTell(control_);
 }
 
+void Sequencer::setNextRun(RunContext context) {
+    control_->next = std::move(context);
+}
+
 void Sequencer::btnStop_Click() {
+    stopFor(kFromWindow);
+}
+
+void Sequencer::stopFor(const QString& by) {
     Control& c = *control_;
     if (c.closed) {
         return;
     }
+    c.stopper = by;
     // The line is the run's while one is under way or holds the table.
     const bool ofRun = c.runLines && (c.eventsRunning || c.runUnderWay);
     c.eventsRunning = false;
@@ -382,6 +501,7 @@ void Sequencer::btnStop_Click() {
 }
 
 void Sequencer::shut_down() {
+    endJournal(*control_, kEndShutDown, kFromWindow);
     control_->closed = true;
     control_->eventsRunning = false;
     control_->wake.notify();
@@ -392,6 +512,7 @@ void Sequencer::shut_down_for(const QString& cause) {
     if (!c.closed && c.eventsRunning && c.runUnderWay) {
         c.session.log.show_msg(stoppedByClosing(cause));
     }
+    endJournal(*control_, kEndShutDown, cause);
     shut_down();
 }
 
