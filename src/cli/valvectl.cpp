@@ -2,7 +2,7 @@
 
 #include "adapter_choice.h"
 #include "adapter_listing.h"
-#include "commands/execute.h"
+#include "commands/command_core.h"
 #include "commands/routine_run.h"
 #include "commands/step_json.h"
 #include "link/backends/hardware_driver.h"
@@ -193,14 +193,14 @@ private:
 
     QCoro::Task<int> direct(QByteArray description) {
         LocalUnit unit(*driver_.driver, std::move(description), timing(), options_.yes);
-        std::unique_ptr<commands::RoutineRun> routine;
+        commands::LocalRoutines routines(unit.session(), unit.boxes());
         // The first signal ends the command gently (a run after its current
         // step), a second one at once; the adapter is closed either way.
-        SignalWatch watch([this, &unit, &routine](int signal) {
+        SignalWatch watch([this, &unit, &routines](int signal) {
             if (signal_ == 0) {
                 signal_ = signal;
-                if (routine) {
-                    routine->stop();
+                if (routines.routineState().phase == commands::RoutineState::Phase::Running) {
+                    routines.stopRoutine(SignalWatch::name(signal));
                 }
             } else {
                 unit.close();
@@ -222,17 +222,12 @@ private:
         if (driver_.sim != nullptr && options_.simFault == QLatin1String("unplug")) {
             QTimer::singleShot(kUnplugAfter, &context, [sim = driver_.sim] { sim->unplug(0); });
         }
-        commands::Outcome outcome;
-        if (command_.kind == commands::Command::Kind::Run) {
-            RunProgress progress(static_cast<int>(command_.steps.size()), options_.json,
-                                 isatty(STDOUT_FILENO) != 0);
-            routine = std::make_unique<commands::RoutineRun>(unit.session(), unit.boxes(), command_);
-            outcome = co_await routine->run(
-                [&progress](const sequencer::StepReport& report) { progress.report(report); });
-            routine.reset();
-        } else {
-            outcome = co_await commands::execute(unit.session(), unit.boxes(), command_);
-        }
+        RunProgress progress(static_cast<int>(command_.steps.size()), options_.json,
+                             isatty(STDOUT_FILENO) != 0);
+        commands::CommandCore core(unit.session(), routines, commands::CommandCore::Announce::No);
+        const commands::Outcome outcome = co_await core.run(
+            command_, {.words = command_.words, .routine = std::nullopt, .confirmed = options_.yes},
+            [&progress](const sequencer::StepReport& report, int /*steps*/) { progress.report(report); });
         unit.close();
         co_return finish(outcome, commands::Route::Direct);
     }
@@ -320,7 +315,8 @@ int valvectlMain(int argc, char** argv) {
     std::optional<commands::Command> command;
     if (parsed.options) {
         options = *parsed.options;
-        const commands::ParsedCommand checked = commands::parseCommand(options.words);
+        const commands::ParsedCommand checked =
+            commands::parseCommand(options.words, commands::RoutineReader(sequencer::readRoutineFile));
         command = checked.command;
         refusal = checked.error;
         exitCode = commands::kBadUsage;

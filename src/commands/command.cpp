@@ -231,7 +231,7 @@ QString checkMemoryWrite(const QStringList& arguments, Command& command) {
     return {};
 }
 
-ArgumentCheck checkFor(Kind kind, const std::optional<QByteArray>& routine) {
+ArgumentCheck checkFor(Kind kind, const RoutineReader& readRoutine) {
     switch (kind) {
     case Kind::Move:
         return checkMove;
@@ -256,10 +256,9 @@ ArgumentCheck checkFor(Kind kind, const std::optional<QByteArray>& routine) {
     case Kind::MemoryWrite:
         return checkMemoryWrite;
     case Kind::Run:
-        return [routine](const QStringList& a, Command& c) {
+        return [&readRoutine](const QStringList& a, Command& c) {
             c.routineName = a[0];
-            const sequencer::RoutineRead read =
-                routine ? sequencer::parseRoutine(*routine, a[0]) : sequencer::readRoutineFile(a[0]);
+            const sequencer::RoutineRead read = readRoutine(a[0]);
             c.steps = read.steps;
             return read.error;
         };
@@ -333,7 +332,12 @@ QString quoted(const QString& text) {
     return text.size() <= kLongest ? shown : shown + QStringLiteral("...");
 }
 
-ParsedCommand parseCommand(const QStringList& words, const std::optional<QByteArray>& routine) {
+ParsedCommand parseCommand(const QStringList& words, const QByteArray& routine) {
+    return parseCommand(words,
+                        [&routine](const QString& name) { return sequencer::parseRoutine(routine, name); });
+}
+
+ParsedCommand parseCommand(const QStringList& words, const RoutineReader& readRoutine) {
     if (words.isEmpty()) {
         return {std::nullopt, QStringLiteral("no subcommand given (see valvectl --help)")};
     }
@@ -363,7 +367,7 @@ ParsedCommand parseCommand(const QStringList& words, const std::optional<QByteAr
             refusal(command, QStringLiteral("unexpected argument \"%1\" (usage: valvectl %2)")
                                  .arg(quoted(arguments[syntax->most]), QString::fromLatin1(syntax->usage)))};
     }
-    if (const QString error = checkFor(command.kind, routine)(arguments, command); !error.isEmpty()) {
+    if (const QString error = checkFor(command.kind, readRoutine)(arguments, command); !error.isEmpty()) {
         return {std::nullopt, error};
     }
     return {command, {}};

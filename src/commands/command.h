@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -67,10 +68,15 @@ struct ParsedCommand {
     QString error;
 };
 
-// Checks `words` (the subcommand and its arguments). For "run", the routine is
-// read from the file it names, or checked from `routine` when that is given
-// (the text a remote caller sent in its place).
-ParsedCommand parseCommand(const QStringList& words, const std::optional<QByteArray>& routine = std::nullopt);
+// Where "run" gets the routine it names: a file read, or the text a remote
+// caller sent in its place.
+using RoutineReader = std::function<sequencer::RoutineRead(const QString& name)>;
+
+// Checks `words` (the subcommand and its arguments); "run" takes its routine
+// from `readRoutine`.
+ParsedCommand parseCommand(const QStringList& words, const RoutineReader& readRoutine);
+// The same, with the routine's text handed in.
+ParsedCommand parseCommand(const QStringList& words, const QByteArray& routine);
 
 // A number argument, from the command line or through the panel's socket:
 // ASCII digits only (no blank, sign, point or NUL), at most `most`.

@@ -11,6 +11,7 @@ namespace valve::commands {
 // panel's), in a form that prints as text or as JSON and travels over the
 // panel's socket.
 struct Outcome {
+    QString command; // the subcommand's name ("set clock"), or its first word when it was refused
     int exitCode = kSucceeded;
     QJsonObject values; // the command's results, by name
     QStringList out;    // what the text output shows on standard output: the result

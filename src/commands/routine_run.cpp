@@ -49,55 +49,78 @@ Outcome RunTally::outcome(sequencer::RunEnd end, const QList<record::LogLine>& l
 }
 
 // The event table of the run, telling of each step as it goes.
-class RoutineRun::Table : public sequencer::StoredEventTable {
+class LocalRoutines::Table : public sequencer::StoredEventTable {
 public:
-    StepSink onStep;
-    void reportStep(const sequencer::StepReport& report) override {
-        if (onStep) {
-            onStep(report);
-        }
-    }
+    explicit Table(LocalRoutines& host) : host_(host) {}
+    void reportStep(const sequencer::StepReport& report) override { emit host_.stepReported(report); }
+
+private:
+    LocalRoutines& host_;
 };
 
-struct RoutineRun::Parts {
-    Parts(protocol::Session& s, QuietBoxes& b)
-        : session(s), boxes(b), sequencer(s, table, {.inhibitor = &keepAwake}) {}
-    protocol::Session& session;
+struct LocalRoutines::Parts {
+    Parts(LocalRoutines& host, protocol::Session& s, QuietBoxes& b)
+        : boxes(b), table(host),
+          sequencer(s, table,
+                    {.inhibitor = &keepAwake, .journals = &journals, .origin = sequencer::kFromValvectl}) {}
     QuietBoxes& boxes;
     Table table;
     sequencer::LogindSleepInhibitor keepAwake; // a week-long run keeps the computer from sleeping
+    sequencer::JournalFolder journals;
     sequencer::Sequencer sequencer;
-    int steps = 0;
+    RoutineState state;
+    qsizetype boxesBefore = 0; // the box texts before the last run's
 };
 
-RoutineRun::RoutineRun(protocol::Session& session, QuietBoxes& boxes, const Command& command)
-    : parts_(std::make_unique<Parts>(session, boxes)) {
-    for (std::size_t row = 0; row < command.steps.size(); ++row) {
-        const sequencer::TableRow texts = sequencer::tableRow(command.steps[row]);
-        parts_->table.setRow(static_cast<int>(row), texts.time, texts.position);
-    }
-    parts_->steps = static_cast<int>(command.steps.size());
+LocalRoutines::LocalRoutines(protocol::Session& session, QuietBoxes& boxes)
+    : parts_(std::make_unique<Parts>(*this, session, boxes)) {}
+
+LocalRoutines::~LocalRoutines() {
+    *alive_ = false;
 }
 
-RoutineRun::~RoutineRun() = default;
-
-QCoro::Task<Outcome> RoutineRun::run(StepSink onStep) {
+bool LocalRoutines::startRoutine(const std::vector<sequencer::RoutineStep>& steps, const QString& firstLine,
+                                 const sequencer::RunContext& context) {
     Parts& p = *parts_;
-    RunTally tally(p.steps);
-    p.table.onStep = [&tally, onStep = std::move(onStep)](const sequencer::StepReport& report) {
-        tally.add(report);
-        onStep(report);
-    };
-    const auto boxesBefore = p.boxes.texts().size();
-    const sequencer::RunEnd end = co_await p.sequencer.btnRun_Click();
-    p.table.onStep = nullptr;
-    const record::OperationLines* lines = p.sequencer.runLines();
-    co_return tally.outcome(end, lines != nullptr ? lines->lines() : QList<record::LogLine>{},
-                            p.boxes.texts().mid(boxesBefore));
+    if (p.state.phase != RoutineState::Phase::Idle) {
+        return false;
+    }
+    for (std::size_t row = 0; row < steps.size(); ++row) {
+        const sequencer::TableRow texts = sequencer::tableRow(steps[row]);
+        p.table.setRow(static_cast<int>(row), texts.time, texts.position);
+    }
+    p.sequencer.announceNextRun(firstLine);
+    p.sequencer.setNextRun(context);
+    p.state = {RoutineState::Phase::Running, p.state.run + 1, QDateTime::currentDateTime()};
+    p.boxesBefore = p.boxes.texts().size();
+    runTable();
+    return true;
 }
 
-void RoutineRun::stop() {
-    parts_->sequencer.btnStop_Click();
+QCoro::Task<> LocalRoutines::runTable() {
+    const std::shared_ptr<bool> alive = alive_;
+    const sequencer::RunEnd end = co_await parts_->sequencer.btnRun_Click();
+    if (*alive) {
+        parts_->state.phase = RoutineState::Phase::Idle;
+        emit routineEnded(end);
+    }
+}
+
+void LocalRoutines::stopRoutine(const QString& by) {
+    parts_->sequencer.stopFor(by);
+}
+
+QList<record::LogLine> LocalRoutines::routineLines() const {
+    const record::OperationLines* lines = parts_->sequencer.runLines();
+    return lines != nullptr ? lines->lines() : QList<record::LogLine>{};
+}
+
+QStringList LocalRoutines::routineBoxTexts() const {
+    return parts_->boxes.texts().mid(parts_->boxesBefore);
+}
+
+RoutineState LocalRoutines::routineState() const {
+    return parts_->state;
 }
 
 } // namespace valve::commands

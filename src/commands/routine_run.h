@@ -1,12 +1,11 @@
 #pragma once
 
-#include "command.h"
 #include "outcome.h"
 #include "record/operation_lines.h"
+#include "routine_host.h"
 #include "sequencer/event_table.h"
 #include "sequencer/sequencer.h"
 
-#include <functional>
 #include <memory>
 #include <qcoro/qcorotask.h>
 
@@ -39,26 +38,29 @@ private:
     bool failed_ = false;
 };
 
-// A routine run on valvectl's own link: the steps go into an event table held
-// in memory, and the panel's sequencer runs it.
-class RoutineRun {
+// Routines on valvectl's own link: the steps go into an event table held in
+// memory, and the panel's sequencer runs it.
+class LocalRoutines : public RoutineHost {
 public:
-    using StepSink = std::function<void(const sequencer::StepReport&)>;
+    LocalRoutines(protocol::Session& session, QuietBoxes& boxes);
+    ~LocalRoutines() override;
+    LocalRoutines(const LocalRoutines&) = delete;
+    LocalRoutines& operator=(const LocalRoutines&) = delete;
 
-    RoutineRun(protocol::Session& session, QuietBoxes& boxes, const Command& command);
-    ~RoutineRun();
-    RoutineRun(const RoutineRun&) = delete;
-    RoutineRun& operator=(const RoutineRun&) = delete;
-
-    // Runs to the end, telling `onStep` of each step as it goes.
-    QCoro::Task<Outcome> run(StepSink onStep);
-    // "Stop": a waiting run ends at once, a moving one after its move.
-    void stop();
+    bool startRoutine(const std::vector<sequencer::RoutineStep>& steps, const QString& firstLine,
+                      const sequencer::RunContext& context) override;
+    void stopRoutine(const QString& by) override;
+    [[nodiscard]] QList<record::LogLine> routineLines() const override;
+    [[nodiscard]] QStringList routineBoxTexts() const override;
+    [[nodiscard]] RoutineState routineState() const override;
 
 private:
     class Table;
     struct Parts;
+    QCoro::Task<> runTable();
+
     std::unique_ptr<Parts> parts_;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 } // namespace valve::commands

@@ -12,8 +12,9 @@ QCoro::Task<protocol::BoxAnswer> QuietBoxes::message_box(QString text, protocol:
 }
 
 protocol::Session windowlessSession(link::UsbLink& link, record::EventLog& log, QuietBoxes& boxes,
-                                    protocol::Exchange& exchange, protocol::PositionControl& positions) {
-    return protocol::Session{link, log, boxes, exchange, positions, QStringLiteral("valvectl")};
+                                    protocol::Exchange& exchange, protocol::PositionControl& positions,
+                                    const QString& origin) {
+    return protocol::Session{link, log, boxes, exchange, positions, origin};
 }
 
 } // namespace valve::commands

@@ -31,9 +31,10 @@ private:
 };
 
 // A session for commands that do not come from the panel's window: valvectl's
-// own, or valvectl's through the panel's socket. Every such session is made
-// here; the traffic record names its operations "valvectl: ...".
+// own, or a front end's through the panel. Every such session is made here;
+// the traffic record names its operations after `origin` ("valvectl: ...").
 protocol::Session windowlessSession(link::UsbLink& link, record::EventLog& log, QuietBoxes& boxes,
-                                    protocol::Exchange& exchange, protocol::PositionControl& positions);
+                                    protocol::Exchange& exchange, protocol::PositionControl& positions,
+                                    const QString& origin = QStringLiteral("valvectl"));
 
 } // namespace valve::commands

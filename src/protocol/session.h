@@ -18,8 +18,6 @@ namespace valve::protocol {
 class MessageBoxes;
 }
 
-namespace valve::record {}
-
 namespace valve::protocol {
 
 // What every operator command works with, owned by the panel for the whole

@@ -1,15 +1,12 @@
 #include "panel_server.h"
 
-#include "commands/command.h"
-#include "commands/execute.h"
+#include "commands/command_core.h"
 #include "commands/step_json.h"
-#include "commands/windowless_session.h"
 #include "link/usb_link.h"
 #include "messages.h"
 #include "peer_user.h"
 #include "protocol/session.h"
 #include "record/event_log.h"
-#include "routine_host.h"
 #include "socket_directory.h"
 
 #include <QFile>
@@ -45,15 +42,6 @@ std::optional<QStringList> wordsOf(const QJsonValue& value) {
 
 QByteArray outcomeMessage(const commands::Outcome& outcome, const QString& command) {
     return encode(type::kOutcome, commands::toMessageJson(outcome, command));
-}
-
-// How a remote command shows in the panel's events log.
-QString logLine(const QStringList& words) {
-    QStringList shown;
-    for (const QString& word : words) {
-        shown << commands::quoted(word);
-    }
-    return QStringLiteral("valvectl: ") + shown.join(QLatin1Char(' '));
 }
 
 } // namespace
@@ -163,11 +151,9 @@ private:
     bool closing_ = false; // refused or dropped: nothing more is read or sent
 };
 
-PanelServer::PanelServer(protocol::Session& panel, RoutineHost& routines, QObject* parent)
-    : QObject(parent), panel_(panel), routines_(routines), allowed_user_(getuid()) {
+PanelServer::PanelServer(protocol::Session& panel, commands::CommandCore& core, QObject* parent)
+    : QObject(parent), panel_(panel), core_(core), allowed_user_(getuid()) {
     connect(&server_, &QLocalServer::newConnection, this, &PanelServer::accept);
-    connect(&routines_, &RoutineHost::stepReported, this, &PanelServer::stepReported);
-    connect(&routines_, &RoutineHost::routineEnded, this, &PanelServer::routineEnded);
 }
 
 PanelServer::~PanelServer() {
@@ -263,9 +249,7 @@ void PanelServer::take(Client& client, const QByteArray& line) {
               QString::fromLocal8Bit(description.data(), static_cast<qsizetype>(strnlen(
                                                              description.data(), description.size())))}}));
     } else if (message.type == type::kStop) {
-        if (run_ && run_->owner == &client) {
-            routines_.stopRoutine();
-        } else {
+        if (!core_.stopRunOf(&client)) {
             client.send(errorMessage(QStringLiteral("no run of this connection is under way")));
         }
     } else if (message.type == type::kCommand) {
@@ -286,150 +270,24 @@ void PanelServer::command(Client& client, const QJsonObject& body) {
         client.send(errorMessage(QStringLiteral("a command needs \"words\": a short list of strings")));
         return;
     }
-    // A routine comes as text: the panel reads no file a client names.
-    const commands::ParsedCommand parsed =
-        commands::parseCommand(*words, body.value(QStringLiteral("routine")).toString().toUtf8());
-    if (!parsed.command || parsed.command->kind == commands::Command::Kind::List) {
-        const QString error =
-            parsed.command ? QStringLiteral("list: not a command for the panel") : parsed.error;
-        client.send(outcomeMessage(commands::Outcome::failed(commands::kBadUsage, error), words->value(0)));
-        return;
-    }
     client.setBusy(true);
-    if (parsed.command->kind == commands::Command::Kind::Run) {
-        startRun(client, *parsed.command);
-        return;
-    }
-    // The panel's own line, before the command's operations: not the command's.
-    panel_.log.show_msg(logLine(*words), {});
-    if (parsed.command->kind == commands::Command::Kind::Stop) {
-        stopRun(client);
-        return;
-    }
-    serve(&client, *parsed.command, body.value(QStringLiteral("confirmed")).toBool());
+    // A routine comes as text: the panel reads no file a client names.
+    serve(&client, commands::Request{*words, body.value(QStringLiteral("routine")).toString().toUtf8(),
+                                     body.value(QStringLiteral("confirmed")).toBool()});
 }
 
-QCoro::Task<> PanelServer::serve(QPointer<Client> client, commands::Command command, bool confirmed) {
+QCoro::Task<> PanelServer::serve(QPointer<Client> client, commands::Request request) {
     const std::shared_ptr<bool> alive = alive_;
-    commands::QuietBoxes boxes(confirmed);
-    protocol::Session session =
-        commands::windowlessSession(panel_.link, panel_.log, boxes, panel_.exchange, panel_.positions);
-    const commands::Outcome outcome = co_await commands::execute(session, boxes, command);
+    const auto step = [client](const sequencer::StepReport& report, int steps) {
+        if (client) {
+            client->send(encode(type::kStep, commands::stepJson(report, steps)));
+        }
+    };
+    const commands::Outcome outcome = co_await core_.run(std::move(request), step, client.data());
     // The client may have gone, and the panel with it, while the command ran.
     if (*alive && client) {
-        client->send(outcomeMessage(outcome, command.name()));
+        client->send(outcomeMessage(outcome, outcome.command));
         client->setBusy(false);
-    }
-}
-
-void PanelServer::startRun(Client& client, const commands::Command& command) {
-    const bool free = !run_;
-    QMetaObject::Connection announce;
-    if (free) {
-        // Set before "Run" is pressed: the run reports from the press on.
-        run_.emplace(Run{&client, commands::RunTally(static_cast<int>(command.steps.size()))});
-        // "Run" empties the log; then the run's first line says where it came from.
-        announce = connect(&panel_.log, &record::EventLog::cleared, this,
-                           [this, line = logLine(command.words)] { panel_.log.show_msg(line, {}); });
-    }
-    const bool started = free && routines_.startRoutine(command.steps);
-    disconnect(announce); // "Run" has cleared the log by now, if it ran at all
-    if (started) {
-        started_ = {routines_.routineState().run, command.routineName};
-    }
-    if (!started) {
-        if (free) {
-            run_.reset();
-        }
-        client.send(
-            outcomeMessage(commands::Outcome::failed(commands::kUnitFailed,
-                                                     QStringLiteral("the panel's Timed Events are in use")),
-                           command.name()));
-        client.setBusy(false);
-    }
-}
-
-// Presses "Stop" as the operator would, for any client of the panel's user:
-// a run under way is answered for once it has ended.
-void PanelServer::stopRun(Client& client) {
-    using Phase = RoutineState::Phase;
-    const RoutineState state = routines_.routineState();
-    if (state.phase == Phase::Running) {
-        stoppers_.emplace_back(&client); // before the press: the run may end within it
-        routines_.stopRoutine();
-        return;
-    }
-    if (state.phase == Phase::Held) {
-        routines_.stopRoutine();
-    }
-    client.send(
-        outcomeMessage(state.phase == Phase::Idle
-                           ? commands::Outcome::failed(commands::kUnitFailed,
-                                                       QStringLiteral("no run is under way in the panel"))
-                           : stopped(state, nullptr),
-                       QStringLiteral("stop")));
-    client.setBusy(false);
-}
-
-// Which run "stop" stopped: its number, who started it and when, and how far it came.
-commands::Outcome PanelServer::stopped(const RoutineState& state, const commands::RunTally* tally) const {
-    const bool bySocket = state.run == started_.number;
-    const QString pressed = state.pressed.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-    QJsonObject run{
-        {QStringLiteral("run"), static_cast<qint64>(state.run)},
-        {QStringLiteral("started_by"), bySocket ? QStringLiteral("valvectl") : QStringLiteral("window")},
-        {QStringLiteral("started_at"), state.pressed.toString(Qt::ISODate)}};
-    QString text = bySocket ? QStringLiteral("Stopped run %1: %2, started by valvectl at %3")
-                                  .arg(state.run)
-                                  .arg(started_.routine, pressed)
-                            : QStringLiteral("Stopped run %1, started in the panel's window at %2")
-                                  .arg(state.run)
-                                  .arg(pressed);
-    if (bySocket) {
-        run.insert(QStringLiteral("routine"), started_.routine);
-    }
-    if (tally != nullptr) {
-        run.insert(QStringLiteral("steps"), tally->steps());
-        run.insert(QStringLiteral("steps_moved"), tally->moved());
-        text += QStringLiteral(", after %1 of %2 steps").arg(tally->moved()).arg(tally->steps());
-    }
-    if (state.phase == RoutineState::Phase::Held) {
-        text += QStringLiteral("; it had ended on a failed move, and its table is free again");
-    }
-    commands::Outcome outcome;
-    outcome.values.insert(QStringLiteral("stopped"), run);
-    outcome.out << text;
-    return outcome;
-}
-
-void PanelServer::stepReported(const sequencer::StepReport& report) {
-    if (!run_) {
-        return; // the operator's own run
-    }
-    run_->tally.add(report);
-    if (run_->owner) {
-        run_->owner->send(encode(type::kStep, commands::stepJson(report, run_->tally.steps())));
-    }
-}
-
-void PanelServer::routineEnded(sequencer::RunEnd end) {
-    const RoutineState state = routines_.routineState();
-    for (const QPointer<Client>& stopper : std::exchange(stoppers_, {})) {
-        if (stopper) {
-            stopper->send(
-                outcomeMessage(stopped(state, run_ ? &run_->tally : nullptr), QStringLiteral("stop")));
-            stopper->setBusy(false);
-        }
-    }
-    if (!run_) {
-        return; // the operator's own run
-    }
-    const Run run = std::move(*run_);
-    run_.reset();
-    if (run.owner) {
-        run.owner->send(
-            outcomeMessage(run.tally.outcome(end, routines_.routineLines(), {}), QStringLiteral("run")));
-        run.owner->setBusy(false);
     }
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "commands/routine_run.h"
+#include "commands/command_core.h"
 
 #include <QLocalServer>
 #include <QLockFile>
@@ -16,14 +16,7 @@ namespace valve::protocol {
 struct Session;
 }
 
-namespace valve::commands {
-struct Command;
-}
-
 namespace valve::remote {
-
-class RoutineHost;
-struct RoutineState;
 
 // The panel's local socket. valvectl's commands, from the panel's own user
 // only, run in the panel's operation queue like clicks, one request at a time
@@ -40,9 +33,9 @@ public:
     // How long a refused client may take to read why before it is cut off.
     static constexpr std::chrono::seconds kRefusalLinger{2};
 
-    // `panel` is the panel window's own session: its link, events log,
-    // exchange and valve moves serve valvectl too.
-    PanelServer(protocol::Session& panel, RoutineHost& routines, QObject* parent = nullptr);
+    // `panel` is the panel window's own session, for its adapter's name and
+    // its events log; `core` carries out the requests.
+    PanelServer(protocol::Session& panel, commands::CommandCore& core, QObject* parent = nullptr);
     ~PanelServer() override;
     PanelServer(const PanelServer&) = delete;
     PanelServer& operator=(const PanelServer&) = delete;
@@ -69,15 +62,10 @@ private:
     [[nodiscard]] std::size_t servedClients() const;
     void take(Client& client, const QByteArray& line);
     void command(Client& client, const QJsonObject& body);
-    QCoro::Task<> serve(QPointer<Client> client, commands::Command command, bool confirmed);
-    void startRun(Client& client, const commands::Command& command);
-    void stopRun(Client& client);
-    [[nodiscard]] commands::Outcome stopped(const RoutineState& state, const commands::RunTally* tally) const;
-    void stepReported(const sequencer::StepReport& report);
-    void routineEnded(sequencer::RunEnd end);
+    QCoro::Task<> serve(QPointer<Client> client, commands::Request request);
 
     protocol::Session& panel_;
-    RoutineHost& routines_;
+    commands::CommandCore& core_;
     QLocalServer server_;
     std::unique_ptr<QLockFile> lock_;
     uid_t allowed_user_;
@@ -85,20 +73,6 @@ private:
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     std::vector<Client*> clients_; // each is a child of this server
 
-    // The routine this socket started in the panel's table, while it runs.
-    struct Run {
-        QPointer<Client> owner;
-        commands::RunTally tally;
-    };
-    std::optional<Run> run_;
-    // The last run this socket started, to name it.
-    struct Started {
-        std::uint32_t number = 0;
-        QString routine;
-    };
-    Started started_;
-    // Clients whose "stop" waits for the run to end.
-    std::vector<QPointer<Client>> stoppers_;
 };
 
 } // namespace valve::remote

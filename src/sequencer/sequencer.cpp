@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <utility>
 
 namespace valve::sequencer {
 
@@ -43,7 +44,8 @@ struct Sequencer::Control {
     link::WakeSignal wake;                // ends the wait between steps early: Stop, closing
     // The lines of the last run, its own only; they are logged through it.
     std::unique_ptr<record::OperationLines> runLines;
-    unsigned stops = 0; // presses of "Stop", so that a run can tell it was stopped
+    QString announcement; // the next run's first line, when it has one
+    unsigned stops = 0;   // presses of "Stop", so that a run can tell it was stopped
     bool eventsRunning = false;
     bool runUnderWay = false;
     bool closed = false;
@@ -390,6 +392,7 @@ QCoro::Task<RunEnd> concludeRun(std::shared_ptr<Control> c, StepsEnd end) {
 
 QCoro::Task<RunEnd> runEvents(std::shared_ptr<Control> c) {
     const RunContext context = std::exchange(c->next, {});
+    const QString announcement = std::exchange(c->announcement, {});
     if (gone(*c) || c->runUnderWay) {
         co_return RunEnd::EndedQuietly;
     }
@@ -399,6 +402,9 @@ QCoro::Task<RunEnd> runEvents(std::shared_ptr<Control> c) {
     c->table.setStopEnabled(true);
     c->runLines = std::make_unique<record::OperationLines>(c->session.log);
     c->session.log.clear();
+    if (!announcement.isEmpty()) {
+        c->session.log.show_msg(announcement, {}); // the front end's line, not one of the run's own
+    }
 
     const bool linkChecked = co_await checkLink(c);
     if (!linkChecked) {
@@ -514,6 +520,10 @@ void Sequencer::shut_down_for(const QString& cause) {
     }
     endJournal(*control_, kEndShutDown, cause);
     shut_down();
+}
+
+void Sequencer::announceNextRun(const QString& line) {
+    control_->announcement = line;
 }
 
 bool Sequencer::runUnderWay() const {

@@ -74,6 +74,9 @@ public:
     void btnStop_Click();
     // The same, pressed by `by` ("valvectl", "SIGINT") rather than the window.
     void stopFor(const QString& by);
+    // The next run's first line in the events log, right after "Run" has
+    // emptied it: where the run came from, when not from the window.
+    void announceNextRun(const QString& line);
     // The program is closing: a run ends quietly at its next step, and nothing
     // more is shown or sent.
     void shut_down();

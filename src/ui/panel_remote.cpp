@@ -1,5 +1,6 @@
 #include "panel_remote.h"
 
+#include "commands/command_core.h"
 #include "main_window_controls.h"
 #include "remote/panel_server.h"
 #include "routine_table.h"
@@ -13,7 +14,8 @@ namespace valve::ui {
 PanelRemote::PanelRemote(protocol::Session& session, const MainWindowControls& controls,
                          SequencerWiring& sequencer)
     : controls_(controls), sequencer_(sequencer),
-      server_(std::make_unique<remote::PanelServer>(session, *this)) {
+      core_(std::make_unique<commands::CommandCore>(session, *this, commands::CommandCore::Announce::InLog)),
+      server_(std::make_unique<remote::PanelServer>(session, *core_)) {
     connect(&sequencer_, &SequencerWiring::stepReported, this, &RoutineHost::stepReported);
     connect(&sequencer_, &SequencerWiring::runEnded, this, &RoutineHost::routineEnded);
 }
@@ -24,22 +26,25 @@ bool PanelRemote::listen(const QString& directory, QString* error) {
     return server_->listen(directory, error);
 }
 
-bool PanelRemote::startRoutine(const std::vector<sequencer::RoutineStep>& steps) {
+bool PanelRemote::startRoutine(const std::vector<sequencer::RoutineStep>& steps, const QString& firstLine,
+                               const sequencer::RunContext& context) {
     if (sequencer_.tableInUse()) {
         return false;
     }
     controls_.tabNR->setCurrentWidget(controls_.timedEventsPage);
     fillEventTable(controls_, steps);
+    sequencer_.sequencer().announceNextRun(firstLine);
+    sequencer_.sequencer().setNextRun(context);
     controls_.btnRun->click();
     return true;
 }
 
-void PanelRemote::stopRoutine() {
-    controls_.btnStop->click();
+void PanelRemote::stopRoutine(const QString& by) {
+    sequencer_.sequencer().stopFor(by); // as a click on "Stop", in the name of `by`
 }
 
-remote::RoutineState PanelRemote::routineState() const {
-    using Phase = remote::RoutineState::Phase;
+commands::RoutineState PanelRemote::routineState() const {
+    using Phase = commands::RoutineState::Phase;
     const Phase phase = sequencer_.sequencer().runUnderWay() ? Phase::Running
                         : sequencer_.tableInUse()            ? Phase::Held
                                                              : Phase::Idle;

@@ -10,9 +10,9 @@
 #include <cstdint>
 #include <vector>
 
-namespace valve::remote {
+namespace valve::commands {
 
-// Where the panel's Timed Events table stands, and which run it last held.
+// Where a routine table stands, and which run it last held.
 struct RoutineState {
     enum class Phase {
         Idle,    // free for a run
@@ -24,8 +24,9 @@ struct RoutineState {
     QDateTime pressed;     // when its "Run" was pressed
 };
 
-// What the panel lends its socket for a routine: its own Timed Events table,
-// filled and run in view of the operator.
+// Where the routines of a front end run: the panel's own Timed Events table,
+// filled and run in view of the operator, or a table held in memory for
+// valvectl's own adapter.
 class RoutineHost : public QObject {
     Q_OBJECT
 public:
@@ -33,12 +34,18 @@ public:
 
     // Fills the table with `steps` and presses "Run"; false, with nothing
     // changed, while the table is in use (a run under way, or stopped on a
-    // failed move and not reset yet).
-    virtual bool startRoutine(const std::vector<sequencer::RoutineStep>& steps) = 0;
-    // Presses "Stop".
-    virtual void stopRoutine() = 0;
+    // failed move and not reset yet). `firstLine`, unless empty, is the run's
+    // first line in the events log: it says where the run came from.
+    // `context` is what the run's journal says of it.
+    virtual bool startRoutine(const std::vector<sequencer::RoutineStep>& steps, const QString& firstLine,
+                              const sequencer::RunContext& context) = 0;
+    // Presses "Stop" for `by`, whom the run's journal names.
+    virtual void stopRoutine(const QString& by) = 0;
     // The events-log lines of the last run, its own only.
     [[nodiscard]] virtual QList<record::LogLine> routineLines() const = 0;
+    // The texts of the boxes the last run would have shown, where no window
+    // shows them.
+    [[nodiscard]] virtual QStringList routineBoxTexts() const { return {}; }
     [[nodiscard]] virtual RoutineState routineState() const = 0;
 
 signals:
@@ -47,4 +54,4 @@ signals:
     void routineEnded(valve::sequencer::RunEnd end);
 };
 
-} // namespace valve::remote
+} // namespace valve::commands

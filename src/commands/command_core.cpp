@@ -1,0 +1,221 @@
+#include "command_core.h"
+
+#include "execute.h"
+#include "protocol/session.h"
+#include "record/event_log.h"
+#include "routine_run.h"
+#include "windowless_session.h"
+
+#include <qcoro/qcorosignal.h>
+#include <utility>
+
+namespace valve::commands {
+
+namespace {
+
+const QString kClosed = QStringLiteral("the unit's link was closed before the command ended");
+
+} // namespace
+
+QString requestLine(const QString& origin, const QStringList& words) {
+    QStringList shown;
+    for (const QString& word : words) {
+        shown << quoted(word);
+    }
+    return origin + QStringLiteral(": ") + shown.join(QLatin1Char(' '));
+}
+
+// A run started here: who may stop it, who hears of its steps, and its tally.
+struct CommandCore::Run {
+    QPointer<const QObject> owner;
+    StepSink progress;
+    RunTally tally;
+    std::optional<Outcome> outcome; // once it has ended
+};
+
+struct CommandCore::Started {
+    std::uint32_t number = 0;
+    QString routine;
+    QString origin;
+};
+
+// A request that waits for a run to end.
+struct CommandCore::Waiter {
+    std::optional<Outcome> outcome;
+};
+
+CommandCore::CommandCore(protocol::Session& session, RoutineHost& routines, Announce announce)
+    : session_(session), routines_(routines), announce_(announce) {
+    connect(&routines_, &RoutineHost::stepReported, this, &CommandCore::stepReported);
+    connect(&routines_, &RoutineHost::routineEnded, this, &CommandCore::routineEnded);
+}
+
+// Whoever still waits is answered: the unit goes with this object.
+CommandCore::~CommandCore() {
+    if (run_) {
+        run_->outcome = Outcome::failed(kUnitFailed, kClosed);
+    }
+    for (const auto& stopper : stoppers_) {
+        stopper->outcome = Outcome::failed(kUnitFailed, kClosed);
+    }
+    emit settled();
+}
+
+QCoro::Task<Outcome> CommandCore::run(Request request, StepSink progress, const QObject* caller) {
+    const ParsedCommand parsed = parseCommand(request.words, request.routine.value_or(QByteArray{}));
+    if (!parsed.command || parsed.command->kind == Command::Kind::List) {
+        Outcome refused = Outcome::failed(
+            kBadUsage, parsed.command ? QStringLiteral("list: not a command for the panel") : parsed.error);
+        refused.command = request.words.value(0);
+        co_return refused;
+    }
+    Outcome outcome = co_await run(*parsed.command, std::move(request), std::move(progress), caller);
+    co_return outcome;
+}
+
+QCoro::Task<Outcome> CommandCore::run(Command command, Request request, StepSink progress,
+                                      const QObject* caller) {
+    const QString name = command.name();
+    Outcome outcome = co_await carryOut(std::move(command), std::move(request), std::move(progress), caller);
+    outcome.command = name;
+    co_return outcome;
+}
+
+QCoro::Task<Outcome> CommandCore::carryOut(Command command, Request request, StepSink progress,
+                                           const QObject* caller) {
+    if (command.kind == Command::Kind::Run) {
+        Outcome outcome =
+            co_await startRun(std::move(command), std::move(request), std::move(progress), caller);
+        co_return outcome;
+    }
+    if (announce_ == Announce::InLog) {
+        // The shared log's line for the request, before its operations: not one of them.
+        session_.log.show_msg(requestLine(request.origin, request.words), {});
+    }
+    if (command.kind == Command::Kind::Stop) {
+        Outcome outcome = co_await stopRun();
+        co_return outcome;
+    }
+    QuietBoxes boxes(request.confirmed);
+    protocol::Session session = windowlessSession(session_.link, session_.log, boxes, session_.exchange,
+                                                  session_.positions, request.origin);
+    Outcome outcome = co_await execute(session, boxes, std::move(command));
+    co_return outcome;
+}
+
+QCoro::Task<Outcome> CommandCore::startRun(Command command, Request request, StepSink progress,
+                                           const QObject* caller) {
+    if (run_) {
+        co_return Outcome::failed(kUnitFailed, QStringLiteral("the panel's Timed Events are in use"));
+    }
+    // Set before "Run" is pressed: the run reports from the press on.
+    const auto run = std::make_shared<Run>(
+        Run{caller, std::move(progress), RunTally(static_cast<int>(command.steps.size())), std::nullopt});
+    run_ = run;
+    const QString firstLine =
+        announce_ == Announce::InLog ? requestLine(request.origin, request.words) : QString();
+    const sequencer::RunContext context{announce_ == Announce::InLog ? sequencer::kThroughPanel
+                                                                     : sequencer::kFromValvectl,
+                                        command.routineName,
+                                        {}};
+    if (!routines_.startRoutine(command.steps, firstLine, context)) {
+        run_.reset();
+        co_return Outcome::failed(kUnitFailed, QStringLiteral("the panel's Timed Events are in use"));
+    }
+    started_ =
+        std::make_unique<Started>(Started{routines_.routineState().run, command.routineName, request.origin});
+    while (!run->outcome) {
+        co_await qCoro(this, &CommandCore::settled);
+    }
+    co_return *run->outcome;
+}
+
+bool CommandCore::stopRunOf(const QObject* caller) {
+    if (!run_ || caller == nullptr || run_->owner != caller) {
+        return false;
+    }
+    routines_.stopRoutine(sequencer::kFromValvectl);
+    return true;
+}
+
+// Presses "Stop" as the operator would, for any caller: a run under way is
+// answered for once it has ended.
+QCoro::Task<Outcome> CommandCore::stopRun() {
+    using Phase = RoutineState::Phase;
+    const RoutineState state = routines_.routineState();
+    if (state.phase == Phase::Running) {
+        const auto waiter = std::make_shared<Waiter>();
+        stoppers_.push_back(waiter); // before the press: the run may end within it
+        routines_.stopRoutine(sequencer::kFromValvectl);
+        Outcome outcome = co_await wait(waiter);
+        co_return outcome;
+    }
+    if (state.phase == Phase::Held) {
+        routines_.stopRoutine(sequencer::kFromValvectl);
+    }
+    co_return state.phase == Phase::Idle
+        ? Outcome::failed(kUnitFailed, QStringLiteral("no run is under way in the panel"))
+        : stopped(state, nullptr);
+}
+
+QCoro::Task<Outcome> CommandCore::wait(std::shared_ptr<Waiter> waiter) {
+    while (!waiter->outcome) {
+        co_await qCoro(this, &CommandCore::settled);
+    }
+    co_return *waiter->outcome;
+}
+
+// Which run "stop" stopped: its number, who started it and when, and how far it came.
+Outcome CommandCore::stopped(const RoutineState& state, const RunTally* tally) const {
+    const bool byRequest = started_ && state.run == started_->number;
+    const QString pressed = state.pressed.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    QJsonObject run{{QStringLiteral("run"), static_cast<qint64>(state.run)},
+                    {QStringLiteral("started_by"), byRequest ? started_->origin : QStringLiteral("window")},
+                    {QStringLiteral("started_at"), state.pressed.toString(Qt::ISODate)}};
+    QString text = byRequest ? QStringLiteral("Stopped run %1: %2, started by %3 at %4")
+                                   .arg(state.run)
+                                   .arg(started_->routine, started_->origin, pressed)
+                             : QStringLiteral("Stopped run %1, started in the panel's window at %2")
+                                   .arg(state.run)
+                                   .arg(pressed);
+    if (byRequest) {
+        run.insert(QStringLiteral("routine"), started_->routine);
+    }
+    if (tally != nullptr) {
+        run.insert(QStringLiteral("steps"), tally->steps());
+        run.insert(QStringLiteral("steps_moved"), tally->moved());
+        text += QStringLiteral(", after %1 of %2 steps").arg(tally->moved()).arg(tally->steps());
+    }
+    if (state.phase == RoutineState::Phase::Held) {
+        text += QStringLiteral("; it had ended on a failed move, and its table is free again");
+    }
+    Outcome outcome;
+    outcome.values.insert(QStringLiteral("stopped"), run);
+    outcome.out << text;
+    return outcome;
+}
+
+void CommandCore::stepReported(const sequencer::StepReport& report) {
+    if (!run_) {
+        return; // the operator's own run
+    }
+    run_->tally.add(report);
+    if (run_->progress) {
+        run_->progress(report, run_->tally.steps());
+    }
+}
+
+void CommandCore::routineEnded(sequencer::RunEnd end) {
+    const RoutineState state = routines_.routineState();
+    const RunTally* tally = run_ ? &run_->tally : nullptr;
+    for (const auto& stopper : std::exchange(stoppers_, {})) {
+        stopper->outcome = stopped(state, tally);
+    }
+    if (run_) {
+        run_->outcome = run_->tally.outcome(end, routines_.routineLines(), routines_.routineBoxTexts());
+        run_.reset();
+    }
+    emit settled();
+}
+
+} // namespace valve::commands
