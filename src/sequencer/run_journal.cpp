@@ -3,9 +3,11 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
 #include <unistd.h>
 
 namespace valve::sequencer {
@@ -155,11 +157,12 @@ std::unique_ptr<RunJournal> JournalFolder::begin(const JournalHeader& header, co
 }
 
 QStringList JournalFolder::ids() const {
-    QStringList names =
-        QDir(dir_).entryList({QStringLiteral("*") + kSuffix}, QDir::Files, QDir::Name | QDir::Reversed);
+    QStringList names = QDir(dir_).entryList({QStringLiteral("*") + kSuffix}, QDir::Files);
     for (QString& name : names) {
         name.chop(kSuffix.size());
     }
+    // By the start in the name, and within a second by the number after it.
+    std::sort(names.begin(), names.end(), std::greater<>());
     return names;
 }
 

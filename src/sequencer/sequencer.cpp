@@ -111,7 +111,8 @@ JournalHeader journalHeader(const Control& c, int lastRow, const RunContext& con
 
 // Starts the journal of a run whose steps start now. A folder that cannot be
 // written is told in the run's lines.
-void beginJournal(const std::shared_ptr<Control>& c, int lastRow, const RunContext& context) {
+void beginJournal(const std::shared_ptr<Control>& c, int lastRow, const RunContext& context,
+                  RunClock::Duration start) {
     if (c->journals == nullptr) {
         return;
     }
@@ -120,8 +121,7 @@ void beginJournal(const std::shared_ptr<Control>& c, int lastRow, const RunConte
             control->runLines->show_msg(line);
         }
     };
-    c->journal = std::make_unique<RunRecorder>(*c->journals, journalHeader(*c, lastRow, context),
-                                               c->clock->now(), say);
+    c->journal = std::make_unique<RunRecorder>(*c->journals, journalHeader(*c, lastRow, context), start, say);
 }
 
 void mark_event_row(Control& c, bool flag, int row) {
@@ -259,10 +259,10 @@ void syncDuringWait(Control& c, RunClock::Duration due) {
 QCoro::Task<StepsEnd> runSteps(std::shared_ptr<Control> c, int lastRow, RunContext context) {
     using Kind = StepsEnd::Kind;
     RunClock& clock = *c->clock;
-    beginJournal(c, lastRow, context);
     // Every step is due at its own time from this start, so a late wake-up, a
     // slow move or a sleep of the computer never shifts the steps after it.
     const RunClock::Duration start = clock.now();
+    beginJournal(c, lastRow, context, start);
     RunClock::Duration asleepSeen = clock.asleep();
     double previous = 0.0;
     for (int step = 0; step <= lastRow && c->eventsRunning; ++step) {

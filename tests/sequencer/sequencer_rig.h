@@ -47,8 +47,10 @@ struct TestClock final : sequencer::RunClock {
 // A sequencer over a stored table and the test's clock, driving a simulated unit through the link.
 struct SequencerRig : CommandBench {
     explicit SequencerRig(sim::UnitTiming unitTiming = sim::UnitTiming::instant(),
-                          sequencer::SleepInhibitor* inhibitor = nullptr)
-        : CommandBench(unitTiming), sequencer(*session, table, {.inhibitor = inhibitor, .clock = &clock}) {}
+                          sequencer::SleepInhibitor* inhibitor = nullptr,
+                          sequencer::JournalFolder* journals = nullptr)
+        : CommandBench(unitTiming),
+          sequencer(*session, table, {.inhibitor = inhibitor, .clock = &clock, .journals = journals}) {}
 
     // Starts "Run" without waiting for its end.
     void startRun(const std::vector<std::pair<QString, QString>>& rows) {
