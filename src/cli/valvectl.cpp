@@ -4,6 +4,7 @@
 #include "adapter_listing.h"
 #include "commands/command_core.h"
 #include "commands/routine_run.h"
+#include "commands/run_history.h"
 #include "commands/step_json.h"
 #include "link/backends/hardware_driver.h"
 #include "local_unit.h"
@@ -12,6 +13,7 @@
 #include "remote/panel_client.h"
 #include "run_progress.h"
 #include "running_panels.h"
+#include "sequencer/run_journal.h"
 #include "signal_watch.h"
 #include "sim/simulated_driver.h"
 
@@ -76,6 +78,14 @@ public:
         if (command_.kind == commands::Command::Kind::List) {
             const int code = co_await list();
             co_return code;
+        }
+        // The journals are this computer's: no unit is asked.
+        if (command_.kind == commands::Command::Kind::Runs) {
+            co_return finish(commands::listRuns(sequencer::JournalFolder()), commands::Route::Direct);
+        }
+        if (command_.kind == commands::Command::Kind::RunsShow) {
+            co_return finish(commands::showRun(sequencer::JournalFolder(), command_.journal),
+                             commands::Route::Direct);
         }
         if (command_.kind == commands::Command::Kind::Stop && options_.sim) {
             co_return finish(commands::Outcome::failed(commands::kBadUsage,

@@ -13,6 +13,11 @@ namespace valve::commands {
 
 namespace {
 
+// valvectl's own subcommands, which need no unit.
+bool forTheUnit(Command::Kind kind) {
+    return kind != Command::Kind::List && kind != Command::Kind::Runs && kind != Command::Kind::RunsShow;
+}
+
 const QString kClosed = QStringLiteral("the unit's link was closed before the command ended");
 
 } // namespace
@@ -63,9 +68,11 @@ CommandCore::~CommandCore() {
 
 QCoro::Task<Outcome> CommandCore::run(Request request, StepSink progress, const QObject* caller) {
     const ParsedCommand parsed = parseCommand(request.words, request.routine.value_or(QByteArray{}));
-    if (!parsed.command || parsed.command->kind == Command::Kind::List) {
-        Outcome refused = Outcome::failed(
-            kBadUsage, parsed.command ? QStringLiteral("list: not a command for the panel") : parsed.error);
+    if (!parsed.command || !forTheUnit(parsed.command->kind)) {
+        Outcome refused =
+            Outcome::failed(kBadUsage, parsed.command ? parsed.command->name() +
+                                                            QStringLiteral(": not a command for the panel")
+                                                      : parsed.error);
         refused.command = request.words.value(0);
         co_return refused;
     }

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -186,6 +187,23 @@ void JournalFolder::removeOldest() const {
     for (qsizetype i = kKept; i < all.size(); ++i) {
         QFile::remove(pathOf(all[i]));
     }
+}
+
+bool isJournalId(const QString& id) {
+    static const QRegularExpression kId(QStringLiteral("^[0-9A-Za-z-]{1,64}$"));
+    return kId.match(id).hasMatch();
+}
+
+QString runState(const Journal& journal, const QString& id) {
+    if (journal.end) {
+        return journal.end->how;
+    }
+    // The id names the writing process; in the same boot, one that still
+    // runs is writing it still.
+    const QString pid = id.section(u'-', 2, 2);
+    const bool sameBoot = !journal.header.bootId.isEmpty() && journal.header.bootId == currentBootId();
+    const bool alive = !pid.isEmpty() && QFile::exists(QStringLiteral("/proc/") + pid);
+    return sameBoot && alive ? kUnderWay : kCutShort;
 }
 
 QString currentBootId() {

@@ -84,4 +84,14 @@ private:
 // The boot the computer is in now; empty where the system does not tell.
 QString currentBootId();
 
+// A name a journal can have: letters, digits and dashes, so that no id
+// reaches outside the folder.
+bool isJournalId(const QString& id);
+
+// How a run stands by its journal: how it ended; "under way" while the
+// program that writes it still runs; "cut short" when it ended without a word.
+QString runState(const Journal& journal, const QString& id);
+inline const QString kUnderWay = QStringLiteral("under way");
+inline const QString kCutShort = QStringLiteral("cut short");
+
 } // namespace valve::sequencer
