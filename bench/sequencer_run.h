@@ -4,6 +4,8 @@
 // apart, from 0.5 s to 10 s. For each step, how far its move command left the
 // host from its time counted from the press of "Run"; against a model of the
 // same table run with relative delays on a timer that ticks every 15.6 ms.
+// Given a journal folder, each run keeps its journal there, as the panel's do.
+#include "sequencer/run_journal.h"
 #include "sequencer/sequencer.h"
 #include "sequencer/stored_event_table.h"
 #include "sim_session.h"
@@ -18,7 +20,11 @@ public:
     static constexpr double kInterval = 0.5; // seconds
     static constexpr double kCoarseTickMs = 15.6;
 
-    SequencerRun() {
+    // `journals`: where the run's journal goes; none keeps none. Its figures
+    // are then named "sequencer_journal_..." in place of "sequencer_...".
+    explicit SequencerRun(sequencer::JournalFolder* journals = nullptr)
+        : sequencer(session, table, {.journals = journals}),
+          name_(journals ? "sequencer_journal_" : "sequencer_") {
         for (int step = 0; step < kEvents; ++step) {
             // Between positions 2 and 3: every move is one step of the valve.
             table.setRow(step, QString::number(eventTime(step)), QString::number(2 + step % 2));
@@ -81,17 +87,20 @@ public:
 
         const Deviations a = deviationsOf(ours);
         const Deviations b = deviationsOf(reference);
-        report.add("sequencer_deviation_median_ms", a.medianMs, "ms, |move sent - due|, 20 steps");
-        report.add("sequencer_deviation_largest_ms", a.largestMs, "ms");
-        report.add("sequencer_deviation_last_step_ms", a.lastMs, "ms, signed");
-        report.add("sequencer_wake_run_queue_largest_ms", *std::max_element(queuedMs.begin(), queuedMs.end()),
+        report.add(name_ + "deviation_median_ms", a.medianMs, "ms, |move sent - due|, 20 steps");
+        report.add(name_ + "deviation_largest_ms", a.largestMs, "ms");
+        report.add(name_ + "deviation_last_step_ms", a.lastMs, "ms, signed");
+        report.add(name_ + "wake_run_queue_largest_ms", *std::max_element(queuedMs.begin(), queuedMs.end()),
                    "ms, largest wait for a processor at a step's wake-up");
-        report.add("sequencer_deviation_largest_less_run_queue_ms", deviationsOf(oursLessQueued).largestMs,
+        report.add(name_ + "deviation_largest_less_run_queue_ms", deviationsOf(oursLessQueued).largestMs,
                    "ms, each step less that wait");
-        report.add("sequencer_run_cpu_percent",
+        report.add(name_ + "run_cpu_percent",
                    100.0 * duration<double>(cpu).count() / duration<double>(wall).count(),
                    "% of one core over the run");
-        report.add("sequencer_move_time_median_ms", median(moveMs), "ms, move sent to position confirmed");
+        report.add(name_ + "move_time_median_ms", median(moveMs), "ms, move sent to position confirmed");
+        if (name_ != "sequencer_") {
+            return true; // the reference is the same as without a journal
+        }
         report.add("coarse_relative_deviation_median_ms", b.medianMs,
                    "ms, model: relative delays, 15.6 ms tick");
         report.add("coarse_relative_deviation_largest_ms", b.largestMs, "ms");
@@ -147,7 +156,8 @@ private:
     }
 
     sequencer::StoredEventTable table;
-    sequencer::Sequencer sequencer{session, table};
+    sequencer::Sequencer sequencer;
+    std::string name_;
 };
 
 } // namespace valve::bench
