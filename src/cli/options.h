@@ -15,6 +15,8 @@ struct Options {
     QString device;     // --device DESCRIPTION
     QString serial;     // --serial NUMBER
     QStringList words;
+    QString resume;         // run --resume ID: the journal of the run to continue
+    bool runMissed = false; // --missed run: the steps whose time passed go at once
 
     // For trying faults on the simulated unit (hidden from the help).
     // "silent": the unit does not answer; "unplug": the adapter goes 20 ms

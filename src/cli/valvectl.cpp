@@ -235,11 +235,28 @@ private:
         RunProgress progress(static_cast<int>(command_.steps.size()), options_.json,
                              isatty(STDOUT_FILENO) != 0);
         commands::CommandCore core(unit.session(), routines, commands::CommandCore::Announce::No);
+        if (!command_.continues.isEmpty()) {
+            co_await tellStatusBeforeResuming(core);
+        }
         const commands::Outcome outcome = co_await core.run(
             command_, {.words = command_.words, .routine = std::nullopt, .confirmed = options_.yes},
             [&progress](const sequencer::StepReport& report, int /*steps*/) { progress.report(report); });
         unit.close();
         co_return finish(outcome, commands::Route::Direct);
+    }
+
+    // A resumed run starts from wherever the unit stands now: that goes first.
+    QCoro::Task<> tellStatusBeforeResuming(commands::CommandCore& core) {
+        commands::Request request;
+        request.words = QStringList{QStringLiteral("status")};
+        const commands::Outcome status = co_await core.run(request);
+        const QString line =
+            status.exitCode == commands::kSucceeded
+                ? QStringLiteral("before run %1 resumes, the valve is at position %2")
+                      .arg(command_.continues, status.out.join(u' '))
+                : QStringLiteral("before run %1 resumes, the valve's position could not be read: %2")
+                      .arg(command_.continues, status.err.join(u' '));
+        std::fprintf(stderr, "valvectl: %s\n", line.toLocal8Bit().constData());
     }
 
     QCoro::Task<int> throughPanel(int panel) {
@@ -325,11 +342,24 @@ int valvectlMain(int argc, char** argv) {
     std::optional<commands::Command> command;
     if (parsed.options) {
         options = *parsed.options;
-        const commands::ParsedCommand checked =
-            commands::parseCommand(options.words, commands::RoutineReader(sequencer::readRoutineFile));
+        commands::ParsedCommand checked;
+        exitCode = commands::kBadUsage;
+        if (options.resume.isEmpty()) {
+            checked =
+                commands::parseCommand(options.words, commands::RoutineReader(sequencer::readRoutineFile));
+        } else {
+            const commands::ResumeCommand resume = commands::resumeCommand(
+                sequencer::JournalFolder(), options.resume,
+                options.runMissed ? sequencer::MissedSteps::RunNow : sequencer::MissedSteps::Skip,
+                QDateTime::currentDateTimeUtc());
+            checked = resume.parsed;
+            exitCode = resume.parsed.command ? exitCode : resume.exitCode;
+            if (!resume.note.isEmpty()) {
+                std::fprintf(stderr, "valvectl: %s\n", resume.note.toLocal8Bit().constData());
+            }
+        }
         command = checked.command;
         refusal = checked.error;
-        exitCode = commands::kBadUsage;
         if (command && command->kind == commands::Command::Kind::SetOpMode && !options.yes) {
             refusal =
                 QStringLiteral("set op-mode: an invalid operational mode can stop the unit from operating; "

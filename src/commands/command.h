@@ -60,6 +60,7 @@ struct Command {
     QString routineName;                                  // run: the routine file
     std::vector<sequencer::RoutineStep> steps;            // run: its steps
     QString journal;                                      // runs show: the run's journal
+    QString continues;                                    // run: the journal of the run it resumes
 
     // The name of the subcommand ("status", "set clock", "memory write").
     [[nodiscard]] QString name() const;

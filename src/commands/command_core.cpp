@@ -123,8 +123,7 @@ QCoro::Task<Outcome> CommandCore::startRun(Command command, Request request, Ste
         announce_ == Announce::InLog ? requestLine(request.origin, request.words) : QString();
     const sequencer::RunContext context{announce_ == Announce::InLog ? sequencer::kThroughPanel
                                                                      : sequencer::kFromValvectl,
-                                        command.routineName,
-                                        {}};
+                                        command.routineName, command.continues};
     if (!routines_.startRoutine(command.steps, firstLine, context)) {
         run_.reset();
         co_return Outcome::failed(kUnitFailed, QStringLiteral("the panel's Timed Events are in use"));

@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <QJsonArray>
+#include <QSet>
 
 namespace valve::commands {
 
@@ -27,6 +28,24 @@ JournalReading readId(const sequencer::JournalFolder& folder, const QString& id,
     return sequencer::readJournal(file.readAll());
 }
 
+// A run cut short that a later run continues is resumed, not waiting to be.
+QString stateOf(const Journal& journal, const QString& id, const QSet<QString>& continued) {
+    const QString state = sequencer::runState(journal, id);
+    return state == sequencer::kCutShort && continued.contains(id) ? QStringLiteral("resumed") : state;
+}
+
+QSet<QString> continuedRuns(const sequencer::JournalFolder& folder) {
+    QSet<QString> continued;
+    for (const QString& id : folder.ids()) {
+        const JournalReading reading = readId(folder, id);
+        if (reading.problem == sequencer::JournalProblem::None &&
+            !reading.journal.header.continues.isEmpty()) {
+            continued.insert(reading.journal.header.continues);
+        }
+    }
+    return continued;
+}
+
 QString shownTime(const QDateTime& time) {
     return time.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz 'UTC'"));
 }
@@ -40,7 +59,7 @@ QJsonValue deviation(const Journal& journal) {
     return largest ? QJsonValue(*largest) : QJsonValue();
 }
 
-QJsonObject summary(const QString& id, const Journal& journal) {
+QJsonObject summary(const QString& id, const Journal& journal, const QSet<QString>& continued) {
     return {{QStringLiteral("id"), id},
             {QStringLiteral("start"), sequencer::journalTime(journal.header.start)},
             {QStringLiteral("routine"), journal.header.routine},
@@ -48,7 +67,7 @@ QJsonObject summary(const QString& id, const Journal& journal) {
             {QStringLiteral("adapter"), journal.header.adapterDescription},
             {QStringLiteral("steps"), static_cast<int>(journal.header.steps.size())},
             {QStringLiteral("steps_done"), journal.stepsDone()},
-            {QStringLiteral("state"), sequencer::runState(journal, id)},
+            {QStringLiteral("state"), stateOf(journal, id, continued)},
             {QStringLiteral("largest_deviation_ms"), deviation(journal)}};
 }
 
@@ -107,8 +126,8 @@ QJsonObject stepJson(const sequencer::StepRecord& s) {
     return step;
 }
 
-QJsonObject detail(const QString& id, const Journal& journal) {
-    QJsonObject run = summary(id, journal);
+QJsonObject detail(const QString& id, const Journal& journal, const QSet<QString>& continued) {
+    QJsonObject run = summary(id, journal, continued);
     QJsonArray planned;
     for (const sequencer::PlannedStep& p : journal.header.steps) {
         planned.append(
@@ -138,9 +157,9 @@ QJsonObject detail(const QString& id, const Journal& journal) {
     return run;
 }
 
-QStringList detailLines(const QString& id, const Journal& journal) {
+QStringList detailLines(const QString& id, const Journal& journal, const QSet<QString>& continued) {
     const sequencer::JournalHeader& h = journal.header;
-    QStringList lines{QStringLiteral("run %1: %2").arg(id, sequencer::runState(journal, id)),
+    QStringList lines{QStringLiteral("run %1: %2").arg(id, stateOf(journal, id, continued)),
                       QStringLiteral("started %1 from %2, routine %3, adapter \"%4\" serial \"%5\"")
                           .arg(shownTime(h.start), h.origin,
                                h.routine.isEmpty() ? QStringLiteral("(table)") : h.routine,
@@ -170,6 +189,7 @@ QStringList detailLines(const QString& id, const Journal& journal) {
 Outcome listRuns(const sequencer::JournalFolder& folder) {
     Outcome outcome;
     QJsonArray runs;
+    const QSet<QString> continued = continuedRuns(folder);
     for (const QString& id : folder.ids()) {
         const JournalReading reading = readId(folder, id);
         if (reading.problem != sequencer::JournalProblem::None) {
@@ -178,7 +198,7 @@ Outcome listRuns(const sequencer::JournalFolder& folder) {
             outcome.out << QStringLiteral("%1\tcannot be read: %2").arg(id, reading.detail);
             continue;
         }
-        const QJsonObject run = summary(id, reading.journal);
+        const QJsonObject run = summary(id, reading.journal, continued);
         runs.append(run);
         outcome.out << summaryLine(run);
     }
@@ -200,12 +220,64 @@ Outcome showRun(const sequencer::JournalFolder& folder, const QString& id) {
             QStringLiteral("runs show: %1 cannot be read: %2").arg(folder.pathOf(id), reading.detail));
     }
     Outcome outcome;
-    outcome.values.insert(QStringLiteral("run"), detail(id, reading.journal));
-    outcome.out = detailLines(id, reading.journal);
+    const QSet<QString> continued = continuedRuns(folder);
+    outcome.values.insert(QStringLiteral("run"), detail(id, reading.journal, continued));
+    outcome.out = detailLines(id, reading.journal, continued);
     if (reading.torn) {
         outcome.err << QStringLiteral("its last line was cut off and is left out");
     }
     return outcome;
+}
+
+ResumeCommand resumeCommand(const sequencer::JournalFolder& folder, const QString& id,
+                            sequencer::MissedSteps missed, const QDateTime& now) {
+    ResumeCommand resume;
+    const auto refuse = [&resume](int code, const QString& why) {
+        resume.exitCode = code;
+        resume.parsed.error = QStringLiteral("run --resume: ") + why;
+        return resume;
+    };
+    bool found = false;
+    const JournalReading reading = sequencer::isJournalId(id) ? readId(folder, id, &found) : JournalReading{};
+    if (!found) {
+        return refuse(kBadUsage, QStringLiteral("no run %1 in %2").arg(quoted(id), folder.dir()));
+    }
+    if (reading.problem != sequencer::JournalProblem::None) {
+        return refuse(kUnitFailed,
+                      QStringLiteral("%1 cannot be read: %2").arg(folder.pathOf(id), reading.detail));
+    }
+    const QString state = stateOf(reading.journal, id, continuedRuns(folder));
+    if (state != sequencer::kCutShort) {
+        return refuse(kBadUsage, QStringLiteral("run %1 is not cut short: %2").arg(id, state));
+    }
+    const sequencer::ResumePlan plan = sequencer::planResume(reading.journal, now, missed);
+    QStringList missedSteps;
+    for (const int step : plan.missed) {
+        missedSteps << QString::number(step + 1);
+    }
+    if (!missedSteps.isEmpty()) {
+        resume.note =
+            QStringLiteral("steps %1 of run %2 were missed; %3")
+                .arg(missedSteps.join(QStringLiteral(", ")), id,
+                     missed == sequencer::MissedSteps::Skip ? QStringLiteral("they are skipped")
+                                                            : QStringLiteral("they go at once, in order"));
+    }
+    if (plan.empty()) {
+        return refuse(kUnitFailed, QStringLiteral("run %1 has no step left to run").arg(id));
+    }
+    Command command;
+    command.kind = Command::Kind::Run;
+    const QString routine = reading.journal.header.routine;
+    command.routineName = routine.isEmpty() ? QStringLiteral("run %1").arg(id) : routine;
+    command.words = {QStringLiteral("run"), command.routineName};
+    command.continues = id;
+    for (const sequencer::ResumePlan::Step& step : plan.steps) {
+        const QString time = QString::number(step.seconds, 'f', 3);
+        command.steps.push_back({time, QString::number(step.position), time.toDouble(),
+                                 static_cast<std::int16_t>(step.position)});
+    }
+    resume.parsed.command = command;
+    return resume;
 }
 
 } // namespace valve::commands
