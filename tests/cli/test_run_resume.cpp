@@ -1,5 +1,6 @@
 // A routine run by valvectl on its own simulated unit, killed hard at a given
 // moment, then resumed from its journal.
+#include "panel_rig.h"
 #include "sequencer/journal_format.h"
 #include "sequencer/run_journal.h"
 #include "valvectl_process.h"
@@ -94,6 +95,48 @@ TEST(RunResume, AfterAHardKillTheJournalTellsWhereTheRunStoodAndResumeKeepsTheOr
         // Asked once more, the run is resumed already.
         EXPECT_EQ(rig.second.run({"--sim", "run", "--resume", id}).exitCode, 2) << c.what;
     }
+}
+
+TEST(RunJournals, TwoPanelsInOneProcessKeepTheirOwnAndARunThroughAPanelIsJournaledOnce) {
+    Valvectl valvectl;
+    QTemporaryDir state;
+    auto environment = valvectl.process.processEnvironment();
+    environment.insert(QStringLiteral("XDG_STATE_HOME"), state.path());
+    valvectl.process.setProcessEnvironment(environment);
+    // Both panels write in the one folder, as two panels of one user do.
+    const QString runs = state.path() + QStringLiteral("/valve-panel/runs");
+    sequencer::JournalFolder folderA(runs);
+    sequencer::JournalFolder folderB(runs);
+    const auto rig = [](const QByteArray& adapter, sequencer::JournalFolder& folder) {
+        return std::make_unique<valve::testing::PanelRig>(
+            QList<QByteArray>{adapter}, sim::UnitTiming::instant(), link::LinkTiming{}, nullptr,
+            sequencer::RunSupport{.journals = &folder});
+    };
+    const auto a = rig("NR Valve A", folderA);
+    const auto b = rig("NR Valve B", folderB);
+    for (auto* each : {a.get(), b.get()}) {
+        ASSERT_TRUE(each->startClean());
+        ASSERT_TRUE(each->panel->acceptValvectl(valvectl.runtime.path()));
+    }
+    const QString routine = valvectl.file("r.txt", "0,2\n0.1,3\n");
+    for (const char* adapter : {"NR Valve A", "NR Valve B"}) {
+        const auto finished = valvectl.run({"--device", adapter, "run", routine});
+        ASSERT_EQ(finished.exitCode, 0) << finished.err.toStdString();
+    }
+    const QStringList ids = folderA.ids();
+    ASSERT_EQ(ids.size(), 2); // the panels' only: valvectl kept none of its own
+    QStringList adapters;
+    for (const QString& id : ids) {
+        QFile file(folderA.pathOf(id));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const sequencer::Journal journal = sequencer::readJournal(file.readAll()).journal;
+        adapters << journal.header.adapterDescription;
+        EXPECT_EQ(journal.header.origin, QStringLiteral("through the panel"));
+        EXPECT_EQ(journal.stepsDone(), 2);
+        EXPECT_EQ(journal.end->how, QStringLiteral("completed"));
+    }
+    adapters.sort();
+    EXPECT_EQ(adapters, QStringList({"NR Valve A", "NR Valve B"}));
 }
 
 } // namespace
