@@ -213,8 +213,10 @@ struct StepMove {
     RunClock::Duration began{}; // when the move was sent
 };
 
+// `heldUp`: the seconds the step went late by a sleep of the computer, for
+// the journal, which hears of it once the move is on its way.
 QCoro::Task<StepMove> moveForStep(std::shared_ptr<Control> c, int step, std::int16_t position,
-                                  RunClock::Duration due) {
+                                  RunClock::Duration due, qint64 heldUp) {
     StepMove move;
     {
         // One move is one operation on the link; other commands slot in
@@ -234,6 +236,9 @@ QCoro::Task<StepMove> moveForStep(std::shared_ptr<Control> c, int step, std::int
         auto moving = c->session.positions.set_position(position);
         if (c->journal) {
             c->journal->sent(step, position, due, move.began);
+            if (heldUp > 0) {
+                c->journal->heldUp(step, heldUp);
+            }
         }
         const bool reached = co_await std::move(moving);
         move.kind = reached ? StepMove::Kind::Reached : StepMove::Kind::Failed;
@@ -296,12 +301,9 @@ QCoro::Task<StepsEnd> runSteps(std::shared_ptr<Control> c, int lastRow, RunConte
             co_return StepsEnd{Kind::Unusable, {}};
         }
 
-        const StepMove move = co_await moveForStep(c, step, *position, due);
+        const StepMove move = co_await moveForStep(c, step, *position, due, heldUp);
         if (move.kind == StepMove::Kind::Gone) {
             co_return StepsEnd{Kind::Gone, {}};
-        }
-        if (heldUp > 0 && c->journal) { // after the move: nothing comes between wake-up and send
-            c->journal->heldUp(step, heldUp);
         }
         if (move.kind == StepMove::Kind::NotMade) {
             break;
