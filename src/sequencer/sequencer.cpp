@@ -484,6 +484,11 @@ void Sequencer::setNextRun(RunContext context) {
     control_->next = std::move(context);
 }
 
+bool Sequencer::nextRunTold() const {
+    const RunContext& next = control_->next;
+    return !next.origin.isEmpty() || !next.routine.isEmpty() || !next.continues.isEmpty();
+}
+
 void Sequencer::btnStop_Click() {
     stopFor(kFromWindow);
 }

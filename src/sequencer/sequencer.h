@@ -70,6 +70,8 @@ public:
     QCoro::Task<RunEnd> btnRun_Click();
     // What the journal of the next run is told; for that run only.
     void setNextRun(RunContext context);
+    // True once setNextRun has told the next run something.
+    [[nodiscard]] bool nextRunTold() const;
     // "Stop": works at any time, also with no run under way.
     void btnStop_Click();
     // The same, pressed by `by` ("valvectl", "SIGINT") rather than the window.
