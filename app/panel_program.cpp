@@ -4,6 +4,7 @@
 #include "link/ftdi_driver.h"
 #include "record/event_log.h"
 #include "sequencer/logind_sleep_inhibitor.h"
+#include "sequencer/realtimekit_priority.h"
 #include "sequencer/run_journal.h"
 #include "ui/log_file_option.h"
 #include "ui/panel.h"
@@ -21,8 +22,9 @@ void addPanelOptions(QCommandLineParser& options) {
 
 int runPanel(const QCommandLineParser& options, link::FtdiDriver& driver) {
     sequencer::LogindSleepInhibitor keepAwake;
+    sequencer::RealtimeKitPriority priority;
     sequencer::JournalFolder journals; // every run keeps one
-    ui::Panel panel(driver, {}, {}, {.inhibitor = &keepAwake, .journals = &journals});
+    ui::Panel panel(driver, {}, {}, {.inhibitor = &keepAwake, .priority = &priority, .journals = &journals});
     // What the backend must tell the operator (an adapter the user may not
     // open, say) goes to the events log.
     driver.setDiagnosticSink([&panel](const QString& line) { panel.log().show_link_msg(line); });

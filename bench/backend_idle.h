@@ -24,8 +24,16 @@ public:
             std::unique_ptr<QProcess> child;
         };
         const QString d2xxDouble = QStringLiteral(D2XX_DOUBLE_PATH);
-        std::array<Run, 4> runs{{
+        std::array<Run, 6> runs{{
             {"libftdi", "libftdi1 on the emulated chip", {"libftdi", "ours"}, nullptr},
+            {"libftdi_no_event_char",
+             "reference: the chip without its event character",
+             {"libftdi", "no-event-char"},
+             nullptr},
+            {"libftdi_2ms_timer",
+             "reference: a 2 ms latency timer and no event character",
+             {"libftdi", "timer-2ms"},
+             nullptr},
             {"libftdi_reader_in_a_loop",
              "reference: the reader always reading",
              {"libftdi", "reference"},
@@ -52,11 +60,16 @@ public:
             }
             const QJsonObject out = QJsonDocument::fromJson(run.child->readAllStandardOutput()).object();
             const std::string name = run.figure;
-            report.add(name + "_idle_wakeups_per_s", out.value(QStringLiteral("wakeups_per_s")).toDouble(),
-                       std::string("wake-ups/s over 10 s idle, adapter open, all threads (") + run.what +
-                           ")");
+            if (out.contains(QStringLiteral("wakeups_per_s"))) {
+                report.add(
+                    name + "_idle_wakeups_per_s", out.value(QStringLiteral("wakeups_per_s")).toDouble(),
+                    std::string("wake-ups/s over 10 s idle, adapter open, all threads (") + run.what + ")");
+            }
+            const bool onChip = run.arguments.front() == QStringLiteral("libftdi");
             report.add(name + "_pickup_median_ms", out.value(QStringLiteral("pickup_median_ms")).toDouble(),
-                       std::string("ms, reply byte at the adapter to read end (") + run.what + ")");
+                       std::string(onChip ? "ms, reply's end at the chip to the end of its read ("
+                                          : "ms, reply byte at the adapter to read end (") +
+                           run.what + ")");
         }
         return complete;
     }

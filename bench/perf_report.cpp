@@ -1,33 +1,24 @@
 // The panel's performance figures in one run, each beside its reference:
 // the link's reply wait, the timed event run, start-up and peak memory, a
-// full memory-editor read, the timed run again keeping its journal, the hardware backends' idle cost, and the
-// whole panel's idle wake-ups (with those of the last real-stack test run, when there is one). Prints a
-// table, or one JSON object with --json. Exit code 0 when every figure meets its target, 2 when one misses, 1
-// when a measurement could not be completed.
+// full memory-editor read, the hardware backends' idle cost, and the whole
+// panel's idle wake-ups (with those of the last real-stack test run, when
+// there is one). Prints a table, or one JSON object with --json. Exit code 0
+// when every figure meets its target, 2 when one misses, 1 when a measurement
+// could not be completed.
 #include "backend_idle.h"
 #include "link_wait.h"
 #include "memory_read.h"
 #include "panel_idle.h"
-#include "sequencer_run.h"
+#include "sequencer_runs.h"
 #include "socket_soak.h"
 #include "startup_probe.h"
 #include "traffic_cost.h"
 #include "valvectl_status.h"
 
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
 #include <cstdlib>
-#include <linux/magic.h>
-#include <sys/vfs.h>
 #include <thread>
 
 namespace {
-
-bool onTmpfs(const QString& path) {
-    struct statfs fs {};
-    return statfs(QFile::encodeName(path).constData(), &fs) == 0 && fs.f_type == TMPFS_MAGIC;
-}
 
 // The targets the figures are held to. Where another process can hold the
 // benchmark up (it waits for a processor on a busy machine), `undisturbed`
@@ -46,15 +37,17 @@ constexpr Target kTargets[] = {
     {"sequencer_deviation_largest_ms", true, 2.0, "sequencer_deviation_largest_less_run_queue_ms"},
     {"sequencer_deviation_last_step_ms", true, 2.0},
     {"sequencer_deviation_last_step_ms", false, -2.0},
+    // Every core busy: the raised priority is what keeps the time.
+    {"busy_sequencer_raised_deviation_largest_ms", true, 2.0},
+    // The same runs keeping their journals: the journal never holds up a move.
     {"sequencer_journal_deviation_largest_ms", true, 2.0,
      "sequencer_journal_deviation_largest_less_run_queue_ms"},
-    {"sequencer_journal_deviation_last_step_ms", true, 2.0},
-    {"sequencer_journal_deviation_last_step_ms", false, -2.0},
+    {"busy_sequencer_raised_journal_deviation_largest_ms", true, 2.0},
     {"startup_to_shown_ms", true, 300.0},
     {"startup_peak_memory_mb", true, 60.0},
     {"memory_read_to_bound_ratio", true, 1.10, "memory_read_undisturbed_to_bound_ratio"},
     {"libftdi_idle_wakeups_per_s", true, 5.0},
-    {"libftdi_pickup_median_ms", true, 1.0 + 2.0}, // plus one latency period of the chip
+    {"libftdi_pickup_median_ms", true, 1.0},
     {"d2xx_idle_wakeups_per_s", true, 2.0},
     {"d2xx_pickup_median_ms", true, 1.0},
     {"valvectl_sim_status_ms", true, 100.0},
@@ -119,20 +112,7 @@ bool quickBenches(valve::bench::Report& report) {
         LinkWaitBench bench;
         bench.report(report);
     }
-    {
-        SequencerRun run;
-        complete = run.report(report) && complete;
-    }
-    {
-        // The same run keeping its journal, on the disk the program runs from:
-        // each line is brought to the disk there, as on the operator's.
-        QTemporaryDir dir(QDir::currentPath() + QStringLiteral("/journal-bench-XXXXXX"));
-        valve::sequencer::JournalFolder journals(dir.path());
-        report.add("journal_folder_on_tmpfs", onTmpfs(dir.path()) ? 1 : 0,
-                   "1: the figures below are not a disk's");
-        SequencerRun run(&journals);
-        complete = run.report(report) && journals.ids().size() == 1 && complete;
-    }
+    complete = reportSequencerRuns(report) && complete;
     {
         StartupBench startup;
         complete = startup.report(report) && complete;

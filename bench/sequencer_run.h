@@ -4,13 +4,14 @@
 // apart, from 0.5 s to 10 s. For each step, how far its move command left the
 // host from its time counted from the press of "Run"; against a model of the
 // same table run with relative delays on a timer that ticks every 15.6 ms.
-// Given a journal folder, each run keeps its journal there, as the panel's do.
 #include "sequencer/run_journal.h"
 #include "sequencer/sequencer.h"
 #include "sequencer/stored_event_table.h"
 #include "sim_session.h"
 
 #include <cmath>
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace valve::bench {
 
@@ -20,20 +21,21 @@ public:
     static constexpr double kInterval = 0.5; // seconds
     static constexpr double kCoarseTickMs = 15.6;
 
-    // `journals`: where the run's journal goes; none keeps none. Its figures
-    // are then named "sequencer_journal_..." in place of "sequencer_...".
-    explicit SequencerRun(sequencer::JournalFolder* journals = nullptr)
-        : sequencer(session, table, {.journals = journals}),
-          name_(journals ? "sequencer_journal_" : "sequencer_") {
+    // `priority`: what raises the logic thread's priority during the run; none: it is not raised.
+    // `journals`: where the run keeps its journal, as the panel's runs do; none: it keeps none.
+    explicit SequencerRun(sequencer::PriorityRaiser* priority = nullptr,
+                          sequencer::JournalFolder* journals = nullptr)
+        : sequencer{session, table, {.priority = priority, .journals = journals}} {
         for (int step = 0; step < kEvents; ++step) {
             // Between positions 2 and 3: every move is one step of the valve.
             table.setRow(step, QString::number(eventTime(step)), QString::number(2 + step % 2));
         }
     }
 
-    // Runs the table once and adds its figures; false (with a note on stderr)
-    // when the run did not complete.
-    bool report(Report& report) {
+    // Runs the table once and adds its figures, named from `prefix`; false
+    // (with a note on stderr) when the run did not complete. The model's
+    // figures come with the plain prefix only.
+    bool report(Report& report, const std::string& prefix = "sequencer_") {
         using namespace std::chrono;
         driver.wire(0).clear();
         // When each move ended; and how long the thread had been kept from a
@@ -42,6 +44,7 @@ public:
         std::vector<sim::SimTime> moveEnds;
         std::vector<std::chrono::nanoseconds> queuedAtEnd{runQueueWait()};
         std::vector<std::chrono::nanoseconds> queuedAtWake;
+        int niceAtWake = -20; // the least raised of the steps' wake-ups
         const auto connection =
             QObject::connect(&log, &record::EventLog::lineAppended, [&](const QString& line) {
                 if (line.startsWith(QStringLiteral("Position set to")) ||
@@ -50,6 +53,8 @@ public:
                     queuedAtEnd.push_back(runQueueWait());
                 } else if (line.startsWith(QStringLiteral("Waited"))) {
                     queuedAtWake.push_back(runQueueWait());
+                    niceAtWake =
+                        std::max(niceAtWake, ::getpriority(PRIO_PROCESS, static_cast<id_t>(::gettid())));
                 }
             });
 
@@ -87,19 +92,21 @@ public:
 
         const Deviations a = deviationsOf(ours);
         const Deviations b = deviationsOf(reference);
-        report.add(name_ + "deviation_median_ms", a.medianMs, "ms, |move sent - due|, 20 steps");
-        report.add(name_ + "deviation_largest_ms", a.largestMs, "ms");
-        report.add(name_ + "deviation_last_step_ms", a.lastMs, "ms, signed");
-        report.add(name_ + "wake_run_queue_largest_ms", *std::max_element(queuedMs.begin(), queuedMs.end()),
+        report.add(prefix + "deviation_median_ms", a.medianMs, "ms, |move sent - due|, 20 steps");
+        report.add(prefix + "deviation_largest_ms", a.largestMs, "ms");
+        report.add(prefix + "deviation_last_step_ms", a.lastMs, "ms, signed");
+        report.add(prefix + "wake_run_queue_largest_ms", *std::max_element(queuedMs.begin(), queuedMs.end()),
                    "ms, largest wait for a processor at a step's wake-up");
-        report.add(name_ + "deviation_largest_less_run_queue_ms", deviationsOf(oursLessQueued).largestMs,
+        report.add(prefix + "deviation_largest_less_run_queue_ms", deviationsOf(oursLessQueued).largestMs,
                    "ms, each step less that wait");
-        report.add(name_ + "run_cpu_percent",
+        report.add(prefix + "nice_at_wake", niceAtWake,
+                   "nice level of the logic thread at the steps' wake-ups");
+        report.add(prefix + "run_cpu_percent",
                    100.0 * duration<double>(cpu).count() / duration<double>(wall).count(),
                    "% of one core over the run");
-        report.add(name_ + "move_time_median_ms", median(moveMs), "ms, move sent to position confirmed");
-        if (name_ != "sequencer_") {
-            return true; // the reference is the same as without a journal
+        report.add(prefix + "move_time_median_ms", median(moveMs), "ms, move sent to position confirmed");
+        if (prefix != "sequencer_") {
+            return true;
         }
         report.add("coarse_relative_deviation_median_ms", b.medianMs,
                    "ms, model: relative delays, 15.6 ms tick");
@@ -157,7 +164,6 @@ private:
 
     sequencer::StoredEventTable table;
     sequencer::Sequencer sequencer;
-    std::string name_;
 };
 
 } // namespace valve::bench

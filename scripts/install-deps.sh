@@ -9,7 +9,8 @@ packages=(
   libusb-1.0-0-dev                # the emulated FTDI chip's stand-in libusb
   clang libclang-rt-14-dev        # the fuzz targets (libFuzzer)
   xvfb xauth                      # the panel and its screenshots without a display
-  dbus-daemon                     # a private message bus for the sleep-lock tests
+  dbus-daemon                     # a private message bus for the sleep-lock and priority tests
+  rtkit                           # RealtimeKit: a run's raised priority, tested against its daemon
   fonts-symbola                   # control pictures (CR as ␍) in the Traffic window
   qemu-system-x86 busybox-static  # the real-stack test: Debian's kernel under QEMU,
   kmod udev                       #   its initramfs, modules and udevd

@@ -238,8 +238,11 @@ private:
         if (!command_.continues.isEmpty()) {
             co_await tellStatusBeforeResuming(core);
         }
+        // Named, not braced into the co_await: GCC 12 destroys such a temporary twice.
+        commands::Request request{
+            .words = command_.words, .routine = std::nullopt, .confirmed = options_.yes};
         const commands::Outcome outcome = co_await core.run(
-            command_, {.words = command_.words, .routine = std::nullopt, .confirmed = options_.yes},
+            command_, std::move(request),
             [&progress](const sequencer::StepReport& report, int /*steps*/) { progress.report(report); });
         unit.close();
         co_return finish(outcome, commands::Route::Direct);

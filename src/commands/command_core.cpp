@@ -6,7 +6,6 @@
 #include "routine_run.h"
 #include "windowless_session.h"
 
-#include <qcoro/qcorosignal.h>
 #include <utility>
 
 namespace valve::commands {
@@ -30,12 +29,34 @@ QString requestLine(const QString& origin, const QStringList& words) {
     return origin + QStringLiteral(": ") + shown.join(QLatin1Char(' '));
 }
 
-// A run started here: who may stop it, who hears of its steps, and its tally.
+// A request that waits for a run to end: its outcome once known, and the
+// coroutine to resume with it.
+struct CommandCore::Waiter {
+    std::optional<Outcome> outcome;
+    std::coroutine_handle<> handle;
+};
+
+namespace {
+
+// What a request awaits to have its run's outcome. The awaiter may be copied
+// on its way, so it holds the waiter by pointer.
+template <typename Waiter> struct WaitFor {
+    std::shared_ptr<Waiter> waiter;
+
+    [[nodiscard]] bool await_ready() const noexcept { return waiter->outcome.has_value(); }
+    void await_suspend(std::coroutine_handle<> waiting) const noexcept { waiter->handle = waiting; }
+    [[nodiscard]] Outcome await_resume() const { return *waiter->outcome; }
+};
+
+} // namespace
+
+// A run started here: who may stop it, who hears of its steps, its tally,
+// and the request that waits for its end.
 struct CommandCore::Run {
     QPointer<const QObject> owner;
     StepSink progress;
     RunTally tally;
-    std::optional<Outcome> outcome; // once it has ended
+    std::shared_ptr<Waiter> end = std::make_shared<Waiter>();
 };
 
 struct CommandCore::Started {
@@ -44,26 +65,38 @@ struct CommandCore::Started {
     QString origin;
 };
 
-// A request that waits for a run to end.
-struct CommandCore::Waiter {
-    std::optional<Outcome> outcome;
-};
-
 CommandCore::CommandCore(protocol::Session& session, RoutineHost& routines, Announce announce)
     : session_(session), routines_(routines), announce_(announce) {
     connect(&routines_, &RoutineHost::stepReported, this, &CommandCore::stepReported);
     connect(&routines_, &RoutineHost::routineEnded, this, &CommandCore::routineEnded);
 }
 
-// Whoever still waits is answered: the unit goes with this object.
+// Whoever still waits is answered now: no event is delivered to this object
+// any more, and the waiting requests would hold their callers for good.
 CommandCore::~CommandCore() {
-    if (run_) {
-        run_->outcome = Outcome::failed(kUnitFailed, kClosed);
+    for (const auto& waiter : std::exchange(waiting_, {})) {
+        if (!waiter->outcome) {
+            waiter->outcome = Outcome::failed(kUnitFailed, kClosed);
+        }
+        if (const auto handle = std::exchange(waiter->handle, {})) {
+            handle.resume();
+        }
     }
-    for (const auto& stopper : stoppers_) {
-        stopper->outcome = Outcome::failed(kUnitFailed, kClosed);
-    }
-    emit settled();
+}
+
+// The waiter resumes from the event loop, not from within the run's end:
+// the caller may end the run's host, and this object, when it resumes.
+void CommandCore::settle(const std::shared_ptr<Waiter>& waiter, Outcome outcome) {
+    waiter->outcome = std::move(outcome);
+    QMetaObject::invokeMethod(
+        this,
+        [this, waiter] {
+            std::erase(waiting_, waiter);
+            if (const auto handle = std::exchange(waiter->handle, {})) {
+                handle.resume();
+            }
+        },
+        Qt::QueuedConnection);
 }
 
 QCoro::Task<Outcome> CommandCore::run(Request request, StepSink progress, const QObject* caller) {
@@ -116,9 +149,10 @@ QCoro::Task<Outcome> CommandCore::startRun(Command command, Request request, Ste
         co_return Outcome::failed(kUnitFailed, QStringLiteral("the panel's Timed Events are in use"));
     }
     // Set before "Run" is pressed: the run reports from the press on.
-    const auto run = std::make_shared<Run>(
-        Run{caller, std::move(progress), RunTally(static_cast<int>(command.steps.size())), std::nullopt});
-    run_ = run;
+    run_ = std::make_shared<Run>(
+        Run{caller, std::move(progress), RunTally(static_cast<int>(command.steps.size()))});
+    const std::shared_ptr<Waiter> end = run_->end;
+    waiting_.push_back(end);
     const QString firstLine =
         announce_ == Announce::InLog ? requestLine(request.origin, request.words) : QString();
     const sequencer::RunContext context{announce_ == Announce::InLog ? sequencer::kThroughPanel
@@ -126,14 +160,14 @@ QCoro::Task<Outcome> CommandCore::startRun(Command command, Request request, Ste
                                         command.routineName, command.continues};
     if (!routines_.startRoutine(command.steps, firstLine, context)) {
         run_.reset();
+        std::erase(waiting_, end);
         co_return Outcome::failed(kUnitFailed, QStringLiteral("the panel's Timed Events are in use"));
     }
     started_ =
         std::make_unique<Started>(Started{routines_.routineState().run, command.routineName, request.origin});
-    while (!run->outcome) {
-        co_await qCoro(this, &CommandCore::settled);
-    }
-    co_return *run->outcome;
+    const WaitFor<Waiter> ended{end}; // named: GCC 12 destroys a braced temporary in co_await twice
+    Outcome outcome = co_await ended;
+    co_return outcome;
 }
 
 bool CommandCore::stopRunOf(const QObject* caller) {
@@ -152,8 +186,10 @@ QCoro::Task<Outcome> CommandCore::stopRun() {
     if (state.phase == Phase::Running) {
         const auto waiter = std::make_shared<Waiter>();
         stoppers_.push_back(waiter); // before the press: the run may end within it
+        waiting_.push_back(waiter);
         routines_.stopRoutine(sequencer::kFromValvectl);
-        Outcome outcome = co_await wait(waiter);
+        const WaitFor<Waiter> ended{waiter};
+        Outcome outcome = co_await ended;
         co_return outcome;
     }
     if (state.phase == Phase::Held) {
@@ -162,13 +198,6 @@ QCoro::Task<Outcome> CommandCore::stopRun() {
     co_return state.phase == Phase::Idle
         ? Outcome::failed(kUnitFailed, QStringLiteral("no run is under way in the panel"))
         : stopped(state, nullptr);
-}
-
-QCoro::Task<Outcome> CommandCore::wait(std::shared_ptr<Waiter> waiter) {
-    while (!waiter->outcome) {
-        co_await qCoro(this, &CommandCore::settled);
-    }
-    co_return *waiter->outcome;
 }
 
 // Which run "stop" stopped: its number, who started it and when, and how far it came.
@@ -215,13 +244,11 @@ void CommandCore::routineEnded(sequencer::RunEnd end) {
     const RoutineState state = routines_.routineState();
     const RunTally* tally = run_ ? &run_->tally : nullptr;
     for (const auto& stopper : std::exchange(stoppers_, {})) {
-        stopper->outcome = stopped(state, tally);
+        settle(stopper, stopped(state, tally));
     }
-    if (run_) {
-        run_->outcome = run_->tally.outcome(end, routines_.routineLines(), routines_.routineBoxTexts());
-        run_.reset();
+    if (const auto run = std::exchange(run_, {})) {
+        settle(run->end, run->tally.outcome(end, routines_.routineLines(), routines_.routineBoxTexts()));
     }
-    emit settled();
 }
 
 } // namespace valve::commands

@@ -6,6 +6,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <coroutine>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -61,10 +62,6 @@ public:
     // Presses "Stop" for the run `caller` started; false when none of its runs is under way.
     bool stopRunOf(const QObject* caller);
 
-signals:
-    // A run or a "stop" waiting for one has its outcome.
-    void settled();
-
 private:
     struct Run;
     struct Started;
@@ -73,7 +70,7 @@ private:
     QCoro::Task<Outcome> carryOut(Command command, Request request, StepSink progress, const QObject* caller);
     QCoro::Task<Outcome> startRun(Command command, Request request, StepSink progress, const QObject* caller);
     QCoro::Task<Outcome> stopRun();
-    QCoro::Task<Outcome> wait(std::shared_ptr<Waiter> waiter);
+    void settle(const std::shared_ptr<Waiter>& waiter, Outcome outcome);
     [[nodiscard]] Outcome stopped(const RoutineState& state, const RunTally* tally) const;
     void stepReported(const sequencer::StepReport& report);
     void routineEnded(sequencer::RunEnd end);
@@ -84,6 +81,7 @@ private:
     std::shared_ptr<Run> run_;                      // the run started here, while it goes on
     std::unique_ptr<Started> started_;              // the last run started here, to name it
     std::vector<std::shared_ptr<Waiter>> stoppers_; // "stop" requests waiting for the run to end
+    std::vector<std::shared_ptr<Waiter>> waiting_;  // every request not resumed yet
 };
 
 // A request's line in a shared events log: "valvectl: move 3".

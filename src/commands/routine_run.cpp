@@ -2,6 +2,7 @@
 
 #include "protocol/session.h"
 #include "sequencer/logind_sleep_inhibitor.h"
+#include "sequencer/realtimekit_priority.h"
 #include "sequencer/sequencer.h"
 #include "sequencer/stored_event_table.h"
 #include "windowless_session.h"
@@ -60,12 +61,15 @@ private:
 
 struct LocalRoutines::Parts {
     Parts(LocalRoutines& host, protocol::Session& s, QuietBoxes& b)
-        : boxes(b), table(host),
-          sequencer(s, table,
-                    {.inhibitor = &keepAwake, .journals = &journals, .origin = sequencer::kFromValvectl}) {}
+        : boxes(b), table(host), sequencer(s, table,
+                                           {.inhibitor = &keepAwake,
+                                            .priority = &priority,
+                                            .journals = &journals,
+                                            .origin = sequencer::kFromValvectl}) {}
     QuietBoxes& boxes;
     Table table;
     sequencer::LogindSleepInhibitor keepAwake; // a week-long run keeps the computer from sleeping
+    sequencer::RealtimeKitPriority priority;   // and keeps its time on a busy one
     sequencer::JournalFolder journals;
     sequencer::Sequencer sequencer;
     RoutineState state;

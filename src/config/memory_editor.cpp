@@ -61,20 +61,6 @@ QString MemoryEditor::headingText(GridCell cell) {
     return {};
 }
 
-bool MemoryEditor::isByteText(const QString& text) {
-    if (text.size() != 2) {
-        return false;
-    }
-    for (const QChar c : text) {
-        const bool digit = c >= QLatin1Char('0') && c <= QLatin1Char('9');
-        const bool letter = c >= QLatin1Char('A') && c <= QLatin1Char('F');
-        if (!digit && !letter) {
-            return false;
-        }
-    }
-    return true;
-}
-
 const MemoryCell& MemoryEditor::cell(int column) const {
     return cells_.at(static_cast<std::size_t>(column)).cell;
 }

@@ -89,7 +89,13 @@ public:
     // The fixed text of a heading cell: "Addr", "Data", "10".."1F"; empty for a data cell.
     [[nodiscard]] static QString headingText(GridCell cell);
     // Exactly two characters, each 0-9 or A-F (upper case only).
-    [[nodiscard]] static bool isByteText(const QString& text);
+    [[nodiscard]] static bool isByteText(const QString& text) {
+        const auto hexDigit = [](QChar c) {
+            return (c >= QLatin1Char('0') && c <= QLatin1Char('9')) ||
+                   (c >= QLatin1Char('A') && c <= QLatin1Char('F'));
+        };
+        return text.size() == 2 && hexDigit(text[0]) && hexDigit(text[1]);
+    }
 
     [[nodiscard]] const MemoryCell& cell(int column) const;
     [[nodiscard]] GridCell current() const { return current_; }

@@ -1,7 +1,8 @@
 #include "messages.h"
 
+#include <QIODevice>
+#include <QJsonArray>
 #include <QJsonDocument>
-#include <QLocalSocket>
 
 namespace valve::remote {
 
@@ -41,7 +42,7 @@ Message decode(const QByteArray& line) {
     return {messageType, body, {}};
 }
 
-LineState takeLine(QLocalSocket& socket, QByteArray& line) {
+LineState takeLine(QIODevice& socket, QByteArray& line) {
     if (socket.canReadLine()) {
         line = socket.readLine(kMaxMessageBytes + 2);
         if (!line.endsWith('\n')) {
@@ -51,6 +52,21 @@ LineState takeLine(QLocalSocket& socket, QByteArray& line) {
         return LineState::Complete;
     }
     return socket.bytesAvailable() > kMaxMessageBytes ? LineState::TooLong : LineState::Incomplete;
+}
+
+std::optional<QStringList> commandWords(const QJsonValue& words) {
+    const QJsonArray array = words.toArray();
+    if (!words.isArray() || array.isEmpty() || array.size() > kMostWords) {
+        return std::nullopt;
+    }
+    QStringList list;
+    for (const auto& word : array) {
+        if (!word.isString()) {
+            return std::nullopt;
+        }
+        list << word.toString();
+    }
+    return list;
 }
 
 } // namespace valve::remote

@@ -3,8 +3,11 @@
 #include <QByteArray>
 #include <QJsonObject>
 #include <QString>
+#include <QStringList>
+#include <optional>
 
-class QLocalSocket;
+class QIODevice;
+class QJsonValue;
 
 namespace valve::remote {
 
@@ -49,6 +52,12 @@ Message decode(const QByteArray& line);
 // What a socket has for the reader now: a complete line, nothing yet, or a
 // line longer than kMaxMessageBytes (the stream cannot be trusted after it).
 enum class LineState { Complete, Incomplete, TooLong };
-LineState takeLine(QLocalSocket& socket, QByteArray& line);
+LineState takeLine(QIODevice& socket, QByteArray& line);
+
+// A command's words are few and short; anything longer is not valvectl's.
+inline constexpr qsizetype kMostWords = 40;
+// The words of a command message: a list of 1 to kMostWords strings, or
+// nothing when the message holds anything else.
+std::optional<QStringList> commandWords(const QJsonValue& words);
 
 } // namespace valve::remote

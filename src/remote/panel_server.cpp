@@ -10,7 +10,6 @@
 #include "socket_directory.h"
 
 #include <QFile>
-#include <QJsonArray>
 #include <QLocalSocket>
 #include <QTimer>
 #include <algorithm>
@@ -21,24 +20,6 @@
 namespace valve::remote {
 
 namespace {
-
-// A command's words are few and short; anything longer is not valvectl's.
-constexpr qsizetype kMostWords = 40;
-
-std::optional<QStringList> wordsOf(const QJsonValue& value) {
-    const QJsonArray array = value.toArray();
-    if (!value.isArray() || array.isEmpty() || array.size() > kMostWords) {
-        return std::nullopt;
-    }
-    QStringList words;
-    for (const auto& word : array) {
-        if (!word.isString()) {
-            return std::nullopt;
-        }
-        words << word.toString();
-    }
-    return words;
-}
 
 QByteArray outcomeMessage(const commands::Outcome& outcome, const QString& command) {
     return encode(type::kOutcome, commands::toMessageJson(outcome, command));
@@ -265,7 +246,7 @@ void PanelServer::command(Client& client, const QJsonObject& body) {
         client.send(errorMessage(QStringLiteral("one request at a time: the last one is still under way")));
         return;
     }
-    const auto words = wordsOf(body.value(QStringLiteral("words")));
+    const auto words = commandWords(body.value(QStringLiteral("words")));
     if (!words) {
         client.send(errorMessage(QStringLiteral("a command needs \"words\": a short list of strings")));
         return;

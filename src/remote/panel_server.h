@@ -72,7 +72,6 @@ private:
     qint64 unsent_limit_ = kMaxUnsentBytes;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     std::vector<Client*> clients_; // each is a child of this server
-
 };
 
 } // namespace valve::remote

@@ -2,6 +2,7 @@
 
 #include "link/usb_link.h"
 #include "link/wake_signal.h"
+#include "priority_raiser.h"
 #include "protocol/message_boxes.h"
 #include "protocol/operation.h"
 #include "protocol/session.h"
@@ -22,8 +23,8 @@ namespace valve::sequencer {
 // `closed` is set, the run touches neither the session nor the table again.
 struct Sequencer::Control {
     Control(protocol::Session& s, EventTableView& t, RunSupport support)
-        : session(s), table(t), inhibitor(support.inhibitor), clock(support.clock),
-          journals(support.journals), origin(support.origin) {
+        : session(s), table(t), inhibitor(support.inhibitor), priority(support.priority),
+          clock(support.clock), journals(support.journals), origin(support.origin) {
         if (clock == nullptr) {
             ownClock = std::make_unique<BootTimeClock>();
             clock = ownClock.get();
@@ -33,6 +34,7 @@ struct Sequencer::Control {
     protocol::Session& session;
     EventTableView& table;
     SleepInhibitor* inhibitor;
+    PriorityRaiser* priority;
     std::unique_ptr<RunClock> ownClock;
     RunClock* clock;
     JournalFolder* journals;
@@ -61,6 +63,8 @@ const QString kNoEvents = QStringLiteral("Please enter a valid time sequence.");
 const QString kUnusable = QStringLiteral("Could not run the routine. Please double check that all fields "
                                          "have a valid time in seconds or are blank.");
 const QString kCannotKeepAwake = QStringLiteral("The run cannot keep the computer from going to sleep");
+const QString kCannotRaise = QStringLiteral(
+    "The run cannot raise its priority; other programs may delay its moves by a few milliseconds");
 
 QString earlierThanPrevious(int row) {
     return QStringLiteral("Could not set delay - Event time %1 can not occur earlier than previous event")
@@ -174,6 +178,19 @@ std::unique_ptr<SleepHold> keepAwake(const std::shared_ptr<Control>& c) {
     return c->inhibitor->hold([weak = std::weak_ptr<Control>(c)] {
         if (const auto control = weak.lock(); control && !gone(*control)) {
             control->runLines->show_msg(kCannotKeepAwake);
+        }
+    });
+}
+
+// Raises the logic thread's priority while the steps go on; one line in the
+// log when it cannot.
+std::unique_ptr<PriorityHold> raisePriority(const std::shared_ptr<Control>& c) {
+    if (c->priority == nullptr) {
+        return nullptr;
+    }
+    return c->priority->raise([weak = std::weak_ptr<Control>(c)] {
+        if (const auto control = weak.lock(); control && !gone(*control)) {
+            control->runLines->show_msg(kCannotRaise);
         }
     });
 }
@@ -424,7 +441,9 @@ QCoro::Task<RunEnd> runEvents(std::shared_ptr<Control> c) {
 
     StepsEnd end;
     {
-        const auto hold = keepAwake(c);
+        // Both are given back however the steps end, before any box is shown.
+        const auto awake = keepAwake(c);
+        const auto raised = raisePriority(c);
         end = co_await runSteps(c, check.lastRow, context);
     }
     const RunEnd concluded = co_await concludeRun(c, end);

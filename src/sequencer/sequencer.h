@@ -17,6 +17,7 @@ struct Session;
 
 namespace valve::sequencer {
 
+class PriorityRaiser;
 class RunClock;
 class SleepInhibitor;
 
@@ -25,6 +26,9 @@ class SleepInhibitor;
 struct RunSupport {
     // Held while a run's steps go on; none: runs do not keep the computer awake.
     SleepInhibitor* inhibitor = nullptr;
+    // Raises the logic thread's priority while a run's steps go on; none: runs
+    // keep the priority the program has.
+    PriorityRaiser* priority = nullptr;
     // The schedule's clock; none: the computer's boot-time clock.
     RunClock* clock = nullptr;
     // Where each run's journal is written; none: runs keep no journal.

@@ -93,7 +93,8 @@ protected:
 };
 
 TEST_F(LibftdiOnChip, IdenticalAdaptersAreListedInTreeOrderAndOpenedOneAfterTheOther) {
-    const auto later = plug(10); // plugged in first, on port 10, which comes after port 2
+    // Plugged in first, on port 10, which comes after port 2; its latency timer takes no less than 2 ms.
+    const auto later = plug(10, [](Chip& c) { c.lowestLatencyMs = 2; });
     const auto earlier = plug(2);
     const auto dual = Bus::get().plug(adapter(4, "Dual RS232-HS", usbchip::ChipType::FT2232H));
     ASSERT_EQ(s.search.FindDevices(), 3);
@@ -105,16 +106,18 @@ TEST_F(LibftdiOnChip, IdenticalAdaptersAreListedInTreeOrderAndOpenedOneAfterTheO
     ASSERT_EQ(s.driver.getDeviceInfoDetail(1, detail), ft::OK);
     EXPECT_EQ(detail.id, 0x04036010u);
 
-    // The same product string opens the first free one in tree order, at 19200 8N1, 2 ms latency.
-    for (const auto chip : {earlier, dual, later}) {
+    // The same product string opens the first free one in tree order, at 19200 8N1, with the lowest
+    // latency timer the chip takes and CR as its event character.
+    for (const auto& [chip, latencyMs] : {std::pair{earlier, 1}, {dual, 1}, {later, 2}}) {
         ASSERT_TRUE(s.configure());
         EXPECT_NE(look(chip).claimedBy[0], nullptr);
         const usbchip::LineSettings line = look(chip).line;
         EXPECT_EQ(std::tuple(line.baud, line.dataBits, line.parity, line.stopBits, line.flowControl),
                   std::tuple(19200u, 8, 0, 0, 0));
-        EXPECT_EQ(look(chip).latencyMs, 2);
+        EXPECT_EQ(std::pair(look(chip).latencyMs, look(chip).eventChar), std::pair(latencyMs, int{'\r'}));
         EXPECT_EQ(s.ask("S\r"), "01\r");
     }
+    EXPECT_TRUE(s.log.lines().filter(QStringLiteral("could not be set")).isEmpty());
 }
 
 TEST_F(LibftdiOnChip, AdapterInUseElsewhereIsListedAsOpenAndNeverTakenAndAClosedNodeIsExplained) {
@@ -242,7 +245,7 @@ TEST_F(LibftdiOnChip, CloseDuringAPendingReadIsQuickAndLeavesNoThreadBehind) {
     const auto before = threads();
     plug(2, [](Chip& c) { c.faults = {.failingRequest = 9, .silent = true}; }); // 9: the latency timer
     ASSERT_TRUE(s.configure());
-    EXPECT_EQ(s.log.lines().last(), libftdi::latencyTimerDiagnostic(kProduct, 2));
+    EXPECT_EQ(s.log.lines().last(), libftdi::latencyTimerDiagnostic(kProduct, 1));
     EXPECT_GT(threads(), before);
     // The reader waits in a bulk read all along; settings do not wait for it.
     QElapsedTimer clock;

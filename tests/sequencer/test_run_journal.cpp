@@ -71,7 +71,7 @@ TEST(RunJournal, EachWayARunEndsIsWrittenWithTheStepsThatWentAndWhoEndedIt) {
     for (const Case& c : cases) {
         QTemporaryDir dir;
         sequencer::JournalFolder folder(dir.path());
-        SequencerRig rig(sim::UnitTiming::instant(), nullptr, &folder);
+        SequencerRig rig(sim::UnitTiming::instant(), nullptr, nullptr, &folder);
         rig.clock.held = true;
         rig.startRun(c.rows);
         ASSERT_TRUE(rig.reaches(1)) << c.what;
@@ -102,7 +102,7 @@ TEST(RunJournal, EachWayARunEndsIsWrittenWithTheStepsThatWentAndWhoEndedIt) {
 TEST(RunJournal, TellsAMoveSentButNotAnsweredHoldUpsAndTheRunsOwnContext) {
     QTemporaryDir dir;
     sequencer::JournalFolder folder(dir.path());
-    SequencerRig rig(kMovesOf50msAStep, nullptr, &folder);
+    SequencerRig rig(kMovesOf50msAStep, nullptr, nullptr, &folder);
     rig.clock.held = true;
     rig.sequencer.setNextRun({"valvectl", "flush.txt", "20261207-101500-77"});
     rig.startRun({{"0", "2"}, {"1", "3"}, {"120", "4"}});
@@ -145,7 +145,7 @@ TEST(RunJournal, AnUnwritableFolderIsSaidOnceInTheRunsLinesAndTheRunGoesOn) {
     QFile blocker(dir.path() + QStringLiteral("/runs"));
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     sequencer::JournalFolder folder(blocker.fileName());
-    SequencerRig rig(sim::UnitTiming::instant(), nullptr, &folder);
+    SequencerRig rig(sim::UnitTiming::instant(), nullptr, nullptr, &folder);
     ASSERT_EQ(rig.run({{"0", "2"}, {"0.01", "3"}}), RunEnd::Finished);
     EXPECT_EQ(rig.moves(), QList<QByteArray>({"P02\r", "P03\r"}));
     EXPECT_EQ(rig.log.lines().filter(QStringLiteral("journal cannot be written")).size(), 1);

@@ -1,5 +1,6 @@
 #include "d2xx_driver.h"
 
+#include "chip_settings.h"
 #include "libftdi_support.h"
 
 #include <atomic>
@@ -46,6 +47,7 @@ using ReadFn = FT_STATUS(VALVE_FT_CALL*)(FT_HANDLE, PVOID, DWORD, LPDWORD);
 using WriteFn = FT_STATUS(VALVE_FT_CALL*)(FT_HANDLE, PVOID, DWORD, LPDWORD);
 using CloseFn = FT_STATUS(VALVE_FT_CALL*)(FT_HANDLE);
 using SetLatencyTimerFn = FT_STATUS(VALVE_FT_CALL*)(FT_HANDLE, UCHAR);
+using SetCharsFn = FT_STATUS(VALVE_FT_CALL*)(FT_HANDLE, UCHAR, UCHAR, UCHAR, UCHAR);
 using SetEventNotificationFn = FT_STATUS(VALVE_FT_CALL*)(FT_HANDLE, DWORD, PVOID);
 
 inline constexpr DWORD kEventRxChar = 1;
@@ -79,6 +81,7 @@ struct Api {
     WriteFn write = nullptr;
     CloseFn close = nullptr;
     SetLatencyTimerFn setLatencyTimer = nullptr;           // optional
+    SetCharsFn setChars = nullptr;                         // optional
     SetEventNotificationFn setEventNotification = nullptr; // optional
 
     Api() = default;
@@ -246,6 +249,7 @@ std::unique_ptr<D2xxDriver> D2xxDriver::load(const char* libraryName) {
         return nullptr;
     }
     api->resolve(api->setLatencyTimer, "FT_SetLatencyTimer");
+    api->resolve(api->setChars, "FT_SetChars");
     api->resolve(api->setEventNotification, "FT_SetEventNotification");
     return std::unique_ptr<D2xxDriver>(new D2xxDriver(std::move(api)));
 }
@@ -284,16 +288,33 @@ FtStatus D2xxDriver::openEx(const char* description, std::uint32_t flags, FtHand
     }
     handle = fromNative(native);
     open_.insert(handle);
-    // Replies are one to three bytes: without this the adapter holds them back
-    // for its default 16 ms. A failure only costs latency, but is told.
-    if (api_->setLatencyTimer != nullptr && api_->setLatencyTimer(native, kLatencyTimerMs) != ft::OK &&
-        diagnostics_) {
-        diagnostics_(libftdi::latencyTimerDiagnostic(QString::fromLocal8Bit(description), kLatencyTimerMs));
-    }
+    setUpChip(native, QString::fromLocal8Bit(description));
     if (notify_) {
         startWaiter(handle);
     }
     return status;
+}
+
+// Replies are one to three bytes: without this the adapter holds them back for
+// its default 16 ms. A failure only costs latency, but is told.
+void D2xxDriver::setUpChip(void* native, const QString& description) const {
+    const auto tell = [this](const QString& line) {
+        if (diagnostics_) {
+            diagnostics_(line);
+        }
+    };
+    std::uint8_t latencyMs = chip::kDefaultLatencyTimerMs;
+    if (api_->setLatencyTimer != nullptr) {
+        latencyMs =
+            chip::setLowestLatencyTimer([&](std::uint8_t ms) { return api_->setLatencyTimer(native, ms); });
+        if (latencyMs == 0) {
+            tell(libftdi::latencyTimerDiagnostic(description, chip::kLatencyTimerChoicesMs.front()));
+            latencyMs = chip::kDefaultLatencyTimerMs;
+        }
+    }
+    if (api_->setChars != nullptr && api_->setChars(native, chip::kEventCharacter, 1, 0, 0) != ft::OK) {
+        tell(libftdi::eventCharacterDiagnostic(description, latencyMs));
+    }
 }
 
 // A handle we do not hold open never reaches the library: it may have freed it.

@@ -17,7 +17,8 @@ class RxWaiter;
 // FTDI's D2XX library, loaded at run time through the system loader and never
 // unloaded. The twelve operations are passed through unchanged for the
 // handles it has opened (any other handle gets INVALID_HANDLE); the only step
-// of our own is the 2 ms latency timer set right after a successful open.
+// of our own is the chip's set-up right after a successful open: the lowest
+// latency timer it takes and CR as its event character.
 class D2xxDriver final : public FtdiDriver {
 public:
 #if defined(_WIN32)
@@ -27,7 +28,6 @@ public:
 #else
     static constexpr const char* kDefaultLibrary = "libftd2xx.so";
 #endif
-    static constexpr std::uint8_t kLatencyTimerMs = 2;
 
     // Null when the library cannot be loaded or lacks one of the operations.
     static std::unique_ptr<D2xxDriver> load(const char* libraryName = kDefaultLibrary);
@@ -61,6 +61,7 @@ public:
 private:
     explicit D2xxDriver(std::unique_ptr<d2xx::Api> api);
     void startWaiter(FtHandle handle);
+    void setUpChip(void* native, const QString& description) const;
     template <typename Call> FtStatus onOpen(FtHandle handle, Call call);
 
     std::unique_ptr<d2xx::Api> api_;

@@ -1,5 +1,6 @@
 #include "libftdi_driver.h"
 
+#include "chip_settings.h"
 #include "libftdi_port.h"
 
 #include <QStringList>
@@ -317,6 +318,20 @@ FtStatus LibftdiDriver::openChannelA(const Adapter& adapter, const QString& name
     return ft::OK;
 }
 
+// Replies are one to three bytes: without this the chip holds them back for
+// its default 16 ms. A failure only costs latency, but is told.
+void LibftdiDriver::setUpChip(libftdi::Port& port, const QString& name) const {
+    std::uint8_t latencyMs =
+        chip::setLowestLatencyTimer([&](std::uint8_t ms) { return port.setLatencyTimer(ms); });
+    if (latencyMs == 0) {
+        report(libftdi::latencyTimerDiagnostic(name, chip::kLatencyTimerChoicesMs.front()));
+    }
+    if (port.setEventCharacter(chip::kEventCharacter) != ft::OK) {
+        report(libftdi::eventCharacterDiagnostic(name,
+                                                 latencyMs == 0 ? chip::kDefaultLatencyTimerMs : latencyMs));
+    }
+}
+
 FtHandle LibftdiDriver::keepOpen(ftdi_context* context, const Adapter& adapter, const QString& name,
                                  const QString& serialDevices) {
     auto open = std::make_unique<OpenPort>();
@@ -327,11 +342,7 @@ FtHandle LibftdiDriver::keepOpen(ftdi_context* context, const Adapter& adapter, 
     if (adapter.probe == InterfaceProbe::KernelDriver && !system_.seesEveryProcess) {
         report(libftdi::takenFromKernelDriverDiagnostic(name, serialDevices));
     }
-    // Replies are one to three bytes: without this the chip holds them back
-    // for its default 16 ms. A failure only costs latency, but is told.
-    if (open->port->setLatencyTimer(kLatencyTimerMs) != ft::OK) {
-        report(libftdi::latencyTimerDiagnostic(name, kLatencyTimerMs));
-    }
+    setUpChip(*open->port, name);
     open->port->setReceiveNotifier(notify_);
     const FtHandle handle = nextHandle_++;
     ports_.emplace(handle, std::move(open));

@@ -37,8 +37,6 @@ class Port;
 // IO_ERROR, so the link's FT_SetFlowControl probe notices it.
 class LibftdiDriver final : public FtdiDriver {
 public:
-    static constexpr std::uint8_t kLatencyTimerMs = 2;
-
     explicit LibftdiDriver(libftdi::SystemView system = {});
     ~LibftdiDriver() override;
 
@@ -90,6 +88,8 @@ private:
     // Takes over the open context as a port with a new handle.
     FtHandle keepOpen(ftdi_context* context, const Adapter& adapter, const QString& name,
                       const QString& serialDevices);
+    // Latency timer and event character, so that replies come at once.
+    void setUpChip(libftdi::Port& port, const QString& name) const;
     libftdi::Port* portOf(FtHandle handle) const;
     void report(const QString& line) const;
 

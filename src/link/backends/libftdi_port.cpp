@@ -179,6 +179,10 @@ FtStatus Port::setLatencyTimer(std::uint8_t milliseconds) {
     return control([&] { return ftdi_set_latency_timer(context_, milliseconds); });
 }
 
+FtStatus Port::setEventCharacter(char character) {
+    return control([&] { return ftdi_set_event_char(context_, static_cast<unsigned char>(character), 1); });
+}
+
 FtStatus Port::purge(std::uint32_t mask) {
     const bool rx = (mask & ft::PURGE_RX) != 0;
     const bool tx = (mask & ft::PURGE_TX) != 0;

@@ -41,6 +41,8 @@ public:
     FtStatus setFlowControl(std::uint16_t flowControl, std::uint8_t xon, std::uint8_t xoff);
     FtStatus setTimeouts(std::uint32_t readTimeoutMs, std::uint32_t writeTimeoutMs);
     FtStatus setLatencyTimer(std::uint8_t milliseconds);
+    // The chip sends what it holds as soon as `character` arrives.
+    FtStatus setEventCharacter(char character);
     FtStatus purge(std::uint32_t mask);
     FtStatus queueStatus(std::uint32_t& rxBytes) const;
     FtStatus read(void* buffer, std::uint32_t bytesToRead, std::uint32_t& bytesRead);

@@ -223,6 +223,13 @@ QString latencyTimerDiagnostic(const QString& description, int milliseconds) {
         .arg(milliseconds);
 }
 
+QString eventCharacterDiagnostic(const QString& description, int latencyTimerMs) {
+    return QStringLiteral("The event character of the USB adapter \"%1\" could not be set to CR: every "
+                          "reply may reach the panel up to %2 ms late.")
+        .arg(description)
+        .arg(latencyTimerMs);
+}
+
 QString serialDriverFallbackDiagnostic(const QString& description) {
     return QStringLiteral("FTDI's D2XX library cannot open the USB adapter \"%1\" while the kernel's serial "
                           "driver ftdi_sio holds it, so the panel uses libftdi1 for it. To use D2XX, run "

@@ -131,10 +131,12 @@ struct SystemView {
 };
 
 // The operator's lines: an adapter we may not open, with the fix; one taken
-// from the kernel's serial driver; one whose latency timer could not be set.
+// from the kernel's serial driver; one whose latency timer could not be set;
+// one whose event character could not be set, with the latency timer it has.
 QString permissionDiagnostic(const QString& description);
 QString takenFromKernelDriverDiagnostic(const QString& description, const QString& ttyNodes);
 QString latencyTimerDiagnostic(const QString& description, int milliseconds);
+QString eventCharacterDiagnostic(const QString& description, int latencyTimerMs);
 // One that D2XX cannot open while ftdi_sio holds it, and libftdi1 opens instead.
 QString serialDriverFallbackDiagnostic(const QString& description);
 

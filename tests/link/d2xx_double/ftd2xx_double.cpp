@@ -153,6 +153,8 @@ DOUBLE_SETTING(FT_SetFlowControl, (FT_HANDLE handle, std::uint16_t flow, UCHAR x
                xoff)
 DOUBLE_SETTING(FT_SetTimeouts, (FT_HANDLE handle, DWORD readMs, DWORD writeMs), readMs, writeMs)
 DOUBLE_SETTING(FT_SetLatencyTimer, (FT_HANDLE handle, UCHAR ms), ms)
+DOUBLE_SETTING(FT_SetChars, (FT_HANDLE handle, UCHAR event, UCHAR eventOn, UCHAR error, UCHAR errorOn), event,
+               eventOn, error, errorOn)
 
 #ifndef DOUBLE_WITHOUT_PURGE
 DOUBLE_EXPORT FT_STATUS FT_Purge(FT_HANDLE handle, DWORD mask) {

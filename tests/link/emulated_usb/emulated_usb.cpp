@@ -33,7 +33,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
-enum Request : std::uint8_t { kReset = 0, kFlowControl = 2, kBaudRate = 3, kData = 4, kSetLatency = 9 };
+enum Request : std::uint8_t {
+    kReset = 0,
+    kFlowControl = 2,
+    kBaudRate = 3,
+    kData = 4,
+    kEventChar = 6,
+    kSetLatency = 9,
+};
 // The reset request's values: 0 the whole port, 1 purges what the line has not
 // sent yet, 2 what the line brought and the host has not read.
 constexpr std::uint16_t kPurgeToLine = 1;
@@ -88,22 +95,38 @@ int control(Chip& chip, std::uint8_t requestType, std::uint8_t request, std::uin
         chip.line.parity = (value >> 8) & 7;
         chip.line.stopBits = (value >> 11) & 3;
         return 0;
+    case kEventChar: // the character in the low byte, switched on by 0x100
+        chip.eventChar = (value & 0x100) != 0 ? value & 0xFF : -1;
+        return 0;
     case kSetLatency: // libftdi1 refuses 0 itself
+        if ((value & 0xFF) < chip.lowestLatencyMs) {
+            return LIBUSB_ERROR_PIPE;
+        }
         chip.latencyMs = value & 0xFF;
         return 0;
-    default: // the rest (modem control, event characters, ...) changes nothing here
+    default: // the rest (modem control, error characters, ...) changes nothing here
         return 0;
     }
 }
 
-// A bulk IN request: once the latency timer has run, packets led by two status
-// bytes until the first short one. Returns 1 while not yet due.
+// True once the chip holds its event character: it sends at once.
+bool eventCharHeld(const Chip& chip) {
+    return chip.eventChar >= 0 && chip.rx.find(static_cast<char>(chip.eventChar)) != std::string::npos;
+}
+
+// A bulk IN request: once the latency timer has run, or at once when the event
+// character has come in, packets led by two status bytes until the first short
+// one. Returns 1 while not yet due.
 int bulkIn(Chip& chip, unsigned char* data, int length, int* transferred) {
     Faults& faults = chip.faults;
     if (faults.inHalted || faults.ioErrors > 0) {
         return faults.inHalted ? LIBUSB_ERROR_PIPE : (--faults.ioErrors, LIBUSB_ERROR_IO);
     }
-    if (faults.silent || Clock::now() < chip.lastPacketAt + std::chrono::milliseconds(chip.latencyMs)) {
+    fetchFromLine(chip);
+    const bool timerRanOut = Clock::now() >= chip.lastPacketAt + std::chrono::milliseconds(chip.latencyMs);
+    // A chip that sends one-byte packets does so on its timer only.
+    const bool flushes = eventCharHeld(chip) && faults.shortPackets == 0;
+    if (faults.silent || !(timerRanOut || flushes)) {
         return 1;
     }
     chip.lastPacketAt = Clock::now();
@@ -113,7 +136,6 @@ int bulkIn(Chip& chip, unsigned char* data, int length, int* transferred) {
         *transferred = 1;
         return 0;
     }
-    fetchFromLine(chip);
     const int payloadSize = chip.packetSize() - 2;
     int at = 0;
     for (int payload = payloadSize; payload == payloadSize && at + 2 <= length; at += 2 + payload) {
@@ -199,6 +221,7 @@ void Bus::attach(ChipId id) {
     chip.device = everyDevice_.emplace_back(new libusb_device{id, chip.address}).get();
     chip.line = {};
     chip.latencyMs = 16;
+    chip.eventChar = -1;
     chip.rx.clear();
     chip.claimedBy = {};
     describe(id);
@@ -487,8 +510,11 @@ int libusb_bulk_transfer(libusb_device_handle* handle, unsigned char endpoint, u
             if (usbchip::Clock::now() >= deadline) {
                 return LIBUSB_ERROR_TIMEOUT;
             }
-            const auto due = chip.lastPacketAt + std::chrono::milliseconds(chip.latencyMs);
-            Bus::get().changed.wait_until(lock, chip.faults.silent ? deadline : std::min(due, deadline));
+            auto due = std::min(chip.lastPacketAt + std::chrono::milliseconds(chip.latencyMs), deadline);
+            if (const auto next = chip.peer->nextByteAt(); next && chip.eventChar >= 0) {
+                due = std::min(due, *next); // it may be the event character
+            }
+            Bus::get().changed.wait_until(lock, chip.faults.silent ? deadline : due);
         }
     });
 }

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,6 +39,8 @@ public:
     virtual void fromHost(std::string_view bytes, const LineSettings& line) = 0; // they go out from now on
     virtual std::string toHost() = 0; // what has come in on the line by now
     virtual void dropUnsent() = 0;    // the chip's transmit buffer is purged
+    // When the next byte may come in on the line; none: nothing is on its way.
+    virtual std::optional<Clock::time_point> nextByteAt() { return std::nullopt; }
 };
 
 // Faults a chip shows until a test clears them.
@@ -67,6 +70,8 @@ struct Chip {
     // What the host told it since it was plugged in, and what it holds.
     LineSettings line;
     int latencyMs = 16;
+    int lowestLatencyMs = 1;                // a latency timer below it is refused
+    int eventChar = -1;                     // flushes the chip's buffer when it comes in; -1: none
     int detaches = 0;                       // times its kernel driver was taken off interface 0
     std::array<const void*, 2> claimedBy{}; // handle that claimed the interface
     std::uint8_t address = 0;

@@ -21,6 +21,7 @@ public:
         return unit.takeReadable(std::numeric_limits<std::size_t>::max()).toStdString();
     }
     void dropUnsent() override { unit.purgeHostTransmit(); }
+    std::optional<Clock::time_point> nextByteAt() override { return unit.nextEventTime(); }
 
     valve::sim::SimulatedUnit unit;
 };
