@@ -5,6 +5,7 @@
 #include "record/event_log.h"
 #include "sequencer/logind_sleep_inhibitor.h"
 #include "sequencer/realtimekit_priority.h"
+#include "sequencer/run_journal.h"
 #include "sila/listen_options.h"
 #include "ui/log_file_option.h"
 #include "ui/panel.h"
@@ -104,7 +105,8 @@ int runPanel(const QCommandLineParser& options, link::FtdiDriver& driver) {
         listen ? sila::checkListen(*listen).plan : std::optional<sila::ListenPlan>{};
     sequencer::LogindSleepInhibitor keepAwake;
     sequencer::RealtimeKitPriority priority;
-    ui::Panel panel(driver, {}, {}, {.inhibitor = &keepAwake, .priority = &priority});
+    sequencer::JournalFolder journals; // every run keeps one
+    ui::Panel panel(driver, {}, {}, {.inhibitor = &keepAwake, .priority = &priority, .journals = &journals});
     // What the backend must tell the operator (an adapter the user may not
     // open, say) goes to the events log.
     driver.setDiagnosticSink([&panel](const QString& line) { panel.log().show_link_msg(line); });

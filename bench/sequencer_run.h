@@ -4,6 +4,7 @@
 // apart, from 0.5 s to 10 s. For each step, how far its move command left the
 // host from its time counted from the press of "Run"; against a model of the
 // same table run with relative delays on a timer that ticks every 15.6 ms.
+#include "sequencer/run_journal.h"
 #include "sequencer/sequencer.h"
 #include "sequencer/stored_event_table.h"
 #include "sim_session.h"
@@ -21,8 +22,10 @@ public:
     static constexpr double kCoarseTickMs = 15.6;
 
     // `priority`: what raises the logic thread's priority during the run; none: it is not raised.
-    explicit SequencerRun(sequencer::PriorityRaiser* priority = nullptr)
-        : sequencer{session, table, {.priority = priority}} {
+    // `journals`: where the run keeps its journal, as the panel's runs do; none: it keeps none.
+    explicit SequencerRun(sequencer::PriorityRaiser* priority = nullptr,
+                          sequencer::JournalFolder* journals = nullptr)
+        : sequencer{session, table, {.priority = priority, .journals = journals}} {
         for (int step = 0; step < kEvents; ++step) {
             // Between positions 2 and 3: every move is one step of the valve.
             table.setRow(step, QString::number(eventTime(step)), QString::number(2 + step % 2));

@@ -2,7 +2,8 @@
 
 // The timed event run four times: on a quiet machine and with every core kept
 // busy by CPU hogs at normal priority, each with the logic thread's priority
-// left alone and raised through RealtimeKit as the panel raises it.
+// left alone and raised through RealtimeKit as the panel raises it; and twice
+// more keeping its journal, quiet and busy with the priority raised.
 //
 // The raise comes from the RealtimeKit of the system bus; where there is none,
 // from rtkit-daemon on a private bus of this process (which needs root), with
@@ -13,7 +14,12 @@
 #include "sequencer_run.h"
 
 #include <QDBusMessage>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 #include <csignal>
+#include <linux/magic.h>
+#include <sys/vfs.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -92,6 +98,11 @@ private:
     std::string where_;
 };
 
+inline bool onTmpfs(const QString& path) {
+    struct statfs fs {};
+    return statfs(QFile::encodeName(path).constData(), &fs) == 0 && fs.f_type == TMPFS_MAGIC;
+}
+
 // False when a run did not complete.
 inline bool reportSequencerRuns(Report& report) {
     BenchPriority priority;
@@ -100,13 +111,18 @@ inline bool reportSequencerRuns(Report& report) {
         const char* prefix;
         bool busy;
         bool raised;
+        bool journal = false; // the run keeps its journal, each line brought to the disk
     };
     constexpr Variant kVariants[] = {
-        {"sequencer_", false, false},
-        {"sequencer_raised_", false, true},
-        {"busy_sequencer_", true, false},
-        {"busy_sequencer_raised_", true, true},
+        {"sequencer_", false, false},           {"sequencer_journal_", false, false, true},
+        {"sequencer_raised_", false, true},     {"busy_sequencer_", true, false},
+        {"busy_sequencer_raised_", true, true}, {"busy_sequencer_raised_journal_", true, true, true},
     };
+    // On the disk the benchmark runs from, as the operator's state folder is.
+    QTemporaryDir journalDir(QDir::currentPath() + QStringLiteral("/journal-bench-XXXXXX"));
+    sequencer::JournalFolder journals(journalDir.path());
+    report.add("journal_folder_on_tmpfs", onTmpfs(journalDir.path()) ? 1 : 0,
+               "1: the journal figures are not a disk's");
     bool complete = true;
     for (const Variant& variant : kVariants) {
         if (variant.raised && priority.raiser() == nullptr) {
@@ -116,7 +132,7 @@ inline bool reportSequencerRuns(Report& report) {
         if (variant.busy) {
             hogs = std::make_unique<CpuHogs>(std::max(1u, std::thread::hardware_concurrency()));
         }
-        SequencerRun run(variant.raised ? priority.raiser() : nullptr);
+        SequencerRun run(variant.raised ? priority.raiser() : nullptr, variant.journal ? &journals : nullptr);
         complete = run.report(report, variant.prefix) && complete;
     }
     return complete;

@@ -31,7 +31,7 @@ while [ $# -gt 0 ]; do
 done
 
 all_targets=(fuzz_reply_value fuzz_sim_command_parser fuzz_decimal_entry fuzz_hex_entry fuzz_routine_file
-             fuzz_socket_request)
+             fuzz_socket_request fuzz_journal_reader)
 targets=("${all_targets[@]}")
 if [ ${#selected[@]} -gt 0 ]; then targets=("${selected[@]}"); fi
 for target in "${targets[@]}"; do

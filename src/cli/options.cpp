@@ -54,6 +54,14 @@ struct OptionSet {
                                 QStringLiteral("KIND")};
     QCommandLineOption simLimit{QStringLiteral("sim-reply-limit"), QStringLiteral("Reply limit in ms."),
                                 QStringLiteral("MS")};
+    QCommandLineOption resume{QStringLiteral("resume"),
+                              QStringLiteral("With run: continue the run cut short whose journal is ID "
+                                             "(see valvectl runs) on its original schedule."),
+                              QStringLiteral("ID")};
+    QCommandLineOption missed{QStringLiteral("missed"),
+                              QStringLiteral("With --resume: skip the steps whose time has passed (the "
+                                             "default), or run them at once, in order."),
+                              QStringLiteral("skip|run")};
 };
 
 void declare(QCommandLineParser& parser, const OptionSet& option) {
@@ -69,7 +77,7 @@ void declare(QCommandLineParser& parser, const OptionSet& option) {
     parser.addOptions({option.help, option.version, option.json, option.device, option.serial, option.sim,
                        option.panel, option.yes, option.sila, option.silaCert, option.silaKey,
                        option.silaClientCa, option.silaInsecure, option.silaOpen, option.simFault,
-                       option.simLimit});
+                       option.simLimit, option.resume, option.missed});
     parser.addPositionalArgument(QStringLiteral("subcommand"), QStringLiteral("What to do (see above)."),
                                  QStringLiteral("SUBCOMMAND [ARGUMENTS...]"));
 }
@@ -94,10 +102,27 @@ Options readOptions(const QCommandLineParser& parser, const OptionSet& option) {
     options.silaClientCa = parser.value(option.silaClientCa);
     options.silaInsecure = parser.isSet(option.silaInsecure);
     options.silaOpen = parser.isSet(option.silaOpen);
+    options.resume = parser.value(option.resume);
+    options.runMissed = parser.value(option.missed) == QLatin1String("run");
     if (parser.isSet(option.simLimit)) {
         options.simReplyLimitMs = simReplyLimit(parser, option).value_or(0);
     }
     return options;
+}
+
+std::optional<QString> resumeMisuse(const QCommandLineParser& parser, const OptionSet& option,
+                                    const Options& options) {
+    if (parser.isSet(option.missed) && !parser.isSet(option.resume)) {
+        return QStringLiteral("--missed goes with run --resume ID");
+    }
+    const QString missed = parser.value(option.missed);
+    if (parser.isSet(option.missed) && missed != QLatin1String("skip") && missed != QLatin1String("run")) {
+        return QStringLiteral("--missed: \"%1\" is not skip or run").arg(commands::quoted(missed));
+    }
+    if (parser.isSet(option.resume) && options.words != QStringList{QStringLiteral("run")}) {
+        return QStringLiteral("--resume ID goes with run and no routine file: valvectl run --resume ID");
+    }
+    return std::nullopt;
 }
 
 // Why the options given cannot be used, if they cannot.
@@ -130,7 +155,7 @@ std::optional<QString> misuse(const QCommandLineParser& parser, const OptionSet&
     if (parser.isSet(option.simLimit) && !simReplyLimit(parser, option)) {
         return QStringLiteral("--sim-reply-limit: not a number of milliseconds");
     }
-    return std::nullopt;
+    return resumeMisuse(parser, option, options);
 }
 
 } // namespace

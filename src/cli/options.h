@@ -15,6 +15,8 @@ struct Options {
     QString device;     // --device DESCRIPTION
     QString serial;     // --serial NUMBER
     QStringList words;
+    QString resume;         // run --resume ID: the journal of the run to continue
+    bool runMissed = false; // --missed run: the steps whose time passed go at once
 
     // serve: the SiLA 2 server's address and security.
     QString sila; // --sila ADDRESS:PORT

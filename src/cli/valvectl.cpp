@@ -4,6 +4,7 @@
 #include "adapter_listing.h"
 #include "commands/command_core.h"
 #include "commands/routine_run.h"
+#include "commands/run_history.h"
 #include "commands/step_json.h"
 #include "link/backends/hardware_driver.h"
 #include "local_unit.h"
@@ -12,6 +13,7 @@
 #include "remote/panel_client.h"
 #include "run_progress.h"
 #include "running_panels.h"
+#include "sequencer/run_journal.h"
 #include "signal_watch.h"
 #include "sila_host.h"
 #include "sim/simulated_driver.h"
@@ -77,6 +79,14 @@ public:
         if (command_.kind == commands::Command::Kind::List) {
             const int code = co_await list();
             co_return code;
+        }
+        // The journals are this computer's: no unit is asked.
+        if (command_.kind == commands::Command::Kind::Runs) {
+            co_return finish(commands::listRuns(sequencer::JournalFolder()), commands::Route::Direct);
+        }
+        if (command_.kind == commands::Command::Kind::RunsShow) {
+            co_return finish(commands::showRun(sequencer::JournalFolder(), command_.journal),
+                             commands::Route::Direct);
         }
         if (command_.kind == commands::Command::Kind::Stop && options_.sim) {
             co_return finish(commands::Outcome::failed(commands::kBadUsage,
@@ -216,7 +226,7 @@ private:
             if (signal_ == 0) {
                 signal_ = signal;
                 if (routines.routineState().phase == commands::RoutineState::Phase::Running) {
-                    routines.stopRoutine();
+                    routines.stopRoutine(SignalWatch::name(signal));
                 }
             } else {
                 unit.close();
@@ -241,13 +251,31 @@ private:
         RunProgress progress(static_cast<int>(command_.steps.size()), options_.json,
                              isatty(STDOUT_FILENO) != 0);
         commands::CommandCore core(unit.session(), routines, commands::CommandCore::Announce::No);
+        if (!command_.continues.isEmpty()) {
+            co_await tellStatusBeforeResuming(core);
+        }
         // Named, not braced into the co_await: GCC 12 destroys such a temporary twice.
-        commands::Request request{.words = command_.words, .routine = std::nullopt, .confirmed = options_.yes};
+        commands::Request request{
+            .words = command_.words, .routine = std::nullopt, .confirmed = options_.yes};
         const commands::Outcome outcome = co_await core.run(
             command_, std::move(request),
             [&progress](const sequencer::StepReport& report, int /*steps*/) { progress.report(report); });
         unit.close();
         co_return finish(outcome, commands::Route::Direct);
+    }
+
+    // A resumed run starts from wherever the unit stands now: that goes first.
+    QCoro::Task<> tellStatusBeforeResuming(commands::CommandCore& core) {
+        commands::Request request;
+        request.words = QStringList{QStringLiteral("status")};
+        const commands::Outcome status = co_await core.run(request);
+        const QString line =
+            status.exitCode == commands::kSucceeded
+                ? QStringLiteral("before run %1 resumes, the valve is at position %2")
+                      .arg(command_.continues, status.out.join(u' '))
+                : QStringLiteral("before run %1 resumes, the valve's position could not be read: %2")
+                      .arg(command_.continues, status.err.join(u' '));
+        std::fprintf(stderr, "valvectl: %s\n", line.toLocal8Bit().constData());
     }
 
     QCoro::Task<int> throughPanel(int panel) {
@@ -333,14 +361,26 @@ int valvectlMain(int argc, char** argv) {
     std::optional<commands::Command> command;
     if (parsed.options) {
         options = *parsed.options;
-        // serve is valvectl's own: its options were checked with the others.
-        const commands::ParsedCommand checked =
-            options.words.value(0) == QLatin1String("serve") && options.words.size() == 1
-                ? commands::ParsedCommand{commands::Command{}, {}}
-                : commands::parseCommand(options.words, commands::RoutineReader(sequencer::readRoutineFile));
+        commands::ParsedCommand checked;
+        exitCode = commands::kBadUsage;
+        if (options.words.value(0) == QLatin1String("serve") && options.words.size() == 1) {
+            checked = {commands::Command{}, {}}; // valvectl's own: its options were checked with the others
+        } else if (options.resume.isEmpty()) {
+            checked =
+                commands::parseCommand(options.words, commands::RoutineReader(sequencer::readRoutineFile));
+        } else {
+            const commands::ResumeCommand resume = commands::resumeCommand(
+                sequencer::JournalFolder(), options.resume,
+                options.runMissed ? sequencer::MissedSteps::RunNow : sequencer::MissedSteps::Skip,
+                QDateTime::currentDateTimeUtc());
+            checked = resume.parsed;
+            exitCode = resume.parsed.command ? exitCode : resume.exitCode;
+            if (!resume.note.isEmpty()) {
+                std::fprintf(stderr, "valvectl: %s\n", resume.note.toLocal8Bit().constData());
+            }
+        }
         command = checked.command;
         refusal = checked.error;
-        exitCode = commands::kBadUsage;
         if (command && command->kind == commands::Command::Kind::SetOpMode && !options.yes) {
             refusal =
                 QStringLiteral("set op-mode: an invalid operational mode can stop the unit from operating; "

@@ -3,6 +3,7 @@
 #include "config/entry_conversion.h"
 #include "config/memory_editor.h"
 #include "protocol/unit_terms.h"
+#include "sequencer/run_journal.h"
 
 #include <algorithm>
 #include <functional>
@@ -55,6 +56,9 @@ constexpr Syntax kSyntax[] = {
     {"errors clear", Kind::ErrorsClear, 0, 0, "errors clear", "clear the error stack and verify it"},
     {"run", Kind::Run, 1, 1, "run ROUTINE_FILE", "run a routine file: up to 20 \"seconds,position\" lines"},
     {"stop", Kind::Stop, 0, 0, "stop", "stop the running panel's routine run, whoever started it"},
+    {"runs show", Kind::RunsShow, 1, 1, "runs show ID",
+     "a past run from its journal: each step and how it ended"},
+    {"runs", Kind::Runs, 0, 0, "runs", "the journals of past runs, newest first, with how each ended"},
 };
 
 QString refusal(const Command& command, const QString& what) {
@@ -255,6 +259,13 @@ ArgumentCheck checkFor(Kind kind, const RoutineReader& readRoutine) {
         return checkMemoryRead;
     case Kind::MemoryWrite:
         return checkMemoryWrite;
+    case Kind::RunsShow:
+        return [](const QStringList& a, Command& c) {
+            c.journal = a[0];
+            return sequencer::isJournalId(a[0])
+                       ? QString()
+                       : refusal(c, QStringLiteral("%1 is not a run's id").arg(quoted(a[0])));
+        };
     case Kind::Run:
         return [&readRoutine](const QStringList& a, Command& c) {
             c.routineName = a[0];

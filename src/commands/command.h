@@ -46,6 +46,8 @@ struct Command {
         ErrorsClear,
         Run,
         Stop,
+        Runs,     // the journals of past runs
+        RunsShow, // one run's journal
     };
 
     Kind kind = Kind::Status;
@@ -57,6 +59,8 @@ struct Command {
     std::vector<std::pair<std::uint8_t, QString>> writes; // memory write: address, two upper-case hex digits
     QString routineName;                                  // run: the routine file
     std::vector<sequencer::RoutineStep> steps;            // run: its steps
+    QString journal;                                      // runs show: the run's journal
+    QString continues;                                    // run: the journal of the run it resumes
 
     // The name of the subcommand ("status", "set clock", "memory write").
     [[nodiscard]] QString name() const;

@@ -12,6 +12,11 @@ namespace valve::commands {
 
 namespace {
 
+// valvectl's own subcommands, which need no unit.
+bool forTheUnit(Command::Kind kind) {
+    return kind != Command::Kind::List && kind != Command::Kind::Runs && kind != Command::Kind::RunsShow;
+}
+
 const QString kClosed = QStringLiteral("the unit's link was closed before the command ended");
 
 } // namespace
@@ -96,9 +101,11 @@ void CommandCore::settle(const std::shared_ptr<Waiter>& waiter, Outcome outcome)
 
 QCoro::Task<Outcome> CommandCore::run(Request request, StepSink progress, const QObject* caller) {
     const ParsedCommand parsed = parseCommand(request.words, request.routine.value_or(QByteArray{}));
-    if (!parsed.command || parsed.command->kind == Command::Kind::List) {
-        Outcome refused = Outcome::failed(
-            kBadUsage, parsed.command ? QStringLiteral("list: not a command for the panel") : parsed.error);
+    if (!parsed.command || !forTheUnit(parsed.command->kind)) {
+        Outcome refused =
+            Outcome::failed(kBadUsage, parsed.command ? parsed.command->name() +
+                                                            QStringLiteral(": not a command for the panel")
+                                                      : parsed.error);
         refused.command = request.words.value(0);
         co_return refused;
     }
@@ -148,7 +155,10 @@ QCoro::Task<Outcome> CommandCore::startRun(Command command, Request request, Ste
     waiting_.push_back(end);
     const QString firstLine =
         announce_ == Announce::InLog ? requestLine(request.origin, request.words) : QString();
-    if (!routines_.startRoutine(command.steps, firstLine)) {
+    const sequencer::RunContext context{announce_ == Announce::InLog ? sequencer::kThroughPanel
+                                                                     : sequencer::kFromValvectl,
+                                        command.routineName, command.continues};
+    if (!routines_.startRoutine(command.steps, firstLine, context)) {
         run_.reset();
         std::erase(waiting_, end);
         co_return Outcome::failed(kUnitFailed, QStringLiteral("the panel's Timed Events are in use"));
@@ -164,7 +174,7 @@ bool CommandCore::stopRunOf(const QObject* caller) {
     if (!run_ || caller == nullptr || run_->owner != caller) {
         return false;
     }
-    routines_.stopRoutine();
+    routines_.stopRoutine(sequencer::kFromValvectl);
     return true;
 }
 
@@ -177,13 +187,13 @@ QCoro::Task<Outcome> CommandCore::stopRun() {
         const auto waiter = std::make_shared<Waiter>();
         stoppers_.push_back(waiter); // before the press: the run may end within it
         waiting_.push_back(waiter);
-        routines_.stopRoutine();
+        routines_.stopRoutine(sequencer::kFromValvectl);
         const WaitFor<Waiter> ended{waiter};
         Outcome outcome = co_await ended;
         co_return outcome;
     }
     if (state.phase == Phase::Held) {
-        routines_.stopRoutine();
+        routines_.stopRoutine(sequencer::kFromValvectl);
     }
     co_return state.phase == Phase::Idle
         ? Outcome::failed(kUnitFailed, QStringLiteral("no run is under way in the panel"))

@@ -309,6 +309,8 @@ QCoro::Task<Outcome> execute(protocol::Session& session, QuietBoxes& boxes, Comm
     case Kind::List:
     case Kind::Run:
     case Kind::Stop:
+    case Kind::Runs:
+    case Kind::RunsShow:
         outcome = Outcome::failed(kBadUsage, command.name() + QStringLiteral(": not a unit command"));
         break;
     default:

@@ -36,9 +36,11 @@ public:
     // changed, while the table is in use (a run under way, or stopped on a
     // failed move and not reset yet). `firstLine`, unless empty, is the run's
     // first line in the events log: it says where the run came from.
-    virtual bool startRoutine(const std::vector<sequencer::RoutineStep>& steps, const QString& firstLine) = 0;
-    // Presses "Stop".
-    virtual void stopRoutine() = 0;
+    // `context` is what the run's journal says of it.
+    virtual bool startRoutine(const std::vector<sequencer::RoutineStep>& steps, const QString& firstLine,
+                              const sequencer::RunContext& context) = 0;
+    // Presses "Stop" for `by`, whom the run's journal names.
+    virtual void stopRoutine(const QString& by) = 0;
     // The events-log lines of the last run, its own only.
     [[nodiscard]] virtual QList<record::LogLine> routineLines() const = 0;
     // The texts of the boxes the last run would have shown, where no window

@@ -61,11 +61,16 @@ private:
 
 struct LocalRoutines::Parts {
     Parts(LocalRoutines& host, protocol::Session& s, QuietBoxes& b)
-        : boxes(b), table(host), sequencer(s, table, {.inhibitor = &keepAwake, .priority = &priority}) {}
+        : boxes(b), table(host), sequencer(s, table,
+                                           {.inhibitor = &keepAwake,
+                                            .priority = &priority,
+                                            .journals = &journals,
+                                            .origin = sequencer::kFromValvectl}) {}
     QuietBoxes& boxes;
     Table table;
     sequencer::LogindSleepInhibitor keepAwake; // a week-long run keeps the computer from sleeping
     sequencer::RealtimeKitPriority priority;   // and keeps its time on a busy one
+    sequencer::JournalFolder journals;
     sequencer::Sequencer sequencer;
     RoutineState state;
     qsizetype boxesBefore = 0; // the box texts before the last run's
@@ -78,7 +83,8 @@ LocalRoutines::~LocalRoutines() {
     *alive_ = false;
 }
 
-bool LocalRoutines::startRoutine(const std::vector<sequencer::RoutineStep>& steps, const QString& firstLine) {
+bool LocalRoutines::startRoutine(const std::vector<sequencer::RoutineStep>& steps, const QString& firstLine,
+                                 const sequencer::RunContext& context) {
     Parts& p = *parts_;
     if (p.state.phase != RoutineState::Phase::Idle) {
         return false;
@@ -92,6 +98,7 @@ bool LocalRoutines::startRoutine(const std::vector<sequencer::RoutineStep>& step
         p.table.setRow(row, texts.time, texts.position);
     }
     p.sequencer.announceNextRun(firstLine);
+    p.sequencer.setNextRun(context);
     p.state = {RoutineState::Phase::Running, p.state.run + 1, QDateTime::currentDateTime()};
     p.boxesBefore = p.boxes.texts().size();
     runTable();
@@ -107,8 +114,8 @@ QCoro::Task<> LocalRoutines::runTable() {
     }
 }
 
-void LocalRoutines::stopRoutine() {
-    parts_->sequencer.btnStop_Click();
+void LocalRoutines::stopRoutine(const QString& by) {
+    parts_->sequencer.stopFor(by);
 }
 
 QList<record::LogLine> LocalRoutines::routineLines() const {

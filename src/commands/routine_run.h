@@ -47,8 +47,9 @@ public:
     LocalRoutines(const LocalRoutines&) = delete;
     LocalRoutines& operator=(const LocalRoutines&) = delete;
 
-    bool startRoutine(const std::vector<sequencer::RoutineStep>& steps, const QString& firstLine) override;
-    void stopRoutine() override;
+    bool startRoutine(const std::vector<sequencer::RoutineStep>& steps, const QString& firstLine,
+                      const sequencer::RunContext& context) override;
+    void stopRoutine(const QString& by) override;
     [[nodiscard]] QList<record::LogLine> routineLines() const override;
     [[nodiscard]] QStringList routineBoxTexts() const override;
     [[nodiscard]] RoutineState routineState() const override;

@@ -43,6 +43,7 @@ std::int16_t DeviceSearch::FindDevices() {
     // The count is a signed 16-bit number; a driver reporting more is not believed.
     const auto examined = std::min<std::uint32_t>(attached, std::numeric_limits<std::int16_t>::max());
     device_list_.clear();
+    serial_list_.clear();
     device_list_.reserve(static_cast<qsizetype>(examined));
     for (std::uint32_t index = 0; index < examined; ++index) {
         DeviceInfoDetail detail;
@@ -50,9 +51,15 @@ std::int16_t DeviceSearch::FindDevices() {
             continue;
         }
         device_list_.append(untilNul(detail.description));
+        serial_list_.append(untilNul(detail.serialNumber));
         ++device_count_;
     }
     return device_count_;
+}
+
+QByteArray DeviceSearch::serial_of(const QByteArray& description) const {
+    const qsizetype at = device_list_.indexOf(description);
+    return at >= 0 && at < serial_list_.size() ? serial_list_[at] : QByteArray();
 }
 
 QCoro::Task<QByteArray> DeviceSearch::PopUp() {

@@ -38,12 +38,15 @@ public:
 
     [[nodiscard]] const QList<QByteArray>& device_list() const { return device_list_; }
     [[nodiscard]] std::int16_t device_count() const { return device_count_; }
+    // The serial number of the first free device found with `description`.
+    [[nodiscard]] QByteArray serial_of(const QByteArray& description) const;
 
 private:
     FtdiDriver& driver_;
     DeviceChooser& chooser_;
     record::EventLog& log_;
     QList<QByteArray> device_list_;
+    QList<QByteArray> serial_list_; // beside device_list_
     std::int16_t device_count_ = 0;
 };
 

@@ -69,6 +69,7 @@ QCoro::Task<bool> UsbLink::configure_usb_connection() {
         co_return false;
     }
     usb_handle_ = opened;
+    device_serial_ = search_.serial_of(chosen);
     co_return configure_channel();
 }
 

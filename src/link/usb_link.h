@@ -68,6 +68,8 @@ public:
     [[nodiscard]] const LinkTiming& timing() const { return timing_; }
     [[nodiscard]] FtHandle usb_handle() const { return usb_handle_; }
     [[nodiscard]] const std::array<char, 256>& device_description() const { return device_description_; }
+    // The serial number of the adapter opened last, as the search found it.
+    [[nodiscard]] const QByteArray& device_serial() const { return device_serial_; }
 
 private:
     bool configure_channel();
@@ -87,6 +89,7 @@ private:
 
     FtHandle usb_handle_ = 0;
     std::array<char, 256> device_description_{};
+    QByteArray device_serial_;
     std::array<char, 256> receive_buffer_{};
     std::uint32_t rx_queue_count_ = 0;
 

@@ -9,9 +9,11 @@
 #include "record/event_log.h"
 #include "record/operation_lines.h"
 #include "run_clock.h"
+#include "run_journal.h"
 #include "sleep_inhibitor.h"
 
 #include <chrono>
+#include <cstring>
 #include <utility>
 
 namespace valve::sequencer {
@@ -22,7 +24,7 @@ namespace valve::sequencer {
 struct Sequencer::Control {
     Control(protocol::Session& s, EventTableView& t, RunSupport support)
         : session(s), table(t), inhibitor(support.inhibitor), priority(support.priority),
-          clock(support.clock) {
+          clock(support.clock), journals(support.journals), origin(support.origin) {
         if (clock == nullptr) {
             ownClock = std::make_unique<BootTimeClock>();
             clock = ownClock.get();
@@ -35,7 +37,13 @@ struct Sequencer::Control {
     PriorityRaiser* priority;
     std::unique_ptr<RunClock> ownClock;
     RunClock* clock;
-    link::WakeSignal wake; // ends the wait between steps early: Stop, closing
+    JournalFolder* journals;
+    QString origin;
+    RunContext next;                      // for the next run's journal
+    std::unique_ptr<RunRecorder> journal; // the run's, while it goes on
+    QString stopper;                      // who pressed "Stop" last
+    QString failure;                      // the line a failed run ended with
+    link::WakeSignal wake;                // ends the wait between steps early: Stop, closing
     // The lines of the last run, its own only; they are logged through it.
     std::unique_ptr<record::OperationLines> runLines;
     QString announcement; // the next run's first line, when it has one
@@ -71,6 +79,53 @@ QString stopLine(int row) {
 // The program is closing (or has closed the link): the run ends quietly.
 bool gone(const Control& c) {
     return c.closed || c.session.link.is_shut_down();
+}
+
+// The run's journal ends; it is written by then.
+void endJournal(Control& c, const QString& how, const QString& by = {}, const QString& line = {}) {
+    if (c.journal) {
+        c.journal->ended(how, by, line);
+        c.journal.reset();
+    }
+}
+
+QString adapterDescription(const Control& c) {
+    const auto& description = c.session.link.device_description();
+    return QString::fromLocal8Bit(description.data(),
+                                  static_cast<qsizetype>(strnlen(description.data(), description.size())));
+}
+
+// The header of a run's journal: the table as checked, up to its last complete row.
+JournalHeader journalHeader(const Control& c, int lastRow, const RunContext& context) {
+    JournalHeader header;
+    for (int row = 0; row <= lastRow; ++row) {
+        header.steps << PlannedStep{eventTime(c.table.timeText(row)).value_or(0.0),
+                                    eventPosition(c.table.positionText(row)).value_or(0)};
+    }
+    header.routine = context.routine;
+    header.adapterDescription = adapterDescription(c);
+    header.adapterSerial = QString::fromLocal8Bit(c.session.link.device_serial());
+    header.program = QStringLiteral(VALVE_VERSION);
+    header.start = QDateTime::currentDateTimeUtc();
+    header.bootId = currentBootId();
+    header.origin = context.origin.isEmpty() ? c.origin : context.origin;
+    header.continues = context.continues;
+    return header;
+}
+
+// Starts the journal of a run whose steps start now. A folder that cannot be
+// written is told in the run's lines.
+void beginJournal(const std::shared_ptr<Control>& c, int lastRow, const RunContext& context,
+                  RunClock::Duration start) {
+    if (c->journals == nullptr) {
+        return;
+    }
+    const auto say = [weak = std::weak_ptr<Control>(c)](const QString& line) {
+        if (const auto control = weak.lock(); control && !gone(*control) && control->runLines) {
+            control->runLines->show_msg(line);
+        }
+    };
+    c->journal = std::make_unique<RunRecorder>(*c->journals, journalHeader(*c, lastRow, context), start, say);
 }
 
 void mark_event_row(Control& c, bool flag, int row) {
@@ -143,7 +198,7 @@ std::unique_ptr<PriorityHold> raisePriority(const std::shared_ptr<Control>& c) {
 // A step is held up by the time it goes after its due time because the
 // computer slept: no longer than the computer slept since the last step went
 // (`asleepSeen`, brought up to date here), rounded to whole seconds.
-void reportHeldUp(Control& c, RunClock::Duration due, RunClock::Duration& asleepSeen) {
+qint64 reportHeldUp(Control& c, RunClock::Duration due, RunClock::Duration& asleepSeen) {
     const RunClock::Duration asleep = c.clock->asleep();
     const auto heldUp =
         std::chrono::round<std::chrono::seconds>(std::min(asleep - asleepSeen, c.clock->now() - due));
@@ -153,6 +208,7 @@ void reportHeldUp(Control& c, RunClock::Duration due, RunClock::Duration& asleep
             QStringLiteral("The run was held up for %1 seconds while the computer was asleep")
                 .arg(heldUp.count()));
     }
+    return heldUp.count();
 }
 
 // How the steps of a run ended.
@@ -174,7 +230,10 @@ struct StepMove {
     RunClock::Duration began{}; // when the move was sent
 };
 
-QCoro::Task<StepMove> moveForStep(std::shared_ptr<Control> c, int step, std::int16_t position) {
+// `heldUp`: the seconds the step went late by a sleep of the computer, for
+// the journal, which hears of it once the move is on its way.
+QCoro::Task<StepMove> moveForStep(std::shared_ptr<Control> c, int step, std::int16_t position,
+                                  RunClock::Duration due, qint64 heldUp) {
     StepMove move;
     {
         // One move is one operation on the link; other commands slot in
@@ -189,8 +248,21 @@ QCoro::Task<StepMove> moveForStep(std::shared_ptr<Control> c, int step, std::int
             co_return StepMove{StepMove::Kind::NotMade};
         }
         move.began = c->clock->now();
-        const bool reached = co_await c->session.positions.set_position(position);
+        // The move's line is on the link before the task first waits; only
+        // then does the journal go to the disk.
+        auto moving = c->session.positions.set_position(position);
+        if (c->journal) {
+            c->journal->sent(step, position, due, move.began);
+            if (heldUp > 0) {
+                c->journal->heldUp(step, heldUp);
+            }
+        }
+        const bool reached = co_await std::move(moving);
         move.kind = reached ? StepMove::Kind::Reached : StepMove::Kind::Failed;
+        if (c->journal && !gone(*c)) {
+            c->journal->answered(reached, reached ? std::optional<int>(position) : std::nullopt,
+                                 c->clock->now());
+        }
     }
     if (gone(*c)) {
         co_return StepMove{StepMove::Kind::Gone};
@@ -198,12 +270,21 @@ QCoro::Task<StepMove> moveForStep(std::shared_ptr<Control> c, int step, std::int
     co_return move;
 }
 
-QCoro::Task<StepsEnd> runSteps(std::shared_ptr<Control> c, int lastRow) {
+// The header goes to the disk during a wait long enough for it.
+void syncDuringWait(Control& c, RunClock::Duration due) {
+    constexpr auto kRoomToSync = std::chrono::milliseconds(200);
+    if (c.journal && due - c.clock->now() > kRoomToSync) {
+        c.journal->sync();
+    }
+}
+
+QCoro::Task<StepsEnd> runSteps(std::shared_ptr<Control> c, int lastRow, RunContext context) {
     using Kind = StepsEnd::Kind;
     RunClock& clock = *c->clock;
     // Every step is due at its own time from this start, so a late wake-up, a
     // slow move or a sleep of the computer never shifts the steps after it.
     const RunClock::Duration start = clock.now();
+    beginJournal(c, lastRow, context, start);
     RunClock::Duration asleepSeen = clock.asleep();
     double previous = 0.0;
     for (int step = 0; step <= lastRow && c->eventsRunning; ++step) {
@@ -217,6 +298,7 @@ QCoro::Task<StepsEnd> runSteps(std::shared_ptr<Control> c, int lastRow) {
         }
         const RunClock::Duration due = start + toMilliseconds(*time);
         c->table.reportStep({StepReport::Phase::Waiting, step, due - start, clock.now() - start});
+        syncDuringWait(*c, due);
         while (c->eventsRunning && !gone(*c) && clock.now() < due) {
             co_await clock.sleepUntil(due, c->wake);
         }
@@ -226,7 +308,7 @@ QCoro::Task<StepsEnd> runSteps(std::shared_ptr<Control> c, int lastRow) {
         if (!c->eventsRunning) {
             break;
         }
-        reportHeldUp(*c, due, asleepSeen);
+        const qint64 heldUp = reportHeldUp(*c, due, asleepSeen);
         c->runLines->show_msg(QStringLiteral("Waited %1 seconds").arg(formatSeconds(*time - previous)));
         previous = *time;
 
@@ -236,7 +318,7 @@ QCoro::Task<StepsEnd> runSteps(std::shared_ptr<Control> c, int lastRow) {
             co_return StepsEnd{Kind::Unusable, {}};
         }
 
-        const StepMove move = co_await moveForStep(c, step, *position);
+        const StepMove move = co_await moveForStep(c, step, *position, due, heldUp);
         if (move.kind == StepMove::Kind::Gone) {
             co_return StepsEnd{Kind::Gone, {}};
         }
@@ -313,9 +395,11 @@ QCoro::Task<RunEnd> concludeRun(std::shared_ptr<Control> c, StepsEnd end) {
     case StepsEnd::Kind::Gone:
         co_return RunEnd::EndedQuietly;
     case StepsEnd::Kind::Unusable:
+        c->failure = kUnusable;
         co_await refuse(c, kUnusable);
         co_return RunEnd::Refused;
     case StepsEnd::Kind::MoveFailed:
+        c->failure = end.box;
         co_await showBox(c, end.box);
         if (!gone(*c)) {
             endRun(*c); // the table keeps its running look until Stop
@@ -326,6 +410,7 @@ QCoro::Task<RunEnd> concludeRun(std::shared_ptr<Control> c, StepsEnd end) {
 }
 
 QCoro::Task<RunEnd> runEvents(std::shared_ptr<Control> c) {
+    const RunContext context = std::exchange(c->next, {});
     const QString announcement = std::exchange(c->announcement, {});
     if (gone(*c) || c->runUnderWay) {
         co_return RunEnd::EndedQuietly;
@@ -359,7 +444,7 @@ QCoro::Task<RunEnd> runEvents(std::shared_ptr<Control> c) {
         // Both are given back however the steps end, before any box is shown.
         const auto awake = keepAwake(c);
         const auto raised = raisePriority(c);
-        end = co_await runSteps(c, check.lastRow);
+        end = co_await runSteps(c, check.lastRow, context);
     }
     const RunEnd concluded = co_await concludeRun(c, end);
     co_return concluded;
@@ -368,11 +453,37 @@ QCoro::Task<RunEnd> runEvents(std::shared_ptr<Control> c) {
 // A run that "Stop" was pressed for was stopped, however its steps ended,
 // unless a move failed. (A press that finds a run under way ends at once:
 // no "Stop" comes between.)
+// The journal of a run that has ended says how.
+void concludeJournal(Control& c, RunEnd end) {
+    switch (end) {
+    case RunEnd::Finished:
+        endJournal(c, kEndCompleted);
+        break;
+    case RunEnd::Stopped:
+        endJournal(c, kEndStopped, c.stopper);
+        break;
+    case RunEnd::MoveFailed:
+    case RunEnd::Refused:
+        endJournal(c, kEndFailed, {}, c.failure);
+        break;
+    case RunEnd::EndedQuietly:
+        endJournal(c, kEndShutDown, c.stopper);
+        break;
+    }
+}
+
 QCoro::Task<RunEnd> runAndTell(std::shared_ptr<Control> c) {
     const unsigned stopsBefore = c->stops;
+    // A press that finds a run under way must leave that run's journal alone.
+    const bool ownRun = !c->runUnderWay && !gone(*c);
+    c->failure.clear();
     const RunEnd end = co_await runEvents(c);
     const bool stopped = c->stops != stopsBefore;
-    co_return (stopped && end != RunEnd::MoveFailed) ? RunEnd::Stopped : end;
+    const RunEnd told = (stopped && end != RunEnd::MoveFailed) ? RunEnd::Stopped : end;
+    if (ownRun) {
+        concludeJournal(*c, told);
+    }
+    co_return told;
 }
 
 } // namespace
@@ -388,11 +499,25 @@ QCoro::Task<RunEnd> Sequencer::btnRun_Click() {
     return runAndTell(control_);
 }
 
+void Sequencer::setNextRun(RunContext context) {
+    control_->next = std::move(context);
+}
+
+bool Sequencer::nextRunTold() const {
+    const RunContext& next = control_->next;
+    return !next.origin.isEmpty() || !next.routine.isEmpty() || !next.continues.isEmpty();
+}
+
 void Sequencer::btnStop_Click() {
+    stopFor(kFromWindow);
+}
+
+void Sequencer::stopFor(const QString& by) {
     Control& c = *control_;
     if (c.closed) {
         return;
     }
+    c.stopper = by;
     // The line is the run's while one is under way or holds the table.
     const bool ofRun = c.runLines && (c.eventsRunning || c.runUnderWay);
     c.eventsRunning = false;
@@ -408,6 +533,7 @@ void Sequencer::btnStop_Click() {
 }
 
 void Sequencer::shut_down() {
+    endJournal(*control_, kEndShutDown, kFromWindow);
     control_->closed = true;
     control_->eventsRunning = false;
     control_->wake.notify();
@@ -418,6 +544,7 @@ void Sequencer::shut_down_for(const QString& cause) {
     if (!c.closed && c.eventsRunning && c.runUnderWay) {
         c.session.log.show_msg(stoppedByClosing(cause));
     }
+    endJournal(*control_, kEndShutDown, cause);
     shut_down();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "event_table.h"
+#include "run_recorder.h"
 
 #include <QString>
 #include <memory>
@@ -30,6 +31,10 @@ struct RunSupport {
     PriorityRaiser* priority = nullptr;
     // The schedule's clock; none: the computer's boot-time clock.
     RunClock* clock = nullptr;
+    // Where each run's journal is written; none: runs keep no journal.
+    JournalFolder* journals = nullptr;
+    // Where this sequencer's runs are started from, unless a run is told otherwise.
+    QString origin = kFromWindow;
 };
 
 // The line "Stop" writes to the events log.
@@ -67,8 +72,14 @@ public:
     // "Run": ends when the run has ended. A press while a run is still under
     // way does nothing.
     QCoro::Task<RunEnd> btnRun_Click();
+    // What the journal of the next run is told; for that run only.
+    void setNextRun(RunContext context);
+    // True once setNextRun has told the next run something.
+    [[nodiscard]] bool nextRunTold() const;
     // "Stop": works at any time, also with no run under way.
     void btnStop_Click();
+    // The same, pressed by `by` ("valvectl", "SIGINT") rather than the window.
+    void stopFor(const QString& by);
     // The next run's first line in the events log, right after "Run" has
     // emptied it: where the run came from, when not from the window.
     void announceNextRun(const QString& line);
@@ -76,7 +87,8 @@ public:
     // more is shown or sent.
     void shut_down();
     // The same when the program is ended from outside, by `cause`: a run whose
-    // steps still go on leaves the line that says so first.
+    // steps still go on leaves the line that says so first. The run's journal
+    // ends here, as the program may end before the run resumes.
     void shut_down_for(const QString& cause);
 
     // True from "Run" until the run has really ended (its last move included).

@@ -26,19 +26,21 @@ bool PanelRemote::listen(const QString& directory, QString* error) {
     return server_->listen(directory, error);
 }
 
-bool PanelRemote::startRoutine(const std::vector<sequencer::RoutineStep>& steps, const QString& firstLine) {
+bool PanelRemote::startRoutine(const std::vector<sequencer::RoutineStep>& steps, const QString& firstLine,
+                               const sequencer::RunContext& context) {
     if (sequencer_.tableInUse()) {
         return false;
     }
     controls_.tabNR->setCurrentWidget(controls_.timedEventsPage);
     fillEventTable(controls_, steps);
     sequencer_.sequencer().announceNextRun(firstLine);
+    sequencer_.sequencer().setNextRun(context);
     controls_.btnRun->click();
     return true;
 }
 
-void PanelRemote::stopRoutine() {
-    controls_.btnStop->click();
+void PanelRemote::stopRoutine(const QString& by) {
+    sequencer_.sequencer().stopFor(by); // as a click on "Stop", in the name of `by`
 }
 
 commands::RoutineState PanelRemote::routineState() const {

@@ -35,8 +35,9 @@ public:
     [[nodiscard]] remote::PanelServer& server() { return *server_; }
     [[nodiscard]] commands::CommandCore& core() { return *core_; }
 
-    bool startRoutine(const std::vector<sequencer::RoutineStep>& steps, const QString& firstLine) override;
-    void stopRoutine() override;
+    bool startRoutine(const std::vector<sequencer::RoutineStep>& steps, const QString& firstLine,
+                      const sequencer::RunContext& context) override;
+    void stopRoutine(const QString& by) override;
     [[nodiscard]] QList<record::LogLine> routineLines() const override;
     [[nodiscard]] commands::RoutineState routineState() const override;
 

@@ -70,6 +70,7 @@ QCoro::Task<> RoutineFiles::load(QString path) {
         co_return;
     }
     fillEventTable(controls_, read.steps);
+    sequencer_.routineLoaded(path);
 }
 
 QCoro::Task<> RoutineFiles::save(QString path) {

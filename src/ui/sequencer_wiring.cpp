@@ -1,6 +1,7 @@
 #include "sequencer_wiring.h"
 
 #include "main_window_controls.h"
+#include "routine_table.h"
 #include "sequencer/event_table.h"
 #include "sequencer/sequencer.h"
 
@@ -10,6 +11,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QTimer>
+#include <algorithm>
 #include <array>
 
 namespace valve::ui {
@@ -87,7 +89,7 @@ private:
 SequencerWiring::SequencerWiring(const MainWindowControls& controls, protocol::Session& session,
                                  QObject* parent, sequencer::RunSupport runSupport)
     : QObject(parent), view_(std::make_unique<TabView>(controls, *this)),
-      sequencer_(std::make_unique<sequencer::Sequencer>(session, *view_, runSupport)) {
+      sequencer_(std::make_unique<sequencer::Sequencer>(session, *view_, runSupport)), controls_(controls) {
     // A click only starts the run; it goes on by itself until it ends.
     connect(controls.btnRun, &QPushButton::clicked, this, [this] { run(); });
     connect(controls.btnStop, &QPushButton::clicked, this, [this] { sequencer_->btnStop_Click(); });
@@ -110,8 +112,23 @@ bool SequencerWiring::tableInUse() const {
     return sequencer_->runUnderWay() || !view_->runEnabled();
 }
 
+void SequencerWiring::routineLoaded(const QString& path) {
+    loadedPath_ = path;
+    loadedRows_ = eventTableRows(controls_);
+}
+
 QCoro::Task<> SequencerWiring::run() {
     const std::shared_ptr<bool> alive = alive_;
+    // A table left as its routine file filled it is that routine; one a front
+    // end filled has said what it is already.
+    const auto same = [](const sequencer::TableRow& a, const sequencer::TableRow& b) {
+        return a.time == b.time && a.position == b.position;
+    };
+    const auto rows = eventTableRows(controls_);
+    if (!sequencer_->nextRunTold() && !loadedPath_.isEmpty() &&
+        std::equal(rows.begin(), rows.end(), loadedRows_.begin(), loadedRows_.end(), same)) {
+        sequencer_->setNextRun({sequencer::kFromWindow, loadedPath_, {}});
+    }
     if (!sequencer_->runUnderWay()) { // else the press does nothing
         ++runNumber_;
         runPressed_ = QDateTime::currentDateTime();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "sequencer/event_table.h"
+#include "sequencer/routine_file.h"
 #include "sequencer/sequencer.h"
 
 #include <QDateTime>
@@ -8,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <qcoro/qcorotask.h>
+#include <vector>
 
 namespace valve::protocol {
 struct Session;
@@ -36,6 +38,9 @@ public:
     // its "Run" was pressed.
     [[nodiscard]] std::uint32_t runNumber() const { return runNumber_; }
     [[nodiscard]] const QDateTime& runPressed() const { return runPressed_; }
+    // The table has just been filled from the routine file at `path`: a run
+    // of the table as it stands now names that file in its journal.
+    void routineLoaded(const QString& path);
 
 signals:
     // Each step of a run as it goes, and how the run ended.
@@ -54,6 +59,9 @@ private:
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     std::uint32_t runNumber_ = 0;
     QDateTime runPressed_;
+    const MainWindowControls& controls_;
+    QString loadedPath_;
+    std::vector<sequencer::TableRow> loadedRows_; // the table as the file filled it
 };
 
 } // namespace valve::ui

@@ -48,9 +48,11 @@ struct TestClock final : sequencer::RunClock {
 struct SequencerRig : CommandBench {
     explicit SequencerRig(sim::UnitTiming unitTiming = sim::UnitTiming::instant(),
                           sequencer::SleepInhibitor* inhibitor = nullptr,
-                          sequencer::PriorityRaiser* priority = nullptr)
+                          sequencer::PriorityRaiser* priority = nullptr,
+                          sequencer::JournalFolder* journals = nullptr)
         : CommandBench(unitTiming),
-          sequencer(*session, table, {.inhibitor = inhibitor, .priority = priority, .clock = &clock}) {}
+          sequencer(*session, table,
+                    {.inhibitor = inhibitor, .priority = priority, .clock = &clock, .journals = journals}) {}
 
     // Starts "Run" without waiting for its end.
     void startRun(const std::vector<std::pair<QString, QString>>& rows) {

@@ -23,13 +23,14 @@ public:
                            link::LinkTiming linkTiming = {std::chrono::milliseconds{150},
                                                           std::chrono::milliseconds{10},
                                                           std::chrono::milliseconds{1}},
-                           protocol::MessageBoxes* messageBoxes = nullptr) {
+                           protocol::MessageBoxes* messageBoxes = nullptr,
+                           sequencer::RunSupport runSupport = {}) {
         driver.setWireRecordEnabled(true);
         for (const QByteArray& description : adapters) {
             driver.addAdapter(description, timing);
         }
-        panel = std::make_unique<ui::Panel>(driver, linkTiming,
-                                            ui::PanelPrompts{messageBoxes ? messageBoxes : &boxes, &chooser});
+        panel = std::make_unique<ui::Panel>(
+            driver, linkTiming, ui::PanelPrompts{messageBoxes ? messageBoxes : &boxes, &chooser}, runSupport);
     }
 
     bool startClean() {

@@ -1,4 +1,5 @@
 #include "panel_rig.h"
+#include "sequencer/run_journal.h"
 #include "ui/routine_files.h"
 
 #include <QAction>
@@ -123,6 +124,36 @@ TEST_F(TimedEventsTest, ARoutineFileIsTakenWholeOrNotAtAllAndNotWhileARunHoldsTh
     }
     valve::testing::await(files->load(saved));
     EXPECT_EQ(c().txtTime[1]->text() + " " + c().txtPos[1]->text(), "2.5 4");
+}
+
+TEST(TimedEventsJournal, ARunOfATableAsItsFileFilledItNamesTheFileAndAnEditedOneDoesNot) {
+    QTemporaryDir dir;
+    valve::sequencer::JournalFolder journals(dir.filePath("runs"));
+    valve::testing::PanelRig rig({"NR Valve"}, valve::sim::UnitTiming::instant(), {}, nullptr,
+                                 {.journals = &journals});
+    ASSERT_TRUE(rig.startClean());
+    const QString routine = dir.filePath("flush.routine");
+    QFile file(routine);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("0,3\n0.05,4\n");
+    file.close();
+    auto* files = rig.window().findChild<valve::ui::RoutineFiles*>();
+    QStringList named;
+    for (const QString& edit : {QString(), QStringLiteral("5")}) {
+        valve::testing::await(files->load(routine));
+        if (!edit.isEmpty()) {
+            rig.c().txtPos[1]->setText(edit);
+        }
+        rig.c().btnRun->click();
+        ASSERT_TRUE(runUntil(
+            [&] { return journals.ids().size() == named.size() + 1 && rig.c().btnRun->isEnabled(); }));
+        QFile journal(journals.pathOf(journals.ids().first()));
+        ASSERT_TRUE(journal.open(QIODevice::ReadOnly));
+        const auto header = valve::sequencer::readJournal(journal.readAll()).journal.header;
+        EXPECT_EQ(header.origin, "window");
+        named << header.routine;
+    }
+    EXPECT_EQ(named, QStringList({routine, QString()}));
 }
 
 } // namespace

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "outcome.h"
+#include "sequencer/resume_plan.h"
+
+namespace valve::sequencer {
+class JournalFolder;
+}
+
+namespace valve::commands {
+
+// "runs": every journal in `folder`, newest first: its start, routine, steps
+// done out of planned, how it stands and its largest deviation. A file that
+// cannot be read is listed by its name with what is wrong.
+Outcome listRuns(const sequencer::JournalFolder& folder);
+
+// "runs show ID": one run's journal, step by step.
+Outcome showRun(const sequencer::JournalFolder& folder, const QString& id);
+
+// "run --resume ID": the run of the steps left of a run cut short, on its
+// original schedule from `now`, with what was missed in `note`; or why the
+// run cannot be resumed.
+struct ResumeCommand {
+    ParsedCommand parsed;
+    int exitCode = kSucceeded; // of the refusal
+    QString note;
+};
+ResumeCommand resumeCommand(const sequencer::JournalFolder& folder, const QString& id,
+                            sequencer::MissedSteps missed, const QDateTime& now);
+
+} // namespace valve::commands

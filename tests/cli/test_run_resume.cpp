@@ -1,0 +1,142 @@
+// A routine run by valvectl on its own simulated unit, killed hard at a given
+// moment, then resumed from its journal.
+#include "panel_rig.h"
+#include "sequencer/journal_format.h"
+#include "sequencer/run_journal.h"
+#include "valvectl_process.h"
+
+#include <QDateTime>
+#include <csignal>
+#include <functional>
+#include <gtest/gtest.h>
+
+using namespace valve;
+using valve::testing::runUntil;
+using valve::testing::Valvectl;
+
+namespace {
+
+struct KilledRun {
+    KilledRun() {
+        for (Valvectl* each : {&first, &second}) {
+            auto environment = each->process.processEnvironment();
+            environment.insert(QStringLiteral("XDG_STATE_HOME"), state.path());
+            each->process.setProcessEnvironment(environment);
+        }
+    }
+    sequencer::Journal journal(int newest = 0) const {
+        QFile file(folder.pathOf(folder.ids().value(newest)));
+        file.open(QIODevice::ReadOnly);
+        return sequencer::readJournal(file.readAll()).journal;
+    }
+
+    QTemporaryDir state;
+    sequencer::JournalFolder folder{state.path() + QStringLiteral("/valve-panel/runs")};
+    Valvectl first;
+    Valvectl second;
+};
+
+QList<int> positionsSent(const sequencer::Journal& journal) {
+    QList<int> positions;
+    for (const sequencer::StepRecord& step : journal.steps) {
+        positions << step.position;
+    }
+    return positions;
+}
+
+TEST(RunResume, AfterAHardKillTheJournalTellsWhereTheRunStoodAndResumeKeepsTheOriginalSchedule) {
+    using Journal = sequencer::Journal;
+    struct Case {
+        const char* what;
+        std::function<bool(const Journal&)> killWhen;
+        const char* missed;
+        int done;        // confirmed before the kill
+        bool unanswered; // a move was on its way
+        QList<int> resumed;
+    };
+    const auto answered = [](int steps) {
+        return [steps](const Journal& j) { return j.steps.size() == steps && j.steps.last().answered; };
+    };
+    const auto onItsWay = [](const Journal& j) { return j.steps.size() == 2 && !j.steps.last().answered; };
+    // Steps at 0 s, 0.25 s, 2 s and 2.25 s, positions 2 to 5.
+    const QList<Case> cases{
+        {"waiting for a step", answered(2), "skip", 2, false, {4, 5}},
+        {"a move sent, not yet confirmed, missed steps skipped", onItsWay, "skip", 1, true, {4, 5}},
+        {"a move sent, not yet confirmed, missed steps run", onItsWay, "run", 1, true, {3, 4, 5}},
+    };
+    for (const Case& c : cases) {
+        KilledRun rig;
+        rig.first.start({"--sim", "run", rig.first.file("r.txt", "0,2\n0.25,3\n2,4\n2.25,5\n")});
+        ASSERT_TRUE(runUntil([&] { return !rig.folder.ids().isEmpty() && c.killWhen(rig.journal()); }))
+            << c.what;
+        ::kill(static_cast<pid_t>(rig.first.process.processId()), SIGKILL);
+        rig.first.finish();
+
+        const Journal killed = rig.journal();
+        EXPECT_FALSE(killed.end.has_value()) << c.what;
+        EXPECT_EQ(killed.stepsDone(), c.done) << c.what;
+        EXPECT_EQ(!killed.steps.last().answered, c.unanswered) << c.what;
+        const QString id = rig.folder.ids().first();
+        const auto listed = rig.second.run({"runs", "--json"}).json();
+        EXPECT_EQ(listed.value("runs")[0]["state"].toString(), QStringLiteral("cut short")) << c.what;
+
+        runUntil([] { return false; }, std::chrono::milliseconds(400)); // step 1's time passes
+        const auto resumed = rig.second.run({"--sim", "run", "--resume", id, "--missed", c.missed});
+        EXPECT_EQ(resumed.exitCode, 0) << c.what << resumed.err.toStdString();
+        const Journal next = rig.journal();
+        EXPECT_EQ(next.header.continues, id) << c.what;
+        EXPECT_EQ(positionsSent(next), c.resumed) << c.what;
+        EXPECT_EQ(next.end->how, QStringLiteral("completed")) << c.what;
+        // Step 3 keeps its time on the wall clock: 2 s after the first run's start.
+        const qint64 late =
+            killed.header.start.addMSecs(2000).msecsTo(next.steps[next.steps.size() - 2].sentAt);
+        EXPECT_GE(late, 0) << c.what;
+        EXPECT_LT(late, 100) << c.what;
+        // Asked once more, the run is resumed already.
+        EXPECT_EQ(rig.second.run({"--sim", "run", "--resume", id}).exitCode, 2) << c.what;
+    }
+}
+
+TEST(RunJournals, TwoPanelsInOneProcessKeepTheirOwnAndARunThroughAPanelIsJournaledOnce) {
+    Valvectl valvectl;
+    QTemporaryDir state;
+    auto environment = valvectl.process.processEnvironment();
+    environment.insert(QStringLiteral("XDG_STATE_HOME"), state.path());
+    valvectl.process.setProcessEnvironment(environment);
+    // Both panels write in the one folder, as two panels of one user do.
+    const QString runs = state.path() + QStringLiteral("/valve-panel/runs");
+    sequencer::JournalFolder folderA(runs);
+    sequencer::JournalFolder folderB(runs);
+    const auto rig = [](const QByteArray& adapter, sequencer::JournalFolder& folder) {
+        return std::make_unique<valve::testing::PanelRig>(
+            QList<QByteArray>{adapter}, sim::UnitTiming::instant(), link::LinkTiming{}, nullptr,
+            sequencer::RunSupport{.journals = &folder});
+    };
+    const auto a = rig("NR Valve A", folderA);
+    const auto b = rig("NR Valve B", folderB);
+    for (auto* each : {a.get(), b.get()}) {
+        ASSERT_TRUE(each->startClean());
+        ASSERT_TRUE(each->panel->acceptValvectl(valvectl.runtime.path()));
+    }
+    const QString routine = valvectl.file("r.txt", "0,2\n0.1,3\n");
+    for (const char* adapter : {"NR Valve A", "NR Valve B"}) {
+        const auto finished = valvectl.run({"--device", adapter, "run", routine});
+        ASSERT_EQ(finished.exitCode, 0) << finished.err.toStdString();
+    }
+    const QStringList ids = folderA.ids();
+    ASSERT_EQ(ids.size(), 2); // the panels' only: valvectl kept none of its own
+    QStringList adapters;
+    for (const QString& id : ids) {
+        QFile file(folderA.pathOf(id));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const sequencer::Journal journal = sequencer::readJournal(file.readAll()).journal;
+        adapters << journal.header.adapterDescription;
+        EXPECT_EQ(journal.header.origin, QStringLiteral("through the panel"));
+        EXPECT_EQ(journal.stepsDone(), 2);
+        EXPECT_EQ(journal.end->how, QStringLiteral("completed"));
+    }
+    adapters.sort();
+    EXPECT_EQ(adapters, QStringList({"NR Valve A", "NR Valve B"}));
+}
+
+} // namespace

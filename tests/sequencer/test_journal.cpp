@@ -1,0 +1,172 @@
+#include "sequencer/journal_format.h"
+#include "sequencer/run_journal.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace valve::sequencer;
+
+namespace {
+
+const QDateTime kStart = QDateTime::fromString(QStringLiteral("2026-12-07T20:15:00.250Z"), Qt::ISODateWithMs);
+
+JournalHeader header(const QDateTime& start = kStart) {
+    JournalHeader h;
+    h.steps = {{0, 3}, {2.5, 7}, {60, 1}};
+    h.routine = QStringLiteral("flush.txt");
+    h.adapterDescription = QStringLiteral("Nerra A");
+    h.adapterSerial = QStringLiteral("FT1234");
+    h.program = QStringLiteral("1.4.0");
+    h.start = start;
+    h.bootId = QStringLiteral("0f1e");
+    h.origin = QStringLiteral("window");
+    return h;
+}
+
+StepRecord step(int n, double dueMs, double sentMs, std::optional<bool> reached) {
+    StepRecord s;
+    s.step = n;
+    s.position = 3;
+    s.dueMs = dueMs;
+    s.sentMs = sentMs;
+    s.sentAt = kStart.addMSecs(static_cast<qint64>(sentMs));
+    s.answered = reached.has_value();
+    s.reached = reached.value_or(false);
+    s.reported = s.reached ? std::optional<int>(3) : std::nullopt;
+    s.answeredMs = sentMs + 80;
+    s.answeredAt = s.sentAt.addMSecs(80);
+    return s;
+}
+
+// A run that did its first step, slept through the second's time and died
+// after sending the second's move.
+QByteArray diedAfterSending() {
+    return headerLine(header()) + sentLine(step(0, 0, 1.25, true)) + answeredLine(step(0, 0, 1.25, true)) +
+           holdUpLine({1, 3600, kStart.addSecs(3602)}) + sentLine(step(1, 2500, 3602000.5, std::nullopt));
+}
+
+TEST(JournalReading, ReadsBackWhatWasWrittenAndTellsASentMoveThatWasNeverAnswered) {
+    const JournalReading reading = readJournal(diedAfterSending());
+    ASSERT_EQ(reading.problem, JournalProblem::None) << reading.detail.toStdString();
+    const Journal& j = reading.journal;
+    EXPECT_EQ(j.header.steps, header().steps);
+    EXPECT_EQ(j.header.start, kStart);
+    EXPECT_EQ(j.header.adapterSerial, QStringLiteral("FT1234"));
+    ASSERT_EQ(j.steps.size(), 2);
+    EXPECT_TRUE(j.steps[0].reached);
+    EXPECT_EQ(j.steps[0].reported, 3);
+    EXPECT_FALSE(j.steps[1].answered);
+    EXPECT_EQ(j.stepsDone(), 1);
+    EXPECT_DOUBLE_EQ(*j.largestDeviationMs(), 3602000.5 - 2500);
+    ASSERT_EQ(j.holdUps.size(), 1);
+    EXPECT_EQ(j.holdUps[0].seconds, 3600);
+    EXPECT_FALSE(j.end.has_value());
+    EXPECT_EQ(j.lastLine, step(1, 2500, 3602000.5, std::nullopt).sentAt);
+
+    const QByteArray ended = diedAfterSending() + answeredLine(step(1, 2500, 3602000.5, false)) +
+                             endLine({kEndFailed,
+                                      {},
+                                      QStringLiteral("Could not achieve Position 7, in step 1"),
+                                      kStart.addSecs(3603)});
+    const JournalReading whole = readJournal(ended);
+    ASSERT_EQ(whole.problem, JournalProblem::None) << whole.detail.toStdString();
+    EXPECT_EQ(whole.journal.end->how, kEndFailed);
+    EXPECT_EQ(whole.journal.end->line, QStringLiteral("Could not achieve Position 7, in step 1"));
+    EXPECT_EQ(whole.journal.stepsDone(), 1);
+}
+
+TEST(JournalReading, ATornLastLineIsLeftOutAndAnythingElseAmissIsReportedNotGuessed) {
+    const QByteArray good = diedAfterSending();
+    const QByteArray endOfRun = endLine({kEndCompleted, {}, {}, kStart});
+    struct Case {
+        const char* what;
+        QByteArray contents;
+        JournalProblem problem;
+        qsizetype steps = 0;
+        bool torn = false;
+    };
+    QByteArray newer = headerLine(header());
+    newer.replace("\"version\":1", "\"version\":2,\"shape\":\"other\"");
+    QByteArray badTime = good;
+    badTime.replace("\"at\":\"2026-12-07T20:15:00.251Z\"", "\"at\":\"yesterday\"");
+    const QList<Case> cases{
+        {"torn end line", good + endOfRun.left(20), JournalProblem::None, 2, true},
+        {"torn answer", good + answeredLine(step(1, 2500, 3602000.5, true)).chopped(1), JournalProblem::None,
+         2, true},
+        {"empty", "", JournalProblem::Empty},
+        {"torn header only", headerLine(header()).left(40), JournalProblem::Empty},
+        {"newer version", newer + "{\"kind\":\"whatever\"}\n", JournalProblem::NewerVersion},
+        {"plain text", "0,1\n5,2\n", JournalProblem::NotAJournal},
+        {"other JSON", "{\"kind\":\"sent\",\"step\":0}\n", JournalProblem::NotAJournal},
+        {"damaged middle line", headerLine(header()) + "{\"kind\":\"sent\",\n" + endOfRun,
+         JournalProblem::Damaged},
+        {"answer with nothing sent", headerLine(header()) + answeredLine(step(0, 0, 1, true)),
+         JournalProblem::Damaged},
+        {"step beyond the table", headerLine(header()) + sentLine(step(3, 0, 1, std::nullopt)),
+         JournalProblem::Damaged},
+        {"a step sent twice", good + sentLine(step(1, 2500, 3602001, std::nullopt)), JournalProblem::Damaged},
+        {"a line after the end", good + endOfRun + endOfRun, JournalProblem::Damaged},
+        {"a time that is no time", badTime, JournalProblem::Damaged},
+        {"a blank line", headerLine(header()) + "\n" + endOfRun, JournalProblem::Damaged},
+    };
+    for (const Case& c : cases) {
+        const JournalReading reading = readJournal(c.contents);
+        EXPECT_EQ(reading.problem, c.problem) << c.what;
+        EXPECT_EQ(reading.journal.steps.size(), c.steps) << c.what;
+        EXPECT_EQ(reading.torn, c.torn) << c.what;
+        EXPECT_FALSE(reading.journal.end.has_value()) << c.what;
+        if (c.problem != JournalProblem::None) {
+            EXPECT_FALSE(reading.detail.isEmpty()) << c.what;
+        }
+    }
+}
+
+TEST(JournalFolder, KeepsTheNewestJournalsAndWritesEveryLineWhole) {
+    QTemporaryDir dir;
+    JournalFolder folder(dir.path() + QStringLiteral("/state/runs"));
+    QStringList said;
+    const auto say = [&said](const QString& line) { said << line; };
+    QString firstId;
+    for (int n = 0; n < JournalFolder::kKept + 3; ++n) {
+        auto journal = folder.begin(header(kStart.addSecs(n)), say);
+        ASSERT_NE(journal, nullptr);
+        firstId = n == 0 ? journal->id() : firstId;
+    }
+    auto last = folder.begin(header(kStart.addSecs(JournalFolder::kKept + 3)), say);
+    // Two runs in the same second each get a journal of their own.
+    auto twin = folder.begin(header(kStart.addSecs(JournalFolder::kKept + 3)), say);
+    ASSERT_NE(twin, nullptr);
+    EXPECT_NE(twin->id(), last->id());
+    last->sent(step(0, 0, 1, std::nullopt));
+    last->answered(step(0, 0, 1, true));
+    last->ended({kEndStopped, QStringLiteral("window"), {}, kStart});
+
+    const QStringList ids = folder.ids();
+    EXPECT_EQ(ids.size(), JournalFolder::kKept);
+    EXPECT_FALSE(ids.contains(firstId));
+    QFile file(folder.pathOf(last->id()));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const JournalReading reading = readJournal(file.readAll());
+    ASSERT_EQ(reading.problem, JournalProblem::None);
+    EXPECT_EQ(reading.journal.end->by, QStringLiteral("window"));
+    EXPECT_TRUE(said.isEmpty());
+}
+
+TEST(JournalFolder, AFolderThatCannotBeWrittenIsSaidOnceAndRunsGoOnWithoutAJournal) {
+    QTemporaryDir dir;
+    QFile blocker(dir.path() + QStringLiteral("/state"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly)); // a file where the folder should be
+    JournalFolder folder(blocker.fileName() + QStringLiteral("/runs"));
+    QStringList said;
+    const auto say = [&said](const QString& line) { said << line; };
+    EXPECT_EQ(folder.begin(header(), say), nullptr);
+    EXPECT_EQ(folder.begin(header(kStart.addSecs(9)), say), nullptr);
+    ASSERT_EQ(said.size(), 1);
+    EXPECT_TRUE(said[0].startsWith(QStringLiteral("The run's journal cannot be written in ")))
+        << said[0].toStdString();
+    EXPECT_TRUE(folder.ids().isEmpty());
+}
+
+} // namespace
