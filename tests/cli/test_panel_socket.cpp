@@ -230,6 +230,11 @@ TEST_F(PanelSocketTest, BadClientsGetAnErrorAtMostAndValvectlIsServedAllTheSame)
     namespace remote = valve::remote;
     const QString path = valvectl.socketPath();
     RawClient silent(path);
+    const auto words = [](int count) { // "status" and count - 1 words more
+        return R"({"v":1,"type":"command","words":["status")" + QByteArray(R"(,"x")").repeated(count - 1) +
+               "]}";
+    };
+    const QByteArray dance = R"({"v":1,"type":"dance","pad":")"; // padded to the longest message below
     const struct {
         QByteArray sent; // one line
         QString reply;
@@ -244,6 +249,9 @@ TEST_F(PanelSocketTest, BadClientsGetAnErrorAtMostAndValvectlIsServedAllTheSame)
          R"(move: \"5\\x00\" is not a position from 1 to 12","exit_code":2)"},
         {R"({"v":1,"type":"command","words":["move"," 5"]})",
          R"(move: \" 5\" is not a position from 1 to 12","exit_code":2)"},
+        {words(40), "unexpected argument"},
+        {words(41), "a command needs"},
+        {dance + QByteArray(64 * 1024 - dance.size() - 2, 'x') + "\"}", "unknown message type"},
     };
     RawClient garbage(path);
     for (const auto& c : garbled) {
@@ -254,7 +262,7 @@ TEST_F(PanelSocketTest, BadClientsGetAnErrorAtMostAndValvectlIsServedAllTheSame)
         EXPECT_TRUE(garbage.replies[i].contains(garbled[i].reply)) << garbage.replies[i].toStdString();
     }
 
-    RawClient huge(path, QByteArray(100 * 1024 * 1024, 'x'));
+    RawClient huge(path, QByteArray(64 * 1024 + 1, 'x'));
     ASSERT_TRUE(runUntil([&] { return huge.socket.state() == QLocalSocket::UnconnectedState; }));
 
     // Gone mid-command: the move still happens, whole.
@@ -507,10 +515,15 @@ TEST_F(PanelSocketTest, ValvectlSaysWhyNoPanelServesItInThePanelsOwnWords) {
     } cases[] = {
         {"every place taken",
          [&] {
-             while (crowd.size() < std::size_t{remote::PanelServer::kMaxClients}) {
-                 crowd.emplace_back(valvectl.socketPath(), remote::encode(remote::type::kHello));
-             }
-             ASSERT_TRUE(crowd.back().await(1));
+             const auto fillTo = [&](std::size_t clients) {
+                 while (crowd.size() < clients) {
+                     crowd.emplace_back(valvectl.socketPath(), remote::encode(remote::type::kHello));
+                 }
+                 ASSERT_TRUE(crowd.back().await(1));
+             };
+             fillTo(31);
+             EXPECT_EQ(valvectl.run({"--panel", "list"}).exitCode, 0) << "the 32nd is served";
+             fillTo(32);
          },
          {"--panel", "status"},
          "too many clients; try again\n"},
