@@ -225,9 +225,13 @@ private:
         RunProgress progress(static_cast<int>(command_.steps.size()), options_.json,
                              isatty(STDOUT_FILENO) != 0);
         commands::CommandCore core(unit.session(), routines, commands::CommandCore::Announce::No);
-        const commands::Outcome outcome = co_await core.run(
+        // The call apart from its co_await: GCC 12 destroys the temporaries of
+        // a co_await's full expression twice, and the words of a Request made
+        // there were freed once too often.
+        auto running = core.run(
             command_, {.words = command_.words, .routine = std::nullopt, .confirmed = options_.yes},
             [&progress](const sequencer::StepReport& report, int /*steps*/) { progress.report(report); });
+        const commands::Outcome outcome = co_await std::move(running);
         unit.close();
         co_return finish(outcome, commands::Route::Direct);
     }
