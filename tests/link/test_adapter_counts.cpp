@@ -3,6 +3,7 @@
 #include "link/backends/libftdi_driver.h"
 #include "link/device_search.h"
 #include "record/event_log.h"
+#include "sim/simulated_driver.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +11,7 @@ namespace valve::link {
 namespace {
 
 // A driver that reports `attached` adapters, each of them free and named "u".
-class ReportedAdapters : public FtdiDriver {
+class ReportedAdapters : public sim::SimulatedDriver {
 public:
     explicit ReportedAdapters(std::uint32_t attached) : attached_(attached) {}
     FtStatus createDeviceInfoList(std::uint32_t& count) override { return count = attached_, ft::OK; }
@@ -18,22 +19,6 @@ public:
         detail.description[0] = 'u';
         return ft::OK;
     }
-    FtStatus openEx(const char*, std::uint32_t, FtHandle&) override { return ft::NOT_SUPPORTED; }
-    FtStatus setBaudRate(FtHandle, std::uint32_t) override { return ft::NOT_SUPPORTED; }
-    FtStatus setDataCharacteristics(FtHandle, std::uint8_t, std::uint8_t, std::uint8_t) override {
-        return ft::NOT_SUPPORTED;
-    }
-    FtStatus setFlowControl(FtHandle, std::uint16_t, std::uint8_t, std::uint8_t) override {
-        return ft::NOT_SUPPORTED;
-    }
-    FtStatus setTimeouts(FtHandle, std::uint32_t, std::uint32_t) override { return ft::NOT_SUPPORTED; }
-    FtStatus purge(FtHandle, std::uint32_t) override { return ft::NOT_SUPPORTED; }
-    FtStatus getQueueStatus(FtHandle, std::uint32_t&) override { return ft::NOT_SUPPORTED; }
-    FtStatus read(FtHandle, void*, std::uint32_t, std::uint32_t&) override { return ft::NOT_SUPPORTED; }
-    FtStatus write(FtHandle, const void*, std::uint32_t, std::uint32_t&) override {
-        return ft::NOT_SUPPORTED;
-    }
-    FtStatus close(FtHandle) override { return ft::NOT_SUPPORTED; }
 
 private:
     std::uint32_t attached_;
