@@ -38,7 +38,7 @@ public:
         socket_->setParent(this);
         socket_->setReadBufferSize(kMaxMessageBytes + 1);
         idle_.setSingleShot(true);
-        idle_.setInterval(kIdleLimit);
+        idle_.setInterval(server_.timing_.idle);
         connect(&idle_, &QTimer::timeout, this, [this] { drop(QStringLiteral("no request in time")); });
         connect(socket_, &QLocalSocket::readyRead, this, &Client::readLines);
         // Queued: flushing a reply inside readLines() must not start another round of it.
@@ -82,7 +82,7 @@ public:
     void refuse(const QString& message) {
         send(errorMessage(message));
         closing_ = true;
-        idle_.setInterval(kRefusalLinger);
+        idle_.setInterval(server_.timing_.refusalLinger);
         idle_.start();
     }
     // A request is under way (no idle limit) or has been answered.

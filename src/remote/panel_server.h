@@ -18,6 +18,12 @@ struct Session;
 
 namespace valve::remote {
 
+// Time limits of the panel's socket; tests inject shorter ones.
+struct SocketTiming {
+    std::chrono::milliseconds idle{10'000};         // for a client's next request
+    std::chrono::milliseconds refusalLinger{2'000}; // for a refused client to read why before it is cut off
+};
+
 // The panel's local socket. valvectl's commands, from the panel's own user
 // only, run in the panel's operation queue like clicks, one request at a time
 // per connection, and show in its events log; they never show a box. A
@@ -27,11 +33,8 @@ class PanelServer : public QObject {
     Q_OBJECT
 public:
     static constexpr int kMaxClients = 32;
-    static constexpr std::chrono::seconds kIdleLimit{10};
     // A client that leaves more than this of its replies unread is dropped.
     static constexpr qint64 kMaxUnsentBytes = qint64{1024} * 1024;
-    // How long a refused client may take to read why before it is cut off.
-    static constexpr std::chrono::seconds kRefusalLinger{2};
 
     // `panel` is the panel window's own session, for its adapter's name and
     // its events log; `core` carries out the requests.
@@ -52,6 +55,7 @@ public:
     void setAllowedUser(uid_t user) { allowed_user_ = user; }
     // Tests lower the bound on unread replies.
     void setUnsentLimit(qint64 bytes) { unsent_limit_ = bytes; }
+    void setTiming(SocketTiming timing) { timing_ = timing; }
 
 private:
     class Client;
@@ -70,6 +74,7 @@ private:
     std::unique_ptr<QLockFile> lock_;
     uid_t allowed_user_;
     qint64 unsent_limit_ = kMaxUnsentBytes;
+    SocketTiming timing_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     std::vector<Client*> clients_; // each is a child of this server
 };

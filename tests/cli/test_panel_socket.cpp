@@ -4,6 +4,7 @@
 #include "panel_rig.h"
 #include "remote/messages.h"
 #include "remote/panel_server.h"
+#include "remote/socket_directory.h"
 #include "ui/main_window_controls.h"
 #include "ui/panel_remote.h"
 #include "ui/routine_table.h"
@@ -15,6 +16,7 @@
 #include <QJsonDocument>
 #include <QLineEdit>
 #include <QLocalSocket>
+#include <QLockFile>
 #include <QPushButton>
 #include <cerrno>
 #include <csignal>
@@ -230,6 +232,11 @@ TEST_F(PanelSocketTest, BadClientsGetAnErrorAtMostAndValvectlIsServedAllTheSame)
     namespace remote = valve::remote;
     const QString path = valvectl.socketPath();
     RawClient silent(path);
+    const auto words = [](int count) { // "status" and count - 1 words more
+        return R"({"v":1,"type":"command","words":["status")" + QByteArray(R"(,"x")").repeated(count - 1) +
+               "]}";
+    };
+    const QByteArray dance = R"({"v":1,"type":"dance","pad":")"; // padded to the longest message below
     const struct {
         QByteArray sent; // one line
         QString reply;
@@ -244,6 +251,9 @@ TEST_F(PanelSocketTest, BadClientsGetAnErrorAtMostAndValvectlIsServedAllTheSame)
          R"(move: \"5\\x00\" is not a position from 1 to 12","exit_code":2)"},
         {R"({"v":1,"type":"command","words":["move"," 5"]})",
          R"(move: \" 5\" is not a position from 1 to 12","exit_code":2)"},
+        {words(40), "unexpected argument"},
+        {words(41), "a command needs"},
+        {dance + QByteArray(64 * 1024 - dance.size() - 2, 'x') + "\"}", "unknown message type"},
     };
     RawClient garbage(path);
     for (const auto& c : garbled) {
@@ -254,7 +264,7 @@ TEST_F(PanelSocketTest, BadClientsGetAnErrorAtMostAndValvectlIsServedAllTheSame)
         EXPECT_TRUE(garbage.replies[i].contains(garbled[i].reply)) << garbage.replies[i].toStdString();
     }
 
-    RawClient huge(path, QByteArray(100 * 1024 * 1024, 'x'));
+    RawClient huge(path, QByteArray(64 * 1024 + 1, 'x'));
     ASSERT_TRUE(runUntil([&] { return huge.socket.state() == QLocalSocket::UnconnectedState; }));
 
     // Gone mid-command: the move still happens, whole.
@@ -442,6 +452,26 @@ TEST(PanelSocketLines, EachCommandReportsItsOwnLinesWhateverRunsBesideIt) {
     }
 }
 
+// A client that asks nothing is dropped at its idle limit, and a refused one that stays at its linger limit;
+// none is dropped before. The defaults: 10 s and 2 s.
+TEST_F(PanelSocketTest, ASilentOrRefusedClientIsDroppedAtItsLimitAndNotBefore) {
+    valve::remote::PanelServer& server = rig.panel->remote()->server();
+    const valve::remote::SocketTiming unit;
+    EXPECT_EQ(std::pair(unit.idle, unit.refusalLinger), std::pair(10'000ms, 2'000ms));
+    for (const bool refused : {false, true}) {
+        SCOPED_TRACE(refused ? "refused" : "silent");
+        server.setAllowedUser(refused ? getuid() + 1 : getuid());
+        server.setTiming(refused ? valve::remote::SocketTiming{10s, 400ms}
+                                 : valve::remote::SocketTiming{400ms, 10s});
+        RawClient client(valvectl.socketPath());
+        const auto gone = [&] { return client.socket.state() == QLocalSocket::UnconnectedState; };
+        EXPECT_FALSE(runUntil(gone, 300ms)) << "dropped before its limit";
+        ASSERT_TRUE(runUntil(gone, 3s));
+        ASSERT_EQ(client.replies.size(), 1);
+        EXPECT_TRUE(client.replies[0].contains(refused ? "refused" : "no request in time"));
+    }
+}
+
 // A client past the bound on unread replies (here any reply it leaves) is
 // dropped and logged; the next client is served.
 TEST_F(PanelSocketTest, AClientThatLeavesRepliesUnreadPastTheBoundIsDroppedAndLogged) {
@@ -507,10 +537,15 @@ TEST_F(PanelSocketTest, ValvectlSaysWhyNoPanelServesItInThePanelsOwnWords) {
     } cases[] = {
         {"every place taken",
          [&] {
-             while (crowd.size() < std::size_t{remote::PanelServer::kMaxClients}) {
-                 crowd.emplace_back(valvectl.socketPath(), remote::encode(remote::type::kHello));
-             }
-             ASSERT_TRUE(crowd.back().await(1));
+             const auto fillTo = [&](std::size_t clients) {
+                 while (crowd.size() < clients) {
+                     crowd.emplace_back(valvectl.socketPath(), remote::encode(remote::type::kHello));
+                 }
+                 ASSERT_TRUE(crowd.back().await(1));
+             };
+             fillTo(31);
+             EXPECT_EQ(valvectl.run({"--panel", "list"}).exitCode, 0) << "the 32nd is served";
+             fillTo(32);
          },
          {"--panel", "status"},
          "too many clients; try again\n"},
@@ -632,6 +667,21 @@ TEST(PanelSocketPanels, EachOfTwoPanelsIsReachedByItsUnit) {
     const auto alone = valvectl.run({"--panel", "status"});
     EXPECT_EQ(alone.exitCode, 0) << alone.err.toStdString();
     EXPECT_EQ(alone.out, "4\n");
+
+    // Sixteen panels may listen in one directory: with fifteen places held by others, the last is taken.
+    valve::remote::PanelServer& server = b.panel->remote()->server();
+    server.close();
+    std::list<QLockFile> held;
+    for (int slot = 1; slot <= 15; ++slot) {
+        ASSERT_TRUE(held.emplace_back(valve::remote::panelSocketPath(runtime, slot) + ".lock").tryLock(0));
+    }
+    QString error;
+    ASSERT_TRUE(server.listen(runtime, &error)) << error.toStdString();
+    EXPECT_EQ(server.path(), runtime + "/valve-panel-16.socket");
+    server.close();
+    ASSERT_TRUE(held.emplace_back(runtime + "/valve-panel-16.socket.lock").tryLock(0));
+    EXPECT_FALSE(server.listen(runtime, &error));
+    EXPECT_EQ(error, "16 panels listen in " + runtime + " already");
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "protocol/text_field.h"
 #include "record/traffic_text.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <numeric>
 #include <thread>
@@ -112,6 +113,24 @@ TEST(TrafficRecord, TimesEachReplyFromItsRequestKeepsTheLatestEntriesAndShowsEve
     EXPECT_EQ(record.at(record.firstSeq()).operation, 3u);
     EXPECT_EQ(record.operationLabel(2), QString());
     EXPECT_EQ(record.operationLabel(3), "second");
+}
+
+// Written past its 100'000 entries, the ring keeps the latest, each in its place, however often it wrapped.
+TEST(TrafficRecord, KeepsTheLatestHundredThousandEntriesInOrderAcrossTheWrap) {
+    const auto stamp = [](std::uint64_t n) { return QByteArray::number(static_cast<qulonglong>(n)); };
+    for (const std::uint64_t written : {99'999ULL, 100'000ULL, 100'001ULL, 250'003ULL}) {
+        TrafficRecord record;
+        for (std::uint64_t n = 0; n < written; ++n) {
+            const QByteArray bytes = stamp(n);
+            record.add(TrafficKind::Received, bytes.constData(), static_cast<std::size_t>(bytes.size()));
+        }
+        EXPECT_EQ(record.firstSeq(), written - std::min<std::uint64_t>(written, 100'000)) << written;
+        auto seq = record.firstSeq();
+        while (seq < record.endSeq() && record.at(seq).data() == stamp(seq)) {
+            ++seq;
+        }
+        EXPECT_EQ(seq, written) << "entry " << seq << " holds " << record.at(seq).data().toStdString();
+    }
 }
 
 } // namespace

@@ -170,6 +170,14 @@ TEST_F(UsbLinkTest, ShutDownEndsAWaitingReadAndTheReconnectPauseQuietly) {
     EXPECT_TRUE(driver.callTexts().filter("FT_Write").isEmpty());
 }
 
+// The unit's own limits, which the tests above shorten: 3 s for a reply character, 1 s before reopening
+// after a failure, input read on for 0.1 s after a reply, and a 1 ms poll where the backend cannot notify.
+TEST(LinkTiming, DefaultsAreTheUnits) {
+    const link::LinkTiming unit;
+    EXPECT_EQ((std::array{unit.replyTimeout, unit.reconnectPause, unit.receiveGrace, unit.pollInterval}),
+              (std::array<std::chrono::milliseconds, 4>{3000ms, 1000ms, 100ms, 1ms}));
+}
+
 TEST(OperationQueue, OperationsRunOneAtATimeInOrderAndShutDownRefusesTheRest) {
     link::OperationQueue queue;
     QStringList trace;

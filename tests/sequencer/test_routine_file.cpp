@@ -1,6 +1,8 @@
 #include "sequencer/event_table.h"
 #include "sequencer/routine_file.h"
 
+#include <QFile>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 using namespace valve::sequencer;
@@ -63,7 +65,9 @@ TEST(RoutineFile, RefusesABadFileNamingItAndTheLine) {
          "r.txt, line 1: the position \"255.5\" is not a number from 0 to 255"},
         {"position missing", "0,\n", "r.txt, line 1: the position \"\" is not a number from 0 to 255"},
         {"21 steps", QByteArray("0,1\n").repeated(21), "r.txt, line 21: more than 20 steps"},
-        {"long line", QByteArray(5000, 'x'),
+        {"line of 40", QByteArray(40, 'x'),
+         "r.txt, line 1: expected \"seconds,position\", found \"xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx\""},
+        {"line of 41", QByteArray(41, 'x'),
          "r.txt, line 1: expected \"seconds,position\", found "
          "\"xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx...\""},
     };
@@ -71,6 +75,22 @@ TEST(RoutineFile, RefusesABadFileNamingItAndTheLine) {
         const RoutineRead read = parseRoutine(c.content, QStringLiteral("r.txt"));
         EXPECT_EQ(read.error, QString::fromUtf8(c.error)) << c.what;
         EXPECT_TRUE(read.steps.empty()) << c.what;
+    }
+}
+
+// A file of one mebibyte is read; one byte more is refused unread.
+TEST(RoutineFile, ReadsUpToOneMebibyte) {
+    const QTemporaryDir dir;
+    for (const qint64 size : {(1 << 20) - 1, 1 << 20, (1 << 20) + 1}) {
+        const QString path = dir.filePath(QString::number(size));
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("0,1\n#" + QByteArray(size - 6, 'x') + '\n');
+        file.close();
+        EXPECT_EQ(readRoutineFile(path).error,
+                  size <= (1 << 20)
+                      ? QString()
+                      : path + ": too large for a routine file (1048577 bytes; at most 1048576)");
     }
 }
 
