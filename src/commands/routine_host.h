@@ -22,6 +22,7 @@ struct RoutineState {
     Phase phase = Phase::Idle;
     std::uint32_t run = 0; // the number of the last run, counting from 1; 0 before the first
     QDateTime pressed;     // when its "Run" was pressed
+    QString journal;       // the id of its journal; empty when it keeps none
 };
 
 // Where the routines of a front end run: the panel's own Timed Events table,

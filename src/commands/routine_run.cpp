@@ -99,7 +99,7 @@ bool LocalRoutines::startRoutine(const std::vector<sequencer::RoutineStep>& step
     }
     p.sequencer.announceNextRun(firstLine);
     p.sequencer.setNextRun(context);
-    p.state = {RoutineState::Phase::Running, p.state.run + 1, QDateTime::currentDateTime()};
+    p.state = {RoutineState::Phase::Running, p.state.run + 1, QDateTime::currentDateTime(), {}};
     p.boxesBefore = p.boxes.texts().size();
     runTable();
     return true;
@@ -128,7 +128,9 @@ QStringList LocalRoutines::routineBoxTexts() const {
 }
 
 RoutineState LocalRoutines::routineState() const {
-    return parts_->state;
+    RoutineState state = parts_->state;
+    state.journal = parts_->sequencer.lastJournalId();
+    return state;
 }
 
 } // namespace valve::commands

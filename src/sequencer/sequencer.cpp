@@ -41,6 +41,7 @@ struct Sequencer::Control {
     QString origin;
     RunContext next;                      // for the next run's journal
     std::unique_ptr<RunRecorder> journal; // the run's, while it goes on
+    QString lastJournal;                  // the id of the last run's journal, kept after it
     QString stopper;                      // who pressed "Stop" last
     QString failure;                      // the line a failed run ended with
     link::WakeSignal wake;                // ends the wait between steps early: Stop, closing
@@ -126,6 +127,7 @@ void beginJournal(const std::shared_ptr<Control>& c, int lastRow, const RunConte
         }
     };
     c->journal = std::make_unique<RunRecorder>(*c->journals, journalHeader(*c, lastRow, context), start, say);
+    c->lastJournal = c->journal->id();
 }
 
 void mark_event_row(Control& c, bool flag, int row) {
@@ -554,6 +556,10 @@ void Sequencer::announceNextRun(const QString& line) {
 
 bool Sequencer::runUnderWay() const {
     return control_->runUnderWay;
+}
+
+QString Sequencer::lastJournalId() const {
+    return control_->lastJournal;
 }
 
 const record::OperationLines* Sequencer::runLines() const {

@@ -96,6 +96,8 @@ public:
     // The events-log lines of the last run, its own only (none before the
     // first run): kept until the next "Run".
     [[nodiscard]] const record::OperationLines* runLines() const;
+    // The id of the last run's journal; empty when it kept none.
+    [[nodiscard]] QString lastJournalId() const;
 
     struct Control;
 

@@ -185,7 +185,7 @@ QCoro::Task<> TimedRoutineService::carryOut(QString uuid, QByteArray routine, in
     tr::RunRoutine_Responses response;
     response.mutable_stepsdone()->set_value(stepsMoved(outcome, steps));
     response.mutable_largestdeviation()->set_value(*largest);
-    response.mutable_journalid()->set_value(QString::number(unit_.routines.routineState().run).toStdString());
+    response.mutable_journalid()->set_value(unit_.routines.routineState().journal.toStdString());
     executions_.succeed(uuid, response);
 }
 

@@ -48,7 +48,7 @@ commands::RoutineState PanelRemote::routineState() const {
     const Phase phase = sequencer_.sequencer().runUnderWay() ? Phase::Running
                         : sequencer_.tableInUse()            ? Phase::Held
                                                              : Phase::Idle;
-    return {phase, sequencer_.runNumber(), sequencer_.runPressed()};
+    return {phase, sequencer_.runNumber(), sequencer_.runPressed(), sequencer_.sequencer().lastJournalId()};
 }
 
 QList<record::LogLine> PanelRemote::routineLines() const {

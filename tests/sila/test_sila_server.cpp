@@ -1,6 +1,7 @@
 // The SiLA 2 server of the panel on the simulated unit, driven by a client
 // built from the same protos, as an orchestrator drives it.
 #include "panel_rig.h"
+#include "sequencer/run_journal.h"
 #include "sila/certificate.h"
 #include "sila/feature_definitions.h"
 #include "sila/listen_options.h"
@@ -90,7 +91,14 @@ protected:
     }
 
     QTemporaryDir config;
-    PanelRig rig{{"NR Valve"}, sim::UnitTiming{sim::SimDuration{0}, sim::SimDuration{0}, 2ms}};
+    QTemporaryDir runs;
+    sequencer::JournalFolder journals{runs.path()};
+    PanelRig rig{
+        {"NR Valve"},
+        sim::UnitTiming{sim::SimDuration{0}, sim::SimDuration{0}, 2ms},
+        {std::chrono::milliseconds{150}, std::chrono::milliseconds{10}, std::chrono::milliseconds{1}},
+        nullptr,
+        {.journals = &journals}};
     int port = 0;
 };
 
@@ -345,7 +353,7 @@ TEST_F(SilaServerTest, RoutineReportsEveryStepAndItsResult) {
         return response;
     });
     EXPECT_EQ(result.stepsdone().value(), 3);
-    EXPECT_FALSE(result.journalid().value().empty());
+    EXPECT_EQ(journals.ids(), QStringList{QString::fromStdString(result.journalid().value())});
     EXPECT_EQ(rig.c().btnRun->isEnabled(), true); // the table in the window ran it and is free again
 }
 
