@@ -2,6 +2,7 @@
 
 #include <QCursor>
 #include <QLineSeries>
+#include <QPen>
 #include <QScatterSeries>
 #include <QToolTip>
 #include <QValueAxis>
@@ -72,11 +73,15 @@ QString RunChart::tipAt(QPointF point) const {
 void RunChart::addSteps(const sequencer::Journal& journal) {
     auto* planned = new QLineSeries;
     planned->setName(QStringLiteral("planned"));
+    // Wide and pale beneath the moves, so that a move on time lies on it and one late shows beside it.
+    QPen wide(QColor(70, 130, 220, 110), 7);
+    planned->setPen(wide);
     for (const sequencer::PlannedStep& step : journal.header.steps) {
         stepTo(*planned, step.seconds, step.position);
     }
     auto* actual = new QLineSeries;
     actual->setName(QStringLiteral("sent"));
+    actual->setPen(QPen(QColor(30, 140, 60), 2));
     QScatterSeries* moves =
         marks(QStringLiteral("move (hover: deviation)"), QScatterSeries::MarkerShapeCircle, 8);
     for (const sequencer::StepRecord& step : journal.steps) {
@@ -132,6 +137,7 @@ void RunChart::addAxes(double lastSecond) {
     auto* seconds = new QValueAxis;
     seconds->setTitleText(QStringLiteral("seconds from the start"));
     seconds->setRange(0.0, std::max(1.0, lastSecond * 1.05));
+    seconds->applyNiceNumbers();
     auto* position = new QValueAxis;
     position->setTitleText(QStringLiteral("position"));
     position->setLabelFormat(QStringLiteral("%d"));

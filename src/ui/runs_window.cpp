@@ -6,6 +6,7 @@
 #include "save_dialog.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QJsonArray>
@@ -38,7 +39,7 @@ QStringList cellsOf(const QJsonObject& run) {
     const QString routine = run.value(QStringLiteral("routine")).toString();
     const QJsonValue largest = run.value(QStringLiteral("largest_deviation_ms"));
     return {shownStart(run.value(QStringLiteral("start")).toString()),
-            routine.isEmpty() ? QStringLiteral("(table)") : routine,
+            routine.isEmpty() ? QStringLiteral("(table)") : QFileInfo(routine).fileName(),
             QStringLiteral("%1 of %2")
                 .arg(run.value(QStringLiteral("steps_done")).toInt())
                 .arg(run.value(QStringLiteral("steps")).toInt()),
