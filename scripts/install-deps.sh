@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qcoro-qt6-dev libftdi1-dev libgtest-dev libgmock-dev
+  qt6-charts-dev libqt6opengl6-dev  # the Runs window's chart of each run (Qt Charts needs Qt OpenGL's CMake files)
   libusb-1.0-0-dev                # the emulated FTDI chip's stand-in libusb
   libgrpc++-dev libprotobuf-dev   # the SiLA 2 server: gRPC and protobuf,
   protobuf-compiler protobuf-compiler-grpc python3  # its services derived from the Feature Definitions,

@@ -58,6 +58,11 @@ if ! grep -q libqt6widgets6 <<<"$depends"; then
   echo "the dependencies were not computed from the binaries: '$depends'" >&2
   missing=1
 fi
+# The Runs window draws with Qt Charts.
+if ! grep -q libqt6charts6 <<<"$depends"; then
+  echo "the package does not depend on Qt Charts: '$depends'" >&2
+  missing=1
+fi
 [ "$missing" -eq 0 ]
 
 echo "== lintian"

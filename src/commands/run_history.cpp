@@ -9,10 +9,10 @@
 
 namespace valve::commands {
 
-namespace {
-
 using sequencer::Journal;
 using sequencer::JournalReading;
+
+namespace {
 
 JournalReading readId(const sequencer::JournalFolder& folder, const QString& id, bool* found = nullptr) {
     QFile file(folder.pathOf(id));
@@ -185,6 +185,34 @@ QStringList detailLines(const QString& id, const Journal& journal, const QSet<QS
 }
 
 } // namespace
+
+JournalReading readRun(const sequencer::JournalFolder& folder, const QString& id) {
+    return readId(folder, id);
+}
+
+QByteArray runStepsCsv(const Journal& journal) {
+    QByteArray csv("step,due_s,position,sent_at,deviation_ms,answered_at,reported,reached\n");
+    for (int i = 0; i < journal.header.steps.size(); ++i) {
+        const sequencer::PlannedStep& planned = journal.header.steps[i];
+        QStringList row{QString::number(i + 1), QString::number(planned.seconds, 'f', 3),
+                        QString::number(planned.position)};
+        const auto sent = std::find_if(journal.steps.begin(), journal.steps.end(),
+                                       [i](const sequencer::StepRecord& s) { return s.step == i; });
+        if (sent != journal.steps.end()) {
+            row << sequencer::journalTime(sent->sentAt) << milliseconds(sent->deviationMs());
+            if (sent->answered) {
+                row << sequencer::journalTime(sent->answeredAt)
+                    << (sent->reported ? QString::number(*sent->reported) : QString())
+                    << (sent->reached ? QStringLiteral("yes") : QStringLiteral("no"));
+            }
+        }
+        while (row.size() < 8) {
+            row << QString();
+        }
+        csv += row.join(u',').toUtf8() + '\n';
+    }
+    return csv;
+}
 
 Outcome listRuns(const sequencer::JournalFolder& folder) {
     Outcome outcome;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "outcome.h"
+#include "sequencer/journal_format.h"
 #include "sequencer/resume_plan.h"
 
 namespace valve::sequencer {
@@ -16,6 +17,14 @@ Outcome listRuns(const sequencer::JournalFolder& folder);
 
 // "runs show ID": one run's journal, step by step.
 Outcome showRun(const sequencer::JournalFolder& folder, const QString& id);
+
+// One journal in `folder`, read up to its last whole line; a file that
+// cannot be opened reads as damaged.
+sequencer::JournalReading readRun(const sequencer::JournalFolder& folder, const QString& id);
+
+// The steps of a run as CSV: one row a planned step, with its move as the
+// journal has it (blank where it was not sent or not answered).
+QByteArray runStepsCsv(const sequencer::Journal& journal);
 
 // "run --resume ID": the run of the steps left of a run cut short, on its
 // original schedule from `now`, with what was missed in `note`; or why the

@@ -15,6 +15,7 @@
 #include "remote/panel_server.h"
 #include "remote/socket_directory.h"
 #include "routine_files.h"
+#include "sequencer/run_journal.h"
 #include "sequencer_wiring.h"
 #include "sila/sila_server.h"
 #include "sila_wiring.h"
@@ -45,7 +46,10 @@ Panel::Panel(link::FtdiDriver& driver, link::LinkTiming timing, PanelPrompts pro
     new CommandWiring(window_->controls(), *session_, window_.get());
     sequencer_wiring_ = new SequencerWiring(window_->controls(), *session_, window_.get(), runSupport);
     wireCustomConfiguration(*window_, *session_);
-    new ViewMenu(*window_, *link_, *log_, *message_boxes_);
+    // The Runs window reads the journals the panel writes.
+    new ViewMenu(*window_, *link_, *log_, *message_boxes_,
+                 runSupport.journals != nullptr ? runSupport.journals->dir()
+                                                : sequencer::JournalFolder::defaultDir());
     new RoutineFiles(*window_, window_->controls(), *sequencer_wiring_, *message_boxes_);
 
     if (own_message_boxes_) {
