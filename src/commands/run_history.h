@@ -3,11 +3,16 @@
 #include "outcome.h"
 #include "sequencer/resume_plan.h"
 
+#include <optional>
+#include <qcoro/qcorotask.h>
+
 namespace valve::sequencer {
 class JournalFolder;
 }
 
 namespace valve::commands {
+
+class CommandCore;
 
 // "runs": every journal in `folder`, newest first: its start, routine, steps
 // done out of planned, how it stands and its largest deviation. A file that
@@ -16,6 +21,16 @@ Outcome listRuns(const sequencer::JournalFolder& folder);
 
 // "runs show ID": one run's journal, step by step.
 Outcome showRun(const sequencer::JournalFolder& folder, const QString& id);
+
+// The newest run cut short, and not resumed since, that was run on the
+// adapter with `description` or `serial`: its id and journal; none when
+// there is none.
+struct RunToResume {
+    QString id;
+    sequencer::Journal journal;
+};
+std::optional<RunToResume> runToResume(const sequencer::JournalFolder& folder, const QString& description,
+                                       const QString& serial);
 
 // "run --resume ID": the run of the steps left of a run cut short, on its
 // original schedule from `now`, with what was missed in `note`; or why the
@@ -27,5 +42,9 @@ struct ResumeCommand {
 };
 ResumeCommand resumeCommand(const sequencer::JournalFolder& folder, const QString& id,
                             sequencer::MissedSteps missed, const QDateTime& now);
+
+// A resumed run starts from wherever the unit stands now: reads the unit's
+// status through `core` and says it, as the line to log before run `id` resumes.
+QCoro::Task<QString> statusBeforeResuming(CommandCore& core, QString id);
 
 } // namespace valve::commands

@@ -157,6 +157,20 @@ std::unique_ptr<RunJournal> JournalFolder::begin(const JournalHeader& header, co
     return journal;
 }
 
+bool JournalFolder::abandon(const QString& id) const {
+    if (!isJournalId(id)) {
+        return false;
+    }
+    const int fd = ::open(QFile::encodeName(pathOf(id)).constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    const bool written = writeAll(fd, endLine({kEndAbandoned, {}, {}, QDateTime::currentDateTimeUtc()})) &&
+                         ::fdatasync(fd) == 0;
+    ::close(fd);
+    return written;
+}
+
 QStringList JournalFolder::ids() const {
     QStringList names = QDir(dir_).entryList({QStringLiteral("*") + kSuffix}, QDir::Files);
     for (QString& name : names) {
