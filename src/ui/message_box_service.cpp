@@ -2,6 +2,7 @@
 
 #include "dialog_wait.h"
 
+#include <QKeyEvent>
 #include <QMessageBox>
 #include <QPushButton>
 #include <algorithm>
@@ -9,6 +10,24 @@
 namespace valve::ui {
 
 namespace {
+
+// A box without a Cancel button ignores its title-bar button and Escape, and
+// a shut-down's close: this ends it unanswered instead.
+class CloseEndsBox : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        const bool escape =
+            event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape;
+        if (event->type() != QEvent::Close && !escape) {
+            return false;
+        }
+        static_cast<QDialog*>(watched)->done(QDialog::Rejected);
+        return true;
+    }
+};
 
 // The buttons of `kind`, each with the answer it gives; the first is the default.
 std::vector<std::pair<QAbstractButton*, protocol::BoxAnswer>> addButtons(QMessageBox& box,
@@ -65,6 +84,9 @@ QCoro::Task<protocol::BoxAnswer> MessageBoxService::message_box(QString text, pr
         button->setIcon({}); // plain buttons, as plain as the box
     }
     box->setWindowModality(Qt::ApplicationModal);
+    if (buttons == protocol::BoxButtons::ResumeShowDismiss || buttons == protocol::BoxButtons::SkipRunNow) {
+        box->installEventFilter(new CloseEndsBox(box));
+    }
 
     // Only a press of a button answers. Closing the box by its title-bar
     // button (which Qt maps to the only button of an OK box) counts as the

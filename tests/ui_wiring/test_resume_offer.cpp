@@ -18,7 +18,8 @@ using std::chrono::seconds;
 // A run of three steps started 10 s ago on the rig's adapter: the first move
 // confirmed, the second sent when the program died. Written by the real
 // writer, then named after a process that is gone. Returns its id.
-QString cutShortRun(sequencer::JournalFolder& folder) {
+// `torn`: a power cut left half a line at its end.
+QString cutShortRun(sequencer::JournalFolder& folder, bool torn) {
     sequencer::JournalHeader header;
     header.steps = {{0, 3}, {5, 5}, {7200, 2}};
     header.routine = QStringLiteral("flush.txt");
@@ -35,6 +36,11 @@ QString cutShortRun(sequencer::JournalFolder& folder) {
     const QString id = folder.ids().first();
     const QString dead = id.section(u'-', 0, 1) + QStringLiteral("-999999999");
     EXPECT_TRUE(QFile::rename(folder.pathOf(id), folder.pathOf(dead)));
+    if (torn) {
+        QFile file(folder.pathOf(dead));
+        EXPECT_TRUE(file.open(QIODevice::Append));
+        file.write(R"({"kind":"answe)");
+    }
     return dead;
 }
 
@@ -53,6 +59,7 @@ TEST(ResumeOffer, EachAnswerAndEachModeDoesWhatItSays) {
         QList<int> resumedPositions;   // the new run's steps; empty: no new run
         QString oldState;              // the old run's state afterwards
         QString logged;                // a line the events log holds
+        bool torn = false;             // the old journal's last line was cut off
     };
     const Case cases[] = {
         {"resume, skipping the missed step",
@@ -76,6 +83,14 @@ TEST(ResumeOffer, EachAnswerAndEachModeDoesWhatItSays) {
          {},
          "abandoned",
          "no answer before the program ended"},
+        {"dismiss a journal with a torn last line",
+         ui::ResumeRuns::Ask,
+         {BoxAnswer::Dismiss},
+         {BoxButtons::ResumeShowDismiss},
+         {},
+         "abandoned",
+         "is abandoned",
+         true},
         {"box closed: asked again next time",
          ui::ResumeRuns::Ask,
          {BoxAnswer::Cancel},
@@ -90,7 +105,7 @@ TEST(ResumeOffer, EachAnswerAndEachModeDoesWhatItSays) {
     for (const Case& c : cases) {
         QTemporaryDir dir;
         sequencer::JournalFolder folder(dir.path());
-        const QString old = cutShortRun(folder);
+        const QString old = cutShortRun(folder, c.torn);
         PanelRig rig(
             {"NR Valve"}, sim::UnitTiming::instant(),
             {std::chrono::milliseconds{150}, std::chrono::milliseconds{10}, std::chrono::milliseconds{1}},
