@@ -40,6 +40,16 @@ struct SilaOptions {
                             QStringLiteral("Admit any SiLA 2 client on a network address (TLS still).")};
 };
 
+const QCommandLineOption& resumeRunsOption() {
+    static const QCommandLineOption option{
+        QStringLiteral("resume-runs"),
+        QStringLiteral("What to do at the start with a run of this adapter that was cut short: ask (the "
+                       "default), skip (resume it, skipping missed steps), run-missed (resume it, running "
+                       "missed steps at once) or never."),
+        QStringLiteral("ask|skip|run-missed|never"), QStringLiteral("ask")};
+    return option;
+}
+
 const SilaOptions& silaOptions() {
     static const SilaOptions options;
     return options;
@@ -60,17 +70,20 @@ std::optional<sila::ListenOptions> silaListen(const QCommandLineParser& parser) 
     return listen;
 }
 
-// The window first, so that the server knows the adapter it serves.
-QCoro::Task<> startAndServe(ui::Panel& panel, std::optional<sila::ListenPlan> plan) {
+// The window first, so that the server knows the adapter it serves; a run
+// cut short is offered once the panel serves.
+QCoro::Task<> startAndServe(ui::Panel& panel, std::optional<sila::ListenPlan> plan,
+                            ui::ResumeRuns resumeRuns) {
     co_await panel.start();
-    if (!plan) {
-        co_return;
+    if (plan) {
+        QString error;
+        if (!panel.serveSila(*plan, &error)) {
+            std::fprintf(stderr, "valve-panel: --sila: %s\n", qPrintable(error));
+            QCoreApplication::exit(2);
+            co_return;
+        }
     }
-    QString error;
-    if (!panel.serveSila(*plan, &error)) {
-        std::fprintf(stderr, "valve-panel: --sila: %s\n", qPrintable(error));
-        QCoreApplication::exit(2);
-    }
+    co_await panel.offerResume(resumeRuns);
 }
 
 } // namespace
@@ -78,6 +91,7 @@ QCoro::Task<> startAndServe(ui::Panel& panel, std::optional<sila::ListenPlan> pl
 void addPanelOptions(QCommandLineParser& options) {
     options.addHelpOption();
     options.addOption(ui::logFileOption());
+    options.addOption(resumeRunsOption());
     const SilaOptions& sila = silaOptions();
     options.addOptions({sila.address, sila.cert, sila.key, sila.clientCa, sila.insecure, sila.open});
 }
@@ -99,6 +113,13 @@ std::optional<int> refusedSila(const QCommandLineParser& options) {
 int runPanel(const QCommandLineParser& options, link::FtdiDriver& driver) {
     if (const auto refused = refusedSila(options)) {
         return *refused;
+    }
+    const auto resumeRuns = ui::resumeRunsFrom(options.value(resumeRunsOption()));
+    if (!resumeRuns) {
+        std::fprintf(stderr, "%s: --resume-runs: %s is not ask, skip, run-missed or never\n",
+                     qPrintable(QCoreApplication::applicationName()),
+                     qPrintable(options.value(resumeRunsOption())));
+        return 2;
     }
     const auto listen = silaListen(options);
     const std::optional<sila::ListenPlan> plan =
@@ -125,7 +146,7 @@ int runPanel(const QCommandLineParser& options, link::FtdiDriver& driver) {
         std::fprintf(stderr, "valvectl cannot reach this panel: %s\n", qPrintable(error));
     }
     ui::keepLogFileIfAsked(options, panel.log());
-    startAndServe(panel, plan);
+    startAndServe(panel, plan, *resumeRuns);
     const int exitCode = QApplication::exec();
     driver.setDiagnosticSink({}); // the driver outlives the panel
     return exitCode;

@@ -266,15 +266,7 @@ private:
 
     // A resumed run starts from wherever the unit stands now: that goes first.
     QCoro::Task<> tellStatusBeforeResuming(commands::CommandCore& core) {
-        commands::Request request;
-        request.words = QStringList{QStringLiteral("status")};
-        const commands::Outcome status = co_await core.run(request);
-        const QString line =
-            status.exitCode == commands::kSucceeded
-                ? QStringLiteral("before run %1 resumes, the valve is at position %2")
-                      .arg(command_.continues, status.out.join(u' '))
-                : QStringLiteral("before run %1 resumes, the valve's position could not be read: %2")
-                      .arg(command_.continues, status.err.join(u' '));
+        const QString line = co_await commands::statusBeforeResuming(core, command_.continues);
         std::fprintf(stderr, "valvectl: %s\n", line.toLocal8Bit().constData());
     }
 

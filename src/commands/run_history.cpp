@@ -1,5 +1,6 @@
 #include "run_history.h"
 
+#include "command_core.h"
 #include "sequencer/journal_format.h"
 #include "sequencer/run_journal.h"
 
@@ -257,6 +258,24 @@ Outcome showRun(const sequencer::JournalFolder& folder, const QString& id) {
     return outcome;
 }
 
+std::optional<RunToResume> runToResume(const sequencer::JournalFolder& folder, const QString& description,
+                                       const QString& serial) {
+    const QSet<QString> continued = continuedRuns(folder);
+    for (const QString& id : folder.ids()) {
+        const JournalReading reading = readId(folder, id);
+        if (reading.problem != sequencer::JournalProblem::None) {
+            continue;
+        }
+        const sequencer::JournalHeader& h = reading.journal.header;
+        const bool ours = (!description.isEmpty() && h.adapterDescription == description) ||
+                          (!serial.isEmpty() && h.adapterSerial == serial);
+        if (ours && stateOf(reading.journal, id, continued) == sequencer::kCutShort) {
+            return RunToResume{id, reading.journal};
+        }
+    }
+    return std::nullopt;
+}
+
 ResumeCommand resumeCommand(const sequencer::JournalFolder& folder, const QString& id,
                             sequencer::MissedSteps missed, const QDateTime& now) {
     ResumeCommand resume;
@@ -306,6 +325,16 @@ ResumeCommand resumeCommand(const sequencer::JournalFolder& folder, const QStrin
     }
     resume.parsed.command = command;
     return resume;
+}
+
+QCoro::Task<QString> statusBeforeResuming(CommandCore& core, QString id) {
+    Request request;
+    request.words = QStringList{QStringLiteral("status")};
+    const Outcome status = co_await core.run(request);
+    co_return status.exitCode == kSucceeded
+        ? QStringLiteral("before run %1 resumes, the valve is at position %2").arg(id, status.out.join(u' '))
+        : QStringLiteral("before run %1 resumes, the valve's position could not be read: %2")
+              .arg(id, status.err.join(u' '));
 }
 
 } // namespace valve::commands

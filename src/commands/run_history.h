@@ -4,11 +4,16 @@
 #include "sequencer/journal_format.h"
 #include "sequencer/resume_plan.h"
 
+#include <optional>
+#include <qcoro/qcorotask.h>
+
 namespace valve::sequencer {
 class JournalFolder;
 }
 
 namespace valve::commands {
+
+class CommandCore;
 
 // "runs": every journal in `folder`, newest first: its start, routine, steps
 // done out of planned, how it stands and its largest deviation. A file that
@@ -26,6 +31,16 @@ sequencer::JournalReading readRun(const sequencer::JournalFolder& folder, const 
 // journal has it (blank where it was not sent or not answered).
 QByteArray runStepsCsv(const sequencer::Journal& journal);
 
+// The newest run cut short, and not resumed since, that was run on the
+// adapter with `description` or `serial`: its id and journal; none when
+// there is none.
+struct RunToResume {
+    QString id;
+    sequencer::Journal journal;
+};
+std::optional<RunToResume> runToResume(const sequencer::JournalFolder& folder, const QString& description,
+                                       const QString& serial);
+
 // "run --resume ID": the run of the steps left of a run cut short, on its
 // original schedule from `now`, with what was missed in `note`; or why the
 // run cannot be resumed.
@@ -36,5 +51,9 @@ struct ResumeCommand {
 };
 ResumeCommand resumeCommand(const sequencer::JournalFolder& folder, const QString& id,
                             sequencer::MissedSteps missed, const QDateTime& now);
+
+// A resumed run starts from wherever the unit stands now: reads the unit's
+// status through `core` and says it, as the line to log before run `id` resumes.
+QCoro::Task<QString> statusBeforeResuming(CommandCore& core, QString id);
 
 } // namespace valve::commands

@@ -157,6 +157,31 @@ std::unique_ptr<RunJournal> JournalFolder::begin(const JournalHeader& header, co
     return journal;
 }
 
+bool JournalFolder::abandon(const QString& id) const {
+    if (!isJournalId(id)) {
+        return false;
+    }
+    const QString path = pathOf(id);
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    // A line cut off by a power cut, which readers leave out, goes: the end
+    // line would be read as part of it and make the journal damaged.
+    QFile file(path);
+    if (file.open(QIODevice::ReadOnly)) {
+        const QByteArray contents = file.readAll();
+        if (!contents.endsWith('\n') && ::ftruncate(fd, contents.lastIndexOf('\n') + 1) != 0) {
+            ::close(fd);
+            return false;
+        }
+    }
+    const bool written = writeAll(fd, endLine({kEndAbandoned, {}, {}, QDateTime::currentDateTimeUtc()})) &&
+                         ::fdatasync(fd) == 0;
+    ::close(fd);
+    return written;
+}
+
 QStringList JournalFolder::ids() const {
     QStringList names = QDir(dir_).entryList({QStringLiteral("*") + kSuffix}, QDir::Files);
     for (QString& name : names) {

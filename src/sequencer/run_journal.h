@@ -66,6 +66,10 @@ public:
     // through `say`, once for as long as the folder stays unwritable.
     std::unique_ptr<RunJournal> begin(const JournalHeader& header, const Say& say);
 
+    // Ends the journal of a run cut short "abandoned", brought to the disk, so
+    // that it is offered for resuming no more; false when it cannot be written.
+    bool abandon(const QString& id) const;
+
     // The journals' ids, newest first.
     [[nodiscard]] QStringList ids() const;
     [[nodiscard]] QString pathOf(const QString& id) const;

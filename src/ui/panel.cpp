@@ -21,11 +21,13 @@
 #include "sila_wiring.h"
 #include "view_menu.h"
 
+#include <cstring>
+
 namespace valve::ui {
 
 Panel::Panel(link::FtdiDriver& driver, link::LinkTiming timing, PanelPrompts prompts,
              sequencer::RunSupport runSupport)
-    : message_boxes_(prompts.messageBoxes), chooser_(prompts.chooser),
+    : message_boxes_(prompts.messageBoxes), chooser_(prompts.chooser), journals_(runSupport.journals),
       log_(std::make_unique<record::EventLog>()) {
     if (message_boxes_ == nullptr) {
         own_message_boxes_ = std::make_unique<MessageBoxService>();
@@ -116,12 +118,33 @@ QCoro::Task<> Panel::start() {
     if (link_->is_shut_down()) {
         co_return; // the window was closed while the chooser was up: the program is ending
     }
+    connected_ = ok;
     if (!ok) {
         // The panel's own line: no operation of a command wrote it.
         log_->show_msg(QStringLiteral("Could not connect to Nerra using USB"), {});
     }
     window_->fill_control_list();
     window_->show();
+}
+
+QCoro::Task<> Panel::offerResume(ResumeRuns mode) {
+    if (journals_ == nullptr || !connected_ || link_->is_shut_down()) {
+        co_return;
+    }
+    if (!remote_) {
+        remote_ = std::make_unique<PanelRemote>(*session_, window_->controls(), *sequencer_wiring_);
+    }
+    const auto& description = link_->device_description();
+    // Named, not braced into the co_await: GCC 12 destroys such a temporary twice.
+    ResumeOfferParts parts{
+        *journals_,
+        *log_,
+        *message_boxes_,
+        *remote_,
+        QString::fromLocal8Bit(description.data(),
+                               static_cast<qsizetype>(strnlen(description.data(), description.size()))),
+        QString::fromLocal8Bit(link_->device_serial())};
+    co_await ui::offerResume(std::move(parts), mode);
 }
 
 } // namespace valve::ui

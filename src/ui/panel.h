@@ -3,6 +3,7 @@
 #include "link/device_chooser.h"
 #include "link/link_timing.h"
 #include "protocol/message_boxes.h"
+#include "resume_offer.h"
 #include "sequencer/sequencer.h"
 
 #include <QString>
@@ -62,6 +63,9 @@ public:
     // Start-up: opens the link (asking for the adapter when several are free),
     // logs a failure to connect, fills the command-mode list, shows the window.
     QCoro::Task<> start();
+    // Once started and connected: offers the newest run of this adapter that
+    // was cut short, as `mode` says. Nothing where runs keep no journal.
+    QCoro::Task<> offerResume(ResumeRuns mode);
     // Closes the window for `cause` from outside (a signal's name), as its
     // close button does; a run under way is stopped with a line that says why.
     // The window may not have been shown yet: ending the event loop is the
@@ -93,6 +97,9 @@ private:
     std::unique_ptr<ChooserWindow> own_chooser_;
     protocol::MessageBoxes* message_boxes_;
     link::DeviceChooser* chooser_;
+
+    sequencer::JournalFolder* journals_;
+    bool connected_ = false;
 
     std::unique_ptr<record::EventLog> log_;
     std::unique_ptr<link::DeviceSearch> search_;

@@ -3,6 +3,7 @@
 #include "ui/events_log_view.h"
 #include "ui/message_box_service.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QComboBox>
 #include <QGroupBox>
@@ -12,6 +13,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QScrollBar>
+#include <QSet>
 #include <QTabWidget>
 #include <gtest/gtest.h>
 
@@ -253,28 +255,43 @@ TEST(ChooserWindow, WaitsForTheOperatorAndGivesTheSelectionOnOkOrOnClosing) {
 TEST(MessageBoxService, ABoxIsPlainAndModalAndAnswersByHowItWasClosed) {
     using protocol::BoxAnswer;
     using protocol::BoxButtons;
+    const QStringList resumeShowDismiss{"Resume", "Show", "Dismiss"};
+    const QStringList skipRunNow{"Skip", "Run now"};
     const struct {
         BoxButtons buttons;
-        QMessageBox::StandardButton clicked; // none: closed by the window
+        QStringList labels; // in order
+        QString clicked;    // empty: closed by the window
         BoxAnswer answer;
-    } cases[] = {{BoxButtons::Ok, QMessageBox::Ok, BoxAnswer::Ok},
-                 {BoxButtons::Ok, QMessageBox::NoButton, BoxAnswer::Cancel},
-                 {BoxButtons::OkCancel, QMessageBox::Ok, BoxAnswer::Ok},
-                 {BoxButtons::OkCancel, QMessageBox::Cancel, BoxAnswer::Cancel}};
+    } cases[] = {{BoxButtons::Ok, {"OK"}, "OK", BoxAnswer::Ok},
+                 {BoxButtons::Ok, {"OK"}, {}, BoxAnswer::Cancel},
+                 {BoxButtons::OkCancel, {"OK", "Cancel"}, "OK", BoxAnswer::Ok},
+                 {BoxButtons::OkCancel, {"OK", "Cancel"}, "Cancel", BoxAnswer::Cancel},
+                 {BoxButtons::ResumeShowDismiss, resumeShowDismiss, "Resume", BoxAnswer::Resume},
+                 {BoxButtons::ResumeShowDismiss, resumeShowDismiss, "Show", BoxAnswer::Show},
+                 {BoxButtons::ResumeShowDismiss, resumeShowDismiss, "Dismiss", BoxAnswer::Dismiss},
+                 {BoxButtons::ResumeShowDismiss, resumeShowDismiss, {}, BoxAnswer::Cancel},
+                 {BoxButtons::SkipRunNow, skipRunNow, "Run now", BoxAnswer::RunNow},
+                 {BoxButtons::SkipRunNow, skipRunNow, {}, BoxAnswer::Skip}};
     MessageBoxService service;
-    for (const auto& [buttons, clicked, expected] : cases) {
-        SCOPED_TRACE(clicked);
+    for (const auto& [buttons, labels, clicked, expected] : cases) {
+        SCOPED_TRACE(clicked.toStdString());
         std::optional<BoxAnswer> answer;
         auto run = into(service.message_box("Invalid Command Mode", buttons, "Data Error"), answer);
         ASSERT_EQ(service.openBoxes().size(), 1U);
         QMessageBox* box = service.openBoxes().front();
         EXPECT_EQ(box->text() + " / " + box->windowTitle(), "Invalid Command Mode / Data Error");
         EXPECT_EQ(box->icon(), QMessageBox::NoIcon);
-        EXPECT_EQ(box->standardButtons(),
-                  buttons == BoxButtons::Ok ? QMessageBox::Ok : QMessageBox::Ok | QMessageBox::Cancel);
+        QStringList shown;
+        QAbstractButton* toClick = nullptr;
+        for (QAbstractButton* button : box->buttons()) {
+            shown << button->text().remove(u'&');
+            toClick = shown.last() == clicked ? button : toClick;
+        }
+        EXPECT_EQ(QSet<QString>(shown.begin(), shown.end()), QSet<QString>(labels.begin(), labels.end()));
+        EXPECT_EQ(box->defaultButton()->text().remove(u'&'), labels.first());
         EXPECT_EQ(box->windowModality(), Qt::ApplicationModal);
         EXPECT_FALSE(answer.has_value()) << "the caller waits for the operator";
-        clicked == QMessageBox::NoButton ? void(box->close()) : box->button(clicked)->click();
+        toClick == nullptr ? void(box->close()) : toClick->click();
         ASSERT_TRUE(runUntil([&] { return answer.has_value(); }));
         EXPECT_EQ(*answer, expected);
     }

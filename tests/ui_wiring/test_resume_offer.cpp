@@ -1,0 +1,162 @@
+// The panel's offer, at its start, to resume a run of its adapter that was cut short.
+#include "panel_rig.h"
+#include "sequencer/run_journal.h"
+#include "sequencer/run_recorder.h"
+#include "ui/panel_remote.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace valve::testing {
+namespace {
+
+using protocol::BoxAnswer;
+using protocol::BoxButtons;
+using std::chrono::seconds;
+
+// A run of three steps started 10 s ago on the rig's adapter: the first move
+// confirmed, the second sent when the program died. Written by the real
+// writer, then named after a process that is gone. Returns its id.
+// `torn`: a power cut left half a line at its end.
+QString cutShortRun(sequencer::JournalFolder& folder, bool torn) {
+    sequencer::JournalHeader header;
+    header.steps = {{0, 3}, {5, 5}, {7200, 2}};
+    header.routine = QStringLiteral("flush.txt");
+    header.adapterDescription = QStringLiteral("NR Valve");
+    header.start = QDateTime::currentDateTimeUtc().addSecs(-10);
+    header.bootId = sequencer::currentBootId();
+    header.origin = sequencer::kFromWindow;
+    {
+        sequencer::RunRecorder recorder(folder, header, seconds{0}, {});
+        recorder.sent(0, 3, seconds{0}, seconds{0});
+        recorder.answered(true, 3, seconds{1});
+        recorder.sent(1, 5, seconds{5}, seconds{5});
+    }
+    const QString id = folder.ids().first();
+    const QString dead = id.section(u'-', 0, 1) + QStringLiteral("-999999999");
+    EXPECT_TRUE(QFile::rename(folder.pathOf(id), folder.pathOf(dead)));
+    if (torn) {
+        QFile file(folder.pathOf(dead));
+        EXPECT_TRUE(file.open(QIODevice::Append));
+        file.write(R"({"kind":"answe)");
+    }
+    return dead;
+}
+
+sequencer::Journal journalOf(const sequencer::JournalFolder& folder, const QString& id) {
+    QFile file(folder.pathOf(id));
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+    return sequencer::readJournal(file.readAll()).journal;
+}
+
+TEST(ResumeOffer, EachAnswerAndEachModeDoesWhatItSays) {
+    struct Case {
+        const char* what;
+        ui::ResumeRuns mode;
+        std::deque<BoxAnswer> answers;
+        std::vector<BoxButtons> boxes; // asked, in order
+        QList<int> resumedPositions;   // the new run's steps; empty: no new run
+        QString oldState;              // the old run's state afterwards
+        QString logged;                // a line the events log holds
+        bool torn = false;             // the old journal's last line was cut off
+    };
+    const Case cases[] = {
+        {"resume, skipping the missed step",
+         ui::ResumeRuns::Ask,
+         {BoxAnswer::Resume, BoxAnswer::Skip},
+         {BoxButtons::ResumeShowDismiss, BoxButtons::SkipRunNow},
+         {2},
+         "resumed",
+         "the valve is at position"},
+        {"resume, running the missed step now",
+         ui::ResumeRuns::Ask,
+         {BoxAnswer::Resume, BoxAnswer::RunNow},
+         {BoxButtons::ResumeShowDismiss, BoxButtons::SkipRunNow},
+         {5, 2},
+         "resumed",
+         "they go at once"},
+        {"show, then dismiss",
+         ui::ResumeRuns::Ask,
+         {BoxAnswer::Show, BoxAnswer::Dismiss},
+         {BoxButtons::ResumeShowDismiss, BoxButtons::ResumeShowDismiss},
+         {},
+         "abandoned",
+         "no answer before the program ended"},
+        {"dismiss a journal with a torn last line",
+         ui::ResumeRuns::Ask,
+         {BoxAnswer::Dismiss},
+         {BoxButtons::ResumeShowDismiss},
+         {},
+         "abandoned",
+         "is abandoned",
+         true},
+        {"box closed: asked again next time",
+         ui::ResumeRuns::Ask,
+         {BoxAnswer::Cancel},
+         {BoxButtons::ResumeShowDismiss},
+         {},
+         "cut short",
+         "was cut short at"},
+        {"--resume-runs skip", ui::ResumeRuns::Skip, {}, {}, {2}, "resumed", "they are skipped"},
+        {"--resume-runs run-missed", ui::ResumeRuns::RunMissed, {}, {}, {5, 2}, "resumed", "they go at once"},
+        {"--resume-runs never", ui::ResumeRuns::Never, {}, {}, {}, "cut short", "not offered for resuming"},
+    };
+    for (const Case& c : cases) {
+        QTemporaryDir dir;
+        sequencer::JournalFolder folder(dir.path());
+        const QString old = cutShortRun(folder, c.torn);
+        PanelRig rig(
+            {"NR Valve"}, sim::UnitTiming::instant(),
+            {std::chrono::milliseconds{150}, std::chrono::milliseconds{10}, std::chrono::milliseconds{1}},
+            nullptr, {.journals = &folder});
+        ASSERT_TRUE(rig.startClean()) << c.what;
+        rig.boxes.answers = c.answers;
+        rig.boxes.buttons.clear();
+        ASSERT_TRUE(await(rig.panel->offerResume(c.mode))) << c.what;
+
+        EXPECT_EQ(rig.boxes.buttons, c.boxes) << c.what;
+        if (!c.boxes.empty()) {
+            EXPECT_TRUE(rig.boxes.texts.first().contains(QStringLiteral("Steps done: 1 of 3"))) << c.what;
+            EXPECT_TRUE(rig.boxes.texts.first().contains(QStringLiteral("step 2 to position 5; the unit had "
+                                                                        "not confirmed it")))
+                << c.what;
+        }
+        EXPECT_FALSE(rig.log().filter(c.logged).isEmpty()) << c.what << "\n"
+                                                           << rig.log().join(u'\n').toStdString();
+        const QStringList ids = folder.ids();
+        if (c.resumedPositions.isEmpty()) {
+            EXPECT_EQ(ids, QStringList{old}) << c.what;
+        } else {
+            ASSERT_EQ(ids.size(), 2) << c.what;
+            const sequencer::Journal resumed = journalOf(folder, ids.first());
+            EXPECT_EQ(resumed.header.continues, old) << c.what;
+            EXPECT_EQ(resumed.header.routine, QStringLiteral("flush.txt")) << c.what;
+            QList<int> positions;
+            for (const sequencer::PlannedStep& step : resumed.header.steps) {
+                positions << step.position;
+            }
+            EXPECT_EQ(positions, c.resumedPositions) << c.what;
+            // The last step keeps its time on the original schedule: 2 h after the old start.
+            const double lastDue = resumed.header.steps.last().seconds;
+            EXPECT_NEAR(resumed.header.start.addMSecs(static_cast<qint64>(lastDue * 1000)).toSecsSinceEpoch(),
+                        journalOf(folder, old).header.start.addSecs(7200).toSecsSinceEpoch(), 2)
+                << c.what;
+            rig.panel->remote()->stopRoutine(QStringLiteral("the test"));
+            runUntil([&] {
+                return rig.panel->remote()->routineState().phase == commands::RoutineState::Phase::Idle;
+            });
+        }
+        const QString state = sequencer::runState(journalOf(folder, old), old);
+        EXPECT_EQ(state == sequencer::kCutShort && ids.size() == 2 ? QStringLiteral("resumed") : state,
+                  c.oldState)
+            << c.what;
+        // What was answered once is not asked again.
+        rig.boxes.buttons.clear();
+        ASSERT_TRUE(await(rig.panel->offerResume(ui::ResumeRuns::Ask))) << c.what;
+        EXPECT_EQ(rig.boxes.buttons.size(), c.oldState == sequencer::kCutShort ? 1U : 0U) << c.what;
+    }
+}
+
+} // namespace
+} // namespace valve::testing
