@@ -70,10 +70,7 @@ ExecutionInfo Executions::info(const Run& run) {
 
 void Executions::tell(Run& run) {
     const ExecutionInfo now = info(run);
-    std::erase_if(run.infos, [&now](const auto& stream) {
-        stream->send(now);
-        return stream->ended();
-    });
+    sendToAll(run.infos, now);
 }
 
 void Executions::progress(const QString& uuid, double fraction) {

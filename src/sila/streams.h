@@ -123,6 +123,14 @@ private:
     grpc::Status status_;
 };
 
+// Sends `message` on each of `streams`, and forgets those that have ended.
+template <class Streams, class Message> void sendToAll(Streams& streams, const Message& message) {
+    std::erase_if(streams, [&message](const auto& stream) {
+        stream->send(message);
+        return stream->ended();
+    });
+}
+
 // Opens a server stream: `opened` runs on the logic thread with the stream,
 // which it keeps to send on; a stream the bounds refuse ends at once.
 template <class Message>

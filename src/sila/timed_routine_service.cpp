@@ -279,10 +279,7 @@ void TimedRoutineService::setRunning(bool running) {
     running_ = running;
     tr::Subscribe_RoutineRunning_Responses now;
     now.mutable_routinerunning()->set_value(running);
-    std::erase_if(runningWatchers_, [&now](const auto& stream) {
-        stream->send(now);
-        return stream->ended();
-    });
+    sendToAll(runningWatchers_, now);
 }
 
 } // namespace valve::sila

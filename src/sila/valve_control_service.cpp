@@ -243,10 +243,7 @@ void ValveControlService::positionReported(int position) {
     position_ = position;
     vc::Subscribe_Position_Responses now;
     now.mutable_position()->set_value(position);
-    std::erase_if(positionWatchers_, [&now](const auto& stream) {
-        stream->send(now);
-        return stream->ended();
-    });
+    sendToAll(positionWatchers_, now);
 }
 
 // The link's own lines tell when the adapter has gone; every other change
@@ -264,10 +261,7 @@ void ValveControlService::setConnected(bool connected) {
     connected_ = connected;
     vc::Subscribe_Connected_Responses now;
     now.mutable_connected()->set_value(connected);
-    std::erase_if(connectedWatchers_, [&now](const auto& stream) {
-        stream->send(now);
-        return stream->ended();
-    });
+    sendToAll(connectedWatchers_, now);
 }
 
 } // namespace valve::sila
