@@ -68,7 +68,7 @@ TEST(ResumeOffer, EachAnswerAndEachModeDoesWhatItSays) {
          {BoxButtons::ResumeShowDismiss, BoxButtons::SkipRunNow},
          {2},
          "resumed",
-         "the valve is at position"},
+         "missed step 2 to position 5, due at"},
         {"resume, running the missed step now",
          ui::ResumeRuns::Ask,
          {BoxAnswer::Resume, BoxAnswer::RunNow},
@@ -129,6 +129,7 @@ TEST(ResumeOffer, EachAnswerAndEachModeDoesWhatItSays) {
             EXPECT_EQ(ids, QStringList{old}) << c.what;
         } else {
             ASSERT_EQ(ids.size(), 2) << c.what;
+            EXPECT_FALSE(rig.log().filter(QStringLiteral("the valve is at position")).isEmpty()) << c.what;
             const sequencer::Journal resumed = journalOf(folder, ids.first());
             EXPECT_EQ(resumed.header.continues, old) << c.what;
             EXPECT_EQ(resumed.header.routine, QStringLiteral("flush.txt")) << c.what;
