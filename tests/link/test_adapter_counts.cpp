@@ -2,6 +2,7 @@
 #include "link/backends/fallback_driver.h"
 #include "link/backends/libftdi_driver.h"
 #include "link/device_search.h"
+#include "prompt_doubles.h"
 #include "record/event_log.h"
 #include "sim/simulated_driver.h"
 
@@ -22,10 +23,6 @@ public:
 
 private:
     std::uint32_t attached_;
-};
-
-struct NoChooser : DeviceChooser {
-    QCoro::Task<QByteArray> choose(QList<QByteArray> /*descriptions*/) override { co_return {}; }
 };
 
 // The search counts in a signed 16-bit number; the combined backend lists at most 1024 of D2XX's.
@@ -49,7 +46,7 @@ TEST(AdapterCounts, ASearchLooksAtNoMoreThanItCanCount) {
         ASSERT_EQ(fallback.createDeviceInfoList(listed), ft::OK);
         EXPECT_EQ(listed, c.listed) << c.attached;
         ReportedAdapters driver(c.attached);
-        NoChooser chooser;
+        testing::PickingChooser chooser;
         record::EventLog log;
         DeviceSearch search(driver, chooser, log);
         EXPECT_EQ(search.FindDevices(), c.found) << c.attached;

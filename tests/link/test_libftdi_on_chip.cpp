@@ -176,10 +176,9 @@ TEST_F(LibftdiOnChip, WhatTheChipKeptWhileIdleIsDiscardedAndPurgeEmptiesChipAndB
     EXPECT_EQ(s.queued(), 0u);
 }
 
-TEST_F(LibftdiOnChip, UnplugDuringAReplyWaitEndsItAndAReplugGivesANewAddress) {
+TEST_F(LibftdiOnChip, UnplugDuringAReplyWaitEndsIt) {
     const auto chip = plug(2);
     ASSERT_TRUE(s.configure());
-    const auto address = look(chip).address;
     Bus::get().change(
         chip, [](Chip& c) { static_cast<usbchip::UnitOnLine&>(*c.peer).unit.delayReplies(250ms, 1); });
     QTimer::singleShot(20, [chip] { Bus::get().unplug(chip); });
@@ -187,8 +186,6 @@ TEST_F(LibftdiOnChip, UnplugDuringAReplyWaitEndsItAndAReplugGivesANewAddress) {
     clock.start();
     EXPECT_FALSE(await(s.exchange.run("S\r", 3)));
     EXPECT_LT(clock.elapsed(), 200) << "the wait ends with the adapter, not by its time limit";
-    Bus::get().replug(chip);
-    EXPECT_GT(look(chip).address, address);
 }
 
 TEST_F(LibftdiOnChip, ChipFaultsEndInTheLinksOwnLinesAndPassingOnesKeepTheAdapter) {
@@ -268,24 +265,6 @@ enum class Hold { Unbound, Bound, TtyOpenElsewhere };
 using Plugged = std::vector<std::pair<const char*, Hold>>; // product strings, on ports 1, 2, ...
 using Listed = std::tuple<std::string, std::string, bool>; // description, serial number, in use
 
-// Plugs the adapters and has D2XX list them in that order as FTDI's library does: a bound one
-// flagged open, nameless and unopenable.
-std::vector<std::pair<ChipId, Hold>> plugSeenByD2xx(const DoubleControl& d2xx, const Plugged& adapters) {
-    std::vector<std::pair<ChipId, Hold>> chips;
-    for (const auto& [product, hold] : adapters) {
-        Chip chip = adapter(static_cast<std::uint8_t>(chips.size() + 1), product);
-        chip.kernelDriver = {hold != Hold::Unbound, hold != Hold::Unbound};
-        chip.ttyOpenElsewhere = hold == Hold::TtyOpenElsewhere;
-        if (hold == Hold::Unbound) {
-            d2xx.addDevice(product, chip.serial.c_str());
-        } else {
-            d2xx.addHeldByKernel();
-        }
-        chips.emplace_back(Bus::get().plug(std::move(chip)), hold);
-    }
-    return chips;
-}
-
 std::vector<Listed> listedBy(link::FtdiDriver& driver) {
     std::vector<Listed> adapters;
     for (const auto& a : link::listAdapters(driver)) {
@@ -332,7 +311,16 @@ TEST_F(LibftdiOnChip, D2xxLeavesWhatTheKernelDriverHoldsToLibftdiListedOnceByNam
         SCOPED_TRACE(c.name);
         Bus::get().unplugAll();
         DoubleControl d2xx(D2XX_DOUBLE_PATH);
-        const auto chips = plugSeenByD2xx(d2xx, c.adapters);
+        // D2XX lists them in this order as FTDI's library does: a bound one flagged open, nameless,
+        // unopenable.
+        std::vector<std::pair<ChipId, Hold>> chips;
+        for (const auto& [product, hold] : c.adapters) {
+            Chip chip = adapter(static_cast<std::uint8_t>(chips.size() + 1), product);
+            chip.kernelDriver = {hold != Hold::Unbound, hold != Hold::Unbound};
+            chip.ttyOpenElsewhere = hold == Hold::TtyOpenElsewhere;
+            hold == Hold::Unbound ? d2xx.addDevice(product, chip.serial.c_str()) : d2xx.addHeldByKernel();
+            chips.emplace_back(Bus::get().plug(std::move(chip)), hold);
+        }
         link::FallbackDriver fallback(link::D2xxDriver::load(D2XX_DOUBLE_PATH),
                                       std::make_unique<link::LibftdiDriver>(system(true)),
                                       Bus::get().sysRoot());

@@ -9,7 +9,7 @@
 // On a second socket (a virtio serial port in the guest) it takes one order a
 // line and answers each with one line:
 //   state            "position 7 powered 1 plugged 1"
-//   received         what reached the unit since the last "forget", C-escaped
+//   received         what reached the unit since the last "forget", escaped as below
 //   forget           "ok"
 //   silent, speak    the unit stops answering, or answers again: "ok"
 //   unplug, replug   "ok"
@@ -28,18 +28,14 @@ namespace {
 
 using valve::sim::SimClock;
 
+// CR as \r, a backslash and every other byte outside printable ASCII as \xNN.
 QByteArray escaped(const QByteArray& bytes) {
     QByteArray text;
     for (const char c : bytes) {
-        if (c == '\r') {
-            text += "\\r";
-        } else if (c == '\\') {
-            text += "\\\\";
-        } else if (c >= 0x20 && c < 0x7f) {
-            text += c;
-        } else {
-            text += "\\x" + QByteArray::number(static_cast<unsigned char>(c), 16).rightJustified(2, '0');
-        }
+        const QByteArray hex = QByteArray::number(static_cast<unsigned char>(c), 16).rightJustified(2, '0');
+        text += c == '\r'                            ? QByteArray("\\r")
+                : c >= 0x20 && c < 0x7f && c != '\\' ? QByteArray(1, c)
+                                                     : "\\x" + hex;
     }
     return text;
 }

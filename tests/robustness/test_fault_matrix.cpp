@@ -405,20 +405,13 @@ struct ProbeFault {
 std::vector<Planted> reopening(DriverCall step, FtStatus status) {
     return {{SetFlowControl, ft::IO_ERROR}, {step, status}};
 }
-QStringList configurationFails(const QString& line) {
-    return {kFoundOne, line, kNotReestablished};
-}
+// Each configuration step's own failure line is the link's concern (UsbLinkConfigure); to a command
+// any of them is a reopening that fails, as the open does here.
 const ProbeFault kProbeFaults[] = {
     {{{SetFlowControl, ft::IO_ERROR}}, {kFoundOne}, false},
     {{{SetFlowControl, ft::INVALID_HANDLE}}, {kFoundOne}, false},
-    {reopening(OpenEx, ft::DEVICE_NOT_FOUND), configurationFails("Could not open USB Device")},
+    {reopening(OpenEx, ft::DEVICE_NOT_FOUND), {kFoundOne, "Could not open USB Device", kNotReestablished}},
     {reopening(CreateDeviceInfoList, ft::IO_ERROR), {kNoDevices, kNotReestablished}},
-    {reopening(SetBaudRate, ft::IO_ERROR), configurationFails("Could not set the Baud Rate through USB")},
-    {reopening(SetDataCharacteristics, ft::INVALID_HANDLE),
-     configurationFails("Could not configure USB connection")},
-    {reopening(SetFlowControl, ft::IO_ERROR), configurationFails("Could not set flow control")},
-    {reopening(SetTimeouts, ft::IO_ERROR),
-     configurationFails("Could not set the time-outs of the USB connection")},
     // The close fails and leaves the adapter open here: the old handle still works.
     {reopening(Close, ft::IO_ERROR), {kCloseFailed, kNoDevices, kNotReestablished}, false},
     // The purge status is not looked at: the reopened link is good.
