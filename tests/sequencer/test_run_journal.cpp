@@ -25,56 +25,34 @@ sequencer::JournalReading readOnly(const sequencer::JournalFolder& folder) {
 
 TEST(RunJournal, EachWayARunEndsIsWrittenWithTheStepsThatWentAndWhoEndedIt) {
     using Rows = std::vector<std::pair<QString, QString>>;
+    using During = std::function<void(SequencerRig&)>; // with the clock held at row 1's wait
     struct Case {
         const char* what;
         Rows rows;
-        std::function<void(SequencerRig&)> during; // with the clock held at row 1's wait
+        During during;
         QString how, by, line;
         int sent, done;
     };
     const Rows twoSteps{{"0", "2"}, {"30", "3"}};
+    const During byValvectl = [](SequencerRig& r) { r.sequencer.stopFor("valvectl"); };
+    const During inTheWindow = [](SequencerRig& r) { r.sequencer.btnStop_Click(); };
+    const During bySignal = [](SequencerRig& r) { r.sequencer.shut_down_for("SIGTERM"); };
+    const QString failed = QStringLiteral("Could not achieve Position 13, in step 1");
     const QList<Case> cases{
         {"to its end", twoSteps, {}, "completed", {}, {}, 2, 2},
-        {"stopped by valvectl",
-         twoSteps,
-         [](SequencerRig& r) { r.sequencer.stopFor("valvectl"); },
-         "stopped",
-         "valvectl",
-         {},
-         1,
-         1},
-        {"stopped in the window",
-         twoSteps,
-         [](SequencerRig& r) { r.sequencer.btnStop_Click(); },
-         "stopped",
-         "window",
-         {},
-         1,
-         1},
-        {"a signal closes the program",
-         twoSteps,
-         [](SequencerRig& r) { r.sequencer.shut_down_for("SIGTERM"); },
-         "shut down",
-         "SIGTERM",
-         {},
-         1,
-         1},
-        {"a move fails",
-         {{"0", "2"}, {"30", "13"}},
-         {},
-         "failed",
-         {},
-         "Could not achieve Position 13, in step 1",
-         2,
-         1},
+        {"stopped by valvectl", twoSteps, byValvectl, "stopped", "valvectl", {}, 1, 1},
+        {"stopped in the window", twoSteps, inTheWindow, "stopped", "window", {}, 1, 1},
+        {"a signal closes the program", twoSteps, bySignal, "shut down", "SIGTERM", {}, 1, 1},
+        {"a move fails", {{"0", "2"}, {"30", "13"}}, {}, "failed", {}, failed, 2, 1},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
         QTemporaryDir dir;
         sequencer::JournalFolder folder(dir.path());
         SequencerRig rig(sim::UnitTiming::instant(), nullptr, nullptr, &folder);
         rig.clock.held = true;
         rig.startRun(c.rows);
-        ASSERT_TRUE(rig.reaches(1)) << c.what;
+        ASSERT_TRUE(rig.reaches(1));
         if (c.during) {
             c.during(rig);
         }
@@ -82,19 +60,19 @@ TEST(RunJournal, EachWayARunEndsIsWrittenWithTheStepsThatWentAndWhoEndedIt) {
         runUntil([&] { return rig.end.has_value(); });
 
         const sequencer::JournalReading reading = readOnly(folder);
-        ASSERT_EQ(reading.problem, sequencer::JournalProblem::None) << c.what;
+        ASSERT_EQ(reading.problem, sequencer::JournalProblem::None);
         const sequencer::Journal& j = reading.journal;
-        EXPECT_EQ(j.header.origin, QStringLiteral("window")) << c.what;
-        EXPECT_EQ(j.header.steps.size(), 2) << c.what;
-        EXPECT_EQ(j.steps.size(), c.sent) << c.what;
-        EXPECT_EQ(j.stepsDone(), c.done) << c.what;
-        ASSERT_TRUE(j.end.has_value()) << c.what;
-        EXPECT_EQ(j.end->how, c.how) << c.what;
-        EXPECT_EQ(j.end->by, c.by) << c.what;
-        EXPECT_EQ(j.end->line, c.line) << c.what;
+        EXPECT_EQ(j.header.origin, QStringLiteral("window"));
+        EXPECT_EQ(j.header.steps.size(), 2);
+        EXPECT_EQ(j.steps.size(), c.sent);
+        EXPECT_EQ(j.stepsDone(), c.done);
+        ASSERT_TRUE(j.end.has_value());
+        EXPECT_EQ(j.end->how, c.how);
+        EXPECT_EQ(j.end->by, c.by);
+        EXPECT_EQ(j.end->line, c.line);
         if (c.sent == 2) {
-            EXPECT_EQ(j.steps[1].dueMs, 30000.0) << c.what;
-            EXPECT_GE(j.steps[1].deviationMs(), 0.0) << c.what;
+            EXPECT_EQ(j.steps[1].dueMs, 30000.0);
+            EXPECT_GE(j.steps[1].deviationMs(), 0.0);
         }
     }
 }
