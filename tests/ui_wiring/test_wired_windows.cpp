@@ -109,7 +109,7 @@ TEST_F(TimedEventsTest, ARunShowsTheRowLooksAndTheCurrentPosition) {
 }
 
 // A run's journal names the routine file only while the table holds it as loaded.
-TEST_F(TimedEventsTest, ARoutineFileIsTakenWholeOrNotAtAllAndNotWhileARunHoldsTheTable) {
+TEST_F(TimedEventsTest, ARoutineFileIsTakenWholeOrNotAtAllNotWhileARunHoldsTheTableAndNamedInItsRuns) {
     auto* files = rig.window().findChild<valve::ui::RoutineFiles*>();
     const QString saved = dir.filePath("week.routine");
     const QString missing = dir.filePath("missing.routine");
