@@ -36,6 +36,17 @@ using namespace std::chrono_literals;
 
 namespace {
 
+namespace remote = valve::remote;
+
+// A command message of the words in `line`, with a routine's contents when given.
+QByteArray command(const QString& line, const QString& routine = {}) {
+    QJsonObject body{{"words", QJsonArray::fromStringList(line.split(' '))}};
+    if (!routine.isEmpty()) {
+        body.insert("routine", routine);
+    }
+    return remote::encode(remote::type::kCommand, body);
+}
+
 // A client that writes what it is told and collects the lines it gets back.
 struct RawClient {
     explicit RawClient(const QString& path, const QByteArray& message = {}) {
@@ -186,9 +197,7 @@ TEST_F(PanelSocketTest, StopEndsThePanelsRunFromAnyClientAndNamesIt) {
     EXPECT_TRUE(none.err.endsWith("no run is under way in the panel\n")) << none.err.toStdString();
 
     // A run whose client has gone.
-    RawClient gone(valvectl.socketPath(), valve::remote::encode(valve::remote::type::kCommand,
-                                                                {{"words", QJsonArray{"run", "flush.txt"}},
-                                                                 {"routine", "0,3\n600,4\n"}}));
+    RawClient gone(valvectl.socketPath(), command("run flush.txt", "0,3\n600,4\n"));
     ASSERT_TRUE(runUntil([&] { return rig.log().contains("Position set to 3"); }));
     gone.socket.abort();
     const auto stopped = valvectl.run({"--json", "stop"});
@@ -224,7 +233,6 @@ TEST_F(PanelSocketTest, StopEndsThePanelsRunFromAnyClientAndNamesIt) {
 }
 
 TEST_F(PanelSocketTest, BadClientsGetAnErrorAtMostAndValvectlIsServedAllTheSame) {
-    namespace remote = valve::remote;
     const QString path = valvectl.socketPath();
     RawClient silent(path);
     const auto words = [](int count) { // "status" and count - 1 words more
@@ -263,13 +271,13 @@ TEST_F(PanelSocketTest, BadClientsGetAnErrorAtMostAndValvectlIsServedAllTheSame)
     ASSERT_TRUE(runUntil([&] { return huge.socket.state() == QLocalSocket::UnconnectedState; }));
 
     // Gone mid-command: the move still happens, whole.
-    RawClient leaving(path, remote::encode(remote::type::kCommand, {{"words", QJsonArray{"move", "9"}}}));
+    RawClient leaving(path, command("move 9"));
     ASSERT_TRUE(runUntil([&] { return !rig.sent().isEmpty(); }));
     leaving.socket.abort();
 
     std::list<RawClient> many;
     for (int i = 0; i < 20; ++i) {
-        many.emplace_back(path, remote::encode(remote::type::kCommand, {{"words", QJsonArray{"status"}}}));
+        many.emplace_back(path, command("status"));
     }
     for (RawClient& client : many) {
         ASSERT_TRUE(client.await(1));
@@ -353,13 +361,8 @@ TEST(PanelSocketLines, EachCommandReportsItsOwnLinesWhateverRunsBesideIt) {
                      {500ms, 300ms, 1ms});
         ASSERT_TRUE(rig.startClean());
         ASSERT_TRUE(rig.panel->acceptValvectl(dir.runtime.path(), nullptr));
-        const auto request = [](const QString& command) {
-            const QStringList words = command.split(' ');
-            const QString routine = words.value(1) == "long.txt" ? "0,2\n600,3\n" : "0,2\n0.2,3\n";
-            return valve::remote::encode(
-                       valve::remote::type::kCommand,
-                       {{"words", QJsonArray::fromStringList(words)}, {"routine", routine}}) +
-                   '\n';
+        const auto request = [](const QString& line) {
+            return command(line, line.endsWith("long.txt") ? "0,2\n600,3\n" : "0,2\n0.2,3\n");
         };
         std::optional<RawClient> first;
         std::optional<RawClient> second;
@@ -390,14 +393,13 @@ TEST(PanelSocketLines, EachCommandReportsItsOwnLinesWhateverRunsBesideIt) {
 // A client that asks nothing is dropped at its idle limit, and a refused one that stays at its linger limit;
 // none is dropped before. The defaults: 10 s and 2 s.
 TEST_F(PanelSocketTest, ASilentOrRefusedClientIsDroppedAtItsLimitAndNotBefore) {
-    valve::remote::PanelServer& server = rig.panel->remote()->server();
-    const valve::remote::SocketTiming unit;
+    remote::PanelServer& server = rig.panel->remote()->server();
+    const remote::SocketTiming unit;
     EXPECT_EQ(std::pair(unit.idle, unit.refusalLinger), std::pair(10'000ms, 2'000ms));
     for (const bool refused : {false, true}) {
         SCOPED_TRACE(refused ? "refused" : "silent");
         server.setAllowedUser(refused ? getuid() + 1 : getuid());
-        server.setTiming(refused ? valve::remote::SocketTiming{10s, 400ms}
-                                 : valve::remote::SocketTiming{400ms, 10s});
+        server.setTiming(refused ? remote::SocketTiming{10s, 400ms} : remote::SocketTiming{400ms, 10s});
         RawClient client(valvectl.socketPath());
         const auto gone = [&] { return client.socket.state() == QLocalSocket::UnconnectedState; };
         EXPECT_FALSE(runUntil(gone, 300ms)) << "dropped before its limit";
@@ -445,7 +447,7 @@ TEST(PanelSocketLoad, AClientThatNeverReadsCostsThePanelItsBoundAndNothingOnceGo
         EXPECT_TRUE(greedy.write()) << "dropped instead of left unread";
         if (kResidentSizeTells) {
             EXPECT_LT(panel.residentKb() - residentBefore,
-                      valve::remote::PanelServer::kMaxUnsentBytes / 1024 + 1024);
+                      remote::PanelServer::kMaxUnsentBytes / 1024 + 1024);
         }
         const auto served = valvectl.run({"--panel", "--json", "status"});
         EXPECT_EQ(served.json().value("exit_code"), 0) << served.err.toStdString();
@@ -460,7 +462,6 @@ TEST(PanelSocketLoad, AClientThatNeverReadsCostsThePanelItsBoundAndNothingOnceGo
 // refuses, "no running panel" only when nothing listens. With --panel it
 // never turns anywhere else.
 TEST_F(PanelSocketTest, ValvectlSaysWhyNoPanelServesItInThePanelsOwnWords) {
-    namespace remote = valve::remote;
     remote::PanelServer& server = rig.panel->remote()->server();
     const QString nothing = "no running panel: nothing listens in " + valvectl.runtime.path() + "\n";
     std::list<RawClient> crowd;
@@ -590,11 +591,11 @@ TEST(PanelSocketPanels, EachOfTwoPanelsIsReachedByItsUnit) {
     EXPECT_EQ(alone.out, "4\n");
 
     // Sixteen panels may listen in one directory: with fifteen places held by others, the last is taken.
-    valve::remote::PanelServer& server = b.panel->remote()->server();
+    remote::PanelServer& server = b.panel->remote()->server();
     server.close();
     std::list<QLockFile> held;
     for (int slot = 1; slot <= 15; ++slot) {
-        ASSERT_TRUE(held.emplace_back(valve::remote::panelSocketPath(runtime, slot) + ".lock").tryLock(0));
+        ASSERT_TRUE(held.emplace_back(remote::panelSocketPath(runtime, slot) + ".lock").tryLock(0));
     }
     QString error;
     ASSERT_TRUE(server.listen(runtime, &error)) << error.toStdString();
