@@ -16,8 +16,9 @@ namespace {
 
 const sim::UnitTiming kMovesOf50msAStep{sim::SimDuration{0}, sim::SimDuration{0}, 50ms};
 
-sequencer::JournalReading readOnly(const sequencer::JournalFolder& folder) {
-    EXPECT_EQ(folder.ids().size(), 1);
+// The newest journal, which should be the only one unless told.
+sequencer::JournalReading readNewest(const sequencer::JournalFolder& folder, qsizetype journals = 1) {
+    EXPECT_EQ(folder.ids().size(), journals);
     QFile file(folder.pathOf(folder.ids().value(0)));
     EXPECT_TRUE(file.open(QIODevice::ReadOnly));
     return sequencer::readJournal(file.readAll());
@@ -59,7 +60,7 @@ TEST(RunJournal, EachWayARunEndsIsWrittenWithTheStepsThatWentAndWhoEndedIt) {
         rig.clock.release();
         runUntil([&] { return rig.end.has_value(); });
 
-        const sequencer::JournalReading reading = readOnly(folder);
+        const sequencer::JournalReading reading = readNewest(folder);
         ASSERT_EQ(reading.problem, sequencer::JournalProblem::None);
         const sequencer::Journal& j = reading.journal;
         EXPECT_EQ(j.header.origin, QStringLiteral("window"));
@@ -88,7 +89,7 @@ TEST(RunJournal, TellsAMoveSentButNotAnsweredHoldUpsAndTheRunsOwnContext) {
     rig.clock.sleep(60s);
     ASSERT_TRUE(runUntil([&] { return rig.moves().size() == 2; }));
     // The second move is on its way: the journal says so before the unit answers.
-    const sequencer::JournalReading moving = readOnly(folder);
+    const sequencer::JournalReading moving = readNewest(folder);
     ASSERT_EQ(moving.problem, sequencer::JournalProblem::None);
     ASSERT_EQ(moving.journal.steps.size(), 2);
     EXPECT_FALSE(moving.journal.steps[1].answered);
@@ -97,7 +98,7 @@ TEST(RunJournal, TellsAMoveSentButNotAnsweredHoldUpsAndTheRunsOwnContext) {
     EXPECT_EQ(moving.journal.header.origin, QStringLiteral("valvectl"));
 
     ASSERT_TRUE(rig.reaches(2));
-    const sequencer::Journal j = readOnly(folder).journal;
+    const sequencer::Journal j = readNewest(folder).journal;
     ASSERT_EQ(j.holdUps.size(), 1);
     EXPECT_EQ(j.holdUps[0].step, 1);
     EXPECT_EQ(j.holdUps[0].seconds, 59);
@@ -109,10 +110,7 @@ TEST(RunJournal, TellsAMoveSentButNotAnsweredHoldUpsAndTheRunsOwnContext) {
 
     // The next run is the window's again, with nothing of the last one's context.
     rig.run({{"0", "5"}});
-    ASSERT_EQ(folder.ids().size(), 2);
-    QFile next(folder.pathOf(folder.ids().first()));
-    ASSERT_TRUE(next.open(QIODevice::ReadOnly));
-    const sequencer::JournalHeader second = sequencer::readJournal(next.readAll()).journal.header;
+    const sequencer::JournalHeader second = readNewest(folder, 2).journal.header;
     EXPECT_EQ(second.origin, QStringLiteral("window"));
     EXPECT_TRUE(second.routine.isEmpty());
     EXPECT_TRUE(second.continues.isEmpty());
