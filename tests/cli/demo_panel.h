@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <sys/types.h>
 
 namespace valve::testing {
 
@@ -24,16 +25,20 @@ public:
         process.waitForFinished();
     }
 
+    void launch(const QStringList& arguments = {}) {
+        process.setProcessEnvironment(environment);
+        process.start(QStringLiteral(VALVE_PANEL_DEMO), arguments);
+    }
     // Starts it and waits until it listens.
     bool start() {
-        process.setProcessEnvironment(environment);
-        process.start(QStringLiteral(VALVE_PANEL_DEMO), QStringList{});
+        launch();
         return runUntil([this] { return QFile::exists(socketPath()); }, std::chrono::seconds{20});
     }
+    [[nodiscard]] pid_t pid() const { return static_cast<pid_t>(process.processId()); }
     [[nodiscard]] QString socketPath() const { return directory + QStringLiteral("/valve-panel.socket"); }
 
     [[nodiscard]] long residentKb() const {
-        QFile status(QStringLiteral("/proc/%1/status").arg(process.processId()));
+        QFile status(QStringLiteral("/proc/%1/status").arg(pid()));
         status.open(QIODevice::ReadOnly | QIODevice::Text);
         const QByteArray text = status.readAll();
         const qsizetype at = text.indexOf("VmRSS:");
@@ -42,7 +47,7 @@ public:
                    : text.mid(at + 6, text.indexOf('\n', at) - at - 6).trimmed().split(' ').value(0).toLong();
     }
     [[nodiscard]] qsizetype openDescriptors() const {
-        return QDir(QStringLiteral("/proc/%1/fd").arg(process.processId()))
+        return QDir(QStringLiteral("/proc/%1/fd").arg(pid()))
             .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)
             .size();
     }

@@ -1,6 +1,6 @@
 // The demo panel run as a user runs it, ended by signals as a log-out, a kill or Ctrl-C ends it.
 #include "cli/signal_watch.h"
-#include "coro_test.h"
+#include "demo_panel.h"
 #include "remote/messages.h"
 #include "sequencer/sequencer.h"
 
@@ -18,36 +18,24 @@ using valve::testing::runUntil;
 
 namespace {
 
-// valve-panel-demo with its own runtime directory (where its socket goes) and a kept log there.
-struct DemoPanel {
-    explicit DemoPanel(const QStringList& arguments) {
-        auto environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
-        process.setProcessEnvironment(environment);
-        process.start(QStringLiteral(VALVE_PANEL_DEMO), QStringList{"--log-file", keptLogPath()} + arguments);
-    }
-    ~DemoPanel() {
-        process.kill();
-        process.waitForFinished();
-    }
-    [[nodiscard]] QString keptLogPath() const { return runtime.filePath(QStringLiteral("kept.log")); }
-    [[nodiscard]] QString socketPath() const {
-        return runtime.filePath(QStringLiteral("valve-panel.socket"));
+// valve-panel-demo in its own runtime directory, keeping its log there.
+struct OwnDirectory {
+    QTemporaryDir runtime;
+};
+struct SignalledPanel : OwnDirectory, valve::testing::DemoPanel {
+    explicit SignalledPanel(const QStringList& arguments) : DemoPanel(runtime.path()) {
+        launch(QStringList{"--log-file", runtime.filePath("kept.log")} + arguments);
     }
     [[nodiscard]] QString keptLog() const {
-        QFile file(keptLogPath());
+        QFile file(runtime.filePath("kept.log"));
         return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
     }
-    [[nodiscard]] pid_t pid() const { return static_cast<pid_t>(process.processId()); }
     // Stopped by SIGSTOP, as /proc shows it.
     [[nodiscard]] bool stopped() const {
         std::ifstream stat("/proc/" + std::to_string(pid()) + "/stat");
         const std::string line((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
         return line.find(") T ") != std::string::npos;
     }
-
-    QTemporaryDir runtime;
-    QProcess process;
 };
 
 // Starts a routine through the panel's socket (its first step at once, the second far off) and
@@ -82,7 +70,7 @@ TEST(PanelSignals, TheFirstClosesThePanelInOrderAndASecondEndsItAtOnce) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        DemoPanel panel(c.arguments);
+        SignalledPanel panel(c.arguments);
         ASSERT_TRUE(runUntil([&] { return panel.keptLog().contains("Found "); }, std::chrono::seconds{20}));
         QLocalSocket client;
         ASSERT_TRUE(!c.routine || startRoutine(client, panel.socketPath()));

@@ -154,19 +154,4 @@ TEST(JournalFolder, KeepsTheNewestJournalsAndWritesEveryLineWhole) {
     EXPECT_TRUE(said.isEmpty());
 }
 
-TEST(JournalFolder, AFolderThatCannotBeWrittenIsSaidOnceAndRunsGoOnWithoutAJournal) {
-    QTemporaryDir dir;
-    QFile blocker(dir.path() + QStringLiteral("/state"));
-    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly)); // a file where the folder should be
-    JournalFolder folder(blocker.fileName() + QStringLiteral("/runs"));
-    QStringList said;
-    const auto say = [&said](const QString& line) { said << line; };
-    EXPECT_EQ(folder.begin(header(), say), nullptr);
-    EXPECT_EQ(folder.begin(header(kStart.addSecs(9)), say), nullptr);
-    ASSERT_EQ(said.size(), 1);
-    EXPECT_TRUE(said[0].startsWith(QStringLiteral("The run's journal cannot be written in ")))
-        << said[0].toStdString();
-    EXPECT_TRUE(folder.ids().isEmpty());
-}
-
 } // namespace

@@ -78,9 +78,7 @@ TEST(RunSleepLock, IsHeldWhileTheRunLastsAndAFailureIsOneLineWhileTheRunGoesOn) 
         ASSERT_TRUE(runUntil([&] { return rig.end.has_value(); }));
 
         EXPECT_EQ(rig.moves(), QList<QByteArray>({"P02\r", "P03\r"}));
-        EXPECT_EQ(
-            rig.log.lines().count(QStringLiteral("The run cannot keep the computer from going to sleep")),
-            granted ? 0 : 1);
+        EXPECT_EQ(rig.log.lines().count(kCannot), granted ? 0 : 1);
         EXPECT_EQ(standIn.asked, listens ? QStringList{"sleep/block"} : QStringList{});
         EXPECT_TRUE(runUntil([&] { return !standIn.held(); })); // released
     }

@@ -46,10 +46,6 @@ StepRecord moved(int step, int position, double dueMs, double late, const QDateT
     return s;
 }
 
-sequencer::JournalEnd ending(const QString& how, const QString& by, const QDateTime& at) {
-    return {.how = how, .by = by, .line = {}, .at = at};
-}
-
 void sendAndAnswer(sequencer::RunJournal& journal, const StepRecord& step) {
     journal.sent(step);
     journal.answered(step);
@@ -85,10 +81,10 @@ struct Folder {
         sendAndAnswer(*stopped, first);
         stopped->heldUp({.step = 1, .seconds = 30, .at = kDayOne.addSecs(5)});
         sendAndAnswer(*stopped, second);
-        stopped->ended(ending("stopped", "window", kDayOne.addSecs(15)));
+        stopped->ended({"stopped", "window", {}, kDayOne.addSecs(15)});
         auto done = journals.begin(header(kDayOne.addDays(1), {}, {{0, 4}}), say);
         sendAndAnswer(*done, moved(0, 4, 0, 0.75, kDayOne.addDays(1)));
-        done->ended(ending("completed", {}, kDayOne.addDays(1).addSecs(1)));
+        done->ended({"completed", {}, {}, kDayOne.addDays(1).addSecs(1)});
         QFile damaged(journals.pathOf("20260103-000000-1"));
         EXPECT_TRUE(damaged.open(QIODevice::WriteOnly));
         damaged.write("not a journal\n");
@@ -160,7 +156,7 @@ TEST(RunsWindow, ARunUnderWayDrawsOnAsItsJournalGrows) {
     EXPECT_EQ(series(window, "under way")->points(), QList<QPointF>({{1.0002, 5}}));
     EXPECT_EQ(row(window.table(), 0), QStringList({"grow.csv", "2 of 2", "under way", "0.30 ms"}));
 
-    journal->ended(ending("completed", {}, start.addSecs(2)));
+    journal->ended({"completed", {}, {}, start.addSecs(2)});
     ASSERT_TRUE(QTest::qWaitFor([&] { return window.table().item(0, 3)->text() == "completed"; }));
     EXPECT_EQ(series(window, "under way"), nullptr);
 }

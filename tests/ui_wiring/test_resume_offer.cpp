@@ -6,6 +6,7 @@
 
 #include <QFile>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <gtest/gtest.h>
 
 namespace valve::testing {
@@ -14,6 +15,7 @@ namespace {
 using protocol::BoxAnswer;
 using protocol::BoxButtons;
 using std::chrono::seconds;
+using namespace std::chrono_literals;
 
 // A run of three steps started 10 s ago on the rig's adapter: the first move
 // confirmed, the second sent when the program died. Written by the real
@@ -61,88 +63,62 @@ TEST(ResumeOffer, EachAnswerAndEachModeDoesWhatItSays) {
         QString logged;                // a line the events log holds
         bool torn = false;             // the old journal's last line was cut off
     };
+    using A = BoxAnswer;
+    constexpr auto kOffer = BoxButtons::ResumeShowDismiss;
+    constexpr auto kMissed = BoxButtons::SkipRunNow;
+    constexpr auto kAsk = ui::ResumeRuns::Ask;
     const Case cases[] = {
-        {"resume, skipping the missed step",
-         ui::ResumeRuns::Ask,
-         {BoxAnswer::Resume, BoxAnswer::Skip},
-         {BoxButtons::ResumeShowDismiss, BoxButtons::SkipRunNow},
+        {"resume, skip",
+         kAsk,
+         {A::Resume, A::Skip},
+         {kOffer, kMissed},
          {2},
          "resumed",
-         "missed step 2 to position 5, due at"},
-        {"resume, running the missed step now",
-         ui::ResumeRuns::Ask,
-         {BoxAnswer::Resume, BoxAnswer::RunNow},
-         {BoxButtons::ResumeShowDismiss, BoxButtons::SkipRunNow},
-         {5, 2},
-         "resumed",
-         "they go at once"},
-        {"show, then dismiss",
-         ui::ResumeRuns::Ask,
-         {BoxAnswer::Show, BoxAnswer::Dismiss},
-         {BoxButtons::ResumeShowDismiss, BoxButtons::ResumeShowDismiss},
-         {},
-         "abandoned",
-         "no answer before the program ended"},
-        {"dismiss a journal with a torn last line",
-         ui::ResumeRuns::Ask,
-         {BoxAnswer::Dismiss},
-         {BoxButtons::ResumeShowDismiss},
-         {},
-         "abandoned",
-         "is abandoned",
-         true},
-        {"box closed: asked again next time",
-         ui::ResumeRuns::Ask,
-         {BoxAnswer::Cancel},
-         {BoxButtons::ResumeShowDismiss},
-         {},
-         "cut short",
-         "was cut short at"},
+         "missed step 2 to position 5"},
+        {"resume, run now", kAsk, {A::Resume, A::RunNow}, {kOffer, kMissed}, {5, 2}, "resumed", "go at once"},
+        {"show, dismiss", kAsk, {A::Show, A::Dismiss}, {kOffer, kOffer}, {}, "abandoned", "no answer before"},
+        {"dismiss a torn journal", kAsk, {A::Dismiss}, {kOffer}, {}, "abandoned", "is abandoned", true},
+        {"box closed: asked again", kAsk, {A::Cancel}, {kOffer}, {}, "cut short", "was cut short at"},
         {"--resume-runs skip", ui::ResumeRuns::Skip, {}, {}, {2}, "resumed", "they are skipped"},
         {"--resume-runs run-missed", ui::ResumeRuns::RunMissed, {}, {}, {5, 2}, "resumed", "they go at once"},
         {"--resume-runs never", ui::ResumeRuns::Never, {}, {}, {}, "cut short", "not offered for resuming"},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
         QTemporaryDir dir;
         sequencer::JournalFolder folder(dir.path());
         const QString old = cutShortRun(folder, c.torn);
-        PanelRig rig(
-            {"NR Valve"}, sim::UnitTiming::instant(),
-            {std::chrono::milliseconds{150}, std::chrono::milliseconds{10}, std::chrono::milliseconds{1}},
-            nullptr, {.journals = &folder});
-        ASSERT_TRUE(rig.startClean()) << c.what;
+        PanelRig rig({"NR Valve"}, sim::UnitTiming::instant(), {150ms, 10ms, 1ms}, nullptr,
+                     {.journals = &folder});
+        ASSERT_TRUE(rig.startClean());
         rig.boxes.answers = c.answers;
         rig.boxes.buttons.clear();
-        ASSERT_TRUE(await(rig.panel->offerResume(c.mode))) << c.what;
+        ASSERT_TRUE(await(rig.panel->offerResume(c.mode)));
 
-        EXPECT_EQ(rig.boxes.buttons, c.boxes) << c.what;
+        EXPECT_EQ(rig.boxes.buttons, c.boxes);
         if (!c.boxes.empty()) {
-            EXPECT_TRUE(rig.boxes.texts.first().contains(QStringLiteral("Steps done: 1 of 3"))) << c.what;
+            EXPECT_TRUE(rig.boxes.texts.first().contains(QStringLiteral("Steps done: 1 of 3")));
             EXPECT_TRUE(rig.boxes.texts.first().contains(QStringLiteral("step 2 to position 5; the unit had "
-                                                                        "not confirmed it")))
-                << c.what;
+                                                                        "not confirmed it")));
         }
-        EXPECT_FALSE(rig.log().filter(c.logged).isEmpty()) << c.what << "\n"
-                                                           << rig.log().join(u'\n').toStdString();
+        EXPECT_FALSE(rig.log().filter(c.logged).isEmpty()) << rig.log().join(u'\n').toStdString();
         const QStringList ids = folder.ids();
         if (c.resumedPositions.isEmpty()) {
-            EXPECT_EQ(ids, QStringList{old}) << c.what;
+            EXPECT_EQ(ids, QStringList{old});
         } else {
-            ASSERT_EQ(ids.size(), 2) << c.what;
-            EXPECT_FALSE(rig.log().filter(QStringLiteral("the valve is at position")).isEmpty()) << c.what;
+            ASSERT_EQ(ids.size(), 2);
+            EXPECT_FALSE(rig.log().filter(QStringLiteral("the valve is at position")).isEmpty());
             const sequencer::Journal resumed = journalOf(folder, ids.first());
-            EXPECT_EQ(resumed.header.continues, old) << c.what;
-            EXPECT_EQ(resumed.header.routine, QStringLiteral("flush.txt")) << c.what;
+            EXPECT_EQ(resumed.header.continues, old);
+            EXPECT_EQ(resumed.header.routine, QStringLiteral("flush.txt"));
             QList<int> positions;
-            for (const sequencer::PlannedStep& step : resumed.header.steps) {
-                positions << step.position;
-            }
-            EXPECT_EQ(positions, c.resumedPositions) << c.what;
+            std::ranges::transform(resumed.header.steps, std::back_inserter(positions),
+                                   &sequencer::PlannedStep::position);
+            EXPECT_EQ(positions, c.resumedPositions);
             // The last step keeps its time on the original schedule: 2 h after the old start.
             const double lastDue = resumed.header.steps.last().seconds;
             EXPECT_NEAR(resumed.header.start.addMSecs(static_cast<qint64>(lastDue * 1000)).toSecsSinceEpoch(),
-                        journalOf(folder, old).header.start.addSecs(7200).toSecsSinceEpoch(), 2)
-                << c.what;
+                        journalOf(folder, old).header.start.addSecs(7200).toSecsSinceEpoch(), 2);
             rig.panel->remote()->stopRoutine(QStringLiteral("the test"));
             runUntil([&] {
                 return rig.panel->remote()->routineState().phase == commands::RoutineState::Phase::Idle;
@@ -150,12 +126,11 @@ TEST(ResumeOffer, EachAnswerAndEachModeDoesWhatItSays) {
         }
         const QString state = sequencer::runState(journalOf(folder, old), old);
         EXPECT_EQ(state == sequencer::kCutShort && ids.size() == 2 ? QStringLiteral("resumed") : state,
-                  c.oldState)
-            << c.what;
+                  c.oldState);
         // What was answered once is not asked again.
         rig.boxes.buttons.clear();
-        ASSERT_TRUE(await(rig.panel->offerResume(ui::ResumeRuns::Ask))) << c.what;
-        EXPECT_EQ(rig.boxes.buttons.size(), c.oldState == sequencer::kCutShort ? 1U : 0U) << c.what;
+        ASSERT_TRUE(await(rig.panel->offerResume(ui::ResumeRuns::Ask)));
+        EXPECT_EQ(rig.boxes.buttons.size(), c.oldState == sequencer::kCutShort ? 1U : 0U);
     }
 }
 
