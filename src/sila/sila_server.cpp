@@ -109,6 +109,8 @@ bool SilaServer::start(const ListenPlan& plan, QString* error) {
     builder.SetMaxReceiveMessageSize(kMaxMessageBytes);
     builder.SetMaxSendMessageSize(kMaxMessageBytes);
     builder.AddChannelArgument(GRPC_ARG_MAX_CONCURRENT_STREAMS, kMaxStreamsPerConnection);
+    builder.AddChannelArgument(GRPC_ARG_MAX_CONNECTION_IDLE_MS,
+                               static_cast<int>(plan.timing.idleConnection.count()));
     // A port in use is refused, not shared with whoever holds it.
     builder.AddChannelArgument(GRPC_ARG_ALLOW_REUSEPORT, 0);
     grpc::ResourceQuota quota("sila");
