@@ -40,7 +40,8 @@ TEST_F(SilaServerTest, ServiceTellsWhoItIsInTheFormatsClientsCheck) {
         << version;
     EXPECT_TRUE(matches("https?://.+", url)) << url;
     // The same adapter keeps its UUID in the next run.
-    EXPECT_EQ(sila::ServerIdentity(QStringLiteral("NR Valve"), config.path()).uuid().toStdString(), uuid);
+    EXPECT_EQ(sila::ServerIdentity(QStringLiteral("NR Valve"), serial(), config.path()).uuid().toStdString(),
+              uuid);
 }
 
 TEST_F(SilaServerTest, ServiceListsItsFeaturesGivesTheirDefinitionsAndKeepsItsName) {
@@ -74,7 +75,7 @@ TEST_F(SilaServerTest, ServiceListsItsFeaturesGivesTheirDefinitionsAndKeepsItsNa
                     ss::SetServerName_Responses none;
                     return client.service->SetServerName(&context, name, &none);
                 }).ok());
-    EXPECT_EQ(sila::ServerIdentity(QStringLiteral("NR Valve"), sila::configDirectory()).name(),
+    EXPECT_EQ(sila::ServerIdentity(QStringLiteral("NR Valve"), serial(), sila::configDirectory()).name(),
               QStringLiteral("Bench 4"));
 }
 
@@ -331,6 +332,31 @@ TEST_F(SilaServerTest, TlsWithTheCertificateItMadeCarriesTheServerUuid) {
     ASSERT_FALSE(uuid.empty());
     EXPECT_EQ(sila::certificateUuid(pem).toStdString(), uuid);
     EXPECT_TRUE(rig.window().findChild<QAction*>(QStringLiteral("mnuSilaServer"))->text().contains("TLS"));
+}
+
+// The UUID follows the adapter's serial number wherever it is plugged in;
+// only an adapter without one is known by its description.
+TEST(SilaIdentity, TheServerUuidFollowsTheSerialNumber) {
+    QTemporaryDir config;
+    const auto uuid = [&](const char* description, const char* serial) {
+        return sila::ServerIdentity(QLatin1String(description), QLatin1String(serial), config.path()).uuid();
+    };
+    struct Case {
+        std::array<const char*, 2> one, other;
+        bool same;
+    };
+    const std::vector<Case> cases{
+        {{"NR Valve", "NRV0001"}, {"NR Valve", "NRV0001"}, true},
+        {{"NR Valve", "NRV0001"}, {"NR Valve B", "NRV0001"}, true},
+        {{"NR Valve", "NRV0001"}, {"NR Valve", "NRV0002"}, false},
+        {{"NR Valve", ""}, {"NR Valve", ""}, true},
+        {{"NR Valve", ""}, {"NR Valve B", ""}, false},
+        {{"NR Valve", ""}, {"NR Valve", "NRV0001"}, false},
+    };
+    for (const Case& each : cases) {
+        EXPECT_EQ(uuid(each.one[0], each.one[1]) == uuid(each.other[0], each.other[1]), each.same)
+            << each.one[0] << " " << each.one[1] << " / " << each.other[0] << " " << each.other[1];
+    }
 }
 
 TEST(SilaListen, NetworkAndPlainListeningNeedTheirFlags) {
