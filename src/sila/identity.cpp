@@ -15,8 +15,8 @@ QString settingsFile(const QString& directory) {
     return QDir(directory).filePath(QStringLiteral("server.ini"));
 }
 
-// A description alone names the UUID as before serial numbers were used, so
-// an adapter without one keeps its UUID and kept name.
+// An adapter without a serial number is known by its description alone,
+// which gives the UUID (and kept name) it has always had.
 QString uuidFor(const QString& description, const QString& serial) {
     const QString name = serial.isEmpty() ? description : QStringLiteral("serial:") + serial;
     return QUuid::createUuidV5(kServerNamespace, name).toString(QUuid::WithoutBraces).toLower();
