@@ -80,6 +80,23 @@ void Discovery::announce(const Announcement& what) {
     }
 }
 
+void Discovery::rename(const QString& name) {
+    what_.name = name;
+    if (group_ == nullptr || avahi_entry_group_is_empty(group_)) {
+        return; // published with the new name once the daemon is there
+    }
+    AvahiStringList* txt = records(what_);
+    const QByteArray instance = what_.uuid.toUtf8();
+    const int updated = avahi_entry_group_update_service_txt_strlst(
+        group_, interfaceOf(what_.host), AVAHI_PROTO_UNSPEC, AvahiPublishFlags{}, instance.constData(),
+        kServiceType, nullptr, txt);
+    avahi_string_list_free(txt);
+    if (updated < 0) {
+        emit message(QStringLiteral("The SiLA 2 server's new name could not be announced: %1")
+                         .arg(QString::fromUtf8(avahi_strerror(avahi_client_errno(client_)))));
+    }
+}
+
 void Discovery::withdraw() {
     if (client_ != nullptr) {
         avahi_client_free(client_); // frees its entry group too

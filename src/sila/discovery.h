@@ -36,6 +36,8 @@ public:
     ~Discovery() override;
 
     void announce(const Announcement& what);
+    // Announces the server's new name in its TXT records.
+    void rename(const QString& name);
     void withdraw();
 
 signals:

@@ -15,11 +15,17 @@ QString settingsFile(const QString& directory) {
     return QDir(directory).filePath(QStringLiteral("server.ini"));
 }
 
+// An adapter without a serial number is known by its description alone,
+// which gives the UUID (and kept name) it has always had.
+QString uuidFor(const QString& description, const QString& serial) {
+    const QString name = serial.isEmpty() ? description : QStringLiteral("serial:") + serial;
+    return QUuid::createUuidV5(kServerNamespace, name).toString(QUuid::WithoutBraces).toLower();
+}
+
 } // namespace
 
-ServerIdentity::ServerIdentity(const QString& adapter, QString directory)
-    : directory_(std::move(directory)),
-      uuid_(QUuid::createUuidV5(kServerNamespace, adapter).toString(QUuid::WithoutBraces).toLower()) {
+ServerIdentity::ServerIdentity(const QString& description, const QString& serial, QString directory)
+    : description_(description), directory_(std::move(directory)), uuid_(uuidFor(description, serial)) {
     const QSettings settings(settingsFile(directory_), QSettings::IniFormat);
     name_ = settings.value(uuid_ + QStringLiteral("/name"), QStringLiteral("Valve panel")).toString();
 }

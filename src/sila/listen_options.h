@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <chrono>
 #include <optional>
 
 namespace valve::sila {
@@ -15,6 +16,13 @@ struct ListenOptions {
     bool open = false;     // --sila-open: any client may connect over TLS
 };
 
+// The server's time limits; tests shorten them.
+struct SilaTiming {
+    // A connection with no call open for this long is closed. A subscription
+    // is a call, so an orchestrator holding one is never cut off.
+    std::chrono::milliseconds idleConnection{std::chrono::minutes{10}};
+};
+
 // Where to listen, and who may connect, once the options are checked.
 struct ListenPlan {
     QString host; // an IP address; loopback when none was given
@@ -24,6 +32,7 @@ struct ListenPlan {
     QString certFile;
     QString keyFile;
     QString clientCaFile;
+    SilaTiming timing;
 
     // host:port as gRPC takes it (IPv6 in brackets).
     [[nodiscard]] QString endpoint(int actualPort) const;

@@ -1,6 +1,8 @@
 #include "sila_server.h"
 
 #include "certificate.h"
+#include "link/usb_link.h"
+#include "protocol/session.h"
 #include "silaservice_service.h"
 #include "timed_routine_service.h"
 
@@ -77,8 +79,10 @@ QString configDirectory() {
 }
 
 SilaServer::SilaServer(ServerIdentity identity, UnitAccess unit, QObject* parent)
-    : QObject(parent), identity_(std::move(identity)),
-      silaService_(std::make_unique<SiLAServiceService>(gate_, identity_)),
+    : QObject(parent),
+      identity_(identity.withSerial(QString::fromLocal8Bit(unit.session.link.device_serial()))),
+      silaService_(std::make_unique<SiLAServiceService>(
+          gate_, identity_, [this](const QString& name) { discovery_.rename(name); })),
       valveControl_(std::make_unique<ValveControlService>(gate_, unit)),
       timedRoutine_(std::make_unique<TimedRoutineService>(gate_, unit)) {
     // A call coming or going is told from gRPC's threads; the window hears of
@@ -109,6 +113,8 @@ bool SilaServer::start(const ListenPlan& plan, QString* error) {
     builder.SetMaxReceiveMessageSize(kMaxMessageBytes);
     builder.SetMaxSendMessageSize(kMaxMessageBytes);
     builder.AddChannelArgument(GRPC_ARG_MAX_CONCURRENT_STREAMS, kMaxStreamsPerConnection);
+    builder.AddChannelArgument(GRPC_ARG_MAX_CONNECTION_IDLE_MS,
+                               static_cast<int>(plan.timing.idleConnection.count()));
     // A port in use is refused, not shared with whoever holds it.
     builder.AddChannelArgument(GRPC_ARG_ALLOW_REUSEPORT, 0);
     grpc::ResourceQuota quota("sila");

@@ -32,7 +32,8 @@ class SilaServer : public QObject {
     Q_OBJECT
 public:
     // Serves the valve through `unit`: the command core, routine host and
-    // session it shares with the window or valvectl.
+    // session it shares with the window or valvectl. The server is known by
+    // the serial number of the adapter the session has open, if it has one.
     SilaServer(ServerIdentity identity, UnitAccess unit, QObject* parent = nullptr);
     ~SilaServer() override;
     SilaServer(const SilaServer&) = delete;

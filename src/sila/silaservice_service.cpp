@@ -44,6 +44,7 @@ grpc::ServerUnaryReactor* SiLAServiceService::SetServerName(Context* context,
             return;
         }
         identity_.setName(name);
+        renamed_(name);
         reply->finish();
     });
 }

@@ -2,6 +2,9 @@
 
 #include "SiLAService.grpc.pb.h"
 
+#include <QString>
+#include <functional>
+
 namespace valve::sila {
 
 namespace ss = sila2::org::silastandard::core::silaservice::v1;
@@ -12,7 +15,9 @@ class ServerIdentity;
 // The feature every server implements: who it is and what it offers.
 class SiLAServiceService final : public ss::SiLAService::CallbackService {
 public:
-    SiLAServiceService(CallGate& gate, ServerIdentity& identity) : gate_(gate), identity_(identity) {}
+    // `renamed` is told of each name SetServerName takes, on the logic thread.
+    SiLAServiceService(CallGate& gate, ServerIdentity& identity, std::function<void(const QString&)> renamed)
+        : gate_(gate), identity_(identity), renamed_(std::move(renamed)) {}
 
 private:
     using Unary = grpc::ServerUnaryReactor;
@@ -39,6 +44,7 @@ private:
 
     CallGate& gate_;
     ServerIdentity& identity_;
+    std::function<void(const QString&)> renamed_;
 };
 
 } // namespace valve::sila

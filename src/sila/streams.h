@@ -10,8 +10,9 @@
 
 namespace valve::sila {
 
-// Messages a subscriber has not read yet; past this the oldest are dropped,
-// so a client that never reads holds a bounded amount of memory.
+// Messages a subscriber has not read yet. A client that falls this far behind
+// has stopped reading: its stream is dropped, so it holds a bounded amount of
+// memory and the others are not held up.
 inline constexpr std::size_t kStreamBacklog = 64;
 
 // A server stream fed from the logic thread. gRPC allows one write at a time:
@@ -21,9 +22,11 @@ inline constexpr std::size_t kStreamBacklog = 64;
 template <class Message>
 class Stream : public OpenCall, public std::enable_shared_from_this<Stream<Message>> {
 public:
-    // Makes the stream and its reactor; return reactor() from the handler.
-    static std::shared_ptr<Stream> open() {
+    // Makes the stream of the call `context` and its reactor; return
+    // reactor() from the handler.
+    static std::shared_ptr<Stream> open(grpc::CallbackServerContext* context) {
         auto stream = std::shared_ptr<Stream>(new Stream());
+        stream->context_ = context;
         stream->reactor_ = new Reactor(stream);
         return stream;
     }
@@ -36,7 +39,8 @@ public:
             return;
         }
         if (backlog_.size() == kStreamBacklog) {
-            backlog_.pop_front();
+            drop();
+            return;
         }
         backlog_.push_back(message);
         writeNext();
@@ -75,6 +79,14 @@ private:
 
     Stream() = default;
 
+    // With mutex_ held: ends a stream whose client has stopped reading. Its
+    // pending write may never end, so the call is cancelled, not finished.
+    void drop() {
+        backlog_.clear();
+        finishing_ = true;
+        status_ = grpc::Status(grpc::StatusCode::RESOURCE_EXHAUSTED, "the client does not read its stream");
+        context_->TryCancel();
+    }
     // With mutex_ held.
     void writeNext() {
         if (writing_ || backlog_.empty()) {
@@ -114,7 +126,9 @@ private:
         this->notifyEnded();
     }
 
-    mutable std::mutex mutex_;
+    // Recursive: a cancel may call back into the stream on this thread.
+    mutable std::recursive_mutex mutex_;
+    grpc::CallbackServerContext* context_ = nullptr;
     Reactor* reactor_ = nullptr;
     std::deque<Message> backlog_;
     Message current_;
@@ -137,7 +151,7 @@ template <class Message>
 grpc::ServerWriteReactor<Message>*
 subscribe(CallGate& gate, grpc::CallbackServerContext* context,
           std::function<void(const std::shared_ptr<Stream<Message>>&)> opened) {
-    auto stream = Stream<Message>::open();
+    auto stream = Stream<Message>::open(context);
     if (const auto refusal = gate.admit(stream, context->peer(), true)) {
         stream->end(*refusal);
     } else if (!gate.post([stream, opened = std::move(opened)] { opened(stream); })) {

@@ -2,10 +2,11 @@
 # The SiLA 2 server's mDNS announcement, seen by avahi-browse, with a real
 # avahi-daemon in a private network and mount namespace of its own: a dummy
 # interface, a private system bus, nothing leaves the namespace.
-#   discovery_in_namespace.sh VALVECTL
+#   discovery_in_namespace.sh VALVECTL SILA_RENAME
 # Exit 0: announced as it should be; 1: not; 77: cannot run here (skipped).
 set -eu
 valvectl=$1
+rename=$2
 skip() { echo "skipped: $1"; exit 77; }
 for tool in unshare ip avahi-daemon avahi-browse dbus-daemon; do
   command -v "$tool" >/dev/null || skip "$tool is not installed"
@@ -92,6 +93,16 @@ check "TXT: the certificate" 'echo "$found" | grep -q "\"ca0=-----BEGIN CERTIFIC
 check "no daemon told once" '[ "$(grep -c "No Avahi daemon runs" "$work/network.err")" -eq 1 ]'
 check "loopback not announced" 'grep -q "not announced on the network" "$work/loopback.err"'
 check "only one server announced" '[ "$(echo "$found" | wc -l)" -eq 1 ]'
+# A name set by a client is announced anew.
+port=$(grep -o 'on 10\.203\.0\.1:[0-9]*' "$work/network.err" | head -1 | cut -d: -f2)
+"$rename" "10.203.0.1:$port" "$XDG_CONFIG_HOME/valve-panel/sila/$uuid-cert.pem" "Bench-9" || true
+renamed=""
+for _ in $(seq 1 40); do
+  renamed=$(avahi-browse -rtp _sila._tcp 2>/dev/null | grep '^=' | grep '"server_name=Bench-9"' || true)
+  [ -n "$renamed" ] && break
+  sleep 0.25
+done
+check "a new name announced" '[ -n "$renamed" ]'
 if [ "$failed" -ne 0 ]; then
   echo "--- browse"; echo "$found"
   echo "--- network server"; cat "$work/network.err"

@@ -1,13 +1,8 @@
 // The SiLA 2 server of the panel on the simulated unit, driven by a client
 // built from the same protos, as an orchestrator drives it.
-#include "panel_rig.h"
-#include "sequencer/run_journal.h"
 #include "sila/certificate.h"
 #include "sila/feature_definitions.h"
-#include "sila/listen_options.h"
-#include "sila/sila_server.h"
-#include "sila_client.h"
-#include "ui/sila_wiring.h"
+#include "sila_fixture.h"
 
 #include <QAction>
 #include <QFile>
@@ -17,90 +12,6 @@
 
 namespace valve::testing {
 namespace {
-
-using namespace std::chrono_literals;
-
-constexpr auto kValve = "org.valvepanel/valves/ValveControl/v1";
-constexpr auto kRoutine = "org.valvepanel/valves/TimedRoutine/v1";
-
-class SilaServerTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
-        ASSERT_TRUE(rig.startClean());
-    }
-    // Starts the panel's server on a port of the system's choice.
-    void serve(sila::ListenOptions options = {QStringLiteral("127.0.0.1:0"), {}, {}, {}, true, false}) {
-        const auto checked = sila::checkListen(options);
-        ASSERT_TRUE(checked.plan) << checked.error.toStdString();
-        QString error;
-        ASSERT_TRUE(rig.panel->serveSila(*checked.plan, &error)) << error.toStdString();
-        port = rig.panel->sila()->server().port();
-    }
-    sila::SilaServer& server() { return rig.panel->sila()->server(); }
-
-    // Starts an observable command and waits for its end through _Info; the last info.
-    template <class Info>
-    fw::ExecutionInfo::CommandStatus finished(const fw::CommandExecutionUUID& uuid, Info info) {
-        const auto infos = offThread([&] {
-            return readStream<fw::ExecutionInfo>([&](grpc::ClientContext* c) { return info(c, uuid); },
-                                                 [](const auto&) { return false; });
-        });
-        return infos.empty() ? fw::ExecutionInfo::waiting : infos.back().commandstatus();
-    }
-    fw::CommandExecutionUUID moveTo(SilaClient& client, int position, grpc::Status* status = nullptr) {
-        vc::MoveTo_Parameters request;
-        request.mutable_position()->set_value(position);
-        fw::CommandConfirmation confirmation;
-        const grpc::Status started = offThread([&] {
-            grpc::ClientContext context;
-            return client.valve->MoveTo(&context, request, &confirmation);
-        });
-        if (status != nullptr) {
-            *status = started;
-        }
-        return confirmation.commandexecutionuuid();
-    }
-    fw::CommandExecutionUUID runRoutine(SilaClient& client, const std::vector<std::pair<double, int>>& steps,
-                                        grpc::Status* status = nullptr) {
-        tr::RunRoutine_Parameters request;
-        for (const auto& [seconds, position] : steps) {
-            auto* step = request.add_steps()->mutable_step();
-            step->mutable_seconds()->set_value(seconds);
-            step->mutable_position()->set_value(position);
-        }
-        fw::CommandConfirmation confirmation;
-        const grpc::Status started = offThread([&] {
-            grpc::ClientContext context;
-            return client.routine->RunRoutine(&context, request, &confirmation);
-        });
-        if (status != nullptr) {
-            *status = started;
-        }
-        return confirmation.commandexecutionuuid();
-    }
-    fw::ExecutionInfo::CommandStatus moveFinished(SilaClient& client, const fw::CommandExecutionUUID& uuid) {
-        return finished(
-            uuid, [&](grpc::ClientContext* c, const auto& id) { return client.valve->MoveTo_Info(c, id); });
-    }
-    fw::ExecutionInfo::CommandStatus routineFinished(SilaClient& client,
-                                                     const fw::CommandExecutionUUID& uuid) {
-        return finished(uuid, [&](grpc::ClientContext* c, const auto& id) {
-            return client.routine->RunRoutine_Info(c, id);
-        });
-    }
-
-    QTemporaryDir config;
-    QTemporaryDir runs;
-    sequencer::JournalFolder journals{runs.path()};
-    PanelRig rig{
-        {"NR Valve"},
-        sim::UnitTiming{sim::SimDuration{0}, sim::SimDuration{0}, 2ms},
-        {std::chrono::milliseconds{150}, std::chrono::milliseconds{10}, std::chrono::milliseconds{1}},
-        nullptr,
-        {.journals = &journals}};
-    int port = 0;
-};
 
 TEST_F(SilaServerTest, ServiceTellsWhoItIsInTheFormatsClientsCheck) {
     serve();
@@ -129,7 +40,8 @@ TEST_F(SilaServerTest, ServiceTellsWhoItIsInTheFormatsClientsCheck) {
         << version;
     EXPECT_TRUE(matches("https?://.+", url)) << url;
     // The same adapter keeps its UUID in the next run.
-    EXPECT_EQ(sila::ServerIdentity(QStringLiteral("NR Valve"), config.path()).uuid().toStdString(), uuid);
+    EXPECT_EQ(sila::ServerIdentity(QStringLiteral("NR Valve"), serial(), config.path()).uuid().toStdString(),
+              uuid);
 }
 
 TEST_F(SilaServerTest, ServiceListsItsFeaturesGivesTheirDefinitionsAndKeepsItsName) {
@@ -163,7 +75,7 @@ TEST_F(SilaServerTest, ServiceListsItsFeaturesGivesTheirDefinitionsAndKeepsItsNa
                     ss::SetServerName_Responses none;
                     return client.service->SetServerName(&context, name, &none);
                 }).ok());
-    EXPECT_EQ(sila::ServerIdentity(QStringLiteral("NR Valve"), sila::configDirectory()).name(),
+    EXPECT_EQ(sila::ServerIdentity(QStringLiteral("NR Valve"), serial(), sila::configDirectory()).name(),
               QStringLiteral("Bench 4"));
 }
 
@@ -420,6 +332,31 @@ TEST_F(SilaServerTest, TlsWithTheCertificateItMadeCarriesTheServerUuid) {
     ASSERT_FALSE(uuid.empty());
     EXPECT_EQ(sila::certificateUuid(pem).toStdString(), uuid);
     EXPECT_TRUE(rig.window().findChild<QAction*>(QStringLiteral("mnuSilaServer"))->text().contains("TLS"));
+}
+
+// The UUID follows the adapter's serial number wherever it is plugged in;
+// only an adapter without one is known by its description.
+TEST(SilaIdentity, TheServerUuidFollowsTheSerialNumber) {
+    QTemporaryDir config;
+    const auto uuid = [&](const char* description, const char* serial) {
+        return sila::ServerIdentity(QLatin1String(description), QLatin1String(serial), config.path()).uuid();
+    };
+    struct Case {
+        std::array<const char*, 2> one, other;
+        bool same;
+    };
+    const std::vector<Case> cases{
+        {{"NR Valve", "NRV0001"}, {"NR Valve", "NRV0001"}, true},
+        {{"NR Valve", "NRV0001"}, {"NR Valve B", "NRV0001"}, true},
+        {{"NR Valve", "NRV0001"}, {"NR Valve", "NRV0002"}, false},
+        {{"NR Valve", ""}, {"NR Valve", ""}, true},
+        {{"NR Valve", ""}, {"NR Valve B", ""}, false},
+        {{"NR Valve", ""}, {"NR Valve", "NRV0001"}, false},
+    };
+    for (const Case& each : cases) {
+        EXPECT_EQ(uuid(each.one[0], each.one[1]) == uuid(each.other[0], each.other[1]), each.same)
+            << each.one[0] << " " << each.one[1] << " / " << each.other[0] << " " << each.other[1];
+    }
 }
 
 TEST(SilaListen, NetworkAndPlainListeningNeedTheirFlags) {

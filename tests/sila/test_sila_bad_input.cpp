@@ -1,0 +1,245 @@
+// Bad input from the network: each gets a clear refusal, changes nothing, and
+// the server keeps serving everyone else. Where a limit is what stops
+// thousands (of connections, streams, unread messages), the limit plus one
+// stands for the thousands. The limits are written out: a limit that moves
+// fails the test.
+#include "protocol/session.h"
+#include "sila/executions.h"
+#include "sila/feature_definitions.h"
+#include "sila_fixture.h"
+
+#include <QTcpSocket>
+#include <atomic>
+#include <grpcpp/generic/generic_stub.h>
+
+namespace valve::testing {
+namespace {
+
+// A channel with a connection of its own (gRPC shares one between channels
+// to the same address), with `extra` arguments.
+std::shared_ptr<grpc::Channel> ownConnection(int port, grpc::ChannelArguments extra = {}) {
+    extra.SetInt(GRPC_ARG_USE_LOCAL_SUBCHANNEL_POOL, 1);
+    return grpc::CreateCustomChannel("127.0.0.1:" + std::to_string(port), grpc::InsecureChannelCredentials(),
+                                     extra);
+}
+
+// A unary call with `bytes` as its request, as a client built from other protos sends it.
+grpc::Status rawCall(const std::shared_ptr<grpc::Channel>& channel, const std::string& method,
+                     const std::string& bytes) {
+    grpc::GenericStub stub(channel);
+    grpc::ClientContext context;
+    grpc::Slice slice(bytes);
+    grpc::ByteBuffer request(&slice, 1);
+    grpc::ByteBuffer response;
+    std::promise<grpc::Status> done;
+    stub.UnaryCall(&context, method, {}, &request, &response, [&done](grpc::Status s) { done.set_value(s); });
+    return done.get_future().get();
+}
+
+// A subscription to Position that is opened and then never read.
+struct Unread {
+    grpc::ClientContext context;
+    std::unique_ptr<grpc::ClientReader<vc::Subscribe_Position_Responses>> reader;
+    explicit Unread(SilaClient& client) {
+        // A stream wrongly kept open fails the test instead of hanging it.
+        context.set_deadline(std::chrono::system_clock::now() + 5s);
+        reader = client.valve->Subscribe_Position(&context, {});
+    }
+    ~Unread() { context.TryCancel(); }
+    grpc::Status finish() { return reader->Finish(); }
+};
+
+// SetServerName's request with a name of `length` characters: `length` + 8
+// bytes on the wire from 16 KiB to 2 MiB (two tags and two 3-byte lengths).
+std::string named(std::size_t length, char letter = 'a') {
+    ss::SetServerName_Parameters request;
+    request.mutable_servername()->set_value(std::string(length, letter));
+    return request.SerializeAsString();
+}
+
+class SilaBadInput : public SilaServerTest {};
+
+TEST_F(SilaBadInput, EachRequestIsRefusedClearlyAndChangesNothing) {
+    serve();
+    // Junk on the port: the connection is closed, and nobody else notices.
+    QTcpSocket junk;
+    junk.connectToHost(QStringLiteral("127.0.0.1"), static_cast<quint16>(port));
+    ASSERT_TRUE(runUntil([&] { return junk.state() == QAbstractSocket::ConnectedState; }));
+    junk.write(QByteArray("GET / HTTP/1.1\r\n\r\n") + QByteArray(4096, '\xa5'));
+    EXPECT_TRUE(runUntil([&] { return junk.state() == QAbstractSocket::UnconnectedState; }));
+
+    const auto channel = ownConnection(port);
+    const std::string valve = std::string("/") + vc::ValveControl::service_full_name() + "/";
+    const std::string service = std::string("/") + ss::SiLAService::service_full_name() + "/";
+    const std::string routine = std::string("/") + tr::TimedRoutine::service_full_name() + "/";
+    tr::RunRoutine_Parameters twenty;
+    for (int index = 0; index < 20; ++index) {
+        auto* step = twenty.add_steps()->mutable_step();
+        step->mutable_seconds()->set_value(0.0);
+        step->mutable_position()->set_value(1);
+    }
+    struct Case {
+        const char* what;
+        std::string method;
+        std::string bytes;
+        grpc::StatusCode code;
+        std::string parameter; // of the validation error, when the call gets that far
+    };
+    const std::string serverName =
+        std::string(sila::kSiLAServiceFeature) + "/Command/SetServerName/Parameter/ServerName";
+    const std::string steps = std::string(kRoutine) + "/Command/RunRoutine/Parameter/Steps";
+    const std::vector<Case> cases{
+        {"the longest name", service + "SetServerName", named(255), grpc::StatusCode::OK, ""},
+        {"a name one too long", service + "SetServerName", named(256), grpc::StatusCode::ABORTED, serverName},
+        {"a message of the largest size, read and refused for its name", service + "SetServerName",
+         named(65'536 - 8, 'n'), grpc::StatusCode::ABORTED, serverName},
+        {"a message one byte over the largest size", service + "SetServerName", named(65'536 - 7, 'n'),
+         grpc::StatusCode::RESOURCE_EXHAUSTED, ""},
+        {"an Integer sent as a bare number", valve + "MoveTo", "\x08\x05", grpc::StatusCode::ABORTED,
+         std::string(kValve) + "/Command/MoveTo/Parameter/Position"},
+        {"a step sent as a bare number", routine + "RunRoutine", "\x0a\x02\x08\x01",
+         grpc::StatusCode::ABORTED, steps},
+        // gRPC itself refuses what does not parse, before the server's code sees it.
+        {"bytes that do not parse", valve + "MoveTo", "\x0a\xff\xff\xff", grpc::StatusCode::UNIMPLEMENTED,
+         ""},
+        {"twenty steps, run", routine + "RunRoutine", twenty.SerializeAsString(), grpc::StatusCode::OK, ""},
+    };
+    for (const Case& each : cases) {
+        const grpc::Status status = offThread([&] { return rawCall(channel, each.method, each.bytes); });
+        EXPECT_EQ(status.error_code(), each.code) << each.what << ": " << status.error_message();
+        if (!each.parameter.empty()) {
+            EXPECT_EQ(silaError(status).validationerror().parameter(), each.parameter) << each.what;
+        }
+    }
+    EXPECT_TRUE(runUntil([&] { return journals.ids().size() == 1 && rig.c().btnRun->isEnabled(); }));
+    SilaClient client(channel);
+    const auto [name, position] = offThread([&] {
+        grpc::ClientContext c1, c2;
+        ss::Get_ServerName_Responses name;
+        vc::ReadStatus_Responses status;
+        client.service->Get_ServerName(&c1, {}, &name);
+        client.valve->ReadStatus(&c2, {}, &status);
+        return std::pair{name.servername().value(), status.position().value()};
+    });
+    EXPECT_EQ(name, std::string(255, 'a'));
+    EXPECT_EQ(position, 1);
+}
+
+TEST_F(SilaBadInput, ClientsAndStreamsPastTheirLimitsAreRefusedAndTheOthersServed) {
+    serve();
+    std::vector<std::unique_ptr<SilaClient>> clients;
+    std::vector<std::unique_ptr<Unread>> held;
+    const auto add = [&] {
+        return clients.emplace_back(std::make_unique<SilaClient>(ownConnection(port))).get();
+    };
+    SilaClient* first = add();
+    for (int stream = 0; stream < 32; ++stream) {
+        held.push_back(std::make_unique<Unread>(*first));
+    }
+    ASSERT_TRUE(runUntil([&] { return server().clients() == 1; }));
+    Unread tooMany(*first);
+    EXPECT_EQ(offThread([&] { return tooMany.finish(); }).error_code(), grpc::StatusCode::RESOURCE_EXHAUSTED);
+    while (clients.size() < 64) {
+        held.push_back(std::make_unique<Unread>(*add()));
+    }
+    ASSERT_TRUE(runUntil([&] { return server().clients() == 64; }));
+    SilaClient* extra = add();
+    Unread refused(*extra);
+    EXPECT_EQ(offThread([&] { return refused.finish(); }).error_code(), grpc::StatusCode::RESOURCE_EXHAUSTED);
+    for (SilaClient* each : {first, clients.at(1).get(), extra}) {
+        const grpc::Status status = offThread([&] {
+            grpc::ClientContext context;
+            vc::ReadStatus_Responses response;
+            return each->valve->ReadStatus(&context, {}, &response);
+        });
+        EXPECT_EQ(status.error_code(),
+                  each == extra ? grpc::StatusCode::RESOURCE_EXHAUSTED : grpc::StatusCode::OK);
+    }
+    held.clear();
+    EXPECT_TRUE(runUntil([&] { return server().clients() == 0; }));
+}
+
+TEST_F(SilaBadInput, AClientThatNeverReadsIsDroppedAndTheOthersKeepTheirUpdates) {
+    serve();
+    grpc::ChannelArguments small; // a small receive window, so unread messages pile up on the server
+    small.SetInt(GRPC_ARG_HTTP2_STREAM_LOOKAHEAD_BYTES, 1024);
+    small.SetInt(GRPC_ARG_HTTP2_BDP_PROBE, 0);
+    SilaClient sleeper(ownConnection(port, small));
+    SilaClient reader(ownConnection(port));
+    Unread unread(sleeper);
+    std::atomic<int> seen{0};
+    auto reading = std::async(std::launch::async, [&] {
+        return readStream<vc::Subscribe_Position_Responses>(
+            [&](grpc::ClientContext* c) { return reader.valve->Subscribe_Position(c, {}); },
+            [&](const auto& messages) {
+                seen = static_cast<int>(messages.size());
+                return !messages.empty() && messages.back().position().value() == 7;
+            });
+    });
+    ASSERT_TRUE(runUntil([&] { return server().clients() == 2; }));
+    int reports = 0;
+    // Each value waits until the reading client has it: only the sleeper falls behind.
+    constexpr int kEnough = 1024 / 9 + 64 + 30; // the window at 9 bytes a message, and the backlog
+    while (server().clients() == 2 && reports < kEnough) {
+        rig.panel->session().positions.report(2 + reports % 2);
+        ++reports;
+        ASSERT_TRUE(runUntil([&] { return seen >= reports; }, 5s)) << reports;
+    }
+    EXPECT_TRUE(runUntil([&] { return server().clients() == 1; }, 2s)) << reports << " values sent";
+    // Dropped when its backlog is full, not before.
+    EXPECT_GT(reports, 64);
+    rig.panel->session().positions.report(7);
+    runUntil([&] { return reading.wait_for(0s) == std::future_status::ready; });
+    const auto messages = reading.get();
+    ASSERT_FALSE(messages.empty());
+    EXPECT_EQ(messages.back().position().value(), 7);
+}
+
+TEST_F(SilaBadInput, AnIdleConnectionIsClosedButNotOneHoldingASubscription) {
+    EXPECT_EQ(sila::SilaTiming{}.idleConnection, std::chrono::minutes{10});
+    serve({QStringLiteral("127.0.0.1:0"), {}, {}, {}, true, false}, {.idleConnection = 300ms});
+    const auto idleChannel = ownConnection(port);
+    SilaClient idle(idleChannel);
+    const auto subscribedChannel = ownConnection(port);
+    SilaClient subscribed(subscribedChannel);
+    ASSERT_TRUE(offThread([&] {
+                    grpc::ClientContext context;
+                    vc::ReadStatus_Responses response;
+                    return idle.valve->ReadStatus(&context, {}, &response);
+                }).ok());
+    auto watching = std::async(std::launch::async, [&] {
+        return readStream<vc::Subscribe_Position_Responses>(
+            [&](grpc::ClientContext* c) { return subscribed.valve->Subscribe_Position(c, {}); },
+            [](const auto& messages) {
+                return !messages.empty() && messages.back().position().value() == 4;
+            });
+    });
+    EXPECT_EQ(idleChannel->GetState(false), GRPC_CHANNEL_READY);
+    EXPECT_TRUE(runUntil([&] { return idleChannel->GetState(false) != GRPC_CHANNEL_READY; }, 2s));
+    runUntil([] { return false; }, 600ms); // the subscription's connection stays twice the limit more
+    EXPECT_EQ(subscribedChannel->GetState(false), GRPC_CHANNEL_READY);
+    rig.panel->session().positions.report(4);
+    runUntil([&] { return watching.wait_for(0s) == std::future_status::ready; });
+    const auto messages = watching.get();
+    ASSERT_FALSE(messages.empty());
+    EXPECT_EQ(messages.back().position().value(), 4);
+}
+
+// With every kept run still going a new one is refused; once one has
+// finished, the oldest finished run makes room. A result is kept an hour.
+TEST(SilaExecutions, KeepAtMostTheirBoundAndTellTheirLifetime) {
+    sila::Executions runs;
+    std::vector<QString> kept;
+    while (const auto uuid = runs.begin(1s)) {
+        kept.push_back(*uuid);
+    }
+    EXPECT_EQ(kept.size(), 200U);
+    runs.succeed(kept.at(5), vc::MoveTo_Responses{});
+    EXPECT_TRUE(runs.begin(1s));
+    vc::MoveTo_Responses result;
+    EXPECT_FALSE(runs.result(kept.at(5), result).ok());
+    EXPECT_EQ(sila::Executions::lifetime(5s).seconds(), 3605);
+}
+
+} // namespace
+} // namespace valve::testing
