@@ -38,7 +38,9 @@ private:
     public:
         explicit Pick(QByteArray description) : description_(std::move(description)) {}
         QCoro::Task<QByteArray> choose(QList<QByteArray> /*descriptions*/) override {
-            co_return description_;
+            // A copy: co_return moves from a member, and a second choice
+            // (after a replug) would find it empty.
+            co_return QByteArray(description_);
         }
 
     private:

@@ -64,7 +64,10 @@ QByteArray DeviceSearch::serial_of(const QByteArray& description) const {
 
 QCoro::Task<QByteArray> DeviceSearch::PopUp() {
     if (device_count_ == 1) {
-        co_return device_list_.front();
+        // A copy: QCoro's co_return moves from a non-const lvalue, which would
+        // empty the list's entry (and with it the adapter's serial number).
+        QByteArray only = device_list_.front();
+        co_return only;
     }
     const QByteArray selected = co_await chooser_.choose(device_list_.first(device_count_));
     log_.show_link_msg(QStringLiteral("Selected ") + QString::fromLocal8Bit(selected));

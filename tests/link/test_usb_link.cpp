@@ -112,6 +112,7 @@ TEST_F(UsbLinkTest, TheChooserOffersTheFreeDevicesInDriverOrderAndDetailFailures
     EXPECT_EQ(chooser.offered, (std::vector<QList<QByteArray>>{{"Unit one", "Unit three"}}));
     EXPECT_EQ(log.lines(), (QStringList{"Found 2 Nerra unit through USB", "Selected Unit three"}));
     EXPECT_TRUE(driver.openHere(2));
+    EXPECT_EQ(link.device_serial(), "NRV0002");
 
     // Unit one's shorter description goes to the driver only up to its end.
     chooser.pick = 0;
@@ -120,6 +121,13 @@ TEST_F(UsbLinkTest, TheChooserOffersTheFreeDevicesInDriverOrderAndDetailFailures
     EXPECT_TRUE(driver.openHere(0));
     EXPECT_EQ(link.device_description()[8], '\0');
     EXPECT_EQ(link.device_description()[9], ' ');
+    EXPECT_EQ(link.device_serial(), "NRV0000");
+
+    // The only free adapter is taken without asking, and known by its serial number all the same.
+    driver.setOpenElsewhere(0, true);
+    driver.setOpenElsewhere(2, true);
+    EXPECT_TRUE(configure());
+    EXPECT_EQ(link.device_serial(), "NRV0003");
 }
 
 TEST_F(UsbLinkTest, ReadCharResultCodesAndALateReplyLeftQueued) {
