@@ -47,6 +47,11 @@ struct Unread {
     }
     ~Unread() { context.TryCancel(); }
     grpc::Status finish() { return reader->Finish(); }
+    // The server holds the stream once its first value (the position now) has come.
+    bool held() {
+        vc::Subscribe_Position_Responses first;
+        return offThread([&] { return reader->Read(&first); });
+    }
 };
 
 // SetServerName's request with a name of `length` characters: `length` + 8
@@ -132,15 +137,21 @@ TEST_F(SilaBadInput, ClientsAndStreamsPastTheirLimitsAreRefusedAndTheOthersServe
     const auto add = [&] {
         return clients.emplace_back(std::make_unique<SilaClient>(ownConnection(port))).get();
     };
+    // One stream after the other, each held once it has the position: gRPC's threads may admit streams
+    // opened together in any order.
+    rig.panel->session().positions.report(3);
+    const auto hold = [&](SilaClient& client) {
+        ASSERT_TRUE(held.emplace_back(std::make_unique<Unread>(client))->held());
+    };
     SilaClient* first = add();
     for (int stream = 0; stream < 32; ++stream) {
-        held.push_back(std::make_unique<Unread>(*first));
+        hold(*first);
     }
     ASSERT_TRUE(runUntil([&] { return server().clients() == 1; }));
     Unread tooMany(*first);
     EXPECT_EQ(offThread([&] { return tooMany.finish(); }).error_code(), grpc::StatusCode::RESOURCE_EXHAUSTED);
     while (clients.size() < 64) {
-        held.push_back(std::make_unique<Unread>(*add()));
+        hold(*add());
     }
     ASSERT_TRUE(runUntil([&] { return server().clients() == 64; }));
     SilaClient* extra = add();
