@@ -39,7 +39,8 @@ TEST_F(SilaServerTest, ServiceTellsWhoItIsInTheFormatsClientsCheck) {
     EXPECT_TRUE(matches("(0|[1-9][0-9]*)\\.(0|[1-9][0-9]*)(\\.(0|[1-9][0-9]*))?(_[_a-zA-Z0-9]+)?", version))
         << version;
     EXPECT_TRUE(matches("https?://.+", url)) << url;
-    // The same adapter keeps its UUID in the next run, whatever its description: it goes by its serial number.
+    // The same adapter keeps its UUID in the next run, whatever its description: it goes by its serial
+    // number.
     EXPECT_EQ(serial(), QStringLiteral("NRV0000"));
     EXPECT_EQ(sila::ServerIdentity(QStringLiteral("NR Valve"), serial(), config.path()).uuid().toStdString(),
               uuid);
