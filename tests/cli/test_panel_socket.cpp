@@ -149,9 +149,7 @@ TEST_F(PanelSocketTest, ARoutineRunsInThePanelsTableWhichServesOneRunAtATimeUnti
     EXPECT_EQ(rig.log().first(), "valvectl: run " + path);
 
     Valvectl second;
-    auto environment = second.process.processEnvironment();
-    environment.insert("XDG_RUNTIME_DIR", valvectl.runtime.path());
-    second.process.setProcessEnvironment(environment);
+    second.setEnvironment("XDG_RUNTIME_DIR", valvectl.runtime.path());
     const auto busy = second.run({"--panel", "run", path});
     EXPECT_EQ(busy.exitCode, 1);
     EXPECT_TRUE(busy.err.contains("the panel's Timed Events are in use"));

@@ -19,9 +19,7 @@ namespace {
 struct KilledRun {
     KilledRun() {
         for (Valvectl* each : {&first, &second}) {
-            auto environment = each->process.processEnvironment();
-            environment.insert(QStringLiteral("XDG_STATE_HOME"), state.path());
-            each->process.setProcessEnvironment(environment);
+            each->setEnvironment(QStringLiteral("XDG_STATE_HOME"), state.path());
         }
     }
     sequencer::Journal journal(int newest = 0) const {
@@ -140,9 +138,7 @@ TEST(RunResume, AKillDuringOrAfterASleepOfTheComputerResumesOnTheScheduleTheSlee
 TEST(RunJournals, TwoPanelsInOneProcessKeepTheirOwnAndARunThroughAPanelIsJournaledOnce) {
     Valvectl valvectl;
     QTemporaryDir state;
-    auto environment = valvectl.process.processEnvironment();
-    environment.insert(QStringLiteral("XDG_STATE_HOME"), state.path());
-    valvectl.process.setProcessEnvironment(environment);
+    valvectl.setEnvironment(QStringLiteral("XDG_STATE_HOME"), state.path());
     // Both panels write in the one folder, as two panels of one user do.
     const QString runs = state.path() + QStringLiteral("/valve-panel/runs");
     sequencer::JournalFolder folderA(runs);

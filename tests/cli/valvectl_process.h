@@ -26,6 +26,11 @@ public:
         process.setProcessEnvironment(environment);
     }
 
+    void setEnvironment(const QString& name, const QString& value) {
+        auto environment = process.processEnvironment();
+        environment.insert(name, value);
+        process.setProcessEnvironment(environment);
+    }
     void start(const QStringList& arguments) { process.start(QStringLiteral(VALVECTL), arguments); }
     // Runs the event loop (a panel in this process keeps serving) until it ends.
     Finished finish(std::chrono::milliseconds limit = std::chrono::seconds{20}) {

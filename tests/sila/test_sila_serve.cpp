@@ -30,9 +30,7 @@ TEST(ValvectlServe, RefusedStartsExitWithCodeTwoAndSayWhy) {
     for (const Case& each : cases) {
         QTemporaryDir config;
         Valvectl valvectl;
-        auto environment = valvectl.process.processEnvironment();
-        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
-        valvectl.process.setProcessEnvironment(environment);
+        valvectl.setEnvironment(QStringLiteral("XDG_CONFIG_HOME"), config.path());
         const auto finished = valvectl.run(QStringList{"serve", "--sim"} + each.arguments);
         EXPECT_EQ(finished.exitCode, 2) << each.arguments.join(' ').toStdString();
         EXPECT_TRUE(finished.err.contains(QLatin1String(each.reason))) << finished.err.toStdString();
@@ -42,9 +40,7 @@ TEST(ValvectlServe, RefusedStartsExitWithCodeTwoAndSayWhy) {
 TEST(ValvectlServe, ServesUntilSigtermThenClosesTheAdapter) {
     QTemporaryDir config;
     Valvectl valvectl;
-    auto environment = valvectl.process.processEnvironment();
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
-    valvectl.process.setProcessEnvironment(environment);
+    valvectl.setEnvironment(QStringLiteral("XDG_CONFIG_HOME"), config.path());
     valvectl.start({"serve", "--sim", "--sila", "127.0.0.1:0", "--sila-insecure"});
     QString err;
     const QRegularExpression listening(QStringLiteral("SiLA 2 server on 127\\.0\\.0\\.1:(\\d+)"));
