@@ -7,6 +7,8 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <vector>
 
 namespace valve::sila {
 
@@ -144,6 +146,34 @@ template <class Streams, class Message> void sendToAll(Streams& streams, const M
         return stream->ended();
     });
 }
+
+// An observable property: each new subscriber gets its value first (once it
+// has one), and every subscriber each change. `Message` is made from a value
+// by `make`.
+template <class Message, class Value> class Watched {
+public:
+    explicit Watched(std::function<Message(const Value&)> make, std::optional<Value> value = std::nullopt)
+        : make_(std::move(make)), value_(std::move(value)) {}
+
+    void subscribe(const std::shared_ptr<Stream<Message>>& stream) {
+        if (value_) {
+            stream->send(make_(*value_));
+        }
+        watchers_.push_back(stream);
+    }
+    void set(const Value& value) {
+        if (value_ == value) {
+            return;
+        }
+        value_ = value;
+        sendToAll(watchers_, make_(value));
+    }
+
+private:
+    std::function<Message(const Value&)> make_;
+    std::optional<Value> value_;
+    std::vector<std::shared_ptr<Stream<Message>>> watchers_;
+};
 
 // Opens a server stream: `opened` runs on the logic thread with the stream,
 // which it keeps to send on; a stream the bounds refuse ends at once.

@@ -117,9 +117,14 @@ std::chrono::seconds lastStep(const tr::RunRoutine_Parameters& request) {
 } // namespace
 
 TimedRoutineService::TimedRoutineService(CallGate& gate, UnitAccess unit, QObject* parent)
-    : QObject(parent), gate_(gate), unit_(unit) {
-    using Phase = commands::RoutineState::Phase;
-    running_ = unit_.routines.routineState().phase == Phase::Running;
+    : QObject(parent), gate_(gate), unit_(unit),
+      running_(
+          [](const bool& value) {
+              tr::Subscribe_RoutineRunning_Responses message;
+              message.mutable_routinerunning()->set_value(value);
+              return message;
+          },
+          unit_.routines.routineState().phase == commands::RoutineState::Phase::Running) {
     connect(&unit_.routines, &commands::RoutineHost::stepReported, this, [this] { setRunning(true); });
     connect(&unit_.routines, &commands::RoutineHost::routineEnded, this, [this] { setRunning(false); });
 }
@@ -264,22 +269,12 @@ QCoro::Task<> TimedRoutineService::stop(std::shared_ptr<Reply<tr::StopRoutine_Re
 grpc::ServerWriteReactor<tr::Subscribe_RoutineRunning_Responses>*
 TimedRoutineService::Subscribe_RoutineRunning(Context* context,
                                               const tr::Subscribe_RoutineRunning_Parameters*) {
-    return subscribe<tr::Subscribe_RoutineRunning_Responses>(gate_, context, [this](const auto& stream) {
-        tr::Subscribe_RoutineRunning_Responses now;
-        now.mutable_routinerunning()->set_value(running_);
-        stream->send(now);
-        runningWatchers_.push_back(stream);
-    });
+    return subscribe<tr::Subscribe_RoutineRunning_Responses>(
+        gate_, context, [this](const auto& stream) { running_.subscribe(stream); });
 }
 
 void TimedRoutineService::setRunning(bool running) {
-    if (running == running_) {
-        return;
-    }
-    running_ = running;
-    tr::Subscribe_RoutineRunning_Responses now;
-    now.mutable_routinerunning()->set_value(running);
-    sendToAll(runningWatchers_, now);
+    running_.set(running);
 }
 
 } // namespace valve::sila

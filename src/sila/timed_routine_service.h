@@ -51,8 +51,7 @@ private:
     CallGate& gate_;
     UnitAccess unit_;
     Executions executions_;
-    bool running_ = false;
-    std::vector<std::shared_ptr<Stream<tr::Subscribe_RoutineRunning_Responses>>> runningWatchers_;
+    Watched<tr::Subscribe_RoutineRunning_Responses, bool> running_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 

@@ -59,11 +59,21 @@ QString text(const std::string& bytes) {
 } // namespace
 
 ValveControlService::ValveControlService(CallGate& gate, UnitAccess unit, QObject* parent)
-    : QObject(parent), gate_(gate), unit_(unit) {
+    : QObject(parent), gate_(gate), unit_(unit), position_([](const int& value) {
+          vc::Subscribe_Position_Responses message;
+          message.mutable_position()->set_value(value);
+          return message;
+      }),
+      connected_(
+          [](const bool& value) {
+              vc::Subscribe_Connected_Responses message;
+              message.mutable_connected()->set_value(value);
+              return message;
+          },
+          adapterOpen(unit_.session)) {
     unit_.session.positions.setOnReported([this](int position) { positionReported(position); });
     // Every operation logs; whether the adapter is open is looked at then.
     connect(&unit_.session.log, &record::EventLog::lineAppended, this, &ValveControlService::lineLogged);
-    connected_ = adapterOpen(unit_.session);
 }
 
 commands::Request ValveControlService::request(QStringList words, std::optional<QByteArray> routine) {
@@ -216,34 +226,18 @@ QCoro::Task<> ValveControlService::readStatus(std::shared_ptr<Reply<vc::ReadStat
 
 grpc::ServerWriteReactor<vc::Subscribe_Position_Responses>*
 ValveControlService::Subscribe_Position(Context* context, const vc::Subscribe_Position_Parameters*) {
-    return subscribe<vc::Subscribe_Position_Responses>(gate_, context, [this](const auto& stream) {
-        if (position_) {
-            vc::Subscribe_Position_Responses now;
-            now.mutable_position()->set_value(*position_);
-            stream->send(now);
-        }
-        positionWatchers_.push_back(stream);
-    });
+    return subscribe<vc::Subscribe_Position_Responses>(
+        gate_, context, [this](const auto& stream) { position_.subscribe(stream); });
 }
 
 grpc::ServerWriteReactor<vc::Subscribe_Connected_Responses>*
 ValveControlService::Subscribe_Connected(Context* context, const vc::Subscribe_Connected_Parameters*) {
-    return subscribe<vc::Subscribe_Connected_Responses>(gate_, context, [this](const auto& stream) {
-        vc::Subscribe_Connected_Responses now;
-        now.mutable_connected()->set_value(connected_);
-        stream->send(now);
-        connectedWatchers_.push_back(stream);
-    });
+    return subscribe<vc::Subscribe_Connected_Responses>(
+        gate_, context, [this](const auto& stream) { connected_.subscribe(stream); });
 }
 
 void ValveControlService::positionReported(int position) {
-    if (position_ == position) {
-        return;
-    }
-    position_ = position;
-    vc::Subscribe_Position_Responses now;
-    now.mutable_position()->set_value(position);
-    sendToAll(positionWatchers_, now);
+    position_.set(position);
 }
 
 // The link's own lines tell when the adapter has gone; every other change
@@ -255,13 +249,7 @@ void ValveControlService::lineLogged(const QString& text, record::LineSource sou
 }
 
 void ValveControlService::setConnected(bool connected) {
-    if (connected == connected_) {
-        return;
-    }
-    connected_ = connected;
-    vc::Subscribe_Connected_Responses now;
-    now.mutable_connected()->set_value(connected);
-    sendToAll(connectedWatchers_, now);
+    connected_.set(connected);
 }
 
 } // namespace valve::sila

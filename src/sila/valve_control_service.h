@@ -80,10 +80,8 @@ private:
     CallGate& gate_;
     UnitAccess unit_;
     Executions executions_;
-    std::optional<int> position_;
-    bool connected_ = false;
-    std::vector<std::shared_ptr<Stream<vc::Subscribe_Position_Responses>>> positionWatchers_;
-    std::vector<std::shared_ptr<Stream<vc::Subscribe_Connected_Responses>>> connectedWatchers_;
+    Watched<vc::Subscribe_Position_Responses, int> position_;
+    Watched<vc::Subscribe_Connected_Responses, bool> connected_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
