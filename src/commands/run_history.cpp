@@ -298,6 +298,7 @@ ResumeCommand resumeCommand(const sequencer::JournalFolder& folder, const QStrin
         return refuse(kBadUsage, QStringLiteral("run %1 is not cut short: %2").arg(id, state));
     }
     const sequencer::ResumePlan plan = sequencer::planResume(reading.journal, now, missed);
+    resume.missed = plan.missed;
     QStringList missedSteps;
     for (const int step : plan.missed) {
         missedSteps << QString::number(step + 1);

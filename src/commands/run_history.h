@@ -48,6 +48,7 @@ struct ResumeCommand {
     ParsedCommand parsed;
     int exitCode = kSucceeded; // of the refusal
     QString note;
+    QList<int> missed; // the steps whose time had passed, from 0
 };
 ResumeCommand resumeCommand(const sequencer::JournalFolder& folder, const QString& id,
                             sequencer::MissedSteps missed, const QDateTime& now);

@@ -38,10 +38,10 @@ QString aboutRun(const commands::RunToResume& run) {
 }
 
 // One line for each step whose time passed while the program was not running.
-QStringList missedSteps(const commands::RunToResume& run, const QDateTime& now) {
+QStringList missedSteps(const commands::RunToResume& run, const QList<int>& missed) {
     QStringList lines;
     const sequencer::JournalHeader& header = run.journal.header;
-    for (const int step : sequencer::planResume(run.journal, now, MissedSteps::Skip).missed) {
+    for (const int step : missed) {
         const sequencer::PlannedStep& planned = header.steps.at(step);
         const QDateTime due = header.start.addMSecs(static_cast<qint64>(planned.seconds * 1000.0));
         lines << QStringLiteral("Run %1 missed step %2 to position %3, due at %4")
@@ -75,8 +75,8 @@ QCoro::Task<MissedSteps> askMissed(const ResumeOfferParts& parts, const commands
 // missed after it: pressing "Run" starts the events log afresh.
 QCoro::Task<> resume(const ResumeOfferParts& parts, const commands::RunToResume& run, MissedSteps missed) {
     const QString status = co_await commands::statusBeforeResuming(parts.remote.core(), run.id);
-    const QDateTime now = QDateTime::currentDateTimeUtc();
-    const commands::ResumeCommand resumed = commands::resumeCommand(parts.journals, run.id, missed, now);
+    const commands::ResumeCommand resumed =
+        commands::resumeCommand(parts.journals, run.id, missed, QDateTime::currentDateTimeUtc());
     const sequencer::RunContext context{sequencer::kFromWindow, run.journal.header.routine, run.id};
     if (resumed.parsed.command &&
         !parts.remote.startRoutine(resumed.parsed.command->steps,
@@ -85,7 +85,7 @@ QCoro::Task<> resume(const ResumeOfferParts& parts, const commands::RunToResume&
             QStringLiteral("Run %1 cannot resume: the Timed Events table is in use").arg(run.id));
     }
     parts.log.show_msg(status);
-    for (const QString& line : missedSteps(run, now)) {
+    for (const QString& line : missedSteps(run, resumed.missed)) {
         parts.log.show_msg(line);
     }
     if (!resumed.note.isEmpty()) {
