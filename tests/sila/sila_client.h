@@ -10,6 +10,7 @@
 #include <grpcpp/grpcpp.h>
 #include <memory>
 #include <string>
+#include <utility>
 
 namespace valve::testing {
 
@@ -25,6 +26,20 @@ template <class Call> auto offThread(Call call) -> decltype(call()) {
     runUntil([&future] { return future.wait_for(std::chrono::seconds{0}) == std::future_status::ready; },
              std::chrono::seconds{30});
     return future.get();
+}
+
+// A unary call of `stub`, made off the test's thread: its status and response.
+template <class Stub, class Request, class Response>
+std::pair<grpc::Status, Response> unary(const std::unique_ptr<Stub>& stub,
+                                        grpc::Status (Stub::*method)(grpc::ClientContext*, const Request&,
+                                                                     Response*),
+                                        const Request& request = {}) {
+    return offThread([&] {
+        grpc::ClientContext context;
+        Response response;
+        grpc::Status status = ((*stub).*method)(&context, request, &response);
+        return std::pair{status, response};
+    });
 }
 
 // The SiLAError a status carries, as a client of the standard reads it.

@@ -48,18 +48,18 @@ protected:
         });
         return infos.empty() ? fw::ExecutionInfo::waiting : infos.back().commandstatus();
     }
+    // The execution a command's confirmation names; its status to `status` if given.
+    static fw::CommandExecutionUUID started(const std::pair<grpc::Status, fw::CommandConfirmation>& call,
+                                            grpc::Status* status) {
+        if (status != nullptr) {
+            *status = call.first;
+        }
+        return call.second.commandexecutionuuid();
+    }
     fw::CommandExecutionUUID moveTo(SilaClient& client, int position, grpc::Status* status = nullptr) {
         vc::MoveTo_Parameters request;
         request.mutable_position()->set_value(position);
-        fw::CommandConfirmation confirmation;
-        const grpc::Status started = offThread([&] {
-            grpc::ClientContext context;
-            return client.valve->MoveTo(&context, request, &confirmation);
-        });
-        if (status != nullptr) {
-            *status = started;
-        }
-        return confirmation.commandexecutionuuid();
+        return started(unary(client.valve, &vc::ValveControl::Stub::MoveTo, request), status);
     }
     fw::CommandExecutionUUID runRoutine(SilaClient& client, const std::vector<std::pair<double, int>>& steps,
                                         grpc::Status* status = nullptr) {
@@ -69,15 +69,7 @@ protected:
             step->mutable_seconds()->set_value(seconds);
             step->mutable_position()->set_value(position);
         }
-        fw::CommandConfirmation confirmation;
-        const grpc::Status started = offThread([&] {
-            grpc::ClientContext context;
-            return client.routine->RunRoutine(&context, request, &confirmation);
-        });
-        if (status != nullptr) {
-            *status = started;
-        }
-        return confirmation.commandexecutionuuid();
+        return started(unary(client.routine, &tr::TimedRoutine::Stub::RunRoutine, request), status);
     }
     fw::ExecutionInfo::CommandStatus moveFinished(SilaClient& client, const fw::CommandExecutionUUID& uuid) {
         return finished(

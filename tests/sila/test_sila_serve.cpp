@@ -52,11 +52,7 @@ TEST(ValvectlServe, ServesUntilSigtermThenClosesTheAdapter) {
         std::chrono::seconds{20}))
         << err.toStdString();
     SilaClient client(listening.match(err).captured(1).toInt());
-    const auto status = offThread([&] {
-        grpc::ClientContext context;
-        vc::ReadStatus_Responses response;
-        return std::pair{client.valve->ReadStatus(&context, {}, &response), response};
-    });
+    const auto status = unary(client.valve, &vc::ValveControl::Stub::ReadStatus);
     ASSERT_TRUE(status.first.ok()) << status.first.error_message();
     EXPECT_EQ(status.second.position().value(), 1);
     ::kill(static_cast<pid_t>(valvectl.process.processId()), SIGTERM);

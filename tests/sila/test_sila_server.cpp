@@ -16,19 +16,11 @@ namespace {
 TEST_F(SilaServerTest, ServiceTellsWhoItIsInTheFormatsClientsCheck) {
     serve();
     SilaClient client(port);
-    const auto [type, uuid, version, url] = offThread([&] {
-        grpc::ClientContext c1, c2, c3, c4;
-        ss::Get_ServerType_Responses type;
-        ss::Get_ServerUUID_Responses uuid;
-        ss::Get_ServerVersion_Responses version;
-        ss::Get_ServerVendorURL_Responses url;
-        client.service->Get_ServerType(&c1, {}, &type);
-        client.service->Get_ServerUUID(&c2, {}, &uuid);
-        client.service->Get_ServerVersion(&c3, {}, &version);
-        client.service->Get_ServerVendorURL(&c4, {}, &url);
-        return std::tuple{type.servertype().value(), uuid.serveruuid().value(),
-                          version.serverversion().value(), url.servervendorurl().value()};
-    });
+    using Stub = ss::SiLAService::Stub;
+    const auto type = unary(client.service, &Stub::Get_ServerType).second.servertype().value();
+    const auto uuid = unary(client.service, &Stub::Get_ServerUUID).second.serveruuid().value();
+    const auto version = unary(client.service, &Stub::Get_ServerVersion).second.serverversion().value();
+    const auto url = unary(client.service, &Stub::Get_ServerVendorURL).second.servervendorurl().value();
     const auto matches = [](const char* pattern, const std::string& value) {
         return QRegularExpression(QRegularExpression::anchoredPattern(QLatin1String(pattern)))
             .match(QString::fromStdString(value))
@@ -50,21 +42,13 @@ TEST_F(SilaServerTest, ServiceTellsWhoItIsInTheFormatsClientsCheck) {
 TEST_F(SilaServerTest, ServiceListsItsFeaturesGivesTheirDefinitionsAndKeepsItsName) {
     serve();
     SilaClient client(port);
-    const auto features = offThread([&] {
-        grpc::ClientContext context;
-        ss::Get_ImplementedFeatures_Responses response;
-        client.service->Get_ImplementedFeatures(&context, {}, &response);
-        return response;
-    });
+    const auto features = unary(client.service, &ss::SiLAService::Stub::Get_ImplementedFeatures).second;
     ASSERT_EQ(features.implementedfeatures_size(), 3);
     for (const auto& feature : features.implementedfeatures()) {
         ss::GetFeatureDefinition_Parameters request;
         request.mutable_featureidentifier()->set_value(feature.value());
-        ss::GetFeatureDefinition_Responses response;
-        const grpc::Status status = offThread([&] {
-            grpc::ClientContext context;
-            return client.service->GetFeatureDefinition(&context, request, &response);
-        });
+        const auto [status, response] =
+            unary(client.service, &ss::SiLAService::Stub::GetFeatureDefinition, request);
         ASSERT_TRUE(status.ok()) << feature.value();
         EXPECT_EQ(QString::fromStdString(response.featuredefinition().value()),
                   sila::featureDefinition(QString::fromStdString(feature.value())).value_or(QString()));
@@ -73,11 +57,7 @@ TEST_F(SilaServerTest, ServiceListsItsFeaturesGivesTheirDefinitionsAndKeepsItsNa
     }
     ss::SetServerName_Parameters name;
     name.mutable_servername()->set_value("Bench 4");
-    ASSERT_TRUE(offThread([&] {
-                    grpc::ClientContext context;
-                    ss::SetServerName_Responses none;
-                    return client.service->SetServerName(&context, name, &none);
-                }).ok());
+    ASSERT_TRUE(unary(client.service, &ss::SiLAService::Stub::SetServerName, name).first.ok());
     EXPECT_EQ(sila::ServerIdentity(QStringLiteral("NR Valve"), serial(), sila::configDirectory()).name(),
               QStringLiteral("Bench 4"));
 }
@@ -93,64 +73,40 @@ TEST_F(SilaServerTest, ErrorsTravelAsTheStandardEncodesThem) {
         std::string identifier; // the parameter, the defined error or the framework error's type
     };
     const auto twentyOne = std::vector<std::pair<double, int>>(21, {0.0, 1});
+    const auto move = [&](int position) {
+        return [&client, this, position] {
+            grpc::Status status;
+            moveTo(client, position, &status);
+            return status;
+        };
+    };
+    const auto routine = [&](std::vector<std::pair<double, int>> steps) {
+        return [&client, this, steps] {
+            grpc::Status status;
+            runRoutine(client, steps, &status);
+            return status;
+        };
+    };
+    ss::GetFeatureDefinition_Parameters unknownFeature;
+    unknownFeature.mutable_featureidentifier()->set_value("org.example/none/Nothing/v1");
+    fw::CommandExecutionUUID unknownExecution;
+    unknownExecution.set_value("00000000-0000-0000-0000-000000000000");
+    const std::string position = std::string(kValve) + "/Command/MoveTo/Parameter/Position";
+    const std::string steps = std::string(kRoutine) + "/Command/RunRoutine/Parameter/Steps";
     const std::vector<Case> cases{
-        {"position 13",
-         [&] {
-             grpc::Status s;
-             moveTo(client, 13, &s);
-             return s;
-         },
-         fw::SiLAError::kValidationError, std::string(kValve) + "/Command/MoveTo/Parameter/Position"},
-        {"position 0",
-         [&] {
-             grpc::Status s;
-             moveTo(client, 0, &s);
-             return s;
-         },
-         fw::SiLAError::kValidationError, std::string(kValve) + "/Command/MoveTo/Parameter/Position"},
-        {"21 steps",
-         [&] {
-             grpc::Status s;
-             runRoutine(client, twentyOne, &s);
-             return s;
-         },
-         fw::SiLAError::kValidationError, std::string(kRoutine) + "/Command/RunRoutine/Parameter/Steps"},
-        {"no steps",
-         [&] {
-             grpc::Status s;
-             runRoutine(client, {}, &s);
-             return s;
-         },
-         fw::SiLAError::kValidationError, std::string(kRoutine) + "/Command/RunRoutine/Parameter/Steps"},
-        {"times falling",
-         [&] {
-             grpc::Status s;
-             runRoutine(client, {{1.0, 2}, {0.5, 3}}, &s);
-             return s;
-         },
-         fw::SiLAError::kValidationError, std::string(kRoutine) + "/Command/RunRoutine/Parameter/Steps"},
+        {"position 13", move(13), fw::SiLAError::kValidationError, position},
+        {"position 0", move(0), fw::SiLAError::kValidationError, position},
+        {"21 steps", routine(twentyOne), fw::SiLAError::kValidationError, steps},
+        {"no steps", routine({}), fw::SiLAError::kValidationError, steps},
+        {"times falling", routine({{1.0, 2}, {0.5, 3}}), fw::SiLAError::kValidationError, steps},
         {"unknown feature",
          [&] {
-             ss::GetFeatureDefinition_Parameters request;
-             request.mutable_featureidentifier()->set_value("org.example/none/Nothing/v1");
-             return offThread([&] {
-                 grpc::ClientContext context;
-                 ss::GetFeatureDefinition_Responses response;
-                 return client.service->GetFeatureDefinition(&context, request, &response);
-             });
+             return unary(client.service, &ss::SiLAService::Stub::GetFeatureDefinition, unknownFeature).first;
          },
          fw::SiLAError::kDefinedExecutionError,
          "org.silastandard/core/SiLAService/v1/DefinedExecutionError/UnimplementedFeature"},
         {"unknown execution",
-         [&] {
-             fw::CommandExecutionUUID uuid;
-             uuid.set_value("00000000-0000-0000-0000-000000000000");
-             return offThread([&] {
-                 grpc::ClientContext context;
-                 vc::MoveTo_Responses response;
-                 return client.valve->MoveTo_Result(&context, uuid, &response);
-             });
-         },
+         [&] { return unary(client.valve, &vc::ValveControl::Stub::MoveTo_Result, unknownExecution).first; },
          fw::SiLAError::kFrameworkError, "INVALID_COMMAND_EXECUTION_UUID"},
     };
     for (const Case& each : cases) {
@@ -184,12 +140,8 @@ TEST_F(SilaServerTest, UnitFailuresAreDefinedErrorsOfTheRun) {
         each.fault();
         const auto uuid = moveTo(client, 5);
         EXPECT_EQ(moveFinished(client, uuid), fw::ExecutionInfo::finishedWithError) << each.what;
-        const grpc::Status result = offThread([&] {
-            grpc::ClientContext context;
-            vc::MoveTo_Responses response;
-            return client.valve->MoveTo_Result(&context, uuid, &response);
-        });
-        const fw::SiLAError error = silaError(result);
+        const fw::SiLAError error =
+            silaError(unary(client.valve, &vc::ValveControl::Stub::MoveTo_Result, uuid).first);
         EXPECT_EQ(error.definedexecutionerror().erroridentifier(),
                   std::string(kValve) + "/DefinedExecutionError/" + each.error)
             << each.what << ": " << error.definedexecutionerror().message();
@@ -209,22 +161,12 @@ TEST_F(SilaServerTest, MoveRunsLikeAClickAndItsResultIsThePositionReported) {
     SilaClient client(port);
     const auto uuid = moveTo(client, 7);
     EXPECT_EQ(moveFinished(client, uuid), fw::ExecutionInfo::finishedSuccessfully);
-    const auto [status, result] = offThread([&] {
-        grpc::ClientContext context;
-        vc::MoveTo_Responses response;
-        const grpc::Status status = client.valve->MoveTo_Result(&context, uuid, &response);
-        return std::pair{status, response};
-    });
+    const auto [status, result] = unary(client.valve, &vc::ValveControl::Stub::MoveTo_Result, uuid);
     ASSERT_TRUE(status.ok());
     EXPECT_EQ(result.position().value(), 7);
     EXPECT_EQ(rig.unit().position, 7);
     EXPECT_TRUE(rig.log().contains(QStringLiteral("SiLA: move 7"))) << rig.log().join('\n').toStdString();
-    const auto read = offThread([&] {
-        grpc::ClientContext context;
-        vc::ReadStatus_Responses response;
-        client.valve->ReadStatus(&context, {}, &response);
-        return response;
-    });
+    const auto read = unary(client.valve, &vc::ValveControl::Stub::ReadStatus).second;
     EXPECT_EQ(read.position().value(), 7);
     EXPECT_FALSE(read.firmwarerevision().value().empty());
 }
@@ -261,12 +203,7 @@ TEST_F(SilaServerTest, RoutineReportsEveryStepAndItsResult) {
     EXPECT_EQ(steps.back().stepindex().value(), 3);
     EXPECT_EQ(steps.back().position().value(), 2);
     EXPECT_EQ(routineFinished(client, uuid), fw::ExecutionInfo::finishedSuccessfully);
-    const auto result = offThread([&] {
-        grpc::ClientContext context;
-        tr::RunRoutine_Responses response;
-        client.routine->RunRoutine_Result(&context, uuid, &response);
-        return response;
-    });
+    const auto result = unary(client.routine, &tr::TimedRoutine::Stub::RunRoutine_Result, uuid).second;
     EXPECT_EQ(result.stepsdone().value(), 3);
     EXPECT_EQ(journals.ids(), QStringList{QString::fromStdString(result.journalid().value())});
     EXPECT_EQ(rig.c().btnRun->isEnabled(), true); // the table in the window ran it and is free again
@@ -289,18 +226,9 @@ TEST_F(SilaServerTest, SecondClientStopsARoutineAndMovesWaitForIt) {
     const auto refused = moveTo(second, 4, &busy);
     ASSERT_TRUE(busy.ok());
     EXPECT_EQ(moveFinished(second, refused), fw::ExecutionInfo::finishedWithError);
-    ASSERT_TRUE(offThread([&] {
-                    grpc::ClientContext context;
-                    tr::StopRoutine_Responses none;
-                    return second.routine->StopRoutine(&context, {}, &none);
-                }).ok());
+    ASSERT_TRUE(unary(second.routine, &tr::TimedRoutine::Stub::StopRoutine).first.ok());
     EXPECT_EQ(routineFinished(first, uuid), fw::ExecutionInfo::finishedSuccessfully);
-    const auto result = offThread([&] {
-        grpc::ClientContext context;
-        tr::RunRoutine_Responses response;
-        first.routine->RunRoutine_Result(&context, uuid, &response);
-        return response;
-    });
+    const auto result = unary(first.routine, &tr::TimedRoutine::Stub::RunRoutine_Result, uuid).second;
     EXPECT_EQ(result.stepsdone().value(), 1);
 }
 
@@ -326,12 +254,8 @@ TEST_F(SilaServerTest, TlsWithTheCertificateItMadeCarriesTheServerUuid) {
     grpc::SslCredentialsOptions trust;
     trust.pem_root_certs = pem.toStdString();
     SilaClient client(grpc::CreateChannel("127.0.0.1:" + std::to_string(port), grpc::SslCredentials(trust)));
-    const auto uuid = offThread([&] {
-        grpc::ClientContext context;
-        ss::Get_ServerUUID_Responses response;
-        client.service->Get_ServerUUID(&context, {}, &response);
-        return response.serveruuid().value();
-    });
+    const auto uuid =
+        unary(client.service, &ss::SiLAService::Stub::Get_ServerUUID).second.serveruuid().value();
     ASSERT_FALSE(uuid.empty());
     EXPECT_EQ(sila::certificateUuid(pem).toStdString(), uuid);
     EXPECT_TRUE(rig.window().findChild<QAction*>(QStringLiteral("mnuSilaServer"))->text().contains("TLS"));
