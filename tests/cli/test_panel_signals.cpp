@@ -1,6 +1,6 @@
 // The demo panel run as a user runs it, ended by signals as a log-out, a kill or Ctrl-C ends it.
 #include "cli/signal_watch.h"
-#include "demo_panel.h"
+#include "cli_processes.h"
 #include "remote/messages.h"
 #include "sequencer/sequencer.h"
 
@@ -45,11 +45,8 @@ bool startRoutine(QLocalSocket& client, const QString& socketPath) {
     client.connectToServer(socketPath);
     client.write(remote::encode(remote::type::kCommand,
                                 {{"words", QJsonArray{"run", "r.txt"}}, {"routine", "0,3\n600,4\n"}}));
-    return runUntil([&] {
-        QByteArray line;
-        return remote::takeLine(client, line) == remote::LineState::Complete &&
-               remote::decode(line).type == remote::type::kStep;
-    });
+    QByteArray replies;
+    return runUntil([&] { return (replies += client.readAll()).contains(R"("type":"step")"); });
 }
 
 // The first signal closes the panel as its close button does: a run under way is stopped with a line

@@ -1,5 +1,5 @@
 // valvectl as a script runs it, on its own simulated unit.
-#include "valvectl_process.h"
+#include "cli_processes.h"
 
 #include <QJsonArray>
 #include <csignal>

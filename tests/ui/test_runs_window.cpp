@@ -31,19 +31,11 @@ sequencer::JournalHeader header(const QDateTime& start, const QString& routine,
     return h;
 }
 
+// A move answered 40 ms after it was sent, `late` ms after it was due.
 StepRecord moved(int step, int position, double dueMs, double late, const QDateTime& start) {
-    StepRecord s;
-    s.step = step;
-    s.position = position;
-    s.dueMs = dueMs;
-    s.sentMs = dueMs + late;
-    s.sentAt = start.addMSecs(static_cast<qint64>(s.sentMs));
-    s.answered = true;
-    s.reached = true;
-    s.reported = position;
-    s.answeredMs = s.sentMs + 40;
-    s.answeredAt = s.sentAt.addMSecs(40);
-    return s;
+    const auto sentAt = start.addMSecs(static_cast<qint64>(dueMs + late));
+    return {step, position, dueMs,    dueMs + late,      sentAt,
+            true, true,     position, dueMs + late + 40, sentAt.addMSecs(40)};
 }
 
 void sendAndAnswer(sequencer::RunJournal& journal, const StepRecord& step) {

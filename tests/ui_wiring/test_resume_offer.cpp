@@ -68,13 +68,7 @@ TEST(ResumeOffer, EachAnswerAndEachModeDoesWhatItSays) {
     constexpr auto kMissed = BoxButtons::SkipRunNow;
     constexpr auto kAsk = ui::ResumeRuns::Ask;
     const Case cases[] = {
-        {"resume, skip",
-         kAsk,
-         {A::Resume, A::Skip},
-         {kOffer, kMissed},
-         {2},
-         "resumed",
-         "missed step 2 to position 5"},
+        {"resume, skip", kAsk, {A::Resume, A::Skip}, {kOffer, kMissed}, {2}, "resumed", "missed step 2"},
         {"resume, run now", kAsk, {A::Resume, A::RunNow}, {kOffer, kMissed}, {5, 2}, "resumed", "go at once"},
         {"show, dismiss", kAsk, {A::Show, A::Dismiss}, {kOffer, kOffer}, {}, "abandoned", "no answer before"},
         {"dismiss a torn journal", kAsk, {A::Dismiss}, {kOffer}, {}, "abandoned", "is abandoned", true},
