@@ -1,7 +1,7 @@
 // valvectl serve as a lab computer runs it: refused starts, and an orderly
 // end on SIGTERM with the adapter closed.
+#include "cli_processes.h"
 #include "sila_client.h"
-#include "valvectl_process.h"
 
 #include <QRegularExpression>
 #include <QTcpServer>
