@@ -1,7 +1,7 @@
 include(${CMAKE_CURRENT_LIST_DIR}/d2xx_double/d2xx_double.cmake)
 
 valve_add_test(test_backends
-  SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_adapter_counts.cpp ${CMAKE_CURRENT_LIST_DIR}/test_d2xx_driver.cpp
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_backends.cpp
   LIBS valve_hardware valve_sim ${CMAKE_DL_LIBS} Threads::Threads)
 add_dependencies(test_backends ftd2xx_double ftd2xx_double_noevents ftd2xx_double_incomplete)
 target_compile_definitions(test_backends PRIVATE

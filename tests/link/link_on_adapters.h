@@ -54,15 +54,11 @@ struct LinkRig {
     protocol::Exchange exchange{link};
 };
 
-struct RigMaker {
-    const char* name;
-    std::unique_ptr<AdapterRig> (*make)();
-    friend void PrintTo(const RigMaker& maker, std::ostream* out) { *out << maker.name; }
-};
-
-class LinkOnAdapters : public ::testing::TestWithParam<RigMaker>, public LinkRig {
+// Each instantiation names its rig.
+using MakeRig = std::unique_ptr<AdapterRig> (*)();
+class LinkOnAdapters : public ::testing::TestWithParam<MakeRig>, public LinkRig {
 protected:
-    LinkOnAdapters() : LinkRig(GetParam().make()) {}
+    LinkOnAdapters() : LinkRig(GetParam()()) {}
 };
 
 // Each check that finds the handle dead closes it, searches, and reconnects or pauses.

@@ -73,10 +73,9 @@ private:
     std::unique_ptr<link::FtdiDriver> driver_;
 };
 
-INSTANTIATE_TEST_SUITE_P(LibftdiOnEmulatedChip, LinkOnAdapters,
-                         ::testing::Values(RigMaker{"libftdi1", []() -> std::unique_ptr<AdapterRig> {
-                                                        return std::make_unique<EmulatedAdapters>(nullptr);
-                                                    }}));
+INSTANTIATE_TEST_SUITE_P(LibftdiOnEmulatedChip, LinkOnAdapters, ::testing::Values<MakeRig>([] {
+                             return std::unique_ptr<AdapterRig>(std::make_unique<EmulatedAdapters>(nullptr));
+                         }));
 
 // The link on the libftdi1 backend (or another), seen by a user without root rights.
 struct ChipSession : LinkRig {
@@ -262,7 +261,6 @@ TEST_F(LibftdiOnChip, CloseDuringAPendingReadIsQuickAndLeavesNoThreadBehind) {
 
 // How an adapter sits in the system, and so how FTDI's D2XX lists it.
 enum class Hold { Unbound, Bound, TtyOpenElsewhere };
-using Plugged = std::vector<std::pair<const char*, Hold>>; // product strings, on ports 1, 2, ...
 using Listed = std::tuple<std::string, std::string, bool>; // description, serial number, in use
 
 std::vector<Listed> listedBy(link::FtdiDriver& driver) {
@@ -273,87 +271,56 @@ std::vector<Listed> listedBy(link::FtdiDriver& driver) {
     return adapters;
 }
 
-// Opens each free one by its description, and sets its baud rate through the handle.
-std::vector<link::FtHandle> openEachFree(link::FtdiDriver& driver, const std::vector<Listed>& listed) {
-    std::vector<link::FtHandle> handles;
-    for (const auto& [description, serial, inUse] : listed) {
-        link::FtHandle handle = 0;
-        if (!inUse) {
-            EXPECT_EQ(driver.openEx(description.c_str(), ft::OPEN_BY_DESCRIPTION, handle), ft::OK);
-            EXPECT_EQ(driver.setBaudRate(handle, 19200), ft::OK);
-            handles.push_back(handle);
-        }
-    }
-    return handles;
-}
-
 // Beside D2XX, libftdi1 on the same bus names what ftdi_sio holds, serves it while it is open
 // and hands it back to ftdi_sio after; each adapter is listed once, in D2XX's places.
 TEST_F(LibftdiOnChip, D2xxLeavesWhatTheKernelDriverHoldsToLibftdiListedOnceByName) {
-    constexpr auto kOther = "NR Valve Unit";
-    const struct {
-        const char* name;
-        Plugged adapters;
-        std::vector<Listed> listed;
-    } cases[] = {
-        {"one bound", {{kProduct, Hold::Bound}}, {{kProduct, "FT1", false}}},
-        {"bound, then unbound",
-         {{kProduct, Hold::Bound}, {kOther, Hold::Unbound}},
-         {{kProduct, "FT1", false}, {kOther, "FT2", false}}},
-        {"unbound, then bound",
-         {{kOther, Hold::Unbound}, {kProduct, Hold::Bound}},
-         {{kOther, "FT1", false}, {kProduct, "FT2", false}}},
-        {"bound, its serial device open elsewhere",
-         {{kProduct, Hold::TtyOpenElsewhere}},
-         {{kProduct, "FT1", true}}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        Bus::get().unplugAll();
-        DoubleControl d2xx(D2XX_DOUBLE_PATH);
-        // D2XX lists them in this order as FTDI's library does: a bound one flagged open, nameless,
-        // unopenable.
-        std::vector<std::pair<ChipId, Hold>> chips;
-        for (const auto& [product, hold] : c.adapters) {
-            Chip chip = adapter(static_cast<std::uint8_t>(chips.size() + 1), product);
-            chip.kernelDriver = {hold != Hold::Unbound, hold != Hold::Unbound};
-            chip.ttyOpenElsewhere = hold == Hold::TtyOpenElsewhere;
-            hold == Hold::Unbound ? d2xx.addDevice(product, chip.serial.c_str()) : d2xx.addHeldByKernel();
-            chips.emplace_back(Bus::get().plug(std::move(chip)), hold);
-        }
-        link::FallbackDriver fallback(link::D2xxDriver::load(D2XX_DOUBLE_PATH),
-                                      std::make_unique<link::LibftdiDriver>(system(true)),
-                                      Bus::get().sysRoot());
-        QStringList told;
-        fallback.setDiagnosticSink([&told](const QString& line) { told << line; });
-        EXPECT_EQ(listedBy(fallback), c.listed);
-
-        const auto handles = openEachFree(fallback, c.listed);
-        std::vector<Listed> allInUse = c.listed;
-        for (auto& adapter : allInUse) {
-            std::get<2>(adapter) = true;
-        }
-        EXPECT_EQ(listedBy(fallback), allInUse);
-        for (const auto& [description, serial, inUse] : c.listed) {
-            link::FtHandle none = 0;
-            EXPECT_NE(fallback.openEx(description.c_str(), ft::OPEN_BY_DESCRIPTION, none), ft::OK);
-        }
-        for (const auto& [chip, hold] : chips) {
-            EXPECT_EQ(look(chip).line.baud == 19200, hold == Hold::Bound) << "libftdi1 serves the bound one";
-            EXPECT_EQ(look(chip).detaches, hold == Hold::Bound ? 1 : 0);
-        }
-        for (const auto handle : handles) {
-            EXPECT_EQ(fallback.close(handle), ft::OK);
-        }
-        for (const auto& [chip, hold] : chips) {
-            EXPECT_EQ(look(chip).kernelDriver[0], hold != Hold::Unbound) << "ftdi_sio has it back";
-        }
-        openEachFree(fallback, c.listed); // the events log hears why only once
-        const bool fellBack = std::any_of(chips.begin(), chips.end(),
-                                          [](const auto& chip) { return chip.second == Hold::Bound; });
-        EXPECT_EQ(told,
-                  fellBack ? QStringList{libftdi::serialDriverFallbackDiagnostic(kProduct)} : QStringList{});
+    const std::pair<const char*, Hold> plugged[] = {
+        {kProduct, Hold::Bound}, {"NR Valve Unit", Hold::Unbound}, {"NR Valve Held", Hold::TtyOpenElsewhere}};
+    DoubleControl d2xx(D2XX_DOUBLE_PATH);
+    // D2XX lists them in this order as FTDI's library does: a bound one flagged open, nameless, unopenable.
+    std::vector<ChipId> chips;
+    std::vector<Listed> listed;
+    for (const auto& [product, hold] : plugged) {
+        Chip chip = adapter(static_cast<std::uint8_t>(chips.size() + 1), product);
+        chip.kernelDriver = {hold != Hold::Unbound, hold != Hold::Unbound};
+        chip.ttyOpenElsewhere = hold == Hold::TtyOpenElsewhere;
+        hold == Hold::Unbound ? d2xx.addDevice(product, chip.serial.c_str()) : d2xx.addHeldByKernel();
+        listed.emplace_back(product, chip.serial, hold == Hold::TtyOpenElsewhere);
+        chips.push_back(Bus::get().plug(std::move(chip)));
     }
+    link::FallbackDriver fallback(link::D2xxDriver::load(D2XX_DOUBLE_PATH),
+                                  std::make_unique<link::LibftdiDriver>(system(true)), Bus::get().sysRoot());
+    QStringList told;
+    fallback.setDiagnosticSink([&told](const QString& line) { told << line; });
+    EXPECT_EQ(listedBy(fallback), listed);
+
+    // Each free one opens by its description, and takes its baud rate through the handle.
+    const auto openEachFree = [&] {
+        std::vector<link::FtHandle> handles(2);
+        for (std::size_t i = 0; i < handles.size(); ++i) {
+            EXPECT_EQ(fallback.openEx(plugged[i].first, ft::OPEN_BY_DESCRIPTION, handles[i]), ft::OK);
+            EXPECT_EQ(fallback.setBaudRate(handles[i], 19200), ft::OK);
+        }
+        return handles;
+    };
+    const auto handles = openEachFree();
+    std::get<2>(listed[0]) = std::get<2>(listed[1]) = true;
+    EXPECT_EQ(listedBy(fallback), listed);
+    for (std::size_t i = 0; i < chips.size(); ++i) {
+        link::FtHandle none = 0;
+        EXPECT_NE(fallback.openEx(plugged[i].first, ft::OPEN_BY_DESCRIPTION, none), ft::OK);
+        EXPECT_EQ(look(chips[i]).line.baud == 19200, i == 0) << "libftdi1 serves the bound one";
+        EXPECT_EQ(look(chips[i]).detaches, i == 0 ? 1 : 0);
+    }
+    for (const auto handle : handles) {
+        EXPECT_EQ(fallback.close(handle), ft::OK);
+    }
+    for (std::size_t i = 0; i < chips.size(); ++i) {
+        EXPECT_EQ(look(chips[i]).kernelDriver[0], plugged[i].second != Hold::Unbound)
+            << "ftdi_sio has it back";
+    }
+    openEachFree(); // the events log hears why only once
+    EXPECT_EQ(told, QStringList{libftdi::serialDriverFallbackDiagnostic(kProduct)});
 }
 
 } // namespace

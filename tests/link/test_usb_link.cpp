@@ -31,10 +31,9 @@ private:
     std::unique_ptr<sim::SimulatedDriver> driver_;
 };
 
-INSTANTIATE_TEST_SUITE_P(SimulatedDriver, LinkOnAdapters,
-                         ::testing::Values(RigMaker{"simulated", []() -> std::unique_ptr<AdapterRig> {
-                                                        return std::make_unique<SimulatedAdapters>();
-                                                    }}));
+INSTANTIATE_TEST_SUITE_P(SimulatedDriver, LinkOnAdapters, ::testing::Values<MakeRig>([] {
+                             return std::unique_ptr<AdapterRig>(std::make_unique<SimulatedAdapters>());
+                         }));
 
 class PollingDriver : public sim::SimulatedDriver {
 public:
