@@ -1,19 +1,26 @@
 // The libftdi1 backend: the real libftdi1 on emulated chips (tests/link/emulated_usb).
+#include "coro_test.h"
 #include "d2xx_double/double_control.h"
 #include "emulated_usb/unit_on_line.h"
 #include "link/backends/d2xx_driver.h"
 #include "link/backends/fallback_driver.h"
 #include "link/backends/libftdi_driver.h"
 #include "link/backends/libftdi_support.h"
-#include "link_on_adapters.h"
+#include "link/device_search.h"
+#include "link/usb_link.h"
+#include "prompt_doubles.h"
+#include "protocol/exchange.h"
+#include "record/event_log.h"
 
 #include <QElapsedTimer>
 #include <QTimer>
+#include <gtest/gtest.h>
 #include <thread>
 
 namespace valve::testing {
 namespace {
 
+using namespace std::chrono_literals;
 using usbchip::Bus;
 using usbchip::Chip;
 using usbchip::ChipId;
@@ -51,46 +58,92 @@ libftdi::SystemView system(bool asRoot) {
     return {Bus::get().sysRoot(), Bus::get().procRoot(), asRoot};
 }
 
-// Chips on the emulated bus, and the backend on them (libftdi1 seen by root unless given).
-class EmulatedAdapters : public AdapterRig {
-public:
-    explicit EmulatedAdapters(std::unique_ptr<link::FtdiDriver> driver)
-        : driver_(driver ? std::move(driver) : std::make_unique<link::LibftdiDriver>(system(true))) {}
-    ~EmulatedAdapters() override { Bus::get().unplugAll(); }
-    link::FtdiDriver& driver() override { return *driver_; }
-    std::size_t plug(const char* description) override {
-        chips_.push_back(Bus::get().plug(adapter(static_cast<std::uint8_t>(chips_.size() + 1), description)));
-        return chips_.size() - 1;
-    }
-    void unplug(std::size_t adapter) override { Bus::get().unplug(chips_.at(adapter)); }
-    void replug(std::size_t adapter) override { Bus::get().replug(chips_.at(adapter)); }
-    QList<QByteArray> hostLines(std::size_t adapter) override {
-        return wireOf(chips_.at(adapter)).hostLines();
-    }
-
-private:
-    std::vector<ChipId> chips_;
-    std::unique_ptr<link::FtdiDriver> driver_;
-};
-
-INSTANTIATE_TEST_SUITE_P(LibftdiOnEmulatedChip, LinkOnAdapters,
-                         ::testing::Values(RigMaker{"libftdi1", []() -> std::unique_ptr<AdapterRig> {
-                                                        return std::make_unique<EmulatedAdapters>(nullptr);
-                                                    }}));
-
-// The link on the libftdi1 backend (or another), seen by a user without root rights.
-struct ChipSession : LinkRig {
+// The link on the chips of the emulated bus through the libftdi1 backend (or another), with the
+// backend's lines in the events log; libftdi1 is seen by a user without root rights unless given.
+struct ChipSession {
     explicit ChipSession(
-        std::unique_ptr<link::FtdiDriver> driver = std::make_unique<link::LibftdiDriver>(system(false)),
+        std::unique_ptr<link::FtdiDriver> backendOnBus = std::make_unique<link::LibftdiDriver>(system(false)),
         link::LinkTiming timing = {300ms, 10ms, 1ms})
-        : LinkRig(std::make_unique<EmulatedAdapters>(std::move(driver)), timing) {}
-    link::FtdiDriver& driver = rig->driver();
+        : backend(std::move(backendOnBus)), link{driver, search, log, timing} {
+        driver.setDiagnosticSink([this](const QString& line) { log.show_msg(line); });
+    }
+    ~ChipSession() { Bus::get().unplugAll(); }
+    bool configure() { return await(link.configure_usb_connection()); }
+    QByteArray ask(const char* line, int replyLength = 3) {
+        await(exchange.run(line, replyLength));
+        return QByteArray(exchange.reply_buf().slot.data(), replyLength);
+    }
+    std::uint32_t queued() {
+        std::uint32_t count = 0;
+        EXPECT_EQ(driver.getQueueStatus(link.usb_handle(), count), ft::OK);
+        return count;
+    }
+
+    std::unique_ptr<link::FtdiDriver> backend;
+    link::FtdiDriver& driver = *backend;
+    PickingChooser chooser;
+    record::EventLog log;
+    link::DeviceSearch search{driver, chooser, log};
+    link::UsbLink link;
+    protocol::Exchange exchange{link};
 };
 
 class LibftdiOnChip : public ::testing::Test {
 protected:
     ChipSession s;
 };
+
+// The link as root sees it, with a short reconnect pause.
+class LinkOnChip : public ::testing::Test, public ChipSession {
+protected:
+    LinkOnChip() : ChipSession(std::make_unique<link::LibftdiDriver>(system(true)), {100ms, 50ms, 1ms}) {}
+};
+
+// Each check that finds the handle dead closes it, searches, and reconnects or pauses.
+TEST_F(LinkOnChip, AnAdapterThatComesAndGoesIsReconnectedByTheNextCheck) {
+    EXPECT_FALSE(configure());
+    const auto unit = plug(1);
+    EXPECT_TRUE(await(link.check_usb_connection()));
+    // Handle 0 is rejected by the driver, so the failed close leads the log.
+    const QStringList reconnected{"Trying to close USB Port - Failed", "Found 1 Nerra unit through USB"};
+    EXPECT_EQ(log.lines(), reconnected);
+    EXPECT_EQ(ask("S\r"), "01\r");
+
+    Bus::get().unplug(unit);
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_TRUE(await(link.check_usb_connection()));
+    EXPECT_GE(clock.elapsed(), 50) << "the reconnect pause";
+    EXPECT_EQ(log.lines(), (QStringList{"Trying to close USB Port - Failed",
+                                        "Error - Could not find any Nerra Devices through USB",
+                                        "Could not reestablish connection"}));
+    // A command sent on the dead handle fails at its write and its read.
+    link.send_command("S\r");
+    EXPECT_EQ(log.lines().last(), "USB Error - could not write to device");
+    EXPECT_NE(await(link.read_char()).code, 0);
+
+    Bus::get().replug(unit);
+    EXPECT_TRUE(await(link.check_usb_connection()));
+    EXPECT_EQ(log.lines(), reconnected) << "the handle from before the unplug stays dead";
+    EXPECT_EQ(ask("S\r"), "01\r");
+    EXPECT_EQ(wireOf(unit).hostLines().last(), "S\r");
+}
+
+TEST_F(LinkOnChip, RepliesKeepTheirOrderAndStaleOnesAreDropped) {
+    const auto unit = plug(1);
+    ASSERT_TRUE(configure());
+    EXPECT_EQ(ask("P05\r", 1), "\r");
+    EXPECT_EQ(ask("S\r"), "05\r");
+    // An unread reply, taken up while the link reads or after it rests, is not the next one's.
+    for (const auto quiet : {0ms, 200ms}) {
+        link.write_str("R\r");
+        ASSERT_TRUE(runUntil([&] { return queued() == 3; })) << "the reply arrives";
+        runUntil([] { return false; }, quiet); // past the grace: the backend stops reading
+        EXPECT_EQ(ask("S\r"), "05\r") << quiet.count() << " ms";
+    }
+    EXPECT_EQ(wireOf(unit).hostLines().size(), 6);
+    EXPECT_TRUE(log.lines().mid(1).isEmpty());
+}
 
 TEST_F(LibftdiOnChip, IdenticalAdaptersAreListedInTreeOrderAndOpenedOneAfterTheOther) {
     // Plugged in first, on port 10, which comes after port 2; its latency timer takes no less than 2 ms.
@@ -262,7 +315,6 @@ TEST_F(LibftdiOnChip, CloseDuringAPendingReadIsQuickAndLeavesNoThreadBehind) {
 
 // How an adapter sits in the system, and so how FTDI's D2XX lists it.
 enum class Hold { Unbound, Bound, TtyOpenElsewhere };
-using Plugged = std::vector<std::pair<const char*, Hold>>; // product strings, on ports 1, 2, ...
 using Listed = std::tuple<std::string, std::string, bool>; // description, serial number, in use
 
 std::vector<Listed> listedBy(link::FtdiDriver& driver) {
@@ -273,87 +325,56 @@ std::vector<Listed> listedBy(link::FtdiDriver& driver) {
     return adapters;
 }
 
-// Opens each free one by its description, and sets its baud rate through the handle.
-std::vector<link::FtHandle> openEachFree(link::FtdiDriver& driver, const std::vector<Listed>& listed) {
-    std::vector<link::FtHandle> handles;
-    for (const auto& [description, serial, inUse] : listed) {
-        link::FtHandle handle = 0;
-        if (!inUse) {
-            EXPECT_EQ(driver.openEx(description.c_str(), ft::OPEN_BY_DESCRIPTION, handle), ft::OK);
-            EXPECT_EQ(driver.setBaudRate(handle, 19200), ft::OK);
-            handles.push_back(handle);
-        }
-    }
-    return handles;
-}
-
 // Beside D2XX, libftdi1 on the same bus names what ftdi_sio holds, serves it while it is open
 // and hands it back to ftdi_sio after; each adapter is listed once, in D2XX's places.
 TEST_F(LibftdiOnChip, D2xxLeavesWhatTheKernelDriverHoldsToLibftdiListedOnceByName) {
-    constexpr auto kOther = "NR Valve Unit";
-    const struct {
-        const char* name;
-        Plugged adapters;
-        std::vector<Listed> listed;
-    } cases[] = {
-        {"one bound", {{kProduct, Hold::Bound}}, {{kProduct, "FT1", false}}},
-        {"bound, then unbound",
-         {{kProduct, Hold::Bound}, {kOther, Hold::Unbound}},
-         {{kProduct, "FT1", false}, {kOther, "FT2", false}}},
-        {"unbound, then bound",
-         {{kOther, Hold::Unbound}, {kProduct, Hold::Bound}},
-         {{kOther, "FT1", false}, {kProduct, "FT2", false}}},
-        {"bound, its serial device open elsewhere",
-         {{kProduct, Hold::TtyOpenElsewhere}},
-         {{kProduct, "FT1", true}}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        Bus::get().unplugAll();
-        DoubleControl d2xx(D2XX_DOUBLE_PATH);
-        // D2XX lists them in this order as FTDI's library does: a bound one flagged open, nameless,
-        // unopenable.
-        std::vector<std::pair<ChipId, Hold>> chips;
-        for (const auto& [product, hold] : c.adapters) {
-            Chip chip = adapter(static_cast<std::uint8_t>(chips.size() + 1), product);
-            chip.kernelDriver = {hold != Hold::Unbound, hold != Hold::Unbound};
-            chip.ttyOpenElsewhere = hold == Hold::TtyOpenElsewhere;
-            hold == Hold::Unbound ? d2xx.addDevice(product, chip.serial.c_str()) : d2xx.addHeldByKernel();
-            chips.emplace_back(Bus::get().plug(std::move(chip)), hold);
-        }
-        link::FallbackDriver fallback(link::D2xxDriver::load(D2XX_DOUBLE_PATH),
-                                      std::make_unique<link::LibftdiDriver>(system(true)),
-                                      Bus::get().sysRoot());
-        QStringList told;
-        fallback.setDiagnosticSink([&told](const QString& line) { told << line; });
-        EXPECT_EQ(listedBy(fallback), c.listed);
-
-        const auto handles = openEachFree(fallback, c.listed);
-        std::vector<Listed> allInUse = c.listed;
-        for (auto& adapter : allInUse) {
-            std::get<2>(adapter) = true;
-        }
-        EXPECT_EQ(listedBy(fallback), allInUse);
-        for (const auto& [description, serial, inUse] : c.listed) {
-            link::FtHandle none = 0;
-            EXPECT_NE(fallback.openEx(description.c_str(), ft::OPEN_BY_DESCRIPTION, none), ft::OK);
-        }
-        for (const auto& [chip, hold] : chips) {
-            EXPECT_EQ(look(chip).line.baud == 19200, hold == Hold::Bound) << "libftdi1 serves the bound one";
-            EXPECT_EQ(look(chip).detaches, hold == Hold::Bound ? 1 : 0);
-        }
-        for (const auto handle : handles) {
-            EXPECT_EQ(fallback.close(handle), ft::OK);
-        }
-        for (const auto& [chip, hold] : chips) {
-            EXPECT_EQ(look(chip).kernelDriver[0], hold != Hold::Unbound) << "ftdi_sio has it back";
-        }
-        openEachFree(fallback, c.listed); // the events log hears why only once
-        const bool fellBack = std::any_of(chips.begin(), chips.end(),
-                                          [](const auto& chip) { return chip.second == Hold::Bound; });
-        EXPECT_EQ(told,
-                  fellBack ? QStringList{libftdi::serialDriverFallbackDiagnostic(kProduct)} : QStringList{});
+    const std::pair<const char*, Hold> plugged[] = {
+        {kProduct, Hold::Bound}, {"NR Valve Unit", Hold::Unbound}, {"NR Valve Held", Hold::TtyOpenElsewhere}};
+    DoubleControl d2xx(D2XX_DOUBLE_PATH);
+    // D2XX lists them in this order as FTDI's library does: a bound one flagged open, nameless, unopenable.
+    std::vector<ChipId> chips;
+    std::vector<Listed> listed;
+    for (const auto& [product, hold] : plugged) {
+        Chip chip = adapter(static_cast<std::uint8_t>(chips.size() + 1), product);
+        chip.kernelDriver = {hold != Hold::Unbound, hold != Hold::Unbound};
+        chip.ttyOpenElsewhere = hold == Hold::TtyOpenElsewhere;
+        hold == Hold::Unbound ? d2xx.addDevice(product, chip.serial.c_str()) : d2xx.addHeldByKernel();
+        listed.emplace_back(product, chip.serial, hold == Hold::TtyOpenElsewhere);
+        chips.push_back(Bus::get().plug(std::move(chip)));
     }
+    link::FallbackDriver fallback(link::D2xxDriver::load(D2XX_DOUBLE_PATH),
+                                  std::make_unique<link::LibftdiDriver>(system(true)), Bus::get().sysRoot());
+    QStringList told;
+    fallback.setDiagnosticSink([&told](const QString& line) { told << line; });
+    EXPECT_EQ(listedBy(fallback), listed);
+
+    // Each free one opens by its description, and takes its baud rate through the handle.
+    const auto openEachFree = [&] {
+        std::vector<link::FtHandle> handles(2);
+        for (std::size_t i = 0; i < handles.size(); ++i) {
+            EXPECT_EQ(fallback.openEx(plugged[i].first, ft::OPEN_BY_DESCRIPTION, handles[i]), ft::OK);
+            EXPECT_EQ(fallback.setBaudRate(handles[i], 19200), ft::OK);
+        }
+        return handles;
+    };
+    const auto handles = openEachFree();
+    std::get<2>(listed[0]) = std::get<2>(listed[1]) = true;
+    EXPECT_EQ(listedBy(fallback), listed);
+    for (std::size_t i = 0; i < chips.size(); ++i) {
+        link::FtHandle none = 0;
+        EXPECT_NE(fallback.openEx(plugged[i].first, ft::OPEN_BY_DESCRIPTION, none), ft::OK);
+        EXPECT_EQ(look(chips[i]).line.baud == 19200, i == 0) << "libftdi1 serves the bound one";
+        EXPECT_EQ(look(chips[i]).detaches, i == 0 ? 1 : 0);
+    }
+    for (const auto handle : handles) {
+        EXPECT_EQ(fallback.close(handle), ft::OK);
+    }
+    for (std::size_t i = 0; i < chips.size(); ++i) {
+        EXPECT_EQ(look(chips[i]).kernelDriver[0], plugged[i].second != Hold::Unbound)
+            << "ftdi_sio has it back";
+    }
+    openEachFree(); // the events log hears why only once
+    EXPECT_EQ(told, QStringList{libftdi::serialDriverFallbackDiagnostic(kProduct)});
 }
 
 } // namespace

@@ -1,62 +1,45 @@
 // The link, the device search and the operation queue on the simulated driver.
-#include "link_on_adapters.h"
+#include "coro_test.h"
+#include "link/device_search.h"
+#include "link/usb_link.h"
+#include "prompt_doubles.h"
+#include "record/event_log.h"
 #include "sim/simulated_driver.h"
 
 #include <QElapsedTimer>
 #include <QRegularExpression>
 #include <QTimer>
+#include <gtest/gtest.h>
 
 namespace valve::testing {
 namespace {
 
+using namespace std::chrono_literals;
 using link::ft::IO_ERROR;
 using sim::DriverCall;
-
-class SimulatedAdapters : public AdapterRig {
-public:
-    explicit SimulatedAdapters(
-        std::unique_ptr<sim::SimulatedDriver> driver = std::make_unique<sim::SimulatedDriver>())
-        : driver_(std::move(driver)) {
-        driver_->setWireRecordEnabled(true);
-    }
-    sim::SimulatedDriver& driver() override { return *driver_; }
-    std::size_t plug(const char* description) override {
-        return driver_->addAdapter(description, sim::UnitTiming::instant());
-    }
-    void unplug(std::size_t adapter) override { driver_->unplug(adapter); }
-    void replug(std::size_t adapter) override { driver_->replug(adapter); }
-    QList<QByteArray> hostLines(std::size_t adapter) override { return driver_->wire(adapter).hostLines(); }
-
-private:
-    std::unique_ptr<sim::SimulatedDriver> driver_;
-};
-
-INSTANTIATE_TEST_SUITE_P(SimulatedDriver, LinkOnAdapters,
-                         ::testing::Values(RigMaker{"simulated", []() -> std::unique_ptr<AdapterRig> {
-                                                        return std::make_unique<SimulatedAdapters>();
-                                                    }}));
 
 class PollingDriver : public sim::SimulatedDriver {
 public:
     bool setReceiveNotifier(std::function<void()>) override { return false; }
 };
 
-struct LinkOnSim : LinkRig {
+struct LinkOnSim {
     explicit LinkOnSim(std::unique_ptr<sim::SimulatedDriver> d = std::make_unique<sim::SimulatedDriver>(),
                        link::LinkTiming timing = {50ms, 80ms, 1ms})
-        : LinkRig(std::make_unique<SimulatedAdapters>(std::move(d)), timing) {}
-    bool connect() { return rig->plug("NR Valve") == 0 && configure(); }
+        : simulated(std::move(d)), link{driver, search, log, timing} {}
+    bool configure() { return await(link.configure_usb_connection()); }
+    bool connect() { return driver.addAdapter("NR Valve", sim::UnitTiming::instant()) == 0 && configure(); }
     std::pair<int, char> readChar() {
         const auto result = await(link.read_char());
         return {result.code, result.ch};
     }
-    // The calls from the open on, without the queue polls and reads.
-    QStringList callsFromOpen() const {
-        const auto calls = driver.callTexts({DriverCall::GetQueueStatus, DriverCall::Read});
-        return calls.mid(calls.indexOf(QRegularExpression("FT_OpenEx.*")));
-    }
 
-    sim::SimulatedDriver& driver = static_cast<SimulatedAdapters&>(*rig).driver();
+    std::unique_ptr<sim::SimulatedDriver> simulated;
+    sim::SimulatedDriver& driver = *simulated;
+    PickingChooser chooser;
+    record::EventLog log;
+    link::DeviceSearch search{driver, chooser, log};
+    link::UsbLink link;
 };
 
 class UsbLinkTest : public ::testing::Test, public LinkOnSim {};
@@ -82,7 +65,7 @@ TEST(UsbLinkConfigure, EachFailingCallHasItsLineAndClosesTheAdapter) {
     for (const auto& c : cases) {
         SCOPED_TRACE(configured.value(c.callsMade - 1).toStdString());
         LinkOnSim s;
-        s.rig->plug("NR Valve");
+        s.driver.addAdapter("NR Valve");
         s.driver.failCall(c.fails, IO_ERROR);
         if (c.closeFails) {
             s.driver.failCall(DriverCall::Close, IO_ERROR);
@@ -96,14 +79,16 @@ TEST(UsbLinkConfigure, EachFailingCallHasItsLineAndClosesTheAdapter) {
             calls << (c.callsMade > 1 ? QStringList{"FT_Close()"} : QStringList{});
         }
         EXPECT_EQ(s.log.lines(), lines + (c.closeFails ? QStringList{"USB Close Failed"} : QStringList{}));
-        EXPECT_EQ(s.callsFromOpen(), calls);
+        const auto made =
+            s.driver.callTexts({DriverCall::GetQueueStatus, DriverCall::Read}); // polls left out
+        EXPECT_EQ(made.mid(made.indexOf(QRegularExpression("FT_OpenEx.*"))), calls);
         EXPECT_EQ(s.driver.openHere(0), opened || c.closeFails);
     }
 }
 
 TEST_F(UsbLinkTest, TheChooserOffersTheFreeDevicesInDriverOrderAndDetailFailuresAreSkipped) {
     for (const char* unit : {"Unit one", "Unit two", "Unit three", "Unit four"}) {
-        rig->plug(unit);
+        driver.addAdapter(unit);
     }
     driver.setOpenElsewhere(1, true);
     driver.failCall(DriverCall::GetDeviceInfoDetail, link::ft::OTHER_ERROR, 1, 3); // the fourth

@@ -84,7 +84,7 @@ unit() { # order: prints the bridge's answer
   echo "$*" >&5 && read -r -t 10 answer <&5 && printf '%s\n' "$answer"
 }
 unit_position() { unit state | awk '{ print $2 }'; }
-unit_heard() { contains "$(unit received)" "$1"; }
+unit_heard() { contains "$(unit received)" "${1//\\r/%0D}"; } # the bridge percent-encodes, CR as %0D
 unit_heard_nothing() {
   local heard
   heard=$(unit received) && [ -z "$heard" ]

@@ -8,8 +8,8 @@
 //
 // On a second socket (a virtio serial port in the guest) it takes one order a
 // line and answers each with one line:
-//   state            "position 7 powered 1 plugged 1"
-//   received         what reached the unit since the last "forget", escaped as below
+//   state            "position 7"
+//   received         what reached the unit since the last "forget", percent-encoded (CR as %0D)
 //   forget           "ok"
 //   silent, speak    the unit stops answering, or answers again: "ok"
 //   unplug, replug   "ok"
@@ -27,18 +27,6 @@
 namespace {
 
 using valve::sim::SimClock;
-
-// CR as \r, a backslash and every other byte outside printable ASCII as \xNN.
-QByteArray escaped(const QByteArray& bytes) {
-    QByteArray text;
-    for (const char c : bytes) {
-        const QByteArray hex = QByteArray::number(static_cast<unsigned char>(c), 16).rightJustified(2, '0');
-        text += c == '\r'                            ? QByteArray("\\r")
-                : c >= 0x20 && c < 0x7f && c != '\\' ? QByteArray(1, c)
-                                                     : "\\x" + hex;
-    }
-    return text;
-}
 
 class Bridge : public QObject {
 public:
@@ -120,12 +108,10 @@ private:
 
     QByteArray obey(const QByteArray& order) {
         if (order == "state") {
-            return "position " + QByteArray::number(unit_.state().position) + " powered " +
-                   QByteArray::number(unit_.powered() ? 1 : 0) + " plugged " +
-                   QByteArray::number(lineServer_.isListening() ? 1 : 0);
+            return "position " + QByteArray::number(unit_.state().position);
         }
         if (order == "received") {
-            return escaped(unit_.wire().hostBytes());
+            return unit_.wire().hostBytes().toPercentEncoding();
         }
         if (order == "forget") {
             unit_.wire().clear();

@@ -20,7 +20,8 @@ public:
     void addDevice(const char* description, const char* serial = "FT001", std::uint32_t flags = 0) const {
         fn<void(const char*, const char*, std::uint32_t)>("dbl_add_device")(description, serial, flags);
     }
-    void addHeldByKernel() const { fn<void()>("dbl_add_held_by_kernel")(); }
+    // One bound to the kernel's serial driver: nameless and flagged open, listed where it was added.
+    void addHeldByKernel() const { addDevice("", "", 1); }
     void setStatus(const char* call, std::uint32_t status) const {
         fn<void(const char*, std::uint32_t)>("dbl_set_status")(call, status);
     }

@@ -35,8 +35,7 @@ struct EventHandle {
 struct Device {
     std::string description;
     std::string serial;
-    DWORD flags = 0;
-    bool heldByKernel = false; // the kernel's serial driver has it: the library cannot describe it
+    DWORD flags = 0; // one the kernel's serial driver has is nameless and flagged open
     bool open = false;
     EventHandle* lastEvent = nullptr; // registered at some time since the open
 };
@@ -104,20 +103,11 @@ DOUBLE_EXPORT FT_STATUS FT_GetDeviceInfoDetail(DWORD index, DWORD* flags, DWORD*
         return kDeviceNotFound;
     }
     const Device& device = state.devices[index];
-    if (device.heldByKernel) { // what FTDI's library reports while ftdi_sio is bound
-        *flags = kFlagOpened;
-        *type = 3; // unknown
-        *id = 0;
-        *locId = 0;
-        static_cast<char*>(serial)[0] = '\0';
-        static_cast<char*>(description)[0] = '\0';
-        *handle = nullptr;
-        return kOk;
-    }
+    const bool described = !device.description.empty(); // not while ftdi_sio is bound
     *flags = device.flags | (device.open ? kFlagOpened : 0);
-    *type = 5;
-    *id = 0x04036001;
-    *locId = 0x100 + index;
+    *type = described ? 5 : 3; // 3: unknown
+    *id = described ? 0x04036001 : 0;
+    *locId = described ? 0x100 + index : 0;
     // Like the real library: up to 64 bytes, NUL-terminated only when shorter.
     std::strncpy(static_cast<char*>(serial), device.serial.c_str(), 64);
     std::strncpy(static_cast<char*>(description), device.description.c_str(), 64);
@@ -223,12 +213,6 @@ DOUBLE_EXPORT void dbl_reset() {
 DOUBLE_EXPORT void dbl_add_device(const char* description, const char* serial, DWORD flags) {
     std::lock_guard lock(state.mutex);
     state.devices.push_back(Device{description, serial, flags});
-}
-
-// An adapter bound to the kernel's serial driver, listed where it was added.
-DOUBLE_EXPORT void dbl_add_held_by_kernel() {
-    std::lock_guard lock(state.mutex);
-    state.devices.push_back(Device{{}, {}, kFlagOpened, true});
 }
 
 DOUBLE_EXPORT void dbl_set_status(const char* function, FT_STATUS status) {
