@@ -3,7 +3,6 @@
 #include <QObject>
 #include <QPointer>
 #include <atomic>
-#include <deque>
 #include <functional>
 #include <grpcpp/grpcpp.h>
 #include <memory>
@@ -82,56 +81,5 @@ private:
     std::vector<Entry> held_;
     std::function<void()> changed_;
 };
-
-// A unary call answered from the logic thread: the logic side fills its own
-// copy of the response and finishes once; a call already ended (the server
-// stopping) takes nothing more.
-template <class Response> class Reply : public OpenCall {
-public:
-    Reply(grpc::ServerUnaryReactor* reactor, Response* wire) : reactor_(reactor), wire_(wire) {}
-
-    Response response;
-
-    void finish(const grpc::Status& status = grpc::Status::OK) {
-        {
-            std::lock_guard lock(mutex_);
-            if (done_) {
-                return;
-            }
-            done_ = true;
-            if (status.ok()) {
-                wire_->CopyFrom(response);
-            }
-            reactor_->Finish(status);
-        }
-        notifyEnded();
-    }
-    void end(const grpc::Status& status) override { finish(status); }
-    [[nodiscard]] bool ended() const override {
-        std::lock_guard lock(mutex_);
-        return done_;
-    }
-
-private:
-    grpc::ServerUnaryReactor* reactor_;
-    Response* wire_;
-    mutable std::mutex mutex_;
-    bool done_ = false;
-};
-
-// Starts a unary call: `work` runs on the logic thread with the reply, and
-// finishes it there, at once or later.
-template <class Response>
-grpc::ServerUnaryReactor* answer(CallGate& gate, grpc::CallbackServerContext* context, Response* wire,
-                                 std::function<void(const std::shared_ptr<Reply<Response>>&)> work) {
-    auto* reactor = context->DefaultReactor();
-    auto reply = std::make_shared<Reply<Response>>(reactor, wire);
-    if (const auto refusal = gate.admit(reply, context->peer(), false)) {
-        reply->finish(*refusal);
-    } else if (!gate.post([reply, work = std::move(work)] { work(reply); })) {
-        reply->finish(grpc::Status(grpc::StatusCode::UNAVAILABLE, "the server is stopping"));
-    }
-    return reactor;
-}
 
 } // namespace valve::sila

@@ -15,17 +15,42 @@ QString settingsFile(const QString& directory) {
     return QDir(directory).filePath(QStringLiteral("server.ini"));
 }
 
+QString text(const QUuid& uuid) {
+    return uuid.toString(QUuid::WithoutBraces).toLower();
+}
+
+// A panel with no adapter open would otherwise share one UUID with every
+// other such panel anywhere: it gets a random one, made once and kept for
+// this installation.
+QString installationUuid(const QString& directory) {
+    const QString key = QStringLiteral("installation/uuid");
+    QSettings settings(settingsFile(directory), QSettings::IniFormat);
+    const QUuid kept(settings.value(key).toString());
+    if (!kept.isNull()) {
+        return text(kept);
+    }
+    const QString made = text(QUuid::createUuid());
+    QDir().mkpath(directory);
+    settings.setValue(key, made);
+    settings.sync();
+    return made;
+}
+
 // An adapter without a serial number is known by its description alone,
 // which gives the UUID (and kept name) it has always had.
-QString uuidFor(const QString& description, const QString& serial) {
+QString uuidFor(const QString& description, const QString& serial, const QString& directory) {
+    if (description.isEmpty() && serial.isEmpty()) {
+        return installationUuid(directory);
+    }
     const QString name = serial.isEmpty() ? description : QStringLiteral("serial:") + serial;
-    return QUuid::createUuidV5(kServerNamespace, name).toString(QUuid::WithoutBraces).toLower();
+    return text(QUuid::createUuidV5(kServerNamespace, name));
 }
 
 } // namespace
 
 ServerIdentity::ServerIdentity(const QString& description, const QString& serial, QString directory)
-    : description_(description), directory_(std::move(directory)), uuid_(uuidFor(description, serial)) {
+    : description_(description), directory_(std::move(directory)),
+      uuid_(uuidFor(description, serial, directory_)) {
     const QSettings settings(settingsFile(directory_), QSettings::IniFormat);
     name_ = settings.value(uuid_ + QStringLiteral("/name"), QStringLiteral("Valve panel")).toString();
 }

@@ -9,8 +9,9 @@ inline constexpr int kMaxServerNameLength = 255;
 
 // Who the server says it is. The UUID follows from the adapter's serial
 // number, so the same unit keeps it across restarts and USB ports; from its
-// description when it has none. The name an orchestrator set is kept in
-// `directory` (the server's own configuration folder) under that UUID.
+// description when it has none; with no adapter at all, a random UUID kept
+// for this installation. The name an orchestrator set is kept in `directory`
+// (the server's own configuration folder) under that UUID.
 class ServerIdentity {
 public:
     ServerIdentity(const QString& description, const QString& serial, QString directory);

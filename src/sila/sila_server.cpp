@@ -1,10 +1,9 @@
 #include "sila_server.h"
 
+#include "call_queue.h"
 #include "certificate.h"
 #include "link/usb_link.h"
 #include "protocol/session.h"
-#include "silaservice_service.h"
-#include "timed_routine_service.h"
 
 #include <QDir>
 #include <QFile>
@@ -81,10 +80,11 @@ QString configDirectory() {
 SilaServer::SilaServer(ServerIdentity identity, UnitAccess unit, QObject* parent)
     : QObject(parent),
       identity_(identity.withSerial(QString::fromLocal8Bit(unit.session.link.device_serial()))),
-      silaService_(std::make_unique<SiLAServiceService>(
-          gate_, identity_, [this](const QString& name) { discovery_.rename(name); })),
-      valveControl_(std::make_unique<ValveControlService>(gate_, unit)),
-      timedRoutine_(std::make_unique<TimedRoutineService>(gate_, unit)) {
+      silaService_(gate_, identity_, [this](const QString& name) { discovery_.rename(name); }),
+      valveControl_(gate_, unit), timedRoutine_(gate_, unit) {
+    silaService_.addTo(methods_);
+    valveControl_.addTo(methods_);
+    timedRoutine_.addTo(methods_);
     // A call coming or going is told from gRPC's threads; the window hears of
     // it on this one.
     connect(&discovery_, &Discovery::message, this, &SilaServer::message);
@@ -120,12 +120,12 @@ bool SilaServer::start(const ListenPlan& plan, QString* error) {
     grpc::ResourceQuota quota("sila");
     quota.Resize(kMaxServerMemory);
     builder.SetResourceQuota(quota);
-    builder.RegisterService(silaService_.get());
-    builder.RegisterService(valveControl_.get());
-    builder.RegisterService(timedRoutine_.get());
+    queue_ = std::make_shared<CallQueue>(methods_);
+    queue_->attach(builder);
     server_ = builder.BuildAndStart();
     if (!server_ || port == 0) {
         server_.reset();
+        queue_.reset();
         if (error != nullptr) {
             *error = QStringLiteral("cannot listen on %1 (in use, or not an address of this computer)")
                          .arg(plan.endpoint(plan.port));
@@ -133,6 +133,7 @@ bool SilaServer::start(const ListenPlan& plan, QString* error) {
         return false;
     }
     port_ = port;
+    queue_->run();
     emit stateChanged();
     emit message(stateLine());
     discovery_.announce({identity_.uuid(), plan.host, plan.loopback, port_, ServerIdentity::version(),
@@ -147,6 +148,8 @@ void SilaServer::stop() {
     discovery_.withdraw();
     gate_.close();
     server_->Shutdown(std::chrono::system_clock::now());
+    queue_->shutdown();
+    queue_.reset();
     server_.reset();
     emit stateChanged();
 }

@@ -4,6 +4,9 @@
 #include "discovery.h"
 #include "identity.h"
 #include "listen_options.h"
+#include "methods.h"
+#include "silaservice_service.h"
+#include "timed_routine_service.h"
 #include "valve_control_service.h"
 
 #include <QObject>
@@ -11,10 +14,11 @@
 
 namespace grpc {
 class Server;
-class Service;
 } // namespace grpc
 
 namespace valve::sila {
+
+class CallQueue;
 
 // Bounds on what a client can make the server hold.
 inline constexpr int kMaxMessageBytes = 64 * 1024;        // a request, or a response
@@ -64,9 +68,11 @@ signals:
 private:
     ServerIdentity identity_;
     CallGate gate_{this};
-    std::unique_ptr<grpc::Service> silaService_;
-    std::unique_ptr<ValveControlService> valveControl_;
-    std::unique_ptr<grpc::Service> timedRoutine_;
+    SiLAServiceService silaService_;
+    ValveControlService valveControl_;
+    TimedRoutineService timedRoutine_;
+    Methods methods_;
+    std::shared_ptr<CallQueue> queue_;
     std::unique_ptr<grpc::Server> server_;
     Discovery discovery_;
     ListenPlan plan_;

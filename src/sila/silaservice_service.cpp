@@ -1,9 +1,9 @@
 #include "silaservice_service.h"
 
-#include "calls.h"
 #include "errors.h"
 #include "feature_definitions.h"
 #include "identity.h"
+#include "reply.h"
 
 namespace valve::sila {
 
@@ -15,11 +15,58 @@ void setString(sila2::org::silastandard::String* field, const QString& text) {
 
 } // namespace
 
-grpc::ServerUnaryReactor*
-SiLAServiceService::GetFeatureDefinition(Context* context, const ss::GetFeatureDefinition_Parameters* request,
-                                         ss::GetFeatureDefinition_Responses* response) {
-    const QString wanted = QString::fromStdString(request->featureidentifier().value());
-    return answer<ss::GetFeatureDefinition_Responses>(gate_, context, response, [wanted](const auto& reply) {
+void SiLAServiceService::addTo(Methods& methods) {
+    const char* service = ss::SiLAService::service_full_name();
+    methods.add<ss::GetFeatureDefinition_Parameters>(
+        service, "GetFeatureDefinition",
+        [this](const CallPtr& call, const auto& request) { getFeatureDefinition(call, request); },
+        parameterId(kSiLAServiceFeature, "GetFeatureDefinition", "FeatureIdentifier"));
+    methods.add<ss::SetServerName_Parameters>(
+        service, "SetServerName",
+        [this](const CallPtr& call, const auto& request) { setServerName(call, request); },
+        parameterId(kSiLAServiceFeature, "SetServerName", "ServerName"));
+    property<ss::Get_ServerName_Parameters>(
+        methods, "Get_ServerName", [this] { return identity_.name(); },
+        &ss::Get_ServerName_Responses::mutable_servername);
+    property<ss::Get_ServerType_Parameters>(methods, "Get_ServerType", &ServerIdentity::type,
+                                            &ss::Get_ServerType_Responses::mutable_servertype);
+    property<ss::Get_ServerUUID_Parameters>(
+        methods, "Get_ServerUUID", [this] { return identity_.uuid(); },
+        &ss::Get_ServerUUID_Responses::mutable_serveruuid);
+    property<ss::Get_ServerDescription_Parameters>(
+        methods, "Get_ServerDescription", &ServerIdentity::description,
+        &ss::Get_ServerDescription_Responses::mutable_serverdescription);
+    property<ss::Get_ServerVersion_Parameters>(methods, "Get_ServerVersion", &ServerIdentity::version,
+                                               &ss::Get_ServerVersion_Responses::mutable_serverversion);
+    property<ss::Get_ServerVendorURL_Parameters>(methods, "Get_ServerVendorURL", &ServerIdentity::vendorUrl,
+                                                 &ss::Get_ServerVendorURL_Responses::mutable_servervendorurl);
+    methods.add<ss::Get_ImplementedFeatures_Parameters>(
+        service, "Get_ImplementedFeatures", [this](const CallPtr& call, const auto&) {
+            answer<ss::Get_ImplementedFeatures_Responses>(gate_, call, [](const auto& reply) {
+                for (const QString& feature : implementedFeatures()) {
+                    setString(reply->response.add_implementedfeatures(), feature);
+                }
+                reply->finish();
+            });
+        });
+}
+
+template <class Parameters, class Response>
+void SiLAServiceService::property(Methods& methods, const char* name, std::function<QString()> value,
+                                  sila2::org::silastandard::String* (Response::*field)()) {
+    methods.add<Parameters>(ss::SiLAService::service_full_name(), name,
+                            [this, value, field](const CallPtr& call, const Parameters&) {
+                                answer<Response>(gate_, call, [value, field](const auto& reply) {
+                                    setString((reply->response.*field)(), value());
+                                    reply->finish();
+                                });
+                            });
+}
+
+void SiLAServiceService::getFeatureDefinition(const CallPtr& call,
+                                              const ss::GetFeatureDefinition_Parameters& request) {
+    const QString wanted = QString::fromStdString(request.featureidentifier().value());
+    answer<ss::GetFeatureDefinition_Responses>(gate_, call, [wanted](const auto& reply) {
         const auto definition = featureDefinition(wanted);
         if (!definition) {
             reply->finish(
@@ -32,11 +79,9 @@ SiLAServiceService::GetFeatureDefinition(Context* context, const ss::GetFeatureD
     });
 }
 
-grpc::ServerUnaryReactor* SiLAServiceService::SetServerName(Context* context,
-                                                            const ss::SetServerName_Parameters* request,
-                                                            ss::SetServerName_Responses* response) {
-    const QString name = QString::fromStdString(request->servername().value());
-    return answer<ss::SetServerName_Responses>(gate_, context, response, [this, name](const auto& reply) {
+void SiLAServiceService::setServerName(const CallPtr& call, const ss::SetServerName_Parameters& request) {
+    const QString name = QString::fromStdString(request.servername().value());
+    answer<ss::SetServerName_Responses>(gate_, call, [this, name](const auto& reply) {
         if (name.size() > kMaxServerNameLength) {
             reply->finish(validationError(
                 parameterId(kSiLAServiceFeature, "SetServerName", "ServerName"),
@@ -45,71 +90,6 @@ grpc::ServerUnaryReactor* SiLAServiceService::SetServerName(Context* context,
         }
         identity_.setName(name);
         renamed_(name);
-        reply->finish();
-    });
-}
-
-grpc::ServerUnaryReactor* SiLAServiceService::Get_ServerName(Context* context,
-                                                             const ss::Get_ServerName_Parameters*,
-                                                             ss::Get_ServerName_Responses* response) {
-    return answer<ss::Get_ServerName_Responses>(gate_, context, response, [this](const auto& reply) {
-        setString(reply->response.mutable_servername(), identity_.name());
-        reply->finish();
-    });
-}
-
-grpc::ServerUnaryReactor* SiLAServiceService::Get_ServerType(Context* context,
-                                                             const ss::Get_ServerType_Parameters*,
-                                                             ss::Get_ServerType_Responses* response) {
-    return answer<ss::Get_ServerType_Responses>(gate_, context, response, [](const auto& reply) {
-        setString(reply->response.mutable_servertype(), ServerIdentity::type());
-        reply->finish();
-    });
-}
-
-grpc::ServerUnaryReactor* SiLAServiceService::Get_ServerUUID(Context* context,
-                                                             const ss::Get_ServerUUID_Parameters*,
-                                                             ss::Get_ServerUUID_Responses* response) {
-    return answer<ss::Get_ServerUUID_Responses>(gate_, context, response, [this](const auto& reply) {
-        setString(reply->response.mutable_serveruuid(), identity_.uuid());
-        reply->finish();
-    });
-}
-
-grpc::ServerUnaryReactor*
-SiLAServiceService::Get_ServerDescription(Context* context, const ss::Get_ServerDescription_Parameters*,
-                                          ss::Get_ServerDescription_Responses* response) {
-    return answer<ss::Get_ServerDescription_Responses>(gate_, context, response, [](const auto& reply) {
-        setString(reply->response.mutable_serverdescription(), ServerIdentity::description());
-        reply->finish();
-    });
-}
-
-grpc::ServerUnaryReactor* SiLAServiceService::Get_ServerVersion(Context* context,
-                                                                const ss::Get_ServerVersion_Parameters*,
-                                                                ss::Get_ServerVersion_Responses* response) {
-    return answer<ss::Get_ServerVersion_Responses>(gate_, context, response, [](const auto& reply) {
-        setString(reply->response.mutable_serverversion(), ServerIdentity::version());
-        reply->finish();
-    });
-}
-
-grpc::ServerUnaryReactor*
-SiLAServiceService::Get_ServerVendorURL(Context* context, const ss::Get_ServerVendorURL_Parameters*,
-                                        ss::Get_ServerVendorURL_Responses* response) {
-    return answer<ss::Get_ServerVendorURL_Responses>(gate_, context, response, [](const auto& reply) {
-        setString(reply->response.mutable_servervendorurl(), ServerIdentity::vendorUrl());
-        reply->finish();
-    });
-}
-
-grpc::ServerUnaryReactor*
-SiLAServiceService::Get_ImplementedFeatures(Context* context, const ss::Get_ImplementedFeatures_Parameters*,
-                                            ss::Get_ImplementedFeatures_Responses* response) {
-    return answer<ss::Get_ImplementedFeatures_Responses>(gate_, context, response, [](const auto& reply) {
-        for (const QString& feature : implementedFeatures()) {
-            setString(reply->response.add_implementedfeatures(), feature);
-        }
         reply->finish();
     });
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "SiLAService.grpc.pb.h"
+#include "methods.h"
 
 #include <QString>
 #include <functional>
@@ -13,34 +14,22 @@ class CallGate;
 class ServerIdentity;
 
 // The feature every server implements: who it is and what it offers.
-class SiLAServiceService final : public ss::SiLAService::CallbackService {
+class SiLAServiceService final {
 public:
     // `renamed` is told of each name SetServerName takes, on the logic thread.
     SiLAServiceService(CallGate& gate, ServerIdentity& identity, std::function<void(const QString&)> renamed)
         : gate_(gate), identity_(identity), renamed_(std::move(renamed)) {}
 
-private:
-    using Unary = grpc::ServerUnaryReactor;
-    using Context = grpc::CallbackServerContext;
+    // Serves this feature's methods.
+    void addTo(Methods& methods);
 
-    Unary* GetFeatureDefinition(Context* context, const ss::GetFeatureDefinition_Parameters* request,
-                                ss::GetFeatureDefinition_Responses* response) override;
-    Unary* SetServerName(Context* context, const ss::SetServerName_Parameters* request,
-                         ss::SetServerName_Responses* response) override;
-    Unary* Get_ServerName(Context* context, const ss::Get_ServerName_Parameters* request,
-                          ss::Get_ServerName_Responses* response) override;
-    Unary* Get_ServerType(Context* context, const ss::Get_ServerType_Parameters* request,
-                          ss::Get_ServerType_Responses* response) override;
-    Unary* Get_ServerUUID(Context* context, const ss::Get_ServerUUID_Parameters* request,
-                          ss::Get_ServerUUID_Responses* response) override;
-    Unary* Get_ServerDescription(Context* context, const ss::Get_ServerDescription_Parameters* request,
-                                 ss::Get_ServerDescription_Responses* response) override;
-    Unary* Get_ServerVersion(Context* context, const ss::Get_ServerVersion_Parameters* request,
-                             ss::Get_ServerVersion_Responses* response) override;
-    Unary* Get_ServerVendorURL(Context* context, const ss::Get_ServerVendorURL_Parameters* request,
-                               ss::Get_ServerVendorURL_Responses* response) override;
-    Unary* Get_ImplementedFeatures(Context* context, const ss::Get_ImplementedFeatures_Parameters* request,
-                                   ss::Get_ImplementedFeatures_Responses* response) override;
+private:
+    void getFeatureDefinition(const CallPtr& call, const ss::GetFeatureDefinition_Parameters& request);
+    void setServerName(const CallPtr& call, const ss::SetServerName_Parameters& request);
+    // A property whose value `value` gives, into `field` of its response.
+    template <class Parameters, class Response>
+    void property(Methods& methods, const char* name, std::function<QString()> value,
+                  sila2::org::silastandard::String* (Response::*field)());
 
     CallGate& gate_;
     ServerIdentity& identity_;

@@ -1,6 +1,5 @@
 #include "timed_routine_service.h"
 
-#include "calls.h"
 #include "commands/command_core.h"
 #include "errors.h"
 #include "feature_definitions.h"
@@ -133,32 +132,50 @@ TimedRoutineService::~TimedRoutineService() {
     *alive_ = false;
 }
 
-grpc::ServerUnaryReactor* TimedRoutineService::RunRoutine(Context* context,
-                                                          const tr::RunRoutine_Parameters* request,
-                                                          Confirmation* response) {
-    const Routine routine = routineOf(*request);
-    if (!routine.error.isEmpty()) {
-        auto* reactor = context->DefaultReactor();
-        reactor->Finish(
-            validationError(parameterId(kTimedRoutineFeature, "RunRoutine", "Steps"), routine.error));
-        return reactor;
-    }
-    const auto expected = lastStep(*request);
-    const int steps = request->steps_size();
-    return answer<Confirmation>(
-        gate_, context, response, [this, routine, expected, steps](const auto& reply) {
-            const auto uuid = executions_.begin(expected);
-            if (!uuid) {
-                reply->finish(
-                    frameworkError(FrameworkErrorType::ExecutionNotAccepted,
-                                   QStringLiteral("Too many command executions are kept; try again later.")));
-                return;
-            }
-            reply->response.mutable_commandexecutionuuid()->set_value(uuid->toStdString());
-            *reply->response.mutable_lifetimeofexecution() = Executions::lifetime(expected);
-            reply->finish();
-            carryOut(*uuid, routine.text, steps);
+void TimedRoutineService::addTo(Methods& methods) {
+    const char* service = tr::TimedRoutine::service_full_name();
+    methods.add<tr::RunRoutine_Parameters>(
+        service, "RunRoutine",
+        [this](const CallPtr& call, const auto& request) { runRoutine(call, request); },
+        parameterId(kTimedRoutineFeature, "RunRoutine", "Steps"));
+    methods.add<ExecutionUuid>(service, "RunRoutine_Info",
+                               [this](const CallPtr& call, const auto& request) { info(call, request); });
+    methods.add<ExecutionUuid>(
+        service, "RunRoutine_Intermediate",
+        [this](const CallPtr& call, const auto& request) { intermediate(call, request); });
+    methods.add<ExecutionUuid>(service, "RunRoutine_Result",
+                               [this](const CallPtr& call, const auto& request) { result(call, request); });
+    methods.add<tr::StopRoutine_Parameters>(service, "StopRoutine", [this](const CallPtr& call, const auto&) {
+        answer<tr::StopRoutine_Responses>(gate_, call, [this](const auto& reply) { stop(reply); });
+    });
+    methods.add<tr::Subscribe_RoutineRunning_Parameters>(
+        service, "Subscribe_RoutineRunning", [this](const CallPtr& call, const auto&) {
+            subscribe<tr::Subscribe_RoutineRunning_Responses>(
+                gate_, call, [this](const auto& stream) { running_.subscribe(stream); });
         });
+}
+
+void TimedRoutineService::runRoutine(const CallPtr& call, const tr::RunRoutine_Parameters& request) {
+    const Routine routine = routineOf(request);
+    if (!routine.error.isEmpty()) {
+        call->end(validationError(parameterId(kTimedRoutineFeature, "RunRoutine", "Steps"), routine.error));
+        return;
+    }
+    const auto expected = lastStep(request);
+    const int steps = request.steps_size();
+    answer<Confirmation>(gate_, call, [this, routine, expected, steps](const auto& reply) {
+        const auto uuid = executions_.begin(expected);
+        if (!uuid) {
+            reply->finish(
+                frameworkError(FrameworkErrorType::ExecutionNotAccepted,
+                               QStringLiteral("Too many command executions are kept; try again later.")));
+            return;
+        }
+        reply->response.mutable_commandexecutionuuid()->set_value(uuid->toStdString());
+        *reply->response.mutable_lifetimeofexecution() = Executions::lifetime(expected);
+        reply->finish();
+        carryOut(*uuid, routine.text, steps);
+    });
 }
 
 commands::StepSink TimedRoutineService::stepSink(const QString& uuid,
@@ -209,10 +226,9 @@ void TimedRoutineService::stepMoved(const QString& uuid, const sequencer::StepRe
     executions_.progress(uuid, steps > 0 ? static_cast<double>(report.row + 1) / steps : 1.0);
 }
 
-grpc::ServerWriteReactor<ExecutionInfo>* TimedRoutineService::RunRoutine_Info(Context* context,
-                                                                              const ExecutionUuid* request) {
-    const QString uuid = QString::fromStdString(request->value());
-    return subscribe<ExecutionInfo>(gate_, context, [this, uuid](const auto& stream) {
+void TimedRoutineService::info(const CallPtr& call, const ExecutionUuid& request) {
+    const QString uuid = QString::fromStdString(request.value());
+    subscribe<ExecutionInfo>(gate_, call, [this, uuid](const auto& stream) {
         if (!executions_.watchInfo(uuid, stream)) {
             stream->end(
                 frameworkError(FrameworkErrorType::InvalidExecutionUuid,
@@ -221,11 +237,10 @@ grpc::ServerWriteReactor<ExecutionInfo>* TimedRoutineService::RunRoutine_Info(Co
     });
 }
 
-grpc::ServerWriteReactor<tr::RunRoutine_IntermediateResponses>*
-TimedRoutineService::RunRoutine_Intermediate(Context* context, const ExecutionUuid* request) {
+void TimedRoutineService::intermediate(const CallPtr& call, const ExecutionUuid& request) {
     using Intermediate = tr::RunRoutine_IntermediateResponses;
-    const QString uuid = QString::fromStdString(request->value());
-    return subscribe<Intermediate>(gate_, context, [this, uuid](const auto& stream) {
+    const QString uuid = QString::fromStdString(request.value());
+    subscribe<Intermediate>(gate_, call, [this, uuid](const auto& stream) {
         const auto sink = [stream](const google::protobuf::Message& message) {
             stream->send(dynamic_cast<const Intermediate&>(message));
             return !stream->ended();
@@ -238,20 +253,11 @@ TimedRoutineService::RunRoutine_Intermediate(Context* context, const ExecutionUu
     });
 }
 
-grpc::ServerUnaryReactor* TimedRoutineService::RunRoutine_Result(Context* context,
-                                                                 const ExecutionUuid* request,
-                                                                 tr::RunRoutine_Responses* response) {
-    const QString uuid = QString::fromStdString(request->value());
-    return answer<tr::RunRoutine_Responses>(gate_, context, response, [this, uuid](const auto& reply) {
+void TimedRoutineService::result(const CallPtr& call, const ExecutionUuid& request) {
+    const QString uuid = QString::fromStdString(request.value());
+    answer<tr::RunRoutine_Responses>(gate_, call, [this, uuid](const auto& reply) {
         reply->finish(executions_.result(uuid, reply->response));
     });
-}
-
-grpc::ServerUnaryReactor* TimedRoutineService::StopRoutine(Context* context,
-                                                           const tr::StopRoutine_Parameters*,
-                                                           tr::StopRoutine_Responses* response) {
-    return answer<tr::StopRoutine_Responses>(gate_, context, response,
-                                             [this](const auto& reply) { stop(reply); });
 }
 
 // "Stop" as the operator presses it, for whoever started the run; answered
@@ -264,13 +270,6 @@ QCoro::Task<> TimedRoutineService::stop(std::shared_ptr<Reply<tr::StopRoutine_Re
     commands::Request request = stopRequest();
     co_await unit_.core.run(std::move(request));
     reply->finish();
-}
-
-grpc::ServerWriteReactor<tr::Subscribe_RoutineRunning_Responses>*
-TimedRoutineService::Subscribe_RoutineRunning(Context* context,
-                                              const tr::Subscribe_RoutineRunning_Parameters*) {
-    return subscribe<tr::Subscribe_RoutineRunning_Responses>(
-        gate_, context, [this](const auto& stream) { running_.subscribe(stream); });
 }
 
 void TimedRoutineService::setRunning(bool running) {

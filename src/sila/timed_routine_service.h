@@ -17,31 +17,23 @@ namespace tr = sila2::org::valvepanel::valves::timedroutine::v1;
 
 // Timed routines: run in the same table and sequencer as every other run,
 // stopped whoever started them, watched while they run.
-class TimedRoutineService final : public QObject, public tr::TimedRoutine::CallbackService {
+class TimedRoutineService final : public QObject {
     Q_OBJECT
 public:
     TimedRoutineService(CallGate& gate, UnitAccess unit, QObject* parent = nullptr);
     ~TimedRoutineService() override;
 
+    // Serves this feature's methods.
+    void addTo(Methods& methods);
+
 private:
-    using Context = grpc::CallbackServerContext;
     using Confirmation = sila2::org::silastandard::CommandConfirmation;
     using ExecutionUuid = sila2::org::silastandard::CommandExecutionUUID;
 
-    grpc::ServerUnaryReactor* RunRoutine(Context* context, const tr::RunRoutine_Parameters* request,
-                                         Confirmation* response) override;
-    grpc::ServerWriteReactor<ExecutionInfo>* RunRoutine_Info(Context* context,
-                                                             const ExecutionUuid* request) override;
-    grpc::ServerWriteReactor<tr::RunRoutine_IntermediateResponses>*
-    RunRoutine_Intermediate(Context* context, const ExecutionUuid* request) override;
-    grpc::ServerUnaryReactor* RunRoutine_Result(Context* context, const ExecutionUuid* request,
-                                                tr::RunRoutine_Responses* response) override;
-    grpc::ServerUnaryReactor* StopRoutine(Context* context, const tr::StopRoutine_Parameters* request,
-                                          tr::StopRoutine_Responses* response) override;
-    grpc::ServerWriteReactor<tr::Subscribe_RoutineRunning_Responses>*
-    Subscribe_RoutineRunning(Context* context,
-                             const tr::Subscribe_RoutineRunning_Parameters* request) override;
-
+    void runRoutine(const CallPtr& call, const tr::RunRoutine_Parameters& request);
+    void info(const CallPtr& call, const ExecutionUuid& request);
+    void intermediate(const CallPtr& call, const ExecutionUuid& request);
+    void result(const CallPtr& call, const ExecutionUuid& request);
     QCoro::Task<> carryOut(QString uuid, QByteArray routine, int steps);
     commands::StepSink stepSink(const QString& uuid, const std::shared_ptr<double>& largest);
     QCoro::Task<> stop(std::shared_ptr<Reply<tr::StopRoutine_Responses>> reply);

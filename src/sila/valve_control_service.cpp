@@ -1,6 +1,5 @@
 #include "valve_control_service.h"
 
-#include "calls.h"
 #include "commands/command_core.h"
 #include "errors.h"
 #include "feature_definitions.h"
@@ -89,29 +88,48 @@ ValveControlService::~ValveControlService() {
     unit_.session.positions.setOnReported({});
 }
 
-grpc::ServerUnaryReactor* ValveControlService::MoveTo(Context* context, const vc::MoveTo_Parameters* request,
-                                                      Confirmation* response) {
-    const auto position = request->position().value();
-    if (!request->has_position() || position < kFirstPosition || position > kLastPosition) {
-        auto* reactor = context->DefaultReactor();
-        reactor->Finish(validationError(parameterId(kValveControlFeature, "MoveTo", "Position"),
-                                        QStringLiteral("The position must be %1 to %2; %3 is not.")
-                                            .arg(kFirstPosition)
-                                            .arg(kLastPosition)
-                                            .arg(position)));
-        return reactor;
+void ValveControlService::addTo(Methods& methods) {
+    const char* service = vc::ValveControl::service_full_name();
+    methods.add<vc::MoveTo_Parameters>(
+        service, "MoveTo", [this](const CallPtr& call, const auto& request) { moveTo(call, request); },
+        parameterId(kValveControlFeature, "MoveTo", "Position"));
+    methods.add<vc::Home_Parameters>(
+        service, "Home", [this](const CallPtr& call, const auto&) { start(call, {QStringLiteral("home")}); });
+    for (const char* info : {"MoveTo_Info", "Home_Info"}) {
+        methods.add<ExecutionUuid>(
+            service, info, [this](const CallPtr& call, const auto& request) { this->info(call, request); });
     }
-    return start(context, response, {QStringLiteral("move"), QString::number(position)});
+    methods.add<ExecutionUuid>(service, "MoveTo_Result", [this](const CallPtr& call, const auto& request) {
+        result<vc::MoveTo_Responses>(call, request);
+    });
+    methods.add<ExecutionUuid>(service, "Home_Result", [this](const CallPtr& call, const auto& request) {
+        result<vc::Home_Responses>(call, request);
+    });
+    methods.add<vc::ReadStatus_Parameters>(service, "ReadStatus", [this](const CallPtr& call, const auto&) {
+        answer<vc::ReadStatus_Responses>(gate_, call, [this](const auto& reply) { readStatus(reply); });
+    });
+    methods.add<vc::Subscribe_Position_Parameters>(
+        service, "Subscribe_Position", [this](const CallPtr& call, const auto&) { watch(call, position_); });
+    methods.add<vc::Subscribe_Connected_Parameters>(
+        service, "Subscribe_Connected",
+        [this](const CallPtr& call, const auto&) { watch(call, connected_); });
 }
 
-grpc::ServerUnaryReactor* ValveControlService::Home(Context* context, const vc::Home_Parameters*,
-                                                    Confirmation* response) {
-    return start(context, response, {QStringLiteral("home")});
+void ValveControlService::moveTo(const CallPtr& call, const vc::MoveTo_Parameters& request) {
+    const auto position = request.position().value();
+    if (!request.has_position() || position < kFirstPosition || position > kLastPosition) {
+        call->end(validationError(parameterId(kValveControlFeature, "MoveTo", "Position"),
+                                  QStringLiteral("The position must be %1 to %2; %3 is not.")
+                                      .arg(kFirstPosition)
+                                      .arg(kLastPosition)
+                                      .arg(position)));
+        return;
+    }
+    start(call, {QStringLiteral("move"), QString::number(position)});
 }
 
-grpc::ServerUnaryReactor* ValveControlService::start(Context* context, Confirmation* response,
-                                                     QStringList words) {
-    return answer<Confirmation>(gate_, context, response, [this, words](const auto& reply) {
+void ValveControlService::start(const CallPtr& call, QStringList words) {
+    answer<Confirmation>(gate_, call, [this, words](const auto& reply) {
         const auto uuid = executions_.begin(kMoveTime);
         if (!uuid) {
             reply->finish(
@@ -156,10 +174,9 @@ QCoro::Task<> ValveControlService::carryOut(QString uuid, QStringList words) {
     }
 }
 
-grpc::ServerWriteReactor<ExecutionInfo>* ValveControlService::info(Context* context,
-                                                                   const ExecutionUuid* request) {
-    const QString uuid = text(request->value());
-    return subscribe<ExecutionInfo>(gate_, context, [this, uuid](const auto& stream) {
+void ValveControlService::info(const CallPtr& call, const ExecutionUuid& request) {
+    const QString uuid = text(request.value());
+    subscribe<ExecutionInfo>(gate_, call, [this, uuid](const auto& stream) {
         if (!executions_.watchInfo(uuid, stream)) {
             stream->end(
                 frameworkError(FrameworkErrorType::InvalidExecutionUuid,
@@ -169,38 +186,16 @@ grpc::ServerWriteReactor<ExecutionInfo>* ValveControlService::info(Context* cont
 }
 
 template <class Response>
-grpc::ServerUnaryReactor* ValveControlService::result(Context* context, const ExecutionUuid* request,
-                                                      Response* response) {
-    const QString uuid = text(request->value());
-    return answer<Response>(gate_, context, response, [this, uuid](const auto& reply) {
+void ValveControlService::result(const CallPtr& call, const ExecutionUuid& request) {
+    const QString uuid = text(request.value());
+    answer<Response>(gate_, call, [this, uuid](const auto& reply) {
         reply->finish(executions_.result(uuid, reply->response));
     });
 }
 
-grpc::ServerWriteReactor<ExecutionInfo>* ValveControlService::MoveTo_Info(Context* context,
-                                                                          const ExecutionUuid* request) {
-    return info(context, request);
-}
-
-grpc::ServerWriteReactor<ExecutionInfo>* ValveControlService::Home_Info(Context* context,
-                                                                        const ExecutionUuid* request) {
-    return info(context, request);
-}
-
-grpc::ServerUnaryReactor* ValveControlService::MoveTo_Result(Context* context, const ExecutionUuid* request,
-                                                             vc::MoveTo_Responses* response) {
-    return result(context, request, response);
-}
-
-grpc::ServerUnaryReactor* ValveControlService::Home_Result(Context* context, const ExecutionUuid* request,
-                                                           vc::Home_Responses* response) {
-    return result(context, request, response);
-}
-
-grpc::ServerUnaryReactor* ValveControlService::ReadStatus(Context* context, const vc::ReadStatus_Parameters*,
-                                                          vc::ReadStatus_Responses* response) {
-    return answer<vc::ReadStatus_Responses>(gate_, context, response,
-                                            [this](const auto& reply) { readStatus(reply); });
+template <class Message, class Value>
+void ValveControlService::watch(const CallPtr& call, Watched<Message, Value>& property) {
+    subscribe<Message>(gate_, call, [&property](const auto& stream) { property.subscribe(stream); });
 }
 
 // The position, the last error and the firmware revision: three requests
@@ -222,18 +217,6 @@ QCoro::Task<> ValveControlService::readStatus(std::shared_ptr<Reply<vc::ReadStat
     }
     setConnected(true);
     reply->finish();
-}
-
-grpc::ServerWriteReactor<vc::Subscribe_Position_Responses>*
-ValveControlService::Subscribe_Position(Context* context, const vc::Subscribe_Position_Parameters*) {
-    return subscribe<vc::Subscribe_Position_Responses>(
-        gate_, context, [this](const auto& stream) { position_.subscribe(stream); });
-}
-
-grpc::ServerWriteReactor<vc::Subscribe_Connected_Responses>*
-ValveControlService::Subscribe_Connected(Context* context, const vc::Subscribe_Connected_Parameters*) {
-    return subscribe<vc::Subscribe_Connected_Responses>(
-        gate_, context, [this](const auto& stream) { connected_.subscribe(stream); });
 }
 
 void ValveControlService::positionReported(int position) {

@@ -83,37 +83,55 @@ TEST_F(SilaBadInput, EachRequestIsRefusedClearlyAndChangesNothing) {
         step->mutable_seconds()->set_value(0.0);
         step->mutable_position()->set_value(1);
     }
+    using Error = fw::SiLAError::ErrorCase;
+    constexpr Error kNone = fw::SiLAError::ERROR_NOT_SET;
+    constexpr Error kValidation = fw::SiLAError::kValidationError;
+    constexpr Error kFramework = fw::SiLAError::kFrameworkError;
     struct Case {
         const char* what;
         std::string method;
         std::string bytes;
         grpc::StatusCode code;
-        std::string parameter; // of the validation error, when the call gets that far
+        Error error;
+        std::string parameter; // of the validation error
     };
     const std::string serverName =
         std::string(sila::kSiLAServiceFeature) + "/Command/SetServerName/Parameter/ServerName";
+    const std::string positionId = std::string(kValve) + "/Command/MoveTo/Parameter/Position";
     const std::string steps = std::string(kRoutine) + "/Command/RunRoutine/Parameter/Steps";
+    const std::string garbled = "\x0a\xff\xff\xff";
+    const auto aborted = grpc::StatusCode::ABORTED;
     const std::vector<Case> cases{
-        {"the longest name", service + "SetServerName", named(255), grpc::StatusCode::OK, ""},
-        {"a name one too long", service + "SetServerName", named(256), grpc::StatusCode::ABORTED, serverName},
+        {"the longest name", service + "SetServerName", named(255), grpc::StatusCode::OK, kNone, ""},
+        {"a name one too long", service + "SetServerName", named(256), aborted, kValidation, serverName},
         {"a message of the largest size, read and refused for its name", service + "SetServerName",
-         named(65'536 - 8, 'n'), grpc::StatusCode::ABORTED, serverName},
+         named(65'536 - 8, 'n'), aborted, kValidation, serverName},
         {"a message one byte over the largest size", service + "SetServerName", named(65'536 - 7, 'n'),
-         grpc::StatusCode::RESOURCE_EXHAUSTED, ""},
-        {"an Integer sent as a bare number", valve + "MoveTo", "\x08\x05", grpc::StatusCode::ABORTED,
-         std::string(kValve) + "/Command/MoveTo/Parameter/Position"},
-        {"a step sent as a bare number", routine + "RunRoutine", "\x0a\x02\x08\x01",
-         grpc::StatusCode::ABORTED, steps},
-        // gRPC itself refuses what does not parse, before the server's code sees it.
-        {"bytes that do not parse", valve + "MoveTo", "\x0a\xff\xff\xff", grpc::StatusCode::UNIMPLEMENTED,
+         grpc::StatusCode::RESOURCE_EXHAUSTED, kNone, ""},
+        {"an Integer sent as a bare number", valve + "MoveTo", "\x08\x05", aborted, kValidation, positionId},
+        {"a step sent as a bare number", routine + "RunRoutine", "\x0a\x02\x08\x01", aborted, kValidation,
+         steps},
+        // What does not parse names the command's first parameter, or is not accepted when it has none.
+        {"a move that does not parse", valve + "MoveTo", garbled, aborted, kValidation, positionId},
+        {"a routine that does not parse", routine + "RunRoutine", garbled, aborted, kValidation, steps},
+        {"a name that does not parse", service + "SetServerName", garbled, aborted, kValidation, serverName},
+        {"a homing that does not parse", valve + "Home", garbled, aborted, kFramework, ""},
+        {"a subscription that does not parse", valve + "Subscribe_Position", garbled, aborted, kFramework,
          ""},
-        {"twenty steps, run", routine + "RunRoutine", twenty.SerializeAsString(), grpc::StatusCode::OK, ""},
+        {"a method the server does not have", valve + "Explode", "", grpc::StatusCode::UNIMPLEMENTED, kNone,
+         ""},
+        {"twenty steps, run", routine + "RunRoutine", twenty.SerializeAsString(), grpc::StatusCode::OK, kNone,
+         ""},
     };
     for (const Case& each : cases) {
         const grpc::Status status = offThread([&] { return rawCall(channel, each.method, each.bytes); });
         EXPECT_EQ(status.error_code(), each.code) << each.what << ": " << status.error_message();
-        if (!each.parameter.empty()) {
-            EXPECT_EQ(silaError(status).validationerror().parameter(), each.parameter) << each.what;
+        const fw::SiLAError error = silaError(status);
+        EXPECT_EQ(error.error_case(), each.error) << each.what;
+        EXPECT_EQ(error.validationerror().parameter(), each.parameter) << each.what;
+        if (each.error == kFramework) {
+            EXPECT_EQ(error.frameworkerror().errortype(), fw::FrameworkError::COMMAND_EXECUTION_NOT_ACCEPTED)
+                << each.what;
         }
     }
     EXPECT_TRUE(runUntil([&] { return journals.ids().size() == 1 && rig.c().btnRun->isEnabled(); }));

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QUuid>
 #include <gtest/gtest.h>
 
 namespace valve::testing {
@@ -279,11 +280,22 @@ TEST(SilaIdentity, TheServerUuidFollowsTheSerialNumber) {
         {{"NR Valve", ""}, {"NR Valve", ""}, true},
         {{"NR Valve", ""}, {"NR Valve B", ""}, false},
         {{"NR Valve", ""}, {"NR Valve", "NRV0001"}, false},
+        {{"", ""}, {"", ""}, true}, // no adapter: the installation's own UUID
+        {{"", ""}, {"NR Valve", ""}, false},
     };
     for (const Case& each : cases) {
         EXPECT_EQ(uuid(each.one[0], each.one[1]) == uuid(each.other[0], each.other[1]), each.same)
             << each.one[0] << " " << each.one[1] << " / " << each.other[0] << " " << each.other[1];
     }
+}
+
+// Panels with no adapter open are not all one server: each installation has its own UUID.
+TEST(SilaIdentity, WithoutAnAdapterEachInstallationHasItsOwnUuid) {
+    QTemporaryDir one, other;
+    const QString first = sila::ServerIdentity({}, one.path()).uuid();
+    EXPECT_EQ(sila::ServerIdentity({}, one.path()).uuid(), first);
+    EXPECT_NE(sila::ServerIdentity({}, other.path()).uuid(), first);
+    EXPECT_FALSE(QUuid(first).isNull());
 }
 
 TEST(SilaListen, NetworkAndPlainListeningNeedTheirFlags) {
