@@ -244,7 +244,7 @@ private:
         });
         add("form Enter or Escape", 4.5,
             [this] { editorKey(pick(3) == 0 ? Qt::Key_Escape : Qt::Key_Return); });
-        add("form type into a box or the editor", 4.0, [this] { // none: nothing to type into
+        add("form type into a box or the editor", 4.0, [this] { // one pick in n + 1 finds no box
             const auto boxes = form() ? form()->findChildren<QLineEdit*>() : QList<QLineEdit*>{};
             typeInto(boxes.value(pick(boxes.size() + 1)), pick(2) == 0 ? anyText() : cellText());
         });
