@@ -1,6 +1,6 @@
-// The memory editor and error stack beyond what the fault matrix makes of their buttons and texts.
+// The memory editor beyond what the fault matrix makes of their buttons and texts.
 #include "command_bench.h"
-#include "config/error_stack.h" // and the memory editor
+#include "config/memory_editor.h"
 #include "protocol/text_field.h"
 
 #include <QTimer>
@@ -113,13 +113,6 @@ TEST_F(MemoryEditorTest, EditDuringWriteOfItsCellIsNotTakenForWritten) {
     EXPECT_FALSE(editor.cell(kColumnOf0x1A).changed);
     await(editor.write(*bench.session, stat));
     EXPECT_EQ(bench.unit().state().memory[0x12], 0x5A);
-}
-
-TEST_F(MemoryEditorTest, AReadOfTheErrorStackGivesEachEntryFromItsOwnAddress) {
-    valve::config::ErrorStack stack({&stat, &stat, &stat, &stat, &stat}); // one box will do for all five
-    const std::array<std::uint8_t, 5> codes{44, 255, 0, 99, 7};
-    std::ranges::copy(codes, bench.unit().state().memory.begin() + 0x07);
-    EXPECT_EQ(await(stack.read(*bench.session, stat)).entries, codes);
 }
 
 } // namespace

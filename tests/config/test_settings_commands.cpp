@@ -57,9 +57,7 @@ const Command setI2c = [](Session& s, const Typed& t) { return config::set_i2c_a
 
 TEST(SettingsCommands, SendWhatWasPickedOrTypedAndRefuseTheRest) {
     const Case cases[] = {
-        {"clock 4 MHz", setClock, "4", {"I20\r", "W04\r", "G20\r"}, {"Clock speed changed!"}, {}, 0},
         {"baud code 4", setBaud, "4", {"X04\r"}, {"Baud rate changed"}, {}, 0},
-        {"cmd mode code 4", setCmdMode, "4", {"F04\r"}, {"Command mode changed to 4"}, {}, 0},
         {"no clock picked", setClock, "", {}, {}, {config::kPickClockFirst}, 0},
         {"no baud picked", setBaud, "", {}, {}, {config::kPickBaudRateFirst}, 0},
         {"no cmd mode picked", setCmdMode, "", {}, {}, {config::kPickCmdModeFirst}, 0},

@@ -68,6 +68,12 @@ struct SequencerRig : CommandBench {
         startRun(rows);
         return runUntil([this] { return end.has_value(); }) ? end : std::nullopt;
     }
+    // Starts "Run" with the clock held, and waits for row 1 to wait for it.
+    bool startHeld(const std::vector<std::pair<QString, QString>>& rows) {
+        clock.held = true;
+        startRun(rows);
+        return reaches(1);
+    }
     bool reaches(int row) {
         return runUntil([&] { return table.look(row) == sequencer::RowLook::Current; });
     }

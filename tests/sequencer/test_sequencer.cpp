@@ -66,9 +66,8 @@ TEST(SequencerRun, ASlowMoveDelaysOnlyItsNextStepNotTheOnesAfter) {
 
 TEST(SequencerRun, AfterASleepOverdueStepsGoAtOnceInOrderAndLaterOnesKeepTheirTimes) {
     SequencerRig rig;
-    rig.clock.held = true; // a step that waited now would hold the run up for good
-    rig.startRun({{"0", "2"}, {"1", "3"}, {"2", "4"}, {"60.3", "5"}});
-    ASSERT_TRUE(rig.reaches(1));
+    // Held: a step that waited now would hold the run up for good.
+    ASSERT_TRUE(rig.startHeld({{"0", "2"}, {"1", "3"}, {"2", "4"}, {"60.3", "5"}}));
     rig.clock.sleep(60s); // rows 1 and 2 fall due meanwhile
     ASSERT_TRUE(rig.reaches(3));
     rig.clock.sleep(100ms); // ends before row 3 is due: it holds nothing up
@@ -122,9 +121,7 @@ TEST(SequencerRun, ATableThatCannotBeRunIsRefusedWithItsReasonAndMovesNothing) {
 
 TEST(SequencerRun, OneWeekAndATrailingTimeOnlyRowPassAndStopEndsTheWaitAtOnce) {
     SequencerRig rig;
-    rig.clock.held = true;
-    rig.startRun({{"0", "2"}, {"604800", "3"}, {"1", ""}});
-    ASSERT_TRUE(rig.reaches(1));
+    ASSERT_TRUE(rig.startHeld({{"0", "2"}, {"604800", "3"}, {"1", ""}}));
     EXPECT_FALSE(rig.table.runEnabled());
 
     rig.sequencer.btnStop_Click();
@@ -169,9 +166,7 @@ TEST(SequencerRun, ARowEditedIntoSomethingUnusableEndsTheRunWhenReached) {
     for (const auto& edit :
          std::vector<std::pair<QString, QString>>{{"0.15", "four"}, {"0.01", "4"}, {"", "4"}}) {
         SequencerRig rig;
-        rig.clock.held = true;
-        rig.startRun({{"0", "2"}, {"0.1", "3"}, {"0.15", "4"}});
-        ASSERT_TRUE(rig.reaches(1));
+        ASSERT_TRUE(rig.startHeld({{"0", "2"}, {"0.1", "3"}, {"0.15", "4"}}));
         rig.table.setRow(2, edit.first, edit.second);
         rig.clock.release();
         ASSERT_TRUE(runUntil([&] { return rig.end.has_value(); }));

@@ -55,14 +55,4 @@ public:
     bool connected = false;
 };
 
-// Starts a command without waiting for it; the flag turns true when it ends.
-template <typename T> std::shared_ptr<bool> start(QCoro::Task<T> task) {
-    auto done = std::make_shared<bool>(false);
-    [](QCoro::Task<T> t, std::shared_ptr<bool> flag) -> QCoro::Task<> {
-        co_await std::move(t);
-        *flag = true;
-    }(std::move(task), done);
-    return done;
-}
-
 } // namespace valve::testing
