@@ -15,6 +15,19 @@ bool finished(Status status) {
 
 } // namespace
 
+std::variant<QString, grpc::Status>
+Executions::confirm(std::chrono::seconds expected,
+                    sila2::org::silastandard::CommandConfirmation& confirmation) {
+    const auto uuid = begin(expected);
+    if (!uuid) {
+        return frameworkError(FrameworkErrorType::ExecutionNotAccepted,
+                              QStringLiteral("Too many command executions are kept; try again later."));
+    }
+    confirmation.mutable_commandexecutionuuid()->set_value(uuid->toStdString());
+    *confirmation.mutable_lifetimeofexecution() = lifetime(expected);
+    return *uuid;
+}
+
 sila2::org::silastandard::Duration Executions::lifetime(std::chrono::seconds expected) {
     sila2::org::silastandard::Duration duration;
     duration.set_seconds((expected + kResultLifetime).count());

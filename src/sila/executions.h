@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <variant>
 #include <vector>
 
 namespace valve::sila {
@@ -38,6 +39,10 @@ public:
     std::optional<QString> begin(std::chrono::seconds expected);
     // The lifetime a new run's confirmation announces.
     static sila2::org::silastandard::Duration lifetime(std::chrono::seconds expected);
+    // begin(), with the run's confirmation (its UUID and lifetime) put in
+    // `confirmation`, or the refusal to answer with when no more can be kept.
+    std::variant<QString, grpc::Status> confirm(std::chrono::seconds expected,
+                                                sila2::org::silastandard::CommandConfirmation& confirmation);
 
     void progress(const QString& uuid, double fraction);
     void intermediate(const QString& uuid, const google::protobuf::Message& response);

@@ -164,17 +164,13 @@ void TimedRoutineService::runRoutine(const CallPtr& call, const tr::RunRoutine_P
     const auto expected = lastStep(request);
     const int steps = request.steps_size();
     answer<Confirmation>(gate_, call, [this, routine, expected, steps](const auto& reply) {
-        const auto uuid = executions_.begin(expected);
-        if (!uuid) {
-            reply->finish(
-                frameworkError(FrameworkErrorType::ExecutionNotAccepted,
-                               QStringLiteral("Too many command executions are kept; try again later.")));
+        const auto confirmed = executions_.confirm(expected, reply->response);
+        if (const auto* refusal = std::get_if<grpc::Status>(&confirmed)) {
+            reply->finish(*refusal);
             return;
         }
-        reply->response.mutable_commandexecutionuuid()->set_value(uuid->toStdString());
-        *reply->response.mutable_lifetimeofexecution() = Executions::lifetime(expected);
         reply->finish();
-        carryOut(*uuid, routine.text, steps);
+        carryOut(std::get<QString>(confirmed), routine.text, steps);
     });
 }
 

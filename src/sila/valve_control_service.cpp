@@ -130,17 +130,13 @@ void ValveControlService::moveTo(const CallPtr& call, const vc::MoveTo_Parameter
 
 void ValveControlService::start(const CallPtr& call, QStringList words) {
     answer<Confirmation>(gate_, call, [this, words](const auto& reply) {
-        const auto uuid = executions_.begin(kMoveTime);
-        if (!uuid) {
-            reply->finish(
-                frameworkError(FrameworkErrorType::ExecutionNotAccepted,
-                               QStringLiteral("Too many command executions are kept; try again later.")));
+        const auto confirmed = executions_.confirm(kMoveTime, reply->response);
+        if (const auto* refusal = std::get_if<grpc::Status>(&confirmed)) {
+            reply->finish(*refusal);
             return;
         }
-        reply->response.mutable_commandexecutionuuid()->set_value(uuid->toStdString());
-        *reply->response.mutable_lifetimeofexecution() = Executions::lifetime(kMoveTime);
         reply->finish();
-        carryOut(*uuid, words);
+        carryOut(std::get<QString>(confirmed), words);
     });
 }
 
