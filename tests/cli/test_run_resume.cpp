@@ -16,16 +16,16 @@ using valve::testing::Valvectl;
 
 namespace {
 
-// Steps at 0 s, 0.25 s, 4 s and 4.25 s, positions 2 to 5: the resuming process has time to start
-// before step 3 even on a loaded machine.
+// Steps at 0 s, 0.25 s, 6 s and 6.25 s, positions 2 to 5: the resuming process has time to start
+// before step 3 even on a loaded machine in a sanitizer build.
 void startAwake(Valvectl& valvectl) {
-    valvectl.start({"--sim", "run", valvectl.file("r.txt", "0,2\n0.25,3\n4,4\n4.25,5\n")});
+    valvectl.start({"--sim", "run", valvectl.file("r.txt", "0,2\n0.25,3\n6,4\n6.25,5\n")});
 }
 
 // The computer sleeps from 1 s to 3 s of the run: step 3, due at 1.2 s, goes
-// when it wakes, held up 2 s; steps 4 and 5 stay due at 6 s and 6.25 s.
+// when it wakes, held up 2 s; steps 4 and 5 stay due at 8 s and 8.25 s.
 void startSleepy(Valvectl& valvectl) {
-    valvectl.process.start(QStringLiteral(SLEEPY_RUN), {"1", "2", "0,2", "0.25,3", "1.2,4", "6,5", "6.25,6"});
+    valvectl.process.start(QStringLiteral(SLEEPY_RUN), {"1", "2", "0,2", "0.25,3", "1.2,4", "8,5", "8.25,6"});
 }
 
 auto answered(int steps) {
@@ -49,10 +49,10 @@ TEST(RunResume, AfterAHardKillEvenInASleepTheJournalTellsWhereTheRunStoodAndResu
         int heldUp;      // seconds the journal tells the run was held up by a sleep
         QList<int> resumed;
     } cases[] = {
-        {"waiting for a step", startAwake, 4000, answered(2), "skip", 2, false, 0, {4, 5}},
+        {"waiting for a step", startAwake, 6000, answered(2), "skip", 2, false, 0, {4, 5}},
         {"a move sent, not yet confirmed, missed steps skipped",
          startAwake,
-         4000,
+         6000,
          onItsWay,
          "skip",
          1,
@@ -61,16 +61,16 @@ TEST(RunResume, AfterAHardKillEvenInASleepTheJournalTellsWhereTheRunStoodAndResu
          {4, 5}},
         {"a move sent, not yet confirmed, missed steps run",
          startAwake,
-         4000,
+         6000,
          onItsWay,
          "run",
          1,
          true,
          0,
          {3, 4, 5}},
-        {"asleep, the step due in the sleep skipped", startSleepy, 6000, asleep, "skip", 2, false, 0, {5, 6}},
-        {"asleep, the step due in the sleep run", startSleepy, 6000, asleep, "run", 2, false, 0, {4, 5, 6}},
-        {"awake again, the held-up step done", startSleepy, 6000, answered(3), "skip", 3, false, 2, {5, 6}},
+        {"asleep, the step due in the sleep skipped", startSleepy, 8000, asleep, "skip", 2, false, 0, {5, 6}},
+        {"asleep, the step due in the sleep run", startSleepy, 8000, asleep, "run", 2, false, 0, {4, 5, 6}},
+        {"awake again, the held-up step done", startSleepy, 8000, answered(3), "skip", 3, false, 2, {5, 6}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
