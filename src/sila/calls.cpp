@@ -74,6 +74,15 @@ std::optional<grpc::Status> CallGate::admit(const std::shared_ptr<OpenCall>& cal
     return std::nullopt;
 }
 
+void CallGate::handOver(const std::shared_ptr<OpenCall>& call, const std::string& peer, bool stream,
+                        std::function<void()> work) {
+    if (const auto refusal = admit(call, peer, stream)) {
+        call->end(*refusal);
+    } else if (!post(std::move(work))) {
+        call->end(grpc::Status(grpc::StatusCode::UNAVAILABLE, "the server is stopping"));
+    }
+}
+
 std::size_t CallGate::clients() const {
     std::lock_guard lock(mutex_);
     std::set<std::string> peers;

@@ -64,6 +64,10 @@ public:
     // Ends every call it holds with UNAVAILABLE, and refuses new work.
     void close();
     [[nodiscard]] bool closed() const;
+    // Admits `call` of `peer` and posts `work` for it; a call refused, or
+    // not posted because the gate has closed, is ended.
+    void handOver(const std::shared_ptr<OpenCall>& call, const std::string& peer, bool stream,
+                  std::function<void()> work);
     // hold(), with the refusal as the status to end the call with.
     std::optional<grpc::Status> admit(const std::shared_ptr<OpenCall>& call, const std::string& peer,
                                       bool stream);

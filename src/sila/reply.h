@@ -36,11 +36,7 @@ template <class Response>
 void answer(CallGate& gate, const CallPtr& call,
             std::function<void(const std::shared_ptr<Reply<Response>>&)> work) {
     auto reply = std::make_shared<Reply<Response>>(call);
-    if (const auto refusal = gate.admit(call, call->peer(), false)) {
-        call->end(*refusal);
-    } else if (!gate.post([reply, work = std::move(work)] { work(reply); })) {
-        call->end(grpc::Status(grpc::StatusCode::UNAVAILABLE, "the server is stopping"));
-    }
+    gate.handOver(call, call->peer(), false, [reply, work = std::move(work)] { work(reply); });
 }
 
 } // namespace valve::sila

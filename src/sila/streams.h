@@ -71,11 +71,7 @@ template <class Message>
 void subscribe(CallGate& gate, const CallPtr& call,
                std::function<void(const std::shared_ptr<Stream<Message>>&)> opened) {
     auto stream = std::make_shared<Stream<Message>>(call);
-    if (const auto refusal = gate.admit(call, call->peer(), true)) {
-        call->end(*refusal);
-    } else if (!gate.post([stream, opened = std::move(opened)] { opened(stream); })) {
-        call->end(grpc::Status(grpc::StatusCode::UNAVAILABLE, "the server is stopping"));
-    }
+    gate.handOver(call, call->peer(), true, [stream, opened = std::move(opened)] { opened(stream); });
 }
 
 } // namespace valve::sila
