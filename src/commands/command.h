@@ -3,6 +3,7 @@
 #include "sequencer/routine_file.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 #include <array>
@@ -61,6 +62,7 @@ struct Command {
     std::vector<sequencer::RoutineStep> steps;            // run: its steps
     QString journal;                                      // runs show: the run's journal
     QString continues;                                    // run: the journal of the run it resumes
+    QDateTime timesFrom;                                  // run: where set, the moment its times count from
 
     // The name of the subcommand ("status", "set clock", "memory write").
     [[nodiscard]] QString name() const;

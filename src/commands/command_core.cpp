@@ -157,7 +157,7 @@ QCoro::Task<Outcome> CommandCore::startRun(Command command, Request request, Ste
         announce_ == Announce::InLog ? requestLine(request.origin, request.words) : QString();
     const sequencer::RunContext context{announce_ == Announce::InLog ? sequencer::kThroughPanel
                                                                      : sequencer::kFromValvectl,
-                                        command.routineName, command.continues};
+                                        command.routineName, command.continues, command.timesFrom};
     if (!routines_.startRoutine(command.steps, firstLine, context)) {
         run_.reset();
         std::erase(waiting_, end);

@@ -319,6 +319,7 @@ ResumeCommand resumeCommand(const sequencer::JournalFolder& folder, const QStrin
     command.routineName = routine.isEmpty() ? QStringLiteral("run %1").arg(id) : routine;
     command.words = {QStringLiteral("run"), command.routineName};
     command.continues = id;
+    command.timesFrom = now;
     for (const sequencer::ResumePlan::Step& step : plan.steps) {
         const QString time = QString::number(step.seconds, 'f', 3);
         command.steps.push_back({time, QString::number(step.position), time.toDouble(),

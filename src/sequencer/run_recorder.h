@@ -19,6 +19,10 @@ struct RunContext {
     QString origin;    // empty: the sequencer's own
     QString routine;   // the routine file's name, if the steps came from one
     QString continues; // the journal of the run this one resumes
+    // Where set, the steps' times count from this moment rather than from the
+    // run's start: a resumed run keeps the schedule it was planned on however
+    // long connecting and reading the unit took before it started.
+    QDateTime timesFrom;
 };
 
 // Keeps the journal of the run under way, in the run clock's terms: times

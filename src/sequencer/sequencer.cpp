@@ -12,6 +12,8 @@
 #include "run_journal.h"
 #include "sleep_inhibitor.h"
 
+#include <QDateTime>
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <utility>
@@ -96,6 +98,13 @@ QString adapterDescription(const Control& c) {
                                   static_cast<qsizetype>(strnlen(description.data(), description.size())));
 }
 
+// When the steps' times began on the wall clock: the run's start, or the
+// moment a resumed run was planned on (never later than now).
+QDateTime timesBegan(const RunContext& context) {
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    return context.timesFrom.isValid() ? std::min(context.timesFrom.toUTC(), now) : now;
+}
+
 // The header of a run's journal: the table as checked, up to its last complete row.
 JournalHeader journalHeader(const Control& c, int lastRow, const RunContext& context) {
     JournalHeader header;
@@ -107,7 +116,7 @@ JournalHeader journalHeader(const Control& c, int lastRow, const RunContext& con
     header.adapterDescription = adapterDescription(c);
     header.adapterSerial = QString::fromLocal8Bit(c.session.link.device_serial());
     header.program = QStringLiteral(VALVE_VERSION);
-    header.start = QDateTime::currentDateTimeUtc();
+    header.start = timesBegan(context);
     header.bootId = currentBootId();
     header.origin = context.origin.isEmpty() ? c.origin : context.origin;
     header.continues = context.continues;
@@ -284,8 +293,10 @@ QCoro::Task<StepsEnd> runSteps(std::shared_ptr<Control> c, int lastRow, RunConte
     using Kind = StepsEnd::Kind;
     RunClock& clock = *c->clock;
     // Every step is due at its own time from this start, so a late wake-up, a
-    // slow move or a sleep of the computer never shifts the steps after it.
-    const RunClock::Duration start = clock.now();
+    // slow move or a sleep of the computer never shifts the steps after it. A
+    // resumed run's start lies back at the moment it was planned on.
+    const RunClock::Duration start =
+        clock.now() - std::chrono::milliseconds{timesBegan(context).msecsTo(QDateTime::currentDateTimeUtc())};
     beginJournal(c, lastRow, context, start);
     RunClock::Duration asleepSeen = clock.asleep();
     double previous = 0.0;

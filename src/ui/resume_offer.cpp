@@ -77,7 +77,9 @@ QCoro::Task<> resume(const ResumeOfferParts& parts, const commands::RunToResume&
     const QString status = co_await commands::statusBeforeResuming(parts.remote.core(), run.id);
     const commands::ResumeCommand resumed =
         commands::resumeCommand(parts.journals, run.id, missed, QDateTime::currentDateTimeUtc());
-    const sequencer::RunContext context{sequencer::kFromWindow, run.journal.header.routine, run.id};
+    const sequencer::RunContext context{sequencer::kFromWindow, run.journal.header.routine, run.id,
+                                        resumed.parsed.command ? resumed.parsed.command->timesFrom
+                                                               : QDateTime()};
     if (resumed.parsed.command &&
         !parts.remote.startRoutine(resumed.parsed.command->steps,
                                    QStringLiteral("Run %1 resumes").arg(run.id), context)) {

@@ -127,7 +127,7 @@ QCoro::Task<> SequencerWiring::run() {
     const auto rows = eventTableRows(controls_);
     if (!sequencer_->nextRunTold() && !loadedPath_.isEmpty() &&
         std::equal(rows.begin(), rows.end(), loadedRows_.begin(), loadedRows_.end(), same)) {
-        sequencer_->setNextRun({sequencer::kFromWindow, loadedPath_, {}});
+        sequencer_->setNextRun({sequencer::kFromWindow, loadedPath_, {}, {}});
     }
     if (!sequencer_->runUnderWay()) { // else the press does nothing
         ++runNumber_;

@@ -156,7 +156,7 @@ TEST(RunJournal, TellsAMoveSentButNotAnsweredHoldUpsAndTheRunsOwnContext) {
     QTemporaryDir dir;
     sequencer::JournalFolder folder(dir.path());
     SequencerRig rig(kMovesOf50msAStep, nullptr, nullptr, &folder);
-    rig.sequencer.setNextRun({"valvectl", "flush.txt", "20261207-101500-77"});
+    rig.sequencer.setNextRun({"valvectl", "flush.txt", "20261207-101500-77", {}});
     ASSERT_TRUE(rig.startHeld({{"0", "2"}, {"1", "3"}, {"120", "4"}}));
     rig.clock.sleep(60s);
     ASSERT_TRUE(runUntil([&] { return rig.moves().size() == 2; }));
@@ -186,6 +186,23 @@ TEST(RunJournal, TellsAMoveSentButNotAnsweredHoldUpsAndTheRunsOwnContext) {
     EXPECT_EQ(second.origin, QStringLiteral("window"));
     EXPECT_TRUE(second.routine.isEmpty());
     EXPECT_TRUE(second.continues.isEmpty());
+}
+
+// A resumed run starts a moment after it was planned (the unit is opened and read first): its steps
+// keep the times of the plan, so the moment is not added to each of them.
+TEST(RunJournal, AResumedRunKeepsTheTimesItWasPlannedOnHoweverLateItStarts) {
+    QTemporaryDir dir;
+    sequencer::JournalFolder folder(dir.path());
+    SequencerRig rig(sim::UnitTiming::instant(), nullptr, nullptr, &folder);
+    const QDateTime planned = QDateTime::currentDateTimeUtc().addSecs(-2);
+    rig.sequencer.setNextRun({"valvectl", {}, "20261207-101500-77", planned});
+    ASSERT_EQ(rig.run({{"1", "2"}, {"3", "3"}}), RunEnd::Finished);
+    const sequencer::Journal j = readNewest(folder).journal;
+    EXPECT_EQ(j.header.start, planned);
+    ASSERT_EQ(j.steps.size(), 2);
+    EXPECT_GE(j.steps[0].sentMs, 2000); // overdue: it goes at once, a second late
+    EXPECT_LT(j.steps[0].sentMs, 3000);
+    EXPECT_DOUBLE_EQ(j.steps[1].dueMs, 3000);
 }
 
 TEST(RunJournal, AnUnwritableFolderIsSaidOnceInTheRunsLinesAndRunsGoOnWithoutAJournal) {
