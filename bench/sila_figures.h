@@ -6,7 +6,8 @@
 // three requests (status, error, firmware) through the local socket; the time
 // from the unit confirming a move to 50 subscribers of Position having the new
 // value; idle wake-ups with the server on and one subscription open beside
-// the panel with the server off; resident size over 20,000 calls once warm.
+// the panel with the server off and gRPC's own server alone; resident size
+// over 20,000 calls once warm.
 #include "SiLAFramework.pb.h"
 #include "ValveControl.grpc.pb.h"
 #include "bench_support.h"
@@ -16,9 +17,11 @@
 #include <QDateTime>
 #include <QJsonArray>
 #include <QLocalSocket>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QThread>
 #include <atomic>
+#include <grpcpp/generic/generic_stub.h>
 #include <grpcpp/grpcpp.h>
 #include <thread>
 
@@ -213,12 +216,45 @@ private:
         QThread::sleep(1);
         const double on = idleWakeUps(true);
         context.TryCancel();
+        const double floor = grpcAloneWakeUps();
         report.add("sila_idle_wakeups_per_s", on,
                    "wake-ups/s idle, the demo with the server and one subscription");
         report.add("sila_idle_off_wakeups_per_s", off,
                    "wake-ups/s (reference: the demo with the server off)");
+        report.add("sila_grpc_alone_wakeups_per_s", floor,
+                   "wake-ups/s (reference: gRPC's own server alone, one call open)");
         report.add("sila_idle_wakeups_more_per_s", on - off, "wake-ups/s more with the server on");
-        return !std::isnan(off);
+        return !std::isnan(off) && !std::isnan(floor);
+    }
+
+    // gRPC's timer threads wake whatever the server on it does: the idle
+    // wake-ups of a bare gRPC server with one call open.
+    static double grpcAloneWakeUps() {
+        QProcess server;
+        server.start(QStringLiteral(GRPC_FLOOR), {});
+        if (!server.waitForReadyRead(10'000)) {
+            std::fprintf(stderr, "sila: gRPC's bare server did not start\n");
+            return std::nan("");
+        }
+        const auto channel = grpc::CreateChannel("127.0.0.1:" + server.readLine().trimmed().toStdString(),
+                                                 grpc::InsecureChannelCredentials());
+        grpc::GenericStub stub(channel);
+        grpc::CompletionQueue queue;
+        grpc::ClientContext context;
+        const auto call = stub.PrepareCall(&context, "/floor.Floor/Open", &queue);
+        call->StartCall(nullptr);
+        void* tag = nullptr;
+        bool ok = false;
+        queue.Next(&tag, &ok);
+        QThread::sleep(1);
+        const double wakeUps = wakeUpsOf(server.processId());
+        context.TryCancel();
+        server.kill();
+        server.waitForFinished();
+        queue.Shutdown();
+        while (queue.Next(&tag, &ok)) {
+        }
+        return wakeUps;
     }
 
     bool soak(Report& report) {
