@@ -283,6 +283,11 @@ private:
             request.insert(QStringLiteral("routine"),
                            QString::fromUtf8(sequencer::formatRoutine(command_.steps)));
         }
+        // The panel's journal then says which run this one resumes, so it is not resumed twice.
+        if (!command_.continues.isEmpty()) {
+            request.insert(QStringLiteral("continues"), command_.continues);
+            request.insert(QStringLiteral("times_from"), sequencer::journalTime(command_.timesFrom));
+        }
         remote::PanelClient& client = panels_.client(panel);
         client.send(remote::encode(remote::type::kCommand, request));
         // The first signal stops a run after its current step; anything else,

@@ -4,6 +4,7 @@
 #include "protocol/session.h"
 #include "record/event_log.h"
 #include "routine_run.h"
+#include "sequencer/run_journal.h"
 #include "windowless_session.h"
 
 #include <utility>
@@ -109,7 +110,12 @@ QCoro::Task<Outcome> CommandCore::run(Request request, StepSink progress, const 
         refused.command = request.words.value(0);
         co_return refused;
     }
-    Outcome outcome = co_await run(*parsed.command, std::move(request), std::move(progress), caller);
+    Command command = *parsed.command;
+    if (command.kind == Command::Kind::Run && sequencer::isJournalId(request.continues)) {
+        command.continues = request.continues;
+        command.timesFrom = request.timesFrom;
+    }
+    Outcome outcome = co_await run(std::move(command), std::move(request), std::move(progress), caller);
     co_return outcome;
 }
 

@@ -30,6 +30,10 @@ struct Request {
     bool confirmed = false;
     // Who asks: the name each request's line and operations carry.
     QString origin = QStringLiteral("valvectl");
+    // A run that resumes one cut short: that run's journal, and the moment
+    // the steps' times count from.
+    QString continues{};
+    QDateTime timesFrom{};
 };
 
 // What a front end is told of each step of a run it started, with the run's

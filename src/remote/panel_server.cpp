@@ -253,8 +253,15 @@ void PanelServer::command(Client& client, const QJsonObject& body) {
     }
     client.setBusy(true);
     // A routine comes as text: the panel reads no file a client names.
-    serve(&client, commands::Request{*words, body.value(QStringLiteral("routine")).toString().toUtf8(),
-                                     body.value(QStringLiteral("confirmed")).toBool()});
+    const auto text = [&body](const char* key) { return body.value(QLatin1String(key)).toString(); };
+    commands::Request request{
+        .words = *words,
+        .routine = text("routine").toUtf8(),
+        .confirmed = body.value(QStringLiteral("confirmed")).toBool(),
+        .continues = text("continues"),
+        .timesFrom = QDateTime::fromString(text("times_from"), Qt::ISODateWithMs),
+    };
+    serve(&client, std::move(request));
 }
 
 QCoro::Task<> PanelServer::serve(QPointer<Client> client, commands::Request request) {

@@ -1,6 +1,7 @@
 // A routine run by valvectl on its own simulated unit, killed hard at a given
 // moment, then resumed from its journal.
 #include "cli_processes.h"
+#include "panel_rig.h"
 #include "sequencer/journal_format.h"
 #include "sequencer/run_journal.h"
 
@@ -10,6 +11,7 @@
 #include <gtest/gtest.h>
 
 using namespace valve;
+using namespace std::chrono_literals;
 using sequencer::Journal;
 using valve::testing::runUntil;
 using valve::testing::Valvectl;
@@ -26,6 +28,19 @@ void startAwake(Valvectl& valvectl) {
 // when it wakes, held up 2 s; steps 4 and 5 stay due at 8 s and 8.25 s.
 void startSleepy(Valvectl& valvectl) {
     valvectl.process.start(QStringLiteral(SLEEPY_RUN), {"1", "2", "0,2", "0.25,3", "1.2,4", "8,5", "8.25,6"});
+}
+
+// The newest journal but the one `besides`: ids order runs started in the same second by process id.
+Journal newestIn(const sequencer::JournalFolder& folder, const QString& besides = {}) {
+    const QStringList ids = folder.ids();
+    QFile file(folder.pathOf(ids.value(ids.value(0) == besides ? 1 : 0)));
+    file.open(QIODevice::ReadOnly);
+    return sequencer::readJournal(file.readAll()).journal;
+}
+
+// How late the second-last step of `resumed` went on the schedule of the run it resumes, in ms.
+qint64 lateOnTheOriginalSchedule(const Journal& cut, const Journal& resumed, qint64 dueMs) {
+    return cut.header.start.addMSecs(dueMs).msecsTo(resumed.steps[resumed.steps.size() - 2].sentAt);
 }
 
 auto answered(int steps) {
@@ -81,11 +96,7 @@ TEST(RunResume, AfterAHardKillEvenInASleepTheJournalTellsWhereTheRunStoodAndResu
         for (Valvectl* each : {&first, &second}) {
             each->setEnvironment(QStringLiteral("XDG_STATE_HOME"), state.path());
         }
-        const auto newest = [&] {
-            QFile file(folder.pathOf(folder.ids().value(0)));
-            file.open(QIODevice::ReadOnly);
-            return sequencer::readJournal(file.readAll()).journal;
-        };
+        const auto newest = [&] { return newestIn(folder); };
         c.start(first);
         ASSERT_TRUE(runUntil([&] { return !folder.ids().isEmpty() && c.killWhen(newest(), first.process); }));
         ::kill(static_cast<pid_t>(first.process.processId()), SIGKILL);
@@ -110,13 +121,48 @@ TEST(RunResume, AfterAHardKillEvenInASleepTheJournalTellsWhereTheRunStoodAndResu
         }
         EXPECT_EQ(positions, c.resumed);
         EXPECT_EQ(next.end->how, QStringLiteral("completed"));
-        const qint64 late =
-            killed.header.start.addMSecs(c.dueMs).msecsTo(next.steps[next.steps.size() - 2].sentAt);
+        const qint64 late = lateOnTheOriginalSchedule(killed, next, c.dueMs);
         EXPECT_GE(late, 0);
         EXPECT_LT(late, 100);
         // Asked once more, the run is resumed already.
         EXPECT_EQ(second.run({"--sim", "run", "--resume", id}).exitCode, 2);
     }
+}
+
+// Through a running panel that holds the unit, the resumed run is the panel's, journalled as the
+// continuation of the one cut short and on its schedule: asked once more, valvectl refuses.
+TEST(RunResume, ThroughARunningPanelTheRunIsJournalledAsTheContinuationSoItIsNotResumedTwice) {
+    QTemporaryDir state;
+    sequencer::JournalFolder folder(state.path() + QStringLiteral("/valve-panel/runs"));
+    Valvectl first;
+    Valvectl second;
+    for (Valvectl* each : {&first, &second}) {
+        each->setEnvironment(QStringLiteral("XDG_STATE_HOME"), state.path());
+    }
+    valve::testing::PanelRig rig({"NR Valve"}, sim::UnitTiming::instant(), {150ms, 10ms, 1ms}, nullptr,
+                                 sequencer::RunSupport{.journals = &folder});
+    ASSERT_TRUE(rig.startClean());
+    ASSERT_TRUE(rig.panel->acceptValvectl(second.runtime.path()));
+    startAwake(first);
+    ASSERT_TRUE(
+        runUntil([&] { return !folder.ids().isEmpty() && answered(2)(newestIn(folder), first.process); }));
+    ::kill(static_cast<pid_t>(first.process.processId()), SIGKILL);
+    first.finish();
+    const Journal killed = newestIn(folder);
+    const QString id = folder.ids().first();
+
+    const auto resumed = second.run({"--panel", "run", "--resume", id});
+    EXPECT_EQ(resumed.exitCode, 0) << resumed.err.toStdString();
+    EXPECT_TRUE(resumed.err.contains(QStringLiteral("through the running panel")));
+    const Journal next = newestIn(folder, id);
+    EXPECT_EQ(next.header.continues, id);
+    EXPECT_EQ(next.header.origin, sequencer::kThroughPanel);
+    ASSERT_EQ(next.steps.size(), 2);
+    EXPECT_EQ(next.steps[1].position, 5);
+    const qint64 late = lateOnTheOriginalSchedule(killed, next, 6000);
+    EXPECT_GE(late, 0);
+    EXPECT_LT(late, 100);
+    EXPECT_EQ(second.run({"--panel", "run", "--resume", id}).exitCode, 2);
 }
 
 } // namespace
