@@ -77,12 +77,6 @@ TEST_F(SilaBadInput, EachRequestIsRefusedClearlyAndChangesNothing) {
     const std::string valve = std::string("/") + vc::ValveControl::service_full_name() + "/";
     const std::string service = std::string("/") + ss::SiLAService::service_full_name() + "/";
     const std::string routine = std::string("/") + tr::TimedRoutine::service_full_name() + "/";
-    tr::RunRoutine_Parameters twenty;
-    for (int index = 0; index < 20; ++index) {
-        auto* step = twenty.add_steps()->mutable_step();
-        step->mutable_seconds()->set_value(0.0);
-        step->mutable_position()->set_value(1);
-    }
     using Error = fw::SiLAError::ErrorCase;
     constexpr Error kNone = fw::SiLAError::ERROR_NOT_SET;
     constexpr Error kValidation = fw::SiLAError::kValidationError;
@@ -120,8 +114,9 @@ TEST_F(SilaBadInput, EachRequestIsRefusedClearlyAndChangesNothing) {
          ""},
         {"a method the server does not have", valve + "Explode", "", grpc::StatusCode::UNIMPLEMENTED, kNone,
          ""},
-        {"twenty steps, run", routine + "RunRoutine", twenty.SerializeAsString(), grpc::StatusCode::OK, kNone,
-         ""},
+        {"twenty steps, run", routine + "RunRoutine",
+         SilaServerTest::routine(std::vector(20, std::pair{0.0, 1})).SerializeAsString(),
+         grpc::StatusCode::OK, kNone, ""},
     };
     for (const Case& each : cases) {
         const grpc::Status status = offThread([&] { return rawCall(channel, each.method, each.bytes); });
@@ -136,16 +131,9 @@ TEST_F(SilaBadInput, EachRequestIsRefusedClearlyAndChangesNothing) {
     }
     EXPECT_TRUE(runUntil([&] { return journals.ids().size() == 1 && rig.c().btnRun->isEnabled(); }));
     SilaClient client(channel);
-    const auto [name, position] = offThread([&] {
-        grpc::ClientContext c1, c2;
-        ss::Get_ServerName_Responses name;
-        vc::ReadStatus_Responses status;
-        client.service->Get_ServerName(&c1, {}, &name);
-        client.valve->ReadStatus(&c2, {}, &status);
-        return std::pair{name.servername().value(), status.position().value()};
-    });
-    EXPECT_EQ(name, std::string(255, 'a'));
-    EXPECT_EQ(position, 1);
+    const auto name = unary(client.service, &ss::SiLAService::Stub::Get_ServerName).second.servername();
+    EXPECT_EQ(name.value(), std::string(255, 'a'));
+    EXPECT_EQ(unary(client.valve, &vc::ValveControl::Stub::ReadStatus).second.position().value(), 1);
 }
 
 TEST_F(SilaBadInput, ClientsAndStreamsPastTheirLimitsAreRefusedAndTheOthersServed) {
@@ -176,12 +164,7 @@ TEST_F(SilaBadInput, ClientsAndStreamsPastTheirLimitsAreRefusedAndTheOthersServe
     Unread refused(*extra);
     EXPECT_EQ(offThread([&] { return refused.finish(); }).error_code(), grpc::StatusCode::RESOURCE_EXHAUSTED);
     for (SilaClient* each : {first, clients.at(1).get(), extra}) {
-        const grpc::Status status = offThread([&] {
-            grpc::ClientContext context;
-            vc::ReadStatus_Responses response;
-            return each->valve->ReadStatus(&context, {}, &response);
-        });
-        EXPECT_EQ(status.error_code(),
+        EXPECT_EQ(unary(each->valve, &vc::ValveControl::Stub::ReadStatus).first.error_code(),
                   each == extra ? grpc::StatusCode::RESOURCE_EXHAUSTED : grpc::StatusCode::OK);
     }
     held.clear();
@@ -197,14 +180,7 @@ TEST_F(SilaBadInput, AClientThatNeverReadsIsDroppedAndTheOthersKeepTheirUpdates)
     SilaClient reader(ownConnection(port));
     Unread unread(sleeper);
     std::atomic<int> seen{0};
-    auto reading = std::async(std::launch::async, [&] {
-        return readStream<vc::Subscribe_Position_Responses>(
-            [&](grpc::ClientContext* c) { return reader.valve->Subscribe_Position(c, {}); },
-            [&](const auto& messages) {
-                seen = static_cast<int>(messages.size());
-                return !messages.empty() && messages.back().position().value() == 7;
-            });
-    });
+    auto reading = watchPosition(reader, 7, &seen);
     ASSERT_TRUE(runUntil([&] { return server().clients() == 2; }));
     int reports = 0;
     // Each value waits until the reading client has it: only the sleeper falls behind.
@@ -218,10 +194,7 @@ TEST_F(SilaBadInput, AClientThatNeverReadsIsDroppedAndTheOthersKeepTheirUpdates)
     // Dropped when its backlog is full, not before.
     EXPECT_GT(reports, 64);
     rig.panel->session().positions.report(7);
-    runUntil([&] { return reading.wait_for(0s) == std::future_status::ready; });
-    const auto messages = reading.get();
-    ASSERT_FALSE(messages.empty());
-    EXPECT_EQ(messages.back().position().value(), 7);
+    EXPECT_EQ(lastPosition(reading), 7);
 }
 
 TEST_F(SilaBadInput, AnIdleConnectionIsClosedButNotOneHoldingASubscription) {
@@ -231,27 +204,14 @@ TEST_F(SilaBadInput, AnIdleConnectionIsClosedButNotOneHoldingASubscription) {
     SilaClient idle(idleChannel);
     const auto subscribedChannel = ownConnection(port);
     SilaClient subscribed(subscribedChannel);
-    ASSERT_TRUE(offThread([&] {
-                    grpc::ClientContext context;
-                    vc::ReadStatus_Responses response;
-                    return idle.valve->ReadStatus(&context, {}, &response);
-                }).ok());
-    auto watching = std::async(std::launch::async, [&] {
-        return readStream<vc::Subscribe_Position_Responses>(
-            [&](grpc::ClientContext* c) { return subscribed.valve->Subscribe_Position(c, {}); },
-            [](const auto& messages) {
-                return !messages.empty() && messages.back().position().value() == 4;
-            });
-    });
+    ASSERT_TRUE(unary(idle.valve, &vc::ValveControl::Stub::ReadStatus).first.ok());
+    auto watching = watchPosition(subscribed, 4);
     EXPECT_EQ(idleChannel->GetState(false), GRPC_CHANNEL_READY);
     EXPECT_TRUE(runUntil([&] { return idleChannel->GetState(false) != GRPC_CHANNEL_READY; }, 2s));
     runUntil([] { return false; }, 600ms); // the subscription's connection stays twice the limit more
     EXPECT_EQ(subscribedChannel->GetState(false), GRPC_CHANNEL_READY);
     rig.panel->session().positions.report(4);
-    runUntil([&] { return watching.wait_for(0s) == std::future_status::ready; });
-    const auto messages = watching.get();
-    ASSERT_FALSE(messages.empty());
-    EXPECT_EQ(messages.back().position().value(), 4);
+    EXPECT_EQ(lastPosition(watching), 4);
 }
 
 // With every kept run still going a new one is refused; once one has
