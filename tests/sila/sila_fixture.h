@@ -1,7 +1,6 @@
 #pragma once
 
-// A panel on the simulated unit with its SiLA 2 server, and the steps of an
-// orchestrator's calls.
+// A panel on the simulated unit with its SiLA 2 server, and the steps of an orchestrator's calls.
 #include "panel_rig.h"
 #include "sequencer/run_journal.h"
 #include "sila/listen_options.h"
@@ -41,21 +40,13 @@ protected:
     // The serial number of the simulated unit's adapter.
     QString serial() { return QString::fromLatin1(rig.panel->link().device_serial()); }
 
-    // A command's start: the call's status and the execution it confirmed.
-    struct Started {
-        grpc::Status status;
-        fw::CommandExecutionUUID uuid;
-    };
-    static Started started(const std::pair<grpc::Status, fw::CommandConfirmation>& call) {
-        return {call.first, call.second.commandexecutionuuid()};
-    }
-    static Started moveTo(SilaClient& client, int position) {
+    static vc::MoveTo_Parameters moveRequest(int position) {
         vc::MoveTo_Parameters request;
         request.mutable_position()->set_value(position);
-        return started(unary(client.valve, &vc::ValveControl::Stub::MoveTo, request));
+        return request;
     }
     // A routine of (seconds, position) steps.
-    static tr::RunRoutine_Parameters routine(const std::vector<std::pair<double, int>>& steps) {
+    static tr::RunRoutine_Parameters routineRequest(const std::vector<std::pair<double, int>>& steps) {
         tr::RunRoutine_Parameters request;
         for (const auto& [seconds, position] : steps) {
             auto* step = request.add_steps()->mutable_step();
@@ -64,8 +55,16 @@ protected:
         }
         return request;
     }
-    static Started runRoutine(SilaClient& client, const std::vector<std::pair<double, int>>& steps) {
-        return started(unary(client.routine, &tr::TimedRoutine::Stub::RunRoutine, routine(steps)));
+    // Starts a command; the execution its confirmation names.
+    static fw::CommandExecutionUUID moveTo(SilaClient& client, int position) {
+        const auto started = unary(client.valve, &vc::ValveControl::Stub::MoveTo, moveRequest(position));
+        return started.second.commandexecutionuuid();
+    }
+    static fw::CommandExecutionUUID runRoutine(SilaClient& client,
+                                               const std::vector<std::pair<double, int>>& steps) {
+        const auto started =
+            unary(client.routine, &tr::TimedRoutine::Stub::RunRoutine, routineRequest(steps));
+        return started.second.commandexecutionuuid();
     }
     // Waits for an execution's end through its _Info stream: the last status.
     template <class Start> static fw::ExecutionInfo::CommandStatus finished(Start info) {
