@@ -29,7 +29,8 @@ grpc::Status rawCall(const std::shared_ptr<grpc::Channel>& channel, const std::s
     grpc::ByteBuffer request(&slice, 1);
     grpc::ByteBuffer response;
     std::promise<grpc::Status> done;
-    stub.UnaryCall(&context, method, {}, &request, &response, [&done](grpc::Status s) { done.set_value(s); });
+    stub.UnaryCall(&context, method, {}, &request, &response,
+                   [&done](const grpc::Status& s) { done.set_value(s); });
     return done.get_future().get();
 }
 
