@@ -66,15 +66,16 @@ struct SilaClient {
     std::unique_ptr<tr::TimedRoutine::Stub> routine;
 };
 
-// Reads a stream until `enough` holds for the messages seen, or it ends.
+// Reads a stream until `enough` holds for the messages seen, or to its end.
 template <class Message, class Start>
-std::vector<Message> readStream(Start start, const std::function<bool(const std::vector<Message>&)>& enough) {
+std::vector<Message> readStream(Start start,
+                                const std::function<bool(const std::vector<Message>&)>& enough = {}) {
     grpc::ClientContext context;
     context.set_deadline(std::chrono::system_clock::now() + std::chrono::seconds{20});
     auto reader = start(&context);
     std::vector<Message> seen;
     Message message;
-    while (!enough(seen) && reader->Read(&message)) {
+    while (!(enough && enough(seen)) && reader->Read(&message)) {
         seen.push_back(message);
     }
     context.TryCancel();

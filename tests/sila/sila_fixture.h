@@ -1,7 +1,6 @@
 #pragma once
 
-// A panel on the simulated unit with its SiLA 2 server, and the steps of an
-// orchestrator's calls.
+// A panel on the simulated unit with its SiLA 2 server, and the steps of an orchestrator's calls.
 #include "panel_rig.h"
 #include "sequencer/run_journal.h"
 #include "sila/listen_options.h"
@@ -10,6 +9,8 @@
 #include "ui/sila_wiring.h"
 
 #include <QTemporaryDir>
+#include <atomic>
+#include <future>
 #include <gtest/gtest.h>
 
 namespace valve::testing {
@@ -39,47 +40,63 @@ protected:
     // The serial number of the simulated unit's adapter.
     QString serial() { return QString::fromLatin1(rig.panel->link().device_serial()); }
 
-    // Starts an observable command and waits for its end through _Info; the last info.
-    template <class Info>
-    fw::ExecutionInfo::CommandStatus finished(const fw::CommandExecutionUUID& uuid, Info info) {
-        const auto infos = offThread([&] {
-            return readStream<fw::ExecutionInfo>([&](grpc::ClientContext* c) { return info(c, uuid); },
-                                                 [](const auto&) { return false; });
-        });
-        return infos.empty() ? fw::ExecutionInfo::waiting : infos.back().commandstatus();
-    }
-    // The execution a command's confirmation names; its status to `status` if given.
-    static fw::CommandExecutionUUID started(const std::pair<grpc::Status, fw::CommandConfirmation>& call,
-                                            grpc::Status* status) {
-        if (status != nullptr) {
-            *status = call.first;
-        }
-        return call.second.commandexecutionuuid();
-    }
-    fw::CommandExecutionUUID moveTo(SilaClient& client, int position, grpc::Status* status = nullptr) {
+    static vc::MoveTo_Parameters moveRequest(int position) {
         vc::MoveTo_Parameters request;
         request.mutable_position()->set_value(position);
-        return started(unary(client.valve, &vc::ValveControl::Stub::MoveTo, request), status);
+        return request;
     }
-    fw::CommandExecutionUUID runRoutine(SilaClient& client, const std::vector<std::pair<double, int>>& steps,
-                                        grpc::Status* status = nullptr) {
+    // A routine of (seconds, position) steps.
+    static tr::RunRoutine_Parameters routineRequest(const std::vector<std::pair<double, int>>& steps) {
         tr::RunRoutine_Parameters request;
         for (const auto& [seconds, position] : steps) {
             auto* step = request.add_steps()->mutable_step();
             step->mutable_seconds()->set_value(seconds);
             step->mutable_position()->set_value(position);
         }
-        return started(unary(client.routine, &tr::TimedRoutine::Stub::RunRoutine, request), status);
+        return request;
     }
-    fw::ExecutionInfo::CommandStatus moveFinished(SilaClient& client, const fw::CommandExecutionUUID& uuid) {
-        return finished(
-            uuid, [&](grpc::ClientContext* c, const auto& id) { return client.valve->MoveTo_Info(c, id); });
+    // Starts a command; the execution its confirmation names.
+    static fw::CommandExecutionUUID moveTo(SilaClient& client, int position) {
+        const auto started = unary(client.valve, &vc::ValveControl::Stub::MoveTo, moveRequest(position));
+        return started.second.commandexecutionuuid();
     }
-    fw::ExecutionInfo::CommandStatus routineFinished(SilaClient& client,
-                                                     const fw::CommandExecutionUUID& uuid) {
-        return finished(uuid, [&](grpc::ClientContext* c, const auto& id) {
-            return client.routine->RunRoutine_Info(c, id);
+    static fw::CommandExecutionUUID runRoutine(SilaClient& client,
+                                               const std::vector<std::pair<double, int>>& steps) {
+        const auto started =
+            unary(client.routine, &tr::TimedRoutine::Stub::RunRoutine, routineRequest(steps));
+        return started.second.commandexecutionuuid();
+    }
+    // Waits for an execution's end through its _Info stream: the last status.
+    template <class Start> static fw::ExecutionInfo::CommandStatus finished(Start info) {
+        const auto infos = offThread([&] { return readStream<fw::ExecutionInfo>(info); });
+        return infos.empty() ? fw::ExecutionInfo::waiting : infos.back().commandstatus();
+    }
+    static auto moveFinished(SilaClient& client, const fw::CommandExecutionUUID& uuid) {
+        return finished([&](grpc::ClientContext* c) { return client.valve->MoveTo_Info(c, uuid); });
+    }
+    static auto routineFinished(SilaClient& client, const fw::CommandExecutionUUID& uuid) {
+        return finished([&](grpc::ClientContext* c) { return client.routine->RunRoutine_Info(c, uuid); });
+    }
+
+    using Positions = std::future<std::vector<vc::Subscribe_Position_Responses>>;
+    // Reads Position on a thread of its own until it reports `last`; `count` follows the values read.
+    static Positions watchPosition(SilaClient& client, int last, std::atomic<int>* count = nullptr) {
+        return std::async(std::launch::async, [&client, last, count] {
+            return readStream<vc::Subscribe_Position_Responses>(
+                [&](grpc::ClientContext* c) { return client.valve->Subscribe_Position(c, {}); },
+                [&](const auto& messages) {
+                    if (count != nullptr) {
+                        *count = static_cast<int>(messages.size());
+                    }
+                    return !messages.empty() && messages.back().position().value() == last;
+                });
         });
+    }
+    // The last position a watch read once it has ended, or -1.
+    static int lastPosition(Positions& watch, std::chrono::milliseconds limit = 5s) {
+        runUntil([&] { return watch.wait_for(0s) == std::future_status::ready; }, limit);
+        const auto messages = watch.get();
+        return messages.empty() ? -1 : messages.back().position().value();
     }
 
     QTemporaryDir config;

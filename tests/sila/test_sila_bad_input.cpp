@@ -1,8 +1,6 @@
-// Bad input from the network: each gets a clear refusal, changes nothing, and
-// the server keeps serving everyone else. Where a limit is what stops
-// thousands (of connections, streams, unread messages), the limit plus one
-// stands for the thousands. The limits are written out: a limit that moves
-// fails the test.
+// Bad input from the network: each gets a clear refusal, changes nothing, and the server keeps serving
+// everyone else. Where a limit is what stops thousands (of connections, streams, unread messages), the
+// limit plus one stands for the thousands. The limits are written out: a limit that moves fails the test.
 #include "protocol/session.h"
 #include "sila/executions.h"
 #include "sila/feature_definitions.h"
@@ -15,8 +13,7 @@
 namespace valve::testing {
 namespace {
 
-// A channel with a connection of its own (gRPC shares one between channels
-// to the same address), with `extra` arguments.
+// A channel with a connection of its own: gRPC shares one between channels to the same address.
 std::shared_ptr<grpc::Channel> ownConnection(int port, grpc::ChannelArguments extra = {}) {
     extra.SetInt(GRPC_ARG_USE_LOCAL_SUBCHANNEL_POOL, 1);
     return grpc::CreateCustomChannel("127.0.0.1:" + std::to_string(port), grpc::InsecureChannelCredentials(),
@@ -28,11 +25,14 @@ grpc::Status rawCall(const std::shared_ptr<grpc::Channel>& channel, const std::s
                      const std::string& bytes) {
     grpc::GenericStub stub(channel);
     grpc::ClientContext context;
+    // A stream wrongly started by a refusable request fails its row instead of hanging the test.
+    context.set_deadline(std::chrono::system_clock::now() + 10s);
     grpc::Slice slice(bytes);
     grpc::ByteBuffer request(&slice, 1);
     grpc::ByteBuffer response;
     std::promise<grpc::Status> done;
-    stub.UnaryCall(&context, method, {}, &request, &response, [&done](grpc::Status s) { done.set_value(s); });
+    stub.UnaryCall(&context, method, {}, &request, &response,
+                   [&done](const grpc::Status& s) { done.set_value(s); });
     return done.get_future().get();
 }
 
@@ -46,7 +46,9 @@ struct Unread {
         reader = client.valve->Subscribe_Position(&context, {});
     }
     ~Unread() { context.TryCancel(); }
-    grpc::Status finish() { return reader->Finish(); }
+    grpc::StatusCode refusal() {
+        return offThread([&] { return reader->Finish(); }).error_code();
+    }
     // The server holds the stream once its first value (the position now) has come.
     bool held() {
         vc::Subscribe_Position_Responses first;
@@ -54,8 +56,8 @@ struct Unread {
     }
 };
 
-// SetServerName's request with a name of `length` characters: `length` + 8
-// bytes on the wire from 16 KiB to 2 MiB (two tags and two 3-byte lengths).
+// SetServerName's request with a name of `length` characters: `length` + 8 bytes on the wire from 16 KiB
+// to 2 MiB (two tags and two 3-byte lengths).
 std::string named(std::size_t length, char letter = 'a') {
     ss::SetServerName_Parameters request;
     request.mutable_servername()->set_value(std::string(length, letter));
@@ -76,16 +78,13 @@ TEST_F(SilaBadInput, EachRequestIsRefusedClearlyAndChangesNothing) {
     const auto channel = ownConnection(port);
     const std::string valve = std::string("/") + vc::ValveControl::service_full_name() + "/";
     const std::string service = std::string("/") + ss::SiLAService::service_full_name() + "/";
-    const std::string routine = std::string("/") + tr::TimedRoutine::service_full_name() + "/";
-    tr::RunRoutine_Parameters twenty;
-    for (int index = 0; index < 20; ++index) {
-        auto* step = twenty.add_steps()->mutable_step();
-        step->mutable_seconds()->set_value(0.0);
-        step->mutable_position()->set_value(1);
-    }
+    const std::string move = valve + "MoveTo";
+    const std::string run = std::string("/") + tr::TimedRoutine::service_full_name() + "/RunRoutine";
+    const std::string setName = service + "SetServerName";
     using Error = fw::SiLAError::ErrorCase;
     constexpr Error kNone = fw::SiLAError::ERROR_NOT_SET;
     constexpr Error kValidation = fw::SiLAError::kValidationError;
+    constexpr Error kDefined = fw::SiLAError::kDefinedExecutionError;
     constexpr Error kFramework = fw::SiLAError::kFrameworkError;
     struct Case {
         const char* what;
@@ -93,59 +92,70 @@ TEST_F(SilaBadInput, EachRequestIsRefusedClearlyAndChangesNothing) {
         std::string bytes;
         grpc::StatusCode code;
         Error error;
-        std::string parameter; // of the validation error
+        std::string identifier; // the parameter, the defined error or the framework error's type
     };
     const std::string serverName =
         std::string(sila::kSiLAServiceFeature) + "/Command/SetServerName/Parameter/ServerName";
-    const std::string positionId = std::string(kValve) + "/Command/MoveTo/Parameter/Position";
+    const std::string position = std::string(kValve) + "/Command/MoveTo/Parameter/Position";
     const std::string steps = std::string(kRoutine) + "/Command/RunRoutine/Parameter/Steps";
     const std::string garbled = "\x0a\xff\xff\xff";
+    const std::string notAccepted = "COMMAND_EXECUTION_NOT_ACCEPTED";
+    const auto ok = grpc::StatusCode::OK;
     const auto aborted = grpc::StatusCode::ABORTED;
+    const auto wire = [](const google::protobuf::Message& message) { return message.SerializeAsString(); };
+    const auto instant = [&](std::size_t count) {
+        return wire(routineRequest(std::vector(count, std::pair{0.0, 1})));
+    };
+    ss::GetFeatureDefinition_Parameters unknownFeature;
+    unknownFeature.mutable_featureidentifier()->set_value("org.example/none/Nothing/v1");
+    fw::CommandExecutionUUID unknownExecution;
+    unknownExecution.set_value("00000000-0000-0000-0000-000000000000");
     const std::vector<Case> cases{
-        {"the longest name", service + "SetServerName", named(255), grpc::StatusCode::OK, kNone, ""},
-        {"a name one too long", service + "SetServerName", named(256), aborted, kValidation, serverName},
-        {"a message of the largest size, read and refused for its name", service + "SetServerName",
-         named(65'536 - 8, 'n'), aborted, kValidation, serverName},
-        {"a message one byte over the largest size", service + "SetServerName", named(65'536 - 7, 'n'),
-         grpc::StatusCode::RESOURCE_EXHAUSTED, kNone, ""},
-        {"an Integer sent as a bare number", valve + "MoveTo", "\x08\x05", aborted, kValidation, positionId},
-        {"a step sent as a bare number", routine + "RunRoutine", "\x0a\x02\x08\x01", aborted, kValidation,
-         steps},
+        {"the longest name", setName, named(255), ok, kNone, ""},
+        {"a name one too long", setName, named(256), aborted, kValidation, serverName},
+        // 64 KiB are read (and the name refused); one byte more is not read.
+        {"the largest message", setName, named(65'536 - 8, 'n'), aborted, kValidation, serverName},
+        {"one byte more", setName, named(65'536 - 7, 'n'), grpc::StatusCode::RESOURCE_EXHAUSTED, kNone, ""},
+        {"position 0", move, wire(moveRequest(0)), aborted, kValidation, position},
+        {"position 13", move, wire(moveRequest(13)), aborted, kValidation, position},
+        {"no steps", run, "", aborted, kValidation, steps},
+        {"21 steps", run, instant(21), aborted, kValidation, steps},
+        {"times falling", run, wire(routineRequest({{1.0, 2}, {0.5, 3}})), aborted, kValidation, steps},
+        {"an Integer sent as a bare number", move, "\x08\x05", aborted, kValidation, position},
+        {"a step sent as a bare number", run, "\x0a\x02\x08\x01", aborted, kValidation, steps},
         // What does not parse names the command's first parameter, or is not accepted when it has none.
-        {"a move that does not parse", valve + "MoveTo", garbled, aborted, kValidation, positionId},
-        {"a routine that does not parse", routine + "RunRoutine", garbled, aborted, kValidation, steps},
-        {"a name that does not parse", service + "SetServerName", garbled, aborted, kValidation, serverName},
-        {"a homing that does not parse", valve + "Home", garbled, aborted, kFramework, ""},
+        {"a move that does not parse", move, garbled, aborted, kValidation, position},
+        {"a routine that does not parse", run, garbled, aborted, kValidation, steps},
+        {"a name that does not parse", setName, garbled, aborted, kValidation, serverName},
+        {"a homing that does not parse", valve + "Home", garbled, aborted, kFramework, notAccepted},
         {"a subscription that does not parse", valve + "Subscribe_Position", garbled, aborted, kFramework,
-         ""},
+         notAccepted},
+        {"an unknown feature", service + "GetFeatureDefinition", wire(unknownFeature), aborted, kDefined,
+         "org.silastandard/core/SiLAService/v1/DefinedExecutionError/UnimplementedFeature"},
+        {"an unknown execution", valve + "MoveTo_Result", wire(unknownExecution), aborted, kFramework,
+         "INVALID_COMMAND_EXECUTION_UUID"},
         {"a method the server does not have", valve + "Explode", "", grpc::StatusCode::UNIMPLEMENTED, kNone,
          ""},
-        {"twenty steps, run", routine + "RunRoutine", twenty.SerializeAsString(), grpc::StatusCode::OK, kNone,
-         ""},
+        {"twenty steps, run", run, instant(20), ok, kNone, ""},
     };
     for (const Case& each : cases) {
         const grpc::Status status = offThread([&] { return rawCall(channel, each.method, each.bytes); });
         EXPECT_EQ(status.error_code(), each.code) << each.what << ": " << status.error_message();
         const fw::SiLAError error = silaError(status);
         EXPECT_EQ(error.error_case(), each.error) << each.what;
-        EXPECT_EQ(error.validationerror().parameter(), each.parameter) << each.what;
-        if (each.error == kFramework) {
-            EXPECT_EQ(error.frameworkerror().errortype(), fw::FrameworkError::COMMAND_EXECUTION_NOT_ACCEPTED)
-                << each.what;
-        }
+        const std::string identifier =
+            each.error == kValidation ? error.validationerror().parameter()
+            : each.error == kDefined  ? error.definedexecutionerror().erroridentifier()
+            : each.error == kFramework
+                ? fw::FrameworkError::ErrorType_Name(error.frameworkerror().errortype())
+                : "";
+        EXPECT_EQ(identifier, each.identifier) << each.what;
     }
     EXPECT_TRUE(runUntil([&] { return journals.ids().size() == 1 && rig.c().btnRun->isEnabled(); }));
     SilaClient client(channel);
-    const auto [name, position] = offThread([&] {
-        grpc::ClientContext c1, c2;
-        ss::Get_ServerName_Responses name;
-        vc::ReadStatus_Responses status;
-        client.service->Get_ServerName(&c1, {}, &name);
-        client.valve->ReadStatus(&c2, {}, &status);
-        return std::pair{name.servername().value(), status.position().value()};
-    });
-    EXPECT_EQ(name, std::string(255, 'a'));
-    EXPECT_EQ(position, 1);
+    const auto name = unary(client.service, &ss::SiLAService::Stub::Get_ServerName).second.servername();
+    EXPECT_EQ(name.value(), std::string(255, 'a'));
+    EXPECT_EQ(unary(client.valve, &vc::ValveControl::Stub::ReadStatus).second.position().value(), 1);
 }
 
 TEST_F(SilaBadInput, ClientsAndStreamsPastTheirLimitsAreRefusedAndTheOthersServed) {
@@ -166,22 +176,15 @@ TEST_F(SilaBadInput, ClientsAndStreamsPastTheirLimitsAreRefusedAndTheOthersServe
         hold(*first);
     }
     ASSERT_TRUE(runUntil([&] { return server().clients() == 1; }));
-    Unread tooMany(*first);
-    EXPECT_EQ(offThread([&] { return tooMany.finish(); }).error_code(), grpc::StatusCode::RESOURCE_EXHAUSTED);
+    EXPECT_EQ(Unread(*first).refusal(), grpc::StatusCode::RESOURCE_EXHAUSTED);
     while (clients.size() < 64) {
         hold(*add());
     }
     ASSERT_TRUE(runUntil([&] { return server().clients() == 64; }));
     SilaClient* extra = add();
-    Unread refused(*extra);
-    EXPECT_EQ(offThread([&] { return refused.finish(); }).error_code(), grpc::StatusCode::RESOURCE_EXHAUSTED);
+    EXPECT_EQ(Unread(*extra).refusal(), grpc::StatusCode::RESOURCE_EXHAUSTED);
     for (SilaClient* each : {first, clients.at(1).get(), extra}) {
-        const grpc::Status status = offThread([&] {
-            grpc::ClientContext context;
-            vc::ReadStatus_Responses response;
-            return each->valve->ReadStatus(&context, {}, &response);
-        });
-        EXPECT_EQ(status.error_code(),
+        EXPECT_EQ(unary(each->valve, &vc::ValveControl::Stub::ReadStatus).first.error_code(),
                   each == extra ? grpc::StatusCode::RESOURCE_EXHAUSTED : grpc::StatusCode::OK);
     }
     held.clear();
@@ -197,14 +200,7 @@ TEST_F(SilaBadInput, AClientThatNeverReadsIsDroppedAndTheOthersKeepTheirUpdates)
     SilaClient reader(ownConnection(port));
     Unread unread(sleeper);
     std::atomic<int> seen{0};
-    auto reading = std::async(std::launch::async, [&] {
-        return readStream<vc::Subscribe_Position_Responses>(
-            [&](grpc::ClientContext* c) { return reader.valve->Subscribe_Position(c, {}); },
-            [&](const auto& messages) {
-                seen = static_cast<int>(messages.size());
-                return !messages.empty() && messages.back().position().value() == 7;
-            });
-    });
+    auto reading = watchPosition(reader, 7, &seen);
     ASSERT_TRUE(runUntil([&] { return server().clients() == 2; }));
     int reports = 0;
     // Each value waits until the reading client has it: only the sleeper falls behind.
@@ -218,10 +214,7 @@ TEST_F(SilaBadInput, AClientThatNeverReadsIsDroppedAndTheOthersKeepTheirUpdates)
     // Dropped when its backlog is full, not before.
     EXPECT_GT(reports, 64);
     rig.panel->session().positions.report(7);
-    runUntil([&] { return reading.wait_for(0s) == std::future_status::ready; });
-    const auto messages = reading.get();
-    ASSERT_FALSE(messages.empty());
-    EXPECT_EQ(messages.back().position().value(), 7);
+    EXPECT_EQ(lastPosition(reading), 7);
 }
 
 TEST_F(SilaBadInput, AnIdleConnectionIsClosedButNotOneHoldingASubscription) {
@@ -231,31 +224,18 @@ TEST_F(SilaBadInput, AnIdleConnectionIsClosedButNotOneHoldingASubscription) {
     SilaClient idle(idleChannel);
     const auto subscribedChannel = ownConnection(port);
     SilaClient subscribed(subscribedChannel);
-    ASSERT_TRUE(offThread([&] {
-                    grpc::ClientContext context;
-                    vc::ReadStatus_Responses response;
-                    return idle.valve->ReadStatus(&context, {}, &response);
-                }).ok());
-    auto watching = std::async(std::launch::async, [&] {
-        return readStream<vc::Subscribe_Position_Responses>(
-            [&](grpc::ClientContext* c) { return subscribed.valve->Subscribe_Position(c, {}); },
-            [](const auto& messages) {
-                return !messages.empty() && messages.back().position().value() == 4;
-            });
-    });
+    ASSERT_TRUE(unary(idle.valve, &vc::ValveControl::Stub::ReadStatus).first.ok());
+    auto watching = watchPosition(subscribed, 4);
     EXPECT_EQ(idleChannel->GetState(false), GRPC_CHANNEL_READY);
     EXPECT_TRUE(runUntil([&] { return idleChannel->GetState(false) != GRPC_CHANNEL_READY; }, 2s));
     runUntil([] { return false; }, 600ms); // the subscription's connection stays twice the limit more
     EXPECT_EQ(subscribedChannel->GetState(false), GRPC_CHANNEL_READY);
     rig.panel->session().positions.report(4);
-    runUntil([&] { return watching.wait_for(0s) == std::future_status::ready; });
-    const auto messages = watching.get();
-    ASSERT_FALSE(messages.empty());
-    EXPECT_EQ(messages.back().position().value(), 4);
+    EXPECT_EQ(lastPosition(watching), 4);
 }
 
-// With every kept run still going a new one is refused; once one has
-// finished, the oldest finished run makes room. A result is kept an hour.
+// With every kept run still going a new one is refused; once one has finished, the oldest finished run
+// makes room. A result is kept an hour.
 TEST(SilaExecutions, KeepAtMostTheirBoundAndTellTheirLifetime) {
     sila::Executions runs;
     std::vector<QString> kept;

@@ -1,5 +1,4 @@
-// valvectl serve as a lab computer runs it: refused starts, and an orderly
-// end on SIGTERM with the adapter closed.
+// valvectl serve as a lab computer runs it: refused starts, and an orderly end on SIGTERM.
 #include "cli_processes.h"
 #include "sila_client.h"
 
