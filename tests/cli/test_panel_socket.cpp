@@ -358,16 +358,13 @@ TEST_F(PanelSocketTest, ASilentOrRefusedClientIsDroppedAtItsLimitAndNotBefore) {
     }
 }
 
-// A client past the bound on unread replies (here any reply it leaves) is
-// dropped and logged; the next client is served.
+// A client past the bound on unread replies (here any it leaves) is dropped and logged; the next is served.
 TEST_F(PanelSocketTest, AClientThatLeavesRepliesUnreadPastTheBoundIsDroppedAndLogged) {
     rig.panel->remote()->server().setUnsentLimit(0);
     SilentWriter greedy(valvectl.socketPath());
     EXPECT_FALSE(greedy.write(qint64{4} << 20));
-    EXPECT_EQ(rig.log()
-                  .filter("valvectl: a client left more than 0 bytes of replies unread and was dropped")
-                  .size(),
-              1);
+    const QString dropped = "valvectl: a client left more than 0 bytes of replies unread and was dropped";
+    EXPECT_EQ(rig.log().filter(dropped).size(), 1);
     EXPECT_EQ(valvectl.run({"--panel", "status"}).exitCode, 0);
 }
 
