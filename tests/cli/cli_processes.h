@@ -23,9 +23,8 @@ public:
     };
 
     Valvectl() {
-        auto environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
-        process.setProcessEnvironment(environment);
+        process.setProcessEnvironment(QProcessEnvironment::systemEnvironment());
+        setEnvironment(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
     }
 
     void setEnvironment(const QString& name, const QString& value) {
@@ -69,8 +68,6 @@ public:
         environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), directory);
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     }
-    DemoPanel(const DemoPanel&) = delete;
-    DemoPanel& operator=(const DemoPanel&) = delete;
     ~DemoPanel() {
         process.kill();
         process.waitForFinished();

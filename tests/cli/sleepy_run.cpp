@@ -1,11 +1,6 @@
-// A timed run on a simulated unit whose computer sleeps once: a child process
-// for the tests that kill a run hard while it is held up by a sleep.
-//
+// A timed run on a simulated unit whose computer sleeps once, for the tests that kill a run hard in a sleep:
 //   sleepy_run ASLEEP_AT ASLEEP_FOR SECONDS,POSITION...
-//
-// The computer goes to sleep ASLEEP_AT seconds into the run for ASLEEP_FOR
-// seconds; "asleep" is printed when it does. The journal goes where the
-// panel's would ($XDG_STATE_HOME).
+// prints "asleep" when it falls asleep; the journal goes where the panel's would ($XDG_STATE_HOME).
 #include "command_bench.h"
 #include "link/wake_signal.h"
 #include "sequencer/run_clock.h"

@@ -58,8 +58,7 @@ struct RawClient {
     bool await(int count) {
         return runUntil([&] { return replies.size() >= count; });
     }
-    // What its command reported, once it has ended: standard output / standard error after a success /
-    // the log lines.
+    // Its command's outcome once ended: standard output / standard error after a success / the log lines.
     QString report() {
         QJsonObject outcome;
         runUntil([&] {
@@ -83,8 +82,7 @@ struct SilentWriter {
         socket.setReadBufferSize(1);
         socket.connectToServer(path);
     }
-    // Writes for as long as the panel takes more, and at most `most` bytes; false once the panel has
-    // closed the connection.
+    // Writes while the panel takes more, at most `most` bytes; false once the panel has hung up.
     bool write(qint64 most) {
         static const QByteArray junk = QByteArray("x\n").repeated(4096);
         while (connected() && taken() < most) {
@@ -115,9 +113,8 @@ protected:
     PanelRig rig;
 };
 
-// The routine fills the panel's table in the user's format, as written, and Run is pressed; the table serves
-// one run at a time, and Ctrl-C stops the run in the panel. A panel that goes away mid-run ends valvectl with
-// a failure, not a crash.
+// The routine fills the panel's table as written, in the user's format; a panel that goes away mid-run ends
+// valvectl with a failure, not a crash.
 TEST_F(PanelSocketTest, ARoutineRunsInThePanelsTableWhichServesOneRunAtATimeUntilCtrlCOrThePanelGoes) {
     QLocale::setDefault(QLocale(QLocale::German));
     const QString path = valvectl.file("r.txt", "0,3\n600.5,4.5\n");
@@ -150,8 +147,7 @@ TEST_F(PanelSocketTest, ARoutineRunsInThePanelsTableWhichServesOneRunAtATimeUnti
     EXPECT_TRUE(orphaned.err.contains("the panel closed the connection before the command ended"));
 }
 
-// A script reading standard output gets the value alone; the panel's reconnection is told on standard error,
-// and kept in the JSON output's log.
+// The panel's reconnection is told on standard error, and kept in the JSON output's log.
 TEST_F(PanelSocketTest, AfterAReconnectStandardOutputHoldsTheResultAlone) {
     const QStringList reconnected{"Trying to close USB Port - Failed", "Found 1 Nerra unit through USB"};
     rig.driver.unplug(0);
@@ -194,12 +190,9 @@ TEST_F(PanelSocketTest, StopEndsThePanelsRunFromAnyClientAndNamesIt) {
         rig.unit().position = 1;
         rig.driver.unit(0).setPowered(!moveFails);
         rig.c().btnRun->click();
-        ASSERT_TRUE(runUntil([&] {
-            return rig.idle() &&
-                   rig.log().contains(moveFails
-                                          ? "Error - Could not set position, make sure position is valid."
-                                          : "Position set to 5");
-        }));
+        const char* moved =
+            moveFails ? "Error - Could not set position, make sure position is valid." : "Position set to 5";
+        ASSERT_TRUE(runUntil([&] { return rig.idle() && rig.log().contains(moved); }));
         rig.driver.unit(0).setPowered(true);
         const auto text = valvectl.run({"stop"});
         EXPECT_EQ(text.exitCode, 0);
@@ -278,18 +271,10 @@ TEST_F(PanelSocketTest, BadClientsGetAnErrorAtMostAndValvectlIsServedAllTheSame)
 // Two clients of the panel, the window and the adapter take their turns in a row's order; each command
 // reports only the lines of its own operations (a run's: the run's), whatever the others log meanwhile.
 TEST(PanelSocketLines, EachCommandReportsItsOwnLinesWhateverRunsBesideIt) {
-    enum Step {
-        First,         // the first client sends its command
-        Second,        // the second client sends its command
-        BothQueued,    // the panel has taken both commands
-        FirstRunMoved, // the first client's run has made its first move
-        Unplug,
-        Replug,
-        Error66,          // the unit's last error is a positioning error
-        WindowReadStatus, // the operator clicks "Read Status"
-        WindowMove4,      // ... the position button 4
-        WindowStop,       // ... "Stop"
-    };
+    // First, Second: that client sends its command; BothQueued: the panel has taken both; FirstRunMoved: the
+    // first client's run has made its first move; Error66: the unit's last error is a positioning error.
+    // ReadStatus, Move4, Stop: the operator clicks that button of the window.
+    enum Step { First, Second, BothQueued, FirstRunMoved, Unplug, Replug, Error66, ReadStatus, Move4, Stop };
     const QString reconnected = "Trying to close USB Port - Failed, Found 1 Nerra unit through USB";
     const QString error66 = "Last error: code 66 - a Valve Positioning Error";
     const struct {
@@ -301,18 +286,18 @@ TEST(PanelSocketLines, EachCommandReportsItsOwnLinesWhateverRunsBesideIt) {
         // clang-format off
         {"two commands at once", {First, Second}, "move 5", "status",
          "Position set to 5 /  / Position set to 5", "5 /  / "},
-        {"both wait for the window's move", {WindowMove4, First, Second}, "status", "move 6",
+        {"both wait for the window's move", {Move4, First, Second}, "status", "move 6",
          "4 /  / ", "Position set to 6 /  / Position set to 6"},
         {"a reconnect is its command's, on standard error", {Unplug, Replug, First, Second}, "status", "status",
          "1 / " + reconnected + " / " + reconnected, "1 /  / "},
         {"an unplug the window noticed is no command's",
-         {Unplug, WindowReadStatus, First, Second, BothQueued, Replug}, "status", "move 2",
+         {Unplug, ReadStatus, First, Second, BothQueued, Replug}, "status", "move 2",
          "1 / " + reconnected + " / " + reconnected, "Position set to 2 /  / Position set to 2"},
         {"a named error is logged after its command's turn", {Error66, First, Second}, "error", "move 2",
          "66, " + error66 + " /  / " + error66, "Position set to 2 /  / Position set to 2"},
         {"a command between a run's steps", {First, FirstRunMoved, Second}, "run r.txt", "status",
          " /  / Waited 0 seconds, Position set to 2, Waited 0.2 seconds, Position set to 3", "2 /  / "},
-        {"Stop while a command holds the link", {First, FirstRunMoved, Second, WindowStop}, "run long.txt",
+        {"Stop while a command holds the link", {First, FirstRunMoved, Second, Stop}, "run long.txt",
          "move 6", " /  / Waited 0 seconds, Position set to 2, User stopped execution",
          "Position set to 6 /  / Position set to 6"},
         // clang-format on
@@ -373,28 +358,25 @@ TEST_F(PanelSocketTest, ASilentOrRefusedClientIsDroppedAtItsLimitAndNotBefore) {
     }
 }
 
-// A client past the bound on unread replies (here any reply it leaves) is
-// dropped and logged; the next client is served.
+// A client past the bound on unread replies (here any it leaves) is dropped and logged; the next is served.
 TEST_F(PanelSocketTest, AClientThatLeavesRepliesUnreadPastTheBoundIsDroppedAndLogged) {
     rig.panel->remote()->server().setUnsentLimit(0);
     SilentWriter greedy(valvectl.socketPath());
     EXPECT_FALSE(greedy.write(qint64{4} << 20));
-    EXPECT_EQ(rig.log()
-                  .filter("valvectl: a client left more than 0 bytes of replies unread and was dropped")
-                  .size(),
-              1);
+    const QString dropped = "valvectl: a client left more than 0 bytes of replies unread and was dropped";
+    EXPECT_EQ(rig.log().filter(dropped).size(), 1);
     EXPECT_EQ(valvectl.run({"--panel", "status"}).exitCode, 0);
 }
 
-// The panel stops reading a client that does not read, without dropping it,
-// so megabytes sent that way cost it no more than its bound, while it serves
-// the others; once the client goes, so does all it held.
+// The panel stops reading a client that does not read rather than drop it, and serves the others meanwhile.
 TEST(PanelSocketLoad, AClientThatNeverReadsCostsThePanelItsBoundAndNothingOnceGone) {
     Valvectl valvectl;
     valve::testing::DemoPanel panel(valvectl.runtime.path());
+    // Counted with no client yet (one gone may still be open) and no journals for the panel to read at start.
+    panel.environment.insert("XDG_STATE_HOME", valvectl.runtime.path());
     ASSERT_TRUE(panel.start());
-    ASSERT_EQ(valvectl.run({"--panel", "status"}).exitCode, 0);
     const qsizetype descriptorsBefore = panel.openDescriptors();
+    ASSERT_EQ(valvectl.run({"--panel", "status"}).exitCode, 0);
     {
         SilentWriter greedy(panel.socketPath());
         EXPECT_TRUE(greedy.write(qint64{4} << 20)) << "dropped instead of left unread";
@@ -405,58 +387,37 @@ TEST(PanelSocketLoad, AClientThatNeverReadsCostsThePanelItsBoundAndNothingOnceGo
     EXPECT_TRUE(runUntil([&] { return panel.openDescriptors() == descriptorsBefore; }));
 }
 
-// When no panel serves valvectl it says why: in the panel's own words when one
-// refuses, "no running panel" only when nothing listens. With --panel it
-// never turns anywhere else.
+// "no running panel" only when nothing listens; with --panel valvectl never turns to the unit itself.
 TEST_F(PanelSocketTest, ValvectlSaysWhyNoPanelServesItInThePanelsOwnWords) {
     remote::PanelServer& server = rig.panel->remote()->server();
-    const QString nothing = "no running panel: nothing listens in " + valvectl.runtime.path() + "\n";
-    std::list<RawClient> crowd;
-    const struct {
-        const char* what;
-        std::function<void()> arrange;
-        QStringList arguments;
-        QString err; // all of standard error
-    } cases[] = {
-        {"every place taken",
-         [&] {
-             const auto fillTo = [&](std::size_t clients) {
-                 while (crowd.size() < clients) {
-                     crowd.emplace_back(valvectl.socketPath(), remote::encode(remote::type::kHello));
-                 }
-                 ASSERT_TRUE(crowd.back().await(1));
-             };
-             fillTo(31);
-             EXPECT_EQ(valvectl.run({"--panel", "list"}).exitCode, 0) << "the 32nd is served";
-             fillTo(32);
-         },
-         {"--panel", "status"},
-         "too many clients; try again\n"},
-        {"another user's panel",
-         [&] {
-             crowd.clear();
-             server.setAllowedUser(getuid() + 1);
-         },
-         {"--panel", "list"},
-         "refused: the panel serves its own user only\n"},
-        {"a socket left behind",
-         [&] {
-             server.close();
-             QFile left(valvectl.socketPath());
-             ASSERT_TRUE(left.open(QIODevice::WriteOnly));
-         },
-         {"--panel", "status"},
-         nothing},
-        {"list", [] {}, {"--panel", "list"}, nothing},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        c.arrange();
-        const auto refused = valvectl.run(c.arguments);
+    const auto refusal = [&](const char* subcommand) { // all of standard error
+        const auto refused = valvectl.run({"--panel", subcommand});
         EXPECT_EQ(refused.exitCode, 1);
-        EXPECT_EQ(refused.err, c.err);
         EXPECT_TRUE(refused.out.isEmpty());
+        return refused.err;
+    };
+    {
+        std::list<RawClient> crowd;
+        const auto fillTo = [&](std::size_t clients) {
+            while (crowd.size() < clients) {
+                crowd.emplace_back(valvectl.socketPath(), remote::encode(remote::type::kHello));
+            }
+            ASSERT_TRUE(crowd.back().await(1));
+        };
+        fillTo(31);
+        EXPECT_EQ(valvectl.run({"--panel", "list"}).exitCode, 0) << "the 32nd is served";
+        fillTo(32);
+        EXPECT_EQ(refusal("status"), "too many clients; try again\n");
     }
+    server.setAllowedUser(getuid() + 1);
+    EXPECT_EQ(refusal("list"), "refused: the panel serves its own user only\n");
+
+    server.close();
+    QFile left(valvectl.socketPath()); // a socket left behind
+    ASSERT_TRUE(left.open(QIODevice::WriteOnly));
+    const QString nothing = "no running panel: nothing listens in " + valvectl.runtime.path() + "\n";
+    EXPECT_EQ(refusal("status"), nothing);
+    EXPECT_EQ(refusal("list"), nothing);
     EXPECT_TRUE(rig.sent().isEmpty());
 }
 
@@ -486,36 +447,28 @@ TEST(PanelSocketPlace, WithoutARuntimeDirectoryThePanelAndValvectlMeetQuietly) {
     EXPECT_FALSE(panel.process.readAllStandardError().contains("QStandardPaths"));
 }
 
-// Two panels, each on a unit of its own and listening at a socket of its own:
-// --device reaches the one that holds that unit, with or without --panel;
-// list names both; with no choice valvectl asks for one, and with one panel
-// left it asks nothing. Each journals the runs it made, in the one folder of
-// their user, and valvectl journals none of them again.
+// --device reaches the panel that holds that unit, with or without --panel; with one panel left valvectl asks
+// nothing. Both journal in their user's one folder, and valvectl journals none of their runs again.
 TEST(PanelSocketPanels, EachOfTwoPanelsIsReachedByItsUnitAndJournalsItsOwnRuns) {
     Valvectl valvectl;
     const QString runtime = valvectl.runtime.path();
     valvectl.setEnvironment("XDG_STATE_HOME", runtime);
     valve::sequencer::JournalFolder folderA(runtime + "/valve-panel/runs");
     valve::sequencer::JournalFolder folderB(folderA.dir());
-    const auto withJournals = [](valve::sequencer::JournalFolder& folder) {
-        return valve::sequencer::RunSupport{.journals = &folder};
-    };
     PanelRig a({"NR Valve A"}, valve::sim::UnitTiming::instant(), {150ms, 10ms, 1ms}, nullptr,
-               withJournals(folderA));
+               {.journals = &folderA});
     PanelRig b({"NR Valve B"}, valve::sim::UnitTiming::instant(), {150ms, 10ms, 1ms}, nullptr,
-               withJournals(folderB));
+               {.journals = &folderB});
     for (PanelRig* rig : {&a, &b}) {
         ASSERT_TRUE(rig->startClean());
         ASSERT_TRUE(rig->panel->acceptValvectl(runtime));
     }
     const QString socketB = runtime + "/valve-panel-2.socket";
     ASSERT_EQ(b.panel->remote()->server().path(), socketB);
+    // clang-format off
     const auto heldBy = [](const char* description, const QString& panel) {
-        return QJsonObject{{"description", description},
-                           {"serial", ""},
-                           {"open_elsewhere", true},
-                           {"held_by_panel", true},
-                           {"panel", panel}};
+        return QJsonObject{{"description", description}, {"serial", ""}, {"open_elsewhere", true},
+                           {"held_by_panel", true}, {"panel", panel}};
     };
     const struct {
         QStringList arguments;
@@ -527,11 +480,10 @@ TEST(PanelSocketPanels, EachOfTwoPanelsIsReachedByItsUnitAndJournalsItsOwnRuns) 
         {{"--device", "NR Valve A", "status"}, 0, "position", 1},
         {{"--panel", "--device", "NR Valve B", "status"}, 0, "position", 4},
         {{"--panel", "status"}, 2, "exit_code", 2}, // which one: the choice's own test
-        {{"list"},
-         0,
-         "adapters",
+        {{"list"}, 0, "adapters",
          QJsonArray{heldBy("NR Valve A", valvectl.socketPath()), heldBy("NR Valve B", socketB)}},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments.join(' ').toStdString());
         const auto finished = valvectl.run(QStringList{"--json"} + c.arguments);
@@ -551,13 +503,13 @@ TEST(PanelSocketPanels, EachOfTwoPanelsIsReachedByItsUnitAndJournalsItsOwnRuns) 
         QFile file(folderA.pathOf(id));
         ASSERT_TRUE(file.open(QIODevice::ReadOnly));
         const valve::sequencer::Journal journal = valve::sequencer::readJournal(file.readAll()).journal;
-        journaled << journal.header.adapterDescription + ", " + journal.header.origin + ", " +
-                         journal.end->how;
-        EXPECT_EQ(journal.stepsDone(), 2);
+        journaled << QStringLiteral("%1, %2, %3 after %4 steps")
+                         .arg(journal.header.adapterDescription, journal.header.origin, journal.end->how)
+                         .arg(journal.stepsDone());
     }
     journaled.sort();
-    EXPECT_EQ(journaled, QStringList({"NR Valve A, through the panel, completed",
-                                      "NR Valve B, through the panel, completed"}));
+    EXPECT_EQ(journaled, QStringList({"NR Valve A, through the panel, completed after 2 steps",
+                                      "NR Valve B, through the panel, completed after 2 steps"}));
 
     a.panel->remote()->server().close();
     const auto alone = valvectl.run({"--panel", "status"});

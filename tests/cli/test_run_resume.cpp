@@ -64,43 +64,27 @@ TEST(RunResume, AfterAHardKillEvenInASleepTheJournalTellsWhereTheRunStoodAndResu
         int heldUp;      // seconds the journal tells the run was held up by a sleep
         QList<int> resumed;
     } cases[] = {
+        // clang-format off
         {"waiting for a step", startAwake, 6000, answered(2), "skip", 2, false, 0, {4, 5}},
-        {"a move sent, not yet confirmed, missed steps skipped",
-         startAwake,
-         6000,
-         onItsWay,
-         "skip",
-         1,
-         true,
-         0,
-         {4, 5}},
-        {"a move sent, not yet confirmed, missed steps run",
-         startAwake,
-         6000,
-         onItsWay,
-         "run",
-         1,
-         true,
-         0,
-         {3, 4, 5}},
+        {"a move on its way, missed steps skipped", startAwake, 6000, onItsWay, "skip", 1, true, 0, {4, 5}},
+        {"a move on its way, missed steps run", startAwake, 6000, onItsWay, "run", 1, true, 0, {3, 4, 5}},
         {"asleep, the step due in the sleep skipped", startSleepy, 8000, asleep, "skip", 2, false, 0, {5, 6}},
         {"asleep, the step due in the sleep run", startSleepy, 8000, asleep, "run", 2, false, 0, {4, 5, 6}},
         {"awake again, the held-up step done", startSleepy, 8000, answered(3), "skip", 3, false, 2, {5, 6}},
+        // clang-format on
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         QTemporaryDir state;
         sequencer::JournalFolder folder(state.path() + QStringLiteral("/valve-panel/runs"));
-        Valvectl first;
-        Valvectl second;
-        for (Valvectl* each : {&first, &second}) {
-            each->setEnvironment(QStringLiteral("XDG_STATE_HOME"), state.path());
-        }
+        Valvectl valvectl;
+        valvectl.setEnvironment(QStringLiteral("XDG_STATE_HOME"), state.path());
         const auto newest = [&] { return newestIn(folder); };
-        c.start(first);
-        ASSERT_TRUE(runUntil([&] { return !folder.ids().isEmpty() && c.killWhen(newest(), first.process); }));
-        ::kill(static_cast<pid_t>(first.process.processId()), SIGKILL);
-        first.finish();
+        c.start(valvectl);
+        ASSERT_TRUE(
+            runUntil([&] { return !folder.ids().isEmpty() && c.killWhen(newest(), valvectl.process); }));
+        ::kill(static_cast<pid_t>(valvectl.process.processId()), SIGKILL);
+        valvectl.finish();
 
         const Journal killed = newest();
         EXPECT_FALSE(killed.end.has_value());
@@ -108,10 +92,10 @@ TEST(RunResume, AfterAHardKillEvenInASleepTheJournalTellsWhereTheRunStoodAndResu
         EXPECT_EQ(!killed.steps.last().answered, c.unanswered);
         EXPECT_EQ(killed.holdUps.isEmpty() ? 0 : killed.holdUps.first().seconds, c.heldUp);
         const QString id = folder.ids().first();
-        EXPECT_EQ(second.run({"runs", "--json"}).json().value("runs")[0]["state"].toString(), "cut short");
+        EXPECT_EQ(valvectl.run({"runs", "--json"}).json().value("runs")[0]["state"].toString(), "cut short");
 
         runUntil([] { return false; }, std::chrono::milliseconds(400)); // the next step's time passes
-        const auto resumed = second.run({"--sim", "run", "--resume", id, "--missed", c.missed});
+        const auto resumed = valvectl.run({"--sim", "run", "--resume", id, "--missed", c.missed});
         EXPECT_EQ(resumed.exitCode, 0) << resumed.err.toStdString();
         const Journal next = newest();
         EXPECT_EQ(next.header.continues, id);
@@ -125,7 +109,7 @@ TEST(RunResume, AfterAHardKillEvenInASleepTheJournalTellsWhereTheRunStoodAndResu
         EXPECT_GE(late, 0);
         EXPECT_LT(late, 100);
         // Asked once more, the run is resumed already.
-        EXPECT_EQ(second.run({"--sim", "run", "--resume", id}).exitCode, 2);
+        EXPECT_EQ(valvectl.run({"--sim", "run", "--resume", id}).exitCode, 2);
     }
 }
 

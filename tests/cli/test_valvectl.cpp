@@ -22,15 +22,15 @@ TEST_F(ValvectlTest, EachGroupOfSubcommandsReportsAsThePanelDoes) {
         const char* key;   // a value in the JSON output
         QJsonValue value;
     } cases[] = {
+        // clang-format off
         {"home", "Homed: position 1", "position", 1},
         {"firmware", "Rev.C Nerra", "firmware", "Rev.C Nerra"},
         {"ports", "A 1", "port_c", 3},
         {"clock", "20 MHz", "clock_mhz", 20},
         {"move 7", "Position set to 7", "position", 7},
         {"set clock 4", "Clock speed changed!", "clock_mhz", 4},
-        {"set command-mode dual-pulse",
-         "Control method changed to Dual Pulse. Cycle power to complete change.", "command_mode",
-         "Dual Pulse"},
+        {"set command-mode dual-pulse", "Control method changed to Dual Pulse. Cycle power to complete change.",
+         "command_mode", "Dual Pulse"},
         {"set ports 3 - 012", "Port A changed", "port_c", 12},
         {"set op-mode 7 --yes", "Op Mode changed to 7. Cycle power to complete configuration change.",
          "op_mode", 7},
@@ -39,20 +39,17 @@ TEST_F(ValvectlTest, EachGroupOfSubcommandsReportsAsThePanelDoes) {
         {"memory write 13=a5 1f=00", "Programming OK!", "log", QJsonArray{}},
         {"errors read", "07 0", "error_stack", QJsonArray{0, 0, 0, 0, 0}},
         {"list", "NR Valve Unit A\tserial NRV0000\tfree", "adapters",
-         QJsonArray{QJsonObject{{"description", "NR Valve Unit A"},
-                                {"serial", "NRV0000"},
-                                {"open_elsewhere", false},
-                                {"held_by_panel", false}}}},
+         QJsonArray{QJsonObject{{"description", "NR Valve Unit A"}, {"serial", "NRV0000"},
+                                {"open_elsewhere", false}, {"held_by_panel", false}}}},
+        // clang-format on
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments);
-        const QStringList arguments = QString::fromLatin1(c.arguments).split(QLatin1Char(' '));
-        const auto finished = valvectl.run(QStringList{"--sim", "--json"} + arguments);
+        const auto finished = valvectl.run(QStringList{"--sim", "--json"} + QString(c.arguments).split(' '));
         EXPECT_EQ(finished.exitCode, 0) << finished.err.toStdString();
         const QJsonObject json = finished.json();
         EXPECT_EQ(json.value("exit_code"), 0);
         EXPECT_EQ(json.value("route"), "direct");
-        // What the text output shows, line by line.
         EXPECT_EQ(json.value("output").toArray().first(), QString::fromUtf8(c.shown));
         EXPECT_EQ(json.value(QLatin1String(c.key)), c.value);
     }
