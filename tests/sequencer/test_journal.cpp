@@ -51,13 +51,11 @@ TEST(JournalReading, ReadsBackWhatWasWrittenAndTellsASentMoveThatWasNeverAnswere
     const JournalReading reading = readJournal(diedAfterSending());
     ASSERT_EQ(reading.problem, JournalProblem::None) << reading.detail.toStdString();
     const Journal& j = reading.journal;
-    EXPECT_EQ(j.header.steps, header().steps);
-    EXPECT_EQ(j.header.start, kStart);
-    EXPECT_EQ(j.header.adapterSerial, QStringLiteral("FT1234"));
+    EXPECT_EQ(std::tuple(j.header.steps, j.header.start, j.header.adapterSerial),
+              std::tuple(header().steps, kStart, "FT1234"));
     ASSERT_EQ(j.steps.size(), 2);
-    EXPECT_TRUE(j.steps[0].reached);
-    EXPECT_EQ(j.steps[0].reported, 3);
-    EXPECT_FALSE(j.steps[1].answered);
+    EXPECT_EQ(std::tuple(j.steps[0].reached, j.steps[0].reported, j.steps[1].answered),
+              std::tuple(true, 3, false));
     EXPECT_EQ(j.stepsDone(), 1);
     EXPECT_DOUBLE_EQ(*j.largestDeviationMs(), 3602000.5 - 2500);
     ASSERT_EQ(j.holdUps.size(), 1);
