@@ -40,8 +40,7 @@ StepRecord step(int n, double dueMs, double sentMs, std::optional<bool> reached)
     return s;
 }
 
-// A run that did its first step, slept through the second's time and died
-// after sending the second's move.
+// A run that did its first step, slept through the second's time and died after sending its move.
 QByteArray diedAfterSending() {
     return headerLine(header()) + sentLine(step(0, 0, 1.25, true)) + answeredLine(step(0, 0, 1.25, true)) +
            holdUpLine({1, 3600, kStart.addSecs(3602)}) + sentLine(step(1, 2500, 3602000.5, std::nullopt));
