@@ -64,8 +64,7 @@ TEST_F(MemoryEditorTest, ReadClearsTheMarksOfTheCellsItReaches) {
         bench.unit().scriptReply(reply, 'G');
     }
     EXPECT_EQ(await(editor.read(*bench.session, stat)), MemoryOutcome::NoReply);
-    EXPECT_EQ(editor.cell(6).text, "66");
-    EXPECT_FALSE(editor.cell(6).changed);
+    EXPECT_EQ(std::tuple(editor.cell(6).text, editor.cell(6).changed), std::tuple("66", false));
     EXPECT_TRUE(editor.cell(7).changed); // not reached
 
     EXPECT_EQ(await(editor.read(*bench.session, stat)), MemoryOutcome::Read);
@@ -93,10 +92,9 @@ TEST_F(MemoryEditorTest, EnterDuringReadStoresIntoTheEditedCellAndIsNotOverwritt
         editor.openEditor(edited);
         duringCell(10, [this] { EXPECT_EQ(editor.commitEdit("77"), EditOutcome::Stored); });
         EXPECT_EQ(await(editor.read(*bench.session, stat)), MemoryOutcome::Read);
-        EXPECT_EQ(editor.cell(edited).text, "77");
-        EXPECT_TRUE(editor.cell(edited).changed);
-        EXPECT_EQ(editor.cell(edited + 1).text, "00"); // read as usual
-        EXPECT_FALSE(editor.cell(edited + 1).changed);
+        EXPECT_EQ(std::tuple(editor.cell(edited).text, editor.cell(edited).changed), std::tuple("77", true));
+        const auto& next = editor.cell(edited + 1); // read as usual
+        EXPECT_EQ(std::tuple(next.text, next.changed), std::tuple("00", false));
     }
 }
 

@@ -14,6 +14,13 @@
 
 namespace valve::testing {
 
+// The box for a table that cannot be run, at the start or when a row edited meanwhile is reached.
+inline const QString kUnusable =
+    QStringLiteral("Could not run the routine. Please double check that all fields "
+                   "have a valid time in seconds or are blank.");
+inline const sim::UnitTiming kMovesOf50msAStep{sim::SimDuration{0}, sim::SimDuration{0},
+                                               std::chrono::milliseconds{50}};
+
 // A wait ends at once, the clock moved on to its due time: a schedule is exact however busy the machine.
 // Real time still passes (a move takes its time). While `held`, time waits for sleep() or release().
 struct TestClock final : sequencer::RunClock {

@@ -40,8 +40,7 @@ StepRecord step(int n, double dueMs, double sentMs, std::optional<bool> reached)
     return s;
 }
 
-// A run that did its first step, slept through the second's time and died
-// after sending the second's move.
+// A run that did its first step, slept through the second's time and died after sending its move.
 QByteArray diedAfterSending() {
     return headerLine(header()) + sentLine(step(0, 0, 1.25, true)) + answeredLine(step(0, 0, 1.25, true)) +
            holdUpLine({1, 3600, kStart.addSecs(3602)}) + sentLine(step(1, 2500, 3602000.5, std::nullopt));
@@ -51,13 +50,11 @@ TEST(JournalReading, ReadsBackWhatWasWrittenAndTellsASentMoveThatWasNeverAnswere
     const JournalReading reading = readJournal(diedAfterSending());
     ASSERT_EQ(reading.problem, JournalProblem::None) << reading.detail.toStdString();
     const Journal& j = reading.journal;
-    EXPECT_EQ(j.header.steps, header().steps);
-    EXPECT_EQ(j.header.start, kStart);
-    EXPECT_EQ(j.header.adapterSerial, QStringLiteral("FT1234"));
+    EXPECT_EQ(std::tuple(j.header.steps, j.header.start, j.header.adapterSerial),
+              std::tuple(header().steps, kStart, "FT1234"));
     ASSERT_EQ(j.steps.size(), 2);
-    EXPECT_TRUE(j.steps[0].reached);
-    EXPECT_EQ(j.steps[0].reported, 3);
-    EXPECT_FALSE(j.steps[1].answered);
+    EXPECT_EQ(std::tuple(j.steps[0].reached, j.steps[0].reported, j.steps[1].answered),
+              std::tuple(true, 3, false));
     EXPECT_EQ(j.stepsDone(), 1);
     EXPECT_DOUBLE_EQ(*j.largestDeviationMs(), 3602000.5 - 2500);
     ASSERT_EQ(j.holdUps.size(), 1);

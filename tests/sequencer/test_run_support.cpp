@@ -21,12 +21,12 @@
 using namespace std::chrono;
 using namespace valve;
 using sequencer::RunEnd;
+using valve::testing::kMovesOf50msAStep;
+using valve::testing::kUnusable;
 using valve::testing::runUntil;
 using valve::testing::SequencerRig;
 
 namespace {
-
-const sim::UnitTiming kMovesOf50msAStep{sim::SimDuration{0}, sim::SimDuration{0}, 50ms};
 
 // The newest journal, which should be the only one unless told.
 sequencer::JournalReading readNewest(const sequencer::JournalFolder& folder, qsizetype journals = 1) {
@@ -78,14 +78,14 @@ TEST(RunJournal, EachWayARunEndsIsWrittenWithTheStepsThatWentAndWhoEndedItAndThe
         bool refuse = false;
     };
     const Rows twoSteps{{"0", "2"}, {"30", "3"}};
+    const Rows threeSteps{{"0", "2"}, {"30", "3"}, {"31", "4"}};
+    const Rows badSecond{{"0", "2"}, {"30", "13"}}; // the unit refuses 13
     const During byValvectl = [](SequencerRig& r) { r.sequencer.stopFor("valvectl"); };
     const During inTheWindow = [](SequencerRig& r) { r.sequencer.btnStop_Click(); };
     const During bySignal = [](SequencerRig& r) { r.sequencer.shut_down_for("SIGTERM"); };
     const During windowClosed = [](SequencerRig& r) { r.sequencer.shut_down(); };
     const During rowSpoilt = [](SequencerRig& r) { r.table.setRow(2, "31", "four"); };
     const QString failed = QStringLiteral("Could not achieve Position 13, in step 1");
-    const QString unusable = QStringLiteral("Could not run the routine. Please double check that all fields "
-                                            "have a valid time in seconds or are blank.");
     const QList<Case> cases{
         {"to its end", twoSteps, {}, RunEnd::Finished, "completed", {}, {}, 2, 2},
         {"to its end, no priority", twoSteps, {}, RunEnd::Finished, "completed", {}, {}, 2, 2, true},
@@ -93,25 +93,8 @@ TEST(RunJournal, EachWayARunEndsIsWrittenWithTheStepsThatWentAndWhoEndedItAndThe
         {"stopped in the window", twoSteps, inTheWindow, RunEnd::Stopped, "stopped", "window", {}, 1, 1},
         {"a signal", twoSteps, bySignal, RunEnd::EndedQuietly, "shut down", "SIGTERM", {}, 1, 1},
         {"the window closes", twoSteps, windowClosed, RunEnd::EndedQuietly, "shut down", "window", {}, 1, 1},
-        {"a row spoilt",
-         {{"0", "2"}, {"30", "3"}, {"31", "4"}},
-         rowSpoilt,
-         RunEnd::Refused,
-         "failed",
-         {},
-         unusable,
-         2,
-         2},
-        {"a move fails",
-         {{"0", "2"}, {"30", "13"}},
-         {},
-         RunEnd::MoveFailed,
-         "failed",
-         {},
-         failed,
-         2,
-         1,
-         true},
+        {"a row spoilt", threeSteps, rowSpoilt, RunEnd::Refused, "failed", {}, kUnusable, 2, 2},
+        {"a move fails", badSecond, {}, RunEnd::MoveFailed, "failed", {}, failed, 2, 1, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -165,17 +148,15 @@ TEST(RunJournal, TellsAMoveSentButNotAnsweredHoldUpsAndTheRunsOwnContext) {
     ASSERT_EQ(moving.problem, sequencer::JournalProblem::None);
     ASSERT_EQ(moving.journal.steps.size(), 2);
     EXPECT_FALSE(moving.journal.steps[1].answered);
-    EXPECT_EQ(moving.journal.header.routine, QStringLiteral("flush.txt"));
-    EXPECT_EQ(moving.journal.header.continues, QStringLiteral("20261207-101500-77"));
-    EXPECT_EQ(moving.journal.header.origin, QStringLiteral("valvectl"));
+    const sequencer::JournalHeader& first = moving.journal.header;
+    EXPECT_EQ(std::tuple(first.routine, first.continues, first.origin),
+              std::tuple("flush.txt", "20261207-101500-77", "valvectl"));
 
     ASSERT_TRUE(rig.reaches(2));
     const sequencer::Journal j = readNewest(folder).journal;
     ASSERT_EQ(j.holdUps.size(), 1);
-    EXPECT_EQ(j.holdUps[0].step, 1);
-    EXPECT_EQ(j.holdUps[0].seconds, 59);
-    EXPECT_TRUE(j.steps[1].reached);
-    EXPECT_EQ(j.steps[1].reported, 3);
+    EXPECT_EQ(std::tuple(j.holdUps[0].step, j.holdUps[0].seconds), std::tuple(1, 59));
+    EXPECT_EQ(std::tuple(j.steps[1].reached, j.steps[1].reported), std::tuple(true, 3));
     rig.sequencer.btnStop_Click();
     rig.clock.release();
     ASSERT_TRUE(runUntil([&] { return rig.end.has_value(); }));
@@ -183,9 +164,7 @@ TEST(RunJournal, TellsAMoveSentButNotAnsweredHoldUpsAndTheRunsOwnContext) {
     // The next run is the window's again, with nothing of the last one's context.
     rig.run({{"0", "5"}});
     const sequencer::JournalHeader second = readNewest(folder, 2).journal.header;
-    EXPECT_EQ(second.origin, QStringLiteral("window"));
-    EXPECT_TRUE(second.routine.isEmpty());
-    EXPECT_TRUE(second.continues.isEmpty());
+    EXPECT_EQ(std::tuple(second.origin, second.routine, second.continues), std::tuple("window", "", ""));
 }
 
 // A resumed run starts a moment after it was planned (the unit is opened and read first): its steps

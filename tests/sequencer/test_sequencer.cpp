@@ -6,6 +6,8 @@ using namespace std::chrono;
 using namespace valve;
 using sequencer::RowLook;
 using sequencer::RunEnd;
+using valve::testing::kMovesOf50msAStep;
+using valve::testing::kUnusable;
 using valve::testing::runUntil;
 using valve::testing::SequencerRig;
 
@@ -13,8 +15,6 @@ namespace {
 
 const QLocale kEnglish{QLocale::English, QLocale::UnitedStates};
 const QLocale kGerman{QLocale::German, QLocale::Germany};
-const QString kUnusable = QStringLiteral("Could not run the routine. Please double check that all fields "
-                                         "have a valid time in seconds or are blank.");
 
 // Nothing marked as running or done, and Run can be pressed again.
 void expectReady(SequencerRig& rig) {
@@ -27,19 +27,13 @@ TEST(EventTimesAndPositions, ReadWithTheUsersDecimalSeparatorPositionsRoundingTi
     for (const char* refused : {"nan", "inf", "2.5s", "two", ""}) {
         EXPECT_EQ(sequencer::eventTime(QString::fromLatin1(refused), kEnglish), std::nullopt) << refused;
     }
-    const auto position = [](const char* text) {
-        const auto read = sequencer::eventPosition(QString::fromLatin1(text), kEnglish);
-        return read ? std::optional<int>(*read) : std::nullopt;
-    };
-    EXPECT_EQ(position("3.5"), 4);
-    EXPECT_EQ(position("-1"), std::nullopt);
-    EXPECT_EQ(position("70000"), std::nullopt);
+    EXPECT_EQ(sequencer::eventPosition(QStringLiteral("3.5"), kEnglish), 4);
+    EXPECT_EQ(sequencer::eventPosition(QStringLiteral("-1"), kEnglish), std::nullopt);
+    EXPECT_EQ(sequencer::eventPosition(QStringLiteral("70000"), kEnglish), std::nullopt);
     EXPECT_EQ(sequencer::formatSeconds(0.3 - 0.1, kEnglish), QStringLiteral("0.2"));
     EXPECT_EQ(sequencer::toMilliseconds(0.0625), 62ms); // ties to the even millisecond
     EXPECT_EQ(sequencer::toMilliseconds(0.1875), 188ms);
 }
-
-const sim::UnitTiming kMovesOf50msAStep{sim::SimDuration{0}, sim::SimDuration{0}, 50ms};
 
 TEST(SequencerRun, StepsAreDueAtTheirAbsoluteTimesInTheUsersFormatAndEqualTimesFollowAtOnce) {
     const QLocale saved;
