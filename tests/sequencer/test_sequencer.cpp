@@ -28,6 +28,7 @@ TEST(EventTimesAndPositions, ReadWithTheUsersDecimalSeparatorPositionsRoundingTi
         EXPECT_EQ(sequencer::eventTime(QString::fromLatin1(refused), kEnglish), std::nullopt) << refused;
     }
     EXPECT_EQ(sequencer::eventPosition(QStringLiteral("3.5"), kEnglish), 4);
+    EXPECT_EQ(sequencer::eventPosition(QStringLiteral("2.5"), kEnglish), 2);
     EXPECT_EQ(sequencer::eventPosition(QStringLiteral("-1"), kEnglish), std::nullopt);
     EXPECT_EQ(sequencer::eventPosition(QStringLiteral("70000"), kEnglish), std::nullopt);
     EXPECT_EQ(sequencer::formatSeconds(0.3 - 0.1, kEnglish), QStringLiteral("0.2"));
