@@ -140,8 +140,7 @@ TEST(KeptFiles, TrafficIsSavedAsCsvAndAFailedSaveLeavesTheEarlierFileIntact) {
     for (const auto& [path, fileSizeLimit, reason] : failures) {
         rlimit before{};
         getrlimit(RLIMIT_FSIZE, &before);
-        rlimit limited = before;
-        limited.rlim_cur = fileSizeLimit;
+        const rlimit limited{fileSizeLimit, before.rlim_max};
         setrlimit(RLIMIT_FSIZE, &limited);
         testing::await(saveOrTell(path, saveTraffic, boxes));
         setrlimit(RLIMIT_FSIZE, &before);

@@ -17,10 +17,9 @@ using protocol::BoxButtons;
 using std::chrono::seconds;
 using namespace std::chrono_literals;
 
-// A run of three steps started 10 s ago on the rig's adapter: the first move
-// confirmed, the second sent when the program died. Written by the real
-// writer, then named after a process that is gone. Returns its id.
-// `torn`: a power cut left half a line at its end.
+// A run of three steps started 10 s ago on the rig's adapter: the first move confirmed, the second
+// sent when the program died. Written by the real writer, then named after a process that is gone.
+// `torn`: a power cut left half a line at its end. Returns its id.
 QString cutShortRun(sequencer::JournalFolder& folder, bool torn) {
     sequencer::JournalHeader header;
     header.steps = {{0, 3}, {5, 5}, {7200, 2}};
