@@ -257,7 +257,7 @@ TEST(MessageBoxService, ABoxIsPlainAndModalAndAnswersByHowItWasClosed) {
     const QStringList skipRunNow{"Skip", "Run now"};
     const struct {
         BoxButtons buttons;
-        QStringList labels; // in order
+        QStringList labels; // the first is the default button; the platform orders the rest
         QString clicked;    // empty: closed by the window
         BoxAnswer answer;
     } cases[] = {{BoxButtons::Ok, {"OK"}, "OK", BoxAnswer::Ok},
