@@ -105,7 +105,8 @@ QDateTime timesBegan(const RunContext& context) {
     return context.timesFrom.isValid() ? std::min(context.timesFrom.toUTC(), now) : now;
 }
 
-// The header of a run's journal: the table as checked, up to its last complete row.
+// The header of a run's journal: the table as checked, up to its last complete
+// row; `context` says when the steps' times began.
 JournalHeader journalHeader(const Control& c, int lastRow, const RunContext& context) {
     JournalHeader header;
     for (int row = 0; row <= lastRow; ++row) {
@@ -116,7 +117,7 @@ JournalHeader journalHeader(const Control& c, int lastRow, const RunContext& con
     header.adapterDescription = adapterDescription(c);
     header.adapterSerial = QString::fromLocal8Bit(c.session.link.device_serial());
     header.program = QStringLiteral(VALVE_VERSION);
-    header.start = timesBegan(context);
+    header.start = context.timesFrom;
     header.bootId = currentBootId();
     header.origin = context.origin.isEmpty() ? c.origin : context.origin;
     header.continues = context.continues;
@@ -294,9 +295,11 @@ QCoro::Task<StepsEnd> runSteps(std::shared_ptr<Control> c, int lastRow, RunConte
     RunClock& clock = *c->clock;
     // Every step is due at its own time from this start, so a late wake-up, a
     // slow move or a sleep of the computer never shifts the steps after it. A
-    // resumed run's start lies back at the moment it was planned on.
+    // resumed run's start lies back at the moment it was planned on, and its
+    // journal starts there too.
+    context.timesFrom = timesBegan(context);
     const RunClock::Duration start =
-        clock.now() - std::chrono::milliseconds{timesBegan(context).msecsTo(QDateTime::currentDateTimeUtc())};
+        clock.now() - std::chrono::milliseconds{context.timesFrom.msecsTo(QDateTime::currentDateTimeUtc())};
     beginJournal(c, lastRow, context, start);
     RunClock::Duration asleepSeen = clock.asleep();
     double previous = 0.0;

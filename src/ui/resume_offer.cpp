@@ -75,11 +75,9 @@ QCoro::Task<MissedSteps> askMissed(const ResumeOfferParts& parts, const commands
 // missed after it: pressing "Run" starts the events log afresh.
 QCoro::Task<> resume(const ResumeOfferParts& parts, const commands::RunToResume& run, MissedSteps missed) {
     const QString status = co_await commands::statusBeforeResuming(parts.remote.core(), run.id);
-    const commands::ResumeCommand resumed =
-        commands::resumeCommand(parts.journals, run.id, missed, QDateTime::currentDateTimeUtc());
-    const sequencer::RunContext context{sequencer::kFromWindow, run.journal.header.routine, run.id,
-                                        resumed.parsed.command ? resumed.parsed.command->timesFrom
-                                                               : QDateTime()};
+    const QDateTime planned = QDateTime::currentDateTimeUtc();
+    const commands::ResumeCommand resumed = commands::resumeCommand(parts.journals, run.id, missed, planned);
+    const sequencer::RunContext context{sequencer::kFromWindow, run.journal.header.routine, run.id, planned};
     if (resumed.parsed.command &&
         !parts.remote.startRoutine(resumed.parsed.command->steps,
                                    QStringLiteral("Run %1 resumes").arg(run.id), context)) {
