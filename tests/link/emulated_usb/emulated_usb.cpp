@@ -5,9 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <fstream>
 #include <libusb.h>
-#include <unistd.h>
 #include <utility>
 
 struct libusb_context {};
@@ -28,8 +26,6 @@ struct libusb_device_handle {
 };
 
 namespace usbchip {
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -149,33 +145,11 @@ int bulkIn(Chip& chip, unsigned char* data, int length, int* transferred) {
     return 0;
 }
 
-constexpr int kOtherProcess = 4242; // the pid that holds a /dev/ttyUSB open elsewhere
-
-std::string deviceName(const Chip& chip) {
-    std::string name = "1-";
-    for (std::size_t i = 0; i < chip.ports.size(); ++i) {
-        name += (i == 0 ? "" : ".") + std::to_string(chip.ports[i]);
-    }
-    return name;
-}
-
 } // namespace
 
 Bus& Bus::get() {
     static Bus bus;
     return bus;
-}
-
-Bus::Bus()
-    : root_(fs::temp_directory_path() / ("emulated-usb-" + std::to_string(::getpid()))),
-      sysRoot_(root_ / "sys"), procRoot_(root_ / "proc") {
-    fs::create_directories(sysRoot_ / "bus/usb/devices");
-    fs::create_directories(procRoot_);
-}
-
-Bus::~Bus() {
-    std::error_code ignored;
-    fs::remove_all(root_, ignored);
 }
 
 ChipId Bus::plug(Chip chip) {
@@ -185,21 +159,9 @@ ChipId Bus::plug(Chip chip) {
     return chips_.size() - 1;
 }
 
-void Bus::unplug(ChipId id) {
-    std::lock_guard lock(mutex_);
-    detach(id);
-}
-
-void Bus::replug(ChipId id) {
-    std::lock_guard lock(mutex_);
-    detach(id);
-    attach(id);
-}
-
 void Bus::change(ChipId id, const std::function<void(Chip&)>& edit) {
     std::lock_guard lock(mutex_);
     edit(chips_.at(id));
-    describe(id);
     changed.notify_all();
 }
 
@@ -224,14 +186,12 @@ void Bus::attach(ChipId id) {
     chip.eventChar = -1;
     chip.rx.clear();
     chip.claimedBy = {};
-    describe(id);
 }
 
 void Bus::detach(ChipId id) {
     Chip& chip = chips_.at(id);
     if (chip.device != nullptr) {
         std::exchange(chip.device, nullptr)->gone = true;
-        describe(id);
         changed.notify_all();
     }
 }
@@ -245,38 +205,6 @@ std::vector<libusb_device*> Bus::devices() const {
     }
     std::sort(list.begin(), list.end(), [](auto* a, auto* b) { return a->address > b->address; });
     return list;
-}
-
-// sysfs: the device, its strings and its bound interfaces; /proc: who has its tty open.
-void Bus::describe(ChipId id) {
-    const Chip& chip = chips_.at(id);
-    const fs::path devices = sysRoot_ / "bus/usb/devices";
-    const std::string name = deviceName(chip);
-    for (const auto* suffix : {"", ":1.0", ":1.1"}) {
-        fs::remove_all(devices / (name + suffix));
-    }
-    fs::remove_all(procRoot_ / std::to_string(kOtherProcess + id));
-    if (chip.device == nullptr) {
-        return;
-    }
-    fs::create_directories(devices / name);
-    for (const auto& [file, text] :
-         {std::pair{"product", chip.product}, {"serial", chip.serial}, {"idVendor", "0403"}}) {
-        std::ofstream(devices / name / file) << text << '\n';
-    }
-    for (std::size_t i = 0; i < static_cast<std::size_t>(chip.interfaces()); ++i) {
-        const fs::path interface = devices / (name + ":1." + std::to_string(i));
-        fs::create_directories(interface);
-        if (chip.kernelDriver[i]) {
-            fs::create_directories(interface / ("ttyUSB" + std::to_string(2 * id + i)));
-            fs::create_directory_symlink("../../../../bus/usb/drivers/ftdi_sio", interface / "driver");
-        }
-    }
-    if (chip.ttyOpenElsewhere && chip.kernelDriver[0]) {
-        const fs::path fd = procRoot_ / std::to_string(kOtherProcess + id) / "fd";
-        fs::create_directories(fd);
-        fs::create_symlink("/dev/ttyUSB" + std::to_string(2 * id), fd / "3");
-    }
 }
 
 } // namespace usbchip
@@ -390,8 +318,8 @@ int libusb_get_port_numbers(libusb_device* device, uint8_t* numbers, int length)
 
 int libusb_open(libusb_device* device, libusb_device_handle** handle) {
     auto lock = Bus::get().lock();
-    if (device->gone || Bus::get().chip(device->chip).noPermission) {
-        return device->gone ? LIBUSB_ERROR_NO_DEVICE : LIBUSB_ERROR_ACCESS;
+    if (device->gone) {
+        return LIBUSB_ERROR_NO_DEVICE;
     }
     *handle = new libusb_device_handle{device};
     return LIBUSB_SUCCESS;
@@ -411,7 +339,6 @@ int libusb_release_interface(libusb_device_handle* handle, int number) {
     }
     if (std::exchange(handle->detachedHere[i], false)) {
         chip.kernelDriver[i] = true;
-        Bus::get().describe(handle->device->chip);
     }
     return LIBUSB_SUCCESS;
 }
@@ -447,7 +374,6 @@ int libusb_attach_kernel_driver(libusb_device_handle* handle, int number) {
             return LIBUSB_ERROR_BUSY;
         }
         chip.kernelDriver[i] = true;
-        Bus::get().describe(handle->device->chip);
         return LIBUSB_SUCCESS;
     });
 }
@@ -460,8 +386,6 @@ int libusb_claim_interface(libusb_device_handle* handle, int number) {
         }
         if (std::exchange(chip.kernelDriver[i], false)) {
             handle->detachedHere[i] = true;
-            chip.detaches += i == 0 ? 1 : 0;
-            Bus::get().describe(handle->device->chip);
         }
         chip.claimedBy[i] = handle;
         return LIBUSB_SUCCESS;
