@@ -59,13 +59,11 @@ libftdi::SystemView system(bool asRoot) {
     return {usbchip::kNoSystemTree, usbchip::kNoSystemTree, asRoot};
 }
 
-// The link on the chips of the emulated bus through the libftdi1 backend (or another), with the
-// backend's lines in the events log; libftdi1 is seen by a user without root rights unless given.
+// The link on the chips of the emulated bus through the libftdi1 backend, with the backend's lines
+// in the events log; libftdi1 is seen by a user without root rights unless given.
 struct ChipSession {
-    explicit ChipSession(
-        std::unique_ptr<link::FtdiDriver> backendOnBus = std::make_unique<link::LibftdiDriver>(system(false)),
-        link::LinkTiming timing = {300ms, 10ms, 1ms})
-        : backend(std::move(backendOnBus)), link{driver, search, log, timing} {
+    explicit ChipSession(bool asRoot = false, link::LinkTiming timing = {300ms, 10ms, 1ms})
+        : backend(std::make_unique<link::LibftdiDriver>(system(asRoot))), link{driver, search, log, timing} {
         driver.setDiagnosticSink([this](const QString& line) { log.show_msg(line); });
     }
     ~ChipSession() { Bus::get().unplugAll(); }
@@ -80,7 +78,7 @@ struct ChipSession {
         return count;
     }
 
-    std::unique_ptr<link::FtdiDriver> backend;
+    std::unique_ptr<link::LibftdiDriver> backend;
     link::FtdiDriver& driver = *backend;
     PickingChooser chooser;
     record::EventLog log;
@@ -93,22 +91,6 @@ class LibftdiOnChip : public ::testing::Test {
 protected:
     ChipSession s;
 };
-
-TEST_F(LibftdiOnChip, RepliesKeepTheirOrderAndStaleOnesAreDropped) {
-    const auto unit = plug(1, unbound);
-    ASSERT_TRUE(s.configure());
-    EXPECT_EQ(s.ask("P05\r", 1), "\r");
-    EXPECT_EQ(s.ask("S\r"), "05\r");
-    // An unread reply, taken up while the link reads or after it rests, is not the next one's.
-    for (const auto quiet : {0ms, 200ms}) {
-        s.link.write_str("R\r");
-        ASSERT_TRUE(runUntil([&] { return s.queued() == 3; })) << "the reply arrives";
-        runUntil([] { return false; }, quiet); // past the grace: the backend stops reading
-        EXPECT_EQ(s.ask("S\r"), "05\r") << quiet.count() << " ms";
-    }
-    EXPECT_EQ(wireOf(unit).hostLines().size(), 6);
-    EXPECT_TRUE(s.log.lines().mid(1).isEmpty());
-}
 
 TEST_F(LibftdiOnChip, IdenticalAdaptersAreListedInTreeOrderAndOpenedOneAfterTheOther) {
     // Plugged in first, on port 10, which comes after port 2; its latency timer takes no less than 2 ms.
@@ -127,23 +109,32 @@ TEST_F(LibftdiOnChip, IdenticalAdaptersAreListedInTreeOrderAndOpenedOneAfterTheO
     ASSERT_EQ(s.driver.getDeviceInfoDetail(2, detail), ft::OK);
     EXPECT_EQ(detail.id, 0x04036010u);
 
-    // The same product string opens the first free one in tree order, at 19200 8N1, with the lowest
-    // latency timer the chip takes and CR as its event character.
+    // The same product string opens the first free one in tree order, with the lowest latency timer
+    // the chip takes and CR as its event character; its unit hears it only at 19200 8N1.
     for (const auto& [chip, latencyMs] : {std::pair{earlier, 1}, {dual, 1}, {later, 2}}) {
         ASSERT_TRUE(s.configure());
         EXPECT_NE(look(chip).claimedBy[0], nullptr);
-        const usbchip::LineSettings line = look(chip).line;
-        EXPECT_EQ(std::tuple(line.baud, line.dataBits, line.parity, line.stopBits, line.flowControl),
-                  std::tuple(19200u, 8, 0, 0, 0));
         EXPECT_EQ(std::pair(look(chip).latencyMs, look(chip).eventChar), std::pair(latencyMs, int{'\r'}));
         EXPECT_EQ(s.ask("S\r"), "01\r");
     }
     EXPECT_TRUE(s.log.lines().filter(QStringLiteral("could not be set")).isEmpty());
 }
 
-TEST_F(LibftdiOnChip, WhatTheChipKeptWhileIdleIsDiscardedAndPurgeEmptiesChipAndBackend) {
-    const auto chip = plug(2);
+TEST_F(LibftdiOnChip, StaleRepliesAreDroppedWhereverTheyWaitAndPurgeEmptiesChipAndBackend) {
+    const auto chip = plug(2, unbound);
     ASSERT_TRUE(s.configure());
+    EXPECT_EQ(s.ask("P05\r", 1), "\r");
+    // An unread reply in the backend's buffer, taken up while the link reads or after it rests.
+    for (const auto quiet : {0ms, 200ms}) {
+        s.link.write_str("R\r");
+        ASSERT_TRUE(runUntil([&] { return s.queued() == 3; })) << "the reply arrives";
+        runUntil([] { return false; }, quiet); // past the grace: the backend stops reading
+        EXPECT_EQ(s.ask("S\r"), "05\r") << quiet.count() << " ms";
+    }
+    EXPECT_EQ(wireOf(chip).hostLines().size(), 5);
+    EXPECT_TRUE(s.log.lines().mid(1).isEmpty());
+
+    // One the chip kept while the backend rested.
     const link::FtHandle handle = s.link.usb_handle();
     const auto statusRequestAnswered = [&] {
         const auto sent = wireOf(chip).unitBytes().size() + 3;
@@ -199,7 +190,7 @@ TEST_F(LibftdiOnChip, ChipFaultsEndInTheLinksOwnLinesAndPassingOnesKeepTheAdapte
         SCOPED_TRACE(c.name);
         Bus::get().unplugAll();
         const auto chip = plug(2, unbound);
-        ChipSession session(std::make_unique<link::LibftdiDriver>(system(true)), {100ms, 10ms, 1ms});
+        ChipSession session(true, {100ms, 10ms, 1ms});
         ASSERT_TRUE(session.configure());
         session.log.clear();
         Bus::get().change(chip, [&](Chip& ch) { c.inject(ch.faults); });
@@ -263,7 +254,7 @@ TEST_F(LibftdiOnChip, D2xxLeavesWhatTheKernelDriverHoldsToLibftdiListedOnceByNam
     Chip d2xxs = adapter(1, "NR Valve Unit"); // first in tree order, and free of ftdi_sio
     unbound(d2xxs);
     Bus::get().plug(std::move(d2xxs));
-    const auto bound = plug(2);
+    plug(2);
     const QTemporaryDir sysfs;
     const std::filesystem::path root = sysfs.path().toStdString();
     const auto device = root / "bus/usb/devices/1-1.2";
@@ -287,9 +278,7 @@ TEST_F(LibftdiOnChip, D2xxLeavesWhatTheKernelDriverHoldsToLibftdiListedOnceByNam
     ASSERT_EQ(fallback.openEx(kProduct, ft::OPEN_BY_DESCRIPTION, handle), ft::OK);
     EXPECT_EQ(fallback.close(handle), ft::OK);
     ASSERT_EQ(fallback.openEx(kProduct, ft::OPEN_BY_DESCRIPTION, handle), ft::OK);
-    EXPECT_EQ(fallback.setBaudRate(handle, 19200), ft::OK);
     EXPECT_EQ(told, QStringList{libftdi::serialDriverFallbackDiagnostic(kProduct)}) << "once, for two opens";
-    EXPECT_EQ(look(bound).line.baud, 19200u) << "libftdi1 serves it";
     std::filesystem::remove(interface / "driver"); // ftdi_sio let go of it
     std::get<2>(listed[0]) = true;
     EXPECT_EQ(listedBy(fallback), listed);

@@ -31,7 +31,6 @@ namespace {
 
 enum Request : std::uint8_t {
     kReset = 0,
-    kFlowControl = 2,
     kBaudRate = 3,
     kData = 4,
     kEventChar = 6,
@@ -80,9 +79,6 @@ int control(Chip& chip, std::uint8_t requestType, std::uint8_t request, std::uin
             chip.rx.clear();
         }
         return 0;
-    case kFlowControl:
-        chip.line.flowControl = index >> 8;
-        return 0;
     case kBaudRate:
         chip.line.baud = baudFromDivisor(chip.type, value, index);
         return 0;
@@ -100,7 +96,7 @@ int control(Chip& chip, std::uint8_t requestType, std::uint8_t request, std::uin
         }
         chip.latencyMs = value & 0xFF;
         return 0;
-    default: // the rest (modem control, error characters, ...) changes nothing here
+    default: // the rest (flow and modem control, error characters, ...) changes nothing here
         return 0;
     }
 }
@@ -154,8 +150,9 @@ Bus& Bus::get() {
 
 ChipId Bus::plug(Chip chip) {
     std::lock_guard lock(mutex_);
+    chip.address = nextAddress_++;
+    chip.device = everyDevice_.emplace_back(new libusb_device{chips_.size(), chip.address}).get();
     chips_.push_back(std::move(chip));
-    attach(chips_.size() - 1);
     return chips_.size() - 1;
 }
 
@@ -172,28 +169,12 @@ Chip Bus::look(ChipId id) {
 
 void Bus::unplugAll() {
     std::lock_guard lock(mutex_);
-    for (ChipId id = 0; id < chips_.size(); ++id) {
-        detach(id);
+    for (Chip& chip : chips_) {
+        if (chip.device != nullptr) {
+            std::exchange(chip.device, nullptr)->gone = true;
+        }
     }
-}
-
-void Bus::attach(ChipId id) {
-    Chip& chip = chips_.at(id);
-    chip.address = nextAddress_++;
-    chip.device = everyDevice_.emplace_back(new libusb_device{id, chip.address}).get();
-    chip.line = {};
-    chip.latencyMs = 16;
-    chip.eventChar = -1;
-    chip.rx.clear();
-    chip.claimedBy = {};
-}
-
-void Bus::detach(ChipId id) {
-    Chip& chip = chips_.at(id);
-    if (chip.device != nullptr) {
-        std::exchange(chip.device, nullptr)->gone = true;
-        changed.notify_all();
-    }
+    changed.notify_all();
 }
 
 std::vector<libusb_device*> Bus::devices() const {

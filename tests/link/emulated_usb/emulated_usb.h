@@ -32,7 +32,6 @@ struct LineSettings {
     int dataBits = 8;
     int parity = 0;   // 0 none .. 4 space
     int stopBits = 0; // 0: one, 2: two
-    int flowControl = 0;
 };
 
 // The far end of a chip's serial line, called with the bus locked.
@@ -103,8 +102,6 @@ public:
 
 private:
     Bus() = default;
-    void attach(ChipId id);
-    void detach(ChipId id);
 
     std::mutex mutex_;
     std::vector<Chip> chips_;
