@@ -146,8 +146,9 @@ TEST_F(LibftdiOnChip, StaleRepliesAreDroppedWhereverTheyWaitAndPurgeEmptiesChipA
     pastTheGrace();
     ASSERT_TRUE(statusRequestAnswered());
     EXPECT_EQ(s.queued(), 0u) << "kept by the chip";
-    // Discarded only if the backend fetches it before the command line goes out.
-    Bus::get().change(chip, [](Chip& c) { c.lastPacketAt = usbchip::Clock::now() + 10ms; });
+    // Discarded only if the backend fetches it before the command line goes out; the chip's next packet
+    // waits for its latency timer (the event character is off), which runs for 50 ms from now.
+    Bus::get().change(chip, [](Chip& c) { c.eventChar = -1, c.lastPacketAt = usbchip::Clock::now() + 50ms; });
     EXPECT_EQ(s.ask("R\r"), "43\r");
     pastTheGrace();
 
