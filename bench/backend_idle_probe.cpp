@@ -68,7 +68,7 @@ std::unique_ptr<link::FtdiDriver> emulatedChip(const QByteArray& mode, link::Lin
     chip.product = "NR Valve Unit";
     chip.serial = "FT1";
     chip.ports = {1, 1};
-    chip.kernelDriver = {false, false};
+    chip.kernelDriver = false;
     chip.peer = unit = std::make_shared<usbchip::UnitOnLine>();
     if (mode == "no-event-char" || mode == "timer-2ms") {
         chip.faults.failingRequest = 6; // the event character

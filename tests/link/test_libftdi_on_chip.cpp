@@ -30,22 +30,16 @@ namespace libftdi = link::libftdi;
 
 constexpr auto kProduct = "FT232R USB UART";
 
-// An adapter on port `port` of hub 1, its unit with real wire timing but quick moves.
-Chip adapter(std::uint8_t port, const std::string& product = kProduct,
-             usbchip::ChipType type = usbchip::ChipType::FT232R) {
-    Chip chip;
-    std::tie(chip.type, chip.product, chip.serial) = std::tuple(type, product, "FT" + std::to_string(port));
-    chip.ports = {1, port};
-    chip.peer = std::make_shared<usbchip::UnitOnLine>(sim::UnitTiming{sim::kByteTime19200, 200us, 1ms});
-    return chip;
-}
-
-void asIs(Chip& /*chip*/) {}
-constexpr auto unbound = [](Chip& chip) { chip.kernelDriver = {false, false}; }; // no kernel driver
+constexpr auto unbound = [](Chip& chip) { chip.kernelDriver = false; }; // no kernel driver
 constexpr auto look = [](ChipId chip) { return Bus::get().look(chip); };
 
+// An adapter on port `port` of hub 1 as `edit` leaves it, its unit with real wire timing but quick moves.
+void asIs(Chip& /*chip*/) {}
 ChipId plug(std::uint8_t port, void (*edit)(Chip&) = asIs) {
-    Chip chip = adapter(port);
+    Chip chip;
+    std::tie(chip.product, chip.serial) = std::tuple(kProduct, "FT" + std::to_string(port));
+    chip.ports = {1, port};
+    chip.peer = std::make_shared<usbchip::UnitOnLine>(sim::UnitTiming{sim::kByteTime19200, 200us, 1ms});
     edit(chip);
     return Bus::get().plug(std::move(chip));
 }
@@ -96,7 +90,8 @@ TEST_F(LibftdiOnChip, IdenticalAdaptersAreListedInTreeOrderAndOpenedOneAfterTheO
     // Plugged in first, on port 10, which comes after port 2; its latency timer takes no less than 2 ms.
     const auto later = plug(10, [](Chip& c) { c.lowestLatencyMs = 2; });
     const auto earlier = plug(2);
-    const auto dual = Bus::get().plug(adapter(4, "Dual RS232-HS", usbchip::ChipType::FT2232H));
+    const auto dual =
+        plug(4, [](Chip& c) { c.type = usbchip::ChipType::FT2232H, c.product = "Dual RS232-HS"; });
     plug(1, [](Chip& c) { c.claimedElsewhere = true, unbound(c); }); // by another program's libusb
     ASSERT_EQ(s.search.FindDevices(), 3);
     EXPECT_EQ(s.search.device_list(), (QList<QByteArray>{kProduct, "Dual RS232-HS", kProduct}));
@@ -113,7 +108,7 @@ TEST_F(LibftdiOnChip, IdenticalAdaptersAreListedInTreeOrderAndOpenedOneAfterTheO
     // the chip takes and CR as its event character; its unit hears it only at 19200 8N1.
     for (const auto& [chip, latencyMs] : {std::pair{earlier, 1}, {dual, 1}, {later, 2}}) {
         ASSERT_TRUE(s.configure());
-        EXPECT_NE(look(chip).claimedBy[0], nullptr);
+        EXPECT_NE(look(chip).claimedBy, nullptr);
         EXPECT_EQ(std::pair(look(chip).latencyMs, look(chip).eventChar), std::pair(latencyMs, int{'\r'}));
         EXPECT_EQ(s.ask("S\r"), "01\r");
     }
@@ -189,8 +184,7 @@ TEST_F(LibftdiOnChip, ChipFaultsEndInTheLinksOwnLinesAndPassingOnesKeepTheAdapte
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        Bus::get().unplugAll();
-        const auto chip = plug(2, unbound);
+        const auto chip = plug(2, unbound); // the last case's session unplugged its chip
         ChipSession session(true, {100ms, 10ms, 1ms});
         ASSERT_TRUE(session.configure());
         session.log.clear();
@@ -252,9 +246,8 @@ TEST_F(LibftdiOnChip, D2xxLeavesWhatTheKernelDriverHoldsToLibftdiListedOnceByNam
     DoubleControl d2xx(D2XX_DOUBLE_PATH);
     d2xx.addHeldByKernel();
     d2xx.addDevice("NR Valve Unit", "FT1");
-    Chip d2xxs = adapter(1, "NR Valve Unit"); // first in tree order, and free of ftdi_sio
-    unbound(d2xxs);
-    Bus::get().plug(std::move(d2xxs));
+    // First in tree order, free of ftdi_sio and so D2XX's.
+    plug(1, [](Chip& c) { unbound(c), c.product = "NR Valve Unit"; });
     plug(2);
     const QTemporaryDir sysfs;
     const std::filesystem::path root = sysfs.path().toStdString();

@@ -22,7 +22,7 @@ struct libusb_device {
 struct libusb_device_handle {
     libusb_device* device;
     bool autoDetach = false;
-    std::array<bool, 2> detachedHere{}; // its claim took the kernel driver off
+    bool detachedHere = false; // its claim took the kernel driver off
 };
 
 namespace usbchip {
@@ -201,33 +201,28 @@ template <typename Call> int withChip(libusb_device_handle* handle, Call call) {
     return handle->device->gone ? LIBUSB_ERROR_NO_DEVICE : call(Bus::get().chip(handle->device->chip), lock);
 }
 
-// The same for one of its interfaces, which must exist.
+// The same for its interface, channel A's: the only one the chips show.
 template <typename Call> int withInterface(libusb_device_handle* handle, int number, Call call) {
-    return withChip(handle, [&](Chip& chip, auto&) -> int {
-        const bool exists = number >= 0 && number < chip.interfaces();
-        return exists ? call(chip, static_cast<std::size_t>(number)) : LIBUSB_ERROR_NOT_FOUND;
-    });
+    return withChip(handle,
+                    [&](Chip& chip, auto&) { return number == 0 ? call(chip) : LIBUSB_ERROR_NOT_FOUND; });
 }
 
 // The configuration descriptor as far as libftdi1 reads it.
 struct ConfigBlock {
     libusb_config_descriptor config{};
-    libusb_interface interfaces[2]{};
-    libusb_interface_descriptor settings[2]{};
-    libusb_endpoint_descriptor endpoints[2]{};
+    libusb_interface channelA{};
+    libusb_interface_descriptor setting{};
+    libusb_endpoint_descriptor endpoint{};
 
     explicit ConfigBlock(const Chip& chip) {
         config.bConfigurationValue = 1;
-        config.bNumInterfaces = static_cast<std::uint8_t>(chip.interfaces());
-        config.interface = interfaces;
-        for (int i = 0; i < chip.interfaces(); ++i) {
-            endpoints[i].bEndpointAddress = static_cast<std::uint8_t>(0x81 + 2 * i);
-            endpoints[i].wMaxPacketSize = static_cast<std::uint16_t>(chip.packetSize());
-            settings[i].bInterfaceNumber = static_cast<std::uint8_t>(i);
-            settings[i].bNumEndpoints = 1;
-            settings[i].endpoint = &endpoints[i];
-            interfaces[i] = {&settings[i], 1};
-        }
+        config.bNumInterfaces = 1;
+        config.interface = &channelA;
+        endpoint.bEndpointAddress = 0x81;
+        endpoint.wMaxPacketSize = static_cast<std::uint16_t>(chip.packetSize());
+        setting.bNumEndpoints = 1;
+        setting.endpoint = &endpoint;
+        channelA = {&setting, 1};
     }
 };
 
@@ -310,23 +305,19 @@ int libusb_open(libusb_device* device, libusb_device_handle** handle) {
 int libusb_release_interface(libusb_device_handle* handle, int number) {
     auto lock = Bus::get().lock();
     Chip& chip = Bus::get().chip(handle->device->chip);
-    const auto i = static_cast<std::size_t>(number);
-    if (i >= static_cast<std::size_t>(chip.interfaces()) || chip.claimedBy[i] != handle) {
+    if (number != 0 || chip.claimedBy != handle) {
         return LIBUSB_ERROR_NOT_FOUND;
     }
-    chip.claimedBy[i] = nullptr;
+    chip.claimedBy = nullptr;
     if (handle->device->gone) {
         return LIBUSB_ERROR_NO_DEVICE;
     }
-    if (std::exchange(handle->detachedHere[i], false)) {
-        chip.kernelDriver[i] = true;
-    }
+    chip.kernelDriver = std::exchange(handle->detachedHere, false) || chip.kernelDriver;
     return LIBUSB_SUCCESS;
 }
 
 void libusb_close(libusb_device_handle* handle) {
     libusb_release_interface(handle, 0);
-    libusb_release_interface(handle, 1);
     delete handle;
 }
 
@@ -345,30 +336,27 @@ int libusb_get_string_descriptor_ascii(libusb_device_handle* handle, uint8_t ind
 }
 
 int libusb_kernel_driver_active(libusb_device_handle* handle, int number) {
-    return withInterface(handle, number,
-                         [](Chip& chip, std::size_t i) -> int { return chip.kernelDriver[i]; });
+    return withInterface(handle, number, [](Chip& chip) -> int { return chip.kernelDriver; });
 }
 
 int libusb_attach_kernel_driver(libusb_device_handle* handle, int number) {
-    return withInterface(handle, number, [&](Chip& chip, std::size_t i) -> int {
-        if (chip.claimedBy[i] != nullptr || chip.kernelDriver[i]) {
+    return withInterface(handle, number, [&](Chip& chip) -> int {
+        if (chip.claimedBy != nullptr || chip.kernelDriver) {
             return LIBUSB_ERROR_BUSY;
         }
-        chip.kernelDriver[i] = true;
+        chip.kernelDriver = true;
         return LIBUSB_SUCCESS;
     });
 }
 
 int libusb_claim_interface(libusb_device_handle* handle, int number) {
-    return withInterface(handle, number, [&](Chip& chip, std::size_t i) -> int {
-        if ((chip.claimedBy[i] != nullptr && chip.claimedBy[i] != handle) ||
-            (i == 0 && chip.claimedElsewhere) || (chip.kernelDriver[i] && !handle->autoDetach)) {
+    return withInterface(handle, number, [&](Chip& chip) -> int {
+        if ((chip.claimedBy != nullptr && chip.claimedBy != handle) || chip.claimedElsewhere ||
+            (chip.kernelDriver && !handle->autoDetach)) {
             return LIBUSB_ERROR_BUSY;
         }
-        if (std::exchange(chip.kernelDriver[i], false)) {
-            handle->detachedHere[i] = true;
-        }
-        chip.claimedBy[i] = handle;
+        handle->detachedHere = std::exchange(chip.kernelDriver, false) || handle->detachedHere;
+        chip.claimedBy = handle;
         return LIBUSB_SUCCESS;
     });
 }

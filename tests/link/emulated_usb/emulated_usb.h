@@ -2,7 +2,6 @@
 
 // An emulated USB bus of FTDI chips, each with a peer on its serial line. It
 // has no sysfs or /proc trees: the real-stack test has the kernel's view.
-#include <array>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -64,21 +63,20 @@ struct Chip {
     std::vector<std::uint8_t> ports;
     std::shared_ptr<SerialPeer> peer;
     // The system around it.
-    std::array<bool, 2> kernelDriver{true, true}; // ftdi_sio bound to the interface
-    bool claimedElsewhere = false;                // another program's libusb holds interface 0
+    bool kernelDriver = true;      // ftdi_sio bound to its interface (channel A's: the only one shown)
+    bool claimedElsewhere = false; // another program's libusb holds it
     Faults faults;
     // What the host told it since it was plugged in, and what it holds.
     LineSettings line;
     int latencyMs = 16;
-    int lowestLatencyMs = 1;                // a latency timer below it is refused
-    int eventChar = -1;                     // flushes the chip's buffer when it comes in; -1: none
-    std::array<const void*, 2> claimedBy{}; // handle that claimed the interface
+    int lowestLatencyMs = 1;         // a latency timer below it is refused
+    int eventChar = -1;              // flushes the chip's buffer when it comes in; -1: none
+    const void* claimedBy = nullptr; // handle that claimed the interface
     std::uint8_t address = 0;
     std::string rx; // received from the line, not yet sent to the host
     Clock::time_point lastPacketAt{};
     libusb_device* device = nullptr; // while plugged in
 
-    [[nodiscard]] int interfaces() const { return type == ChipType::FT2232H ? 2 : 1; }
     [[nodiscard]] int packetSize() const { return type == ChipType::FT2232H ? 512 : 64; }
     [[nodiscard]] std::size_t rxCapacity() const { return type == ChipType::FT2232H ? 4096 : 256; }
 };
