@@ -68,7 +68,7 @@ std::unique_ptr<link::FtdiDriver> emulatedChip(const QByteArray& mode, link::Lin
     chip.product = "NR Valve Unit";
     chip.serial = "FT1";
     chip.ports = {1, 1};
-    chip.kernelDriver = {false, false};
+    chip.kernelDriver = false;
     chip.peer = unit = std::make_shared<usbchip::UnitOnLine>();
     if (mode == "no-event-char" || mode == "timer-2ms") {
         chip.faults.failingRequest = 6; // the event character
@@ -81,7 +81,7 @@ std::unique_ptr<link::FtdiDriver> emulatedChip(const QByteArray& mode, link::Lin
         timing.receiveGrace = -1ms; // read for good
     }
     return std::make_unique<link::LibftdiDriver>(
-        link::libftdi::SystemView{usbchip::Bus::get().sysRoot(), usbchip::Bus::get().procRoot(), true});
+        link::libftdi::SystemView{usbchip::kNoSystemTree, usbchip::kNoSystemTree, true});
 }
 
 // Voluntary context switches of the whole process per second while nothing happens.

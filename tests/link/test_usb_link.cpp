@@ -151,11 +151,15 @@ TEST(UsbLinkWait, ByteArrivingDuringTheWaitIsTakenUpWithOrWithoutNotification) {
     }
 }
 
-TEST_F(UsbLinkTest, ShutDownEndsAWaitingReadAndTheReconnectPauseQuietly) {
-    link::UsbLink slow{driver, search, log, {5000ms, 5000ms, 1ms}};
-    QTimer::singleShot(10, [&slow] { slow.shut_down(); });
+TEST_F(UsbLinkTest, AFailedReconnectionPausesAndShutDownEndsAWaitingReadAndThePauseQuietly) {
     QElapsedTimer clock;
     clock.start();
+    await(link.check_usb_connection()); // no adapter to reopen
+    EXPECT_GE(clock.elapsed(), 80) << "the reconnect pause";
+
+    link::UsbLink slow{driver, search, log, {5000ms, 5000ms, 1ms}};
+    QTimer::singleShot(10, [&slow] { slow.shut_down(); });
+    clock.restart();
     EXPECT_NE(await(slow.read_char()).code, 0);
     EXPECT_TRUE(await(slow.pause(5000ms)));
     EXPECT_LT(clock.elapsed(), 1000);

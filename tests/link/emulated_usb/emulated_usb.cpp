@@ -5,9 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <fstream>
 #include <libusb.h>
-#include <unistd.h>
 #include <utility>
 
 struct libusb_context {};
@@ -24,18 +22,15 @@ struct libusb_device {
 struct libusb_device_handle {
     libusb_device* device;
     bool autoDetach = false;
-    std::array<bool, 2> detachedHere{}; // its claim took the kernel driver off
+    bool detachedHere = false; // its claim took the kernel driver off
 };
 
 namespace usbchip {
-
-namespace fs = std::filesystem;
 
 namespace {
 
 enum Request : std::uint8_t {
     kReset = 0,
-    kFlowControl = 2,
     kBaudRate = 3,
     kData = 4,
     kEventChar = 6,
@@ -84,9 +79,6 @@ int control(Chip& chip, std::uint8_t requestType, std::uint8_t request, std::uin
             chip.rx.clear();
         }
         return 0;
-    case kFlowControl:
-        chip.line.flowControl = index >> 8;
-        return 0;
     case kBaudRate:
         chip.line.baud = baudFromDivisor(chip.type, value, index);
         return 0;
@@ -104,7 +96,7 @@ int control(Chip& chip, std::uint8_t requestType, std::uint8_t request, std::uin
         }
         chip.latencyMs = value & 0xFF;
         return 0;
-    default: // the rest (modem control, error characters, ...) changes nothing here
+    default: // the rest (flow and modem control, error characters, ...) changes nothing here
         return 0;
     }
 }
@@ -149,16 +141,6 @@ int bulkIn(Chip& chip, unsigned char* data, int length, int* transferred) {
     return 0;
 }
 
-constexpr int kOtherProcess = 4242; // the pid that holds a /dev/ttyUSB open elsewhere
-
-std::string deviceName(const Chip& chip) {
-    std::string name = "1-";
-    for (std::size_t i = 0; i < chip.ports.size(); ++i) {
-        name += (i == 0 ? "" : ".") + std::to_string(chip.ports[i]);
-    }
-    return name;
-}
-
 } // namespace
 
 Bus& Bus::get() {
@@ -166,40 +148,17 @@ Bus& Bus::get() {
     return bus;
 }
 
-Bus::Bus()
-    : root_(fs::temp_directory_path() / ("emulated-usb-" + std::to_string(::getpid()))),
-      sysRoot_(root_ / "sys"), procRoot_(root_ / "proc") {
-    fs::create_directories(sysRoot_ / "bus/usb/devices");
-    fs::create_directories(procRoot_);
-}
-
-Bus::~Bus() {
-    std::error_code ignored;
-    fs::remove_all(root_, ignored);
-}
-
 ChipId Bus::plug(Chip chip) {
     std::lock_guard lock(mutex_);
+    chip.address = nextAddress_++;
+    chip.device = everyDevice_.emplace_back(new libusb_device{chips_.size(), chip.address}).get();
     chips_.push_back(std::move(chip));
-    attach(chips_.size() - 1);
     return chips_.size() - 1;
-}
-
-void Bus::unplug(ChipId id) {
-    std::lock_guard lock(mutex_);
-    detach(id);
-}
-
-void Bus::replug(ChipId id) {
-    std::lock_guard lock(mutex_);
-    detach(id);
-    attach(id);
 }
 
 void Bus::change(ChipId id, const std::function<void(Chip&)>& edit) {
     std::lock_guard lock(mutex_);
     edit(chips_.at(id));
-    describe(id);
     changed.notify_all();
 }
 
@@ -210,30 +169,12 @@ Chip Bus::look(ChipId id) {
 
 void Bus::unplugAll() {
     std::lock_guard lock(mutex_);
-    for (ChipId id = 0; id < chips_.size(); ++id) {
-        detach(id);
+    for (Chip& chip : chips_) {
+        if (chip.device != nullptr) {
+            std::exchange(chip.device, nullptr)->gone = true;
+        }
     }
-}
-
-void Bus::attach(ChipId id) {
-    Chip& chip = chips_.at(id);
-    chip.address = nextAddress_++;
-    chip.device = everyDevice_.emplace_back(new libusb_device{id, chip.address}).get();
-    chip.line = {};
-    chip.latencyMs = 16;
-    chip.eventChar = -1;
-    chip.rx.clear();
-    chip.claimedBy = {};
-    describe(id);
-}
-
-void Bus::detach(ChipId id) {
-    Chip& chip = chips_.at(id);
-    if (chip.device != nullptr) {
-        std::exchange(chip.device, nullptr)->gone = true;
-        describe(id);
-        changed.notify_all();
-    }
+    changed.notify_all();
 }
 
 std::vector<libusb_device*> Bus::devices() const {
@@ -245,38 +186,6 @@ std::vector<libusb_device*> Bus::devices() const {
     }
     std::sort(list.begin(), list.end(), [](auto* a, auto* b) { return a->address > b->address; });
     return list;
-}
-
-// sysfs: the device, its strings and its bound interfaces; /proc: who has its tty open.
-void Bus::describe(ChipId id) {
-    const Chip& chip = chips_.at(id);
-    const fs::path devices = sysRoot_ / "bus/usb/devices";
-    const std::string name = deviceName(chip);
-    for (const auto* suffix : {"", ":1.0", ":1.1"}) {
-        fs::remove_all(devices / (name + suffix));
-    }
-    fs::remove_all(procRoot_ / std::to_string(kOtherProcess + id));
-    if (chip.device == nullptr) {
-        return;
-    }
-    fs::create_directories(devices / name);
-    for (const auto& [file, text] :
-         {std::pair{"product", chip.product}, {"serial", chip.serial}, {"idVendor", "0403"}}) {
-        std::ofstream(devices / name / file) << text << '\n';
-    }
-    for (std::size_t i = 0; i < static_cast<std::size_t>(chip.interfaces()); ++i) {
-        const fs::path interface = devices / (name + ":1." + std::to_string(i));
-        fs::create_directories(interface);
-        if (chip.kernelDriver[i]) {
-            fs::create_directories(interface / ("ttyUSB" + std::to_string(2 * id + i)));
-            fs::create_directory_symlink("../../../../bus/usb/drivers/ftdi_sio", interface / "driver");
-        }
-    }
-    if (chip.ttyOpenElsewhere && chip.kernelDriver[0]) {
-        const fs::path fd = procRoot_ / std::to_string(kOtherProcess + id) / "fd";
-        fs::create_directories(fd);
-        fs::create_symlink("/dev/ttyUSB" + std::to_string(2 * id), fd / "3");
-    }
 }
 
 } // namespace usbchip
@@ -292,33 +201,28 @@ template <typename Call> int withChip(libusb_device_handle* handle, Call call) {
     return handle->device->gone ? LIBUSB_ERROR_NO_DEVICE : call(Bus::get().chip(handle->device->chip), lock);
 }
 
-// The same for one of its interfaces, which must exist.
+// The same for its interface, channel A's: the only one the chips show.
 template <typename Call> int withInterface(libusb_device_handle* handle, int number, Call call) {
-    return withChip(handle, [&](Chip& chip, auto&) -> int {
-        const bool exists = number >= 0 && number < chip.interfaces();
-        return exists ? call(chip, static_cast<std::size_t>(number)) : LIBUSB_ERROR_NOT_FOUND;
-    });
+    return withChip(handle,
+                    [&](Chip& chip, auto&) { return number == 0 ? call(chip) : LIBUSB_ERROR_NOT_FOUND; });
 }
 
 // The configuration descriptor as far as libftdi1 reads it.
 struct ConfigBlock {
     libusb_config_descriptor config{};
-    libusb_interface interfaces[2]{};
-    libusb_interface_descriptor settings[2]{};
-    libusb_endpoint_descriptor endpoints[2]{};
+    libusb_interface channelA{};
+    libusb_interface_descriptor setting{};
+    libusb_endpoint_descriptor endpoint{};
 
     explicit ConfigBlock(const Chip& chip) {
         config.bConfigurationValue = 1;
-        config.bNumInterfaces = static_cast<std::uint8_t>(chip.interfaces());
-        config.interface = interfaces;
-        for (int i = 0; i < chip.interfaces(); ++i) {
-            endpoints[i].bEndpointAddress = static_cast<std::uint8_t>(0x81 + 2 * i);
-            endpoints[i].wMaxPacketSize = static_cast<std::uint16_t>(chip.packetSize());
-            settings[i].bInterfaceNumber = static_cast<std::uint8_t>(i);
-            settings[i].bNumEndpoints = 1;
-            settings[i].endpoint = &endpoints[i];
-            interfaces[i] = {&settings[i], 1};
-        }
+        config.bNumInterfaces = 1;
+        config.interface = &channelA;
+        endpoint.bEndpointAddress = 0x81;
+        endpoint.wMaxPacketSize = static_cast<std::uint16_t>(chip.packetSize());
+        setting.bNumEndpoints = 1;
+        setting.endpoint = &endpoint;
+        channelA = {&setting, 1};
     }
 };
 
@@ -390,8 +294,8 @@ int libusb_get_port_numbers(libusb_device* device, uint8_t* numbers, int length)
 
 int libusb_open(libusb_device* device, libusb_device_handle** handle) {
     auto lock = Bus::get().lock();
-    if (device->gone || Bus::get().chip(device->chip).noPermission) {
-        return device->gone ? LIBUSB_ERROR_NO_DEVICE : LIBUSB_ERROR_ACCESS;
+    if (device->gone) {
+        return LIBUSB_ERROR_NO_DEVICE;
     }
     *handle = new libusb_device_handle{device};
     return LIBUSB_SUCCESS;
@@ -401,24 +305,19 @@ int libusb_open(libusb_device* device, libusb_device_handle** handle) {
 int libusb_release_interface(libusb_device_handle* handle, int number) {
     auto lock = Bus::get().lock();
     Chip& chip = Bus::get().chip(handle->device->chip);
-    const auto i = static_cast<std::size_t>(number);
-    if (i >= static_cast<std::size_t>(chip.interfaces()) || chip.claimedBy[i] != handle) {
+    if (number != 0 || chip.claimedBy != handle) {
         return LIBUSB_ERROR_NOT_FOUND;
     }
-    chip.claimedBy[i] = nullptr;
+    chip.claimedBy = nullptr;
     if (handle->device->gone) {
         return LIBUSB_ERROR_NO_DEVICE;
     }
-    if (std::exchange(handle->detachedHere[i], false)) {
-        chip.kernelDriver[i] = true;
-        Bus::get().describe(handle->device->chip);
-    }
+    chip.kernelDriver = std::exchange(handle->detachedHere, false) || chip.kernelDriver;
     return LIBUSB_SUCCESS;
 }
 
 void libusb_close(libusb_device_handle* handle) {
     libusb_release_interface(handle, 0);
-    libusb_release_interface(handle, 1);
     delete handle;
 }
 
@@ -437,33 +336,27 @@ int libusb_get_string_descriptor_ascii(libusb_device_handle* handle, uint8_t ind
 }
 
 int libusb_kernel_driver_active(libusb_device_handle* handle, int number) {
-    return withInterface(handle, number,
-                         [](Chip& chip, std::size_t i) -> int { return chip.kernelDriver[i]; });
+    return withInterface(handle, number, [](Chip& chip) -> int { return chip.kernelDriver; });
 }
 
 int libusb_attach_kernel_driver(libusb_device_handle* handle, int number) {
-    return withInterface(handle, number, [&](Chip& chip, std::size_t i) -> int {
-        if (chip.claimedBy[i] != nullptr || chip.kernelDriver[i]) {
+    return withInterface(handle, number, [&](Chip& chip) -> int {
+        if (chip.claimedBy != nullptr || chip.kernelDriver) {
             return LIBUSB_ERROR_BUSY;
         }
-        chip.kernelDriver[i] = true;
-        Bus::get().describe(handle->device->chip);
+        chip.kernelDriver = true;
         return LIBUSB_SUCCESS;
     });
 }
 
 int libusb_claim_interface(libusb_device_handle* handle, int number) {
-    return withInterface(handle, number, [&](Chip& chip, std::size_t i) -> int {
-        if ((chip.claimedBy[i] != nullptr && chip.claimedBy[i] != handle) ||
-            (i == 0 && chip.claimedElsewhere) || (chip.kernelDriver[i] && !handle->autoDetach)) {
+    return withInterface(handle, number, [&](Chip& chip) -> int {
+        if ((chip.claimedBy != nullptr && chip.claimedBy != handle) || chip.claimedElsewhere ||
+            (chip.kernelDriver && !handle->autoDetach)) {
             return LIBUSB_ERROR_BUSY;
         }
-        if (std::exchange(chip.kernelDriver[i], false)) {
-            handle->detachedHere[i] = true;
-            chip.detaches += i == 0 ? 1 : 0;
-            Bus::get().describe(handle->device->chip);
-        }
-        chip.claimedBy[i] = handle;
+        handle->detachedHere = std::exchange(chip.kernelDriver, false) || handle->detachedHere;
+        chip.claimedBy = handle;
         return LIBUSB_SUCCESS;
     });
 }

@@ -1,8 +1,7 @@
 #pragma once
 
-// An emulated USB bus of FTDI chips, each with a peer on its serial line, and
-// the kernel's view of them as sysfs and /proc trees.
-#include <array>
+// An emulated USB bus of FTDI chips, each with a peer on its serial line. It
+// has no sysfs or /proc trees: the real-stack test has the kernel's view.
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -21,6 +20,9 @@ namespace usbchip {
 
 using Clock = std::chrono::steady_clock;
 
+// Where a backend on the bus is to look for sysfs and /proc: nowhere.
+inline const std::filesystem::path kNoSystemTree = "/nonexistent/emulated-usb";
+
 enum class ChipType { FT232R, FT2232H }; // 0403:6001, 0403:6010
 
 // The serial line as the host has set it up.
@@ -29,7 +31,6 @@ struct LineSettings {
     int dataBits = 8;
     int parity = 0;   // 0 none .. 4 space
     int stopBits = 0; // 0: one, 2: two
-    int flowControl = 0;
 };
 
 // The far end of a chip's serial line, called with the bus locked.
@@ -62,24 +63,20 @@ struct Chip {
     std::vector<std::uint8_t> ports;
     std::shared_ptr<SerialPeer> peer;
     // The system around it.
-    std::array<bool, 2> kernelDriver{true, true}; // ftdi_sio bound to the interface
-    bool claimedElsewhere = false;                // another program's libusb holds interface 0
-    bool ttyOpenElsewhere = false;                // another process has its /dev/ttyUSB open
-    bool noPermission = false;                    // the device node is closed to us
+    bool kernelDriver = true;      // ftdi_sio bound to its interface (channel A's: the only one shown)
+    bool claimedElsewhere = false; // another program's libusb holds it
     Faults faults;
     // What the host told it since it was plugged in, and what it holds.
     LineSettings line;
     int latencyMs = 16;
-    int lowestLatencyMs = 1;                // a latency timer below it is refused
-    int eventChar = -1;                     // flushes the chip's buffer when it comes in; -1: none
-    int detaches = 0;                       // times its kernel driver was taken off interface 0
-    std::array<const void*, 2> claimedBy{}; // handle that claimed the interface
+    int lowestLatencyMs = 1;         // a latency timer below it is refused
+    int eventChar = -1;              // flushes the chip's buffer when it comes in; -1: none
+    const void* claimedBy = nullptr; // handle that claimed the interface
     std::uint8_t address = 0;
     std::string rx; // received from the line, not yet sent to the host
     Clock::time_point lastPacketAt{};
     libusb_device* device = nullptr; // while plugged in
 
-    [[nodiscard]] int interfaces() const { return type == ChipType::FT2232H ? 2 : 1; }
     [[nodiscard]] int packetSize() const { return type == ChipType::FT2232H ? 512 : 64; }
     [[nodiscard]] std::size_t rxCapacity() const { return type == ChipType::FT2232H ? 4096 : 256; }
 };
@@ -91,34 +88,23 @@ public:
     static Bus& get();
 
     ChipId plug(Chip chip);
-    void unplug(ChipId id);
-    void replug(ChipId id); // a new device with a new address, freshly powered
     void change(ChipId id, const std::function<void(Chip&)>& edit);
     [[nodiscard]] Chip look(ChipId id);
     void unplugAll(); // the chips stay known, so old handles keep failing
     [[nodiscard]] std::unique_lock<std::mutex> lock() { return std::unique_lock(mutex_); }
-    [[nodiscard]] const std::filesystem::path& sysRoot() const { return sysRoot_; }
-    [[nodiscard]] const std::filesystem::path& procRoot() const { return procRoot_; }
 
     // --- for the stand-in libusb, with the bus locked ---
     Chip& chip(ChipId id) { return chips_.at(id); }
     [[nodiscard]] std::vector<libusb_device*> devices() const; // newest first, as libusb lists them
-    void describe(ChipId id); // rewrites the chip's part of the sysfs and /proc trees
     std::condition_variable changed;
 
 private:
-    Bus();
-    ~Bus();
-    void attach(ChipId id);
-    void detach(ChipId id);
+    Bus() = default;
 
     std::mutex mutex_;
     std::vector<Chip> chips_;
     std::vector<std::unique_ptr<libusb_device>> everyDevice_; // devices live as long as the bus
     std::uint8_t nextAddress_ = 2;
-    std::filesystem::path root_;
-    std::filesystem::path sysRoot_;
-    std::filesystem::path procRoot_;
 };
 
 } // namespace usbchip
