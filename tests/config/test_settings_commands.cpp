@@ -31,10 +31,6 @@ const QString kQuestion =
 const QString kNotChanged = QStringLiteral("Operational Mode will NOT be changed.");
 const QString kNoOpMode = QStringLiteral("Op Mode not changed - Select Valid Configuration");
 
-QString methodChanged(const char* name) {
-    return QStringLiteral("Control method changed to %1. Cycle power to complete change.").arg(name);
-}
-
 struct Case {
     const char* name;
     Command command;
@@ -61,8 +57,6 @@ TEST(SettingsCommands, SendWhatWasPickedOrTypedAndRefuseTheRest) {
         {"no clock picked", setClock, "", {}, {}, {config::kPickClockFirst}, 0},
         {"no baud picked", setBaud, "", {}, {}, {config::kPickBaudRateFirst}, 0},
         {"no cmd mode picked", setCmdMode, "", {}, {}, {config::kPickCmdModeFirst}, 0},
-        // By the name picked, not its place in the list.
-        {"Dual Pulse", setByName, "Dual Pulse", {"F05\r"}, {methodChanged("Dual Pulse")}, {}, 1},
         {"no name", setByName, "", {}, {}, {"Invalid Command Mode"}, 1},
         {"bcd", setByName, "bcd", {}, {}, {"Invalid Command Mode"}, 1},
         {"Pulse and a blank", setByName, "Pulse ", {}, {}, {"Invalid Command Mode"}, 1},

@@ -48,8 +48,6 @@ struct Rig : valve::testing::BasicPanelRig<HookedDriver> {
         started = valve::testing::await(panel->start()) && driver.openHere(0);
     }
 
-    valve::sim::SimulatedUnit& sim() { return driver.unit(0); }
-    valve::ui::CustomConfigWindow* form() { return valve::testing::openForms().value(0); }
     bool idle() {
         return BasicPanelRig::idle() &&
                !window().findChild<valve::ui::SequencerWiring*>()->sequencer().runUnderWay();

@@ -87,7 +87,10 @@ public:
             }
         }
         memoryAtStart_ = memory;
-        rig_.window().addShutDownStep([this] { closed_ = boxes_.shutDown = true; });
+        rig_.window().addShutDownStep([this] {
+            closed_ = boxes_.shutDown = true;
+            linkDownAtShutDown_ = rig_.panel->link().is_shut_down();
+        });
         ASSERT_TRUE(await(rig_.panel->start()) &&
                     !rig_.log().contains("Could not connect to Nerra using USB"))
             << "the panel did not start: " << rig_.log().join(" | ").toStdString();
@@ -117,6 +120,8 @@ public:
         if (::testing::Test::HasFailure()) {
             return;
         }
+        click("Command1"); // the close meets an open Custom Configuration window and a read under way
+        click("data_read");
         checkDriverCalls();
         logAtClose_ = rig_.log();
         lastAction_ = "close the main window";
@@ -131,9 +136,8 @@ public:
     }
 
 private:
-    sim::SimulatedUnit& unit() { return rig_.driver.unit(0); }
     const ui::MainWindowControls& c() { return rig_.c(); }
-    ui::CustomConfigWindow* form() { return closed_ ? nullptr : openForms().value(0); }
+    ui::CustomConfigWindow* form() { return closed_ ? nullptr : rig_.form(); }
     int pick(qsizetype n) { return std::uniform_int_distribution<int>(0, static_cast<int>(n) - 1)(random_); }
     void allow(int address, int value) { allowed_.at(static_cast<std::size_t>(address)).insert(value); }
     void add(QString name, double weight, std::function<void()> act) {
@@ -251,16 +255,16 @@ private:
         add("form close", 1.5, [this] { form() ? void(form()->close()) : void(); });
 
         add("fault: unit off", 0.8, [this] {
-            unit().setPowered(false);
-            QTimer::singleShot(10 + pick(200), timers_.get(), [this] { unit().setPowered(true); });
+            rig_.sim().setPowered(false);
+            QTimer::singleShot(10 + pick(200), timers_.get(), [this] { rig_.sim().setPowered(true); });
         });
         add("fault: partial replies", 0.8,
-            [this] { unit().truncateReplies(static_cast<std::size_t>(pick(3)), 1 + pick(2)); });
+            [this] { rig_.sim().truncateReplies(static_cast<std::size_t>(pick(3)), 1 + pick(2)); });
         add("fault: garbage reply", 1.5, [this] { garbageReply(); });
         add("fault: delayed replies", 1.5, [this] {
             const int extraMs =
                 pick(2) == 0 ? static_cast<int>(kReplyTimeout.count()) + 5 + pick(40) : 2 + pick(25);
-            unit().delayReplies(std::chrono::milliseconds{extraMs}, 1 + pick(2));
+            rig_.sim().delayReplies(std::chrono::milliseconds{extraMs}, 1 + pick(2));
         });
         add("fault: driver call fails", 1.5, [this] {
             using enum sim::DriverCall;
@@ -313,7 +317,7 @@ private:
             reply.append(pick(3) == 0 ? static_cast<char>(pick(256))
                                       : QByteArray("0123456789ABCDEFabcdef").at(pick(22)));
         }
-        unit().scriptReply(reply, code);
+        rig_.sim().scriptReply(reply, code);
     }
 
     // Rising times and valid positions; now and then junk, nothing, past a week, back in time, out of range.
@@ -359,7 +363,7 @@ private:
         for (const auto& record : rig_.driver.callLog()) {
             writesAfterClose_ += closed_ && record.call == sim::DriverCall::Write ? 1 : 0;
             if (record.status == kInjected) {
-                faultExcusesUpTo_ = static_cast<std::size_t>(unit().wire().hostLines().size());
+                faultExcusesUpTo_ = static_cast<std::size_t>(rig_.sim().wire().hostLines().size());
             }
         }
         rig_.driver.clearCallLog();
@@ -380,7 +384,7 @@ private:
 
     // Requests begun while a reply was owed, allowed only after a time-out or a driver fault.
     QString unexcusedOverlap() {
-        const sim::WireRecord& wire = unit().wire();
+        const sim::WireRecord& wire = rig_.sim().wire();
         if (overlapsSeen_ == wire.overlaps().size()) {
             return {};
         }
@@ -422,7 +426,7 @@ private:
     // Memory changes only where the operator asked: a stored cell, the clock, the error stack.
     QString unaskedMemoryChange() {
         for (std::size_t address = 0; address < memoryAtStart_.size(); ++address) {
-            const int now = unit().state().memory.at(address);
+            const int now = rig_.unit().memory.at(address);
             if (now != memoryAtStart_.at(address) && allowed_.at(address).count(now) == 0) {
                 return QString::asprintf("the unit's memory at 0x%02zx holds 0x%02x (0x%02x at the start)",
                                          address, now, memoryAtStart_.at(address));
@@ -442,7 +446,8 @@ private:
                    ? QString()
                    : "the main window is not shown, or About is disabled";
     }
-    // Closing the main window shuts everything down: no window, link, write, log line or box after it.
+    // Closing the main window shuts everything down, the link before the shut-down steps: no window,
+    // handle, write, log line or box after it.
     void auditAfterTheClose() {
         SCOPED_TRACE(repeat());
         runUntil([this] { return boxes_.open == 0; }, 2000ms);
@@ -450,8 +455,10 @@ private:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         EXPECT_TRUE(closed_);
         EXPECT_EQ(openForms().size(), 0);
-        EXPECT_TRUE(rig_.panel->link().is_shut_down());
+        EXPECT_TRUE(linkDownAtShutDown_);
+        EXPECT_EQ(rig_.driver.handlesHeld(), 0U);
         EXPECT_EQ(writesAfterClose_, 0);
+        rig_.panel->log().show_msg(QStringLiteral("late line"));
         EXPECT_EQ(rig_.log(), logAtClose_);
         EXPECT_EQ(boxes_.afterShutDown, QStringList());
         EXPECT_EQ(boxes_.open, 0);
@@ -478,6 +485,7 @@ private:
     bool nestedLoopSeen_ = false;
 
     bool closed_ = false;
+    bool linkDownAtShutDown_ = false;
     int writesAfterClose_ = 0;
     QStringList logAtClose_;
 };

@@ -51,15 +51,15 @@ public:
     // A control of the main window or of an open Custom Configuration window by its name.
     template <typename T> T* child(const QString& name) {
         T* found = window().template findChild<T*>(name);
-        const auto forms = openForms();
-        return found == nullptr && !forms.isEmpty() ? forms.first()->template findChild<T*>(name) : found;
+        return found == nullptr && form() != nullptr ? form()->template findChild<T*>(name) : found;
     }
+    ui::CustomConfigWindow* form() { return openForms().value(0); }
     const ui::MainWindowControls& c() { return panel->window().controls(); }
     QStringList log() { return panel->log().lines(); }
     QList<QByteArray> sent() { return driver.wire(0).hostLines(); }
+    sim::SimulatedUnit& sim() { return driver.unit(0); }
     sim::UnitState& unit() { return driver.unit(0).state(); }
     bool idle() { return !panel->link().operations().busy(); }
-    qsizetype writes() const { return driver.callTexts().filter("FT_Write").size(); }
 
     Driver driver;
     ScriptedBoxes boxes;

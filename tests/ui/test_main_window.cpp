@@ -178,30 +178,6 @@ TEST_F(MainWindowTest, StartWithoutAUnitLogsBeforeTheWindowAppearsAndAboutLogsNo
     EXPECT_EQ(rig.log().size(), 2);
 }
 
-TEST(MainWindowClosing, ShutsTheLinkTheLogAndTheCustomConfigurationWindowDown) {
-    PanelRig rig;
-    ASSERT_TRUE(rig.startClean());
-    rig.c().Command1->click();
-    QPointer<CustomConfigWindow> form = valve::testing::openForms().value(0);
-    ASSERT_NE(form, nullptr);
-    form->findChild<QPushButton*>("data_read")->click();
-    const qsizetype writes = rig.writes();
-    bool linkWasDown = false;
-    rig.window().addShutDownStep([&] { linkWasDown = rig.panel->link().is_shut_down(); });
-
-    EXPECT_TRUE(rig.window().close());
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-
-    EXPECT_TRUE(form.isNull());
-    EXPECT_TRUE(linkWasDown) << "shut-down steps run once the link is down";
-    runUntil([] { return false; }, 30ms);
-    EXPECT_EQ(rig.writes(), writes);
-    EXPECT_EQ(rig.driver.handlesHeld(), 0U);
-    const QStringList lines = rig.log();
-    rig.panel->log().show_msg(QStringLiteral("late line"));
-    EXPECT_EQ(rig.log(), lines);
-}
-
 TEST(MainWindowClosing, ClosesTheChooserAndTheOpenBoxAndEndsTheStartQuietly) {
     sim::SimulatedDriver driver;
     driver.addAdapter("Unit A", sim::UnitTiming::instant());
