@@ -27,12 +27,14 @@ using valve::testing::SequencerRig;
 
 namespace {
 
-// The newest journal, which should be the only one unless told.
-sequencer::JournalReading readNewest(const sequencer::JournalFolder& folder, qsizetype journals = 1) {
+// The newest journal, which should be the only one unless told, read whole.
+sequencer::Journal readNewest(const sequencer::JournalFolder& folder, qsizetype journals = 1) {
     EXPECT_EQ(folder.ids().size(), journals);
     QFile file(folder.pathOf(folder.ids().value(0)));
     EXPECT_TRUE(file.open(QIODevice::ReadOnly));
-    return sequencer::readJournal(file.readAll());
+    const sequencer::JournalReading reading = sequencer::readJournal(file.readAll());
+    EXPECT_EQ(reading.problem, sequencer::JournalProblem::None) << reading.detail.toStdString();
+    return reading.journal;
 }
 
 TEST(RunJournal, EachWayARunEndsIsWrittenWithTheStepsThatWentAndWhoEndedIt) {
@@ -77,9 +79,7 @@ TEST(RunJournal, EachWayARunEndsIsWrittenWithTheStepsThatWentAndWhoEndedIt) {
         ASSERT_TRUE(runUntil([&] { return rig.end.has_value(); }));
         EXPECT_EQ(std::tuple(*rig.end, rig.moves().size()), std::tuple(c.end, c.sent));
 
-        const sequencer::JournalReading reading = readNewest(folder);
-        ASSERT_EQ(reading.problem, sequencer::JournalProblem::None);
-        const sequencer::Journal& j = reading.journal;
+        const sequencer::Journal j = readNewest(folder);
         EXPECT_EQ(j.header.origin, QStringLiteral("window"));
         EXPECT_EQ(j.header.steps.size(), c.rows.size());
         EXPECT_EQ(j.steps.size(), c.sent);
@@ -98,16 +98,15 @@ TEST(RunJournal, TellsAMoveSentButNotAnsweredHoldUpsAndTheRunsOwnContext) {
     rig.clock.sleep(60s);
     ASSERT_TRUE(runUntil([&] { return rig.moves().size() == 2; }));
     // The second move is on its way: the journal says so before the unit answers.
-    const sequencer::JournalReading moving = readNewest(folder);
-    ASSERT_EQ(moving.problem, sequencer::JournalProblem::None);
-    ASSERT_EQ(moving.journal.steps.size(), 2);
-    EXPECT_FALSE(moving.journal.steps[1].answered);
-    const sequencer::JournalHeader& first = moving.journal.header;
+    const sequencer::Journal moving = readNewest(folder);
+    ASSERT_EQ(moving.steps.size(), 2);
+    EXPECT_FALSE(moving.steps[1].answered);
+    const sequencer::JournalHeader& first = moving.header;
     EXPECT_EQ(std::tuple(first.routine, first.continues, first.origin),
               std::tuple("flush.txt", "20261207-101500-77", "valvectl"));
 
     ASSERT_TRUE(rig.reaches(2));
-    const sequencer::Journal j = readNewest(folder).journal;
+    const sequencer::Journal j = readNewest(folder);
     ASSERT_EQ(j.holdUps.size(), 1);
     EXPECT_EQ(std::tuple(j.holdUps[0].step, j.holdUps[0].seconds), std::tuple(1, 59));
     EXPECT_EQ(std::tuple(j.steps[1].reached, j.steps[1].reported), std::tuple(true, 3));
@@ -117,7 +116,7 @@ TEST(RunJournal, TellsAMoveSentButNotAnsweredHoldUpsAndTheRunsOwnContext) {
 
     // The next run is the window's again, with nothing of the last one's context.
     rig.run({{"0", "5"}});
-    const sequencer::JournalHeader second = readNewest(folder, 2).journal.header;
+    const sequencer::JournalHeader second = readNewest(folder, 2).header;
     EXPECT_EQ(std::tuple(second.origin, second.routine, second.continues), std::tuple("window", "", ""));
 }
 
@@ -130,7 +129,7 @@ TEST(RunJournal, AResumedRunKeepsTheTimesItWasPlannedOnHoweverLateItStarts) {
     const QDateTime planned = QDateTime::currentDateTimeUtc().addSecs(-2);
     rig.sequencer.setNextRun({"valvectl", {}, "20261207-101500-77", planned});
     ASSERT_EQ(rig.run({{"1", "2"}, {"3", "3"}}), RunEnd::Finished);
-    const sequencer::Journal j = readNewest(folder).journal;
+    const sequencer::Journal j = readNewest(folder);
     EXPECT_EQ(j.header.start, planned);
     ASSERT_EQ(j.steps.size(), 2);
     EXPECT_GE(j.steps[0].sentMs, 2000); // overdue: it goes at once, a second late
