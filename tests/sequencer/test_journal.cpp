@@ -44,19 +44,17 @@ QByteArray diedAfterSending() {
            holdUpLine({1, 3600, kStart.addSecs(3602)}) + sentLine(step(1, 2500, 3602000.5, std::nullopt));
 }
 
-TEST(JournalReading, ReadsBackWhatWasWrittenAndTellsASentMoveThatWasNeverAnswered) {
+// The steps and hold-ups of a run are read back in the run's tests; here what a run cannot fix: exact
+// times and the adapter.
+TEST(JournalReading, ReadsBackTheHeaderAndTheTimesOfARunThatDiedAfterSending) {
     const JournalReading reading = readJournal(diedAfterSending());
     ASSERT_EQ(reading.problem, JournalProblem::None) << reading.detail.toStdString();
     const Journal& j = reading.journal;
     EXPECT_EQ(std::tuple(j.header.steps, j.header.start, j.header.adapterSerial),
               std::tuple(header().steps, kStart, "FT1234"));
     ASSERT_EQ(j.steps.size(), 2);
-    EXPECT_EQ(std::tuple(j.steps[0].reached, j.steps[0].reported, j.steps[1].answered),
-              std::tuple(true, 3, false));
     EXPECT_EQ(j.stepsDone(), 1);
     EXPECT_DOUBLE_EQ(*j.largestDeviationMs(), 3602000.5 - 2500);
-    ASSERT_EQ(j.holdUps.size(), 1);
-    EXPECT_EQ(j.holdUps[0].seconds, 3600);
     EXPECT_FALSE(j.end.has_value());
     EXPECT_EQ(j.lastLine, step(1, 2500, 3602000.5, std::nullopt).sentAt);
 }
