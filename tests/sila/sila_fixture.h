@@ -102,12 +102,11 @@ protected:
     QTemporaryDir config;
     QTemporaryDir runs;
     sequencer::JournalFolder journals{runs.path()};
-    PanelRig rig{
-        {"NR Valve"},
-        sim::UnitTiming{sim::SimDuration{0}, sim::SimDuration{0}, 2ms},
-        {std::chrono::milliseconds{150}, std::chrono::milliseconds{10}, std::chrono::milliseconds{1}},
-        nullptr,
-        {.journals = &journals}};
+    PanelRig rig{{"NR Valve"},
+                 sim::UnitTiming{sim::SimDuration{0}, sim::SimDuration{0}, 2ms},
+                 {150ms, 10ms, 1ms},
+                 nullptr,
+                 {.journals = &journals}};
     int port = 0;
 };
 
