@@ -245,15 +245,6 @@ TEST_F(PanelSocketTest, BadClientsGetAnErrorAtMostAndValvectlIsServedAllTheSame)
     ASSERT_TRUE(runUntil([&] { return !rig.sent().isEmpty(); }));
     leaving.socket.abort();
 
-    std::list<RawClient> many;
-    for (int i = 0; i < 20; ++i) {
-        many.emplace_back(path, command("status"));
-    }
-    for (RawClient& client : many) {
-        ASSERT_TRUE(client.await(1));
-        EXPECT_TRUE(client.replies[0].contains(R"("position":9)")) << client.replies[0].toStdString();
-    }
-
     // A command from valvectl runs in the panel, through a socket only its user can open.
     EXPECT_EQ(QFile::permissions(path) & ~(QFile::ReadUser | QFile::WriteUser),
               QFile::ReadOwner | QFile::WriteOwner);
@@ -262,7 +253,6 @@ TEST_F(PanelSocketTest, BadClientsGetAnErrorAtMostAndValvectlIsServedAllTheSame)
     EXPECT_EQ(moved.json().value("route"), "panel");
     EXPECT_EQ(moved.json().value("position"), 5);
     EXPECT_EQ(rig.log().filter("Position set to 9").size(), 1);
-    EXPECT_EQ(rig.log().filter("valvectl: status").size(), 20);
     EXPECT_EQ(rig.log().mid(rig.log().size() - 2), (QStringList{"valvectl: move 5", "Position set to 5"}));
     EXPECT_EQ(rig.sent().mid(rig.sent().size() - 2), (QList<QByteArray>{"P05\r", "S\r"}));
     EXPECT_TRUE(rig.boxes.texts.isEmpty());
@@ -478,7 +468,6 @@ TEST(PanelSocketPanels, EachOfTwoPanelsIsReachedByItsUnitAndJournalsItsOwnRuns) 
     } cases[] = {
         {{"--panel", "--device", "NR Valve B", "move", "4"}, 0, "position", 4},
         {{"--device", "NR Valve A", "status"}, 0, "position", 1},
-        {{"--panel", "--device", "NR Valve B", "status"}, 0, "position", 4},
         {{"--panel", "status"}, 2, "exit_code", 2}, // which one: the choice's own test
         {{"list"}, 0, "adapters",
          QJsonArray{heldBy("NR Valve A", valvectl.socketPath()), heldBy("NR Valve B", socketB)}},
