@@ -26,7 +26,9 @@
 #include <pwd.h>
 #include <unistd.h>
 
+using valve::testing::command;
 using valve::testing::PanelRig;
+using valve::testing::RawClient;
 using valve::testing::runUntil;
 using valve::testing::Valvectl;
 using namespace std::chrono_literals;
@@ -34,47 +36,6 @@ using namespace std::chrono_literals;
 namespace {
 
 namespace remote = valve::remote;
-
-// A command message of the words in `line`, with a routine's contents when given.
-QByteArray command(const QString& line, const QString& routine = {}) {
-    QJsonObject body{{"words", QJsonArray::fromStringList(line.split(' '))}};
-    if (!routine.isEmpty()) {
-        body.insert("routine", routine);
-    }
-    return remote::encode(remote::type::kCommand, body);
-}
-
-// A client that writes what it is told and collects the lines it gets back.
-struct RawClient {
-    explicit RawClient(const QString& path, const QByteArray& message = {}) {
-        QObject::connect(&socket, &QLocalSocket::readyRead, [this] {
-            while (socket.canReadLine()) {
-                replies << QString::fromUtf8(socket.readLine()).trimmed();
-            }
-        });
-        socket.connectToServer(path);
-        socket.write(message);
-    }
-    bool await(int count) {
-        return runUntil([&] { return replies.size() >= count; });
-    }
-    // Its command's outcome once ended: standard output / standard error after a success / the log lines.
-    QString report() {
-        QJsonObject outcome;
-        runUntil([&] {
-            outcome = QJsonDocument::fromJson(replies.value(replies.size() - 1).toUtf8()).object();
-            return outcome.value("type") == "outcome";
-        });
-        QStringList parts;
-        for (const char* key : {"output", "notes", "log"}) {
-            parts << outcome.value(QLatin1String(key)).toVariant().toStringList().join(", ");
-        }
-        return parts.join(" / ");
-    }
-
-    QLocalSocket socket;
-    QStringList replies;
-};
 
 // A client that writes short junk lines as fast as the panel takes them and never reads a reply.
 struct SilentWriter {
