@@ -1,5 +1,5 @@
 // A routine run by valvectl on its own simulated unit, killed hard at a given
-// moment, then resumed from its journal.
+// moment, then resumed from its journal by valvectl or through a running panel.
 #include "cli_processes.h"
 #include "panel_rig.h"
 #include "sequencer/journal_format.h"
@@ -51,7 +51,7 @@ auto answered(int steps) {
 }
 
 // Resumed through a running panel that holds the unit, the run is the panel's, journalled as the continuation
-// of the one cut short, so that it is not resumed twice either.
+// of the one cut short as a run resumed by valvectl itself is, so neither is resumed twice.
 TEST(RunResume, AfterAHardKillEvenInASleepTheJournalTellsWhereTheRunStoodAndResumeKeepsTheOriginalSchedule) {
     const auto onItsWay = [](const Journal& j, QProcess&) {
         return j.steps.size() == 2 && !j.steps.last().answered;
@@ -85,7 +85,6 @@ TEST(RunResume, AfterAHardKillEvenInASleepTheJournalTellsWhereTheRunStoodAndResu
         sequencer::JournalFolder folder(state.path() + QStringLiteral("/valve-panel/runs"));
         Valvectl valvectl;
         valvectl.setEnvironment(QStringLiteral("XDG_STATE_HOME"), state.path());
-        const auto newest = [&] { return newestIn(folder); };
         const bool throughPanel = c.route == std::string_view("--panel");
         std::optional<valve::testing::PanelRig> panel;
         if (throughPanel) {
@@ -95,12 +94,12 @@ TEST(RunResume, AfterAHardKillEvenInASleepTheJournalTellsWhereTheRunStoodAndResu
             ASSERT_TRUE(panel->startClean() && panel->panel->acceptValvectl(valvectl.runtime.path()));
         }
         c.start(valvectl);
-        ASSERT_TRUE(
-            runUntil([&] { return !folder.ids().isEmpty() && c.killWhen(newest(), valvectl.process); }));
+        ASSERT_TRUE(runUntil(
+            [&] { return !folder.ids().isEmpty() && c.killWhen(newestIn(folder), valvectl.process); }));
         ::kill(static_cast<pid_t>(valvectl.process.processId()), SIGKILL);
         valvectl.finish();
 
-        const Journal killed = newest();
+        const Journal killed = newestIn(folder);
         EXPECT_FALSE(killed.end.has_value());
         EXPECT_EQ(killed.stepsDone(), c.done);
         EXPECT_EQ(!killed.steps.last().answered, c.unanswered);
