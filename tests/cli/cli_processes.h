@@ -1,11 +1,14 @@
 #pragma once
 
 #include "coro_test.h"
+#include "remote/messages.h"
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLocalSocket>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <sys/types.h>
@@ -94,6 +97,47 @@ public:
     QString directory;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     QProcess process;
+};
+
+// A command message of the words in `line`, with a routine's contents when given.
+inline QByteArray command(const QString& line, const QString& routine = {}) {
+    QJsonObject body{{"words", QJsonArray::fromStringList(line.split(' '))}};
+    if (!routine.isEmpty()) {
+        body.insert("routine", routine);
+    }
+    return valve::remote::encode(valve::remote::type::kCommand, body);
+}
+
+// A client that writes what it is told and collects the lines it gets back.
+struct RawClient {
+    explicit RawClient(const QString& path, const QByteArray& message = {}) {
+        QObject::connect(&socket, &QLocalSocket::readyRead, [this] {
+            while (socket.canReadLine()) {
+                replies << QString::fromUtf8(socket.readLine()).trimmed();
+            }
+        });
+        socket.connectToServer(path);
+        socket.write(message);
+    }
+    bool await(int count) {
+        return runUntil([&] { return replies.size() >= count; });
+    }
+    // Its command's outcome once ended: standard output / standard error after a success / the log lines.
+    QString report() {
+        QJsonObject outcome;
+        runUntil([&] {
+            outcome = QJsonDocument::fromJson(replies.value(replies.size() - 1).toUtf8()).object();
+            return outcome.value("type") == "outcome";
+        });
+        QStringList parts;
+        for (const char* key : {"output", "notes", "log"}) {
+            parts << outcome.value(QLatin1String(key)).toVariant().toStringList().join(", ");
+        }
+        return parts.join(" / ");
+    }
+
+    QLocalSocket socket;
+    QStringList replies;
 };
 
 } // namespace valve::testing

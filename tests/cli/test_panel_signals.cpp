@@ -1,16 +1,14 @@
 // The demo panel run as a user runs it, ended by signals as a log-out, a kill or Ctrl-C ends it.
 #include "cli/signal_watch.h"
 #include "cli_processes.h"
-#include "remote/messages.h"
 #include "sequencer/sequencer.h"
 
 #include <QFile>
-#include <QJsonArray>
-#include <QLocalSocket>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <csignal>
 #include <gtest/gtest.h>
+#include <optional>
 
 using valve::testing::runUntil;
 
@@ -35,17 +33,6 @@ struct SignalledPanel : OwnDirectory, valve::testing::DemoPanel {
     }
 };
 
-// Starts a routine through the panel's socket (its first step at once, the second far off) and
-// waits for the first step's report.
-bool startRoutine(QLocalSocket& client, const QString& socketPath) {
-    namespace remote = valve::remote;
-    client.connectToServer(socketPath);
-    client.write(remote::encode(remote::type::kCommand,
-                                {{"words", QJsonArray{"run", "r.txt"}}, {"routine", "0,3\n600,4\n"}}));
-    QByteArray replies;
-    return runUntil([&] { return (replies += client.readAll()).contains(R"("type":"step")"); });
-}
-
 // The first signal closes the panel as its close button does: a run under way is stopped with a line
 // that says why, the kept log has that line, the socket is removed, the exit code is 0, also before the
 // window was shown. Signals that come together end it at once at the second.
@@ -65,8 +52,12 @@ TEST(PanelSignals, TheFirstClosesThePanelInOrderAndASecondEndsItAtOnce) {
         SCOPED_TRACE(c.name);
         SignalledPanel panel(c.arguments);
         ASSERT_TRUE(runUntil([&] { return panel.keptLog().contains("Found "); }, std::chrono::seconds{20}));
-        QLocalSocket client;
-        ASSERT_TRUE(!c.routine || startRoutine(client, panel.socketPath()));
+        // A routine whose first step goes at once and whose second is far off.
+        std::optional<valve::testing::RawClient> client;
+        if (c.routine) {
+            client.emplace(panel.socketPath(), valve::testing::command("run r.txt", "0,3\n600,4\n"));
+            ASSERT_TRUE(client->await(1) && client->replies[0].contains(R"("type":"step")"));
+        }
         ::kill(panel.pid(), SIGSTOP);
         ASSERT_TRUE(runUntil([&] { return panel.stopped(); }));
         for (const int signal : c.sent) {

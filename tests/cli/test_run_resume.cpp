@@ -1,5 +1,5 @@
 // A routine run by valvectl on its own simulated unit, killed hard at a given
-// moment, then resumed from its journal.
+// moment, then resumed from its journal by valvectl or through a running panel.
 #include "cli_processes.h"
 #include "panel_rig.h"
 #include "sequencer/journal_format.h"
@@ -9,6 +9,8 @@
 #include <csignal>
 #include <functional>
 #include <gtest/gtest.h>
+#include <optional>
+#include <string_view>
 
 using namespace valve;
 using namespace std::chrono_literals;
@@ -48,6 +50,8 @@ auto answered(int steps) {
         [steps](const Journal& j, QProcess&) { return j.steps.size() == steps && j.steps.last().answered; };
 }
 
+// Resumed through a running panel that holds the unit, the run is the panel's, journalled as the continuation
+// of the one cut short as a run resumed by valvectl itself is, so neither is resumed twice.
 TEST(RunResume, AfterAHardKillEvenInASleepTheJournalTellsWhereTheRunStoodAndResumeKeepsTheOriginalSchedule) {
     const auto onItsWay = [](const Journal& j, QProcess&) {
         return j.steps.size() == 2 && !j.steps.last().answered;
@@ -63,6 +67,7 @@ TEST(RunResume, AfterAHardKillEvenInASleepTheJournalTellsWhereTheRunStoodAndResu
         bool unanswered; // a move was on its way
         int heldUp;      // seconds the journal tells the run was held up by a sleep
         QList<int> resumed;
+        const char* route = "--sim"; // of the resumed run
     } cases[] = {
         // clang-format off
         {"waiting for a step", startAwake, 6000, answered(2), "skip", 2, false, 0, {4, 5}},
@@ -71,6 +76,7 @@ TEST(RunResume, AfterAHardKillEvenInASleepTheJournalTellsWhereTheRunStoodAndResu
         {"asleep, the step due in the sleep skipped", startSleepy, 8000, asleep, "skip", 2, false, 0, {5, 6}},
         {"asleep, the step due in the sleep run", startSleepy, 8000, asleep, "run", 2, false, 0, {4, 5, 6}},
         {"awake again, the held-up step done", startSleepy, 8000, answered(3), "skip", 3, false, 2, {5, 6}},
+        {"through a running panel", startAwake, 6000, answered(2), "skip", 2, false, 0, {4, 5}, "--panel"},
         // clang-format on
     };
     for (const auto& c : cases) {
@@ -79,14 +85,21 @@ TEST(RunResume, AfterAHardKillEvenInASleepTheJournalTellsWhereTheRunStoodAndResu
         sequencer::JournalFolder folder(state.path() + QStringLiteral("/valve-panel/runs"));
         Valvectl valvectl;
         valvectl.setEnvironment(QStringLiteral("XDG_STATE_HOME"), state.path());
-        const auto newest = [&] { return newestIn(folder); };
+        const bool throughPanel = c.route == std::string_view("--panel");
+        std::optional<valve::testing::PanelRig> panel;
+        if (throughPanel) {
+            panel.emplace(QList<QByteArray>{"NR Valve"}, sim::UnitTiming::instant(),
+                          link::LinkTiming{150ms, 10ms, 1ms}, nullptr,
+                          sequencer::RunSupport{.journals = &folder});
+            ASSERT_TRUE(panel->startClean() && panel->panel->acceptValvectl(valvectl.runtime.path()));
+        }
         c.start(valvectl);
-        ASSERT_TRUE(
-            runUntil([&] { return !folder.ids().isEmpty() && c.killWhen(newest(), valvectl.process); }));
+        ASSERT_TRUE(runUntil(
+            [&] { return !folder.ids().isEmpty() && c.killWhen(newestIn(folder), valvectl.process); }));
         ::kill(static_cast<pid_t>(valvectl.process.processId()), SIGKILL);
         valvectl.finish();
 
-        const Journal killed = newest();
+        const Journal killed = newestIn(folder);
         EXPECT_FALSE(killed.end.has_value());
         EXPECT_EQ(killed.stepsDone(), c.done);
         EXPECT_EQ(!killed.steps.last().answered, c.unanswered);
@@ -95,10 +108,12 @@ TEST(RunResume, AfterAHardKillEvenInASleepTheJournalTellsWhereTheRunStoodAndResu
         EXPECT_EQ(valvectl.run({"runs", "--json"}).json().value("runs")[0]["state"].toString(), "cut short");
 
         runUntil([] { return false; }, std::chrono::milliseconds(400)); // the next step's time passes
-        const auto resumed = valvectl.run({"--sim", "run", "--resume", id, "--missed", c.missed});
+        const auto resumed = valvectl.run({c.route, "run", "--resume", id, "--missed", c.missed});
         EXPECT_EQ(resumed.exitCode, 0) << resumed.err.toStdString();
-        const Journal next = newest();
+        EXPECT_EQ(resumed.err.contains("through the running panel"), throughPanel);
+        const Journal next = newestIn(folder, id);
         EXPECT_EQ(next.header.continues, id);
+        EXPECT_EQ(next.header.origin, throughPanel ? sequencer::kThroughPanel : sequencer::kFromValvectl);
         QList<int> positions;
         for (const sequencer::StepRecord& step : next.steps) {
             positions << step.position;
@@ -109,44 +124,8 @@ TEST(RunResume, AfterAHardKillEvenInASleepTheJournalTellsWhereTheRunStoodAndResu
         EXPECT_GE(late, 0);
         EXPECT_LT(late, 100);
         // Asked once more, the run is resumed already.
-        EXPECT_EQ(valvectl.run({"--sim", "run", "--resume", id}).exitCode, 2);
+        EXPECT_EQ(valvectl.run({c.route, "run", "--resume", id}).exitCode, 2);
     }
-}
-
-// Through a running panel that holds the unit, the resumed run is the panel's, journalled as the
-// continuation of the one cut short and on its schedule: asked once more, valvectl refuses.
-TEST(RunResume, ThroughARunningPanelTheRunIsJournalledAsTheContinuationSoItIsNotResumedTwice) {
-    QTemporaryDir state;
-    sequencer::JournalFolder folder(state.path() + QStringLiteral("/valve-panel/runs"));
-    Valvectl first;
-    Valvectl second;
-    for (Valvectl* each : {&first, &second}) {
-        each->setEnvironment(QStringLiteral("XDG_STATE_HOME"), state.path());
-    }
-    valve::testing::PanelRig rig({"NR Valve"}, sim::UnitTiming::instant(), {150ms, 10ms, 1ms}, nullptr,
-                                 sequencer::RunSupport{.journals = &folder});
-    ASSERT_TRUE(rig.startClean());
-    ASSERT_TRUE(rig.panel->acceptValvectl(second.runtime.path()));
-    startAwake(first);
-    ASSERT_TRUE(
-        runUntil([&] { return !folder.ids().isEmpty() && answered(2)(newestIn(folder), first.process); }));
-    ::kill(static_cast<pid_t>(first.process.processId()), SIGKILL);
-    first.finish();
-    const Journal killed = newestIn(folder);
-    const QString id = folder.ids().first();
-
-    const auto resumed = second.run({"--panel", "run", "--resume", id});
-    EXPECT_EQ(resumed.exitCode, 0) << resumed.err.toStdString();
-    EXPECT_TRUE(resumed.err.contains(QStringLiteral("through the running panel")));
-    const Journal next = newestIn(folder, id);
-    EXPECT_EQ(next.header.continues, id);
-    EXPECT_EQ(next.header.origin, sequencer::kThroughPanel);
-    ASSERT_EQ(next.steps.size(), 2);
-    EXPECT_EQ(next.steps[1].position, 5);
-    const qint64 late = lateOnTheOriginalSchedule(killed, next, 6000);
-    EXPECT_GE(late, 0);
-    EXPECT_LT(late, 100);
-    EXPECT_EQ(second.run({"--panel", "run", "--resume", id}).exitCode, 2);
 }
 
 } // namespace
