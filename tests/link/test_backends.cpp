@@ -26,6 +26,10 @@ class D2xxDriverTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_NE(driver, nullptr);
+        freshDouble();
+    }
+    void freshDouble() const {
+        control.reset();
         control.addDevice("Valve A");
     }
     FtHandle openValve() {
@@ -78,8 +82,7 @@ TEST_F(D2xxDriverTest, AChipSettingThatFailsIsToldOnceButDoesNotFailOpenAndOpenF
         {"FT_SetChars", libftdi::eventCharacterDiagnostic("Valve A", 1)},
     };
     for (const auto& [call, line] : cases) {
-        control.reset();
-        control.addDevice("Valve A");
+        freshDouble();
         QStringList told;
         driver->setDiagnosticSink([&](const QString& text) { told << text; });
         control.setStatus(call, ft::IO_ERROR);
@@ -104,8 +107,7 @@ TEST_F(D2xxDriverTest, ReceiveNotifierFiresOnArrivalUntilCloseWhenSetBeforeOrAft
                        {"refused", false, true}};
     for (const auto& [name, setAfterOpen, refused] : ways) {
         SCOPED_TRACE(name);
-        control.reset();
-        control.addDevice("Valve A");
+        freshDouble();
         if (refused) {
             control.setStatus("FT_SetEventNotification", ft::IO_ERROR);
         }
@@ -144,42 +146,31 @@ TEST_F(D2xxDriverTest, ReceiveNotifierFiresOnArrivalUntilCloseWhenSetBeforeOrAft
 }
 
 // A driver that reports `attached` adapters, each of them free and named "u".
-class ReportedAdapters : public sim::SimulatedDriver {
-public:
-    explicit ReportedAdapters(std::uint32_t attached) : attached_(attached) {}
-    FtStatus createDeviceInfoList(std::uint32_t& count) override { return count = attached_, ft::OK; }
-    FtStatus getDeviceInfoDetail(std::uint32_t /*index*/, DeviceInfoDetail& detail) override {
-        detail.description[0] = 'u';
-        return ft::OK;
+struct ReportedAdapters : sim::SimulatedDriver {
+    explicit ReportedAdapters(std::uint32_t count) : attached(count) {}
+    FtStatus createDeviceInfoList(std::uint32_t& count) override { return count = attached, ft::OK; }
+    FtStatus getDeviceInfoDetail(std::uint32_t, DeviceInfoDetail& d) override {
+        return d.description[0] = 'u', ft::OK;
     }
-
-private:
-    std::uint32_t attached_;
+    std::uint32_t attached;
 };
 
 // The search counts in a signed 16-bit number; the combined backend lists at most 1024 of D2XX's.
 TEST(AdapterCounts, ASearchLooksAtNoMoreThanItCanCount) {
-    const struct {
-        std::uint32_t attached;
-        std::uint32_t listed;
-        std::int16_t found;
-    } cases[] = {
-        {1024, 1024, 1024},
-        {1025, 1024, 1025},
-        {32767, 1024, 32767},
-        {32768, 1024, 32767},
-        {4'000'000'000U, 1024, 32767},
-    };
-    for (const auto& c : cases) {
-        FallbackDriver fallback(std::make_unique<ReportedAdapters>(c.attached), nullptr);
-        std::uint32_t listed = 0;
-        ASSERT_EQ(fallback.createDeviceInfoList(listed), ft::OK);
-        EXPECT_EQ(listed, c.listed) << c.attached;
-        ReportedAdapters driver(c.attached);
+    using Case = std::tuple<std::uint32_t, std::uint32_t, int>; // attached, listed by the backend, found
+    for (const auto& [attached, listed, found] : {Case{1024, 1024, 1024},
+                                                  {1025, 1024, 1025},
+                                                  {32767, 1024, 32767},
+                                                  {32768, 1024, 32767},
+                                                  {4'000'000'000U, 1024, 32767}}) {
+        FallbackDriver fallback(std::make_unique<ReportedAdapters>(attached), nullptr);
+        std::uint32_t backendListed = 0;
+        ASSERT_EQ(fallback.createDeviceInfoList(backendListed), ft::OK);
+        EXPECT_EQ(backendListed, listed) << attached;
+        ReportedAdapters driver(attached);
         testing::PickingChooser chooser;
         record::EventLog log;
-        DeviceSearch search(driver, chooser, log);
-        EXPECT_EQ(search.FindDevices(), c.found) << c.attached;
+        EXPECT_EQ(DeviceSearch(driver, chooser, log).FindDevices(), found) << attached;
     }
 }
 

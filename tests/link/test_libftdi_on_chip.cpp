@@ -34,8 +34,8 @@ constexpr auto unbound = [](Chip& chip) { chip.kernelDriver = false; }; // no ke
 constexpr auto look = [](ChipId chip) { return Bus::get().look(chip); };
 
 // An adapter on port `port` of hub 1 as `edit` leaves it, its unit with real wire timing but quick moves.
-void asIs(Chip& /*chip*/) {}
-ChipId plug(std::uint8_t port, void (*edit)(Chip&) = asIs) {
+ChipId plug(
+    std::uint8_t port, void (*edit)(Chip&) = [](Chip&) {}) {
     Chip chip;
     std::tie(chip.product, chip.serial) = std::tuple(kProduct, "FT" + std::to_string(port));
     chip.ports = {1, port};
@@ -49,15 +49,13 @@ sim::WireRecord wireOf(ChipId chip) {
     return static_cast<usbchip::UnitOnLine&>(*Bus::get().chip(chip).peer).unit.wire();
 }
 
-libftdi::SystemView system(bool asRoot) {
-    return {usbchip::kNoSystemTree, usbchip::kNoSystemTree, asRoot};
-}
-
 // The link on the chips of the emulated bus through the libftdi1 backend, with the backend's lines
 // in the events log; libftdi1 is seen by a user without root rights unless given.
 struct ChipSession {
     explicit ChipSession(bool asRoot = false, link::LinkTiming timing = {300ms, 10ms, 1ms})
-        : backend(std::make_unique<link::LibftdiDriver>(system(asRoot))), link{driver, search, log, timing} {
+        : backend(std::make_unique<link::LibftdiDriver>(
+              libftdi::SystemView{usbchip::kNoSystemTree, usbchip::kNoSystemTree, asRoot})),
+          link{driver, search, log, timing} {
         driver.setDiagnosticSink([this](const QString& line) { log.show_msg(line); });
     }
     ~ChipSession() { Bus::get().unplugAll(); }
@@ -100,14 +98,13 @@ TEST_F(LibftdiOnChip, IdenticalAdaptersAreListedInTreeOrderAndOpenedOneAfterTheO
     });
     ASSERT_EQ(s.search.FindDevices(), 3);
     EXPECT_EQ(s.search.device_list(), (QList<QByteArray>{kProduct, "Dual RS232-HS", kProduct}));
-    link::DeviceInfoDetail detail;
-    ASSERT_EQ(s.driver.getDeviceInfoDetail(0, detail), ft::OK);
-    EXPECT_EQ(detail.flags & ft::FLAGS_OPENED, ft::FLAGS_OPENED) << "listed as open, and never taken below";
-    ASSERT_EQ(s.driver.getDeviceInfoDetail(1, detail), ft::OK);
-    EXPECT_STREQ(detail.serialNumber.data(), "FT2");
-    EXPECT_EQ(detail.locationId, (1u << 8) | look(earlier).address);
-    ASSERT_EQ(s.driver.getDeviceInfoDetail(2, detail), ft::OK);
-    EXPECT_EQ(detail.id, 0x04036010u);
+    link::DeviceInfoDetail d[3];
+    for (std::uint32_t i = 0; i < 3; ++i) {
+        ASSERT_EQ(s.driver.getDeviceInfoDetail(i, d[i]), ft::OK);
+    }
+    EXPECT_EQ(d[0].flags & ft::FLAGS_OPENED, ft::FLAGS_OPENED) << "listed as open, and never taken below";
+    EXPECT_EQ(std::tuple(std::string(d[1].serialNumber.data()), d[1].locationId, d[2].id),
+              std::tuple("FT2", (1u << 8) | look(earlier).address, 0x04036010u));
 
     // The same product string opens the first free one in tree order, with the lowest latency timer
     // the chip takes and CR as its event character; its unit hears it only at 19200 8N1.
@@ -170,22 +167,19 @@ TEST_F(LibftdiOnChip, ChipFaultsEndInTheLinksOwnLinesAndPassingOnesKeepTheAdapte
     const QStringList reconnected{"Trying to close USB Port - Failed", "Found 1 Nerra unit through USB"};
     const struct {
         const char* name;
-        std::function<void(usbchip::Faults&)> inject;
+        usbchip::Faults faults;
         bool answered;
         QStringList lines; // logged by the exchange and the check after it
     } cases[] = {
-        {"one-byte packets", [](auto& f) { f.shortPackets = 1000; }, false, {}},
-        {"silent chip", [](auto& f) { f.silent = true; }, false, {}},
-        {"write times out",
-         [](auto& f) { f.writeTimesOut = true; },
-         false,
-         {"USB Error - could not write to device"}},
-        {"one I/O error", [](auto& f) { f.ioErrors = 1; }, true, {}},
-        {"stall, cleared", [](auto& f) { f.inHalted = true; }, true, {}},
-        {"stall for good", [](auto& f) { f.inHalted = f.haltSticks = true; }, false, reconnected},
-        {"I/O errors for good", [](auto& f) { f.ioErrors = 1000; }, false, reconnected},
+        {"one-byte packets", {.shortPackets = 1000}, false, {}},
+        {"silent chip", {.silent = true}, false, {}},
+        {"write times out", {.writeTimesOut = true}, false, {"USB Error - could not write to device"}},
+        {"one I/O error", {.ioErrors = 1}, true, {}},
+        {"stall, cleared", {.inHalted = true}, true, {}},
+        {"stall for good", {.inHalted = true, .haltSticks = true}, false, reconnected},
+        {"I/O errors for good", {.ioErrors = 1000}, false, reconnected},
         {"control request fails", // flow control: the link's probe
-         [](auto& f) { f.failingRequest = 2; },
+         {.failingRequest = 2},
          true,
          {"Found 1 Nerra unit through USB", "Could not set flow control",
           "Could not reestablish connection"}},
@@ -196,7 +190,7 @@ TEST_F(LibftdiOnChip, ChipFaultsEndInTheLinksOwnLinesAndPassingOnesKeepTheAdapte
         ChipSession session(true, {100ms, 10ms, 1ms});
         ASSERT_TRUE(session.configure());
         session.log.clear();
-        Bus::get().change(chip, [&](Chip& ch) { c.inject(ch.faults); });
+        Bus::get().change(chip, [&](Chip& ch) { ch.faults = c.faults; });
         EXPECT_EQ(await(session.exchange.run("S\r", 3)), c.answered);
         if (c.lines == reconnected) { // given up, maybe only after the reply's time limit on a busy machine
             std::uint32_t queued = 0;

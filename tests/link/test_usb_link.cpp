@@ -104,8 +104,7 @@ TEST_F(UsbLinkTest, TheChooserOffersTheFreeDevicesInDriverOrderAndDetailFailures
     EXPECT_TRUE(configure());
     EXPECT_EQ(chooser.offered.back(), (QList<QByteArray>{"Unit one", "Unit four"}));
     EXPECT_TRUE(driver.openHere(0));
-    EXPECT_EQ(link.device_description()[8], '\0');
-    EXPECT_EQ(link.device_description()[9], ' ');
+    EXPECT_EQ(std::pair(link.device_description()[8], link.device_description()[9]), std::pair('\0', ' '));
     EXPECT_EQ(link.device_serial(), "NRV0000");
 
     // The only free adapter is taken without asking, and known by its serial number all the same.
@@ -187,10 +186,9 @@ TEST(OperationQueue, OperationsRunOneAtATimeInOrderAndShutDownRefusesTheRest) {
             trace << name + " end";
         }
     };
-    operation("a", 30ms);
-    operation("b", 10ms);
-    operation("c", 100ms);
-    operation("d", 10ms);
+    for (const auto& [name, hold] : {std::pair{"a", 30ms}, {"b", 10ms}, {"c", 100ms}, {"d", 10ms}}) {
+        operation(name, hold);
+    }
     runUntil([&] { return trace.contains("c start"); });
     queue.shut_down();
     operation("e", 1ms);

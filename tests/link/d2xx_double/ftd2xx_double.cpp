@@ -3,6 +3,7 @@
 // Built in variants that leave out FT_Purge or FT_SetEventNotification. Like
 // the real library it signals a registered event with the event's mutex held,
 // and may still do so until the handle is closed.
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstring>
@@ -57,12 +58,8 @@ void signal(EventHandle* event) {
 
 // The open device a handle stands for, or null.
 Device* deviceOf(FT_HANDLE handle) {
-    for (Device& device : state.devices) {
-        if (handle == &device && device.open) {
-            return &device;
-        }
-    }
-    return nullptr;
+    const auto found = std::ranges::find_if(state.devices, [&](Device& d) { return handle == &d && d.open; });
+    return found == state.devices.end() ? nullptr : &*found;
 }
 
 template <typename... Values> std::string joined(Values... values) {

@@ -8,10 +8,8 @@
 #include <libusb.h>
 #include <utility>
 
-struct libusb_context {};
-namespace {
-libusb_context theContext; // one will do: it holds nothing
-} // namespace
+static struct libusb_context {
+} theContext; // one will do: it holds nothing
 
 struct libusb_device {
     usbchip::ChipId chip;
@@ -29,13 +27,7 @@ namespace usbchip {
 
 namespace {
 
-enum Request : std::uint8_t {
-    kReset = 0,
-    kBaudRate = 3,
-    kData = 4,
-    kEventChar = 6,
-    kSetLatency = 9,
-};
+enum Request : std::uint8_t { kReset = 0, kBaudRate = 3, kData = 4, kEventChar = 6, kSetLatency = 9 };
 // The reset request's values: 0 the whole port, 1 purges what the line has not
 // sent yet, 2 what the line brought and the host has not read.
 constexpr std::uint16_t kPurgeToLine = 1;
@@ -43,18 +35,15 @@ constexpr std::uint16_t kPurgeFromLine = 2;
 constexpr unsigned char kModemStatus = 0x31; // CTS and DSR up
 constexpr unsigned char kLineStatus = 0x60;  // transmitter empty
 
-// The baud rate a divisor gives: 14 integer bits, a three-bit fraction (its
-// top bit in the index), and on the H chips a switch to the 12 MHz clock.
+// The baud rate a divisor gives: 14 integer bits, a three-bit fraction (its top bit
+// in the index), and on the H chips a switch to the 12 MHz clock. The special
+// divisors 0 and 1 (for 3 and 2 Mbaud) are left out: the unit hears none.
 unsigned baudFromDivisor(ChipType type, std::uint16_t value, std::uint16_t index) {
     static constexpr int kEighths[8] = {0, 4, 2, 1, 3, 5, 6, 7};
     const bool h = type == ChipType::FT2232H;
     const double base = h && (index & 0x200) != 0 ? 12e6 : 3e6;
     const unsigned fraction = (value >> 14) | ((h ? (index >> 8) & 1 : index & 1) << 2);
-    const unsigned integer = value & 0x3FFF;
-    if (integer <= 1 && fraction == 0) { // the two special divisors, 1 and 1.5
-        return static_cast<unsigned>(integer == 0 ? base : base / 1.5);
-    }
-    return static_cast<unsigned>(std::lround(base / (integer + kEighths[fraction] / 8.0)));
+    return static_cast<unsigned>(std::lround(base / ((value & 0x3FFF) + kEighths[fraction] / 8.0)));
 }
 
 // What has come in on the line goes to the chip's buffer; beyond its room it is lost.
@@ -80,12 +69,10 @@ int control(Chip& chip, std::uint8_t requestType, std::uint8_t request, std::uin
         }
         return 0;
     case kBaudRate:
-        chip.line.baud = baudFromDivisor(chip.type, value, index);
+        chip.baud = baudFromDivisor(chip.type, value, index);
         return 0;
     case kData:
-        chip.line.dataBits = value & 0xFF;
-        chip.line.parity = (value >> 8) & 7;
-        chip.line.stopBits = (value >> 11) & 3;
+        chip.frame = value;
         return 0;
     case kEventChar: // the character in the low byte, switched on by 0x100
         chip.eventChar = (value & 0x100) != 0 ? value & 0xFF : -1;
@@ -265,14 +252,10 @@ ssize_t libusb_get_device_list(libusb_context* /*context*/, libusb_device*** lis
 int libusb_get_device_descriptor(libusb_device* device, libusb_device_descriptor* descriptor) {
     auto lock = Bus::get().lock();
     const bool h = Bus::get().chip(device->chip).type == usbchip::ChipType::FT2232H;
-    *descriptor = {};
-    descriptor->idVendor = 0x0403;
-    descriptor->idProduct = h ? 0x6010 : 0x6001;
-    descriptor->bcdDevice = h ? 0x0700 : 0x0600;
-    descriptor->iManufacturer = 1;
-    descriptor->iProduct = 2;
-    descriptor->iSerialNumber = 3;
-    descriptor->bNumConfigurations = 1;
+    const std::uint16_t product = h ? 0x6010 : 0x6001;
+    const std::uint16_t release = h ? 0x0700 : 0x0600;
+    // Only what libftdi1 reads: the ids, the three strings and one configuration.
+    *descriptor = {0, 0, 0, 0, 0, 0, 0, 0x0403, product, release, 1, 2, 3, 1};
     return LIBUSB_SUCCESS;
 }
 
@@ -388,8 +371,9 @@ int libusb_bulk_transfer(libusb_device_handle* handle, unsigned char endpoint, u
             if (chip.faults.writeTimesOut) {
                 return LIBUSB_ERROR_TIMEOUT;
             }
-            chip.peer->fromHost({reinterpret_cast<const char*>(data), static_cast<std::size_t>(length)},
-                                chip.line);
+            if (chip.baud == 19200 && chip.frame == 8) { // the unit hears only 19200 8N1
+                chip.peer->fromHost({reinterpret_cast<const char*>(data), static_cast<std::size_t>(length)});
+            }
             *transferred = length;
             return 0;
         }

@@ -25,21 +25,13 @@ inline const std::filesystem::path kNoSystemTree = "/nonexistent/emulated-usb";
 
 enum class ChipType { FT232R, FT2232H }; // 0403:6001, 0403:6010
 
-// The serial line as the host has set it up.
-struct LineSettings {
-    unsigned baud = 9600;
-    int dataBits = 8;
-    int parity = 0;   // 0 none .. 4 space
-    int stopBits = 0; // 0: one, 2: two
-};
-
 // The far end of a chip's serial line, called with the bus locked.
 class SerialPeer {
 public:
     virtual ~SerialPeer() = default;
-    virtual void fromHost(std::string_view bytes, const LineSettings& line) = 0; // they go out from now on
-    virtual std::string toHost() = 0; // what has come in on the line by now
-    virtual void dropUnsent() = 0;    // the chip's transmit buffer is purged
+    virtual void fromHost(std::string_view bytes) = 0; // they go out from now on
+    virtual std::string toHost() = 0;                  // what has come in on the line by now
+    virtual void dropUnsent() = 0;                     // the chip's transmit buffer is purged
     // When the next byte may come in on the line; none: nothing is on its way.
     virtual std::optional<Clock::time_point> nextByteAt() { return std::nullopt; }
 };
@@ -67,7 +59,8 @@ struct Chip {
     bool claimedElsewhere = false; // another program's libusb holds it
     Faults faults;
     // What the host told it since it was plugged in, and what it holds.
-    LineSettings line;
+    unsigned baud = 9600;
+    std::uint16_t frame = 8; // the data request's value: 8 data bits, no parity, one stop bit
     int latencyMs = 16;
     int lowestLatencyMs = 1;         // a latency timer below it is refused
     int eventChar = -1;              // flushes the chip's buffer when it comes in; -1: none
