@@ -34,8 +34,8 @@ constexpr auto unbound = [](Chip& chip) { chip.kernelDriver = false; }; // no ke
 constexpr auto look = [](ChipId chip) { return Bus::get().look(chip); };
 
 // An adapter on port `port` of hub 1 as `edit` leaves it, its unit with real wire timing but quick moves.
-ChipId plug(
-    std::uint8_t port, void (*edit)(Chip&) = [](Chip&) {}) {
+void asIs(Chip& /*chip*/) {}
+ChipId plug(std::uint8_t port, void (*edit)(Chip&) = asIs) {
     Chip chip;
     std::tie(chip.product, chip.serial) = std::tuple(kProduct, "FT" + std::to_string(port));
     chip.ports = {1, port};
@@ -52,13 +52,17 @@ sim::WireRecord wireOf(ChipId chip) {
 // The link on the chips of the emulated bus through the libftdi1 backend, with the backend's lines
 // in the events log; libftdi1 is seen by a user without root rights unless given.
 struct ChipSession {
+    // Unplugs the bus's chips for the next session once the backend has closed them.
+    struct Unplug {
+        ~Unplug() { Bus::get().unplugAll(); }
+    } unplug;
     explicit ChipSession(bool asRoot = false, link::LinkTiming timing = {300ms, 10ms, 1ms})
-        : backend(std::make_unique<link::LibftdiDriver>(
-              libftdi::SystemView{usbchip::kNoSystemTree, usbchip::kNoSystemTree, asRoot})),
-          link{driver, search, log, timing} {
+        : driver(libftdi::SystemView{usbchip::kNoSystemTree, usbchip::kNoSystemTree, asRoot}), link{driver,
+                                                                                                    search,
+                                                                                                    log,
+                                                                                                    timing} {
         driver.setDiagnosticSink([this](const QString& line) { log.show_msg(line); });
     }
-    ~ChipSession() { Bus::get().unplugAll(); }
     bool configure() { return await(link.configure_usb_connection()); }
     QByteArray ask(const char* line, int replyLength = 3) {
         await(exchange.run(line, replyLength));
@@ -70,8 +74,7 @@ struct ChipSession {
         return count;
     }
 
-    std::unique_ptr<link::LibftdiDriver> backend;
-    link::FtdiDriver& driver = *backend;
+    link::LibftdiDriver driver;
     PickingChooser chooser;
     record::EventLog log;
     link::DeviceSearch search{driver, chooser, log};
@@ -218,11 +221,10 @@ TEST_F(LibftdiOnChip, CloseDuringAPendingReadIsQuickAndLeavesNoThreadBehind) {
     // The reader waits in a bulk read all along; settings do not wait for it.
     QElapsedTimer clock;
     qint64 inCalls = 0;
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < 3; ++i, inCalls += clock.elapsed()) {
         std::this_thread::sleep_for(30ms);
         clock.start();
         EXPECT_EQ(s.driver.setFlowControl(s.link.usb_handle(), ft::FLOW_NONE, 0, 0), ft::OK);
-        inCalls += clock.elapsed();
     }
     EXPECT_LT(inCalls, 30);
     clock.start();
@@ -253,10 +255,9 @@ TEST_F(LibftdiOnChip, D2xxLeavesWhatTheKernelDriverHoldsToLibftdiListedOnceByNam
     plug(2);
     const QTemporaryDir sysfs;
     const std::filesystem::path root = sysfs.path().toStdString();
-    const auto device = root / "bus/usb/devices/1-1.2";
-    const auto interface = root / "bus/usb/devices/1-1.2:1.0";
-    std::filesystem::create_directories(device);
-    std::filesystem::create_directory(interface);
+    const auto device = root / "bus/usb/devices/1-1.2", interface = root / "bus/usb/devices/1-1.2:1.0";
+    std::filesystem::create_directories(interface);
+    std::filesystem::create_directory(device);
     for (const auto& [file, text] :
          {std::pair{"product", kProduct}, {"serial", "FT2"}, {"idVendor", "0403"}}) {
         std::ofstream(device / file) << text << '\n';

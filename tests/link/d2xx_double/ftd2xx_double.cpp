@@ -100,11 +100,8 @@ DOUBLE_EXPORT FT_STATUS FT_GetDeviceInfoDetail(DWORD index, DWORD* flags, DWORD*
         return kDeviceNotFound;
     }
     const Device& device = state.devices[index];
-    const bool described = !device.description.empty(); // not while ftdi_sio is bound
     *flags = device.flags | (device.open ? kFlagOpened : 0);
-    *type = described ? 5 : 3; // 3: unknown
-    *id = described ? 0x04036001 : 0;
-    *locId = described ? 0x100 + index : 0;
+    *type = *id = *locId = 0; // unknown: nothing here reads them
     // Like the real library: up to 64 bytes, NUL-terminated only when shorter.
     std::strncpy(static_cast<char*>(serial), device.serial.c_str(), 64);
     std::strncpy(static_cast<char*>(description), device.description.c_str(), 64);
@@ -228,7 +225,6 @@ DOUBLE_EXPORT void dbl_push_rx(const char* data) {
     }
 }
 
-// 0: no event registered; 1: one is; 2: and some thread holds its mutex now.
 DOUBLE_EXPORT int dbl_event() {
     EventHandle* event = state.event;
     if (event == nullptr || pthread_mutex_trylock(&event->eMutex) != 0) {

@@ -1,5 +1,5 @@
 // Emulated FT232R and FT2232H (channel A) chips behind a stand-in libusb-1.0.so.0 with
-// every function libftdi1 1.5 and the backend call; an unplugged one fails with NO_DEVICE.
+// every function libftdi1 1.5 and the backend call.
 #include "emulated_usb.h"
 
 #include <algorithm>
@@ -14,7 +14,6 @@ static struct libusb_context {
 struct libusb_device {
     usbchip::ChipId chip;
     std::uint8_t address;
-    bool gone = false;
 };
 
 struct libusb_device_handle {
@@ -157,11 +156,8 @@ Chip Bus::look(ChipId id) {
 void Bus::unplugAll() {
     std::lock_guard lock(mutex_);
     for (Chip& chip : chips_) {
-        if (chip.device != nullptr) {
-            std::exchange(chip.device, nullptr)->gone = true;
-        }
+        chip.device = nullptr;
     }
-    changed.notify_all();
 }
 
 std::vector<libusb_device*> Bus::devices() const {
@@ -185,7 +181,7 @@ namespace {
 // Runs `call` on the chip behind an open handle with the bus locked.
 template <typename Call> int withChip(libusb_device_handle* handle, Call call) {
     auto lock = Bus::get().lock();
-    return handle->device->gone ? LIBUSB_ERROR_NO_DEVICE : call(Bus::get().chip(handle->device->chip), lock);
+    return call(Bus::get().chip(handle->device->chip), lock);
 }
 
 // The same for its interface, channel A's: the only one the chips show.
@@ -239,6 +235,7 @@ int libusb_get_configuration(libusb_device_handle*, int* configuration) { *confi
 int libusb_set_configuration(libusb_device_handle*, int) { return 0; }
 int libusb_init(libusb_context** context) { *context = &theContext; return LIBUSB_SUCCESS; }
 int libusb_set_auto_detach_kernel_driver(libusb_device_handle* handle, int enable) { handle->autoDetach = enable != 0; return 0; }
+int libusb_open(libusb_device* device, libusb_device_handle** handle) { *handle = new libusb_device_handle{device}; return 0; }
 // clang-format on
 
 ssize_t libusb_get_device_list(libusb_context* /*context*/, libusb_device*** list) {
@@ -275,15 +272,6 @@ int libusb_get_port_numbers(libusb_device* device, uint8_t* numbers, int length)
     return static_cast<int>(ports.size());
 }
 
-int libusb_open(libusb_device* device, libusb_device_handle** handle) {
-    auto lock = Bus::get().lock();
-    if (device->gone) {
-        return LIBUSB_ERROR_NO_DEVICE;
-    }
-    *handle = new libusb_device_handle{device};
-    return LIBUSB_SUCCESS;
-}
-
 // With auto-detach, the kernel driver that the claim took off comes back.
 int libusb_release_interface(libusb_device_handle* handle, int number) {
     auto lock = Bus::get().lock();
@@ -292,9 +280,6 @@ int libusb_release_interface(libusb_device_handle* handle, int number) {
         return LIBUSB_ERROR_NOT_FOUND;
     }
     chip.claimedBy = nullptr;
-    if (handle->device->gone) {
-        return LIBUSB_ERROR_NO_DEVICE;
-    }
     chip.kernelDriver = std::exchange(handle->detachedHere, false) || chip.kernelDriver;
     return LIBUSB_SUCCESS;
 }
@@ -378,9 +363,6 @@ int libusb_bulk_transfer(libusb_device_handle* handle, unsigned char endpoint, u
             return 0;
         }
         for (;;) {
-            if (handle->device->gone) {
-                return LIBUSB_ERROR_NO_DEVICE;
-            }
             if (const int result = usbchip::bulkIn(chip, data, length, transferred); result <= 0) {
                 return result;
             }

@@ -83,7 +83,7 @@ public:
     ChipId plug(Chip chip);
     void change(ChipId id, const std::function<void(Chip&)>& edit);
     [[nodiscard]] Chip look(ChipId id);
-    void unplugAll(); // the chips stay known, so old handles keep failing
+    void unplugAll(); // once nothing holds them open: the chips stay known, but no longer listed
     [[nodiscard]] std::unique_lock<std::mutex> lock() { return std::unique_lock(mutex_); }
 
     // --- for the stand-in libusb, with the bus locked ---
