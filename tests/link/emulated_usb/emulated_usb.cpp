@@ -45,12 +45,6 @@ unsigned baudFromDivisor(ChipType type, std::uint16_t value, std::uint16_t index
     return static_cast<unsigned>(std::lround(base / ((value & 0x3FFF) + kEighths[fraction] / 8.0)));
 }
 
-// What has come in on the line goes to the chip's buffer; beyond its room it is lost.
-void fetchFromLine(Chip& chip) {
-    chip.rx += chip.peer->toHost();
-    chip.rx.resize(std::min(chip.rx.size(), chip.rxCapacity()));
-}
-
 // A vendor request on the control endpoint: 0, or a libusb error.
 int control(Chip& chip, std::uint8_t requestType, std::uint8_t request, std::uint16_t value,
             std::uint16_t index) {
@@ -63,7 +57,7 @@ int control(Chip& chip, std::uint8_t requestType, std::uint8_t request, std::uin
             chip.peer->dropUnsent();
         }
         if (value != kPurgeToLine) {
-            fetchFromLine(chip);
+            chip.peer->toHost(); // and what has come in by now
             chip.rx.clear();
         }
         return 0;
@@ -87,23 +81,20 @@ int control(Chip& chip, std::uint8_t requestType, std::uint8_t request, std::uin
     }
 }
 
-// True once the chip holds its event character: it sends at once.
-bool eventCharHeld(const Chip& chip) {
-    return chip.eventChar >= 0 && chip.rx.find(static_cast<char>(chip.eventChar)) != std::string::npos;
-}
-
 // A bulk IN request: once the latency timer has run, or at once when the event
-// character has come in, packets led by two status bytes until the first short
-// one. Returns 1 while not yet due.
+// character has come in, a packet led by two status bytes (the unit's replies
+// fit in one). Returns 1 while not yet due.
 int bulkIn(Chip& chip, unsigned char* data, int length, int* transferred) {
     Faults& faults = chip.faults;
     if (faults.inHalted || faults.ioErrors > 0) {
         return faults.inHalted ? LIBUSB_ERROR_PIPE : (--faults.ioErrors, LIBUSB_ERROR_IO);
     }
-    fetchFromLine(chip);
+    chip.rx += chip.peer->toHost();
     const bool timerRanOut = Clock::now() >= chip.lastPacketAt + std::chrono::milliseconds(chip.latencyMs);
     // A chip that sends one-byte packets does so on its timer only.
-    const bool flushes = eventCharHeld(chip) && faults.shortPackets == 0;
+    const bool flushes = chip.eventChar >= 0 &&
+                         chip.rx.find(static_cast<char>(chip.eventChar)) != std::string::npos &&
+                         faults.shortPackets == 0;
     if (faults.silent || !(timerRanOut || flushes)) {
         return 1;
     }
@@ -114,16 +105,13 @@ int bulkIn(Chip& chip, unsigned char* data, int length, int* transferred) {
         *transferred = 1;
         return 0;
     }
-    const int payloadSize = chip.packetSize() - 2;
-    int at = 0;
-    for (int payload = payloadSize; payload == payloadSize && at + 2 <= length; at += 2 + payload) {
-        payload = std::min({payloadSize, static_cast<int>(chip.rx.size()), length - at - 2});
-        data[at] = kModemStatus;
-        data[at + 1] = kLineStatus;
-        std::memcpy(data + at + 2, chip.rx.data(), static_cast<std::size_t>(payload));
-        chip.rx.erase(0, static_cast<std::size_t>(payload));
-    }
-    *transferred = at;
+    const auto payload = static_cast<std::size_t>(
+        std::min({chip.packetSize(), length, static_cast<int>(chip.rx.size()) + 2}) - 2);
+    data[0] = kModemStatus;
+    data[1] = kLineStatus;
+    std::memcpy(data + 2, chip.rx.data(), payload);
+    chip.rx.erase(0, payload);
+    *transferred = static_cast<int>(payload) + 2;
     return 0;
 }
 

@@ -50,8 +50,7 @@ struct Faults {
 struct Chip {
     // What the adapter is and where it sits (bus 1).
     ChipType type = ChipType::FT232R;
-    std::string product;
-    std::string serial;
+    std::string product, serial;
     std::vector<std::uint8_t> ports;
     std::shared_ptr<SerialPeer> peer;
     // The system around it.
@@ -66,12 +65,11 @@ struct Chip {
     int eventChar = -1;              // flushes the chip's buffer when it comes in; -1: none
     const void* claimedBy = nullptr; // handle that claimed the interface
     std::uint8_t address = 0;
-    std::string rx; // received from the line, not yet sent to the host
+    std::string rx; // received from the line, not yet sent to the host (the unit's replies never fill it)
     Clock::time_point lastPacketAt{};
     libusb_device* device = nullptr; // while plugged in
 
     [[nodiscard]] int packetSize() const { return type == ChipType::FT2232H ? 512 : 64; }
-    [[nodiscard]] std::size_t rxCapacity() const { return type == ChipType::FT2232H ? 4096 : 256; }
 };
 
 using ChipId = std::size_t;
