@@ -27,6 +27,7 @@ protected:
     void SetUp() override {
         ASSERT_NE(driver, nullptr);
         freshDouble();
+        driver->setDiagnosticSink([this](const QString& line) { told << line; });
     }
     void freshDouble() const {
         control.reset();
@@ -40,6 +41,7 @@ protected:
 
     testing::DoubleControl control{D2XX_DOUBLE_PATH};
     std::unique_ptr<D2xxDriver> driver = D2xxDriver::load(D2XX_DOUBLE_PATH);
+    QStringList told; // the driver's diagnostic lines
 };
 
 TEST(D2xxDriverLoad, MissingLibraryOrOperationGivesNoDriverAndEventsAreOptional) {
@@ -83,12 +85,9 @@ TEST_F(D2xxDriverTest, AChipSettingThatFailsIsToldOnceButDoesNotFailOpenAndOpenF
     };
     for (const auto& [call, line] : cases) {
         freshDouble();
-        QStringList told;
-        driver->setDiagnosticSink([&](const QString& text) { told << text; });
         control.setStatus(call, ft::IO_ERROR);
         EXPECT_NE(openValve(), 0u);
-        EXPECT_EQ(told, QStringList{line}) << call;
-        driver->setDiagnosticSink({});
+        EXPECT_EQ(std::exchange(told, {}), QStringList{line}) << call;
     }
 
     control.reset();
@@ -96,16 +95,16 @@ TEST_F(D2xxDriverTest, AChipSettingThatFailsIsToldOnceButDoesNotFailOpenAndOpenF
     FtHandle untouched = 0;
     EXPECT_EQ(driver->openEx("Valve A", ft::OPEN_BY_DESCRIPTION, untouched), ft::DEVICE_NOT_OPENED);
     EXPECT_EQ(untouched, 0u);
-    EXPECT_EQ(control.log(), "FT_OpenEx(Valve A,2)\n");
+    EXPECT_EQ(std::pair(control.log(), told),
+              std::pair(std::string("FT_OpenEx(Valve A,2)\n"), QStringList{}));
 }
 
 // The waiter notifies with the event's mutex held and switches notification off
 // before the close; when the library refuses the event, it polls the queue.
 TEST_F(D2xxDriverTest, ReceiveNotifierFiresOnArrivalUntilCloseWhenSetBeforeOrAfterOpenOrRefused) {
-    const auto ways = {std::tuple{"set before open", false, false},
-                       {"set after open", true, false},
-                       {"refused", false, true}};
-    for (const auto& [name, setAfterOpen, refused] : ways) {
+    for (const auto& [name, setAfterOpen, refused] : {std::tuple{"set before open", false, false},
+                                                      {"set after open", true, false},
+                                                      {"refused", false, true}}) {
         SCOPED_TRACE(name);
         freshDouble();
         if (refused) {

@@ -50,39 +50,37 @@ TEST(UsbLinkConfigure, EachFailingCallHasItsLineAndClosesTheAdapter) {
         "FT_SetFlowControl(0, 0, 0)", "FT_SetTimeouts(3000, 0)", "FT_Purge(3)"};
     const struct {
         DriverCall fails;
-        const char* line; // none: the configuration succeeds
+        QStringList lines; // after the count; none: the configuration succeeds
         qsizetype callsMade;
-        bool closeFails = false;
     } cases[] = {
-        {DriverCall::OpenEx, "Could not open USB Device", 1},
-        {DriverCall::SetBaudRate, "Could not set the Baud Rate through USB", 2},
-        {DriverCall::SetDataCharacteristics, "Could not configure USB connection", 3},
-        {DriverCall::SetFlowControl, "Could not set flow control", 4},
-        {DriverCall::SetTimeouts, "Could not set the time-outs of the USB connection", 5, true},
-        {DriverCall::Purge, nullptr, 6}, // of no consequence
-        {DriverCall::Close, nullptr, 6}, // not called
+        {DriverCall::OpenEx, {"Could not open USB Device"}, 1},
+        {DriverCall::SetBaudRate, {"Could not set the Baud Rate through USB"}, 2},
+        {DriverCall::SetDataCharacteristics, {"Could not configure USB connection"}, 3},
+        {DriverCall::SetFlowControl, {"Could not set flow control"}, 4},
+        {DriverCall::SetTimeouts,
+         {"Could not set the time-outs of the USB connection", "USB Close Failed"},
+         5},
+        {DriverCall::Purge, {}, 6}, // of no consequence
+        {DriverCall::Close, {}, 6}, // not called
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(configured.value(c.callsMade - 1).toStdString());
         LinkOnSim s;
         s.driver.addAdapter("NR Valve");
         s.driver.failCall(c.fails, IO_ERROR);
-        if (c.closeFails) {
+        const bool closeFails = c.lines.contains("USB Close Failed"); // the close after the failure too
+        if (closeFails) {
             s.driver.failCall(DriverCall::Close, IO_ERROR);
         }
-        const bool opened = c.line == nullptr;
+        const bool opened = c.lines.isEmpty();
         EXPECT_EQ(s.configure(), opened);
-        QStringList lines{"Found 1 Nerra unit through USB"};
-        QStringList calls = configured.mid(0, c.callsMade);
-        if (!opened) {
-            lines << c.line;
-            calls << (c.callsMade > 1 ? QStringList{"FT_Close()"} : QStringList{});
-        }
-        EXPECT_EQ(s.log.lines(), lines + (c.closeFails ? QStringList{"USB Close Failed"} : QStringList{}));
+        EXPECT_EQ(s.log.lines(), QStringList{"Found 1 Nerra unit through USB"} + c.lines);
         const auto made =
             s.driver.callTexts({DriverCall::GetQueueStatus, DriverCall::Read}); // polls left out
-        EXPECT_EQ(made.mid(made.indexOf(QRegularExpression("FT_OpenEx.*"))), calls);
-        EXPECT_EQ(s.driver.openHere(0), opened || c.closeFails);
+        const bool closed = !opened && c.callsMade > 1;
+        EXPECT_EQ(made.mid(made.indexOf(QRegularExpression("FT_OpenEx.*"))),
+                  configured.mid(0, c.callsMade) + (closed ? QStringList{"FT_Close()"} : QStringList{}));
+        EXPECT_EQ(s.driver.openHere(0), opened || closeFails);
     }
 }
 

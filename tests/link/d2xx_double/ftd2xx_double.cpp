@@ -42,13 +42,13 @@ struct Device {
 };
 
 struct State {
-    std::mutex mutex;
     std::deque<Device> devices; // a device's address is its handle
     std::map<std::string, FT_STATUS, std::less<>> overrides;
     std::string log;
     std::deque<char> rx;
-    std::atomic<EventHandle*> event = nullptr;
 } state;
+std::mutex stateMutex;
+std::atomic<EventHandle*> registeredEvent = nullptr;
 
 void signal(EventHandle* event) {
     pthread_mutex_lock(&event->eMutex);
@@ -74,7 +74,7 @@ template <typename... Values> std::string joined(Values... values) {
 
 // Every call is logged with its arguments and answers a scripted status first ...
 #define DOUBLE_CALL(name, arguments)                                                                         \
-    std::lock_guard lock(state.mutex);                                                                       \
+    std::lock_guard lock(stateMutex);                                                                        \
     state.log += std::string(name) + "(" + (arguments) + ")\n";                                              \
     if (const auto scripted = state.overrides.find(name); scripted != state.overrides.end()) {               \
         return scripted->second;                                                                             \
@@ -187,7 +187,7 @@ DOUBLE_EXPORT FT_STATUS FT_Close(FT_HANDLE handle) {
 #ifndef DOUBLE_WITHOUT_EVENTS
 DOUBLE_EXPORT FT_STATUS FT_SetEventNotification(FT_HANDLE handle, DWORD mask, void* param) {
     DOUBLE_HANDLE_CALL("FT_SetEventNotification", joined(mask))
-    state.event = (mask & 1) == 0 ? nullptr : static_cast<EventHandle*>(param);
+    registeredEvent = (mask & 1) == 0 ? nullptr : static_cast<EventHandle*>(param);
     deviceOf(handle)->lastEvent = static_cast<EventHandle*>(param);
     return kOk;
 }
@@ -196,37 +196,34 @@ DOUBLE_EXPORT FT_STATUS FT_SetEventNotification(FT_HANDLE handle, DWORD mask, vo
 // ---- control functions for the tests ----
 
 DOUBLE_EXPORT void dbl_reset() {
-    std::lock_guard lock(state.mutex);
-    state.devices.clear();
-    state.overrides.clear();
-    state.log.clear();
-    state.rx.clear();
-    state.event = nullptr;
+    std::lock_guard lock(stateMutex);
+    state = {};
+    registeredEvent = nullptr;
 }
 
 DOUBLE_EXPORT void dbl_add_device(const char* description, const char* serial, DWORD flags) {
-    std::lock_guard lock(state.mutex);
+    std::lock_guard lock(stateMutex);
     state.devices.push_back(Device{description, serial, flags});
 }
 
 DOUBLE_EXPORT void dbl_set_status(const char* function, FT_STATUS status) {
-    std::lock_guard lock(state.mutex);
+    std::lock_guard lock(stateMutex);
     state.overrides[function] = status;
 }
 
 // Queues received bytes and signals the registered event, as the adapter would.
 DOUBLE_EXPORT void dbl_push_rx(const char* data) {
     {
-        std::lock_guard lock(state.mutex);
+        std::lock_guard lock(stateMutex);
         state.rx.insert(state.rx.end(), data, data + std::strlen(data));
     }
-    if (EventHandle* event = state.event) {
+    if (EventHandle* event = registeredEvent) {
         signal(event);
     }
 }
 
 DOUBLE_EXPORT int dbl_event() {
-    EventHandle* event = state.event;
+    EventHandle* event = registeredEvent;
     if (event == nullptr || pthread_mutex_trylock(&event->eMutex) != 0) {
         return event != nullptr ? 2 : 0;
     }
@@ -237,7 +234,7 @@ DOUBLE_EXPORT int dbl_event() {
 // The call log, one call a line; valid until the next dbl_log.
 DOUBLE_EXPORT const char* dbl_log() {
     static std::string copy;
-    std::lock_guard lock(state.mutex);
+    std::lock_guard lock(stateMutex);
     copy = state.log;
     return copy.c_str();
 }

@@ -250,12 +250,9 @@ int libusb_get_config_descriptor(libusb_device* device, uint8_t index, libusb_co
     return index == 0 ? LIBUSB_SUCCESS : LIBUSB_ERROR_NOT_FOUND;
 }
 
-int libusb_get_port_numbers(libusb_device* device, uint8_t* numbers, int length) {
+int libusb_get_port_numbers(libusb_device* device, uint8_t* numbers, int /*length*/) {
     auto lock = Bus::get().lock();
-    const auto& ports = Bus::get().chip(device->chip).ports;
-    if (static_cast<int>(ports.size()) > length) {
-        return LIBUSB_ERROR_OVERFLOW;
-    }
+    const auto& ports = Bus::get().chip(device->chip).ports; // fewer than libftdi1 has room for
     std::copy(ports.begin(), ports.end(), numbers);
     return static_cast<int>(ports.size());
 }
@@ -280,12 +277,9 @@ void libusb_close(libusb_device_handle* handle) {
 int libusb_get_string_descriptor_ascii(libusb_device_handle* handle, uint8_t index, unsigned char* data,
                                        int length) {
     return withChip(handle, [&](Chip& chip, auto&) -> int {
-        const std::string texts[] = {"FTDI", chip.product, chip.serial};
-        if (index < 1 || index > 3 || length < 1) {
-            return LIBUSB_ERROR_PIPE;
-        }
-        const auto n = std::min(texts[index - 1].size(), static_cast<std::size_t>(length - 1));
-        std::memcpy(data, texts[index - 1].data(), n);
+        const std::string text = index == 1 ? "FTDI" : index == 2 ? chip.product : chip.serial; // 1..3
+        const auto n = std::min(text.size(), static_cast<std::size_t>(length - 1));
+        std::memcpy(data, text.data(), n);
         data[n] = '\0';
         return static_cast<int>(n);
     });
@@ -295,14 +289,10 @@ int libusb_kernel_driver_active(libusb_device_handle* handle, int number) {
     return withInterface(handle, number, [](Chip& chip) -> int { return chip.kernelDriver; });
 }
 
+// Called only once the interface is released and the kernel driver is off.
 int libusb_attach_kernel_driver(libusb_device_handle* handle, int number) {
-    return withInterface(handle, number, [&](Chip& chip) -> int {
-        if (chip.claimedBy != nullptr || chip.kernelDriver) {
-            return LIBUSB_ERROR_BUSY;
-        }
-        chip.kernelDriver = true;
-        return LIBUSB_SUCCESS;
-    });
+    return withInterface(handle, number,
+                         [](Chip& chip) -> int { return chip.kernelDriver = true, LIBUSB_SUCCESS; });
 }
 
 int libusb_claim_interface(libusb_device_handle* handle, int number) {
