@@ -91,14 +91,9 @@ TEST_F(LibftdiOnChip, IdenticalAdaptersAreListedInTreeOrderAndOpenedOneAfterTheO
     // Plugged in first, on port 10, which comes after port 2; its latency timer takes no less than 2 ms.
     const auto later = plug(10, [](Chip& c) { c.lowestLatencyMs = 2; });
     const auto earlier = plug(2);
-    const auto dual = plug(4, [](Chip& c) {
-        c.type = usbchip::ChipType::FT2232H;
-        c.product = "Dual RS232-HS";
-    });
-    plug(1, [](Chip& c) { // claimed by another program's libusb
-        c.claimedElsewhere = true;
-        unbound(c);
-    });
+    const auto dual =
+        plug(4, [](Chip& c) { c.type = usbchip::ChipType::FT2232H, c.product = "Dual RS232-HS"; });
+    plug(1, [](Chip& c) { c.claimedElsewhere = true, unbound(c); }); // claimed by another program's libusb
     ASSERT_EQ(s.search.FindDevices(), 3);
     EXPECT_EQ(s.search.device_list(), (QList<QByteArray>{kProduct, "Dual RS232-HS", kProduct}));
     link::DeviceInfoDetail d[3];
@@ -148,10 +143,7 @@ TEST_F(LibftdiOnChip, StaleRepliesAreDroppedWhereverTheyWaitAndPurgeEmptiesChipA
     EXPECT_EQ(s.queued(), 0u) << "kept by the chip";
     // Discarded only if the backend fetches it before the command line goes out; the chip's next packet
     // waits for its latency timer (the event character is off), which runs for 50 ms from now.
-    Bus::get().change(chip, [](Chip& c) {
-        c.eventChar = -1;
-        c.lastPacketAt = usbchip::Clock::now() + 50ms;
-    });
+    Bus::get().change(chip, [](Chip& c) { c.eventChar = -1, c.lastPacketAt = usbchip::Clock::now() + 50ms; });
     EXPECT_EQ(s.ask("R\r"), "43\r");
     pastTheGrace();
 
@@ -233,16 +225,6 @@ TEST_F(LibftdiOnChip, CloseDuringAPendingReadIsQuickAndLeavesNoThreadBehind) {
     EXPECT_EQ(threads(), before);
 }
 
-using Listed = std::tuple<std::string, std::string, bool>; // description, serial number, in use
-
-std::vector<Listed> listedBy(link::FtdiDriver& driver) {
-    std::vector<Listed> adapters;
-    for (const auto& a : link::listAdapters(driver)) {
-        adapters.emplace_back(a.description.toStdString(), a.serialNumber.toStdString(), a.openElsewhere);
-    }
-    return adapters;
-}
-
 // Beside D2XX, libftdi1 names D2XX's nameless entry for an adapter ftdi_sio holds, opens it when D2XX
 // cannot, and keeps it named while open; each adapter is listed once, in D2XX's place. The emulated bus
 // has no sysfs, so the test writes the little the backends read of it.
@@ -268,8 +250,14 @@ TEST_F(LibftdiOnChip, D2xxLeavesWhatTheKernelDriverHoldsToLibftdiListedOnceByNam
         std::make_unique<link::LibftdiDriver>(libftdi::SystemView{root, usbchip::kNoSystemTree, true}), root);
     QStringList told;
     fallback.setDiagnosticSink([&told](const QString& line) { told << line; });
-    std::vector<Listed> listed{{kProduct, "FT2", false}, {"NR Valve Unit", "FT1", false}};
-    EXPECT_EQ(listedBy(fallback), listed);
+    const auto listed = [&fallback] {
+        QList<QByteArray> adapters; // description, serial number and whether in use
+        for (const auto& a : link::listAdapters(fallback)) {
+            adapters << a.description + ' ' + a.serialNumber + (a.openElsewhere ? " in use" : "");
+        }
+        return adapters;
+    };
+    EXPECT_EQ(listed(), (QList<QByteArray>{"FT232R USB UART FT2", "NR Valve Unit FT1"}));
 
     link::FtHandle handle = 0;
     ASSERT_EQ(fallback.openEx(kProduct, ft::OPEN_BY_DESCRIPTION, handle), ft::OK);
@@ -277,8 +265,7 @@ TEST_F(LibftdiOnChip, D2xxLeavesWhatTheKernelDriverHoldsToLibftdiListedOnceByNam
     ASSERT_EQ(fallback.openEx(kProduct, ft::OPEN_BY_DESCRIPTION, handle), ft::OK);
     EXPECT_EQ(told, QStringList{libftdi::serialDriverFallbackDiagnostic(kProduct)}) << "once, for two opens";
     std::filesystem::remove(interface / "driver"); // ftdi_sio let go of it
-    std::get<2>(listed[0]) = true;
-    EXPECT_EQ(listedBy(fallback), listed);
+    EXPECT_EQ(listed(), (QList<QByteArray>{"FT232R USB UART FT2 in use", "NR Valve Unit FT1"}));
 }
 
 } // namespace

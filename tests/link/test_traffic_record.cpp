@@ -118,9 +118,8 @@ TEST(TrafficRecord, TimesEachReplyFromItsRequestKeepsTheLatestEntriesAndShowsEve
         ++seq;
     }
     EXPECT_EQ(seq, record.endSeq()) << "entry " << seq << " holds " << record.at(seq).data().toStdString();
-    EXPECT_EQ(record.at(kept).operation, 3u);
-    EXPECT_EQ(record.operationLabel(2), QString());
-    EXPECT_EQ(record.operationLabel(3), "second");
+    EXPECT_EQ(std::tuple(record.at(kept).operation, record.operationLabel(2), record.operationLabel(3)),
+              std::tuple(3u, QString(), QString("second")));
 }
 
 } // namespace

@@ -327,8 +327,7 @@ int libusb_control_transfer(libusb_device_handle* handle, uint8_t requestType, u
 int libusb_bulk_transfer(libusb_device_handle* handle, unsigned char endpoint, unsigned char* data,
                          int length, int* transferred, unsigned int timeout) {
     *transferred = 0;
-    const auto deadline =
-        usbchip::Clock::now() + std::chrono::milliseconds(timeout == 0 ? 86'400'000 : timeout);
+    const auto deadline = usbchip::Clock::now() + std::chrono::milliseconds(timeout); // never 0 here
     return withChip(handle, [&](Chip& chip, std::unique_lock<std::mutex>& lock) -> int {
         if ((endpoint & LIBUSB_ENDPOINT_IN) == 0) {
             if (chip.faults.writeTimesOut) {
