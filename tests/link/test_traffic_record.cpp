@@ -94,8 +94,7 @@ TEST(TrafficRecord, TimesEachReplyFromItsRequestKeepsTheLatestEntriesAndShowsEve
     record.beginOperation(QStringLiteral("first"));
     record.add(TrafficKind::Discarded, everyByte.constData(), everyByte.size());
     EXPECT_EQ(record.endSeq() - first, 20u); // 13 bytes an entry
-    QString text;
-    QString hex;
+    QString text, hex;
     for (auto seq = first; seq < record.endSeq(); ++seq) {
         text += visibleText(record.at(seq).data());
         hex += hexText(record.at(seq).data()) + QLatin1Char(' ');

@@ -18,8 +18,7 @@ using namespace std::chrono_literals;
 using link::ft::IO_ERROR;
 using sim::DriverCall;
 
-class PollingDriver : public sim::SimulatedDriver {
-public:
+struct PollingDriver : sim::SimulatedDriver {
     bool setReceiveNotifier(std::function<void()>) override { return false; }
 };
 

@@ -1,8 +1,7 @@
-// A stand-in for FTDI's D2XX library, driven through the dbl_* functions: a
-// device list, a receive queue, scripted statuses and a log of every call.
-// Built in variants that leave out FT_Purge or FT_SetEventNotification. Like
-// the real library it signals a registered event with the event's mutex held,
-// and may still do so until the handle is closed.
+// A stand-in for FTDI's D2XX library, driven through the dbl_* functions: a device list, a receive queue,
+// scripted statuses and a log of every call. Built in variants that leave out FT_Purge or
+// FT_SetEventNotification. Like the real library it signals a registered event with the event's mutex
+// held, and may still do so until the handle is closed.
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
@@ -109,8 +108,7 @@ DOUBLE_EXPORT FT_STATUS FT_GetDeviceInfoDetail(DWORD index, DWORD* flags, DWORD*
     return kOk;
 }
 
-// Opens the first free device by its description (one the kernel holds
-// counts as open, so its empty description finds nothing).
+// Opens the first free device by its description (one the kernel holds is open, and nameless).
 DOUBLE_EXPORT FT_STATUS FT_OpenEx(void* arg, DWORD flags, FT_HANDLE* handle) {
     const std::string wanted = static_cast<const char*>(arg);
     DOUBLE_CALL("FT_OpenEx", wanted + "," + joined(flags))
@@ -192,8 +190,6 @@ DOUBLE_EXPORT FT_STATUS FT_SetEventNotification(FT_HANDLE handle, DWORD mask, vo
     return kOk;
 }
 #endif
-
-// ---- control functions for the tests ----
 
 DOUBLE_EXPORT void dbl_reset() {
     std::lock_guard lock(stateMutex);

@@ -34,9 +34,8 @@ constexpr std::uint16_t kPurgeFromLine = 2;
 constexpr unsigned char kModemStatus = 0x31; // CTS and DSR up
 constexpr unsigned char kLineStatus = 0x60;  // transmitter empty
 
-// The baud rate a divisor gives: 14 integer bits, a three-bit fraction (its top bit
-// in the index), and on the H chips a switch to the 12 MHz clock. The special
-// divisors 0 and 1 (for 3 and 2 Mbaud) are left out: the unit hears none.
+// The baud rate a divisor gives: 14 integer bits, a three-bit fraction (its top bit in the index), and on
+// the H chips a switch to the 12 MHz clock; the special divisors of 2 and 3 Mbaud are left out.
 unsigned baudFromDivisor(ChipType type, std::uint16_t value, std::uint16_t index) {
     static constexpr int kEighths[8] = {0, 4, 2, 1, 3, 5, 6, 7};
     const bool h = type == ChipType::FT2232H;
@@ -81,9 +80,8 @@ int control(Chip& chip, std::uint8_t requestType, std::uint8_t request, std::uin
     }
 }
 
-// A bulk IN request: once the latency timer has run, or at once when the event
-// character has come in, a packet led by two status bytes (the unit's replies
-// fit in one). Returns 1 while not yet due.
+// A bulk IN request: once the latency timer has run, or at once when the event character has come in,
+// a packet led by two status bytes (the unit's replies fit in one). Returns 1 while not yet due.
 int bulkIn(Chip& chip, unsigned char* data, int length, int* transferred) {
     Faults& faults = chip.faults;
     if (faults.inHalted || faults.ioErrors > 0) {
@@ -308,10 +306,8 @@ int libusb_claim_interface(libusb_device_handle* handle, int number) {
 }
 
 int libusb_clear_halt(libusb_device_handle* handle, unsigned char /*endpoint*/) {
-    return withChip(handle, [](Chip& chip, auto&) -> int {
-        chip.faults.inHalted = chip.faults.haltSticks;
-        return LIBUSB_SUCCESS;
-    });
+    return withChip(
+        handle, [](Chip& chip, auto&) -> int { return chip.faults.inHalted = chip.faults.haltSticks, 0; });
 }
 
 int libusb_control_transfer(libusb_device_handle* handle, uint8_t requestType, uint8_t request,

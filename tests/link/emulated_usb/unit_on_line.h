@@ -7,8 +7,7 @@
 
 namespace usbchip {
 
-// A simulated unit on a chip's line (which passes on only what is sent at 19200 8N1). Use with the bus
-// locked.
+// A simulated unit on a chip's line. Use with the bus locked.
 class UnitOnLine : public SerialPeer {
 public:
     explicit UnitOnLine(valve::sim::UnitTiming timing = {}) : unit(timing) { unit.wire().setEnabled(true); }
