@@ -26,6 +26,11 @@ class D2xxDriverTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_NE(driver, nullptr);
+        freshDouble();
+        driver->setDiagnosticSink([this](const QString& line) { told << line; });
+    }
+    void freshDouble() const {
+        control.reset();
         control.addDevice("Valve A");
     }
     FtHandle openValve() {
@@ -36,6 +41,7 @@ protected:
 
     testing::DoubleControl control{D2XX_DOUBLE_PATH};
     std::unique_ptr<D2xxDriver> driver = D2xxDriver::load(D2XX_DOUBLE_PATH);
+    QStringList told; // the driver's diagnostic lines
 };
 
 TEST(D2xxDriverLoad, MissingLibraryOrOperationGivesNoDriverAndEventsAreOptional) {
@@ -78,14 +84,10 @@ TEST_F(D2xxDriverTest, AChipSettingThatFailsIsToldOnceButDoesNotFailOpenAndOpenF
         {"FT_SetChars", libftdi::eventCharacterDiagnostic("Valve A", 1)},
     };
     for (const auto& [call, line] : cases) {
-        control.reset();
-        control.addDevice("Valve A");
-        QStringList told;
-        driver->setDiagnosticSink([&](const QString& text) { told << text; });
+        freshDouble();
         control.setStatus(call, ft::IO_ERROR);
         EXPECT_NE(openValve(), 0u);
-        EXPECT_EQ(told, QStringList{line}) << call;
-        driver->setDiagnosticSink({});
+        EXPECT_EQ(std::exchange(told, {}), QStringList{line}) << call;
     }
 
     control.reset();
@@ -93,19 +95,18 @@ TEST_F(D2xxDriverTest, AChipSettingThatFailsIsToldOnceButDoesNotFailOpenAndOpenF
     FtHandle untouched = 0;
     EXPECT_EQ(driver->openEx("Valve A", ft::OPEN_BY_DESCRIPTION, untouched), ft::DEVICE_NOT_OPENED);
     EXPECT_EQ(untouched, 0u);
-    EXPECT_EQ(control.log(), "FT_OpenEx(Valve A,2)\n");
+    EXPECT_EQ(std::pair(control.log(), told),
+              std::pair(std::string("FT_OpenEx(Valve A,2)\n"), QStringList{}));
 }
 
 // The waiter notifies with the event's mutex held and switches notification off
 // before the close; when the library refuses the event, it polls the queue.
 TEST_F(D2xxDriverTest, ReceiveNotifierFiresOnArrivalUntilCloseWhenSetBeforeOrAfterOpenOrRefused) {
-    const auto ways = {std::tuple{"set before open", false, false},
-                       {"set after open", true, false},
-                       {"refused", false, true}};
-    for (const auto& [name, setAfterOpen, refused] : ways) {
+    for (const auto& [name, setAfterOpen, refused] : {std::tuple{"set before open", false, false},
+                                                      {"set after open", true, false},
+                                                      {"refused", false, true}}) {
         SCOPED_TRACE(name);
-        control.reset();
-        control.addDevice("Valve A");
+        freshDouble();
         if (refused) {
             control.setStatus("FT_SetEventNotification", ft::IO_ERROR);
         }
@@ -144,42 +145,31 @@ TEST_F(D2xxDriverTest, ReceiveNotifierFiresOnArrivalUntilCloseWhenSetBeforeOrAft
 }
 
 // A driver that reports `attached` adapters, each of them free and named "u".
-class ReportedAdapters : public sim::SimulatedDriver {
-public:
-    explicit ReportedAdapters(std::uint32_t attached) : attached_(attached) {}
-    FtStatus createDeviceInfoList(std::uint32_t& count) override { return count = attached_, ft::OK; }
-    FtStatus getDeviceInfoDetail(std::uint32_t /*index*/, DeviceInfoDetail& detail) override {
-        detail.description[0] = 'u';
-        return ft::OK;
+struct ReportedAdapters : sim::SimulatedDriver {
+    explicit ReportedAdapters(std::uint32_t count) : attached(count) {}
+    FtStatus createDeviceInfoList(std::uint32_t& count) override { return count = attached, ft::OK; }
+    FtStatus getDeviceInfoDetail(std::uint32_t, DeviceInfoDetail& d) override {
+        return d.description[0] = 'u', ft::OK;
     }
-
-private:
-    std::uint32_t attached_;
+    std::uint32_t attached;
 };
 
 // The search counts in a signed 16-bit number; the combined backend lists at most 1024 of D2XX's.
 TEST(AdapterCounts, ASearchLooksAtNoMoreThanItCanCount) {
-    const struct {
-        std::uint32_t attached;
-        std::uint32_t listed;
-        std::int16_t found;
-    } cases[] = {
-        {1024, 1024, 1024},
-        {1025, 1024, 1025},
-        {32767, 1024, 32767},
-        {32768, 1024, 32767},
-        {4'000'000'000U, 1024, 32767},
-    };
-    for (const auto& c : cases) {
-        FallbackDriver fallback(std::make_unique<ReportedAdapters>(c.attached), nullptr);
-        std::uint32_t listed = 0;
-        ASSERT_EQ(fallback.createDeviceInfoList(listed), ft::OK);
-        EXPECT_EQ(listed, c.listed) << c.attached;
-        ReportedAdapters driver(c.attached);
+    using Case = std::tuple<std::uint32_t, std::uint32_t, int>; // attached, listed by the backend, found
+    for (const auto& [attached, listed, found] : {Case{1024, 1024, 1024},
+                                                  {1025, 1024, 1025},
+                                                  {32767, 1024, 32767},
+                                                  {32768, 1024, 32767},
+                                                  {4'000'000'000U, 1024, 32767}}) {
+        FallbackDriver fallback(std::make_unique<ReportedAdapters>(attached), nullptr);
+        std::uint32_t backendListed = 0;
+        ASSERT_EQ(fallback.createDeviceInfoList(backendListed), ft::OK);
+        EXPECT_EQ(backendListed, listed) << attached;
+        ReportedAdapters driver(attached);
         testing::PickingChooser chooser;
         record::EventLog log;
-        DeviceSearch search(driver, chooser, log);
-        EXPECT_EQ(search.FindDevices(), c.found) << c.attached;
+        EXPECT_EQ(DeviceSearch(driver, chooser, log).FindDevices(), found) << attached;
     }
 }
 

@@ -49,18 +49,20 @@ sim::WireRecord wireOf(ChipId chip) {
     return static_cast<usbchip::UnitOnLine&>(*Bus::get().chip(chip).peer).unit.wire();
 }
 
-libftdi::SystemView system(bool asRoot) {
-    return {usbchip::kNoSystemTree, usbchip::kNoSystemTree, asRoot};
-}
-
 // The link on the chips of the emulated bus through the libftdi1 backend, with the backend's lines
 // in the events log; libftdi1 is seen by a user without root rights unless given.
 struct ChipSession {
+    // Unplugs the bus's chips for the next session once the backend has closed them.
+    struct Unplug {
+        ~Unplug() { Bus::get().unplugAll(); }
+    } unplug;
     explicit ChipSession(bool asRoot = false, link::LinkTiming timing = {300ms, 10ms, 1ms})
-        : backend(std::make_unique<link::LibftdiDriver>(system(asRoot))), link{driver, search, log, timing} {
+        : driver(libftdi::SystemView{usbchip::kNoSystemTree, usbchip::kNoSystemTree, asRoot}), link{driver,
+                                                                                                    search,
+                                                                                                    log,
+                                                                                                    timing} {
         driver.setDiagnosticSink([this](const QString& line) { log.show_msg(line); });
     }
-    ~ChipSession() { Bus::get().unplugAll(); }
     bool configure() { return await(link.configure_usb_connection()); }
     QByteArray ask(const char* line, int replyLength = 3) {
         await(exchange.run(line, replyLength));
@@ -72,8 +74,7 @@ struct ChipSession {
         return count;
     }
 
-    std::unique_ptr<link::LibftdiDriver> backend;
-    link::FtdiDriver& driver = *backend;
+    link::LibftdiDriver driver;
     PickingChooser chooser;
     record::EventLog log;
     link::DeviceSearch search{driver, chooser, log};
@@ -81,8 +82,7 @@ struct ChipSession {
     protocol::Exchange exchange{link};
 };
 
-class LibftdiOnChip : public ::testing::Test {
-protected:
+struct LibftdiOnChip : ::testing::Test {
     ChipSession s;
 };
 
@@ -90,24 +90,18 @@ TEST_F(LibftdiOnChip, IdenticalAdaptersAreListedInTreeOrderAndOpenedOneAfterTheO
     // Plugged in first, on port 10, which comes after port 2; its latency timer takes no less than 2 ms.
     const auto later = plug(10, [](Chip& c) { c.lowestLatencyMs = 2; });
     const auto earlier = plug(2);
-    const auto dual = plug(4, [](Chip& c) {
-        c.type = usbchip::ChipType::FT2232H;
-        c.product = "Dual RS232-HS";
-    });
-    plug(1, [](Chip& c) { // claimed by another program's libusb
-        c.claimedElsewhere = true;
-        unbound(c);
-    });
+    const auto dual =
+        plug(4, [](Chip& c) { c.type = usbchip::ChipType::FT2232H, c.product = "Dual RS232-HS"; });
+    plug(1, [](Chip& c) { c.claimedElsewhere = true, unbound(c); }); // claimed by another program's libusb
     ASSERT_EQ(s.search.FindDevices(), 3);
     EXPECT_EQ(s.search.device_list(), (QList<QByteArray>{kProduct, "Dual RS232-HS", kProduct}));
-    link::DeviceInfoDetail detail;
-    ASSERT_EQ(s.driver.getDeviceInfoDetail(0, detail), ft::OK);
-    EXPECT_EQ(detail.flags & ft::FLAGS_OPENED, ft::FLAGS_OPENED) << "listed as open, and never taken below";
-    ASSERT_EQ(s.driver.getDeviceInfoDetail(1, detail), ft::OK);
-    EXPECT_STREQ(detail.serialNumber.data(), "FT2");
-    EXPECT_EQ(detail.locationId, (1u << 8) | look(earlier).address);
-    ASSERT_EQ(s.driver.getDeviceInfoDetail(2, detail), ft::OK);
-    EXPECT_EQ(detail.id, 0x04036010u);
+    link::DeviceInfoDetail d[3];
+    for (std::uint32_t i = 0; i < 3; ++i) {
+        ASSERT_EQ(s.driver.getDeviceInfoDetail(i, d[i]), ft::OK);
+    }
+    EXPECT_EQ(d[0].flags & ft::FLAGS_OPENED, ft::FLAGS_OPENED) << "listed as open, and never taken below";
+    EXPECT_EQ(std::tuple(std::string(d[1].serialNumber.data()), d[1].locationId, d[2].id),
+              std::tuple("FT2", (1u << 8) | look(earlier).address, 0x04036010u));
 
     // The same product string opens the first free one in tree order, with the lowest latency timer
     // the chip takes and CR as its event character; its unit hears it only at 19200 8N1.
@@ -148,10 +142,7 @@ TEST_F(LibftdiOnChip, StaleRepliesAreDroppedWhereverTheyWaitAndPurgeEmptiesChipA
     EXPECT_EQ(s.queued(), 0u) << "kept by the chip";
     // Discarded only if the backend fetches it before the command line goes out; the chip's next packet
     // waits for its latency timer (the event character is off), which runs for 50 ms from now.
-    Bus::get().change(chip, [](Chip& c) {
-        c.eventChar = -1;
-        c.lastPacketAt = usbchip::Clock::now() + 50ms;
-    });
+    Bus::get().change(chip, [](Chip& c) { c.eventChar = -1, c.lastPacketAt = usbchip::Clock::now() + 50ms; });
     EXPECT_EQ(s.ask("R\r"), "43\r");
     pastTheGrace();
 
@@ -170,22 +161,19 @@ TEST_F(LibftdiOnChip, ChipFaultsEndInTheLinksOwnLinesAndPassingOnesKeepTheAdapte
     const QStringList reconnected{"Trying to close USB Port - Failed", "Found 1 Nerra unit through USB"};
     const struct {
         const char* name;
-        std::function<void(usbchip::Faults&)> inject;
+        usbchip::Faults faults;
         bool answered;
         QStringList lines; // logged by the exchange and the check after it
     } cases[] = {
-        {"one-byte packets", [](auto& f) { f.shortPackets = 1000; }, false, {}},
-        {"silent chip", [](auto& f) { f.silent = true; }, false, {}},
-        {"write times out",
-         [](auto& f) { f.writeTimesOut = true; },
-         false,
-         {"USB Error - could not write to device"}},
-        {"one I/O error", [](auto& f) { f.ioErrors = 1; }, true, {}},
-        {"stall, cleared", [](auto& f) { f.inHalted = true; }, true, {}},
-        {"stall for good", [](auto& f) { f.inHalted = f.haltSticks = true; }, false, reconnected},
-        {"I/O errors for good", [](auto& f) { f.ioErrors = 1000; }, false, reconnected},
+        {"one-byte packets", {.shortPackets = 1000}, false, {}},
+        {"silent chip", {.silent = true}, false, {}},
+        {"write times out", {.writeTimesOut = true}, false, {"USB Error - could not write to device"}},
+        {"one I/O error", {.ioErrors = 1}, true, {}},
+        {"stall, cleared", {.inHalted = true}, true, {}},
+        {"stall for good", {.inHalted = true, .haltSticks = true}, false, reconnected},
+        {"I/O errors for good", {.ioErrors = 1000}, false, reconnected},
         {"control request fails", // flow control: the link's probe
-         [](auto& f) { f.failingRequest = 2; },
+         {.failingRequest = 2},
          true,
          {"Found 1 Nerra unit through USB", "Could not set flow control",
           "Could not reestablish connection"}},
@@ -196,13 +184,12 @@ TEST_F(LibftdiOnChip, ChipFaultsEndInTheLinksOwnLinesAndPassingOnesKeepTheAdapte
         ChipSession session(true, {100ms, 10ms, 1ms});
         ASSERT_TRUE(session.configure());
         session.log.clear();
-        Bus::get().change(chip, [&](Chip& ch) { c.inject(ch.faults); });
+        Bus::get().change(chip, [&](Chip& ch) { ch.faults = c.faults; });
         EXPECT_EQ(await(session.exchange.run("S\r", 3)), c.answered);
-        if (c.lines == reconnected) { // given up, maybe only after the reply's time limit on a busy machine
-            std::uint32_t queued = 0;
-            EXPECT_TRUE(
-                runUntil([&] { return session.driver.getQueueStatus(session.link.usb_handle(), queued); }));
-        }
+        std::uint32_t queued = 0; // given up, maybe only after the reply's time limit on a busy machine
+        EXPECT_TRUE(c.lines != reconnected || runUntil([&] {
+                        return session.driver.getQueueStatus(session.link.usb_handle(), queued);
+                    }));
         await(session.link.check_usb_connection());
         EXPECT_EQ(session.log.lines(), c.lines);
         Bus::get().change(chip, [](Chip& ch) { ch.faults = {}; });
@@ -224,27 +211,16 @@ TEST_F(LibftdiOnChip, CloseDuringAPendingReadIsQuickAndLeavesNoThreadBehind) {
     // The reader waits in a bulk read all along; settings do not wait for it.
     QElapsedTimer clock;
     qint64 inCalls = 0;
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < 3; ++i, inCalls += clock.elapsed()) {
         std::this_thread::sleep_for(30ms);
         clock.start();
         EXPECT_EQ(s.driver.setFlowControl(s.link.usb_handle(), ft::FLOW_NONE, 0, 0), ft::OK);
-        inCalls += clock.elapsed();
     }
     EXPECT_LT(inCalls, 30);
     clock.start();
     s.link.shut_down();
     EXPECT_LT(clock.elapsed(), 200);
     EXPECT_EQ(threads(), before);
-}
-
-using Listed = std::tuple<std::string, std::string, bool>; // description, serial number, in use
-
-std::vector<Listed> listedBy(link::FtdiDriver& driver) {
-    std::vector<Listed> adapters;
-    for (const auto& a : link::listAdapters(driver)) {
-        adapters.emplace_back(a.description.toStdString(), a.serialNumber.toStdString(), a.openElsewhere);
-    }
-    return adapters;
 }
 
 // Beside D2XX, libftdi1 names D2XX's nameless entry for an adapter ftdi_sio holds, opens it when D2XX
@@ -259,10 +235,9 @@ TEST_F(LibftdiOnChip, D2xxLeavesWhatTheKernelDriverHoldsToLibftdiListedOnceByNam
     plug(2);
     const QTemporaryDir sysfs;
     const std::filesystem::path root = sysfs.path().toStdString();
-    const auto device = root / "bus/usb/devices/1-1.2";
-    const auto interface = root / "bus/usb/devices/1-1.2:1.0";
-    std::filesystem::create_directories(device);
-    std::filesystem::create_directory(interface);
+    const auto device = root / "bus/usb/devices/1-1.2", interface = root / "bus/usb/devices/1-1.2:1.0";
+    std::filesystem::create_directories(interface);
+    std::filesystem::create_directory(device);
     for (const auto& [file, text] :
          {std::pair{"product", kProduct}, {"serial", "FT2"}, {"idVendor", "0403"}}) {
         std::ofstream(device / file) << text << '\n';
@@ -273,8 +248,14 @@ TEST_F(LibftdiOnChip, D2xxLeavesWhatTheKernelDriverHoldsToLibftdiListedOnceByNam
         std::make_unique<link::LibftdiDriver>(libftdi::SystemView{root, usbchip::kNoSystemTree, true}), root);
     QStringList told;
     fallback.setDiagnosticSink([&told](const QString& line) { told << line; });
-    std::vector<Listed> listed{{kProduct, "FT2", false}, {"NR Valve Unit", "FT1", false}};
-    EXPECT_EQ(listedBy(fallback), listed);
+    const auto listed = [&fallback] {
+        QList<QByteArray> adapters; // description, serial number and whether in use
+        for (const auto& a : link::listAdapters(fallback)) {
+            adapters << a.description + ' ' + a.serialNumber + (a.openElsewhere ? " in use" : "");
+        }
+        return adapters;
+    };
+    EXPECT_EQ(listed(), (QList<QByteArray>{"FT232R USB UART FT2", "NR Valve Unit FT1"}));
 
     link::FtHandle handle = 0;
     ASSERT_EQ(fallback.openEx(kProduct, ft::OPEN_BY_DESCRIPTION, handle), ft::OK);
@@ -282,8 +263,7 @@ TEST_F(LibftdiOnChip, D2xxLeavesWhatTheKernelDriverHoldsToLibftdiListedOnceByNam
     ASSERT_EQ(fallback.openEx(kProduct, ft::OPEN_BY_DESCRIPTION, handle), ft::OK);
     EXPECT_EQ(told, QStringList{libftdi::serialDriverFallbackDiagnostic(kProduct)}) << "once, for two opens";
     std::filesystem::remove(interface / "driver"); // ftdi_sio let go of it
-    std::get<2>(listed[0]) = true;
-    EXPECT_EQ(listedBy(fallback), listed);
+    EXPECT_EQ(listed(), (QList<QByteArray>{"FT232R USB UART FT2 in use", "NR Valve Unit FT1"}));
 }
 
 } // namespace

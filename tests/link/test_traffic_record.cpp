@@ -94,8 +94,7 @@ TEST(TrafficRecord, TimesEachReplyFromItsRequestKeepsTheLatestEntriesAndShowsEve
     record.beginOperation(QStringLiteral("first"));
     record.add(TrafficKind::Discarded, everyByte.constData(), everyByte.size());
     EXPECT_EQ(record.endSeq() - first, 20u); // 13 bytes an entry
-    QString text;
-    QString hex;
+    QString text, hex;
     for (auto seq = first; seq < record.endSeq(); ++seq) {
         text += visibleText(record.at(seq).data());
         hex += hexText(record.at(seq).data()) + QLatin1Char(' ');
@@ -118,9 +117,8 @@ TEST(TrafficRecord, TimesEachReplyFromItsRequestKeepsTheLatestEntriesAndShowsEve
         ++seq;
     }
     EXPECT_EQ(seq, record.endSeq()) << "entry " << seq << " holds " << record.at(seq).data().toStdString();
-    EXPECT_EQ(record.at(kept).operation, 3u);
-    EXPECT_EQ(record.operationLabel(2), QString());
-    EXPECT_EQ(record.operationLabel(3), "second");
+    EXPECT_EQ(std::tuple(record.at(kept).operation, record.operationLabel(2), record.operationLabel(3)),
+              std::tuple(3u, QString(), QString("second")));
 }
 
 } // namespace

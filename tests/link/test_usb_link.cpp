@@ -18,8 +18,7 @@ using namespace std::chrono_literals;
 using link::ft::IO_ERROR;
 using sim::DriverCall;
 
-class PollingDriver : public sim::SimulatedDriver {
-public:
+struct PollingDriver : sim::SimulatedDriver {
     bool setReceiveNotifier(std::function<void()>) override { return false; }
 };
 
@@ -50,39 +49,37 @@ TEST(UsbLinkConfigure, EachFailingCallHasItsLineAndClosesTheAdapter) {
         "FT_SetFlowControl(0, 0, 0)", "FT_SetTimeouts(3000, 0)", "FT_Purge(3)"};
     const struct {
         DriverCall fails;
-        const char* line; // none: the configuration succeeds
+        QStringList lines; // after the count; none: the configuration succeeds
         qsizetype callsMade;
-        bool closeFails = false;
     } cases[] = {
-        {DriverCall::OpenEx, "Could not open USB Device", 1},
-        {DriverCall::SetBaudRate, "Could not set the Baud Rate through USB", 2},
-        {DriverCall::SetDataCharacteristics, "Could not configure USB connection", 3},
-        {DriverCall::SetFlowControl, "Could not set flow control", 4},
-        {DriverCall::SetTimeouts, "Could not set the time-outs of the USB connection", 5, true},
-        {DriverCall::Purge, nullptr, 6}, // of no consequence
-        {DriverCall::Close, nullptr, 6}, // not called
+        {DriverCall::OpenEx, {"Could not open USB Device"}, 1},
+        {DriverCall::SetBaudRate, {"Could not set the Baud Rate through USB"}, 2},
+        {DriverCall::SetDataCharacteristics, {"Could not configure USB connection"}, 3},
+        {DriverCall::SetFlowControl, {"Could not set flow control"}, 4},
+        {DriverCall::SetTimeouts,
+         {"Could not set the time-outs of the USB connection", "USB Close Failed"},
+         5},
+        {DriverCall::Purge, {}, 6}, // of no consequence
+        {DriverCall::Close, {}, 6}, // not called
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(configured.value(c.callsMade - 1).toStdString());
         LinkOnSim s;
         s.driver.addAdapter("NR Valve");
         s.driver.failCall(c.fails, IO_ERROR);
-        if (c.closeFails) {
+        const bool closeFails = c.lines.contains("USB Close Failed"); // the close after the failure too
+        if (closeFails) {
             s.driver.failCall(DriverCall::Close, IO_ERROR);
         }
-        const bool opened = c.line == nullptr;
+        const bool opened = c.lines.isEmpty();
         EXPECT_EQ(s.configure(), opened);
-        QStringList lines{"Found 1 Nerra unit through USB"};
-        QStringList calls = configured.mid(0, c.callsMade);
-        if (!opened) {
-            lines << c.line;
-            calls << (c.callsMade > 1 ? QStringList{"FT_Close()"} : QStringList{});
-        }
-        EXPECT_EQ(s.log.lines(), lines + (c.closeFails ? QStringList{"USB Close Failed"} : QStringList{}));
+        EXPECT_EQ(s.log.lines(), QStringList{"Found 1 Nerra unit through USB"} + c.lines);
         const auto made =
             s.driver.callTexts({DriverCall::GetQueueStatus, DriverCall::Read}); // polls left out
-        EXPECT_EQ(made.mid(made.indexOf(QRegularExpression("FT_OpenEx.*"))), calls);
-        EXPECT_EQ(s.driver.openHere(0), opened || c.closeFails);
+        const bool closed = !opened && c.callsMade > 1;
+        EXPECT_EQ(made.mid(made.indexOf(QRegularExpression("FT_OpenEx.*"))),
+                  configured.mid(0, c.callsMade) + (closed ? QStringList{"FT_Close()"} : QStringList{}));
+        EXPECT_EQ(s.driver.openHere(0), opened || closeFails);
     }
 }
 
@@ -104,8 +101,7 @@ TEST_F(UsbLinkTest, TheChooserOffersTheFreeDevicesInDriverOrderAndDetailFailures
     EXPECT_TRUE(configure());
     EXPECT_EQ(chooser.offered.back(), (QList<QByteArray>{"Unit one", "Unit four"}));
     EXPECT_TRUE(driver.openHere(0));
-    EXPECT_EQ(link.device_description()[8], '\0');
-    EXPECT_EQ(link.device_description()[9], ' ');
+    EXPECT_EQ(std::pair(link.device_description()[8], link.device_description()[9]), std::pair('\0', ' '));
     EXPECT_EQ(link.device_serial(), "NRV0000");
 
     // The only free adapter is taken without asking, and known by its serial number all the same.
@@ -187,10 +183,9 @@ TEST(OperationQueue, OperationsRunOneAtATimeInOrderAndShutDownRefusesTheRest) {
             trace << name + " end";
         }
     };
-    operation("a", 30ms);
-    operation("b", 10ms);
-    operation("c", 100ms);
-    operation("d", 10ms);
+    for (const auto& [name, hold] : {std::pair{"a", 30ms}, {"b", 10ms}, {"c", 100ms}, {"d", 10ms}}) {
+        operation(name, hold);
+    }
     runUntil([&] { return trace.contains("c start"); });
     queue.shut_down();
     operation("e", 1ms);

@@ -1,8 +1,8 @@
-// A stand-in for FTDI's D2XX library, driven through the dbl_* functions: a
-// device list, a receive queue, scripted statuses and a log of every call.
-// Built in variants that leave out FT_Purge or FT_SetEventNotification. Like
-// the real library it signals a registered event with the event's mutex held,
-// and may still do so until the handle is closed.
+// A stand-in for FTDI's D2XX library, driven through the dbl_* functions: a device list, a receive queue,
+// scripted statuses and a log of every call. Built in variants that leave out FT_Purge or
+// FT_SetEventNotification. Like the real library it signals a registered event with the event's mutex
+// held, and may still do so until the handle is closed.
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstring>
@@ -41,13 +41,13 @@ struct Device {
 };
 
 struct State {
-    std::mutex mutex;
     std::deque<Device> devices; // a device's address is its handle
     std::map<std::string, FT_STATUS, std::less<>> overrides;
     std::string log;
     std::deque<char> rx;
-    std::atomic<EventHandle*> event = nullptr;
 } state;
+std::mutex stateMutex;
+std::atomic<EventHandle*> registeredEvent = nullptr;
 
 void signal(EventHandle* event) {
     pthread_mutex_lock(&event->eMutex);
@@ -57,12 +57,8 @@ void signal(EventHandle* event) {
 
 // The open device a handle stands for, or null.
 Device* deviceOf(FT_HANDLE handle) {
-    for (Device& device : state.devices) {
-        if (handle == &device && device.open) {
-            return &device;
-        }
-    }
-    return nullptr;
+    const auto found = std::ranges::find_if(state.devices, [&](Device& d) { return handle == &d && d.open; });
+    return found == state.devices.end() ? nullptr : &*found;
 }
 
 template <typename... Values> std::string joined(Values... values) {
@@ -77,7 +73,7 @@ template <typename... Values> std::string joined(Values... values) {
 
 // Every call is logged with its arguments and answers a scripted status first ...
 #define DOUBLE_CALL(name, arguments)                                                                         \
-    std::lock_guard lock(state.mutex);                                                                       \
+    std::lock_guard lock(stateMutex);                                                                        \
     state.log += std::string(name) + "(" + (arguments) + ")\n";                                              \
     if (const auto scripted = state.overrides.find(name); scripted != state.overrides.end()) {               \
         return scripted->second;                                                                             \
@@ -103,11 +99,8 @@ DOUBLE_EXPORT FT_STATUS FT_GetDeviceInfoDetail(DWORD index, DWORD* flags, DWORD*
         return kDeviceNotFound;
     }
     const Device& device = state.devices[index];
-    const bool described = !device.description.empty(); // not while ftdi_sio is bound
     *flags = device.flags | (device.open ? kFlagOpened : 0);
-    *type = described ? 5 : 3; // 3: unknown
-    *id = described ? 0x04036001 : 0;
-    *locId = described ? 0x100 + index : 0;
+    *type = *id = *locId = 0; // unknown: nothing here reads them
     // Like the real library: up to 64 bytes, NUL-terminated only when shorter.
     std::strncpy(static_cast<char*>(serial), device.serial.c_str(), 64);
     std::strncpy(static_cast<char*>(description), device.description.c_str(), 64);
@@ -115,8 +108,7 @@ DOUBLE_EXPORT FT_STATUS FT_GetDeviceInfoDetail(DWORD index, DWORD* flags, DWORD*
     return kOk;
 }
 
-// Opens the first free device by its description (one the kernel holds
-// counts as open, so its empty description finds nothing).
+// Opens the first free device by its description (one the kernel holds is open, and nameless).
 DOUBLE_EXPORT FT_STATUS FT_OpenEx(void* arg, DWORD flags, FT_HANDLE* handle) {
     const std::string wanted = static_cast<const char*>(arg);
     DOUBLE_CALL("FT_OpenEx", wanted + "," + joined(flags))
@@ -193,47 +185,41 @@ DOUBLE_EXPORT FT_STATUS FT_Close(FT_HANDLE handle) {
 #ifndef DOUBLE_WITHOUT_EVENTS
 DOUBLE_EXPORT FT_STATUS FT_SetEventNotification(FT_HANDLE handle, DWORD mask, void* param) {
     DOUBLE_HANDLE_CALL("FT_SetEventNotification", joined(mask))
-    state.event = (mask & 1) == 0 ? nullptr : static_cast<EventHandle*>(param);
+    registeredEvent = (mask & 1) == 0 ? nullptr : static_cast<EventHandle*>(param);
     deviceOf(handle)->lastEvent = static_cast<EventHandle*>(param);
     return kOk;
 }
 #endif
 
-// ---- control functions for the tests ----
-
 DOUBLE_EXPORT void dbl_reset() {
-    std::lock_guard lock(state.mutex);
-    state.devices.clear();
-    state.overrides.clear();
-    state.log.clear();
-    state.rx.clear();
-    state.event = nullptr;
+    std::lock_guard lock(stateMutex);
+    state = {};
+    registeredEvent = nullptr;
 }
 
 DOUBLE_EXPORT void dbl_add_device(const char* description, const char* serial, DWORD flags) {
-    std::lock_guard lock(state.mutex);
+    std::lock_guard lock(stateMutex);
     state.devices.push_back(Device{description, serial, flags});
 }
 
 DOUBLE_EXPORT void dbl_set_status(const char* function, FT_STATUS status) {
-    std::lock_guard lock(state.mutex);
+    std::lock_guard lock(stateMutex);
     state.overrides[function] = status;
 }
 
 // Queues received bytes and signals the registered event, as the adapter would.
 DOUBLE_EXPORT void dbl_push_rx(const char* data) {
     {
-        std::lock_guard lock(state.mutex);
+        std::lock_guard lock(stateMutex);
         state.rx.insert(state.rx.end(), data, data + std::strlen(data));
     }
-    if (EventHandle* event = state.event) {
+    if (EventHandle* event = registeredEvent) {
         signal(event);
     }
 }
 
-// 0: no event registered; 1: one is; 2: and some thread holds its mutex now.
 DOUBLE_EXPORT int dbl_event() {
-    EventHandle* event = state.event;
+    EventHandle* event = registeredEvent;
     if (event == nullptr || pthread_mutex_trylock(&event->eMutex) != 0) {
         return event != nullptr ? 2 : 0;
     }
@@ -244,7 +230,7 @@ DOUBLE_EXPORT int dbl_event() {
 // The call log, one call a line; valid until the next dbl_log.
 DOUBLE_EXPORT const char* dbl_log() {
     static std::string copy;
-    std::lock_guard lock(state.mutex);
+    std::lock_guard lock(stateMutex);
     copy = state.log;
     return copy.c_str();
 }

@@ -1,5 +1,5 @@
 // Emulated FT232R and FT2232H (channel A) chips behind a stand-in libusb-1.0.so.0 with
-// every function libftdi1 1.5 and the backend call; an unplugged one fails with NO_DEVICE.
+// every function libftdi1 1.5 and the backend call.
 #include "emulated_usb.h"
 
 #include <algorithm>
@@ -8,15 +8,12 @@
 #include <libusb.h>
 #include <utility>
 
-struct libusb_context {};
-namespace {
-libusb_context theContext; // one will do: it holds nothing
-} // namespace
+static struct libusb_context {
+} theContext; // one will do: it holds nothing
 
 struct libusb_device {
     usbchip::ChipId chip;
     std::uint8_t address;
-    bool gone = false;
 };
 
 struct libusb_device_handle {
@@ -29,13 +26,7 @@ namespace usbchip {
 
 namespace {
 
-enum Request : std::uint8_t {
-    kReset = 0,
-    kBaudRate = 3,
-    kData = 4,
-    kEventChar = 6,
-    kSetLatency = 9,
-};
+enum Request : std::uint8_t { kReset = 0, kBaudRate = 3, kData = 4, kEventChar = 6, kSetLatency = 9 };
 // The reset request's values: 0 the whole port, 1 purges what the line has not
 // sent yet, 2 what the line brought and the host has not read.
 constexpr std::uint16_t kPurgeToLine = 1;
@@ -43,24 +34,14 @@ constexpr std::uint16_t kPurgeFromLine = 2;
 constexpr unsigned char kModemStatus = 0x31; // CTS and DSR up
 constexpr unsigned char kLineStatus = 0x60;  // transmitter empty
 
-// The baud rate a divisor gives: 14 integer bits, a three-bit fraction (its
-// top bit in the index), and on the H chips a switch to the 12 MHz clock.
+// The baud rate a divisor gives: 14 integer bits, a three-bit fraction (its top bit in the index), and on
+// the H chips a switch to the 12 MHz clock; the special divisors of 2 and 3 Mbaud are left out.
 unsigned baudFromDivisor(ChipType type, std::uint16_t value, std::uint16_t index) {
     static constexpr int kEighths[8] = {0, 4, 2, 1, 3, 5, 6, 7};
     const bool h = type == ChipType::FT2232H;
     const double base = h && (index & 0x200) != 0 ? 12e6 : 3e6;
     const unsigned fraction = (value >> 14) | ((h ? (index >> 8) & 1 : index & 1) << 2);
-    const unsigned integer = value & 0x3FFF;
-    if (integer <= 1 && fraction == 0) { // the two special divisors, 1 and 1.5
-        return static_cast<unsigned>(integer == 0 ? base : base / 1.5);
-    }
-    return static_cast<unsigned>(std::lround(base / (integer + kEighths[fraction] / 8.0)));
-}
-
-// What has come in on the line goes to the chip's buffer; beyond its room it is lost.
-void fetchFromLine(Chip& chip) {
-    chip.rx += chip.peer->toHost();
-    chip.rx.resize(std::min(chip.rx.size(), chip.rxCapacity()));
+    return static_cast<unsigned>(std::lround(base / ((value & 0x3FFF) + kEighths[fraction] / 8.0)));
 }
 
 // A vendor request on the control endpoint: 0, or a libusb error.
@@ -75,17 +56,15 @@ int control(Chip& chip, std::uint8_t requestType, std::uint8_t request, std::uin
             chip.peer->dropUnsent();
         }
         if (value != kPurgeToLine) {
-            fetchFromLine(chip);
+            chip.peer->toHost(); // and what has come in by now
             chip.rx.clear();
         }
         return 0;
     case kBaudRate:
-        chip.line.baud = baudFromDivisor(chip.type, value, index);
+        chip.baud = baudFromDivisor(chip.type, value, index);
         return 0;
     case kData:
-        chip.line.dataBits = value & 0xFF;
-        chip.line.parity = (value >> 8) & 7;
-        chip.line.stopBits = (value >> 11) & 3;
+        chip.frame = value;
         return 0;
     case kEventChar: // the character in the low byte, switched on by 0x100
         chip.eventChar = (value & 0x100) != 0 ? value & 0xFF : -1;
@@ -101,23 +80,19 @@ int control(Chip& chip, std::uint8_t requestType, std::uint8_t request, std::uin
     }
 }
 
-// True once the chip holds its event character: it sends at once.
-bool eventCharHeld(const Chip& chip) {
-    return chip.eventChar >= 0 && chip.rx.find(static_cast<char>(chip.eventChar)) != std::string::npos;
-}
-
-// A bulk IN request: once the latency timer has run, or at once when the event
-// character has come in, packets led by two status bytes until the first short
-// one. Returns 1 while not yet due.
+// A bulk IN request: once the latency timer has run, or at once when the event character has come in,
+// a packet led by two status bytes (the unit's replies fit in one). Returns 1 while not yet due.
 int bulkIn(Chip& chip, unsigned char* data, int length, int* transferred) {
     Faults& faults = chip.faults;
     if (faults.inHalted || faults.ioErrors > 0) {
         return faults.inHalted ? LIBUSB_ERROR_PIPE : (--faults.ioErrors, LIBUSB_ERROR_IO);
     }
-    fetchFromLine(chip);
+    chip.rx += chip.peer->toHost();
     const bool timerRanOut = Clock::now() >= chip.lastPacketAt + std::chrono::milliseconds(chip.latencyMs);
     // A chip that sends one-byte packets does so on its timer only.
-    const bool flushes = eventCharHeld(chip) && faults.shortPackets == 0;
+    const bool flushes = chip.eventChar >= 0 &&
+                         chip.rx.find(static_cast<char>(chip.eventChar)) != std::string::npos &&
+                         faults.shortPackets == 0;
     if (faults.silent || !(timerRanOut || flushes)) {
         return 1;
     }
@@ -128,16 +103,13 @@ int bulkIn(Chip& chip, unsigned char* data, int length, int* transferred) {
         *transferred = 1;
         return 0;
     }
-    const int payloadSize = chip.packetSize() - 2;
-    int at = 0;
-    for (int payload = payloadSize; payload == payloadSize && at + 2 <= length; at += 2 + payload) {
-        payload = std::min({payloadSize, static_cast<int>(chip.rx.size()), length - at - 2});
-        data[at] = kModemStatus;
-        data[at + 1] = kLineStatus;
-        std::memcpy(data + at + 2, chip.rx.data(), static_cast<std::size_t>(payload));
-        chip.rx.erase(0, static_cast<std::size_t>(payload));
-    }
-    *transferred = at;
+    const auto payload = static_cast<std::size_t>(
+        std::min({chip.packetSize(), length, static_cast<int>(chip.rx.size()) + 2}) - 2);
+    data[0] = kModemStatus;
+    data[1] = kLineStatus;
+    std::memcpy(data + 2, chip.rx.data(), payload);
+    chip.rx.erase(0, payload);
+    *transferred = static_cast<int>(payload) + 2;
     return 0;
 }
 
@@ -170,11 +142,8 @@ Chip Bus::look(ChipId id) {
 void Bus::unplugAll() {
     std::lock_guard lock(mutex_);
     for (Chip& chip : chips_) {
-        if (chip.device != nullptr) {
-            std::exchange(chip.device, nullptr)->gone = true;
-        }
+        chip.device = nullptr;
     }
-    changed.notify_all();
 }
 
 std::vector<libusb_device*> Bus::devices() const {
@@ -198,7 +167,7 @@ namespace {
 // Runs `call` on the chip behind an open handle with the bus locked.
 template <typename Call> int withChip(libusb_device_handle* handle, Call call) {
     auto lock = Bus::get().lock();
-    return handle->device->gone ? LIBUSB_ERROR_NO_DEVICE : call(Bus::get().chip(handle->device->chip), lock);
+    return call(Bus::get().chip(handle->device->chip), lock);
 }
 
 // The same for its interface, channel A's: the only one the chips show.
@@ -252,6 +221,7 @@ int libusb_get_configuration(libusb_device_handle*, int* configuration) { *confi
 int libusb_set_configuration(libusb_device_handle*, int) { return 0; }
 int libusb_init(libusb_context** context) { *context = &theContext; return LIBUSB_SUCCESS; }
 int libusb_set_auto_detach_kernel_driver(libusb_device_handle* handle, int enable) { handle->autoDetach = enable != 0; return 0; }
+int libusb_open(libusb_device* device, libusb_device_handle** handle) { *handle = new libusb_device_handle{device}; return 0; }
 // clang-format on
 
 ssize_t libusb_get_device_list(libusb_context* /*context*/, libusb_device*** list) {
@@ -265,14 +235,10 @@ ssize_t libusb_get_device_list(libusb_context* /*context*/, libusb_device*** lis
 int libusb_get_device_descriptor(libusb_device* device, libusb_device_descriptor* descriptor) {
     auto lock = Bus::get().lock();
     const bool h = Bus::get().chip(device->chip).type == usbchip::ChipType::FT2232H;
-    *descriptor = {};
-    descriptor->idVendor = 0x0403;
-    descriptor->idProduct = h ? 0x6010 : 0x6001;
-    descriptor->bcdDevice = h ? 0x0700 : 0x0600;
-    descriptor->iManufacturer = 1;
-    descriptor->iProduct = 2;
-    descriptor->iSerialNumber = 3;
-    descriptor->bNumConfigurations = 1;
+    const std::uint16_t product = h ? 0x6010 : 0x6001;
+    const std::uint16_t release = h ? 0x0700 : 0x0600;
+    // Only what libftdi1 reads: the ids, the three strings and one configuration.
+    *descriptor = {0, 0, 0, 0, 0, 0, 0, 0x0403, product, release, 1, 2, 3, 1};
     return LIBUSB_SUCCESS;
 }
 
@@ -282,23 +248,11 @@ int libusb_get_config_descriptor(libusb_device* device, uint8_t index, libusb_co
     return index == 0 ? LIBUSB_SUCCESS : LIBUSB_ERROR_NOT_FOUND;
 }
 
-int libusb_get_port_numbers(libusb_device* device, uint8_t* numbers, int length) {
+int libusb_get_port_numbers(libusb_device* device, uint8_t* numbers, int /*length*/) {
     auto lock = Bus::get().lock();
-    const auto& ports = Bus::get().chip(device->chip).ports;
-    if (static_cast<int>(ports.size()) > length) {
-        return LIBUSB_ERROR_OVERFLOW;
-    }
+    const auto& ports = Bus::get().chip(device->chip).ports; // fewer than libftdi1 has room for
     std::copy(ports.begin(), ports.end(), numbers);
     return static_cast<int>(ports.size());
-}
-
-int libusb_open(libusb_device* device, libusb_device_handle** handle) {
-    auto lock = Bus::get().lock();
-    if (device->gone) {
-        return LIBUSB_ERROR_NO_DEVICE;
-    }
-    *handle = new libusb_device_handle{device};
-    return LIBUSB_SUCCESS;
 }
 
 // With auto-detach, the kernel driver that the claim took off comes back.
@@ -309,9 +263,6 @@ int libusb_release_interface(libusb_device_handle* handle, int number) {
         return LIBUSB_ERROR_NOT_FOUND;
     }
     chip.claimedBy = nullptr;
-    if (handle->device->gone) {
-        return LIBUSB_ERROR_NO_DEVICE;
-    }
     chip.kernelDriver = std::exchange(handle->detachedHere, false) || chip.kernelDriver;
     return LIBUSB_SUCCESS;
 }
@@ -324,12 +275,9 @@ void libusb_close(libusb_device_handle* handle) {
 int libusb_get_string_descriptor_ascii(libusb_device_handle* handle, uint8_t index, unsigned char* data,
                                        int length) {
     return withChip(handle, [&](Chip& chip, auto&) -> int {
-        const std::string texts[] = {"FTDI", chip.product, chip.serial};
-        if (index < 1 || index > 3 || length < 1) {
-            return LIBUSB_ERROR_PIPE;
-        }
-        const auto n = std::min(texts[index - 1].size(), static_cast<std::size_t>(length - 1));
-        std::memcpy(data, texts[index - 1].data(), n);
+        const std::string text = index == 1 ? "FTDI" : index == 2 ? chip.product : chip.serial; // 1..3
+        const auto n = std::min(text.size(), static_cast<std::size_t>(length - 1));
+        std::memcpy(data, text.data(), n);
         data[n] = '\0';
         return static_cast<int>(n);
     });
@@ -339,14 +287,10 @@ int libusb_kernel_driver_active(libusb_device_handle* handle, int number) {
     return withInterface(handle, number, [](Chip& chip) -> int { return chip.kernelDriver; });
 }
 
+// Called only once the interface is released and the kernel driver is off.
 int libusb_attach_kernel_driver(libusb_device_handle* handle, int number) {
-    return withInterface(handle, number, [&](Chip& chip) -> int {
-        if (chip.claimedBy != nullptr || chip.kernelDriver) {
-            return LIBUSB_ERROR_BUSY;
-        }
-        chip.kernelDriver = true;
-        return LIBUSB_SUCCESS;
-    });
+    return withInterface(handle, number,
+                         [](Chip& chip) -> int { return chip.kernelDriver = true, LIBUSB_SUCCESS; });
 }
 
 int libusb_claim_interface(libusb_device_handle* handle, int number) {
@@ -362,10 +306,8 @@ int libusb_claim_interface(libusb_device_handle* handle, int number) {
 }
 
 int libusb_clear_halt(libusb_device_handle* handle, unsigned char /*endpoint*/) {
-    return withChip(handle, [](Chip& chip, auto&) -> int {
-        chip.faults.inHalted = chip.faults.haltSticks;
-        return LIBUSB_SUCCESS;
-    });
+    return withChip(
+        handle, [](Chip& chip, auto&) -> int { return chip.faults.inHalted = chip.faults.haltSticks, 0; });
 }
 
 int libusb_control_transfer(libusb_device_handle* handle, uint8_t requestType, uint8_t request,
@@ -381,22 +323,19 @@ int libusb_control_transfer(libusb_device_handle* handle, uint8_t requestType, u
 int libusb_bulk_transfer(libusb_device_handle* handle, unsigned char endpoint, unsigned char* data,
                          int length, int* transferred, unsigned int timeout) {
     *transferred = 0;
-    const auto deadline =
-        usbchip::Clock::now() + std::chrono::milliseconds(timeout == 0 ? 86'400'000 : timeout);
+    const auto deadline = usbchip::Clock::now() + std::chrono::milliseconds(timeout); // never 0 here
     return withChip(handle, [&](Chip& chip, std::unique_lock<std::mutex>& lock) -> int {
         if ((endpoint & LIBUSB_ENDPOINT_IN) == 0) {
             if (chip.faults.writeTimesOut) {
                 return LIBUSB_ERROR_TIMEOUT;
             }
-            chip.peer->fromHost({reinterpret_cast<const char*>(data), static_cast<std::size_t>(length)},
-                                chip.line);
+            if (chip.baud == 19200 && chip.frame == 8) { // the unit hears only 19200 8N1
+                chip.peer->fromHost({reinterpret_cast<const char*>(data), static_cast<std::size_t>(length)});
+            }
             *transferred = length;
             return 0;
         }
         for (;;) {
-            if (handle->device->gone) {
-                return LIBUSB_ERROR_NO_DEVICE;
-            }
             if (const int result = usbchip::bulkIn(chip, data, length, transferred); result <= 0) {
                 return result;
             }

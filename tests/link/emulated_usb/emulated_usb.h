@@ -25,21 +25,13 @@ inline const std::filesystem::path kNoSystemTree = "/nonexistent/emulated-usb";
 
 enum class ChipType { FT232R, FT2232H }; // 0403:6001, 0403:6010
 
-// The serial line as the host has set it up.
-struct LineSettings {
-    unsigned baud = 9600;
-    int dataBits = 8;
-    int parity = 0;   // 0 none .. 4 space
-    int stopBits = 0; // 0: one, 2: two
-};
-
 // The far end of a chip's serial line, called with the bus locked.
 class SerialPeer {
 public:
     virtual ~SerialPeer() = default;
-    virtual void fromHost(std::string_view bytes, const LineSettings& line) = 0; // they go out from now on
-    virtual std::string toHost() = 0; // what has come in on the line by now
-    virtual void dropUnsent() = 0;    // the chip's transmit buffer is purged
+    virtual void fromHost(std::string_view bytes) = 0; // they go out from now on
+    virtual std::string toHost() = 0;                  // what has come in on the line by now
+    virtual void dropUnsent() = 0;                     // the chip's transmit buffer is purged
     // When the next byte may come in on the line; none: nothing is on its way.
     virtual std::optional<Clock::time_point> nextByteAt() { return std::nullopt; }
 };
@@ -58,8 +50,7 @@ struct Faults {
 struct Chip {
     // What the adapter is and where it sits (bus 1).
     ChipType type = ChipType::FT232R;
-    std::string product;
-    std::string serial;
+    std::string product, serial;
     std::vector<std::uint8_t> ports;
     std::shared_ptr<SerialPeer> peer;
     // The system around it.
@@ -67,18 +58,18 @@ struct Chip {
     bool claimedElsewhere = false; // another program's libusb holds it
     Faults faults;
     // What the host told it since it was plugged in, and what it holds.
-    LineSettings line;
+    unsigned baud = 9600;
+    std::uint16_t frame = 8; // the data request's value: 8 data bits, no parity, one stop bit
     int latencyMs = 16;
     int lowestLatencyMs = 1;         // a latency timer below it is refused
     int eventChar = -1;              // flushes the chip's buffer when it comes in; -1: none
     const void* claimedBy = nullptr; // handle that claimed the interface
     std::uint8_t address = 0;
-    std::string rx; // received from the line, not yet sent to the host
+    std::string rx; // received from the line, not yet sent to the host (the unit's replies never fill it)
     Clock::time_point lastPacketAt{};
     libusb_device* device = nullptr; // while plugged in
 
     [[nodiscard]] int packetSize() const { return type == ChipType::FT2232H ? 512 : 64; }
-    [[nodiscard]] std::size_t rxCapacity() const { return type == ChipType::FT2232H ? 4096 : 256; }
 };
 
 using ChipId = std::size_t;
@@ -90,7 +81,7 @@ public:
     ChipId plug(Chip chip);
     void change(ChipId id, const std::function<void(Chip&)>& edit);
     [[nodiscard]] Chip look(ChipId id);
-    void unplugAll(); // the chips stay known, so old handles keep failing
+    void unplugAll(); // once nothing holds them open: the chips stay known, but no longer listed
     [[nodiscard]] std::unique_lock<std::mutex> lock() { return std::unique_lock(mutex_); }
 
     // --- for the stand-in libusb, with the bus locked ---

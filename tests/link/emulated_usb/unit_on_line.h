@@ -7,15 +7,13 @@
 
 namespace usbchip {
 
-// A simulated unit on a chip's line: it hears only 19200 baud 8N1. Use with the bus locked.
+// A simulated unit on a chip's line. Use with the bus locked.
 class UnitOnLine : public SerialPeer {
 public:
     explicit UnitOnLine(valve::sim::UnitTiming timing = {}) : unit(timing) { unit.wire().setEnabled(true); }
 
-    void fromHost(std::string_view bytes, const LineSettings& line) override {
-        if (line.baud == 19200 && line.dataBits == 8 && line.parity == 0 && line.stopBits == 0) {
-            unit.hostWrite(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
-        }
+    void fromHost(std::string_view bytes) override {
+        unit.hostWrite(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
     }
     std::string toHost() override {
         return unit.takeReadable(std::numeric_limits<std::size_t>::max()).toStdString();
