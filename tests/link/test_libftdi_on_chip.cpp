@@ -90,9 +90,14 @@ TEST_F(LibftdiOnChip, IdenticalAdaptersAreListedInTreeOrderAndOpenedOneAfterTheO
     // Plugged in first, on port 10, which comes after port 2; its latency timer takes no less than 2 ms.
     const auto later = plug(10, [](Chip& c) { c.lowestLatencyMs = 2; });
     const auto earlier = plug(2);
-    const auto dual =
-        plug(4, [](Chip& c) { c.type = usbchip::ChipType::FT2232H, c.product = "Dual RS232-HS"; });
-    plug(1, [](Chip& c) { c.claimedElsewhere = true, unbound(c); }); // claimed by another program's libusb
+    const auto dual = plug(4, [](Chip& c) {
+        c.type = usbchip::ChipType::FT2232H;
+        c.product = "Dual RS232-HS";
+    });
+    plug(1, [](Chip& c) { // claimed by another program's libusb
+        c.claimedElsewhere = true;
+        unbound(c);
+    });
     ASSERT_EQ(s.search.FindDevices(), 3);
     EXPECT_EQ(s.search.device_list(), (QList<QByteArray>{kProduct, "Dual RS232-HS", kProduct}));
     link::DeviceInfoDetail d[3];
@@ -142,7 +147,10 @@ TEST_F(LibftdiOnChip, StaleRepliesAreDroppedWhereverTheyWaitAndPurgeEmptiesChipA
     EXPECT_EQ(s.queued(), 0u) << "kept by the chip";
     // Discarded only if the backend fetches it before the command line goes out; the chip's next packet
     // waits for its latency timer (the event character is off), which runs for 50 ms from now.
-    Bus::get().change(chip, [](Chip& c) { c.eventChar = -1, c.lastPacketAt = usbchip::Clock::now() + 50ms; });
+    Bus::get().change(chip, [](Chip& c) {
+        c.eventChar = -1;
+        c.lastPacketAt = usbchip::Clock::now() + 50ms;
+    });
     EXPECT_EQ(s.ask("R\r"), "43\r");
     pastTheGrace();
 
@@ -235,7 +243,8 @@ TEST_F(LibftdiOnChip, D2xxLeavesWhatTheKernelDriverHoldsToLibftdiListedOnceByNam
     plug(2);
     const QTemporaryDir sysfs;
     const std::filesystem::path root = sysfs.path().toStdString();
-    const auto device = root / "bus/usb/devices/1-1.2", interface = root / "bus/usb/devices/1-1.2:1.0";
+    const auto device = root / "bus/usb/devices/1-1.2";
+    const auto interface = root / "bus/usb/devices/1-1.2:1.0";
     std::filesystem::create_directories(interface);
     std::filesystem::create_directory(device);
     for (const auto& [file, text] :
