@@ -347,8 +347,7 @@ protected:
     RandomBoxes boxes_{seed_ ^ 0x5eed5eedU};
     BasicPanelRig<> rig_{
         {"NR Valve"}, sim::UnitTiming{kByteTime, 1ms, 3ms}, {kReplyTimeout, 20ms, 1ms}, &boxes_};
-    std::unique_ptr<QObject> timers_ =
-        std::make_unique<QObject>(); // owns the timers that end faults; goes before the panel
+    std::unique_ptr<QObject> timers_{new QObject}; // owns the test's timers; goes before the panel
     std::vector<std::pair<QString, std::function<void()>>> actions_; // by name
     std::vector<double> weights_;
     std::string trace_;
