@@ -109,9 +109,9 @@ protected:
         auditAfterEachAction();
     }
 
-    // Nothing, numbers, hex bytes, values at and past the limits, control characters and letters, digits
-    // and marks of other scripts (lone surrogates too), junk, now and then a long paste, each kind least to
-    // most pieces of one list and drawn by its weight; in a grid cell mostly a hex byte.
+    // What the operator types: least to most pieces of one list, the kind drawn by weight (in a grid cell
+    // mostly a hex byte). Nothing, numbers, hex bytes, values at and past the limits, control characters and
+    // letters, digits and marks of other scripts (lone surrogates too), junk, now and then a long paste.
     QString anyText(bool cell = false) {
         using Kind = std::tuple<const QStringList&, int, int, int>; // pieces, least, most, weight
         static const QStringList digits = split(u"0123456789"), hex = split(u"0123456789ABCDEFabcdef");
