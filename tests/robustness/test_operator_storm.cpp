@@ -5,6 +5,7 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QListWidget>
 #include <QRegularExpression>
 #include <QTabWidget>
@@ -82,9 +83,14 @@ protected:
                     !rig_.log().contains("Could not connect to Nerra using USB"))
             << "the panel did not start: " << rig_.log().join(" | ").toStdString();
         auto* heartbeat = new QTimer(timers_.get());
-        // Fires only from the test's own loop; inside a nested loop the level shows.
-        heartbeat->callOnTimeout([this] { nestedLoopSeen_ |= QThread::currentThread()->loopLevel() > 0; });
+        // Fires only from the test's own loop; inside a nested loop the level shows, and a long gap between
+        // beats is a handler that held the loop.
+        heartbeat->callOnTimeout([this] {
+            nestedLoopSeen_ |= QThread::currentThread()->loopLevel() > 0;
+            longestGapMs_ = std::max(longestGapMs_, sinceBeat_.restart());
+        });
         heartbeat->start(2);
+        sinceBeat_.start();
         addActions();
     }
     void TearDown() override {
@@ -297,6 +303,7 @@ protected:
                 << QString::asprintf("memory 0x%02x: 0x%02x, was 0x%02x", address, now, then).toStdString();
         }
         EXPECT_FALSE(nestedLoopSeen_) << "a timer fired inside a nested event loop";
+        EXPECT_LT(longestGapMs_, 1000) << "the event loop stood still for over 1 s";
         auto fired = std::make_shared<bool>(false); // shared: it may fire after the wait
         QTimer::singleShot(0, timers_.get(), [fired] { *fired = true; });
         EXPECT_TRUE(runUntil([fired] { return *fired; }, 1s)) << "a zero-time timer waited over 1 s";
@@ -358,6 +365,8 @@ protected:
     std::set<std::pair<int, int>> allowed_; // an address and a value it may come to hold
     std::optional<int> editorColumn_;
     bool nestedLoopSeen_ = false;
+    QElapsedTimer sinceBeat_;
+    qint64 longestGapMs_ = 0;
     bool linkDownAtShutDown_ = false;
 };
 
