@@ -11,6 +11,7 @@
 #include <QLocalSocket>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <csignal>
 #include <sys/types.h>
 
 namespace valve::testing {
@@ -25,17 +26,14 @@ public:
         [[nodiscard]] QJsonObject json() const { return QJsonDocument::fromJson(out.toUtf8()).object(); }
     };
 
-    Valvectl() {
-        process.setProcessEnvironment(QProcessEnvironment::systemEnvironment());
-        setEnvironment(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
-    }
+    Valvectl() { setEnvironment(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path()); }
 
-    void setEnvironment(const QString& name, const QString& value) {
-        auto environment = process.processEnvironment();
-        environment.insert(name, value);
+    void setEnvironment(const QString& name, const QString& value) { environment.insert(name, value); }
+    void start(const QStringList& arguments, const QString& program = QStringLiteral(VALVECTL)) {
         process.setProcessEnvironment(environment);
+        process.start(program, arguments);
     }
-    void start(const QStringList& arguments) { process.start(QStringLiteral(VALVECTL), arguments); }
+    void signal(int number) const { ::kill(static_cast<pid_t>(process.processId()), number); }
     // Runs the event loop (a panel in this process keeps serving) until it ends.
     Finished finish(std::chrono::milliseconds limit = std::chrono::seconds{20}) {
         runUntil([this] { return process.state() == QProcess::NotRunning; }, limit);
@@ -47,9 +45,7 @@ public:
         start(arguments);
         return finish();
     }
-    [[nodiscard]] QString socketPath() const {
-        return runtime.filePath(QStringLiteral("valve-panel.socket"));
-    }
+    [[nodiscard]] QString socketPath() const { return runtime.filePath("valve-panel.socket"); }
     // A file in the runtime directory, for a routine.
     QString file(const QString& name, const QByteArray& content) const {
         QFile out(runtime.filePath(name));
@@ -59,12 +55,12 @@ public:
     }
 
     QTemporaryDir runtime;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     QProcess process;
 };
 
-// valve-panel-demo in a process of its own, offscreen, listening in
-// `directory` (its $XDG_RUNTIME_DIR unless the test changes `environment`);
-// the descriptors it holds are read from /proc.
+// valve-panel-demo in a process of its own, offscreen, listening in `directory` (its $XDG_RUNTIME_DIR unless
+// the test changes `environment`); the descriptors it holds are read from /proc.
 class DemoPanel {
 public:
     explicit DemoPanel(const QString& directory) : directory(directory) {
@@ -129,11 +125,10 @@ struct RawClient {
             outcome = QJsonDocument::fromJson(replies.value(replies.size() - 1).toUtf8()).object();
             return outcome.value("type") == "outcome";
         });
-        QStringList parts;
-        for (const char* key : {"output", "notes", "log"}) {
-            parts << outcome.value(QLatin1String(key)).toVariant().toStringList().join(", ");
-        }
-        return parts.join(" / ");
+        const auto part = [&](const char* key) {
+            return outcome.value(key).toVariant().toStringList().join(", ");
+        };
+        return part("output") + " / " + part("notes") + " / " + part("log");
     }
 
     QLocalSocket socket;

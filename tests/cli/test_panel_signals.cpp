@@ -3,10 +3,6 @@
 #include "cli_processes.h"
 #include "sequencer/sequencer.h"
 
-#include <QFile>
-#include <QProcess>
-#include <QTemporaryDir>
-#include <csignal>
 #include <gtest/gtest.h>
 #include <optional>
 
