@@ -24,6 +24,8 @@ public:
         QString out;
         QString err;
         [[nodiscard]] QJsonObject json() const { return QJsonDocument::fromJson(out.toUtf8()).object(); }
+        // "exit code / standard output / standard error", to check all three at once.
+        [[nodiscard]] QString whole() const { return QString::number(exitCode) + " / " + out + " / " + err; }
     };
 
     Valvectl() { setEnvironment(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path()); }
@@ -85,9 +87,8 @@ public:
     [[nodiscard]] QString socketPath() const { return directory + QStringLiteral("/valve-panel.socket"); }
 
     [[nodiscard]] qsizetype openDescriptors() const {
-        return QDir(QStringLiteral("/proc/%1/fd").arg(pid()))
-            .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)
-            .size();
+        const QDir descriptors(QStringLiteral("/proc/%1/fd").arg(pid()));
+        return descriptors.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size();
     }
 
     QString directory;

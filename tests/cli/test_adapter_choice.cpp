@@ -55,19 +55,18 @@ TEST(AdapterChoice, WithPanelAPanelIsPickedByItsAdapterAndARefusalIsPassedOnInIt
         QString message; // the start of the refusal
         int exitCode = 0;
     } cases[] = {
+        // clang-format off
         {{a}, {}, 0, {}},
         {{a, b}, "Unit B", 1, {}},
         {{full, b}, "Unit B", 1, {}},
-        {{a, b},
-         {},
-         -1,
-         "2 panels are running; choose one with --device or --serial:\n  Unit A (at /run/a.socket)",
-         2},
+        {{a, b}, {}, -1, "2 panels are running; choose one with --device or --serial:\n"
+                         "  Unit A (at /run/a.socket)", 2},
         {{a, full}, {}, -1, "2 panels are running", 2},
         {{full}, {}, -1, "too many clients; try again", 1},
         {{a, full}, "Unit B", -1, "too many clients; try again", 1},
         {{a}, "Unit B", -1, "no running panel holds \"Unit B\"; the running panels hold Unit A", 1},
         {{b, twinB}, "Unit B", -1, "2 running panels hold \"Unit B\"", 1},
+        // clang-format on
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.wanted.toStdString() + " / " + std::to_string(c.panels.size()) + " panels");

@@ -64,8 +64,8 @@ TEST(PanelSignals, TheFirstClosesThePanelInOrderAndASecondEndsItAtOnce) {
 
         const QString stopLine = valve::sequencer::stoppedByClosing(valve::cli::SignalWatch::name(c.sent[0]));
         if (c.sent.size() == 1) {
-            EXPECT_EQ(panel.process.exitStatus(), QProcess::NormalExit);
-            EXPECT_EQ(panel.process.exitCode(), 0);
+            EXPECT_EQ(std::pair(panel.process.exitStatus(), panel.process.exitCode()),
+                      std::pair(QProcess::NormalExit, 0));
             EXPECT_EQ(panel.keptLog().contains(stopLine), c.routine) << panel.keptLog().toStdString();
             EXPECT_FALSE(QFile::exists(panel.socketPath()));
         } else {

@@ -44,12 +44,11 @@ TEST_F(ValvectlTest, EachGroupOfSubcommandsReportsAsThePanelDoes) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments);
         const auto finished = valvectl.run(QStringList{"--sim", "--json"} + QString(c.arguments).split(' '));
-        EXPECT_EQ(finished.exitCode, 0) << finished.err.toStdString();
         const QJsonObject json = finished.json();
-        EXPECT_EQ(json.value("exit_code"), 0);
-        EXPECT_EQ(json.value("route"), "direct");
-        EXPECT_EQ(json.value("output").toArray().first(), QString::fromUtf8(c.shown));
-        EXPECT_EQ(json.value(QLatin1String(c.key)), c.value);
+        EXPECT_EQ(
+            std::tuple(finished.exitCode, json["exit_code"], json["route"], json["output"][0], json[c.key]),
+            std::tuple(0, QJsonValue(0), QJsonValue("direct"), QJsonValue(c.shown), c.value))
+            << finished.err.toStdString();
     }
 }
 
@@ -94,10 +93,9 @@ TEST_F(ValvectlTest, BadInputIsRefusedNamingItBeforeTheUnitIsTouched) {
         // A silent unit with a long limit: had anything been sent, the command would wait for it.
         const auto finished = valvectl.run(
             QStringList{"--sim", "--sim-fault", "silent", "--sim-reply-limit", "20000"} + c.arguments);
-        EXPECT_EQ(finished.exitCode, 2);
+        EXPECT_EQ(std::pair(finished.exitCode, finished.out), std::pair(2, QString()));
         EXPECT_TRUE(finished.err.contains(c.message)) << finished.err.toStdString();
         EXPECT_LT(finished.err.size(), 400);
-        EXPECT_TRUE(finished.out.isEmpty());
     }
     EXPECT_EQ(valvectl.run({"--sim", "--json", "move", "0"}).out.trimmed(),
               R"({"command":"move","error":"move: \"0\" is not a position from 1 to 12","exit_code":2,)"
@@ -106,19 +104,17 @@ TEST_F(ValvectlTest, BadInputIsRefusedNamingItBeforeTheUnitIsTouched) {
 
 TEST_F(ValvectlTest, AFailingUnitGivesThePanelsLineAndExitCodeOneAndNoAdapterAnEmptyListAndAHint) {
     const auto silent = valvectl.run({"--sim", "--sim-fault", "silent", "--sim-reply-limit", "50", "status"});
-    EXPECT_EQ(silent.exitCode, 1);
-    EXPECT_EQ(silent.err, "USB Error - could not talk to the device\n");
+    EXPECT_EQ(silent.whole(), "1 /  / USB Error - could not talk to the device\n");
     // The adapter goes away 20 ms into a read of sixteen cells (each takes 4 ms on the line).
     const auto unplugged =
         valvectl.run({"--sim", "--json", "--sim-fault", "unplug", "memory", "read"}).json();
     EXPECT_EQ(unplugged.value("exit_code"), 1);
     EXPECT_TRUE(unplugged.value("error").toString().startsWith("Communication error (at address 1"));
 
-    const auto absent = valvectl.run({"--sim", "--sim-fault", "absent", "list"});
-    EXPECT_EQ(std::pair(absent.exitCode, absent.out), std::pair(0, QString()));
-    EXPECT_TRUE(absent.err.startsWith("no FTDI adapter found. Check that it is plugged in (lsusb") &&
-                absent.err.contains("udev rule"))
-        << absent.err.toStdString();
+    EXPECT_EQ(valvectl.run({"--sim", "--sim-fault", "absent", "list"}).whole(),
+              "0 /  / no FTDI adapter found. Check that it is plugged in (lsusb lists it, most often as "
+              "0403:6001) and that you may open it: without the udev rule 60-valve-panel-ftdi.rules, or "
+              "membership in group plugdev, its USB device is closed to you.\n");
     const auto json = valvectl.run({"--sim", "--sim-fault", "absent", "--json", "list"}).json();
     EXPECT_EQ(json.value("adapters"), QJsonArray());
     EXPECT_FALSE(json.contains("error"));
