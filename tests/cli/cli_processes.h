@@ -51,9 +51,8 @@ public:
     // A file in the runtime directory, for a routine.
     QString file(const QString& name, const QByteArray& content) const {
         QFile out(runtime.filePath(name));
-        out.open(QIODevice::WriteOnly);
-        out.write(content);
-        return out.fileName();
+        return out.open(QIODevice::WriteOnly) && out.write(content) == content.size() ? out.fileName()
+                                                                                      : QString();
     }
 
     QTemporaryDir runtime;
@@ -61,11 +60,11 @@ public:
     QProcess process;
 };
 
-// valve-panel-demo in a process of its own, offscreen, listening in `directory` (its $XDG_RUNTIME_DIR unless
-// the test changes `environment`); the descriptors it holds are read from /proc.
+// valve-panel-demo, offscreen, in a process of its own, listening in `directory` (a temporary one by default;
+// its $XDG_RUNTIME_DIR unless the test changes `environment`); /proc shows the descriptors it holds.
 class DemoPanel {
 public:
-    explicit DemoPanel(const QString& directory) : directory(directory) {
+    explicit DemoPanel(const QString& in = {}) : directory(in.isEmpty() ? own.path() : in) {
         environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), directory);
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     }
@@ -91,6 +90,7 @@ public:
         return descriptors.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size();
     }
 
+    QTemporaryDir own;
     QString directory;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     QProcess process;

@@ -2,8 +2,7 @@
 
 #include <gtest/gtest.h>
 
-using valve::cli::AdapterChoice;
-using valve::cli::chooseAdapter;
+using namespace valve::cli;
 using Way = AdapterChoice::Way;
 
 namespace {
@@ -45,7 +44,6 @@ TEST(AdapterChoice, UsesTheOnlyCandidateAndNeverPicksOneSilently) {
 }
 
 TEST(AdapterChoice, WithPanelAPanelIsPickedByItsAdapterAndARefusalIsPassedOnInItsWords) {
-    using valve::cli::SeenPanel;
     const SeenPanel a{"/run/a.socket", "Unit A", {}}, b{"/run/b.socket", "Unit B", {}},
         twinB{"/run/c.socket", "Unit B", {}}, full{"/run/d.socket", {}, "too many clients; try again"};
     const struct {
@@ -70,7 +68,7 @@ TEST(AdapterChoice, WithPanelAPanelIsPickedByItsAdapterAndARefusalIsPassedOnInIt
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.wanted.toStdString() + " / " + std::to_string(c.panels.size()) + " panels");
-        const valve::cli::PanelPick pick = valve::cli::pickPanel(c.panels, c.wanted);
+        const PanelPick pick = pickPanel(c.panels, c.wanted);
         EXPECT_EQ(std::tuple(pick.index, pick.message.left(c.message.size()), pick.exitCode),
                   std::tuple(c.index, c.message, c.exitCode));
     }

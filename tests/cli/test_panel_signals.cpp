@@ -11,15 +11,12 @@ using valve::testing::runUntil;
 namespace {
 
 // valve-panel-demo in its own runtime directory, keeping its log there.
-struct OwnDirectory {
-    QTemporaryDir runtime;
-};
-struct SignalledPanel : OwnDirectory, valve::testing::DemoPanel {
-    explicit SignalledPanel(const QStringList& arguments) : DemoPanel(runtime.path()) {
-        launch(QStringList{"--log-file", runtime.filePath("kept.log")} + arguments);
+struct SignalledPanel : valve::testing::DemoPanel {
+    explicit SignalledPanel(const QStringList& arguments) {
+        launch(QStringList{"--log-file", directory + "/kept.log"} + arguments);
     }
     [[nodiscard]] QString keptLog() const {
-        QFile file(runtime.filePath("kept.log"));
+        QFile file(directory + "/kept.log");
         return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
     }
     // Stopped by SIGSTOP, as /proc shows it.

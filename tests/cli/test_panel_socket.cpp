@@ -114,11 +114,10 @@ TEST_F(PanelSocketTest, StopEndsThePanelsRunFromAnyClientAndNamesIt) {
     ASSERT_TRUE(runUntil([&] { return rig.log().contains("Position set to 3"); }));
     gone.socket.abort();
     const auto stopped = valvectl.run({"--json", "stop"});
-    EXPECT_EQ(stopped.exitCode, 0) << stopped.out.toStdString();
-    const QJsonObject run = stopped.json().value("stopped").toObject();
-    EXPECT_EQ(run.value("routine"), "flush.txt");
-    EXPECT_EQ(run.value("started_by"), "valvectl");
-    EXPECT_EQ(run.value("steps_moved"), 1);
+    const QJsonValue run = stopped.json()["stopped"];
+    EXPECT_EQ(std::tuple(stopped.exitCode, run["routine"], run["started_by"], run["steps_moved"]),
+              std::tuple(0, QJsonValue("flush.txt"), QJsonValue("valvectl"), QJsonValue(1)))
+        << stopped.out.toStdString();
     EXPECT_TRUE(rig.log().contains("User stopped execution"));
     EXPECT_TRUE(rig.c().btnRun->isEnabled());
 

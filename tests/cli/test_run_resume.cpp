@@ -9,6 +9,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <optional>
+#include <ranges>
 #include <string_view>
 
 using namespace valve;
@@ -75,10 +76,9 @@ TEST(RunResume, AfterAHardKillEvenInASleepTheJournalTellsWhereTheRunStoodAndResu
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        QTemporaryDir state;
-        sequencer::JournalFolder folder(state.path() + QStringLiteral("/valve-panel/runs"));
         Valvectl valvectl;
-        valvectl.setEnvironment(QStringLiteral("XDG_STATE_HOME"), state.path());
+        valvectl.setEnvironment(QStringLiteral("XDG_STATE_HOME"), valvectl.runtime.path());
+        sequencer::JournalFolder folder(valvectl.runtime.filePath("valve-panel/runs"));
         const bool throughPanel = c.route == std::string_view("--panel");
         std::optional<valve::testing::PanelRig> panel;
         if (throughPanel) {
@@ -105,11 +105,9 @@ TEST(RunResume, AfterAHardKillEvenInASleepTheJournalTellsWhereTheRunStoodAndResu
         EXPECT_EQ(resumed.exitCode, 0) << resumed.err.toStdString();
         EXPECT_EQ(resumed.err.contains("through the running panel"), throughPanel);
         const Journal next = newestIn(folder, id);
-        QList<int> positions;
-        for (const sequencer::StepRecord& step : next.steps) {
-            positions << step.position;
-        }
-        EXPECT_EQ(std::tuple(next.header.continues, next.header.origin, positions, next.end->how),
+        const auto positions = next.steps | std::views::transform(&sequencer::StepRecord::position);
+        EXPECT_EQ(std::tuple(next.header.continues, next.header.origin,
+                             QList<int>(positions.begin(), positions.end()), next.end->how),
                   std::tuple(id, throughPanel ? sequencer::kThroughPanel : sequencer::kFromValvectl,
                              c.resumed, QStringLiteral("completed")));
         // How late the second-last resumed step went on the schedule of the run it resumes.
