@@ -21,8 +21,7 @@ class Valvectl {
 public:
     struct Finished {
         int exitCode = -1;
-        QString out;
-        QString err;
+        QString out, err;
         [[nodiscard]] QJsonObject json() const { return QJsonDocument::fromJson(out.toUtf8()).object(); }
         // "exit code / standard output / standard error", to check all three at once.
         [[nodiscard]] QString whole() const { return QString::number(exitCode) + " / " + out + " / " + err; }
