@@ -11,6 +11,7 @@
 #include <QLocalSocket>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <csignal>
 #include <sys/types.h>
 
 namespace valve::testing {
@@ -20,22 +21,20 @@ class Valvectl {
 public:
     struct Finished {
         int exitCode = -1;
-        QString out;
-        QString err;
+        QString out, err;
         [[nodiscard]] QJsonObject json() const { return QJsonDocument::fromJson(out.toUtf8()).object(); }
+        // "exit code / standard output / standard error", to check all three at once.
+        [[nodiscard]] QString whole() const { return QString::number(exitCode) + " / " + out + " / " + err; }
     };
 
-    Valvectl() {
-        process.setProcessEnvironment(QProcessEnvironment::systemEnvironment());
-        setEnvironment(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
-    }
+    Valvectl() { setEnvironment(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path()); }
 
-    void setEnvironment(const QString& name, const QString& value) {
-        auto environment = process.processEnvironment();
-        environment.insert(name, value);
+    void setEnvironment(const QString& name, const QString& value) { environment.insert(name, value); }
+    void start(const QStringList& arguments, const QString& program = QStringLiteral(VALVECTL)) {
         process.setProcessEnvironment(environment);
+        process.start(program, arguments);
     }
-    void start(const QStringList& arguments) { process.start(QStringLiteral(VALVECTL), arguments); }
+    void signal(int number) const { ::kill(static_cast<pid_t>(process.processId()), number); }
     // Runs the event loop (a panel in this process keeps serving) until it ends.
     Finished finish(std::chrono::milliseconds limit = std::chrono::seconds{20}) {
         runUntil([this] { return process.state() == QProcess::NotRunning; }, limit);
@@ -47,27 +46,24 @@ public:
         start(arguments);
         return finish();
     }
-    [[nodiscard]] QString socketPath() const {
-        return runtime.filePath(QStringLiteral("valve-panel.socket"));
-    }
+    [[nodiscard]] QString socketPath() const { return runtime.filePath("valve-panel.socket"); }
     // A file in the runtime directory, for a routine.
     QString file(const QString& name, const QByteArray& content) const {
         QFile out(runtime.filePath(name));
-        out.open(QIODevice::WriteOnly);
-        out.write(content);
-        return out.fileName();
+        return out.open(QIODevice::WriteOnly) && out.write(content) == content.size() ? out.fileName()
+                                                                                      : QString();
     }
 
     QTemporaryDir runtime;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     QProcess process;
 };
 
-// valve-panel-demo in a process of its own, offscreen, listening in
-// `directory` (its $XDG_RUNTIME_DIR unless the test changes `environment`);
-// the descriptors it holds are read from /proc.
+// valve-panel-demo, offscreen, in a process of its own, listening in `directory` (a temporary one by default;
+// its $XDG_RUNTIME_DIR unless the test changes `environment`); /proc shows the descriptors it holds.
 class DemoPanel {
 public:
-    explicit DemoPanel(const QString& directory) : directory(directory) {
+    explicit DemoPanel(const QString& in = {}) : directory(in.isEmpty() ? own.path() : in) {
         environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), directory);
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     }
@@ -89,11 +85,11 @@ public:
     [[nodiscard]] QString socketPath() const { return directory + QStringLiteral("/valve-panel.socket"); }
 
     [[nodiscard]] qsizetype openDescriptors() const {
-        return QDir(QStringLiteral("/proc/%1/fd").arg(pid()))
-            .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)
-            .size();
+        const QDir descriptors(QStringLiteral("/proc/%1/fd").arg(pid()));
+        return descriptors.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size();
     }
 
+    QTemporaryDir own;
     QString directory;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     QProcess process;
@@ -129,11 +125,10 @@ struct RawClient {
             outcome = QJsonDocument::fromJson(replies.value(replies.size() - 1).toUtf8()).object();
             return outcome.value("type") == "outcome";
         });
-        QStringList parts;
-        for (const char* key : {"output", "notes", "log"}) {
-            parts << outcome.value(QLatin1String(key)).toVariant().toStringList().join(", ");
-        }
-        return parts.join(" / ");
+        const auto part = [&](const char* key) {
+            return outcome.value(key).toVariant().toStringList().join(", ");
+        };
+        return part("output") + " / " + part("notes") + " / " + part("log");
     }
 
     QLocalSocket socket;

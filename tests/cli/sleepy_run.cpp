@@ -43,8 +43,7 @@ private:
     }
 
     sequencer::BootTimeClock real_;
-    Duration sleepsAt_;
-    Duration span_;
+    Duration sleepsAt_, span_;
     bool slept_ = false;
 };
 

@@ -3,10 +3,6 @@
 #include "cli_processes.h"
 #include "sequencer/sequencer.h"
 
-#include <QFile>
-#include <QProcess>
-#include <QTemporaryDir>
-#include <csignal>
 #include <gtest/gtest.h>
 #include <optional>
 
@@ -15,15 +11,12 @@ using valve::testing::runUntil;
 namespace {
 
 // valve-panel-demo in its own runtime directory, keeping its log there.
-struct OwnDirectory {
-    QTemporaryDir runtime;
-};
-struct SignalledPanel : OwnDirectory, valve::testing::DemoPanel {
-    explicit SignalledPanel(const QStringList& arguments) : DemoPanel(runtime.path()) {
-        launch(QStringList{"--log-file", runtime.filePath("kept.log")} + arguments);
+struct SignalledPanel : valve::testing::DemoPanel {
+    explicit SignalledPanel(const QStringList& arguments) {
+        launch(QStringList{"--log-file", directory + "/kept.log"} + arguments);
     }
     [[nodiscard]] QString keptLog() const {
-        QFile file(runtime.filePath("kept.log"));
+        QFile file(directory + "/kept.log");
         return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
     }
     // Stopped by SIGSTOP, as /proc shows it.
@@ -68,8 +61,8 @@ TEST(PanelSignals, TheFirstClosesThePanelInOrderAndASecondEndsItAtOnce) {
 
         const QString stopLine = valve::sequencer::stoppedByClosing(valve::cli::SignalWatch::name(c.sent[0]));
         if (c.sent.size() == 1) {
-            EXPECT_EQ(panel.process.exitStatus(), QProcess::NormalExit);
-            EXPECT_EQ(panel.process.exitCode(), 0);
+            EXPECT_EQ(std::pair(panel.process.exitStatus(), panel.process.exitCode()),
+                      std::pair(QProcess::NormalExit, 0));
             EXPECT_EQ(panel.keptLog().contains(stopLine), c.routine) << panel.keptLog().toStdString();
             EXPECT_FALSE(QFile::exists(panel.socketPath()));
         } else {

@@ -6,10 +6,10 @@
 #include "sequencer/run_journal.h"
 
 #include <QDateTime>
-#include <csignal>
 #include <functional>
 #include <gtest/gtest.h>
 #include <optional>
+#include <ranges>
 #include <string_view>
 
 using namespace valve;
@@ -29,7 +29,7 @@ void startAwake(Valvectl& valvectl) {
 // The computer sleeps from 1 s to 3 s of the run: step 3, due at 1.2 s, goes
 // when it wakes, held up 2 s; steps 4 and 5 stay due at 8 s and 8.25 s.
 void startSleepy(Valvectl& valvectl) {
-    valvectl.process.start(QStringLiteral(SLEEPY_RUN), {"1", "2", "0,2", "0.25,3", "1.2,4", "8,5", "8.25,6"});
+    valvectl.start({"1", "2", "0,2", "0.25,3", "1.2,4", "8,5", "8.25,6"}, QStringLiteral(SLEEPY_RUN));
 }
 
 // The newest journal but the one `besides`: ids order runs started in the same second by process id.
@@ -38,11 +38,6 @@ Journal newestIn(const sequencer::JournalFolder& folder, const QString& besides 
     QFile file(folder.pathOf(ids.value(ids.value(0) == besides ? 1 : 0)));
     file.open(QIODevice::ReadOnly);
     return sequencer::readJournal(file.readAll()).journal;
-}
-
-// How late the second-last step of `resumed` went on the schedule of the run it resumes, in ms.
-qint64 lateOnTheOriginalSchedule(const Journal& cut, const Journal& resumed, qint64 dueMs) {
-    return cut.header.start.addMSecs(dueMs).msecsTo(resumed.steps[resumed.steps.size() - 2].sentAt);
 }
 
 auto answered(int steps) {
@@ -81,10 +76,9 @@ TEST(RunResume, AfterAHardKillEvenInASleepTheJournalTellsWhereTheRunStoodAndResu
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        QTemporaryDir state;
-        sequencer::JournalFolder folder(state.path() + QStringLiteral("/valve-panel/runs"));
         Valvectl valvectl;
-        valvectl.setEnvironment(QStringLiteral("XDG_STATE_HOME"), state.path());
+        valvectl.setEnvironment(QStringLiteral("XDG_STATE_HOME"), valvectl.runtime.path());
+        sequencer::JournalFolder folder(valvectl.runtime.filePath("valve-panel/runs"));
         const bool throughPanel = c.route == std::string_view("--panel");
         std::optional<valve::testing::PanelRig> panel;
         if (throughPanel) {
@@ -96,14 +90,13 @@ TEST(RunResume, AfterAHardKillEvenInASleepTheJournalTellsWhereTheRunStoodAndResu
         c.start(valvectl);
         ASSERT_TRUE(runUntil(
             [&] { return !folder.ids().isEmpty() && c.killWhen(newestIn(folder), valvectl.process); }));
-        ::kill(static_cast<pid_t>(valvectl.process.processId()), SIGKILL);
+        valvectl.signal(SIGKILL);
         valvectl.finish();
 
         const Journal killed = newestIn(folder);
-        EXPECT_FALSE(killed.end.has_value());
-        EXPECT_EQ(killed.stepsDone(), c.done);
-        EXPECT_EQ(!killed.steps.last().answered, c.unanswered);
-        EXPECT_EQ(killed.holdUps.isEmpty() ? 0 : killed.holdUps.first().seconds, c.heldUp);
+        EXPECT_EQ(std::tuple(killed.end.has_value(), killed.stepsDone(), !killed.steps.last().answered,
+                             killed.holdUps.isEmpty() ? 0 : killed.holdUps.first().seconds),
+                  std::tuple(false, c.done, c.unanswered, c.heldUp));
         const QString id = folder.ids().first();
         EXPECT_EQ(valvectl.run({"runs", "--json"}).json().value("runs")[0]["state"].toString(), "cut short");
 
@@ -112,17 +105,15 @@ TEST(RunResume, AfterAHardKillEvenInASleepTheJournalTellsWhereTheRunStoodAndResu
         EXPECT_EQ(resumed.exitCode, 0) << resumed.err.toStdString();
         EXPECT_EQ(resumed.err.contains("through the running panel"), throughPanel);
         const Journal next = newestIn(folder, id);
-        EXPECT_EQ(next.header.continues, id);
-        EXPECT_EQ(next.header.origin, throughPanel ? sequencer::kThroughPanel : sequencer::kFromValvectl);
-        QList<int> positions;
-        for (const sequencer::StepRecord& step : next.steps) {
-            positions << step.position;
-        }
-        EXPECT_EQ(positions, c.resumed);
-        EXPECT_EQ(next.end->how, QStringLiteral("completed"));
-        const qint64 late = lateOnTheOriginalSchedule(killed, next, c.dueMs);
-        EXPECT_GE(late, 0);
-        EXPECT_LT(late, 100);
+        const auto positions = next.steps | std::views::transform(&sequencer::StepRecord::position);
+        EXPECT_EQ(std::tuple(next.header.continues, next.header.origin,
+                             QList<int>(positions.begin(), positions.end()), next.end->how),
+                  std::tuple(id, throughPanel ? sequencer::kThroughPanel : sequencer::kFromValvectl,
+                             c.resumed, QStringLiteral("completed")));
+        // How late the second-last resumed step went on the schedule of the run it resumes.
+        const qint64 late =
+            killed.header.start.addMSecs(c.dueMs).msecsTo(next.steps[next.steps.size() - 2].sentAt);
+        EXPECT_TRUE(late >= 0 && late < 100) << late;
         // Asked once more, the run is resumed already.
         EXPECT_EQ(valvectl.run({c.route, "run", "--resume", id}).exitCode, 2);
     }
