@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <gtest/gtest.h>
 #include <map>
+#include <numeric>
+#include <ranges>
 
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 
@@ -23,7 +25,6 @@ using enum valve::sim::DriverCall;
 using valve::testing::runUntil;
 namespace ft = valve::link::ft;
 
-const QString kTalkFailure = QStringLiteral("USB Error - could not talk to the device");
 const QString kCloseFailed = QStringLiteral("Trying to close USB Port - Failed");
 const QString kNoDevices = QStringLiteral("Error - Could not find any Nerra Devices through USB");
 const QString kFoundOne = QStringLiteral("Found 1 Nerra unit through USB");
@@ -73,10 +74,8 @@ struct Rig : valve::testing::BasicPanelRig<HookedDriver> {
         panel->link().discard_input();
         unit() = {.position = 5, .lastError = 66, .revision = 'B', .opMode = 3, .commandMode = 4};
         unit().portPositions = {7, 8, 9};
-        for (std::size_t i = 0; i < 16; ++i) {
-            unit().memory[0x10 + i] = static_cast<std::uint8_t>(0xC0 + i);
-            unit().memory[0x07 + i % 5] = static_cast<std::uint8_t>(44 + 11 * (i % 5));
-        }
+        std::iota(unit().memory.begin() + 0x10, unit().memory.begin() + 0x20, std::uint8_t{0xC0});
+        std::ranges::copy(std::array<std::uint8_t, 5>{44, 55, 66, 77, 88}, unit().memory.begin() + 0x07);
         clearRecords();
     }
 
@@ -104,7 +103,7 @@ struct Command {
     Shows done;
     Shows garbled = {}; // what differs when a value reply is garbled
     // Logged when a reply is missing, by exchange (the first for the rest).
-    QStringList failLines = {kTalkFailure};
+    QStringList failLines = {"USB Error - could not talk to the device"};
     std::function<void(const Effect&, Shows&)> adjust = {};
     Step prepare = {};
     std::vector<int> aimedAt = {}; // exchanges the per-exchange faults aim at; empty: all
@@ -112,11 +111,7 @@ struct Command {
     // The Custom Configuration window's commands report in its status box.
     [[nodiscard]] bool inForm() const { return done.count("stat") > 0; }
     [[nodiscard]] QList<QByteArray> lines() const {
-        QList<QByteArray> lines;
-        for (const QString& request : requests.split(' ')) {
-            lines << request.toLatin1() + '\r';
-        }
-        return lines;
+        return (requests + '\r').toLatin1().replace(' ', "\r ").split(' ');
     }
 };
 
@@ -127,12 +122,8 @@ int replyLength(const QByteArray& request) {
 bool isTextBox(const QString& where) {
     return where.startsWith("txt_") || where.startsWith("err_stack_") || where == "position";
 }
-QString sentinel(const QString& box) {
-    return QStringLiteral("was ") + box;
-}
-QString hex(int value) {
-    return QString::number(value, 16).toUpper().rightJustified(2, '0');
-}
+const auto sentinel = [](const QString& box) { return QStringLiteral("was ") + box; };
+const auto hex = [](int value) { return QString::number(value, 16).toUpper().rightJustified(2, '0'); };
 QString lines(QStringList list) {
     list.removeAll("");
     return list.join('\n');
@@ -167,9 +158,7 @@ void editThirdCell(Rig& rig) {
 void readCellsThenChangeThem(Rig& rig) {
     rig.child<QPushButton>("data_read")->click();
     runUntil([&] { return rig.idle(); }); // the read took its turn at the click
-    for (std::size_t i = 0; i < 16; ++i) {
-        rig.unit().memory[0x10 + i] = static_cast<std::uint8_t>(0xD0 + i);
-    }
+    std::iota(rig.unit().memory.begin() + 0x10, rig.unit().memory.begin() + 0x20, std::uint8_t{0xD0});
 }
 void cellsUpToTheFault(const Effect& e, Shows& s) {
     for (int k = 0; k < 16; ++k) {
@@ -205,8 +194,7 @@ void runOfOneMove(const Effect& /*e*/, Shows& s) {
 // A value read with one request into the box named after the button.
 Command query(const QString& name, bool checks, const QString& request, const QString& value,
               const QString& garbled) {
-    const QString box = "txt_" + name.mid(4);
-    return {name, checks, {}, request, {{box, value}}, {{box, garbled}}};
+    return {name, checks, {}, request, {{"txt_" + name.mid(4), value}}, {{"txt_" + name.mid(4), garbled}}};
 }
 // "P" acknowledged, then "S" must report the position.
 Command moveTo(const QString& name, int target) {
@@ -321,10 +309,9 @@ std::vector<Fault> faultsFor(const Command& command) {
             rig.driver.replug(0);
         },
         checks ? Effect{} : writeFails, nullptr, ifChecks({kCloseFailed, kFoundOne}));
-    // Driver calls failing at the link check on a live handle, which a command that skips it never meets:
-    // the probe, perhaps then a step of the reopening. Each configuration step's own failure line is the
-    // link's concern (UsbLinkConfigure); to a command any of them is a reopening that fails, as the open
-    // does.
+    // Driver calls failing at the link check on a live handle (a command that skips it never meets them): the
+    // probe, perhaps then a reopening step. To a command any configuration step failing is a reopening that
+    // fails, as the open does; its own line is the link's concern (UsbLinkConfigure).
     const auto atProbe = [&](const std::vector<Planted>& calls, const QStringList& lines, bool commandFails) {
         faults.emplace_back(
             calls.size() == 1 ? calls[0].name() + " at the probe" : "the probe fails and " + calls[1].name(),
@@ -446,27 +433,26 @@ bool runCase(Rig& rig, const Command& command, const Fault& fault) {
     }
     enter(rig, command.input);
     const Shows expected = expect(command, fault);
-    for (const auto& [where, text] : expected) {
-        if (isTextBox(where)) {
-            rig.child<QLineEdit>(where)->setText(sentinel(where));
-        }
+    for (const QString& box : expected | std::views::keys | std::views::filter(isTextBox)) {
+        rig.child<QLineEdit>(box)->setText(sentinel(box));
     }
     rig.clearRecords();
     rig.driver.writes = 0;
     rig.driver.beforeWrite = [&rig, fault](int index) {
-        index == fault.exchange ? fault.setUp(rig) : void();
+        if (index == fault.exchange) {
+            fault.setUp(rig);
+        }
     };
-    fault.exchange < 0 ? fault.setUp(rig) : void();
+    rig.driver.beforeWrite(-1); // a fault aimed at no exchange is set up before the click
 
     rig.child<QPushButton>(command.name)->click();
-    const bool ended = runUntil([&] { return rig.idle(); }, 3000ms);
-    EXPECT_TRUE(ended) << "the command did not end";
-    QCoreApplication::processEvents(); // whatever a finished command would still do
-    EXPECT_TRUE(!ended || (rig.driver.writes > fault.exchange && (!fault.evidence || fault.evidence(rig))))
-        << "the fault did not meet the command where it was aimed";
-    if (!ended) {
+    if (!runUntil([&] { return rig.idle(); }, 3000ms)) {
+        ADD_FAILURE() << "the command did not end";
         return false;
     }
+    QCoreApplication::processEvents(); // whatever a finished command would still do
+    EXPECT_TRUE(rig.driver.writes > fault.exchange && (!fault.evidence || fault.evidence(rig)))
+        << "the fault did not meet the command where it was aimed";
     Shows shown;
     for (const auto& [where, text] : expected) {
         shown[where] = seen(rig, where);
@@ -479,11 +465,10 @@ bool runCase(Rig& rig, const Command& command, const Fault& fault) {
 class FaultMatrix : public ::testing::TestWithParam<Command> {};
 
 TEST_P(FaultMatrix, EveryFaultEndsAsTheCommandPromises) {
-    const Command& command = GetParam();
     auto rig = std::make_unique<Rig>();
     ASSERT_TRUE(rig->started) << "the panel did not connect";
-    for (const Fault& fault : faultsFor(command)) {
-        if (!runCase(*rig, command, fault)) {
+    for (const Fault& fault : faultsFor(GetParam())) {
+        if (!runCase(*rig, GetParam(), fault)) {
             rig = std::make_unique<Rig>(); // a hung command spoils the rig for the cases after it
             ASSERT_TRUE(rig->started);
         }
