@@ -14,15 +14,11 @@
 #include <numeric>
 #include <ranges>
 
-#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
-
 namespace {
 
 using namespace std::chrono_literals;
 using valve::link::FtStatus;
-using valve::sim::DriverCall;
 using enum valve::sim::DriverCall;
-using valve::testing::runUntil;
 namespace ft = valve::link::ft;
 
 const QString kCloseFailed = QStringLiteral("Trying to close USB Port - Failed");
@@ -45,9 +41,7 @@ struct HookedDriver : valve::sim::SimulatedDriver {
 struct Rig : valve::testing::BasicPanelRig<HookedDriver> {
     static constexpr auto kReplyLimit = 60ms;
 
-    Rig() : BasicPanelRig({"NR Valve"}, valve::sim::UnitTiming::instant(), {kReplyLimit, 10ms, 1ms}) {
-        started = valve::testing::await(panel->start()) && driver.openHere(0);
-    }
+    Rig() : BasicPanelRig({"NR Valve"}, valve::sim::UnitTiming::instant(), {kReplyLimit, 10ms, 1ms}) {}
 
     bool idle() {
         return BasicPanelRig::idle() &&
@@ -60,9 +54,7 @@ struct Rig : valve::testing::BasicPanelRig<HookedDriver> {
         driver.clearFaults();
         sim().clearFaults();
         sim().setPowered(true);
-        if (!driver.pluggedIn(0)) {
-            driver.replug(0);
-        }
+        driver.replug(0); // nothing changes when it is plugged in
         if (QPointer<valve::ui::CustomConfigWindow> open = form()) {
             open->close();
             QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -79,8 +71,8 @@ struct Rig : valve::testing::BasicPanelRig<HookedDriver> {
         clearRecords();
     }
 
-    bool started = false;
     QObject timers;
+    bool started = valve::testing::await(panel->start()) && driver.openHere(0);
 };
 
 // How a fault shows itself: a reply missing (or its request not written) or garbled at one exchange.
@@ -135,8 +127,7 @@ QString wire(const QList<QByteArray>& requests) {
 // The operator's entries before the click, typed or picked.
 void enter(Rig& rig, const QString& input) {
     for (const QString& entry : input.split(';', Qt::SkipEmptyParts)) {
-        const QString control = entry.section('=', 0, 0);
-        const QString text = entry.section('=', 1);
+        const auto [control, text] = std::pair(entry.section('=', 0, 0), entry.section('=', 1));
         if (auto* box = rig.child<QLineEdit>(control)) {
             box->setText(text);
         } else if (auto* list = rig.child<QComboBox>(control)) {
@@ -157,7 +148,7 @@ void editThirdCell(Rig& rig) {
 // The cells hold C0..CF from an earlier read; the unit now holds D0..DF.
 void readCellsThenChangeThem(Rig& rig) {
     rig.child<QPushButton>("data_read")->click();
-    runUntil([&] { return rig.idle(); }); // the read took its turn at the click
+    valve::testing::runUntil([&] { return rig.idle(); }); // the read took its turn at the click
     std::iota(rig.unit().memory.begin() + 0x10, rig.unit().memory.begin() + 0x20, std::uint8_t{0xD0});
 }
 void cellsUpToTheFault(const Effect& e, Shows& s) {
@@ -266,7 +257,7 @@ std::vector<Command> allCommands() {
 
 // A driver call that fails at the probe, at an exchange's write, or at one reply character's poll or read.
 struct Planted {
-    DriverCall call;
+    valve::sim::DriverCall call;
     FtStatus status;
     int character = 0;
     bool keepByte = false; // FT_Read only: the bytes are read, `status` comes with them
@@ -446,17 +437,15 @@ bool runCase(Rig& rig, const Command& command, const Fault& fault) {
     rig.driver.beforeWrite(-1); // a fault aimed at no exchange is set up before the click
 
     rig.child<QPushButton>(command.name)->click();
-    if (!runUntil([&] { return rig.idle(); }, 3000ms)) {
+    if (!valve::testing::runUntil([&] { return rig.idle(); }, 3000ms)) {
         ADD_FAILURE() << "the command did not end";
         return false;
     }
     QCoreApplication::processEvents(); // whatever a finished command would still do
     EXPECT_TRUE(rig.driver.writes > fault.exchange && (!fault.evidence || fault.evidence(rig)))
         << "the fault did not meet the command where it was aimed";
-    Shows shown;
-    for (const auto& [where, text] : expected) {
-        shown[where] = seen(rig, where);
-    }
+    Shows shown = expected;
+    std::ranges::for_each(shown, [&](auto& entry) { entry.second = seen(rig, entry.first); });
     EXPECT_EQ(shown, expected);
     EXPECT_FALSE(rig.driver.wire(0).interleaved()) << "a request overlapped an owed reply";
     return true;
@@ -475,7 +464,7 @@ TEST_P(FaultMatrix, EveryFaultEndsAsTheCommandPromises) {
     }
     // Nothing reaches the unit or the log once the last case has been checked.
     const auto quiet = std::pair(rig->sent(), rig->log());
-    runUntil([] { return false; }, 2 * Rig::kReplyLimit);
+    valve::testing::runUntil([] { return false; }, 2 * Rig::kReplyLimit);
     EXPECT_EQ(std::pair(rig->sent(), rig->log()), quiet);
 }
 
