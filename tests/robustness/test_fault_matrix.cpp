@@ -54,7 +54,7 @@ struct Rig : valve::testing::BasicPanelRig<HookedDriver> {
         driver.clearFaults();
         sim().clearFaults();
         sim().setPowered(true);
-        driver.replug(0); // nothing changes when it is plugged in
+        driver.replug(0); // harmless when it is still plugged in
         if (QPointer<valve::ui::CustomConfigWindow> open = form()) {
             open->close();
             QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -102,7 +102,7 @@ struct Command {
 
     // The Custom Configuration window's commands report in its status box.
     [[nodiscard]] bool inForm() const { return done.count("stat") > 0; }
-    [[nodiscard]] QList<QByteArray> lines() const {
+    [[nodiscard]] QList<QByteArray> requestLines() const {
         return (requests + '\r').toLatin1().replace(' ', "\r ").split(' ');
     }
 };
@@ -324,7 +324,7 @@ std::vector<Fault> faultsFor(const Command& command) {
     // The purge status is not looked at: the reopened link is good.
     atProbe({probe, {Purge, ft::IO_ERROR}}, {kFoundOne}, false);
 
-    const QList<QByteArray> requests = command.lines();
+    const QList<QByteArray> requests = command.requestLines();
     for (int k = 0; k < requests.size(); ++k) {
         if (!command.aimedAt.empty() && std::ranges::count(command.aimedAt, k) == 0) {
             continue;
@@ -370,7 +370,7 @@ std::vector<Fault> faultsFor(const Command& command) {
 // Any acknowledgement counts; a missing reply leaves the boxes as they were.
 Shows expect(const Command& command, const Fault& fault) {
     const Effect& e = fault.effect;
-    const QList<QByteArray> requests = command.lines();
+    const QList<QByteArray> requests = command.requestLines();
     Shows shows = e.garbageAt >= 0 && replyLength(requests.at(e.garbageAt)) > 1 ? command.garbled : Shows{};
     shows.insert(command.done.begin(), command.done.end());
     shows.insert({{"log", ""}, {"boxes", ""}});
