@@ -7,18 +7,13 @@
 #include <gtest/gtest.h>
 #include <memory>
 
-using valve::config::EditOutcome;
-using valve::config::GridCell;
-using valve::config::MemoryEditor;
-using valve::config::MemoryOutcome;
+using namespace valve::config;
 using valve::protocol::StoredText;
-using valve::testing::await;
-using valve::testing::CommandBench;
+using namespace valve::testing;
 
 namespace {
 
-constexpr int kColumnOf0x12 = 3;
-constexpr int kColumnOf0x1A = 11;
+constexpr int kColumnOf0x12 = 3, kColumnOf0x1A = 11;
 
 // The editor on a unit with real line timing: every exchange waits in the event loop.
 class MemoryEditorTest : public ::testing::Test {
@@ -30,9 +25,8 @@ protected:
     }
     // Calls `action` once from the event loop once an operation made `column` current.
     void duringCell(int column, std::function<void()> action) {
-        auto fired = std::make_shared<bool>(false);
         QObject::connect(&editor, &MemoryEditor::currentChanged, &editor,
-                         [column, action, fired](GridCell cell) {
+                         [column, action, fired = std::make_shared<bool>(false)](GridCell cell) {
                              if (cell.column == column && !std::exchange(*fired, true)) {
                                  QTimer::singleShot(0, action);
                              }
@@ -105,10 +99,9 @@ TEST_F(MemoryEditorTest, EditDuringWriteOfItsCellIsNotTakenForWritten) {
     duringCell(kColumnOf0x12, [this] { EXPECT_EQ(editor.commitEdit("5A"), EditOutcome::Stored); });
     // What was sent is what was verified; the newer edit waits for the next Write.
     EXPECT_EQ(await(editor.write(*bench.session, stat)), MemoryOutcome::Programmed);
-    EXPECT_EQ(bench.unit().state().memory[0x12], 0xA5);
-    EXPECT_EQ(editor.cell(kColumnOf0x12).text, "5A");
-    EXPECT_TRUE(editor.cell(kColumnOf0x12).changed);
-    EXPECT_FALSE(editor.cell(kColumnOf0x1A).changed);
+    EXPECT_EQ(std::tuple(bench.unit().state().memory[0x12], editor.cell(kColumnOf0x12).text,
+                         editor.cell(kColumnOf0x12).changed, editor.cell(kColumnOf0x1A).changed),
+              std::tuple(0xA5, "5A", true, false));
     await(editor.write(*bench.session, stat));
     EXPECT_EQ(bench.unit().state().memory[0x12], 0x5A);
 }

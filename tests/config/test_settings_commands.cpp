@@ -5,13 +5,8 @@
 
 #include <gtest/gtest.h>
 
-using valve::protocol::BoxAnswer;
-using valve::protocol::BoxButtons;
-using valve::protocol::Port;
-using valve::protocol::Session;
-using valve::protocol::StoredText;
-using valve::testing::await;
-using valve::testing::CommandBench;
+using namespace valve::protocol;
+using namespace valve::testing;
 namespace config = valve::config;
 
 namespace {
@@ -76,16 +71,13 @@ TEST(SettingsCommands, SendWhatWasPickedOrTypedAndRefuseTheRest) {
         qsizetype checks = -1;
         bench.boxes.onShow = [&] {
             checks = checks < 0 ? bench.probes() : checks;
-            if (c.closedDuringBox) {
-                bench.link->shut_down();
-            }
+            c.closedDuringBox ? bench.link->shut_down() : void();
         };
         Typed typed;
         typed.setText(c.typed);
         await(c.command(*bench.session, typed));
-        EXPECT_EQ(bench.sent(), c.sent);
-        EXPECT_EQ(bench.logLines(), c.log);
-        EXPECT_EQ(bench.boxes.texts, c.boxes);
+        EXPECT_EQ(std::tuple(bench.sent(), bench.logLines(), bench.boxes.texts),
+                  std::tuple(c.sent, c.log, c.boxes));
         EXPECT_EQ(checks < 0 ? bench.probes() : checks, c.checks);
         // The panel's own link stays as it is, after a baud rate change too.
         EXPECT_TRUE(bench.driver.callTexts().filter("FT_SetBaudRate").isEmpty());

@@ -5,6 +5,7 @@
 #include "sim/unit_commands.h"
 
 #include <gtest/gtest.h>
+#include <ranges>
 
 using namespace valve::sim;
 using namespace std::chrono_literals;
@@ -35,17 +36,13 @@ void expectReplies(UnitState& state, std::initializer_list<std::pair<const char*
     }
 }
 
-TEST(UnitCommands, MovesCountStepsTheShortWayRound) {
+// Invalid input is not answered; its code (66 for a position, else 77) goes to "E" and the stack.
+TEST(UnitCommands, MovesCountStepsTheShortWayRoundAndRefusedCommandsRecordErrors) {
     UnitState state;
     for (const auto& [line, steps] : {std::pair{"P07", 6}, {"P0C", 5}, {"M", 1}}) { // homing: 12 -> 1
         EXPECT_EQ(executeCommand(parseCommandLine(line), state).moveSteps, steps) << line;
     }
     EXPECT_EQ(state.position, 1);
-}
-
-// Invalid input is not answered; its code (66 for a position, else 77) goes to "E" and the stack.
-TEST(UnitCommands, RefusedCommandsRecordErrors) {
-    UnitState state;
     expectReplies(state, {{"P00", ""}, {"P0D", ""}, {"E", "42\r"}, {"F06", ""}, {"X00", ""}, {"I10", "\r"}});
     expectReplies(state,
                   {{"Wa5", ""}, {"K", ""}, {"E", "4D\r"}, {"G07", "4D\r"}, {"G0A", "4D\r"}, {"G0B", "42\r"}});
@@ -57,8 +54,7 @@ TEST(UnitCommands, RefusedCommandsRecordErrors) {
 
 // One byte on a 19200 baud 8N1 line: start bit, 8 data bits, stop bit.
 constexpr SimDuration kByte = SimDuration{std::chrono::seconds{10}} / 19200;
-constexpr SimDuration kProcessing = 200us;
-constexpr SimDuration kStep = 10ms;
+constexpr SimDuration kProcessing = 200us, kStep = 10ms;
 
 class SimulatedUnitTest : public ::testing::Test {
 protected:
@@ -67,11 +63,8 @@ protected:
     void at(SimTime start, SimDuration offset) { now = start + offset; }
     void advance(SimDuration by) { now += by; }
     QList<int> overlaps() {
-        QList<int> requests;
-        for (const auto& overlap : unit.wire().overlaps()) {
-            requests << overlap.requestIndex;
-        }
-        return requests;
+        auto requests = unit.wire().overlaps() | std::views::transform(&WireRecord::Overlap::requestIndex);
+        return {requests.begin(), requests.end()};
     }
 
     SimTime now{std::chrono::seconds{1000}};
@@ -82,12 +75,10 @@ TEST_F(SimulatedUnitTest, ReplyBytesBecomeReadableAtTheWireRate) {
     const SimTime start = now;
     unit.hostWrite("S\r");
     const SimTime replyBegins = start + 2 * kByte + kProcessing;
-    at(replyBegins, kByte - 1ns);
-    EXPECT_EQ(unit.readableCount(), 0u);
-    at(replyBegins, kByte);
-    EXPECT_EQ(unit.readableCount(), 1u);
-    at(replyBegins, 3 * kByte - 1ns);
-    EXPECT_EQ(unit.readableCount(), 2u);
+    for (const auto& [offset, readable] : {std::pair{kByte - 1ns, 0u}, {kByte, 1u}, {3 * kByte - 1ns, 2u}}) {
+        at(replyBegins, offset);
+        EXPECT_EQ(unit.readableCount(), readable);
+    }
     at(replyBegins, 3 * kByte);
     EXPECT_EQ(unit.takeReadable(10), "01\r");
     EXPECT_EQ(unit.wire().bytes().at(1).at, start + 2 * kByte);
@@ -122,26 +113,23 @@ TEST_F(SimulatedUnitTest, OverlapsAreRequestsBegunWhileAReplyWasOwedOrUnread) {
     EXPECT_EQ(unit.wire().hostLines().mid(4), (QList<QByteArray>{"I12\r", "WA5\r", "G12\r"}));
     EXPECT_EQ(overlaps(), (QList<int>{5, 6}));
 
-    SimTime start = now;
     unit.hostWrite("S\r");
-    at(start, 2 * kByte + kProcessing + kByte); // one reply byte is out
+    advance(2 * kByte + kProcessing + kByte); // one reply byte is out
     unit.hostWrite("Q\r");
     advance(10ms);
     unit.hostWrite("S\r"); // the reply to "Q" is out but unread
     advance(10ms);
     unit.takeReadable(10);
-    start = now;
     unit.hostWrite("E\r");
-    at(start, 2 * kByte + kProcessing + 3 * kByte - kByte / 2);
+    advance(2 * kByte + kProcessing + 3 * kByte - kByte / 2);
     unit.hostWrite("S\r"); // the last byte of the reply to "E" is still on the line
     advance(10ms);
     EXPECT_EQ(overlaps(), (QList<int>{5, 6, 8, 9, 11}));
 }
 
-TEST_F(SimulatedUnitTest, PurgesDropQueuedBytesOnly) {
-    const SimTime start = now;
+TEST_F(SimulatedUnitTest, PurgesDropQueuedBytesOnlyAndAPowerCutOrBadLinesGoUnanswered) {
     unit.hostWrite("S\r");
-    at(start, 2 * kByte + kProcessing + 2 * kByte); // two reply bytes readable, one on the line
+    advance(2 * kByte + kProcessing + 2 * kByte); // two reply bytes readable, one on the line
     unit.purgeHostReceive();
     EXPECT_EQ(unit.readableCount(), 0u);
     advance(kByte);
@@ -152,10 +140,8 @@ TEST_F(SimulatedUnitTest, PurgesDropQueuedBytesOnly) {
     advance(10ms);
     EXPECT_EQ(unit.readableCount(), 0u);
     EXPECT_EQ(unit.wire().hostLines().size(), 1);
-}
 
-// Switched off mid-move it ignores input and ends the move once on; bad lines go unanswered.
-TEST_F(SimulatedUnitTest, PowerCutAndBadLines) {
+    // Switched off mid-move it ignores input and ends the move once on; bad lines go unanswered.
     unit.hostWrite("P0C\r");
     advance(kStep);
     unit.setPowered(false);
@@ -173,12 +159,10 @@ TEST(SimulatedDriver, OpensTheFirstFreeMatchAndRefusesWhatTheLibraryRefuses) {
         driver.addAdapter(description, UnitTiming::instant());
     }
     driver.setOpenElsewhere(1, true);
-    valve::link::FtHandle first = 0;
+    valve::link::FtHandle first = 0, second = 0, none = 0;
     ASSERT_EQ(driver.openEx("NR Valve Unit A", ft::OPEN_BY_DESCRIPTION, first), ft::OK);
-    valve::link::FtHandle second = 0;
     ASSERT_EQ(driver.openEx("NR Valve Unit A", ft::OPEN_BY_DESCRIPTION, second), ft::OK);
     EXPECT_EQ(driver.handleOf(2), second);
-    valve::link::FtHandle none = 0;
     EXPECT_EQ(driver.openEx("NR Valve Unit A", ft::OPEN_BY_DESCRIPTION, none), ft::DEVICE_NOT_OPENED);
     EXPECT_EQ(driver.openEx("NR Valve Unit B", ft::OPEN_BY_DESCRIPTION, none), ft::DEVICE_NOT_OPENED);
     EXPECT_EQ(driver.openEx("NR Valve Unit", ft::OPEN_BY_DESCRIPTION, none), ft::DEVICE_NOT_FOUND);

@@ -44,12 +44,9 @@ void sendAndAnswer(sequencer::RunJournal& journal, const StepRecord& step) {
 }
 
 QXYSeries* series(RunsWindow& window, const QString& name) {
-    for (QAbstractSeries* s : window.chart().chart()->series()) {
-        if (s->name() == name) {
-            return static_cast<QXYSeries*>(s);
-        }
-    }
-    return nullptr;
+    const QList<QAbstractSeries*> all = window.chart().chart()->series();
+    const auto found = std::ranges::find(all, name, &QAbstractSeries::name);
+    return found == all.end() ? nullptr : static_cast<QXYSeries*>(*found);
 }
 
 QStringList row(QTableWidget& table, int r) {
@@ -64,8 +61,7 @@ QStringList row(QTableWidget& table, int r) {
 struct Folder {
     QTemporaryDir dir;
     sequencer::JournalFolder journals{dir.path()};
-    StepRecord first = moved(0, 2, 0, 0.5, kDayOne);
-    StepRecord second = moved(1, 3, 10'000, 1.25, kDayOne);
+    StepRecord first = moved(0, 2, 0, 0.5, kDayOne), second = moved(1, 3, 10'000, 1.25, kDayOne);
 
     Folder() {
         const auto say = [](const QString&) {};
@@ -112,12 +108,10 @@ TEST(RunsWindow, ListsEachJournalNewestFirstAndDrawsTheSelectedRun) {
     window.findChild<QPushButton*>("btnExportCsv")->click();
     QFileDialog* dialog = nullptr;
     ASSERT_TRUE(QTest::qWaitFor([&] { return (dialog = window.findChild<QFileDialog*>()) != nullptr; }));
-    const QString csvPath = folder.dir.filePath("run.csv");
-    dialog->selectFile(csvPath);
+    QFile csv(folder.dir.filePath("run.csv"));
+    dialog->selectFile(csv.fileName());
     QMetaObject::invokeMethod(dialog, "accept");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(csvPath); }));
-    QFile csv(csvPath);
-    ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return csv.open(QIODevice::ReadOnly); }));
     const auto at = [](const QDateTime& t) { return sequencer::journalTime(t); };
     EXPECT_EQ(QString::fromUtf8(csv.readAll()),
               "step,due_s,position,sent_at,deviation_ms,answered_at,reported,reached\n"

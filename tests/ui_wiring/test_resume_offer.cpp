@@ -6,15 +6,14 @@
 
 #include <QFile>
 #include <QTemporaryDir>
-#include <algorithm>
 #include <gtest/gtest.h>
+#include <ranges>
 
 namespace valve::testing {
 namespace {
 
 using protocol::BoxAnswer;
 using protocol::BoxButtons;
-using std::chrono::seconds;
 using namespace std::chrono_literals;
 
 // A run of three steps started 10 s ago on the rig's adapter: the first move confirmed, the second
@@ -29,10 +28,10 @@ QString cutShortRun(sequencer::JournalFolder& folder, bool torn) {
     header.bootId = sequencer::currentBootId();
     header.origin = sequencer::kFromWindow;
     {
-        sequencer::RunRecorder recorder(folder, header, seconds{0}, {});
-        recorder.sent(0, 3, seconds{0}, seconds{0});
-        recorder.answered(true, 3, seconds{1});
-        recorder.sent(1, 5, seconds{5}, seconds{5});
+        sequencer::RunRecorder recorder(folder, header, 0s, {});
+        recorder.sent(0, 3, 0s, 0s);
+        recorder.answered(true, 3, 1s);
+        recorder.sent(1, 5, 5s, 5s);
     }
     const QString id = folder.ids().first();
     const QString dead = id.section(u'-', 0, 1) + QStringLiteral("-999999999");
@@ -63,8 +62,7 @@ TEST(ResumeOffer, EachAnswerAndEachModeDoesWhatItSays) {
         bool torn = false;             // the old journal's last line was cut off
     };
     using A = BoxAnswer;
-    constexpr auto kOffer = BoxButtons::ResumeShowDismiss;
-    constexpr auto kMissed = BoxButtons::SkipRunNow;
+    constexpr auto kOffer = BoxButtons::ResumeShowDismiss, kMissed = BoxButtons::SkipRunNow;
     constexpr auto kAsk = ui::ResumeRuns::Ask;
     const Case cases[] = {
         {"resume, skip", kAsk, {A::Resume, A::Skip}, {kOffer, kMissed}, {2}, "resumed", "missed step 2"},
@@ -89,10 +87,9 @@ TEST(ResumeOffer, EachAnswerAndEachModeDoesWhatItSays) {
         ASSERT_TRUE(await(rig.panel->offerResume(c.mode)));
 
         EXPECT_EQ(rig.boxes.buttons, c.boxes);
-        if (!c.boxes.empty()) {
-            EXPECT_TRUE(rig.boxes.texts.first().contains(QStringLiteral("Steps done: 1 of 3")));
-            EXPECT_TRUE(rig.boxes.texts.first().contains(QStringLiteral("step 2 to position 5; the unit had "
-                                                                        "not confirmed it")));
+        for (const char* part :
+             {"Steps done: 1 of 3", "step 2 to position 5; the unit had not confirmed it"}) {
+            EXPECT_TRUE(c.boxes.empty() || rig.boxes.texts.first().contains(part)) << part;
         }
         EXPECT_FALSE(rig.log().filter(c.logged).isEmpty()) << rig.log().join(u'\n').toStdString();
         const QStringList ids = folder.ids();
@@ -104,18 +101,16 @@ TEST(ResumeOffer, EachAnswerAndEachModeDoesWhatItSays) {
             const sequencer::Journal resumed = journalOf(folder, ids.first());
             EXPECT_EQ(resumed.header.continues, old);
             EXPECT_EQ(resumed.header.routine, QStringLiteral("flush.txt"));
-            QList<int> positions;
-            std::ranges::transform(resumed.header.steps, std::back_inserter(positions),
-                                   &sequencer::PlannedStep::position);
-            EXPECT_EQ(positions, c.resumedPositions);
+            const auto positions =
+                resumed.header.steps | std::views::transform(&sequencer::PlannedStep::position);
+            EXPECT_EQ(QList<int>(positions.begin(), positions.end()), c.resumedPositions);
             // The last step keeps its time on the original schedule: 2 h after the old start.
             const double lastDue = resumed.header.steps.last().seconds;
             EXPECT_NEAR(resumed.header.start.addMSecs(static_cast<qint64>(lastDue * 1000)).toSecsSinceEpoch(),
                         journalOf(folder, old).header.start.addSecs(7200).toSecsSinceEpoch(), 2);
-            rig.panel->remote()->stopRoutine(QStringLiteral("the test"));
-            runUntil([&] {
-                return rig.panel->remote()->routineState().phase == commands::RoutineState::Phase::Idle;
-            });
+            auto* remote = rig.panel->remote();
+            remote->stopRoutine(QStringLiteral("the test"));
+            runUntil([&] { return remote->routineState().phase == commands::RoutineState::Phase::Idle; });
         }
         const QString state = sequencer::runState(journalOf(folder, old), old);
         EXPECT_EQ(state == sequencer::kCutShort && ids.size() == 2 ? QStringLiteral("resumed") : state,
