@@ -55,12 +55,13 @@ inline fw::SiLAError silaError(const grpc::Status& status) {
 // One client of the server: a channel and the stubs of its three features.
 struct SilaClient {
     explicit SilaClient(const std::shared_ptr<grpc::Channel>& channel)
-        : service(ss::SiLAService::NewStub(channel)), valve(vc::ValveControl::NewStub(channel)),
-          routine(tr::TimedRoutine::NewStub(channel)) {}
+        : channel(channel), service(ss::SiLAService::NewStub(channel)),
+          valve(vc::ValveControl::NewStub(channel)), routine(tr::TimedRoutine::NewStub(channel)) {}
     SilaClient(int port)
         : SilaClient(
               grpc::CreateChannel("127.0.0.1:" + std::to_string(port), grpc::InsecureChannelCredentials())) {}
 
+    std::shared_ptr<grpc::Channel> channel;
     std::unique_ptr<ss::SiLAService::Stub> service;
     std::unique_ptr<vc::ValveControl::Stub> valve;
     std::unique_ptr<tr::TimedRoutine::Stub> routine;

@@ -37,8 +37,6 @@ protected:
         port = rig.panel->sila()->server().port();
     }
     sila::SilaServer& server() { return rig.panel->sila()->server(); }
-    // The serial number of the simulated unit's adapter.
-    QString serial() { return QString::fromLatin1(rig.panel->link().device_serial()); }
 
     static vc::MoveTo_Parameters moveRequest(int position) {
         vc::MoveTo_Parameters request;

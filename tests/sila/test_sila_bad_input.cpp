@@ -155,8 +155,10 @@ TEST_F(SilaBadInput, EachRequestIsRefusedClearlyAndChangesNothing) {
     SilaClient client(channel);
     const auto name = unary(client.service, &ss::SiLAService::Stub::Get_ServerName).second.servername();
     EXPECT_EQ(name.value(), std::string(255, 'a'));
-    EXPECT_EQ(sila::ServerIdentity(QStringLiteral("NR Valve"), serial(), sila::configDirectory()).name(),
-              QString(255, 'a')); // kept for the next start
+    EXPECT_EQ(
+        sila::ServerIdentity(QStringLiteral("NR Valve"), QStringLiteral("NRV0000"), sila::configDirectory())
+            .name(),
+        QString(255, 'a')); // kept for the next start
     EXPECT_EQ(unary(client.valve, &vc::ValveControl::Stub::ReadStatus).second.position().value(), 1);
 }
 
@@ -222,16 +224,14 @@ TEST_F(SilaBadInput, AClientThatNeverReadsIsDroppedAndTheOthersKeepTheirUpdates)
 TEST_F(SilaBadInput, AnIdleConnectionIsClosedButNotOneHoldingASubscription) {
     EXPECT_EQ(sila::SilaTiming{}.idleConnection, std::chrono::minutes{10});
     serve({QStringLiteral("127.0.0.1:0"), {}, {}, {}, true, false}, {.idleConnection = 300ms});
-    const auto idleChannel = ownConnection(port);
-    SilaClient idle(idleChannel);
-    const auto subscribedChannel = ownConnection(port);
-    SilaClient subscribed(subscribedChannel);
+    SilaClient idle(ownConnection(port));
+    SilaClient subscribed(ownConnection(port));
     ASSERT_TRUE(unary(idle.valve, &vc::ValveControl::Stub::ReadStatus).first.ok());
     auto watching = watchPosition(subscribed, 4);
-    EXPECT_EQ(idleChannel->GetState(false), GRPC_CHANNEL_READY);
-    EXPECT_TRUE(runUntil([&] { return idleChannel->GetState(false) != GRPC_CHANNEL_READY; }, 2s));
+    EXPECT_EQ(idle.channel->GetState(false), GRPC_CHANNEL_READY);
+    EXPECT_TRUE(runUntil([&] { return idle.channel->GetState(false) != GRPC_CHANNEL_READY; }, 2s));
     runUntil([] { return false; }, 600ms); // the subscription's connection stays twice the limit more
-    EXPECT_EQ(subscribedChannel->GetState(false), GRPC_CHANNEL_READY);
+    EXPECT_EQ(subscribed.channel->GetState(false), GRPC_CHANNEL_READY);
     rig.panel->session().positions.report(4);
     EXPECT_EQ(lastPosition(watching), 4);
 }
