@@ -80,10 +80,8 @@ TEST(RunJournal, EachWayARunEndsIsWrittenWithTheStepsThatWentAndWhoEndedIt) {
         EXPECT_EQ(std::tuple(*rig.end, rig.moves().size()), std::tuple(c.end, c.sent));
 
         const sequencer::Journal j = readNewest(folder);
-        EXPECT_EQ(j.header.origin, QStringLiteral("window"));
-        EXPECT_EQ(j.header.steps.size(), c.rows.size());
-        EXPECT_EQ(j.steps.size(), c.sent);
-        EXPECT_EQ(j.stepsDone(), c.done);
+        EXPECT_EQ(std::tuple(j.header.origin, j.header.steps.size(), j.steps.size(), j.stepsDone()),
+                  std::tuple("window", std::ssize(c.rows), c.sent, c.done));
         ASSERT_TRUE(j.end.has_value());
         EXPECT_EQ(std::tuple(j.end->how, j.end->by, j.end->line), std::tuple(c.how, c.by, c.line));
     }
