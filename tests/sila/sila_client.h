@@ -46,8 +46,8 @@ std::pair<grpc::Status, Response> unary(const std::unique_ptr<Stub>& stub,
 inline fw::SiLAError silaError(const grpc::Status& status) {
     fw::SiLAError error;
     if (status.error_code() == grpc::StatusCode::ABORTED) {
-        const QByteArray wire = QByteArray::fromBase64(QByteArray::fromStdString(status.error_message()));
-        error.ParseFromArray(wire.constData(), static_cast<int>(wire.size()));
+        error.ParseFromString(
+            QByteArray::fromBase64(QByteArray::fromStdString(status.error_message())).toStdString());
     }
     return error;
 }

@@ -7,7 +7,6 @@
 #include "sila_fixture.h"
 
 #include <QTcpSocket>
-#include <atomic>
 #include <grpcpp/generic/generic_stub.h>
 
 namespace valve::testing {
@@ -198,8 +197,7 @@ TEST_F(SilaBadInput, AClientThatNeverReadsIsDroppedAndTheOthersKeepTheirUpdates)
     SilaClient sleeper(ownConnection(port, small));
     SilaClient reader(ownConnection(port));
     Unread unread(sleeper);
-    std::atomic<int> seen{0};
-    auto reading = watchPosition(reader, 7, &seen);
+    auto reading = watchPosition(reader, 7);
     ASSERT_TRUE(runUntil([&] { return server().clients() == 2; }));
     int reports = 0;
     // Each value waits until the reading client has it: only the sleeper falls behind.
@@ -207,7 +205,7 @@ TEST_F(SilaBadInput, AClientThatNeverReadsIsDroppedAndTheOthersKeepTheirUpdates)
     while (server().clients() == 2 && reports < kEnough) {
         rig.panel->session().positions.report(2 + reports % 2);
         ++reports;
-        ASSERT_TRUE(runUntil([&] { return seen >= reports; }, 5s)) << reports;
+        ASSERT_TRUE(runUntil([&] { return positionsRead >= reports; }, 5s)) << reports;
     }
     EXPECT_TRUE(runUntil([&] { return server().clients() == 1; }, 2s)) << reports << " values sent";
     // Dropped when its backlog is full, not before.

@@ -61,25 +61,19 @@ TEST_F(SilaServerTest, ServiceOverTlsTellsWhoItIsAndListsItsFeatures) {
 TEST_F(SilaServerTest, UnitFailuresAreDefinedErrorsOfTheRun) {
     serve();
     SilaClient client(port);
-    struct Case {
-        const char* what;
-        std::function<void()> fault;
-        const char* error;
+    const std::vector<std::pair<std::function<void()>, const char*>> faults{
+        {[&] { rig.driver.unit(0).setPowered(false); }, "MoveNotConfirmed"}, // the unit silent
+        {[&] { rig.driver.unplug(0); }, "UnitNotConnected"},
     };
-    const std::vector<Case> cases{
-        {"unit silent", [&] { rig.driver.unit(0).setPowered(false); }, "MoveNotConfirmed"},
-        {"adapter gone", [&] { rig.driver.unplug(0); }, "UnitNotConnected"},
-    };
-    for (const Case& each : cases) {
-        each.fault();
+    for (const auto& [fault, name] : faults) {
+        fault();
         const auto uuid = moveTo(client, 5);
-        EXPECT_EQ(moveFinished(client, uuid), fw::ExecutionInfo::finishedWithError) << each.what;
-        const fw::SiLAError error =
-            silaError(unary(client.valve, &vc::ValveControl::Stub::MoveTo_Result, uuid).first);
-        EXPECT_EQ(error.definedexecutionerror().erroridentifier(),
-                  std::string(kValve) + "/DefinedExecutionError/" + each.error)
-            << each.what << ": " << error.definedexecutionerror().message();
-        EXPECT_FALSE(error.definedexecutionerror().message().empty()) << each.what;
+        EXPECT_EQ(moveFinished(client, uuid), fw::ExecutionInfo::finishedWithError) << name;
+        const auto error = silaError(unary(client.valve, &vc::ValveControl::Stub::MoveTo_Result, uuid).first)
+                               .definedexecutionerror();
+        EXPECT_EQ(error.erroridentifier(), std::string(kValve) + "/DefinedExecutionError/" + name)
+            << error.message();
+        EXPECT_FALSE(error.message().empty()) << name;
     }
     const auto connected = offThread([&] {
         return readStream<vc::Subscribe_Connected_Responses>(
@@ -159,11 +153,8 @@ TEST(SilaIdentity, TheServerUuidFollowsTheSerialNumber) {
     const auto uuid = [&](const char* description, const char* serial) {
         return sila::ServerIdentity(QLatin1String(description), QLatin1String(serial), config.path()).uuid();
     };
-    struct Case {
-        std::array<const char*, 2> one, other;
-        bool same;
-    };
-    const std::vector<Case> cases{
+    using Adapter = std::array<const char*, 2>; // description, serial number
+    const std::vector<std::tuple<Adapter, Adapter, bool>> cases{
         {{"NR Valve", "NRV0001"}, {"NR Valve", "NRV0001"}, true},
         {{"NR Valve", "NRV0001"}, {"NR Valve B", "NRV0001"}, true},
         {{"NR Valve", "NRV0001"}, {"NR Valve", "NRV0002"}, false},
@@ -173,9 +164,9 @@ TEST(SilaIdentity, TheServerUuidFollowsTheSerialNumber) {
         {{"", ""}, {"", ""}, true}, // no adapter: the installation's own UUID
         {{"", ""}, {"NR Valve", ""}, false},
     };
-    for (const Case& each : cases) {
-        EXPECT_EQ(uuid(each.one[0], each.one[1]) == uuid(each.other[0], each.other[1]), each.same)
-            << each.one[0] << " " << each.one[1] << " / " << each.other[0] << " " << each.other[1];
+    for (const auto& [one, another, same] : cases) {
+        EXPECT_EQ(uuid(one[0], one[1]) == uuid(another[0], another[1]), same)
+            << one[0] << " " << one[1] << " / " << another[0] << " " << another[1];
     }
     EXPECT_NE(sila::ServerIdentity({}, other.path()).uuid(), uuid("", ""));
     EXPECT_FALSE(QUuid(uuid("", "")).isNull());
@@ -183,14 +174,11 @@ TEST(SilaIdentity, TheServerUuidFollowsTheSerialNumber) {
 
 // valvectl serve's tests see one refusal through to its exit; each reason is held here.
 TEST(SilaListen, NetworkAndPlainListeningNeedTheirFlags) {
-    struct Case {
-        sila::ListenOptions options;
-        const char* refusal; // part of the reason, or "" when accepted
-    };
     const auto with = [](const char* address, bool insecure, bool open, const char* ca = "") {
         return sila::ListenOptions{QLatin1String(address), {}, {}, QLatin1String(ca), insecure, open};
     };
-    const std::vector<Case> cases{
+    // Each with part of the reason it is refused, or "" when accepted.
+    const std::vector<std::pair<sila::ListenOptions, const char*>> cases{
         {with("50052", false, false), ""},
         {with("127.0.0.1:0", true, false), ""},
         {with("[::1]:50052", true, false), ""},
@@ -204,11 +192,11 @@ TEST(SilaListen, NetworkAndPlainListeningNeedTheirFlags) {
         {with("127.0.0.1:65536", false, false), "not a port number"},
         {with("::1:50052", false, false), "is not PORT, HOST:PORT or [IPv6]:PORT"},
     };
-    for (const Case& each : cases) {
-        const auto checked = sila::checkListen(each.options);
-        EXPECT_EQ(checked.plan.has_value(), *each.refusal == '\0') << each.options.address.toStdString();
-        EXPECT_TRUE(*each.refusal == '\0' ? checked.error.isEmpty()
-                                          : checked.error.contains(QLatin1String(each.refusal)))
+    for (const auto& [options, refusal] : cases) {
+        const auto checked = sila::checkListen(options);
+        EXPECT_EQ(checked.plan.has_value(), *refusal == '\0') << options.address.toStdString();
+        EXPECT_TRUE(*refusal == '\0' ? checked.error.isEmpty()
+                                     : checked.error.contains(QLatin1String(refusal)))
             << checked.error.toStdString();
     }
 }
