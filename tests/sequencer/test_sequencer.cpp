@@ -14,7 +14,6 @@ using valve::testing::SequencerRig;
 namespace {
 
 const QLocale kEnglish{QLocale::English, QLocale::UnitedStates};
-const QLocale kGerman{QLocale::German, QLocale::Germany};
 
 // Nothing marked as running or done, and Run can be pressed again.
 void expectReady(SequencerRig& rig) {
@@ -38,7 +37,7 @@ TEST(EventTimesAndPositions, ReadWithTheUsersDecimalSeparatorPositionsRoundingTi
 
 TEST(SequencerRun, StepsAreDueAtTheirAbsoluteTimesInTheUsersFormatAndEqualTimesFollowAtOnce) {
     const QLocale saved;
-    QLocale::setDefault(kGerman);
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
     SequencerRig rig;
     rig.log.show_msg(QStringLiteral("line of an earlier command"));
     const auto end = rig.run({{"0", "2"}, {"0,05", "3"}, {"0,05", "4,0"}, {"0,1", "5"}});

@@ -149,10 +149,8 @@ TEST_F(SilaBadInput, EachRequestIsRefusedClearlyAndChangesNothing) {
     SilaClient client(channel);
     const auto name = unary(client.service, &ss::SiLAService::Stub::Get_ServerName).second.servername();
     EXPECT_EQ(name.value(), std::string(255, 'a'));
-    EXPECT_EQ(
-        sila::ServerIdentity(QStringLiteral("NR Valve"), QStringLiteral("NRV0000"), sila::configDirectory())
-            .name(),
-        QString(255, 'a')); // kept for the next start
+    // Kept for the next start.
+    EXPECT_EQ(sila::ServerIdentity("NR Valve", "NRV0000", sila::configDirectory()).name(), QString(255, 'a'));
     EXPECT_EQ(unary(client.valve, &vc::ValveControl::Stub::ReadStatus).second.position().value(), 1);
 }
 

@@ -120,8 +120,8 @@ TEST_F(SilaServerTest, RoutineReportsEveryStepAndItsResultAndASecondClientStopsO
             [&](grpc::ClientContext* c) { return first.routine->RunRoutine_Intermediate(c, uuid); });
     });
     ASSERT_FALSE(steps.empty());
-    EXPECT_EQ(steps.back().stepindex().value(), 3);
-    EXPECT_EQ(steps.back().position().value(), 2);
+    EXPECT_EQ(std::tuple(steps.back().stepindex().value(), steps.back().position().value()),
+              std::tuple(3, 2));
     EXPECT_EQ(routineFinished(first, uuid), fw::ExecutionInfo::finishedSuccessfully);
     auto result = unary(first.routine, &tr::TimedRoutine::Stub::RunRoutine_Result, uuid).second;
     EXPECT_EQ(result.stepsdone().value(), 3);
