@@ -11,31 +11,18 @@ namespace {
 const QDateTime kStart = QDateTime::fromString(QStringLiteral("2026-12-07T20:15:00.250Z"), Qt::ISODateWithMs);
 
 JournalHeader header(const QDateTime& start = kStart) {
-    JournalHeader h;
-    h.steps = {{0, 3}, {2.5, 7}, {60, 1}};
-    h.routine = QStringLiteral("flush.txt");
-    h.adapterDescription = QStringLiteral("Nerra A");
-    h.adapterSerial = QStringLiteral("FT1234");
-    h.program = QStringLiteral("1.4.0");
-    h.start = start;
-    h.bootId = QStringLiteral("0f1e");
-    h.origin = QStringLiteral("window");
-    return h;
+    // The version, the steps, the routine, the adapter's description and serial number, the program's
+    // version, the start, the boot, where the run was started from and the journal it continues.
+    return JournalHeader(kJournalVersion, {{0, 3}, {2.5, 7}, {60, 1}}, "flush.txt", "Nerra A", "FT1234",
+                         "1.4.0", start, "0f1e", "window", {});
 }
 
+// A move to 3, answered 80 ms after it was sent; `reached`: whether it got there, none: not answered.
 StepRecord step(int n, double dueMs, double sentMs, std::optional<bool> reached) {
-    StepRecord s;
-    s.step = n;
-    s.position = 3;
-    s.dueMs = dueMs;
-    s.sentMs = sentMs;
-    s.sentAt = kStart.addMSecs(static_cast<qint64>(sentMs));
-    s.answered = reached.has_value();
-    s.reached = reached.value_or(false);
-    s.reported = s.reached ? std::optional<int>(3) : std::nullopt;
-    s.answeredMs = sentMs + 80;
-    s.answeredAt = s.sentAt.addMSecs(80);
-    return s;
+    const QDateTime sentAt = kStart.addMSecs(static_cast<qint64>(sentMs));
+    const bool there = reached.value_or(false);
+    return StepRecord(n, 3, dueMs, sentMs, sentAt, reached.has_value(), there,
+                      there ? std::optional(3) : std::nullopt, sentMs + 80, sentAt.addMSecs(80));
 }
 
 // A run that did its first step, slept through the second's time and died after sending its move.
@@ -52,11 +39,10 @@ TEST(JournalReading, ReadsBackTheHeaderAndTheTimesOfARunThatDiedAfterSending) {
     const Journal& j = reading.journal;
     EXPECT_EQ(std::tuple(j.header.steps, j.header.start, j.header.adapterSerial),
               std::tuple(header().steps, kStart, "FT1234"));
-    ASSERT_EQ(j.steps.size(), 2);
-    EXPECT_EQ(j.stepsDone(), 1);
-    EXPECT_DOUBLE_EQ(*j.largestDeviationMs(), 3602000.5 - 2500);
-    EXPECT_FALSE(j.end.has_value());
-    EXPECT_EQ(j.lastLine, step(1, 2500, 3602000.5, std::nullopt).sentAt);
+    EXPECT_EQ(
+        std::tuple(j.steps.size(), j.stepsDone(), j.largestDeviationMs(), j.end.has_value(), j.lastLine),
+        std::tuple(2, 1, std::optional(3602000.5 - 2500), false,
+                   step(1, 2500, 3602000.5, std::nullopt).sentAt));
 }
 
 TEST(JournalReading, ATornLastLineIsLeftOutAndAnythingElseAmissIsReportedNotGuessed) {
@@ -94,14 +80,11 @@ TEST(JournalReading, ATornLastLineIsLeftOutAndAnythingElseAmissIsReportedNotGues
         {"a blank line", headerLine(header()) + "\n" + endOfRun, JournalProblem::Damaged},
     };
     for (const Case& c : cases) {
-        const JournalReading reading = readJournal(c.contents);
-        EXPECT_EQ(reading.problem, c.problem) << c.what;
-        EXPECT_EQ(reading.journal.steps.size(), c.steps) << c.what;
-        EXPECT_EQ(reading.torn, c.torn) << c.what;
-        EXPECT_FALSE(reading.journal.end.has_value()) << c.what;
-        if (c.problem != JournalProblem::None) {
-            EXPECT_FALSE(reading.detail.isEmpty()) << c.what;
-        }
+        const JournalReading r = readJournal(c.contents);
+        EXPECT_EQ(std::tuple(r.problem, r.journal.steps.size(), r.torn, r.journal.end.has_value()),
+                  std::tuple(c.problem, c.steps, c.torn, false))
+            << c.what;
+        EXPECT_EQ(r.detail.isEmpty(), c.problem == JournalProblem::None) << c.what;
     }
 }
 
@@ -109,22 +92,17 @@ TEST(JournalReading, ATornLastLineIsLeftOutAndAnythingElseAmissIsReportedNotGues
 TEST(JournalFolder, KeepsTheNewestJournalsEachRunWithItsOwn) {
     QTemporaryDir dir;
     JournalFolder folder(dir.path() + QStringLiteral("/state/runs"));
-    QStringList said;
-    const auto say = [&said](const QString& line) { said << line; };
-    QString firstId;
-    for (int n = 0; n < JournalFolder::kKept + 3; ++n) {
-        auto journal = folder.begin(header(kStart.addSecs(n)), say);
+    QStringList said, begun;
+    for (int n = 0; n < JournalFolder::kKept + 4; ++n) {
+        // The last two runs start in the same second: each gets a journal of its own.
+        const auto journal = folder.begin(header(kStart.addSecs(std::min(n, JournalFolder::kKept + 2))),
+                                          [&said](const QString& line) { said << line; });
         ASSERT_NE(journal, nullptr);
-        firstId = n == 0 ? journal->id() : firstId;
+        begun << journal->id();
     }
-    auto last = folder.begin(header(kStart.addSecs(JournalFolder::kKept + 3)), say);
-    // Two runs in the same second each get a journal of their own.
-    auto twin = folder.begin(header(kStart.addSecs(JournalFolder::kKept + 3)), say);
-    ASSERT_NE(twin, nullptr);
-    EXPECT_NE(twin->id(), last->id());
-    const QStringList ids = folder.ids();
-    EXPECT_EQ(ids.size(), JournalFolder::kKept);
-    EXPECT_FALSE(ids.contains(firstId));
+    EXPECT_NE(begun.last(), begun.at(begun.size() - 2));
+    EXPECT_EQ(folder.ids().size(), JournalFolder::kKept);
+    EXPECT_FALSE(folder.ids().contains(begun.first()));
     EXPECT_TRUE(said.isEmpty());
 }
 

@@ -14,7 +14,6 @@ using valve::testing::SequencerRig;
 namespace {
 
 const QLocale kEnglish{QLocale::English, QLocale::UnitedStates};
-const QLocale kGerman{QLocale::German, QLocale::Germany};
 
 // Nothing marked as running or done, and Run can be pressed again.
 void expectReady(SequencerRig& rig) {
@@ -38,7 +37,7 @@ TEST(EventTimesAndPositions, ReadWithTheUsersDecimalSeparatorPositionsRoundingTi
 
 TEST(SequencerRun, StepsAreDueAtTheirAbsoluteTimesInTheUsersFormatAndEqualTimesFollowAtOnce) {
     const QLocale saved;
-    QLocale::setDefault(kGerman);
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
     SequencerRig rig;
     rig.log.show_msg(QStringLiteral("line of an earlier command"));
     const auto end = rig.run({{"0", "2"}, {"0,05", "3"}, {"0,05", "4,0"}, {"0,1", "5"}});
@@ -48,8 +47,8 @@ TEST(SequencerRun, StepsAreDueAtTheirAbsoluteTimesInTheUsersFormatAndEqualTimesF
     EXPECT_EQ(rig.log.lines(), QStringList({"Waited 0 seconds", "Position set to 2", "Waited 0,05 seconds",
                                             "Position set to 3", "Waited 0 seconds", "Position set to 4",
                                             "Waited 0,05 seconds", "Position set to 5"}));
-    EXPECT_EQ(rig.table.dues, (std::vector<nanoseconds>{0ms, 50ms, 50ms, 100ms}));
-    EXPECT_EQ(rig.table.currentPosition(), QStringLiteral("5"));
+    EXPECT_EQ(std::tuple(rig.table.dues, rig.table.currentPosition()),
+              std::tuple(std::vector<nanoseconds>{0ms, 50ms, 50ms, 100ms}, "5"));
     expectReady(rig);
 }
 
@@ -107,9 +106,8 @@ TEST(SequencerRun, ATableThatCannotBeRunIsRefusedWithItsReasonAndMovesNothing) {
         SCOPED_TRACE(c.rows.back().first.toStdString() + "," + c.rows.back().second.toStdString());
         SequencerRig rig;
         ASSERT_EQ(rig.run(c.rows), RunEnd::Refused);
-        EXPECT_EQ(rig.boxes.texts, QStringList{c.box});
-        EXPECT_EQ(rig.log.lines(), c.log);
-        EXPECT_TRUE(rig.moves().isEmpty());
+        EXPECT_EQ(std::tuple(rig.boxes.texts, rig.log.lines(), rig.moves()),
+                  std::tuple(QStringList{c.box}, c.log, QList<QByteArray>{}));
         expectReady(rig);
     }
 }
@@ -120,9 +118,8 @@ TEST(SequencerRun, OneWeekAndATrailingTimeOnlyRowPassAndStopEndsTheWaitAtOnce) {
     EXPECT_FALSE(rig.table.runEnabled());
 
     rig.sequencer.btnStop_Click();
-    EXPECT_EQ(rig.end, RunEnd::Stopped);
-    EXPECT_EQ(rig.log.lines().last(), QStringLiteral("User stopped execution"));
-    EXPECT_EQ(rig.moves(), QList<QByteArray>{"P02\r"});
+    EXPECT_EQ(std::tuple(rig.end, rig.log.lines().last(), rig.moves()),
+              std::tuple(RunEnd::Stopped, "User stopped execution", QList<QByteArray>{"P02\r"}));
     expectReady(rig);
 }
 
@@ -134,10 +131,9 @@ TEST(SequencerRun, AFailedMoveNamesItsZeroBasedStepAndKeepsTheRunningLook) {
     EXPECT_EQ(rig.log.lines().last(),
               QStringLiteral("Error - Could not set position, make sure position is valid."));
     EXPECT_EQ(rig.moves(), QList<QByteArray>({"P02\r", "P03\r", "P0D\r"}));
-    EXPECT_EQ(rig.table.look(1), RowLook::Done);
-    EXPECT_EQ(rig.table.look(2), RowLook::Current);
-    EXPECT_FALSE(rig.table.runEnabled());
-    EXPECT_TRUE(rig.table.stopEnabled()); // the way out
+    EXPECT_EQ(
+        std::tuple(rig.table.look(1), rig.table.look(2), rig.table.runEnabled(), rig.table.stopEnabled()),
+        std::tuple(RowLook::Done, RowLook::Current, false, true)); // Stop: the way out
 }
 
 TEST(SequencerRun, RunStaysDisabledAfterStopUntilTheMoveUnderWayHasEnded) {
@@ -145,15 +141,13 @@ TEST(SequencerRun, RunStaysDisabledAfterStopUntilTheMoveUnderWayHasEnded) {
     rig.startRun({{"0", "3"}, {"10", "5"}});
     ASSERT_TRUE(runUntil([&] { return rig.moves().size() == 1; }));
     rig.sequencer.btnStop_Click();
-    EXPECT_FALSE(rig.table.runEnabled());
-    EXPECT_TRUE(rig.sequencer.runUnderWay());
+    EXPECT_EQ(std::tuple(rig.table.runEnabled(), rig.sequencer.runUnderWay()), std::tuple(false, true));
     // A second press now starts nothing: the log is not cleared.
     EXPECT_EQ(valve::testing::await(rig.sequencer.btnRun_Click()), RunEnd::EndedQuietly);
     EXPECT_TRUE(rig.log.lines().contains(QStringLiteral("User stopped execution")));
 
     ASSERT_TRUE(runUntil([&] { return rig.end.has_value(); }));
-    EXPECT_EQ(rig.log.lines().last(), QStringLiteral("Position set to 3"));
-    EXPECT_EQ(rig.moves().size(), 1);
+    EXPECT_EQ(std::tuple(rig.log.lines().last(), rig.moves().size()), std::tuple("Position set to 3", 1));
     expectReady(rig);
 }
 

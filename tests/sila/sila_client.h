@@ -46,8 +46,8 @@ std::pair<grpc::Status, Response> unary(const std::unique_ptr<Stub>& stub,
 inline fw::SiLAError silaError(const grpc::Status& status) {
     fw::SiLAError error;
     if (status.error_code() == grpc::StatusCode::ABORTED) {
-        const QByteArray wire = QByteArray::fromBase64(QByteArray::fromStdString(status.error_message()));
-        error.ParseFromArray(wire.constData(), static_cast<int>(wire.size()));
+        error.ParseFromString(
+            QByteArray::fromBase64(QByteArray::fromStdString(status.error_message())).toStdString());
     }
     return error;
 }
@@ -55,12 +55,13 @@ inline fw::SiLAError silaError(const grpc::Status& status) {
 // One client of the server: a channel and the stubs of its three features.
 struct SilaClient {
     explicit SilaClient(const std::shared_ptr<grpc::Channel>& channel)
-        : service(ss::SiLAService::NewStub(channel)), valve(vc::ValveControl::NewStub(channel)),
-          routine(tr::TimedRoutine::NewStub(channel)) {}
+        : channel(channel), service(ss::SiLAService::NewStub(channel)),
+          valve(vc::ValveControl::NewStub(channel)), routine(tr::TimedRoutine::NewStub(channel)) {}
     SilaClient(int port)
         : SilaClient(
               grpc::CreateChannel("127.0.0.1:" + std::to_string(port), grpc::InsecureChannelCredentials())) {}
 
+    std::shared_ptr<grpc::Channel> channel;
     std::unique_ptr<ss::SiLAService::Stub> service;
     std::unique_ptr<vc::ValveControl::Stub> valve;
     std::unique_ptr<tr::TimedRoutine::Stub> routine;

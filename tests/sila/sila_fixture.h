@@ -37,8 +37,6 @@ protected:
         port = rig.panel->sila()->server().port();
     }
     sila::SilaServer& server() { return rig.panel->sila()->server(); }
-    // The serial number of the simulated unit's adapter.
-    QString serial() { return QString::fromLatin1(rig.panel->link().device_serial()); }
 
     static vc::MoveTo_Parameters moveRequest(int position) {
         vc::MoveTo_Parameters request;
@@ -79,15 +77,13 @@ protected:
     }
 
     using Positions = std::future<std::vector<vc::Subscribe_Position_Responses>>;
-    // Reads Position on a thread of its own until it reports `last`; `count` follows the values read.
-    static Positions watchPosition(SilaClient& client, int last, std::atomic<int>* count = nullptr) {
-        return std::async(std::launch::async, [&client, last, count] {
+    // Reads Position on a thread of its own until it reports `last`; positionsRead follows the values read.
+    Positions watchPosition(SilaClient& client, int last) {
+        return std::async(std::launch::async, [this, &client, last] {
             return readStream<vc::Subscribe_Position_Responses>(
                 [&](grpc::ClientContext* c) { return client.valve->Subscribe_Position(c, {}); },
                 [&](const auto& messages) {
-                    if (count != nullptr) {
-                        *count = static_cast<int>(messages.size());
-                    }
+                    positionsRead = static_cast<int>(messages.size());
                     return !messages.empty() && messages.back().position().value() == last;
                 });
         });
@@ -108,6 +104,7 @@ protected:
                  nullptr,
                  {.journals = &journals}};
     int port = 0;
+    std::atomic<int> positionsRead{0};
 };
 
 } // namespace valve::testing

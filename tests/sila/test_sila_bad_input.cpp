@@ -7,7 +7,6 @@
 #include "sila_fixture.h"
 
 #include <QTcpSocket>
-#include <atomic>
 #include <grpcpp/generic/generic_stub.h>
 
 namespace valve::testing {
@@ -64,6 +63,22 @@ std::string named(std::size_t length, char letter = 'a') {
     return request.SerializeAsString();
 }
 
+// What a client reads in a status: a SiLA error's kind and what it names (the parameter, the defined
+// error or the framework error's type), or else the gRPC code.
+std::string outcome(const grpc::Status& status) {
+    const fw::SiLAError error = silaError(status);
+    switch (error.error_case()) {
+    case fw::SiLAError::kValidationError:
+        return "invalid " + error.validationerror().parameter();
+    case fw::SiLAError::kDefinedExecutionError:
+        return "defined " + error.definedexecutionerror().erroridentifier();
+    case fw::SiLAError::kFrameworkError:
+        return "framework " + fw::FrameworkError::ErrorType_Name(error.frameworkerror().errortype());
+    default:
+        return "code " + std::to_string(status.error_code());
+    }
+}
+
 class SilaBadInput : public SilaServerTest {};
 
 TEST_F(SilaBadInput, EachRequestIsRefusedClearlyAndChangesNothing) {
@@ -81,27 +96,14 @@ TEST_F(SilaBadInput, EachRequestIsRefusedClearlyAndChangesNothing) {
     const std::string move = valve + "MoveTo";
     const std::string run = std::string("/") + tr::TimedRoutine::service_full_name() + "/RunRoutine";
     const std::string setName = service + "SetServerName";
-    using Error = fw::SiLAError::ErrorCase;
-    constexpr Error kNone = fw::SiLAError::ERROR_NOT_SET;
-    constexpr Error kValidation = fw::SiLAError::kValidationError;
-    constexpr Error kDefined = fw::SiLAError::kDefinedExecutionError;
-    constexpr Error kFramework = fw::SiLAError::kFrameworkError;
-    struct Case {
-        const char* what;
-        std::string method;
-        std::string bytes;
-        grpc::StatusCode code;
-        Error error;
-        std::string identifier; // the parameter, the defined error or the framework error's type
-    };
-    const std::string serverName =
-        std::string(sila::kSiLAServiceFeature) + "/Command/SetServerName/Parameter/ServerName";
-    const std::string position = std::string(kValve) + "/Command/MoveTo/Parameter/Position";
-    const std::string steps = std::string(kRoutine) + "/Command/RunRoutine/Parameter/Steps";
+    const auto code = [](grpc::StatusCode code) { return "code " + std::to_string(code); };
+    const std::string ok = code(grpc::StatusCode::OK);
+    const std::string badName =
+        "invalid " + std::string(sila::kSiLAServiceFeature) + "/Command/SetServerName/Parameter/ServerName";
+    const std::string badPosition = "invalid " + std::string(kValve) + "/Command/MoveTo/Parameter/Position";
+    const std::string badSteps = "invalid " + std::string(kRoutine) + "/Command/RunRoutine/Parameter/Steps";
+    const std::string notAccepted = "framework COMMAND_EXECUTION_NOT_ACCEPTED";
     const std::string garbled = "\x0a\xff\xff\xff";
-    const std::string notAccepted = "COMMAND_EXECUTION_NOT_ACCEPTED";
-    const auto ok = grpc::StatusCode::OK;
-    const auto aborted = grpc::StatusCode::ABORTED;
     const auto wire = [](const google::protobuf::Message& message) { return message.SerializeAsString(); };
     const auto instant = [&](std::size_t count) {
         return wire(routineRequest(std::vector(count, std::pair{0.0, 1})));
@@ -110,53 +112,45 @@ TEST_F(SilaBadInput, EachRequestIsRefusedClearlyAndChangesNothing) {
     unknownFeature.mutable_featureidentifier()->set_value("org.example/none/Nothing/v1");
     fw::CommandExecutionUUID unknownExecution;
     unknownExecution.set_value("00000000-0000-0000-0000-000000000000");
-    const std::vector<Case> cases{
-        {"the longest name", setName, named(255), ok, kNone, ""},
-        {"a name one too long", setName, named(256), aborted, kValidation, serverName},
+    const struct {
+        const char* what;
+        std::string method, bytes, outcome;
+    } cases[] = {
+        {"the longest name", setName, named(255), ok},
+        {"a name one too long", setName, named(256), badName},
         // 64 KiB are read (and the name refused); one byte more is not read.
-        {"the largest message", setName, named(65'536 - 8, 'n'), aborted, kValidation, serverName},
-        {"one byte more", setName, named(65'536 - 7, 'n'), grpc::StatusCode::RESOURCE_EXHAUSTED, kNone, ""},
-        {"position 0", move, wire(moveRequest(0)), aborted, kValidation, position},
-        {"position 13", move, wire(moveRequest(13)), aborted, kValidation, position},
-        {"no steps", run, "", aborted, kValidation, steps},
-        {"21 steps", run, instant(21), aborted, kValidation, steps},
-        {"times falling", run, wire(routineRequest({{1.0, 2}, {0.5, 3}})), aborted, kValidation, steps},
-        {"an Integer sent as a bare number", move, "\x08\x05", aborted, kValidation, position},
-        {"a step sent as a bare number", run, "\x0a\x02\x08\x01", aborted, kValidation, steps},
+        {"the largest message", setName, named(65'536 - 8, 'n'), badName},
+        {"one byte more", setName, named(65'536 - 7, 'n'), code(grpc::StatusCode::RESOURCE_EXHAUSTED)},
+        {"position 0", move, wire(moveRequest(0)), badPosition},
+        {"position 13", move, wire(moveRequest(13)), badPosition},
+        {"no steps", run, "", badSteps},
+        {"21 steps", run, instant(21), badSteps},
+        {"times falling", run, wire(routineRequest({{1.0, 2}, {0.5, 3}})), badSteps},
+        {"an Integer sent as a bare number", move, "\x08\x05", badPosition},
+        {"a step sent as a bare number", run, "\x0a\x02\x08\x01", badSteps},
         // What does not parse names the command's first parameter, or is not accepted when it has none.
-        {"a move that does not parse", move, garbled, aborted, kValidation, position},
-        {"a routine that does not parse", run, garbled, aborted, kValidation, steps},
-        {"a name that does not parse", setName, garbled, aborted, kValidation, serverName},
-        {"a homing that does not parse", valve + "Home", garbled, aborted, kFramework, notAccepted},
-        {"a subscription that does not parse", valve + "Subscribe_Position", garbled, aborted, kFramework,
-         notAccepted},
-        {"an unknown feature", service + "GetFeatureDefinition", wire(unknownFeature), aborted, kDefined,
-         "org.silastandard/core/SiLAService/v1/DefinedExecutionError/UnimplementedFeature"},
-        {"an unknown execution", valve + "MoveTo_Result", wire(unknownExecution), aborted, kFramework,
-         "INVALID_COMMAND_EXECUTION_UUID"},
-        {"a method the server does not have", valve + "Explode", "", grpc::StatusCode::UNIMPLEMENTED, kNone,
-         ""},
-        {"twenty steps, run", run, instant(20), ok, kNone, ""},
+        {"a move that does not parse", move, garbled, badPosition},
+        {"a routine that does not parse", run, garbled, badSteps},
+        {"a name that does not parse", setName, garbled, badName},
+        {"a homing that does not parse", valve + "Home", garbled, notAccepted},
+        {"a subscription that does not parse", valve + "Subscribe_Position", garbled, notAccepted},
+        {"an unknown feature", service + "GetFeatureDefinition", wire(unknownFeature),
+         "defined org.silastandard/core/SiLAService/v1/DefinedExecutionError/UnimplementedFeature"},
+        {"an unknown execution", valve + "MoveTo_Result", wire(unknownExecution),
+         "framework INVALID_COMMAND_EXECUTION_UUID"},
+        {"a method the server does not have", valve + "Explode", "", code(grpc::StatusCode::UNIMPLEMENTED)},
+        {"twenty steps, run", run, instant(20), ok},
     };
-    for (const Case& each : cases) {
+    for (const auto& each : cases) {
         const grpc::Status status = offThread([&] { return rawCall(channel, each.method, each.bytes); });
-        EXPECT_EQ(status.error_code(), each.code) << each.what << ": " << status.error_message();
-        const fw::SiLAError error = silaError(status);
-        EXPECT_EQ(error.error_case(), each.error) << each.what;
-        const std::string identifier =
-            each.error == kValidation ? error.validationerror().parameter()
-            : each.error == kDefined  ? error.definedexecutionerror().erroridentifier()
-            : each.error == kFramework
-                ? fw::FrameworkError::ErrorType_Name(error.frameworkerror().errortype())
-                : "";
-        EXPECT_EQ(identifier, each.identifier) << each.what;
+        EXPECT_EQ(outcome(status), each.outcome) << each.what << ": " << status.error_message();
     }
     EXPECT_TRUE(runUntil([&] { return journals.ids().size() == 1 && rig.c().btnRun->isEnabled(); }));
     SilaClient client(channel);
     const auto name = unary(client.service, &ss::SiLAService::Stub::Get_ServerName).second.servername();
     EXPECT_EQ(name.value(), std::string(255, 'a'));
-    EXPECT_EQ(sila::ServerIdentity(QStringLiteral("NR Valve"), serial(), sila::configDirectory()).name(),
-              QString(255, 'a')); // kept for the next start
+    // Kept for the next start.
+    EXPECT_EQ(sila::ServerIdentity("NR Valve", "NRV0000", sila::configDirectory()).name(), QString(255, 'a'));
     EXPECT_EQ(unary(client.valve, &vc::ValveControl::Stub::ReadStatus).second.position().value(), 1);
 }
 
@@ -201,8 +195,7 @@ TEST_F(SilaBadInput, AClientThatNeverReadsIsDroppedAndTheOthersKeepTheirUpdates)
     SilaClient sleeper(ownConnection(port, small));
     SilaClient reader(ownConnection(port));
     Unread unread(sleeper);
-    std::atomic<int> seen{0};
-    auto reading = watchPosition(reader, 7, &seen);
+    auto reading = watchPosition(reader, 7);
     ASSERT_TRUE(runUntil([&] { return server().clients() == 2; }));
     int reports = 0;
     // Each value waits until the reading client has it: only the sleeper falls behind.
@@ -210,7 +203,7 @@ TEST_F(SilaBadInput, AClientThatNeverReadsIsDroppedAndTheOthersKeepTheirUpdates)
     while (server().clients() == 2 && reports < kEnough) {
         rig.panel->session().positions.report(2 + reports % 2);
         ++reports;
-        ASSERT_TRUE(runUntil([&] { return seen >= reports; }, 5s)) << reports;
+        ASSERT_TRUE(runUntil([&] { return positionsRead >= reports; }, 5s)) << reports;
     }
     EXPECT_TRUE(runUntil([&] { return server().clients() == 1; }, 2s)) << reports << " values sent";
     // Dropped when its backlog is full, not before.
@@ -222,16 +215,14 @@ TEST_F(SilaBadInput, AClientThatNeverReadsIsDroppedAndTheOthersKeepTheirUpdates)
 TEST_F(SilaBadInput, AnIdleConnectionIsClosedButNotOneHoldingASubscription) {
     EXPECT_EQ(sila::SilaTiming{}.idleConnection, std::chrono::minutes{10});
     serve({QStringLiteral("127.0.0.1:0"), {}, {}, {}, true, false}, {.idleConnection = 300ms});
-    const auto idleChannel = ownConnection(port);
-    SilaClient idle(idleChannel);
-    const auto subscribedChannel = ownConnection(port);
-    SilaClient subscribed(subscribedChannel);
+    SilaClient idle(ownConnection(port));
+    SilaClient subscribed(ownConnection(port));
     ASSERT_TRUE(unary(idle.valve, &vc::ValveControl::Stub::ReadStatus).first.ok());
     auto watching = watchPosition(subscribed, 4);
-    EXPECT_EQ(idleChannel->GetState(false), GRPC_CHANNEL_READY);
-    EXPECT_TRUE(runUntil([&] { return idleChannel->GetState(false) != GRPC_CHANNEL_READY; }, 2s));
+    EXPECT_EQ(idle.channel->GetState(false), GRPC_CHANNEL_READY);
+    EXPECT_TRUE(runUntil([&] { return idle.channel->GetState(false) != GRPC_CHANNEL_READY; }, 2s));
     runUntil([] { return false; }, 600ms); // the subscription's connection stays twice the limit more
-    EXPECT_EQ(subscribedChannel->GetState(false), GRPC_CHANNEL_READY);
+    EXPECT_EQ(subscribed.channel->GetState(false), GRPC_CHANNEL_READY);
     rig.panel->session().positions.report(4);
     EXPECT_EQ(lastPosition(watching), 4);
 }

@@ -10,42 +10,27 @@
 namespace valve::testing {
 namespace {
 
-TEST(ValvectlServe, RefusedStartsExitWithCodeTwoAndSayWhy) {
-    QTcpServer taken;
-    ASSERT_TRUE(taken.listen(QHostAddress::LocalHost));
-    const QString inUse = QStringLiteral("127.0.0.1:%1").arg(taken.serverPort());
-    struct Case {
-        QStringList arguments;
-        const char* reason;
-    };
-    const std::vector<Case> cases{
-        {{"--sila", "0.0.0.0:0"}, "--sila-client-ca"}, // the other refusals: SilaListen
-        {{"--sila", inUse, "--sila-insecure"}, "cannot listen"},
-        {{}, "serve needs --sila"},
-    };
-    for (const Case& each : cases) {
-        QTemporaryDir config;
-        Valvectl valvectl;
-        valvectl.setEnvironment(QStringLiteral("XDG_CONFIG_HOME"), config.path());
-        const auto finished = valvectl.run(QStringList{"serve", "--sim"} + each.arguments);
-        EXPECT_EQ(finished.exitCode, 2) << each.arguments.join(' ').toStdString();
-        EXPECT_TRUE(finished.err.contains(QLatin1String(each.reason))) << finished.err.toStdString();
-    }
-}
-
-TEST(ValvectlServe, ServesUntilSigtermThenClosesTheAdapter) {
+TEST(ValvectlServe, RefusedStartsExitWithCodeTwoAndSayWhyAndAServerEndsInOrderOnSigterm) {
     QTemporaryDir config;
     Valvectl valvectl;
     valvectl.setEnvironment(QStringLiteral("XDG_CONFIG_HOME"), config.path());
+    QTcpServer taken;
+    ASSERT_TRUE(taken.listen(QHostAddress::LocalHost));
+    const QString inUse = QStringLiteral("127.0.0.1:%1").arg(taken.serverPort());
+    for (const auto& [arguments, reason] : std::vector<std::pair<QStringList, const char*>>{
+             {{"--sila", "0.0.0.0:0"}, "--sila-client-ca"}, // the other refusals: SilaListen
+             {{"--sila", inUse, "--sila-insecure"}, "cannot listen"},
+             {{}, "serve needs --sila"}}) {
+        const auto finished = valvectl.run(QStringList{"serve", "--sim"} + arguments);
+        EXPECT_EQ(finished.exitCode, 2) << arguments.join(' ').toStdString();
+        EXPECT_TRUE(finished.err.contains(QLatin1String(reason))) << finished.err.toStdString();
+    }
+
     valvectl.start({"serve", "--sim", "--sila", "127.0.0.1:0", "--sila-insecure"});
     QString err;
     const QRegularExpression listening(QStringLiteral("SiLA 2 server on 127\\.0\\.0\\.1:(\\d+)"));
-    ASSERT_TRUE(runUntil(
-        [&] {
-            err += QString::fromUtf8(valvectl.process.readAllStandardError());
-            return listening.match(err).hasMatch();
-        },
-        std::chrono::seconds{20}))
+    const auto readErr = [&] { return err += QString::fromUtf8(valvectl.process.readAllStandardError()); };
+    ASSERT_TRUE(runUntil([&] { return listening.match(readErr()).hasMatch(); }, std::chrono::seconds{20}))
         << err.toStdString();
     SilaClient client(listening.match(err).captured(1).toInt());
     const auto status = unary(client.valve, &vc::ValveControl::Stub::ReadStatus);
