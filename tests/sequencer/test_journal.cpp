@@ -11,18 +11,31 @@ namespace {
 const QDateTime kStart = QDateTime::fromString(QStringLiteral("2026-12-07T20:15:00.250Z"), Qt::ISODateWithMs);
 
 JournalHeader header(const QDateTime& start = kStart) {
-    // The version, the steps, the routine, the adapter's description and serial number, the program's
-    // version, the start, the boot, where the run was started from and the journal it continues.
-    return JournalHeader(kJournalVersion, {{0, 3}, {2.5, 7}, {60, 1}}, "flush.txt", "Nerra A", "FT1234",
-                         "1.4.0", start, "0f1e", "window", {});
+    return {.steps = {{0, 3}, {2.5, 7}, {60, 1}},
+            .routine = "flush.txt",
+            .adapterDescription = "Nerra A",
+            .adapterSerial = "FT1234",
+            .program = "1.4.0",
+            .start = start,
+            .bootId = "0f1e",
+            .origin = "window",
+            .continues = {}};
 }
 
 // A move to 3, answered 80 ms after it was sent; `reached`: whether it got there, none: not answered.
 StepRecord step(int n, double dueMs, double sentMs, std::optional<bool> reached) {
     const QDateTime sentAt = kStart.addMSecs(static_cast<qint64>(sentMs));
     const bool there = reached.value_or(false);
-    return StepRecord(n, 3, dueMs, sentMs, sentAt, reached.has_value(), there,
-                      there ? std::optional(3) : std::nullopt, sentMs + 80, sentAt.addMSecs(80));
+    return {.step = n,
+            .position = 3,
+            .dueMs = dueMs,
+            .sentMs = sentMs,
+            .sentAt = sentAt,
+            .answered = reached.has_value(),
+            .reached = there,
+            .reported = there ? std::optional(3) : std::nullopt,
+            .answeredMs = sentMs + 80,
+            .answeredAt = sentAt.addMSecs(80)};
 }
 
 // A run that did its first step, slept through the second's time and died after sending its move.
