@@ -120,7 +120,8 @@ protected:
     // letters, digits and marks of other scripts (lone surrogates too), junk, now and then a long paste.
     QString anyText(bool cell = false) {
         using Kind = std::tuple<const QStringList&, int, int, int>; // pieces, least, most, weight
-        static const QStringList digits = split(u"0123456789"), hex = split(u"0123456789ABCDEFabcdef");
+        static const QStringList digits = split(u"0123456789");
+        static const QStringList hex = split(u"0123456789ABCDEFabcdef");
         static const QStringList odd = split(u"ÄßЖ漢٣４ａı😀\r\t\x7f\u00a0\u202e\u200b\xd800")
                                        << QString(QChar(0));
         static const QStringList junk =
@@ -298,7 +299,8 @@ protected:
         EXPECT_EQ(unexcusedOverlap(), QString()) << "two operations talked to the unit at once";
         // Memory changes only where the operator asked: a stored cell, the clock, the error stack.
         for (int address = 0; address < static_cast<int>(memoryAtStart_.size()); ++address) {
-            const int now = rig_.unit().memory.at(address), then = memoryAtStart_.at(address);
+            const int now = rig_.unit().memory.at(address);
+            const int then = memoryAtStart_.at(address);
             EXPECT_TRUE(now == then || allowed_.contains({address, now}))
                 << QString::asprintf("memory 0x%02x: 0x%02x, was 0x%02x", address, now, then).toStdString();
         }

@@ -159,7 +159,9 @@ TEST(SimulatedDriver, OpensTheFirstFreeMatchAndRefusesWhatTheLibraryRefuses) {
         driver.addAdapter(description, UnitTiming::instant());
     }
     driver.setOpenElsewhere(1, true);
-    valve::link::FtHandle first = 0, second = 0, none = 0;
+    valve::link::FtHandle first = 0;
+    valve::link::FtHandle second = 0;
+    valve::link::FtHandle none = 0;
     ASSERT_EQ(driver.openEx("NR Valve Unit A", ft::OPEN_BY_DESCRIPTION, first), ft::OK);
     ASSERT_EQ(driver.openEx("NR Valve Unit A", ft::OPEN_BY_DESCRIPTION, second), ft::OK);
     EXPECT_EQ(driver.handleOf(2), second);

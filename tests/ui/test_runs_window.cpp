@@ -61,7 +61,8 @@ QStringList row(QTableWidget& table, int r) {
 struct Folder {
     QTemporaryDir dir;
     sequencer::JournalFolder journals{dir.path()};
-    StepRecord first = moved(0, 2, 0, 0.5, kDayOne), second = moved(1, 3, 10'000, 1.25, kDayOne);
+    StepRecord first = moved(0, 2, 0, 0.5, kDayOne);
+    StepRecord second = moved(1, 3, 10'000, 1.25, kDayOne);
 
     Folder() {
         const auto say = [](const QString&) {};

@@ -97,7 +97,8 @@ TEST_F(TimedEventsTest, ARunShowsTheRowLooksAndTheCurrentPosition) {
 // A run's journal names the routine file only while the table holds it as loaded.
 TEST_F(TimedEventsTest, ARoutineFileIsTakenWholeOrNotAtAllNotWhileARunHoldsTheTableAndNamedInItsRuns) {
     auto* files = rig.window().findChild<valve::ui::RoutineFiles*>();
-    const QString saved = dir.filePath("week.routine"), missing = dir.filePath("missing.routine");
+    const QString saved = dir.filePath("week.routine");
+    const QString missing = dir.filePath("missing.routine");
     setRow(0, "0", "3");
     setRow(1, "2.5", "4");
     await(files->save(saved));
