@@ -147,9 +147,13 @@ TEST_F(D2xxDriverTest, ReceiveNotifierFiresOnArrivalUntilCloseWhenSetBeforeOrAft
 // A driver that reports `attached` adapters, each of them free and named "u".
 struct ReportedAdapters : sim::SimulatedDriver {
     explicit ReportedAdapters(std::uint32_t count) : attached(count) {}
-    FtStatus createDeviceInfoList(std::uint32_t& count) override { return count = attached, ft::OK; }
+    FtStatus createDeviceInfoList(std::uint32_t& count) override {
+        count = attached;
+        return ft::OK;
+    }
     FtStatus getDeviceInfoDetail(std::uint32_t, DeviceInfoDetail& d) override {
-        return d.description[0] = 'u', ft::OK;
+        d.description[0] = 'u';
+        return ft::OK;
     }
     std::uint32_t attached;
 };

@@ -235,10 +235,15 @@ ssize_t libusb_get_device_list(libusb_context* /*context*/, libusb_device*** lis
 int libusb_get_device_descriptor(libusb_device* device, libusb_device_descriptor* descriptor) {
     auto lock = Bus::get().lock();
     const bool h = Bus::get().chip(device->chip).type == usbchip::ChipType::FT2232H;
-    const std::uint16_t product = h ? 0x6010 : 0x6001;
-    const std::uint16_t release = h ? 0x0700 : 0x0600;
     // Only what libftdi1 reads: the ids, the three strings and one configuration.
-    *descriptor = {0, 0, 0, 0, 0, 0, 0, 0x0403, product, release, 1, 2, 3, 1};
+    *descriptor = {};
+    descriptor->idVendor = 0x0403;
+    descriptor->idProduct = h ? 0x6010 : 0x6001;
+    descriptor->bcdDevice = h ? 0x0700 : 0x0600;
+    descriptor->iManufacturer = 1;
+    descriptor->iProduct = 2;
+    descriptor->iSerialNumber = 3;
+    descriptor->bNumConfigurations = 1;
     return LIBUSB_SUCCESS;
 }
 
@@ -289,8 +294,10 @@ int libusb_kernel_driver_active(libusb_device_handle* handle, int number) {
 
 // Called only once the interface is released and the kernel driver is off.
 int libusb_attach_kernel_driver(libusb_device_handle* handle, int number) {
-    return withInterface(handle, number,
-                         [](Chip& chip) -> int { return chip.kernelDriver = true, LIBUSB_SUCCESS; });
+    return withInterface(handle, number, [](Chip& chip) -> int {
+        chip.kernelDriver = true;
+        return LIBUSB_SUCCESS;
+    });
 }
 
 int libusb_claim_interface(libusb_device_handle* handle, int number) {
@@ -306,8 +313,10 @@ int libusb_claim_interface(libusb_device_handle* handle, int number) {
 }
 
 int libusb_clear_halt(libusb_device_handle* handle, unsigned char /*endpoint*/) {
-    return withChip(
-        handle, [](Chip& chip, auto&) -> int { return chip.faults.inHalted = chip.faults.haltSticks, 0; });
+    return withChip(handle, [](Chip& chip, auto&) -> int {
+        chip.faults.inHalted = chip.faults.haltSticks;
+        return LIBUSB_SUCCESS;
+    });
 }
 
 int libusb_control_transfer(libusb_device_handle* handle, uint8_t requestType, uint8_t request,
