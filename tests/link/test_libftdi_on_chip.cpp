@@ -57,10 +57,8 @@ struct ChipSession {
         ~Unplug() { Bus::get().unplugAll(); }
     } unplug;
     explicit ChipSession(bool asRoot = false, link::LinkTiming timing = {300ms, 10ms, 1ms})
-        : driver(libftdi::SystemView{usbchip::kNoSystemTree, usbchip::kNoSystemTree, asRoot}), link{driver,
-                                                                                                    search,
-                                                                                                    log,
-                                                                                                    timing} {
+        : driver(libftdi::SystemView{usbchip::kNoSystemTree, usbchip::kNoSystemTree, asRoot}),
+          link(driver, search, log, timing) {
         driver.setDiagnosticSink([this](const QString& line) { log.show_msg(line); });
     }
     bool configure() { return await(link.configure_usb_connection()); }
@@ -219,10 +217,11 @@ TEST_F(LibftdiOnChip, CloseDuringAPendingReadIsQuickAndLeavesNoThreadBehind) {
     // The reader waits in a bulk read all along; settings do not wait for it.
     QElapsedTimer clock;
     qint64 inCalls = 0;
-    for (int i = 0; i < 3; ++i, inCalls += clock.elapsed()) {
+    for (int i = 0; i < 3; ++i) {
         std::this_thread::sleep_for(30ms);
         clock.start();
         EXPECT_EQ(s.driver.setFlowControl(s.link.usb_handle(), ft::FLOW_NONE, 0, 0), ft::OK);
+        inCalls += clock.elapsed();
     }
     EXPECT_LT(inCalls, 30);
     clock.start();
