@@ -8,8 +8,12 @@ using Way = AdapterChoice::Way;
 namespace {
 
 TEST(AdapterChoice, UsesTheOnlyCandidateAndNeverPicksOneSilently) {
-    const valve::link::AdapterInfo a{"Unit A", "S1", false}, b{"Unit B", "S2", false},
-        heldA{"Unit A", "S1", true}, heldB{"Unit B", "S2", true}, twinA{"Unit A", "S3", false};
+    using valve::link::AdapterInfo;
+    const AdapterInfo a{"Unit A", "S1", false};
+    const AdapterInfo b{"Unit B", "S2", false};
+    const AdapterInfo heldA{"Unit A", "S1", true};
+    const AdapterInfo heldB{"Unit B", "S2", true};
+    const AdapterInfo twinA{"Unit A", "S3", false};
     const struct {
         const char* what;
         QList<valve::link::AdapterInfo> adapters;

@@ -365,7 +365,8 @@ TEST(PanelSocketPanels, EachOfTwoPanelsIsReachedByItsUnitAndJournalsItsOwnRuns) 
     Valvectl valvectl;
     const QString runtime = valvectl.runtime.path();
     valvectl.setEnvironment("XDG_STATE_HOME", runtime);
-    valve::sequencer::JournalFolder folderA(runtime + "/valve-panel/runs"), folderB(folderA.dir());
+    valve::sequencer::JournalFolder folderA(runtime + "/valve-panel/runs");
+    valve::sequencer::JournalFolder folderB(folderA.dir());
     PanelRig a({"NR Valve A"}, valve::sim::UnitTiming::instant(), {150ms, 10ms, 1ms}, nullptr,
                {.journals = &folderA});
     PanelRig b({"NR Valve B"}, valve::sim::UnitTiming::instant(), {150ms, 10ms, 1ms}, nullptr,

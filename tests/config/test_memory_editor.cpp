@@ -13,7 +13,8 @@ using namespace valve::testing;
 
 namespace {
 
-constexpr int kColumnOf0x12 = 3, kColumnOf0x1A = 11;
+constexpr int kColumnOf0x12 = 3;
+constexpr int kColumnOf0x1A = 11;
 
 // The editor on a unit with real line timing: every exchange waits in the event loop.
 class MemoryEditorTest : public ::testing::Test {

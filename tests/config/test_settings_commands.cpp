@@ -71,7 +71,9 @@ TEST(SettingsCommands, SendWhatWasPickedOrTypedAndRefuseTheRest) {
         qsizetype checks = -1;
         bench.boxes.onShow = [&] {
             checks = checks < 0 ? bench.probes() : checks;
-            c.closedDuringBox ? bench.link->shut_down() : void();
+            if (c.closedDuringBox) {
+                bench.link->shut_down();
+            }
         };
         Typed typed;
         typed.setText(c.typed);

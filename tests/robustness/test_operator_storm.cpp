@@ -145,7 +145,13 @@ protected:
     // Short texts are typed key by key, long ones pasted; where the operator cannot type, nothing happens.
     static void typeInto(QLineEdit* box, const QString& text, bool byKeys = true) {
         if (box && box->isEnabled() && !box->isReadOnly()) {
-            !byKeys ? box->setText(text) : text.size() > 64 ? box->insert(text) : typeKeys(box, text);
+            if (!byKeys) {
+                box->setText(text);
+            } else if (text.size() > 64) {
+                box->insert(text);
+            } else {
+                typeKeys(box, text);
+            }
         }
     }
 
@@ -172,7 +178,9 @@ protected:
         add("menu About", 0.7, [this] { c().mnuAbout->trigger(); });
         add("type into", 8.0, [this, boxes = rig_.window().findChildren<QLineEdit*>()] {
             QLineEdit* box = boxes.at(pick(boxes.size()));
-            pick(2) == 0 && box->isEnabled() ? box->selectAll() : void(); // to type over the old text
+            if (pick(2) == 0 && box->isEnabled() && !box->isReadOnly()) { // to type over the old text
+                box->selectAll();
+            }
             typeInto(box, anyText());
         });
         // Rising times, valid positions; now and then junk, nothing, past a week, back in time, out of range.

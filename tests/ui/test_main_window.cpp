@@ -220,7 +220,8 @@ TEST(ChooserWindow, WaitsForTheOperatorAndGivesTheSelectionOnOkOrOnClosing) {
 TEST(MessageBoxService, ABoxIsPlainAndModalAndAnswersByHowItWasClosed) {
     using protocol::BoxAnswer;
     using protocol::BoxButtons;
-    const QStringList resumeShowDismiss{"Resume", "Show", "Dismiss"}, skipRunNow{"Skip", "Run now"};
+    const QStringList resumeShowDismiss{"Resume", "Show", "Dismiss"};
+    const QStringList skipRunNow{"Skip", "Run now"};
     const struct {
         BoxButtons buttons;
         QStringList labels; // the first is the default button; the platform orders the rest

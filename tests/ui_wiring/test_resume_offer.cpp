@@ -62,7 +62,8 @@ TEST(ResumeOffer, EachAnswerAndEachModeDoesWhatItSays) {
         bool torn = false;             // the old journal's last line was cut off
     };
     using A = BoxAnswer;
-    constexpr auto kOffer = BoxButtons::ResumeShowDismiss, kMissed = BoxButtons::SkipRunNow;
+    constexpr auto kOffer = BoxButtons::ResumeShowDismiss;
+    constexpr auto kMissed = BoxButtons::SkipRunNow;
     constexpr auto kAsk = ui::ResumeRuns::Ask;
     const Case cases[] = {
         {"resume, skip", kAsk, {A::Resume, A::Skip}, {kOffer, kMissed}, {2}, "resumed", "missed step 2"},

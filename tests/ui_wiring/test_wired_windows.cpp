@@ -41,14 +41,16 @@ TEST(CustomConfigWindow, OpensOnceAndItsCellEditorOpensOverItsCellAndStoresUpper
     EXPECT_EQ(text1->geometry(), grid->visualItemRect(grid->item(1, 4)).translated(viewport));
 
     enter(4, "a5");
-    EXPECT_EQ(text1->isVisible() ? "<open>" : grid->item(1, 4)->text(), "A5");
+    EXPECT_FALSE(text1->isVisible());
+    EXPECT_EQ(grid->item(1, 4)->text(), "A5");
     EXPECT_NE(grid->item(1, 4)->background(), grid->item(1, 5)->background()) << "marked until written";
     enter(5, "a5f");
     EXPECT_EQ(rig.boxes.texts + rig.boxes.captions,
               QStringList({"Data must be in 00-FF range", "Data Error"}));
     EXPECT_EQ(text1->isVisible() ? text1->text() + grid->item(1, 5)->text() : "<closed>", "A5F");
     enter(4, "7", Qt::Key_Escape);
-    EXPECT_EQ(text1->isVisible() ? "<open>" : grid->item(1, 4)->text(), "A5");
+    EXPECT_FALSE(text1->isVisible());
+    EXPECT_EQ(grid->item(1, 4)->text(), "A5");
     EXPECT_TRUE(rig.sent().isEmpty());
 }
 
@@ -125,7 +127,9 @@ TEST_F(TimedEventsTest, ARoutineFileIsTakenWholeOrNotAtAllNotWhileARunHoldsTheTa
     for (const QString& edit : {QString(), QStringLiteral("5")}) {
         await(files->load(saved));
         EXPECT_EQ(c().txtTime[1]->text() + " " + c().txtPos[1]->text(), "2.5 4");
-        c().txtPos[1]->setText(edit.isEmpty() ? c().txtPos[1]->text() : edit); // the same text is no edit
+        if (!edit.isEmpty()) {
+            c().txtPos[1]->setText(edit);
+        }
         const qsizetype runs = journals.ids().size();
         c().btnRun->click();
         ASSERT_TRUE(runUntil([&] { return journals.ids().size() == runs + 1; }));
