@@ -266,8 +266,11 @@ struct Planted {
         return valve::sim::driverCallName(call) + QStringLiteral(" returns status %1").arg(status);
     }
     void plant(Rig& rig) const {
-        keepByte ? rig.driver.readReturnsStatus(status, character + 1)
-                 : rig.driver.failCall(call, status, 1, character);
+        if (keepByte) {
+            rig.driver.readReturnsStatus(status, character + 1);
+        } else {
+            rig.driver.failCall(call, status, 1, character);
+        }
     }
     [[nodiscard]] bool met(Rig& rig) const {
         return std::ranges::any_of(rig.driver.callLog(), [&](const auto& logged) {
